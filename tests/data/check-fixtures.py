@@ -1,0 +1,221 @@
+#!/usr/bin/env python3
+"""Prints the structural facts of the sample files in this folder that the
+carver's tests rely on, and fails (exit 1) when one of them does not hold.
+
+Usage: python3 tests/data/check-fixtures.py [folder]
+"""
+import os
+import re
+import struct
+import sys
+
+HERE = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+failures = []
+
+
+def read(name):
+    with open(os.path.join(HERE, name), 'rb') as f:
+        return f.read()
+
+
+def check(name, cond, what):
+    if not cond:
+        failures.append(f'{name}: {what}')
+        print(f'  FAIL: {what}')
+
+
+def report(name, *facts):
+    print(f'{name} ({len(read(name))} bytes)')
+    for f in facts:
+        print(f'  {f}')
+
+
+# ------------------------------------------------------------------ JPEG
+def jpeg_eoi_positions(d):
+    return [m.start() for m in re.finditer(b'\xff\xd9', d)]
+
+
+for name in ('photo-jfif.jpg', 'photo-exif.jpg'):
+    d = read(name)
+    eoi = jpeg_eoi_positions(d)
+    soi = [m.start() for m in re.finditer(b'\xff\xd8\xff', d)]
+    report(name, f'starts {d[:4].hex(" ")}', f'FF D8 FF at {soi}', f'FF D9 at {eoi}')
+    check(name, d.endswith(b'\xff\xd9'), 'ends with FF D9')
+    if name == 'photo-jfif.jpg':
+        check(name, d[:4] == b'\xff\xd8\xff\xe0', 'starts FF D8 FF E0')
+        check(name, eoi == [len(d) - 2], 'only FF D9 is the last two bytes')
+    else:
+        check(name, d[:4] == b'\xff\xd8\xff\xe1', 'starts FF D8 FF E1')
+        check(name, d[6:12] == b'Exif\0\0', 'APP1 Exif')
+        seglen = struct.unpack('>H', d[4:6])[0]
+        print(f'  APP1 length field {seglen} (segment ends at {4 + seglen})')
+        check(name, len(soi) == 2 and len(eoi) >= 2 and eoi[0] < 4 + seglen,
+              'thumbnail SOI/EOI inside APP1')
+
+# ------------------------------------------------------------------ GIF
+for name, ver in (('image89a.gif', b'GIF89a'), ('image87a.gif', b'GIF87a')):
+    d = read(name)
+    report(name, f'header {d[:6].decode()}', f'last bytes {d[-2:].hex(" ")}')
+    check(name, d[:6] == ver, f'header {ver.decode()}')
+    check(name, d.endswith(b'\x00\x3b'), 'ends 00 3B')
+
+# ------------------------------------------------------------------ PNG
+d = read('image.png')
+report('image.png', f'last 12 bytes {d[-12:].hex(" ")}')
+check('image.png', d[:8] == b'\x89PNG\r\n\x1a\n', 'PNG signature')
+check('image.png', d[-12:] == bytes.fromhex('0000000049454e44ae426082'), 'ends with IEND + CRC')
+
+# ------------------------------------------------------------------ TIFF
+for name, magic in (('image.tif', b'II*\0'), ('image-be.tif', b'MM\0*')):
+    d = read(name)
+    report(name, f'header {d[:4].hex(" ")}')
+    check(name, d[:4] == magic, f'header {magic!r}')
+
+# ------------------------------------------------------------------ BMP
+for name, hdr in (('bitmap40.bmp', 40), ('bitmap12.bmp', 12)):
+    d = read(name)
+    fsize = struct.unpack('<I', d[2:6])[0]
+    report(name, f'info header size (offset 14) {d[14]}', f'file size field {fsize}')
+    check(name, d[:2] == b'BM', 'BM')
+    check(name, struct.unpack('<I', d[14:18])[0] == hdr, f'info header {hdr}')
+    check(name, fsize == len(d), 'size field equals file size')
+
+# ------------------------------------------------------------------ PSD
+d = read('image.psd')
+report('image.psd', f'header {d[:6].hex(" ")}')
+check('image.psd', d[:6] == b'8BPS\0\1', '8BPS version 1')
+
+# ------------------------------------------------------------------ HTML
+for name, head in (('page.html', b'<!DOCTYPE'), ('page-lower.html', b'<html>')):
+    d = read(name)
+    start = 2 * len(head)
+    window = d[start:start + 16]
+    report(name, f'bytes {start}..{start + 15}: {window!r}', f'ends {d[-8:]!r}')
+    check(name, d.startswith(head), f'starts {head!r}')
+    check(name, all(0x20 <= b <= 0x7e for b in window) and len(window) == 16, 'window printable')
+    check(name, d.endswith(b'</html>\n'), 'ends </html> + newline')
+
+# ------------------------------------------------------------------ PDF
+d = read('plain.pdf')
+report('plain.pdf', f'header {d[:8]!r}', f'%%EOF count {d.count(b"%%EOF")}', f'tail {d[-7:]!r}')
+check('plain.pdf', b'Linearized' not in d, 'no Linearized')
+check('plain.pdf', d.rstrip(b'\r\n').endswith(b'%%EOF') and len(d) - d.rfind(b'%%EOF') - 5 <= 1,
+      'ends %%EOF + at most one newline')
+d = read('linearized.pdf')
+head = d[:512]
+m = re.search(rb'/L (\d+)', head)
+lval = int(m.group(1)) if m else None
+report('linearized.pdf', f'/Linearized in first 512: {b"/Linearized" in head}', f'/L {lval}',
+       f'%%EOF count {d.count(b"%%EOF")}', f'tail {d[-7:]!r}')
+check('linearized.pdf', b'/Linearized' in head, '/Linearized in first 512 bytes')
+check('linearized.pdf', lval == len(d), '/L equals file size')
+
+
+# ------------------------------------------------------------------ OLE2 compound files
+def cfb_facts(d):
+    ssz = 1 << struct.unpack('<H', d[30:32])[0]
+    nfat = struct.unpack('<I', d[44:48])[0]
+    ndifat = struct.unpack('<I', d[72:76])[0]
+    difat = [x for x in struct.unpack('<109I', d[76:512]) if x != 0xFFFFFFFF]
+    fat = []
+    for s in difat[:nfat]:
+        fat += struct.unpack('<%dI' % (ssz // 4), d[512 + s * ssz:512 + (s + 1) * ssz])
+    used = [i for i, v in enumerate(fat) if v != 0xFFFFFFFF]
+    last = max(used)
+    holes = [i for i in range(last) if fat[i] == 0xFFFFFFFF]
+    return ssz, nfat, ndifat, difat[:nfat], last, holes
+
+
+for name in ('doc.doc', 'sheet.xls', 'slides.ppt'):
+    d = read(name)
+    ssz, nfat, ndifat, fatsecs, last, holes = cfb_facts(d)
+    report(name, f'sector size {ssz}, sectors after header {(len(d) - 512) // ssz}',
+           f'FAT sectors (offset 44) {nfat} at {fatsecs}', f'DIFAT sectors (offset 72) {ndifat}',
+           f'last used FAT entry {last}', f'free (FFFFFFFF) entries before it: {holes}')
+    check(name, d[:8] == bytes.fromhex('d0cf11e0a1b11ae1'), 'OLE2 signature')
+    check(name, len(d) <= 40 * 1024, 'at most 40 KB')
+
+
+# ------------------------------------------------------------------ ZIP
+def zip_locals(d):
+    out = []
+    for m in re.finditer(b'PK\x03\x04', d):
+        o = m.start()
+        flags, method = struct.unpack('<HH', d[o + 6:o + 10])
+        crc, csize, usize, nlen = struct.unpack('<IIIH', d[o + 14:o + 28])
+        out.append((o, flags, method, csize, usize, d[o + 30:o + 30 + nlen].decode()))
+    return out
+
+
+for name in ('two-stored.zip', 'with-comment.zip', 'data-descriptor.zip'):
+    d = read(name)
+    eocd = d.rfind(b'PK\x05\x06')
+    clen = struct.unpack('<H', d[eocd + 20:eocd + 22])[0]
+    locs = zip_locals(d)
+    report(name, *[f'local @{o}: flags 0x{f:04x} method {m} csize {c} usize {u} {n}'
+                   for o, f, m, c, u, n in locs],
+           f'EOCD at {eocd}, comment length {clen} {d[eocd + 22:]!r}')
+    check(name, eocd + 22 + clen == len(d), 'EOCD + comment ends the file')
+    if name == 'data-descriptor.zip':
+        check(name, all(f & 8 and c == 0 for _, f, _, c, _, _ in locs), 'bit 3 set, csize 0')
+    else:
+        check(name, all(m == 0 and not f & 8 for _, f, m, _, _, _ in locs), 'stored, no descriptor')
+    if name == 'with-comment.zip':
+        check(name, clen > 0, 'has comment')
+
+# ------------------------------------------------------------------ RIFF
+for name, form in (('clip.avi', b'AVI '), ('clip-cdxa.dat', b'CDXA')):
+    d = read(name)
+    rsize = struct.unpack('<I', d[4:8])[0]
+    report(name, f'RIFF size field {rsize} (+8 = {rsize + 8})', f'form {d[8:12]!r}')
+    check(name, d[:4] == b'RIFF' and d[8:12] == form, f'RIFF {form!r}')
+    check(name, rsize + 8 == len(d), 'RIFF size + 8 equals file size')
+d = read('clip-cdxa.dat')
+datao = d.find(b'data')
+dlen = struct.unpack('<I', d[datao + 4:datao + 8])[0]
+print(f'  data chunk {dlen} bytes = {dlen / 2352:g} sectors of 2352')
+
+
+# ------------------------------------------------------------------ MP4 family
+def top_boxes(d):
+    o, out = 0, []
+    while o + 8 <= len(d):
+        size = struct.unpack('>I', d[o:o + 4])[0]
+        typ = d[o + 4:o + 8].decode('latin-1')
+        if size == 1:
+            size = struct.unpack('>Q', d[o + 8:o + 16])[0]
+        elif size == 0:
+            size = len(d) - o
+        out.append((typ, size))
+        o += size
+    return out, o
+
+
+WALKED = {'moov', 'mdat', 'free', 'skip', 'wide', 'pnot', 'mdhd', 'minf', 'trac'}
+for name in ('clip.mp4', 'clip-isom.mp4', 'clip.mov', 'clip.3gp'):
+    d = read(name)
+    boxes, end = top_boxes(d)
+    brand = d[8:12].decode('latin-1')
+    after_ftyp = boxes[1:]
+    whole = boxes[0][0] == 'ftyp' and all(t in WALKED for t, _ in after_ftyp) and end == len(d)
+    report(name, f'major brand {brand!r}', 'boxes ' + ', '.join(f'{t}({s})' for t, s in boxes),
+           f'all boxes after ftyp walkable: {whole}')
+    check(name, end == len(d), 'boxes cover the file exactly')
+
+# ------------------------------------------------------------------ ASF
+d = read('clip.wmv')
+FPO = bytes.fromhex('a1dcab8c47a9cf118ee400c00c205365')
+o = d.find(FPO)
+fsize = struct.unpack('<Q', d[o + 40:o + 48])[0]
+report('clip.wmv', f'File Properties Object at {o}', f'File Size field {fsize}')
+check('clip.wmv', d[:4] == bytes.fromhex('3026b275'), 'ASF header GUID')
+check('clip.wmv', 0 <= o <= 520, 'File Properties within first 520 bytes')
+check('clip.wmv', fsize == len(d), 'File Size equals file size')
+
+total = sum(os.path.getsize(os.path.join(HERE, f)) for f in os.listdir(HERE)
+            if not f.endswith(('.md', '.sh', '.py')))
+print(f'total size of sample files: {total} bytes')
+if failures:
+    print('FAILED:', *failures, sep='\n  ')
+    sys.exit(1)
+print('all checks passed')

@@ -1,0 +1,313 @@
+#!/usr/bin/env bash
+# Rebuilds the sample files in this folder with real tools (ImageMagick, ffmpeg,
+# qpdf, Info-ZIP, LibreOffice) plus a few python3 (standard library only)
+# byte-level builders.  Re-runnable: every output is overwritten.
+#
+# Needs (Debian): imagemagick ffmpeg qpdf zip unzip python3
+#                 libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
+#
+# Usage: tests/data/make-fixtures.sh            (writes into tests/data/)
+#        OUT=/some/dir tests/data/make-fixtures.sh
+#
+# With the tool versions of Debian 12 every output comes out byte-identical on
+# each run except plain.pdf and linearized.pdf, where LibreOffice writes the
+# current time and a document id (same sizes, though).  The committed files
+# are what the tests use; regenerate only when a fixture has to change, then
+# run check-fixtures.py.
+set -euo pipefail
+
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+OUT=${OUT:-$HERE}
+IM=${IM:-convert}
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK"
+
+export SOURCE_DATE_EPOCH=1709294400   # 2024-03-01 12:00:00 UTC
+STAMP='2024-03-01 12:00:00'
+FF=(ffmpeg -hide_banner -loglevel error -y)
+FFX=(-fflags +bitexact -flags:v +bitexact -map_metadata -1)
+
+# ---------------------------------------------------------------- pictures
+
+# Plain JFIF baseline JPEG (FF D8 FF E0 ...).
+$IM -size 64x48 -seed 3 plasma:red-blue -strip -quality 80 JPEG:"$OUT/photo-jfif.jpg"
+
+# Exif JPEG: main picture and a 40x30 thumbnail, both encoded by ImageMagick;
+# the python below replaces the main picture's JFIF APP0 by an APP1 Exif
+# segment (little-endian TIFF: IFD0 + IFD1) that carries the thumbnail as
+# JPEGInterchangeFormat, so the file holds a complete FF D8 ... FF D9 inside
+# its first segment.
+$IM -size 160x120 -seed 11 plasma:fractal -strip -quality 75 JPEG:main.jpg
+$IM main.jpg -resize 40x30 -strip -quality 60 JPEG:thumb.jpg
+python3 - main.jpg thumb.jpg "$OUT/photo-exif.jpg" <<'PY'
+import struct, sys
+main = open(sys.argv[1], 'rb').read()
+thumb = open(sys.argv[2], 'rb').read()
+
+def drop_app0(j):
+    # keep SOI, drop a leading APP0 segment if present
+    assert j[:2] == b'\xff\xd8'
+    if j[2:4] == b'\xff\xe0':
+        n = struct.unpack('>H', j[4:6])[0]
+        return j[:2] + j[4 + n:]
+    return j
+
+main = drop_app0(main)
+thumb = drop_app0(thumb)
+
+def ifd(entries, base, next_ifd):
+    """entries: list of (tag, type, count, value_bytes); returns (ifd_bytes, extra_bytes)"""
+    n = len(entries)
+    extra_off = base + 2 + 12 * n + 4
+    out = struct.pack('<H', n)
+    extra = b''
+    for tag, typ, count, val in entries:
+        if len(val) <= 4:
+            out += struct.pack('<HHI', tag, typ, count) + val.ljust(4, b'\0')
+        else:
+            out += struct.pack('<HHII', tag, typ, count, extra_off + len(extra))
+            extra += val
+            if len(extra) % 2:
+                extra += b'\0'
+    out += struct.pack('<I', next_ifd)
+    return out + extra
+
+ASCII, SHORT, LONG, RATIONAL = 2, 3, 4, 5
+make = b'Morrow Test Camera\0'
+model = b'MT-1\0'
+dt = b'2024:03:01 12:00:00\0'
+ifd0_entries = [
+    (0x010F, ASCII, len(make), make),
+    (0x0110, ASCII, len(model), model),
+    (0x0112, SHORT, 1, struct.pack('<H', 1)),
+    (0x011A, RATIONAL, 1, struct.pack('<II', 72, 1)),
+    (0x011B, RATIONAL, 1, struct.pack('<II', 72, 1)),
+    (0x0128, SHORT, 1, struct.pack('<H', 2)),
+    (0x0132, ASCII, len(dt), dt),
+]
+ifd0_len = len(ifd(ifd0_entries, 8, 0))
+ifd1_off = 8 + ifd0_len
+ifd1_len = len(ifd([(0x0103, SHORT, 1, b'\0\0'), (0x0201, LONG, 1, b'\0' * 4),
+                    (0x0202, LONG, 1, b'\0' * 4)], ifd1_off, 0))
+thumb_off = ifd1_off + ifd1_len
+ifd1_entries = [
+    (0x0103, SHORT, 1, struct.pack('<H', 6)),          # Compression = JPEG
+    (0x0201, LONG, 1, struct.pack('<I', thumb_off)),   # JPEGInterchangeFormat
+    (0x0202, LONG, 1, struct.pack('<I', len(thumb))),  # JPEGInterchangeFormatLength
+]
+tiff = b'II*\0' + struct.pack('<I', 8)
+tiff += ifd(ifd0_entries, 8, ifd1_off)
+tiff += ifd(ifd1_entries, ifd1_off, 0)
+assert len(tiff) == thumb_off
+tiff += thumb
+payload = b'Exif\0\0' + tiff
+assert len(payload) + 2 < 65536
+app1 = b'\xff\xe1' + struct.pack('>H', len(payload) + 2) + payload
+open(sys.argv[3], 'wb').write(main[:2] + app1 + main[2:])
+PY
+
+# GIF89a and GIF87a
+$IM -size 32x24 -seed 5 plasma:green-yellow -strip -colors 16 GIF:"$OUT/image89a.gif"
+$IM -size 32x24 -seed 6 plasma:blue-white -strip -colors 16 GIF87:"$OUT/image87a.gif"
+
+# PNG (no time chunks)
+$IM -size 32x24 -seed 7 plasma:orange-purple -strip \
+    -define png:exclude-chunks=date,time PNG24:"$OUT/image.png"
+
+# TIFF, little- and big-endian
+$IM -size 32x24 -seed 8 plasma:cyan-red -strip -compress none -define tiff:endian=lsb TIFF:"$OUT/image.tif"
+$IM -size 32x24 -seed 8 plasma:cyan-red -strip -compress none -define tiff:endian=msb TIFF:"$OUT/image-be.tif"
+
+# BMP: Windows BITMAPINFOHEADER (40 bytes) and OS/2 BITMAPCOREHEADER (12 bytes)
+$IM -size 32x24 -seed 9 plasma:pink-navy -strip -type TrueColor BMP3:"$OUT/bitmap40.bmp"
+$IM -size 32x24 -seed 9 plasma:pink-navy -strip -type TrueColor BMP2:"$OUT/bitmap12.bmp"
+
+# Photoshop PSD
+$IM -size 32x24 -seed 10 plasma:gold-teal -strip PSD:"$OUT/image.psd"
+
+# HTML pages, hand-written (the first line is long on purpose).
+cat > "$OUT/page.html" <<'EOF'
+<!DOCTYPE html PUBLIC "-//W3C//DTD HTML 4.01//EN" "http://www.w3.org/TR/html4/strict.dtd">
+<html lang="en">
+<head>
+<meta http-equiv="Content-Type" content="text/html; charset=utf-8">
+<title>Field notes</title>
+<style>body { font-family: sans-serif; margin: 2em; } td { padding: 0 1em; }</style>
+</head>
+<body>
+<h1>Field notes</h1>
+<p>Three disks were imaged on Friday. Each image was hashed twice and the
+hashes matched.</p>
+<table>
+<tr><th>Disk</th><th>Size</th><th>Sectors</th></tr>
+<tr><td>A</td><td>8 GB</td><td>15625000</td></tr>
+<tr><td>B</td><td>16 GB</td><td>31250000</td></tr>
+<tr><td>C</td><td>2 GB</td><td>3906250</td></tr>
+</table>
+<p>Next step: carve unallocated space on disk B.</p>
+</body>
+</html>
+EOF
+
+cat > "$OUT/page-lower.html" <<'EOF'
+<html><head><title>Shopping list for the weekend</title><meta charset="utf-8"></head>
+<body>
+<ul>
+<li>bread</li>
+<li>coffee</li>
+<li>two lemons</li>
+</ul>
+<p>Remember the library books.</p>
+</body>
+</html>
+EOF
+
+# ---------------------------------------------------------------- documents
+
+cat > note.txt <<'EOF'
+Case 2024-017
+
+Evidence item 3 is a 16 GB USB stick found in the desk drawer.
+The stick was imaged with a write blocker; the image hash was
+recorded in the log book. Carving found several pictures and
+two office documents in unallocated space.
+EOF
+touch -d "$STAMP" note.txt
+
+# LibreOffice runs with a throw-away profile inside the work folder.
+soffice_convert() {  # $1 = filter, $2 = input
+    HOME="$WORK/lohome" soffice --headless --norestore --nologo \
+        -env:UserInstallation="file://$WORK/lohome/profile" \
+        --convert-to "$1" --outdir "$WORK/lo" "$2" >/dev/null 2>&1
+}
+
+# PDF from LibreOffice Writer, then linearized by qpdf.
+soffice_convert pdf:writer_pdf_Export note.txt
+cp lo/note.pdf "$OUT/plain.pdf"
+qpdf --linearize --deterministic-id "$OUT/plain.pdf" "$OUT/linearized.pdf"
+
+# Word 97 document from the same text.
+soffice_convert 'doc:MS Word 97' note.txt
+cp lo/note.doc "$OUT/doc.doc"
+
+# Excel 97 workbook from a CSV.
+cat > sheet.csv <<'EOF'
+item,description,size_mb
+1,laptop disk image,476940
+2,phone dump,61035
+3,usb stick,15259
+EOF
+soffice_convert 'xls:MS Excel 97' sheet.csv
+cp lo/sheet.xls "$OUT/sheet.xls"
+
+# PowerPoint 97 from a one-slide Impress document.  LibreOffice's PowerPoint
+# export always stores a 512-pixel-wide 24-bit preview bitmap of the first
+# slide in SummaryInformation (about 440 KB for a normal 16:9 slide), so the
+# slide is made very flat (28 cm x 0.5 cm) to keep the file small: a minimal
+# flat ODP is first normalised by LibreOffice itself (fodp -> fodp), the page
+# height of its slide layout is changed, then it is exported to .ppt.
+cat > slides-src.fodp <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
+ xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0"
+ xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"
+ xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0"
+ xmlns:presentation="urn:oasis:names:tc:opendocument:xmlns:presentation:1.0"
+ xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0"
+ office:version="1.2" office:mimetype="application/vnd.oasis.opendocument.presentation">
+ <office:body>
+  <office:presentation>
+   <draw:page draw:name="page1">
+    <draw:frame svg:x="0.2cm" svg:y="0.05cm" svg:width="27cm" svg:height="0.4cm">
+     <draw:text-box><text:p>Case 2024-017: evidence item 3, USB stick</text:p></draw:text-box>
+    </draw:frame>
+   </draw:page>
+  </office:presentation>
+ </office:body>
+</office:document>
+EOF
+soffice_convert fodp slides-src.fodp
+python3 - lo/slides-src.fodp slides.fodp <<'PY'
+import re, sys
+s = open(sys.argv[1], encoding='utf-8').read()
+# the slide layout is the landscape page layout; make it 0.5 cm high
+s, n = re.subn(r'(fo:page-height=")[^"]*("[^>]*style:print-orientation="landscape")',
+               r'\g<1>0.5cm\g<2>', s)
+assert n >= 1, 'no landscape page layout found'
+open(sys.argv[2], 'w', encoding='utf-8').write(s)
+PY
+soffice_convert 'ppt:MS PowerPoint 97' slides.fodp
+cp lo/slides.ppt "$OUT/slides.ppt"
+
+# ---------------------------------------------------------------- archives
+
+printf 'The first member of the archive.\n' > alpha.txt
+printf 'The second member, a little longer than the first one.\n' > beta.txt
+touch -d "$STAMP" alpha.txt beta.txt
+rm -f "$OUT/two-stored.zip" "$OUT/with-comment.zip" "$OUT/data-descriptor.zip"
+# -X: no extra attributes; -0: store only
+zip -q -X -0 "$OUT/two-stored.zip" alpha.txt beta.txt
+zip -q -X -0 "$OUT/with-comment.zip" alpha.txt beta.txt
+printf 'case 17\n' | zip -q -z "$OUT/with-comment.zip"
+# Writing to a pipe (not seekable) makes zip use data descriptors: general
+# purpose bit 3 set, CRC and sizes 0 in the local headers (deflated members).
+zip -q -X - alpha.txt beta.txt | cat > "$OUT/data-descriptor.zip"
+
+# ---------------------------------------------------------------- video
+
+SRC=(-f lavfi -i testsrc=size=32x24:rate=5 -t 1)
+
+# AVI, Motion JPEG
+"${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mjpeg -q:v 10 -f avi "$OUT/clip.avi"
+
+# MP4 family.  MPEG-4 Visual video (ffmpeg mpeg4 encoder), very low bitrate.
+"${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -brand mp42 -f mp4 "$OUT/clip.mp4"
+"${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -f mp4 "$OUT/clip-isom.mp4"
+"${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -f mov "$OUT/clip.mov"
+# 3GP: H.263 needs one of the standard sizes (176x144 here), 2 frames/s.
+"${FF[@]}" -f lavfi -i testsrc=size=176x144:rate=2 -t 1 "${FFX[@]}" \
+    -c:v h263 -q:v 31 -f 3gp "$OUT/clip.3gp"
+
+# ASF / WMV
+"${FF[@]}" -f lavfi -i testsrc=size=32x32:rate=5 -t 1 "${FFX[@]}" \
+    -c:v wmv2 -q:v 20 -f asf "$OUT/clip.wmv"
+
+# VCD .dat: RIFF/CDXA around raw 2352-byte Mode 2 Form 2 sectors whose user
+# data is an MPEG-1 program stream written by ffmpeg with 2324-byte packs.
+"${FF[@]}" -f lavfi -i testsrc=size=96x72:rate=25 -frames:v 8 "${FFX[@]}" \
+    -c:v mpeg1video -q:v 2 -packetsize 2324 -muxrate 1411200 -f mpeg ps.mpg
+python3 - ps.mpg "$OUT/clip-cdxa.dat" <<'PY'
+import struct, sys
+ps = open(sys.argv[1], 'rb').read()
+USER = 2324
+nsect = (len(ps) + USER - 1) // USER
+ps = ps.ljust(nsect * USER, b'\0')
+
+def bcd(n):
+    return ((n // 10) << 4) | (n % 10)
+
+sectors = b''
+for i in range(nsect):
+    lba = 150 + 18 * 75 + i          # somewhere in track 2 (lead-in 2 s)
+    mm, rest = divmod(lba, 75 * 60)
+    ss, ff = divmod(rest, 75)
+    sync = b'\x00' + b'\xff' * 10 + b'\x00'
+    header = bytes([bcd(mm), bcd(ss), bcd(ff), 2])
+    # file 1, channel 1, submode: video|form2 (+EOR/EOF on the last sector)
+    submode = 0x02 | 0x20 | (0x81 if i == nsect - 1 else 0)
+    sub = bytes([1, 1, submode, 0x0F]) * 2
+    data = ps[i * USER:(i + 1) * USER]
+    edc = b'\0\0\0\0'                # Form 2: EDC optional, left zero
+    sectors += sync + header + sub + data + edc
+assert len(sectors) == 2352 * nsect
+
+# fmt chunk as written by VCD authoring: owner ids, attributes, "XA", file no.
+fmt = struct.pack('>HHH', 0, 0, 0x1555) + b'XA' + bytes([1, 0]) + b'\0' * 6
+assert len(fmt) == 16
+body = b'CDXA' + b'fmt ' + struct.pack('<I', 16) + fmt
+body += b'data' + struct.pack('<I', len(sectors)) + sectors
+open(sys.argv[2], 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
+PY
+
+echo "fixtures written to $OUT"
