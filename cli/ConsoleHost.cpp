@@ -1,0 +1,175 @@
+#include "ConsoleHost.h"
+
+#include "CarveState.h"
+#include "Catalog.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <unistd.h>
+
+namespace morrow {
+
+namespace {
+
+volatile std::sig_atomic_t stopSignalled = 0;
+volatile std::sig_atomic_t quitSignalled = 0;
+
+extern "C" void onSignal(int signal) {
+    if (signal == SIGINT) {
+        stopSignalled = 1;
+    } else {
+        quitSignalled = 1;
+    }
+}
+
+bool isQuestion(int messageStyle) { return (messageStyle & 0x0F) == 0x04; }
+
+} // namespace
+
+ConsoleHost::ConsoleHost(ConsoleOptions options, std::string appName)
+    : options_(std::move(options)), appName_(std::move(appName)) {
+    interactive_ = !options_.neverAsk && ::isatty(STDIN_FILENO) == 1;
+    showProgressLine_ = !options_.quiet && ::isatty(STDERR_FILENO) == 1;
+}
+
+ConsoleHost::~ConsoleHost() { clearProgressLine(); }
+
+void ConsoleHost::installSignalHandlers() {
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+ConsoleHost::Outcome ConsoleHost::outcome() const {
+    if (summaryComplete_ == 1) {
+        return Outcome::Complete;
+    }
+    if (summaryComplete_ == 0) {
+        return Outcome::Partial;
+    }
+    return runStarted_ ? Outcome::Ended : Outcome::NotStarted;
+}
+
+void ConsoleHost::clearProgressLine() {
+    if (progressDrawn_) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+        progressDrawn_ = false;
+    }
+}
+
+void ConsoleHost::drawProgress(bool force) {
+    if (!showProgressLine_) {
+        return;
+    }
+    auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastDraw_ < std::chrono::milliseconds(250)) {
+        return;
+    }
+    lastDraw_ = now;
+    std::string line = status_;
+    if (!percent_.empty()) {
+        line += "  " + percent_;
+    }
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    progressDrawn_ = true;
+}
+
+void ConsoleHost::setStatusText(const std::string& text) {
+    status_ = text;
+    if (!text.empty()) {
+        drawProgress(false);
+    }
+}
+
+void ConsoleHost::setPercentText(const std::string& text) {
+    percent_ = text;
+    drawProgress(false);
+}
+
+bool ConsoleHost::ask(const std::string& question) {
+    std::fprintf(stderr, "%s [y/N] ", question.c_str());
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) {
+        std::cin.clear();
+        std::fputc('\n', stderr);
+        return false;
+    }
+    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+int ConsoleHost::showMessage(const std::string& text, const std::string& title, int messageStyle) {
+    clearProgressLine();
+    const bool summary = title == "Completed..";
+    if (summary) {
+        summaryComplete_ = text.rfind("Carving Completed Successfully.", 0) == 0 ? 1 : 0;
+        std::fprintf(stdout, "%s\n", text.c_str());
+        std::fflush(stdout);
+    } else {
+        std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+    }
+    if (!isQuestion(messageStyle)) {
+        return answerOk;
+    }
+    if (!interactive_) {
+        // Nobody to ask: a Stop or Quit that was raised stands; the output folder is not opened.
+        return summary ? answerNo : answerYes;
+    }
+    return ask(summary ? "Open the carving path?" : "Answer") ? answerYes : answerNo;
+}
+
+int ConsoleHost::showAppMessage(const std::string& text, int messageStyle) {
+    return showMessage(text, appName_, messageStyle);
+}
+
+bool ConsoleHost::takeStopRequest() {
+    if (stopSignalled == 0) {
+        return false;
+    }
+    stopSignalled = 0;
+    return true;
+}
+
+bool ConsoleHost::takeQuitRequest() {
+    if (quitSignalled == 0) {
+        return false;
+    }
+    quitSignalled = 0;
+    return true;
+}
+
+void ConsoleHost::readForm(CarveState& state) {
+    state.maxFileSizeKB = options_.maxFileSizeKB;
+    state.carvingPath = options_.carvingPath;
+}
+
+std::vector<KindRow> ConsoleHost::kindRows() {
+    std::vector<KindRow> rows;
+    for (const std::string& name : kindRowNames()) {
+        bool ticked = std::find(options_.kindRows.begin(), options_.kindRows.end(), name) != options_.kindRows.end();
+        rows.push_back(KindRow{name, ticked});
+    }
+    return rows;
+}
+
+void ConsoleHost::resetForm(CarveState& state) {
+    clearProgressLine();
+    state.carvingPath.clear();
+    state.pendingEvidencePath.clear();
+    state.maxFileSizeKB = 1024;
+    state.allPictureFiles = 0;
+}
+
+void ConsoleHost::exploreFolder(const std::string& path) {
+    std::fprintf(stdout, "Carving path: %s\n", path.c_str());
+    std::fflush(stdout);
+}
+
+} // namespace morrow

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "CarveHost.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace morrow {
+
+// The settings morrow-cli takes from its command line.
+struct ConsoleOptions {
+    std::vector<std::string> evidence;
+    std::vector<std::string> kindRows; // the kind list rows to tick
+    std::string carvingPath;
+    std::int32_t maxFileSizeKB = 1024;
+    bool neverAsk = false;
+    bool quiet = false;
+};
+
+// The terminal's CarveHost. Messages go to standard error as "TITLE: TEXT", the summary to
+// standard output. Questions are asked on the terminal; without one (or with --yes) the Stop and
+// Quit questions are answered Yes and the summary's question No. SIGINT raises Stop, SIGTERM Quit.
+class ConsoleHost : public CarveHost {
+public:
+    ConsoleHost(ConsoleOptions options, std::string appName);
+    ~ConsoleHost() override;
+
+    // Routes SIGINT and SIGTERM to the Stop and Quit requests.
+    static void installSignalHandlers();
+
+    enum class Outcome { NotStarted, Complete, Partial, Ended };
+    Outcome outcome() const;
+
+    int showMessage(const std::string& text, const std::string& title, int style) override;
+    int showAppMessage(const std::string& text, int style) override;
+    void setStatusText(const std::string& text) override;
+    void setPercentText(const std::string& text) override;
+    void setProgressRange(std::int64_t) override {}
+    void setProgressPos(std::int64_t) override {}
+    void showProgress(bool) override {}
+    void startAnimation() override {}
+    void pauseAnimation() override {}
+    void resumeAnimation() override {}
+    void closeAnimation() override {}
+    void drainMessages() override {}
+    bool takeStopRequest() override;
+    bool takeQuitRequest() override;
+    void enterRunMode() override { runStarted_ = true; }
+    void leaveRunMode() override {}
+    void endApplication() override { ended_ = true; }
+    void readForm(CarveState& state) override;
+    std::vector<std::string> evidenceRows() override { return options_.evidence; }
+    std::vector<KindRow> kindRows() override;
+    void resetForm(CarveState& state) override;
+    void focusControl(int) override {}
+    void exploreFolder(const std::string& path) override;
+
+private:
+    bool ask(const std::string& question);
+    void drawProgress(bool force);
+    void clearProgressLine();
+
+    ConsoleOptions options_;
+    std::string appName_;
+    bool interactive_ = false;
+    bool showProgressLine_ = false;
+    bool progressDrawn_ = false;
+    bool runStarted_ = false;
+    bool ended_ = false;
+    int summaryComplete_ = -1; // -1 no summary, 1 complete, 0 partial
+    std::string status_;
+    std::string percent_;
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+} // namespace morrow

@@ -1,0 +1,150 @@
+// morrow-cli: carves evidence images from the command line with the same engine as the desktop
+// application.
+#include "CarveEngine.h"
+#include "ConsoleHost.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <getopt.h>
+#include <algorithm>
+#include <map>
+#include <sstream>
+#include <string>
+
+using namespace morrow;
+
+namespace {
+
+const char* const usageText =
+    "Usage: morrow-cli [options] EVIDENCE...\n"
+    "Carves files of known kinds out of raw disk or partition images.\n"
+    "\n"
+    "  -o, --out DIR        carving path: one output folder per evidence file is made in it\n"
+    "  -t, --types LIST     kinds to carve, comma-separated (default all):\n"
+    "                       bmp gif jpeg tiff png psd cdoc pdf html zip video,\n"
+    "                       pictures (bmp,gif,jpeg,png,psd,tiff) or all\n"
+    "  -s, --max-size KB    maximum size for kinds whose length cannot be read (default 1024,\n"
+    "                       1 to 10240)\n"
+    "  -y, --yes            never ask: Stop and Quit are confirmed, the carving path is not opened\n"
+    "  -q, --quiet          no progress line\n"
+    "  -h, --help           this text\n"
+    "\n"
+    "Ctrl-C asks to stop the run, SIGTERM to quit; what was carved so far stays on disk.\n"
+    "Exit status: 0 complete run, 1 partial run, 2 settings refused or bad options.\n";
+
+const std::map<std::string, std::vector<std::string>>& typeNames() {
+    static const std::map<std::string, std::vector<std::string>> names = {
+        {"bmp", {"BMP Files"}},
+        {"gif", {"GIF Files"}},
+        {"jpeg", {"JPEG Files"}},
+        {"tiff", {"TIFF Files"}},
+        {"png", {"PNG Files"}},
+        {"psd", {"PSD Files"}},
+        {"cdoc", {"Compound Doc Files"}},
+        {"pdf", {"PDF Files"}},
+        {"html", {"HTML Files"}},
+        {"zip", {"ZIP Files"}},
+        {"video", {"Video Files"}},
+        {"pictures", pictureRowNames()},
+        {"all", kindRowNames()},
+    };
+    return names;
+}
+
+int usageError(const std::string& text) {
+    std::fprintf(stderr, "morrow-cli: %s\n%s", text.c_str(), "Try 'morrow-cli --help'.\n");
+    return 2;
+}
+
+// A whole decimal number, as the dialog's size box takes it.
+bool parseInteger(const std::string& text, std::int32_t& out) {
+    if (text.empty()) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (*end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX) {
+        return false;
+    }
+    out = static_cast<std::int32_t>(v);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ConsoleOptions options;
+    std::string types = "all";
+
+    static const option longOptions[] = {
+        {"out", required_argument, nullptr, 'o'},  {"types", required_argument, nullptr, 't'},
+        {"max-size", required_argument, nullptr, 's'}, {"yes", no_argument, nullptr, 'y'},
+        {"quiet", no_argument, nullptr, 'q'},      {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, ":o:t:s:yqh", longOptions, nullptr)) != -1) {
+        switch (c) {
+        case 'o':
+            options.carvingPath = optarg;
+            break;
+        case 't':
+            types = optarg;
+            break;
+        case 's':
+            if (!parseInteger(optarg, options.maxFileSizeKB)) {
+                std::fprintf(stderr, "morrow-cli: Please enter an integer.\n");
+                return 2;
+            }
+            break;
+        case 'y':
+            options.neverAsk = true;
+            break;
+        case 'q':
+            options.quiet = true;
+            break;
+        case 'h':
+            std::fputs(usageText, stdout);
+            return 0;
+        case ':':
+            return usageError(std::string("option needs a value: ") + argv[optind - 1]);
+        default:
+            return usageError(std::string("unknown option: ") + argv[optind - 1]);
+        }
+    }
+    for (int i = optind; i < argc; ++i) {
+        options.evidence.emplace_back(argv[i]);
+    }
+
+    std::stringstream list(types);
+    std::string name;
+    while (std::getline(list, name, ',')) {
+        auto it = typeNames().find(name);
+        if (it == typeNames().end()) {
+            return usageError("unknown kind: '" + name + "'");
+        }
+        for (const std::string& row : it->second) {
+            if (std::find(options.kindRows.begin(), options.kindRows.end(), row) == options.kindRows.end()) {
+                options.kindRows.push_back(row);
+            }
+        }
+    }
+
+    ConsoleHost host(options, "morrow-cli");
+    ConsoleHost::installSignalHandlers();
+    CarveEngine engine(host);
+    engine.startRun();
+
+    switch (host.outcome()) {
+    case ConsoleHost::Outcome::Complete:
+        return 0;
+    case ConsoleHost::Outcome::NotStarted:
+        return 2;
+    default:
+        return 1;
+    }
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace morrow {
+
+struct CarveState;
+
+// Message box styles the engine passes to showMessage and showAppMessage.
+namespace style {
+inline constexpr int Ok = 0x00;              // OK (showAppMessage adds the exclamation icon)
+inline constexpr int OkStop = 0x10;          // OK, stop icon: hard errors
+inline constexpr int YesNoStop = 0x14;       // Yes/No, stop icon: the Stop and Quit questions
+inline constexpr int OkExclamation = 0x30;   // OK, exclamation icon: settings warnings
+inline constexpr int YesNoInfo = 0x44;       // Yes/No, information icon: the summary
+} // namespace style
+
+inline constexpr int answerYes = 6;
+inline constexpr int answerNo = 7;
+inline constexpr int answerOk = 1;
+
+// Control ids the engine names when it moves the focus.
+namespace control {
+inline constexpr int MaxFileSize = 1009;
+inline constexpr int CarvingPath = 1003;
+} // namespace control
+
+// One row of the kind list as the run reads it.
+struct KindRow {
+    std::string text;
+    bool checked = false;
+};
+
+// Everything the engine needs from a front end. The engine never touches a window or the
+// console itself; the desktop dialog and the console each implement this. All texts are UTF-8.
+class CarveHost {
+public:
+    virtual ~CarveHost() = default;
+
+    // Modal; returns the button pressed (answerYes for Yes).
+    virtual int showMessage(const std::string& text, const std::string& title, int style) = 0;
+    // As showMessage, titled with the application's name.
+    virtual int showAppMessage(const std::string& text, int style) = 0;
+
+    virtual void setStatusText(const std::string& text) = 0;
+    virtual void setPercentText(const std::string& text) = 0;
+    // The lower bound is always 0. The carvers pass count - 1, which is -1 for no candidate.
+    virtual void setProgressRange(std::int64_t upper) = 0;
+    virtual void setProgressPos(std::int64_t position) = 0;
+    virtual void showProgress(bool visible) = 0;
+
+    virtual void startAnimation() = 0;
+    virtual void pauseAnimation() = 0;
+    virtual void resumeAnimation() = 0;
+    virtual void closeAnimation() = 0;
+
+    // Handles whatever input is waiting, then returns. May run the Stop and Quit handlers.
+    virtual void drainMessages() = 0;
+    // Drain, then read and clear the request. Called once per sector and once per candidate,
+    // so an implementation must be cheap when nothing is pending.
+    virtual bool takeStopRequest() = 0;
+    virtual bool takeQuitRequest() = 0;
+
+    virtual void enterRunMode() = 0;
+    virtual void leaveRunMode() = 0;
+    // Marks the application for closing once the running operation returns.
+    virtual void endApplication() = 0;
+
+    // Copies the form's settings (maxFileSizeKB, carvingPath, allPictureFiles,
+    // pendingEvidencePath) into `state`; a field that cannot be read keeps its value.
+    virtual void readForm(CarveState& state) = 0;
+    // The texts of every evidence list row, in display order.
+    virtual std::vector<std::string> evidenceRows() = 0;
+    // Every row of the kind list, in display order, with its check state.
+    virtual std::vector<KindRow> kindRows() = 0;
+    // The form's reset after a run: clears the settings in `state` and on screen, unticks rows.
+    virtual void resetForm(CarveState& state) = 0;
+    virtual void focusControl(int controlId) = 0;
+    virtual void exploreFolder(const std::string& path) = 0;
+};
+
+} // namespace morrow

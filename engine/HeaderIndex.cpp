@@ -1,0 +1,55 @@
+#include "HeaderIndex.h"
+
+#include <algorithm>
+
+namespace morrow {
+
+void HeaderIndex::prepare(const std::string& evidencePath, std::vector<HeaderKey> keys) {
+    clear();
+    evidencePath_ = evidencePath;
+    planned_ = std::move(keys);
+}
+
+void HeaderIndex::clear() {
+    evidencePath_.clear();
+    planned_.clear();
+    gathered_.clear();
+    matches_.clear();
+}
+
+const std::vector<std::int64_t>* HeaderIndex::complete(const std::string& evidencePath, const HeaderKey& key) const {
+    if (evidencePath != evidencePath_) {
+        return nullptr;
+    }
+    auto it = std::find(gathered_.begin(), gathered_.end(), key);
+    return it == gathered_.end() ? nullptr : &matches_[static_cast<std::size_t>(it - gathered_.begin())];
+}
+
+std::vector<HeaderKey> HeaderIndex::keysToGather(const std::string& evidencePath, const HeaderKey& key) const {
+    std::vector<HeaderKey> keys{key};
+    if (evidencePath == evidencePath_) {
+        for (const auto& k : planned_) {
+            if (std::find(keys.begin(), keys.end(), k) == keys.end() &&
+                std::find(gathered_.begin(), gathered_.end(), k) == gathered_.end()) {
+                keys.push_back(k);
+            }
+        }
+    }
+    return keys;
+}
+
+void HeaderIndex::store(const std::string& evidencePath, const std::vector<HeaderKey>& keys,
+                        std::vector<std::vector<std::int64_t>> matches, bool finished) {
+    if (!finished) {
+        return; // a stopped read ends the run; nothing of it may serve a later scan
+    }
+    if (evidencePath != evidencePath_ || evidencePath_.empty()) {
+        return; // only a run that prepared this evidence file keeps what was read
+    }
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        gathered_.push_back(keys[i]);
+        matches_.push_back(std::move(matches[i]));
+    }
+}
+
+} // namespace morrow

@@ -1,0 +1,173 @@
+#include "HeaderScan.h"
+
+#include "CarveEngine.h"
+
+#include <array>
+#include <cstring>
+
+namespace morrow {
+
+namespace {
+
+// The evidence is read in blocks of this many sectors (plus a small tail so that the signature of
+// the block's last sector can be compared), not one read per sector.
+constexpr std::uint64_t blockSectors = 2048;
+constexpr std::size_t sectorSize = 512;
+
+std::string fileName(const std::string& path) {
+    std::size_t slash = path.rfind(pathSeparator);
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Asks the Stop and Quit questions when requested. False when the scan must end.
+bool pollScan(CarveEngine& engine) {
+    CarveHost& host = engine.host();
+    CarveState& st = engine.state();
+    if (host.takeStopRequest()) {
+        host.pauseAnimation();
+        if (host.showMessage(CarveEngine::stopQuestion, CarveEngine::warningTitle, style::YesNoStop) == answerYes) {
+            st.carvingInProgress = 0;
+            st.scanAborted = 1;
+            host.setPercentText("");
+            return false;
+        }
+        host.resumeAnimation();
+    }
+    if (host.takeQuitRequest()) {
+        host.pauseAnimation();
+        if (host.showMessage(CarveEngine::quitQuestion, CarveEngine::warningTitle, style::YesNoStop) == answerYes) {
+            st.quitConfirmed = 1;
+            st.scanAborted = 1;
+            return false;
+        }
+        host.resumeAnimation();
+    }
+    return true;
+}
+
+// Per-sector progress: the bar moves about a hundred times per scan, one step behind the text.
+struct Progress {
+    CarveHost& host;
+    std::uint64_t step = 0;
+    std::uint64_t threshold = 0;
+    int k = 0;
+
+    void at(std::uint64_t s) {
+        if (s != threshold) {
+            return;
+        }
+        host.setProgressPos(k);
+        ++k;
+        threshold += step;
+        host.setPercentText(std::to_string(k) + "%");
+    }
+};
+
+} // namespace
+
+int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const std::string& kindTag,
+                    const std::string& signature) {
+    CarveState& st = engine.state();
+    CarveHost& host = engine.host();
+
+    host.setProgressPos(0);
+    host.showProgress(true);
+    host.setStatusText("");
+    host.setStatusText(std::string("Searching ") + " " + kindTag + st.passLabel + " " + "headers" + " " +
+                       "and indexing, " + "evidence: " + fileName(evidencePath));
+
+    if (!st.evidence.isOpen()) {
+        host.showAppMessage("Can't open evidence file", style::Ok);
+        host.showProgress(false);
+        return 1;
+    }
+
+    const std::uint64_t sectors = st.evidenceSectors;
+    Progress progress{host};
+    if (sectors > 100) {
+        progress.step = sectors / 100;
+        host.setProgressRange(100);
+    } else {
+        progress.step = 0;
+        host.setProgressRange(static_cast<std::int64_t>(sectors));
+    }
+    progress.threshold = progress.step;
+    host.startAnimation();
+
+    const HeaderKey key{signature, st.mp4Pass == 1};
+    HeaderIndex& cache = engine.headerIndexCache();
+    bool finished = true;
+
+    if (const std::vector<std::int64_t>* known = cache.complete(evidencePath, key)) {
+        // Matches already gathered by an earlier read: visit the sectors for the progress and the
+        // polls, and take the matches as their sectors go by.
+        std::size_t next = 0;
+        for (std::uint64_t s = 0; s < sectors; ++s) {
+            progress.at(s);
+            if (!pollScan(engine)) {
+                finished = false;
+                break;
+            }
+            auto offset = static_cast<std::int64_t>(s * sectorSize);
+            if (next < known->size() && (*known)[next] == offset) {
+                st.headerIndex.push_back(offset);
+                ++next;
+            }
+        }
+    } else {
+        std::vector<HeaderKey> keys = cache.keysToGather(evidencePath, key);
+        std::vector<std::vector<std::int64_t>> matches(keys.size());
+        // For each byte value, which signatures begin with it, at the sector start and 4 bytes in.
+        std::array<std::uint64_t, 256> startsAt0{};
+        std::array<std::uint64_t, 256> startsAt4{};
+        std::size_t longest = 0;
+        for (std::size_t i = 0; i < keys.size() && i < 64; ++i) {
+            if (keys[i].signature.empty()) {
+                continue;
+            }
+            auto first = static_cast<unsigned char>(keys[i].signature[0]);
+            (keys[i].shifted ? startsAt4 : startsAt0)[first] |= std::uint64_t{1} << i;
+            longest = std::max(longest, keys[i].signature.size() + (keys[i].shifted ? 4 : 0));
+        }
+        st.evidence.adviseSequential();
+        std::vector<unsigned char> block(blockSectors * sectorSize + longest + 1);
+        std::uint64_t blockStart = 0;
+        std::uint64_t blockEnd = 0;
+        for (std::uint64_t s = 0; s < sectors; ++s) {
+            progress.at(s);
+            if (!pollScan(engine)) {
+                finished = false;
+                break;
+            }
+            if (s >= blockEnd) {
+                blockStart = s;
+                blockEnd = std::min(sectors, s + blockSectors);
+                st.evidence.readAt(static_cast<std::int64_t>(s * sectorSize), block.data(),
+                                   static_cast<std::size_t>((blockEnd - s) * sectorSize) + longest);
+            }
+            const unsigned char* at = block.data() + (s - blockStart) * sectorSize;
+            std::uint64_t candidates = startsAt0[at[0]] | startsAt4[at[4]];
+            while (candidates != 0) {
+                int i = __builtin_ctzll(candidates);
+                candidates &= candidates - 1;
+                const HeaderKey& k = keys[static_cast<std::size_t>(i)];
+                const unsigned char* p = at + (k.shifted ? 4 : 0);
+                if (std::memcmp(p, k.signature.data(), k.signature.size()) == 0) {
+                    matches[static_cast<std::size_t>(i)].push_back(static_cast<std::int64_t>(s * sectorSize));
+                }
+            }
+        }
+        st.headerIndex.insert(st.headerIndex.end(), matches[0].begin(), matches[0].end());
+        cache.store(evidencePath, keys, std::move(matches), finished);
+    }
+
+    if (!finished) {
+        return 0;
+    }
+    host.closeAnimation();
+    host.showProgress(false);
+    host.setPercentText("");
+    return 1;
+}
+
+} // namespace morrow

@@ -1,0 +1,268 @@
+#include "Output.h"
+
+#include "CarveHost.h"
+#include "CarveState.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace morrow {
+
+namespace {
+
+constexpr std::size_t copyBlockSize = 1 << 20;
+
+const char* const noFreeSpaceText = "No free space availabe on the destination drive.\nCarving can't be continued.";
+
+bool writeAll(int fd, const void* data, std::size_t length) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        ssize_t put = ::write(fd, p, length);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            if (put == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        p += put;
+        length -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+void appendReference(std::string& out, std::uint32_t codePoint) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "&#x%X;", codePoint);
+    out += buf;
+}
+
+// Decodes one UTF-8 sequence at s[i]; returns its length, or 0 when the bytes are not valid UTF-8.
+std::size_t decodeUtf8(const std::string& s, std::size_t i, std::uint32_t& cp) {
+    auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char c = b(i);
+    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (len == 0 || i + len > s.size()) {
+        return 0;
+    }
+    if (len == 1) {
+        cp = c;
+        return 1;
+    }
+    cp = c & (0x7F >> len);
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) {
+            return 0;
+        }
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    static const std::uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    return len;
+}
+
+std::string convertForReport(const std::string& text, bool escapeLineBreaks) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (std::size_t i = 0; i < text.size();) {
+        std::uint32_t cp = 0;
+        std::size_t len = decodeUtf8(text, i, cp);
+        if (len == 0) {
+            out.push_back(text[i]); // not UTF-8: keep the byte as it is
+            ++i;
+            continue;
+        }
+        i += len;
+        if (escapeLineBreaks && (cp == '\t' || cp == '\n' || cp == '\r')) {
+            appendReference(out, cp);
+        } else if (cp == '\n') {
+            out += "\r\n";
+        } else if (cp == 0 || cp > 0xFF) {
+            appendReference(out, cp);
+        } else {
+            out.push_back(static_cast<char>(static_cast<unsigned char>(cp)));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+Output::Output(CarveState& state, CarveHost& host) : state_(state), host_(host) {}
+
+Output::~Output() { closeReport(); }
+
+bool Output::exists(const std::string& path) const {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string Output::evidenceStem(const std::string& evidencePath) {
+    std::size_t slash = evidencePath.rfind(pathSeparator);
+    std::string name = slash == std::string::npos ? evidencePath : evidencePath.substr(slash + 1);
+    std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(0, dot);
+}
+
+std::string Output::reportHeader() {
+    return "File Name\tFile Offset\tStarting Sector\tNo: of Sectors\tFile Size(in Bytes)";
+}
+
+std::string Output::toReportBytes(const std::string& text) { return convertForReport(text, false); }
+
+std::string Output::pathToReportBytes(const std::string& path) { return convertForReport(path, true); }
+
+bool Output::ensureCarvingPath(const std::string& carvingPath) {
+    if (!exists(carvingPath)) {
+        ::mkdir(carvingPath.c_str(), 0777);
+    }
+    if (!exists(carvingPath)) {
+        host_.showAppMessage("Folder creation failed: " + carvingPath, style::Ok);
+        host_.focusControl(control::CarvingPath);
+        return false;
+    }
+    return true;
+}
+
+bool Output::createOutputFolder(const std::string& evidencePath) {
+    std::string base = state_.carvingPath + pathSeparator + evidenceStem(evidencePath);
+    std::string candidate = base;
+    for (long n = 1; exists(candidate); ++n) {
+        candidate = base + "(" + std::to_string(n) + ")";
+    }
+    state_.outputFolder = candidate;
+    return ::mkdir(candidate.c_str(), 0777) == 0 || exists(candidate);
+}
+
+Output::ReportStatus Output::openReport(const std::string& evidencePath) {
+    closeReport();
+    std::string path = state_.outputFolder + pathSeparator + evidenceStem(evidencePath) + "~Report" + ".xls";
+    if (exists(path)) {
+        return ReportStatus::Exists;
+    }
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return errno == EEXIST ? ReportStatus::Exists : ReportStatus::Failed;
+    }
+    std::string header = toReportBytes(state_.reportHeaderLine);
+    if (!writeAll(fd, header.data(), header.size())) {
+        ::close(fd);
+        ::unlink(path.c_str());
+        return ReportStatus::Failed;
+    }
+    reportFd_ = fd;
+    return ReportStatus::Created;
+}
+
+void Output::closeReport() {
+    if (reportFd_ >= 0) {
+        ::close(reportFd_);
+        reportFd_ = -1;
+    }
+}
+
+std::string Output::carvedFilePath(const std::string& evidencePath, const std::string& kindTag, std::int64_t number,
+                                   const std::string& extension) const {
+    return state_.outputFolder + pathSeparator + evidenceStem(evidencePath) + "~" + kindTag + std::to_string(number) +
+           extension;
+}
+
+int Output::createCarvedFile(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
+}
+
+bool Output::checkFreeSpace(std::uint64_t bytesNeeded) {
+    std::optional<std::uint64_t> freeBytes;
+    if (freeSpaceProbe_) {
+        freeBytes = freeSpaceProbe_(state_.outputDrive);
+    } else {
+        std::error_code ec;
+        auto info = std::filesystem::space(state_.outputDrive, ec);
+        if (!ec) {
+            freeBytes = static_cast<std::uint64_t>(info.available);
+        }
+    }
+    if (freeBytes && *freeBytes < bytesNeeded) {
+        host_.showAppMessage(noFreeSpaceText, style::Ok);
+        state_.carvingInProgress = 0;
+        return false;
+    }
+    return true;
+}
+
+bool Output::appendReportRow(const std::string& path, std::int64_t offset, std::int64_t size) {
+    std::int64_t startSector = (offset >= 0 ? offset / 512 : -((-offset + 511) / 512)) - 1;
+    std::int64_t sectors = size > 0 ? (size + 511) / 512 : 0;
+    state_.reportRow = "\r\n" + pathToReportBytes(path) + "\t" + std::to_string(offset) + "\t" +
+                       std::to_string(startSector) + "\t" + std::to_string(sectors) + "\t" + std::to_string(size) +
+                       "\t";
+    bool written = reportFd_ >= 0 && writeAll(reportFd_, state_.reportRow.data(), state_.reportRow.size());
+    int err = errno;
+    state_.reportRow.clear();
+    if (!written) {
+        if (err == ENOSPC || err == EDQUOT) {
+            host_.showAppMessage(noFreeSpaceText, style::Ok);
+            state_.carvingInProgress = 0;
+        } else {
+            host_.showAppMessage("Report write failed: " + state_.outputFolder, style::OkStop);
+        }
+        return false;
+    }
+    ++state_.filesCarvedTotal;
+    return true;
+}
+
+bool Output::carveFile(const std::string& path, std::int64_t offset, std::uint64_t length,
+                       std::uint64_t freeSpaceNeeded) {
+    if (!checkFreeSpace(freeSpaceNeeded)) {
+        return false;
+    }
+    int fd = createCarvedFile(path);
+    if (fd < 0) {
+        host_.showAppMessage("Carved file creation failed: " + path, style::OkStop);
+        return false;
+    }
+    if (copyBuffer_.empty()) {
+        copyBuffer_.resize(copyBlockSize);
+    }
+    bool ok = true;
+    int err = 0;
+    std::uint64_t done = 0;
+    while (done < length) {
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(copyBlockSize, length - done));
+        state_.evidence.readAt(offset + static_cast<std::int64_t>(done), copyBuffer_.data(), chunk);
+        if (!writeAll(fd, copyBuffer_.data(), chunk)) {
+            ok = false;
+            err = errno;
+            break;
+        }
+        done += chunk;
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(path.c_str());
+        if (err == ENOSPC || err == EDQUOT) {
+            host_.showAppMessage(noFreeSpaceText, style::Ok);
+            state_.carvingInProgress = 0;
+        } else {
+            host_.showAppMessage("Carved file write failed: " + path, style::OkStop);
+        }
+        return false;
+    }
+    return appendReportRow(path, offset, static_cast<std::int64_t>(length));
+}
+
+} // namespace morrow

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morrow {
+
+struct CarveState;
+class CarveHost;
+
+// Everything Morrow puts on disk: the carving path, one output folder per evidence file, the
+// carved files in it and the tab-separated report that records each of them.
+//
+// The report is 8-bit text (ISO 8859-1) with CR LF line ends. Paths are UTF-8 on this platform;
+// a character the report cannot hold as one byte (above U+00FF), and the tab, CR and LF
+// characters that would break a row, are written as an XML-style reference "&#xHEX;", so no row
+// is cut and every path stays readable. Bytes that are not valid UTF-8 are written as they are.
+class Output {
+public:
+    Output(CarveState& state, CarveHost& host);
+    ~Output();
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    // Creates the carving path (one level) when missing. On failure shows "Folder creation
+    // failed: " + path, moves the focus to the path field and returns false.
+    bool ensureCarvingPath(const std::string& carvingPath);
+    // Creates carvingPath/stem, or stem(1), stem(2) ... when taken; sets outputFolder (also on
+    // failure, so the caller can name it).
+    bool createOutputFolder(const std::string& evidencePath);
+
+    enum class ReportStatus { Created, Exists, Failed };
+    // Creates outputFolder/stem~Report.xls and writes the header line. Never touches a report
+    // that is already there.
+    ReportStatus openReport(const std::string& evidencePath);
+    void closeReport();
+    bool reportOpen() const { return reportFd_ >= 0; }
+
+    std::string carvedFilePath(const std::string& evidencePath, const std::string& kindTag, std::int64_t number,
+                               const std::string& extension) const;
+    // Opens `path` for writing, emptied, never through a symbolic link. -1 on failure (errno set).
+    int createCarvedFile(const std::string& path);
+    // False (after the "No free space" message, with carvingInProgress cleared) when the
+    // volume holding the output folder has fewer free bytes than `bytesNeeded`. A failed query
+    // means no test.
+    bool checkFreeSpace(std::uint64_t bytesNeeded);
+    // Writes one report row and counts the file. False (after a message) when the row could not
+    // be written: the run must end, since a carved file would otherwise go unrecorded.
+    bool appendReportRow(const std::string& path, std::int64_t offset, std::int64_t size);
+
+    // The whole life of one carved file: the free-space test for `freeSpaceNeeded`, the file
+    // created, `length` bytes of the evidence from `offset` copied in blocks (zeros past the end
+    // of the evidence), the file closed, the row appended. On any failure the incomplete file is
+    // removed, no row is written, the user has been told, and the result is false: the pass must
+    // end with false.
+    bool carveFile(const std::string& path, std::int64_t offset, std::uint64_t length,
+                   std::uint64_t freeSpaceNeeded);
+
+    // The free bytes Morrow can write on the volume holding `folder`, or nothing when the query
+    // fails. Replaceable so tests can play a full volume.
+    using FreeSpaceProbe = std::function<std::optional<std::uint64_t>(const std::string& folder)>;
+    void setFreeSpaceProbe(FreeSpaceProbe probe) { freeSpaceProbe_ = std::move(probe); }
+
+    // The evidence file's name after the last path separator, cut before its last full stop;
+    // empty when the name has no full stop.
+    static std::string evidenceStem(const std::string& evidencePath);
+    static std::string reportHeader();
+    // The report's bytes for a UTF-8 text: Latin-1, "\n" as CR LF, the rest as described above.
+    static std::string toReportBytes(const std::string& text);
+    // Converts a path for the report: as toReportBytes, but tab, CR and LF are escaped too.
+    static std::string pathToReportBytes(const std::string& path);
+
+private:
+    bool exists(const std::string& path) const;
+
+    CarveState& state_;
+    CarveHost& host_;
+    int reportFd_ = -1;
+    FreeSpaceProbe freeSpaceProbe_;
+    std::vector<unsigned char> copyBuffer_;
+};
+
+inline constexpr char pathSeparator = '/';
+
+} // namespace morrow

@@ -1,0 +1,246 @@
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace morrow::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "morrow-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Tests make folders read-only; give the owner its rights back so everything can go.
+    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec)) {
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        }
+    }
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+bool fileExists(const std::string& path) {
+    std::error_code ec;
+    return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
+}
+
+std::vector<std::string> listFolder(const std::string& path) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(path, ec)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string fixturePath(const std::string& name) { return std::string(MORROW_TEST_DATA) + "/" + name; }
+
+std::string fixture(const std::string& name) {
+    std::string data = readFile(fixturePath(name));
+    if (data.empty()) {
+        ADD_FAILURE() << "missing fixture " << name;
+    }
+    return data;
+}
+
+std::string bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values) {
+        s.push_back(static_cast<char>(static_cast<unsigned char>(v)));
+    }
+    return s;
+}
+
+std::string le32(std::uint32_t v) { return bytes({int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)}); }
+std::string le16(std::uint16_t v) { return bytes({int(v & 0xFF), int(v >> 8)}); }
+std::string be32(std::uint32_t v) { return bytes({int(v >> 24), int((v >> 16) & 0xFF), int((v >> 8) & 0xFF), int(v & 0xFF)}); }
+
+ImageBuilder::ImageBuilder(std::uint64_t size, char fill) : data_(size, fill) {}
+
+ImageBuilder& ImageBuilder::randomFill(std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    for (char& c : data_) {
+        // Lower-case letters: never a zero byte and never the first byte of a signature, so
+        // the filler cannot make a header or a footer by chance.
+        c = static_cast<char>('a' + rng() % 26);
+    }
+    return *this;
+}
+
+ImageBuilder& ImageBuilder::place(std::uint64_t offset, const std::string& piece) {
+    if (offset + piece.size() > data_.size()) {
+        data_.resize(offset + piece.size(), 0);
+    }
+    std::copy(piece.begin(), piece.end(), data_.begin() + static_cast<std::ptrdiff_t>(offset));
+    return *this;
+}
+
+ImageBuilder& ImageBuilder::resize(std::uint64_t size, char fill) {
+    data_.resize(size, fill);
+    return *this;
+}
+
+void ImageBuilder::writeTo(const std::string& path) const { writeFile(path, data_); }
+
+void FakeHost::tick(std::initializer_list<const char*> rows) {
+    kinds.clear();
+    for (const char* name : {"BMP Files", "Compound Doc Files", "GIF Files", "HTML Files", "JPEG Files", "PDF Files",
+                             "PNG Files", "PSD Files", "TIFF Files", "Video Files", "ZIP Files"}) {
+        bool on = std::any_of(rows.begin(), rows.end(), [&](const char* r) { return std::string(r) == name; });
+        kinds.push_back(KindRow{name, on});
+    }
+}
+
+void FakeHost::tickAll() {
+    tick({"BMP Files", "Compound Doc Files", "GIF Files", "HTML Files", "JPEG Files", "PDF Files", "PNG Files",
+          "PSD Files", "TIFF Files", "Video Files", "ZIP Files"});
+}
+
+int FakeHost::showMessage(const std::string& text, const std::string& title, int style) {
+    Message m{text, title, style, false};
+    messages.push_back(m);
+    log.push_back("showMessage:" + text);
+    if (answer) {
+        return answer(m);
+    }
+    return (style & 0x0F) == 0x04 ? answerNo : answerOk;
+}
+
+int FakeHost::showAppMessage(const std::string& text, int style) {
+    Message m{text, "morrow", style, true};
+    messages.push_back(m);
+    log.push_back("showAppMessage:" + text);
+    if (answer) {
+        return answer(m);
+    }
+    return answerOk;
+}
+
+void FakeHost::setStatusText(const std::string& text) {
+    statusTexts.push_back(text);
+}
+
+void FakeHost::setPercentText(const std::string& text) { percentTexts.push_back(text); }
+void FakeHost::setProgressRange(std::int64_t upper) { log.push_back("range:" + std::to_string(upper)); }
+void FakeHost::setProgressPos(std::int64_t position) { log.push_back("pos:" + std::to_string(position)); }
+void FakeHost::showProgress(bool visible) { log.push_back(visible ? "show" : "hide"); }
+
+bool FakeHost::takeStopRequest() {
+    ++polls;
+    return polls == stopAt;
+}
+
+bool FakeHost::takeQuitRequest() {
+    ++quitPolls_;
+    return quitPolls_ == quitAt;
+}
+
+void FakeHost::enterRunMode() {
+    ++runModeDepth;
+    log.push_back("enterRunMode");
+}
+
+void FakeHost::leaveRunMode() {
+    runModeDepth = 0;
+    log.push_back("leaveRunMode");
+}
+
+void FakeHost::endApplication() {
+    ended = true;
+    log.push_back("endApplication");
+}
+
+void FakeHost::readForm(CarveState& state) {
+    state.maxFileSizeKB = maxFileSizeKB;
+    state.carvingPath = carvingPath;
+}
+
+void FakeHost::resetForm(CarveState& state) {
+    log.push_back("resetForm");
+    state.carvingPath.clear();
+    state.pendingEvidencePath.clear();
+    state.maxFileSizeKB = 1024;
+    state.allPictureFiles = 0;
+    carvingPath.clear();
+    maxFileSizeKB = 1024;
+    for (auto& k : kinds) {
+        k.checked = false;
+    }
+}
+
+void FakeHost::focusControl(int id) { focused.push_back(id); }
+void FakeHost::exploreFolder(const std::string& path) { explored.push_back(path); }
+
+std::vector<std::string> FakeHost::messageTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : messages) {
+        texts.push_back(m.text);
+    }
+    return texts;
+}
+
+int runCli(const std::vector<std::string>& args, std::string* out, std::string* err) {
+    TempDir tmp;
+    std::string outPath = tmp / "out";
+    std::string errPath = tmp / "err";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        std::string exe = MORROW_CLI_PATH;
+        argv.push_back(exe.data());
+        std::vector<std::string> copy = args;
+        for (auto& a : copy) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(outPath.c_str(), "w", stdout) ||
+            !std::freopen(errPath.c_str(), "w", stderr)) {
+            ::_exit(127);
+        }
+        ::execv(exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (out) {
+        *out = readFile(outPath);
+    }
+    if (err) {
+        *err = readFile(errPath);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace morrow::test

@@ -1,0 +1,133 @@
+#pragma once
+
+// Shared test tools: a temporary folder, evidence images laid out at chosen offsets, and a
+// CarveHost that records what the engine shows and answers its questions from a script.
+
+#include "CarveHost.h"
+#include "CarveState.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace morrow::test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
+std::vector<std::string> listFolder(const std::string& path); // names, sorted
+// A fixture from tests/data.
+std::string fixture(const std::string& name);
+std::string fixturePath(const std::string& name);
+
+// Bytes from a list of values, e.g. bytes({0xFF, 0xD8}).
+std::string bytes(std::initializer_list<int> values);
+std::string le32(std::uint32_t v);
+std::string le16(std::uint16_t v);
+std::string be32(std::uint32_t v);
+
+// An evidence image built in memory: pieces placed at offsets over seeded filler that holds no
+// zero byte and no byte of any signature's first byte, unless asked otherwise.
+class ImageBuilder {
+public:
+    explicit ImageBuilder(std::uint64_t size = 0, char fill = 0);
+    // Filler of pseudo-random bytes (seeded) for the whole image.
+    ImageBuilder& randomFill(std::uint32_t seed);
+    ImageBuilder& place(std::uint64_t offset, const std::string& piece);
+    ImageBuilder& resize(std::uint64_t size, char fill = 0);
+    const std::string& data() const { return data_; }
+    void writeTo(const std::string& path) const;
+
+private:
+    std::string data_;
+};
+
+struct Message {
+    std::string text;
+    std::string title;
+    int style = 0;
+    bool app = false;
+};
+
+// A CarveHost for tests: the form's contents are fields; every call is recorded in `log`;
+// questions are answered by `answer` (default: No), Stop and Quit are raised by `onPoll`.
+class FakeHost : public CarveHost {
+public:
+    // The form.
+    std::vector<std::string> evidence;
+    std::vector<KindRow> kinds;
+    std::int32_t maxFileSizeKB = 1024;
+    std::string carvingPath;
+
+    // What happened.
+    std::vector<std::string> log;
+    std::vector<Message> messages;
+    std::vector<std::string> statusTexts;
+    std::vector<std::string> percentTexts;
+    std::vector<int> focused;
+    std::vector<std::string> explored;
+    int runModeDepth = 0;
+    bool ended = false;
+    std::int64_t polls = 0;
+
+    // Scripts. `answer` gets the message; `stopAt`/`quitAt` raise the request at that poll
+    // number (counted over takeStopRequest calls, from 1).
+    std::function<int(const Message&)> answer;
+    std::int64_t stopAt = -1;
+    std::int64_t quitAt = -1;
+
+    // Ticks the named rows (by kind list text), leaving the others unticked.
+    void tick(std::initializer_list<const char*> rows);
+    void tickAll();
+
+    int showMessage(const std::string& text, const std::string& title, int style) override;
+    int showAppMessage(const std::string& text, int style) override;
+    void setStatusText(const std::string& text) override;
+    void setPercentText(const std::string& text) override;
+    void setProgressRange(std::int64_t upper) override;
+    void setProgressPos(std::int64_t position) override;
+    void showProgress(bool visible) override;
+    void startAnimation() override { log.push_back("startAnimation"); }
+    void pauseAnimation() override { log.push_back("pauseAnimation"); }
+    void resumeAnimation() override { log.push_back("resumeAnimation"); }
+    void closeAnimation() override { log.push_back("closeAnimation"); }
+    void drainMessages() override {}
+    bool takeStopRequest() override;
+    bool takeQuitRequest() override;
+    void enterRunMode() override;
+    void leaveRunMode() override;
+    void endApplication() override;
+    void readForm(CarveState& state) override;
+    std::vector<std::string> evidenceRows() override { return evidence; }
+    std::vector<KindRow> kindRows() override { return kinds; }
+    void resetForm(CarveState& state) override;
+    void focusControl(int id) override;
+    void exploreFolder(const std::string& path) override;
+
+    // The texts of the messages shown, in order.
+    std::vector<std::string> messageTexts() const;
+
+private:
+    std::int64_t quitPolls_ = 0;
+};
+
+// Runs morrow-cli with `args`, standard input from /dev/null; returns the exit status and
+// fills `out` and `err` with what it printed.
+int runCli(const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr);
+
+} // namespace morrow::test
