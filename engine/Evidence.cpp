@@ -34,6 +34,7 @@ bool Evidence::open(const std::string& path) {
     off_t end = ::lseek(fd, 0, SEEK_END);
     size_ = end > 0 ? static_cast<std::uint64_t>(end) : 0;
     fd_ = fd;
+    bytesFetched_ = 0;
     windowStart_ = -1;
     windowLength_ = 0;
     return true;
@@ -67,6 +68,7 @@ std::size_t Evidence::readDirect(std::int64_t offset, unsigned char* out, std::s
         }
         done += static_cast<std::size_t>(got);
     }
+    bytesFetched_ += done;
     return done;
 }
 

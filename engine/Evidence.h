@@ -42,6 +42,9 @@ public:
     std::uint16_t be16(std::int64_t offset);
     std::uint32_t be32(std::int64_t offset);
 
+    // Bytes fetched from the file since it was opened (what a run really reads).
+    std::uint64_t bytesFetched() const { return bytesFetched_; }
+
     // The underlying descriptor, for bulk copies; -1 when closed.
     int fd() const { return fd_; }
 
@@ -55,6 +58,7 @@ private:
     std::uint64_t size_ = 0;
     std::string path_;
     std::string error_;
+    std::uint64_t bytesFetched_ = 0;
 
     static constexpr std::size_t windowSize = 64 * 1024;
     std::vector<unsigned char> window_;
