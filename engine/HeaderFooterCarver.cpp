@@ -92,7 +92,7 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
         if (!isPdf) {
             HeaderScan::run(engine, pass.evidencePath, pass.kindTag, std::string(st.signatureBytes));
         }
-        const std::vector<std::int64_t> candidates = isPdf ? st.pdfHeaderIndex : st.headerIndex;
+        const std::vector<std::int64_t>& candidates = isPdf ? st.pdfHeaderIndex : st.headerIndex;
         const auto count = static_cast<std::int64_t>(candidates.size());
 
         if (count > 0) {
