@@ -1,0 +1,208 @@
+// Runs of the real engine that go wrong: evidence that is no image, a volume that fills up, and
+// Stop and Quit at every kind of poll point. Every run leaves the evidence as it found it.
+#include "CarveEngine.h"
+#include "Output.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sys/stat.h>
+
+using namespace morrow;
+using namespace morrow::test;
+
+namespace {
+
+const char* const noFreeSpace = "No free space availabe on the destination drive.\nCarving can't be continued.";
+
+// The bytes and modification time of an evidence file, to prove a run never wrote to it.
+struct EvidenceSnapshot {
+    std::string path;
+    bool present = false;
+    std::string bytes;
+    timespec modified{};
+
+    explicit EvidenceSnapshot(std::string p) : path(std::move(p)) {
+        struct stat st {};
+        present = ::stat(path.c_str(), &st) == 0;
+        if (present && S_ISREG(st.st_mode)) {
+            bytes = readFile(path);
+        }
+        modified = st.st_mtim;
+    }
+    void expectUnchanged() const {
+        EvidenceSnapshot now(path);
+        EXPECT_EQ(now.present, present) << path;
+        EXPECT_TRUE(now.bytes == bytes) << path << " changed";
+        EXPECT_EQ(now.modified.tv_sec, modified.tv_sec) << path;
+        EXPECT_EQ(now.modified.tv_nsec, modified.tv_nsec) << path;
+    }
+};
+
+// A real engine over one evidence file "disk.P01", JPEG carving into out/disk.
+struct FailureRun : ::testing::Test {
+    TempDir tmp;
+    FakeHost host;
+    CarveEngine engine{host};
+    std::string evidence = tmp / "disk.P01";
+    std::string folder = tmp / "out/disk";
+
+    void SetUp() override {
+        host.evidence = {evidence};
+        host.carvingPath = tmp / "out";
+        host.tick({"JPEG Files"});
+    }
+    // Two real JPEG files at sectors 2 and 10 of a 16-sector image.
+    void writeTwoJpegs() {
+        ImageBuilder(16 * 512).randomFill(3).place(1024, fixture("photo-jfif.jpg")).place(5120, fixture("photo-jfif.jpg")).writeTo(evidence);
+    }
+    std::string summary() const {
+        for (const auto& m : host.messages) {
+            if (m.title == "Completed..") {
+                return m.text;
+            }
+        }
+        return "";
+    }
+    std::vector<std::string> carved() const {
+        std::vector<std::string> names = listFolder(folder);
+        names.erase(std::remove(names.begin(), names.end(), "disk~Report.xls"), names.end());
+        return names;
+    }
+    std::size_t reportRows() const {
+        std::string report = readFile(folder + "/disk~Report.xls");
+        return static_cast<std::size_t>(std::count(report.begin(), report.end(), '\n'));
+    }
+};
+
+std::string summaryText(bool complete, int files) {
+    return std::string(complete ? "Carving Completed Successfully.\n" : "Carving Completed Partially.\n") +
+           "Total No:Of files carved: " + std::to_string(files) + "\nDo you want to view the resutlted files?.";
+}
+
+// Evidence files that hold no image to carve.
+struct ShapeCase {
+    const char* name;
+    std::function<void(const std::string& path)> make;
+    bool opens; // false: "Evidence file open failed" ends a partial run
+};
+
+class EvidenceShapeTest : public FailureRun, public ::testing::WithParamInterface<ShapeCase> {};
+
+TEST_P(EvidenceShapeTest, EvidenceThatIsNoImageEndsCleanly) {
+    GetParam().make(evidence);
+    EvidenceSnapshot before(evidence);
+    host.tickAll();
+    engine.startRun();
+    if (GetParam().opens) {
+        EXPECT_EQ(summary(), summaryText(true, 0));
+        EXPECT_EQ(readFile(folder + "/disk~Report.xls"), Output::reportHeader());
+    } else {
+        ASSERT_FALSE(host.messages.empty());
+        EXPECT_EQ(host.messages[0].text, "Evidence file open failed");
+        EXPECT_EQ(host.messages[0].style, style::OkStop);
+        EXPECT_EQ(summary(), summaryText(false, 0));
+        // The output folder and its report were made before the evidence was opened.
+        EXPECT_EQ(readFile(folder + "/disk~Report.xls"), Output::reportHeader());
+    }
+    EXPECT_TRUE(carved().empty());
+    EXPECT_EQ(engine.state().carvingInProgress, 0);
+    before.expectUnchanged();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, EvidenceShapeTest,
+    ::testing::Values(
+        ShapeCase{"missing", [](const std::string&) {}, false},
+        ShapeCase{"folder", [](const std::string& p) { ::mkdir(p.c_str(), 0755); }, false},
+        ShapeCase{"empty", [](const std::string& p) { writeFile(p, ""); }, true},
+        // A JPEG header in 511 bytes: no whole sector, so nothing is indexed.
+        ShapeCase{"shorterThanASector",
+                  [](const std::string& p) { writeFile(p, fixture("photo-jfif.jpg").substr(0, 511)); }, true},
+        // Every kind's header at sector 0 of a one-sector file cut one byte short.
+        ShapeCase{"oneByteShortOfASector",
+                  [](const std::string& p) {
+                      writeFile(p, ImageBuilder(511).place(0, fixture("doc.doc").substr(0, 511)).data());
+                  },
+                  true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(FailureRun, VolumeThatFillsUpKeepsTheFilesAndRowsWrittenBefore) {
+    writeTwoJpegs();
+    EvidenceSnapshot before(evidence);
+    int probes = 0;
+    engine.output().setFreeSpaceProbe([&](const std::string&) {
+        ++probes;
+        return std::optional<std::uint64_t>(probes == 1 ? 1u << 20 : 100u);
+    });
+    engine.startRun();
+    EXPECT_EQ(carved(), std::vector<std::string>{"disk~JPEGFile0.jpg"});
+    EXPECT_EQ(readFile(folder + "/disk~JPEGFile0.jpg"), fixture("photo-jfif.jpg"));
+    EXPECT_EQ(reportRows(), 1u);
+    EXPECT_EQ(host.messageTexts(), (std::vector<std::string>{noFreeSpace, summaryText(false, 1)}));
+    EXPECT_TRUE(host.messages[0].app);
+    EXPECT_EQ(host.messages[0].style, style::Ok);
+    EXPECT_EQ(engine.state().carvingInProgress, 0);
+    before.expectUnchanged();
+}
+
+// Stop and Quit raised at a header scan's poll point or at a candidate's, answered Yes or No.
+struct PollCase {
+    const char* name;
+    bool quit;
+    bool atCandidate;
+    bool yes;
+    std::vector<std::string> files; // carved in the end
+};
+
+class PollTest : public FailureRun, public ::testing::WithParamInterface<PollCase> {};
+
+TEST_P(PollTest, StopAndQuitEndTheRunOnlyWhenConfirmed) {
+    const PollCase& c = GetParam();
+    writeTwoJpegs();
+    EvidenceSnapshot before(evidence);
+    // The scan polls once per sector (16), then each candidate once: 17 and 18. Poll 6 is in the
+    // scan after the first JPEG's sector and before the second's.
+    const std::int64_t at = c.atCandidate ? 18 : 6;
+    (c.quit ? host.quitAt : host.stopAt) = at;
+    host.answer = [&](const Message& m) { return m.title == "Completed.." ? answerNo : c.yes ? answerYes : answerNo; };
+    engine.startRun();
+
+    const char* question = c.quit ? CarveEngine::quitQuestion : CarveEngine::stopQuestion;
+    ASSERT_GE(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages[0].text, question);
+    EXPECT_EQ(host.messages[0].title, CarveEngine::warningTitle);
+    EXPECT_EQ(host.messages[0].style, style::YesNoStop);
+    EXPECT_EQ(summary(), summaryText(!c.yes, static_cast<int>(c.files.size())));
+    EXPECT_EQ(carved(), c.files);
+    EXPECT_EQ(reportRows(), c.files.size());
+    EXPECT_EQ(host.ended, c.quit && c.yes);
+    EXPECT_EQ(engine.state().carvingInProgress, 0);
+    EXPECT_TRUE(engine.state().headerIndex.empty());
+    EXPECT_EQ(host.runModeDepth, 0);
+    if (c.quit && c.yes) {
+        auto end = std::find(host.log.begin(), host.log.end(), "endApplication");
+        auto sum = std::find_if(host.log.begin(), host.log.end(),
+                                [](const std::string& l) { return l.rfind("showMessage:Carving Completed", 0) == 0; });
+        EXPECT_LT(end, sum);
+    }
+    before.expectUnchanged();
+}
+
+const std::vector<std::string> both = {"disk~JPEGFile0.jpg", "disk~JPEGFile1.jpg"};
+const std::vector<std::string> first = {"disk~JPEGFile0.jpg"};
+
+// A confirmed request during the scan still carves the headers found before it.
+INSTANTIATE_TEST_SUITE_P(Polls, PollTest,
+                         ::testing::Values(PollCase{"stopAtScanYes", false, false, true, first},
+                                           PollCase{"stopAtScanNo", false, false, false, both},
+                                           PollCase{"stopAtCandidateYes", false, true, true, first},
+                                           PollCase{"stopAtCandidateNo", false, true, false, both},
+                                           PollCase{"quitAtScanYes", true, false, true, first},
+                                           PollCase{"quitAtScanNo", true, false, false, both},
+                                           PollCase{"quitAtCandidateYes", true, true, true, first},
+                                           PollCase{"quitAtCandidateNo", true, true, false, both}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+} // namespace
