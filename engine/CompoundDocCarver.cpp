@@ -1,4 +1,5 @@
-// Compound document carving follows the compound file binary format: a 512-byte header, then
+// Compound document carving follows [MS-CFB] (Compound File Binary File Format), sections 2.2
+// (header), 2.3 (FAT) and 2.5 (DIFAT), for version 3 files: a 512-byte header, then
 // sectors of 512 bytes numbered from 0, sector s at H + (s + 1) * 512. The header fields used,
 // little-endian 32-bit, at offsets from the header H:
 //   44  number of FAT (allocation-table) sectors
@@ -128,7 +129,9 @@ class FatSectorWalk {
 
 // Reads the allocation table of the document at H once, front to back: the index of its last
 // entry in use gives the length, and the entries from the first directory sector on go to
-// fatTable for the classifier. Returns lastSectorIndex.
+// fatTable for the classifier. Neither the FAT sector numbers nor the rest of the table are kept
+// (fatSectorList stays empty), so memory does not grow with what the header claims.
+// Returns lastSectorIndex.
 std::int64_t analyseTable(CarveState& st, std::int64_t H, std::int64_t& firstHeld, std::int64_t& tableSize) {
     const std::uint64_t start = static_cast<std::uint64_t>(H);
     const std::uint64_t sectorBound =
