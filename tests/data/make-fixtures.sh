@@ -265,6 +265,8 @@ SRC=(-f lavfi -i testsrc=size=32x24:rate=5 -t 1)
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -brand mp42 -f mp4 "$OUT/clip.mp4"
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -f mp4 "$OUT/clip-isom.mp4"
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -f mov "$OUT/clip.mov"
+# The same with the major brand "moov", one that a QuickTime walk accepts.
+"${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -brand moov -f mov "$OUT/clip-moov.mov"
 # 3GP: H.263 needs one of the standard sizes (176x144 here), 2 frames/s.
 "${FF[@]}" -f lavfi -i testsrc=size=176x144:rate=2 -t 1 "${FFX[@]}" \
     -c:v h263 -q:v 31 -f 3gp "$OUT/clip.3gp"
