@@ -253,6 +253,11 @@ printf 'case 17\n' | zip -q -z "$OUT/with-comment.zip"
 # Writing to a pipe (not seekable) makes zip use data descriptors: general
 # purpose bit 3 set, CRC and sizes 0 in the local headers (deflated members).
 zip -q -X - alpha.txt beta.txt | cat > "$OUT/data-descriptor.zip"
+# A first member of 475 stored bytes under a 7-letter name puts the second
+# local header at offset 512, a sector start, where a header scan finds it.
+head -c 475 /dev/zero | tr '\0' 'p' > pad.txt
+touch -d "$STAMP" pad.txt
+zip -q -X -0 "$OUT/aligned.zip" pad.txt alpha.txt
 
 # ---------------------------------------------------------------- video
 
