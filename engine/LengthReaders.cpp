@@ -41,7 +41,8 @@ bool LengthReaders::readPdfLinearized(CarveState& state, std::int64_t H) {
 
     std::array<unsigned char, 512> head{};
     state.evidence.readAt(H, head.data(), head.size());
-    if (!keyword.find(state, head.data(), H, static_cast<std::uint32_t>(head.size()), SearchTarget::HeaderField)) {
+    if (!keyword.find(state, head.data(), H, static_cast<std::uint32_t>(head.size()),
+                      SearchTarget::HeaderField)) {
         return false;
     }
     const std::int64_t F = state.fieldMatchOffset;

@@ -12,7 +12,7 @@ struct CarveState;
 // nothing and never poll. A length is taken as the data states it; the carver clips it at the end
 // of the evidence, so none of them allocates or reads anything in proportion to it.
 class LengthReaders {
-public:
+  public:
     // BMP: true when the low byte of the info header's size (H + 14) is 0x28 (Windows, 40 bytes),
     // 0x0C (OS/2, 12 bytes) or 0xF0.
     static bool checkBitmap(CarveState& state, std::int64_t H);

@@ -30,7 +30,9 @@ const char* containerExtension(std::uint8_t container) {
 }
 
 // Numbers in status texts are printed as the 32-bit values the dialog has always shown.
-std::string countText(std::int64_t n) { return std::to_string(static_cast<std::int32_t>(n)); }
+std::string countText(std::int64_t n) {
+    return std::to_string(static_cast<std::int32_t>(n));
+}
 
 } // namespace
 
@@ -94,7 +96,8 @@ bool SizeDrivenCarver::carve(CarveEngine& engine, const CarvePass& pass) {
             L = st.videoLength;
         }
 
-        const std::string path = engine.output().carvedFilePath(pass.evidencePath, pass.kindTag, fileNumber, extension);
+        const std::string path =
+            engine.output().carvedFilePath(pass.evidencePath, pass.kindTag, fileNumber, extension);
 
         if (extension == ".bmp") {
             if (!LengthReaders::checkBitmap(st, H)) {

@@ -10,7 +10,7 @@ struct CarveState;
 // central directory and then searching for the end of central directory record. The extent stops
 // 22 bytes after that record's start: an archive comment is not carved.
 class ZipExtent {
-public:
+  public:
     // Always returns 1; the answer is in state:
     // - end record found at F: zipSkip 0, zipLength = F + 22 - H, zipResumeOffset = F + 22;
     // - none before the end of the evidence: zipSkip 1, zipLength untouched, zipResumeOffset = the

@@ -1,5 +1,5 @@
-#include "CarveState.h"
 #include "LengthReaders.h"
+#include "CarveState.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@ namespace {
 
 // A reader's evidence: the given bytes written to a temporary file and opened as a pass opens it.
 class OpenImage {
-public:
+  public:
     explicit OpenImage(const std::string& data) { reopen(data); }
     // Replaces the evidence with `data` (the truncation tests go through thousands of them).
     void reopen(const std::string& data) {
@@ -27,18 +27,24 @@ public:
     }
     CarveState state;
 
-private:
+  private:
     morrow::test::TempDir dir_;
 };
 
 struct RowName {
-    template <class Row> std::string operator()(const testing::TestParamInfo<Row>& row) const { return row.param.name; }
+    template <class Row> std::string operator()(const testing::TestParamInfo<Row>& row) const {
+        return row.param.name;
+    }
 };
 
 // A big-endian 32-bit field; named apart from morrow::be32, which reads one.
-std::string be(std::uint32_t v) { return morrow::test::be32(v); }
+std::string be(std::uint32_t v) {
+    return morrow::test::be32(v);
+}
 
-std::string garbage(std::size_t n) { return morrow::test::ImageBuilder(n).randomFill(7).data(); }
+std::string garbage(std::size_t n) {
+    return morrow::test::ImageBuilder(n).randomFill(7).data();
+}
 
 std::string box(const std::string& type, std::uint32_t size) {
     std::string b = be(size) + type;
@@ -66,9 +72,11 @@ TEST_P(LengthReadersBitmapTest, AcceptsOnlyKnownInfoHeaderSizes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, LengthReadersBitmapTest,
-                         testing::Values(BitmapRow{"Windows40", 0x28, true}, BitmapRow{"Os2Core12", 0x0C, true},
-                                         BitmapRow{"F0", 0xF0, true}, BitmapRow{"V4Header108", 0x6C, false},
-                                         BitmapRow{"V5Header124", 0x7C, false}, BitmapRow{"Zero", 0x00, false}),
+                         testing::Values(BitmapRow{"Windows40", 0x28, true},
+                                         BitmapRow{"Os2Core12", 0x0C, true}, BitmapRow{"F0", 0xF0, true},
+                                         BitmapRow{"V4Header108", 0x6C, false},
+                                         BitmapRow{"V5Header124", 0x7C, false},
+                                         BitmapRow{"Zero", 0x00, false}),
                          RowName());
 
 TEST(LengthReadersTest, BitmapFixturesAcceptedAndTruncationRefused) {
@@ -246,24 +254,27 @@ TEST_P(LengthReadersBoxTest, WalksTopLevelBoxes) {
     EXPECT_EQ(ev.state.videoContainer, row.container);
 }
 
-std::string ftyp(const std::string& brand) { return be(24) + "ftyp" + brand + be(0) + brand + "isom"; }
+std::string ftyp(const std::string& brand) {
+    return be(24) + "ftyp" + brand + be(0) + brand + "isom";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, LengthReadersBoxTest,
-    testing::Values(
-        BoxRow{"MoovMdatThenZeros", ftyp("mp42") + box("moov", 1000) + box("mdat", 5000) + std::string(16, '\0'),
-               true, 6024, 3},
-        // The walk stops before a box whose type is not listed; what follows it is not counted.
-        BoxRow{"UuidStopsTheWalk", ftyp("mp42") + box("moov", 1000) + box("uuid", 100) + box("mdat", 5000), true,
-               1024, 3},
-        BoxRow{"Brand3gp5", ftyp("3gp5") + box("mdat", 100) + std::string(8, '\0'), true, 124, 5},
-        BoxRow{"BrandMoov", ftyp("moov") + box("mdat", 100) + std::string(8, '\0'), true, 124, 4},
-        BoxRow{"BrandIsom", ftyp("isom") + box("mdat", 100), false, 0, 0},
-        BoxRow{"BrandQt", ftyp("qt  ") + box("mdat", 100), false, 0, 0},
-        BoxRow{"BrandM4v", ftyp("M4V ") + box("mdat", 100), false, 0, 0},
-        // A 64-bit size mark gets no special treatment: the walk moves one byte and stops.
-        BoxRow{"FtypSizeOne", be(1) + "ftypmp42" + be(0) + "mp42", true, 1, 3},
-        BoxRow{"FtypSizeZero", be(0) + "ftypmp42" + be(0) + "mp42", true, 0, 3}),
+    testing::Values(BoxRow{"MoovMdatThenZeros",
+                           ftyp("mp42") + box("moov", 1000) + box("mdat", 5000) + std::string(16, '\0'), true,
+                           6024, 3},
+                    // The walk stops before a box whose type is not listed; what follows it is not counted.
+                    BoxRow{"UuidStopsTheWalk",
+                           ftyp("mp42") + box("moov", 1000) + box("uuid", 100) + box("mdat", 5000), true,
+                           1024, 3},
+                    BoxRow{"Brand3gp5", ftyp("3gp5") + box("mdat", 100) + std::string(8, '\0'), true, 124, 5},
+                    BoxRow{"BrandMoov", ftyp("moov") + box("mdat", 100) + std::string(8, '\0'), true, 124, 4},
+                    BoxRow{"BrandIsom", ftyp("isom") + box("mdat", 100), false, 0, 0},
+                    BoxRow{"BrandQt", ftyp("qt  ") + box("mdat", 100), false, 0, 0},
+                    BoxRow{"BrandM4v", ftyp("M4V ") + box("mdat", 100), false, 0, 0},
+                    // A 64-bit size mark gets no special treatment: the walk moves one byte and stops.
+                    BoxRow{"FtypSizeOne", be(1) + "ftypmp42" + be(0) + "mp42", true, 1, 3},
+                    BoxRow{"FtypSizeZero", be(0) + "ftypmp42" + be(0) + "mp42", true, 0, 3}),
     RowName());
 
 TEST(LengthReadersTest, QuickTimeWalkStopsAtItsLimit) {
