@@ -260,3 +260,51 @@ INSTANTIATE_TEST_SUITE_P(
                                    "mdat",
                                "Video Files"}),
     [](const testing::TestParamInfo<HostileRow>& row) { return std::string(row.param.name); });
+
+// Broke: a Stop confirmed while the scan found no candidate let the pass return as if complete,
+// so the run went on with the next kind after the user had stopped it.
+TEST(SizeDrivenCarverTest, StopDuringAScanWithoutCandidatesEndsTheRun) {
+    ImageBuilder image(0x2000);
+    image.randomFill(8).place(0x1000, fixture("image.psd").substr(0, 0x400));
+    CarveRun run;
+    run.host.stopAt = 1; // the scan's first sector
+    run.host.answer = [](const morrow::test::Message& m) {
+        return m.text == CarveEngine::stopQuestion ? answerYes : answerNo;
+    };
+    run.go(image.data(), {"BMP Files", "PSD Files"});
+    EXPECT_EQ(run.files(), std::vector<std::string>{"disk~Report.xls"});
+    EXPECT_FALSE(run.summaryComplete());
+    EXPECT_TRUE(run.engine.state().headerIndex.empty());
+}
+
+struct StopRow {
+    const char* name;
+    int answer;
+    std::size_t files;
+};
+
+class SizeDrivenCarverStopTest : public testing::TestWithParam<StopRow> {};
+
+TEST_P(SizeDrivenCarverStopTest, StopAtTheSecondCandidate) {
+    ImageBuilder image(0x4000); // 32 sectors: the scan polls 32 times, then once per candidate
+    image.randomFill(9);
+    for (std::uint64_t at : {0x0u, 0x1000u, 0x2000u}) {
+        image.place(at, fixture("bitmap12.bmp"));
+    }
+    CarveRun run;
+    run.host.stopAt = 34;
+    const int answer = GetParam().answer;
+    run.host.answer = [answer](const morrow::test::Message& m) {
+        return m.text == CarveEngine::stopQuestion ? answer : answerNo;
+    };
+    run.go(image.data(), {"BMP Files"});
+    EXPECT_EQ(run.report().size(), GetParam().files);
+    EXPECT_EQ(run.summaryComplete(), GetParam().files == 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SizeDrivenCarverStopTest,
+                         testing::Values(StopRow{"Confirmed", answerYes, 1},
+                                         StopRow{"Declined", answerNo, 3}),
+                         [](const testing::TestParamInfo<StopRow>& row) {
+                             return std::string(row.param.name);
+                         });
