@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 using namespace morrow;
@@ -62,6 +63,11 @@ struct BitmapRow {
     bool accepted;
 };
 
+// Rows print as their names in test listings.
+void PrintTo(const BitmapRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class LengthReadersBitmapTest : public testing::TestWithParam<BitmapRow> {};
 
 TEST_P(LengthReadersBitmapTest, AcceptsOnlyKnownInfoHeaderSizes) {
@@ -104,6 +110,11 @@ struct PdfRow {
     bool accepted;
     std::uint64_t length;
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const PdfRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class LengthReadersPdfTest : public testing::TestWithParam<PdfRow> {};
 
@@ -185,6 +196,11 @@ struct VideoRow {
     int container;
 };
 
+// Rows print as their names in test listings.
+void PrintTo(const VideoRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class LengthReadersVideoFixtureTest : public testing::TestWithParam<VideoRow> {};
 
 TEST_P(LengthReadersVideoFixtureTest, MeasuresRealFiles) {
@@ -224,7 +240,9 @@ TEST(LengthReadersTest, VideoTruncatedAtEveryByteNeverOverreads) {
         const std::string file = fixture(name);
         const std::int32_t pass = std::string(name) == "clip.avi" ? 0 : 1;
         OpenImage ev("");
-        for (std::size_t cut = 0; cut <= file.size(); ++cut) {
+        // The RIFF reader looks at the first 12 bytes only; the box walk at the whole file.
+        const std::size_t last = pass == 0 ? 64 : file.size();
+        for (std::size_t cut = 0; cut <= last; ++cut) {
             ev.reopen(file.substr(0, cut));
             if (LengthReaders::readVideoLength(ev.state, 0, pass)) {
                 // Box and chunk sizes are claims: never more than the whole file claims.
@@ -243,6 +261,11 @@ struct BoxRow {
     std::uint64_t length;
     int container;
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const BoxRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class LengthReadersBoxTest : public testing::TestWithParam<BoxRow> {};
 

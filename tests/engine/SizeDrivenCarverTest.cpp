@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -205,6 +206,11 @@ struct HostileRow {
     const char* kind;
 };
 
+// Rows print as their names in test listings.
+void PrintTo(const HostileRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
 class SizeDrivenCarverHostileTest : public testing::TestWithParam<HostileRow> {};
 
 // Lengths far beyond the evidence: with room to spare the file stops at the end of the evidence,
@@ -282,6 +288,11 @@ struct StopRow {
     int answer;
     std::size_t files;
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const StopRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class SizeDrivenCarverStopTest : public testing::TestWithParam<StopRow> {};
 

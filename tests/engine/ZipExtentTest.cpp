@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 using namespace morrow;
@@ -53,6 +54,11 @@ struct FixtureRow {
     const char* file;
     std::uint64_t length;
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const FixtureRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class ZipExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
 
