@@ -1,5 +1,5 @@
-#include "HexText.h"
 #include "CarveState.h"
+#include "HexText.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
