@@ -71,7 +71,7 @@ bool LengthReaders::readPdfLinearized(CarveState& state, std::int64_t H) {
     return true;
 }
 
-// ASF, "Advanced Systems Format Specification", 3.2 File Properties Object: object id (16 bytes,
+// ASF (Advanced Systems Format, revision 01.20), section 3.2, File Properties Object: object id (16 bytes,
 // A1 DC AB 8C 47 A9 CF 11 8E E4 00 C0 0C 20 53 65 as stored), object size (64 bits), file id
 // (16 bytes), then the File Size (64 bits, little-endian) 40 bytes after the object's start.
 bool LengthReaders::readAsfFileSize(CarveState& state, std::int64_t H) {
@@ -89,7 +89,7 @@ bool LengthReaders::readAsfFileSize(CarveState& state, std::int64_t H) {
     return true;
 }
 
-// RIFF ("Multimedia Programming Interface and Data Specifications 1.0"): "RIFF", a 32-bit
+// RIFF (Microsoft/IBM multimedia programming interface, 1991): "RIFF", a 32-bit
 // little-endian size of what follows it, then the form type. QuickTime File Format / ISO 14496-12:
 // a sequence of top-level boxes, each a 32-bit big-endian size (itself included) and a four-letter
 // type; the file type box comes first and its major brand follows its type.
