@@ -231,7 +231,8 @@ bool CompoundDocCarver::carve(CarveEngine& engine, const CarvePass& pass) {
     const std::int64_t n = static_cast<std::int64_t>(st.headerIndex.size());
     if (n == 0) {
         st.evidence.close();
-        return true;
+        // A Stop or Quit confirmed during a scan that found nothing still ends the run.
+        return st.scanAborted != 1;
     }
     auto endPass = [&st] {
         st.compoundDocs.clear();
