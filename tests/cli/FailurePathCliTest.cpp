@@ -106,6 +106,9 @@ struct ReadOnlyCase {
     bool carvingPathExists; // true: out is read-only; false: out is missing in a read-only folder
 };
 
+// Rows print as their names in test listings.
+void PrintTo(const ReadOnlyCase& row, std::ostream* os) { *os << row.name; }
+
 class ReadOnlyTest : public CliFailure, public ::testing::WithParamInterface<ReadOnlyCase> {};
 
 TEST_P(ReadOnlyTest, ReadOnlyOutputIsRefusedWithTheFolderNamed) {
@@ -166,6 +169,9 @@ struct NameCase {
     const char* name;
     const char* stem;
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const NameCase& row, std::ostream* os) { *os << row.name; }
 
 class EvidenceNameTest : public CliFailure, public ::testing::WithParamInterface<NameCase> {};
 

@@ -88,6 +88,9 @@ struct ShapeCase {
     bool opens; // false: "Evidence file open failed" ends a partial run
 };
 
+// Rows print as their names in test listings.
+void PrintTo(const ShapeCase& row, std::ostream* os) { *os << row.name; }
+
 class EvidenceShapeTest : public FailureRun, public ::testing::WithParamInterface<ShapeCase> {};
 
 TEST_P(EvidenceShapeTest, EvidenceThatIsNoImageEndsCleanly) {
@@ -155,6 +158,9 @@ struct PollCase {
     bool yes;
     std::vector<std::string> files; // carved in the end
 };
+
+// Rows print as their names in test listings.
+void PrintTo(const PollCase& row, std::ostream* os) { *os << row.name; }
 
 class PollTest : public FailureRun, public ::testing::WithParamInterface<PollCase> {};
 
