@@ -20,10 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::check(record.startOffset == 0, "record start");
     const std::string& ext = record.extension;
     fuzz::check(ext == ".doc" || ext == ".xls" || ext == ".ppt" || ext == ".db" || ext == ".ukn", "extension");
-    // A table read from the evidence has at most 128 entries per sector of it; entries the
-    // analysis did not store cannot be in use.
+    // The table is read only as far as the evidence holds sectors, 128 entries per sector, so
+    // the document can count no more sectors than that (besides its header).
     const std::uint64_t sectors = (size + 511) / 512;
-    fuzz::check(record.lastSectorIndex >= -1 && static_cast<std::uint64_t>(record.lastSectorIndex + 1) <= sectors * 128,
+    fuzz::check(record.lastSectorIndex >= -1 && static_cast<std::uint64_t>(record.lastSectorIndex) <= sectors * 128,
                 "document longer than its table could say");
     fuzz::check(state.fatTable.empty() && state.fatSectorList.empty() && state.directorySectors.empty(),
                 "working lists kept");

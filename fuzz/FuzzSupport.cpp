@@ -48,6 +48,7 @@ void fail(const char* what) {
 }
 
 int QuietHost::showMessage(const std::string& text, const std::string& title, int) {
+    messages.push_back(text);
     if (title == "Completed..") {
         lastSummary = text;
     }

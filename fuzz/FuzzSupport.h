@@ -49,9 +49,13 @@ public:
     std::vector<std::string> evidence;
     std::vector<KindRow> kinds;
     std::string lastSummary;
+    std::vector<std::string> messages; // every text shown, the summary included
 
     int showMessage(const std::string& text, const std::string& title, int) override;
-    int showAppMessage(const std::string&, int) override { return answerOk; }
+    int showAppMessage(const std::string& text, int) override {
+        messages.push_back(text);
+        return answerOk;
+    }
     void setStatusText(const std::string&) override {}
     void setPercentText(const std::string&) override {}
     void setProgressRange(std::int64_t) override {}
