@@ -144,6 +144,15 @@ TEST_F(CliFailure, CarvingPathWhoseParentIsMissingIsRefused) {
     EXPECT_FALSE(fileExists(tmp / "missing"));
 }
 
+TEST_F(CliFailure, CarvingPathThatIsAFileIsRefused) {
+    ImageBuilder(1024).randomFill(1).writeTo(evidence);
+    const std::string target = tmp / "out";
+    writeFile(target, "not a folder");
+    EXPECT_EQ(runCli({"-y", "-o", target, evidence}, &out, &err), 2);
+    EXPECT_EQ(err, "morrow-cli: Folder creation failed: " + target + "/disk\n");
+    EXPECT_EQ(readFile(target), "not a folder");
+}
+
 // A write that fails for real (the file size limit gives EFBIG): the file being written is
 // removed, gets no row, and the run ends partially with what was carved before.
 TEST_F(CliFailure, FailedWriteRemovesTheFileAndEndsAPartialRun) {

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace morrow;
 using namespace morrow::test;
@@ -148,6 +150,54 @@ TEST_F(FailureRun, VolumeThatFillsUpKeepsTheFilesAndRowsWrittenBefore) {
     EXPECT_EQ(host.messages[0].style, style::Ok);
     EXPECT_EQ(engine.state().carvingInProgress, 0);
     before.expectUnchanged();
+}
+
+// The readers that walk structures (allocation tables, ZIP records, RIFF and bitmap sizes, the
+// PDF dictionary) on real files past 4 GiB of a sparse image: every offset stays 64-bit.
+TEST_F(FailureRun, SizeDrivenAndCompoundFilesPastFourGiBComeOutWhole) {
+    constexpr std::int64_t base = std::int64_t{1} << 32;
+    const std::vector<std::pair<std::string, std::string>> placed = {
+        {"doc.doc", "disk~CDocFile0.doc"},      {"bitmap40.bmp", "disk~BMPFile0.bmp"},
+        {"linearized.pdf", "disk~PDFFile0.pdf"}, {"two-stored.zip", "disk~ZIPFile0.zip"},
+        {"clip.avi", "disk~VideoFiles0.avi"}};
+    int fd = ::open(evidence.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, base + 256 * 1024), 0);
+    std::string expectedReport = Output::reportHeader();
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+        const std::string data = fixture(placed[i].first);
+        const std::int64_t at = base + 512 + static_cast<std::int64_t>(i) * 32768; // sector 8388609 + 64 i
+        ASSERT_EQ(::pwrite(fd, data.data(), data.size(), at), static_cast<ssize_t>(data.size()));
+        names.push_back(placed[i].second);
+    }
+    ::close(fd);
+    struct stat before {};
+    ASSERT_EQ(::stat(evidence.c_str(), &before), 0);
+
+    host.tick({"Compound Doc Files", "BMP Files", "PDF Files", "ZIP Files", "Video Files"});
+    engine.startRun();
+    EXPECT_EQ(summary(), summaryText(true, 5));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(carved(), names);
+    // Rows come in pass order: BMP, compound document, PDF, ZIP, video.
+    for (std::size_t i : {1, 0, 2, 3, 4}) {
+        const std::string data = fixture(placed[i].first);
+        const std::int64_t at = base + 512 + static_cast<std::int64_t>(i) * 32768;
+        const std::string path = folder + "/" + placed[i].second;
+        EXPECT_EQ(readFile(path), data) << placed[i].second;
+        const auto size = static_cast<std::int64_t>(data.size());
+        expectedReport += "\r\n" + path + "\t" + std::to_string(at) + "\t" + std::to_string(at / 512 - 1) + "\t" +
+                          std::to_string((size + 511) / 512) + "\t" + std::to_string(size) + "\t";
+    }
+    EXPECT_EQ(readFile(folder + "/disk~Report.xls"), expectedReport);
+
+    struct stat after {};
+    ASSERT_EQ(::stat(evidence.c_str(), &after), 0);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(after.st_blocks, before.st_blocks);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 }
 
 // Stop and Quit raised at a header scan's poll point or at a candidate's, answered Yes or No.
