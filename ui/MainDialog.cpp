@@ -164,8 +164,14 @@ void ActivityClip::paintEvent(QPaintEvent*) {
         return;
     }
     QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
     const QPixmap& f = frames_[static_cast<std::size_t>(frame_)];
-    p.drawPixmap((width() - f.width()) / 2, (height() - f.height()) / 2, f);
+    // Centred, and shrunk when the control is smaller than a frame.
+    QSize size = f.size();
+    if (size.width() > width() || size.height() > height()) {
+        size.scale(this->size(), Qt::KeepAspectRatio);
+    }
+    p.drawPixmap(QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size), f);
 }
 
 // ---- MainDialog ----
@@ -192,8 +198,11 @@ void MainDialog::buildControls() {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setWindowIcon(QIcon(":/morrow/morrow.png"));
+    // The layout was drawn for a small, narrow sans serif; a condensed face keeps the captions
+    // inside their controls.
     QFont dialogFont = font();
     dialogFont.setPixelSize(11);
+    dialogFont.setStretch(QFont::SemiCondensed);
     setFont(dialogFont);
     setFixedSize(du(0, 0, 342, 374).size());
 
@@ -251,7 +260,8 @@ void MainDialog::buildControls() {
     registerControl(ctl::KindList, kindList_);
 
     allPictures_ = new QCheckBox("All Picture Files", this);
-    allPictures_->setGeometry(du(265, 168, 61, 15));
+    // A little wider than drawn, so the caption is not cut short.
+    allPictures_->setGeometry(du(265, 168, 66, 15));
     registerControl(ctl::AllPictureFiles, allPictures_);
 
     auto* kindSelectAll = imageButton(ctl::KindSelectAll, "&Select All", du(259, 187, 67, 18), "select-all");
@@ -312,7 +322,7 @@ void MainDialog::buildControls() {
     registerControl(ctl::Status, status_);
 
     backdrops.push_back(group("Settings", du(7, 245, 326, 48)));
-    label("(This is applicable only for the unknown file size)", du(140, 254, 156, 9));
+    label("(This is applicable only for the unknown file size)", du(140, 254, 186, 10));
     auto* evidenceSelectAll = imageButton(ctl::EvidenceSelectAll, "&Select All", du(259, 109, 67, 18), "select-all");
     auto* evidenceDeselectAll =
         imageButton(ctl::EvidenceDeselectAll, "&DeSelect All", du(259, 129, 67, 18), "deselect-all");

@@ -7,7 +7,9 @@
 #include "TestSupport.h"
 
 #include <QtCore/QDir>
+#include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QListWidget>
 #include <QtWidgets/QMessageBox>
 
@@ -46,7 +48,9 @@ int main(int argc, char** argv) {
     dialog.setFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(temp / "out"); });
     dialog.control<QAbstractButton>(ctl::EvidenceBrowse)->click();
     dialog.control<QAbstractButton>(ctl::Add)->click();
-    dialog.setFileChooser([&](QWidget*, const QString&) { return QStringLiteral("/cases/2024-117/laptop-sda.P01"); });
+    const std::string second = temp / "usb-stick.P01";
+    test::ImageBuilder(64 * 1024).randomFill(4).writeTo(second);
+    dialog.setFileChooser([&](QWidget*, const QString&) { return QString::fromStdString(second); });
     dialog.control<QAbstractButton>(ctl::EvidenceBrowse)->click();
     dialog.control<QAbstractButton>(ctl::Add)->click();
     dialog.control<QAbstractButton>(ctl::AllPictureFiles)->click();
