@@ -119,7 +119,12 @@ void DialogHost::setProgressRange(std::int64_t upper) {
 
 void DialogHost::setProgressPos(std::int64_t position) {
     const std::int64_t pos = progressUpper_ == 0 ? 0 : std::clamp<std::int64_t>(position, 0, progressUpper_);
-    dialog_.control<QProgressBar>(ctl::Progress)->setValue(static_cast<int>(pos));
+    // QProgressBar repaints at once when its value moves far enough; here that would paint the
+    // window a hundred times per pass from inside the scan. Let the next drain paint it instead.
+    auto* bar = dialog_.control<QProgressBar>(ctl::Progress);
+    bar->setUpdatesEnabled(false);
+    bar->setValue(static_cast<int>(pos));
+    bar->setUpdatesEnabled(true);
 }
 
 void DialogHost::showProgress(bool visible) { dialog_.control(ctl::Progress)->setVisible(visible); }
@@ -138,36 +143,12 @@ void DialogHost::drainMessages() {
     }
 }
 
-void DialogHost::pollDrain() {
-    if (drainNext_) {
-        drainNext_ = false;
-        pollsSinceClock_ = 0;
-        drainMessages();
-        return;
-    }
-    if (++pollsSinceClock_ < clockEvery_) {
-        return;
-    }
+void DialogHost::drainIfDue() {
     pollsSinceClock_ = 0;
-    if (std::chrono::steady_clock::now() - lastDrain_ >= interval_) {
+    if (drainNext_ || std::chrono::steady_clock::now() - lastDrain_ >= interval_) {
+        drainNext_ = false;
         drainMessages();
     }
-}
-
-bool DialogHost::takeStopRequest() {
-    pollDrain();
-    CarveState& st = dialog_.engine().state();
-    const bool requested = st.stopRequested != 0;
-    st.stopRequested = 0;
-    return requested;
-}
-
-bool DialogHost::takeQuitRequest() {
-    pollDrain();
-    CarveState& st = dialog_.engine().state();
-    const bool requested = st.quitRequested != 0;
-    st.quitRequested = 0;
-    return requested;
 }
 
 void DialogHost::enterRunMode() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CarveHost.h"
+#include "CarveState.h"
 
 #include <QtCore/QString>
 
@@ -71,8 +72,14 @@ public:
     void resumeAnimation() override;
     void closeAnimation() override;
     void drainMessages() override;
-    bool takeStopRequest() override;
-    bool takeQuitRequest() override;
+    bool takeStopRequest() override {
+        pollDrain();
+        return takeFlag(state_->stopRequested);
+    }
+    bool takeQuitRequest() override {
+        pollDrain();
+        return takeFlag(state_->quitRequested);
+    }
     void enterRunMode() override;
     void leaveRunMode() override;
     void endApplication() override;
@@ -83,10 +90,27 @@ public:
     void focusControl(int controlId) override;
     void exploreFolder(const std::string& path) override;
 
+    // The state whose request flags the polls read; set by the dialog once its engine exists.
+    void attach(CarveState& state) { state_ = &state; }
+
 private:
-    void pollDrain();
+    // The cheap part of a poll stays inline: a counter, and the clock only now and then.
+    void pollDrain() {
+        if (++pollsSinceClock_ >= clockEvery_ || drainNext_) {
+            drainIfDue();
+        }
+    }
+    void drainIfDue();
+    static bool takeFlag(std::int32_t& flag) {
+        if (flag == 0) {
+            return false;
+        }
+        flag = 0;
+        return true;
+    }
 
     MainDialog& dialog_;
+    CarveState* state_ = nullptr;
     MessagePresenter presenter_;
     FolderExplorer explorer_;
     std::function<void()> drainHook_;

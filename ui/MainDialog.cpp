@@ -178,6 +178,7 @@ void ActivityClip::paintEvent(QPaintEvent*) {
 
 MainDialog::MainDialog(QWidget* parent) : QDialog(parent), host_(*this), engine_(host_) {
     initMorrowResources();
+    host_.attach(engine_.state());
     fileChooser_ = defaultEvidenceChooser;
     folderChooser_ = defaultFolderChooser;
     helpPath_ = QDir(QCoreApplication::applicationDirPath()).filePath("Pellucid.hlp");
