@@ -28,7 +28,7 @@ QRect edges(int left, int top, int right, int bottom) { return QRect(QPoint(left
 ImageButton::ImageButton(QWidget* parent) : ImageButton(QString(), parent) {}
 
 ImageButton::ImageButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
-    textColor_ = palette().color(QPalette::Active, QPalette::ButtonText);
+    textColor_ = palette().color(QPalette::Active, QPalette::WindowText);
 }
 
 bool ImageButton::setLayoutFlags(int flags) {

@@ -82,6 +82,11 @@ int main(int argc, char** argv) {
         return answerNo;
     });
     dialog.control<QAbstractButton>(ctl::Ok)->click();
+    dialog.setHelpPath(MORROW_HELP_FILE);
+    dialog.control<QAbstractButton>(ctl::Help)->click();
+    if (dialog.helpWindow() != nullptr) {
+        ok &= save(dialog.helpWindow(), folder, "help.png");
+    }
     if (!caught) {
         std::fprintf(stderr, "the run ended before it could be shown\n");
         ok = false;
