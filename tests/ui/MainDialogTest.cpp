@@ -257,9 +257,16 @@ private slots:
         QCOMPARE(sizeBox()->text(), QString("20000"));
     }
 
-    void emptySizeBoxAsksForAnInteger() {
+    void sizeBoxWithoutAnIntegerAsksForOne_data() {
+        QTest::addColumn<QString>("size");
+        QTest::newRow("empty") << "";
+        QTest::newRow("beyond_32_bits") << "99999999999";
+    }
+
+    void sizeBoxWithoutAnIntegerAsksForOne() {
+        QFETCH(QString, size);
         addEvidence("/evidence/disk.P01");
-        typeSize("");
+        typeSize(size);
         click(ctl::Ok);
         // The exchange stops at the size box, the run goes on with the last good size and refuses
         // the missing kind.
