@@ -252,7 +252,14 @@ TEST_F(CliFailure, FilesPastFourGiBAreCarvedWithFullOffsets) {
     struct stat after {};
     ASSERT_EQ(::stat(evidence.c_str(), &after), 0);
     EXPECT_EQ(after.st_size, size);
-    EXPECT_EQ(after.st_blocks, before.st_blocks); // nothing was written into a hole
+    fd = ::open(evidence.c_str(), O_RDONLY);
+    std::string now(jpeg.size(), '\0');
+    EXPECT_EQ(::pread(fd, now.data(), now.size(), jpegAt), static_cast<ssize_t>(now.size()));
+    EXPECT_TRUE(now == jpeg);
+    now.assign(png.size(), '\0');
+    EXPECT_EQ(::pread(fd, now.data(), now.size(), pngAt), static_cast<ssize_t>(now.size()));
+    EXPECT_TRUE(now == png);
+    ::close(fd);
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 }
