@@ -22,6 +22,8 @@ namespace {
 // The account the child runs under when the tests run as root, for whom permission bits do not
 // stop writes.
 constexpr uid_t nobody = 65534;
+// The child's exit status when it cannot run morrow-cli under that account.
+constexpr int unprivilegedImpossible = 124;
 
 struct ChildLimits {
     bool unprivileged = false;     // run as `nobody` when root
@@ -38,8 +40,13 @@ int runCliLimited(const std::vector<std::string>& args, const ChildLimits& limit
             !std::freopen(errPath.c_str(), "w", stderr)) {
             ::_exit(127);
         }
-        if (limits.unprivileged && ::getuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)) {
-            ::_exit(126);
+        if (limits.unprivileged && ::getuid() == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) {
+                ::_exit(unprivilegedImpossible);
+            }
+            if (::access(MORROW_CLI_PATH, X_OK) != 0) {
+                ::_exit(unprivilegedImpossible); // the build tree is closed to other accounts
+            }
         }
         if (limits.fileSizeLimit != 0) {
             std::signal(SIGXFSZ, SIG_IGN); // kept across exec: write() fails with EFBIG instead
@@ -124,7 +131,11 @@ TEST_P(ReadOnlyTest, ReadOnlyOutputIsRefusedWithTheFolderNamed) {
     const std::string target = GetParam().carvingPathExists ? carvingPath : locked + "/out";
     const std::string refused = GetParam().carvingPathExists ? carvingPath + "/disk" : target;
 
-    EXPECT_EQ(runCliLimited({"-y", "-t", "jpeg", "-o", target, evidence}, {true, 0}, &out, &err), 2) << err;
+    const int status = runCliLimited({"-y", "-t", "jpeg", "-o", target, evidence}, {true, 0}, &out, &err);
+    if (status == unprivilegedImpossible) {
+        GTEST_SKIP() << "morrow-cli cannot be run under uid " << nobody;
+    }
+    EXPECT_EQ(status, 2) << err;
     EXPECT_EQ(err, "morrow-cli: Folder creation failed: " + refused + "\n");
     EXPECT_TRUE(out.empty()) << out;
     EXPECT_TRUE(listFolder(locked).empty());
