@@ -207,10 +207,16 @@ bool Output::appendReportRow(const std::string& path, std::int64_t offset, std::
     state_.reportRow = "\r\n" + pathToReportBytes(path) + "\t" + std::to_string(offset) + "\t" +
                        std::to_string(startSector) + "\t" + std::to_string(sectors) + "\t" + std::to_string(size) +
                        "\t";
+    const off_t rowStart = reportFd_ >= 0 ? ::lseek(reportFd_, 0, SEEK_CUR) : -1;
     bool written = reportFd_ >= 0 && writeAll(reportFd_, state_.reportRow.data(), state_.reportRow.size());
     int err = errno;
     state_.reportRow.clear();
     if (!written) {
+        // A row cut short by a full volume or a size limit must not stay in the report as if
+        // it were one: the report keeps only whole rows.
+        if (rowStart >= 0 && ::ftruncate(reportFd_, rowStart) == 0) {
+            ::lseek(reportFd_, rowStart, SEEK_SET);
+        }
         if (err == ENOSPC || err == EDQUOT) {
             host_.showAppMessage(noFreeSpaceText, style::Ok);
             state_.carvingInProgress = 0;
@@ -292,7 +298,12 @@ bool Output::carveFile(const std::string& path, std::int64_t offset, std::uint64
         }
         return false;
     }
-    return appendReportRow(path, offset, static_cast<std::int64_t>(length));
+    if (!appendReportRow(path, offset, static_cast<std::int64_t>(length))) {
+        // A carved file the report does not record is not carved: it goes, like a failed write.
+        ::unlink(path.c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace morrow

@@ -183,6 +183,29 @@ TEST_F(CliFailure, FailedWriteRemovesTheFileAndEndsAPartialRun) {
     before.expectUnchanged();
 }
 
+// Regression: a report row that hit the file size limit was left half-written in the report, and
+// the carved file it described stayed behind without a row.
+TEST_F(CliFailure, FailedReportRowLeavesNeitherAPartRowNorAnUnrecordedFile) {
+    const std::string page = fixture("page-lower.html");
+    const auto carvedSize = static_cast<std::int64_t>(page.find("</html>") + 7); // to the footer's end
+    ImageBuilder(8192).randomFill(7).place(512, page).place(4096, page).writeTo(evidence);
+    EvidenceSnapshot before(evidence);
+    // A long carving path makes each row longer than a carved page, so the report, not a page,
+    // reaches the limit first: in the middle of the second row.
+    const std::string carvingPath = tmp / ("out-" + std::string(180, 'r'));
+    const std::string folder = carvingPath + "/disk";
+    const std::string firstRow = row(folder + "/disk~HTMLFile0.html", 512, carvedSize);
+    const std::uint64_t limit = Output::reportHeader().size() + firstRow.size() + 100;
+    ASSERT_GT(limit, page.size());
+
+    EXPECT_EQ(runCliLimited({"-y", "-t", "html", "-o", carvingPath, evidence}, {false, limit}, &out, &err), 1) << err;
+    EXPECT_EQ(err, "morrow-cli: Report write failed: " + folder + "\n");
+    EXPECT_EQ(out.rfind(summaryPartial + "Total No:Of files carved: 1\n", 0), 0u) << out;
+    EXPECT_EQ(listFolder(folder), (std::vector<std::string>{"disk~HTMLFile0.html", "disk~Report.xls"}));
+    EXPECT_EQ(readFile(folder + "/disk~Report.xls"), Output::reportHeader() + firstRow);
+    before.expectUnchanged();
+}
+
 // Evidence names with blanks, Latin-1 and other scripts name the output folder and the files;
 // the report holds the path as Latin-1, with references for what Latin-1 cannot hold.
 struct NameCase {
