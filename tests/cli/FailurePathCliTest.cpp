@@ -183,6 +183,21 @@ TEST_F(CliFailure, FailedWriteRemovesTheFileAndEndsAPartialRun) {
     before.expectUnchanged();
 }
 
+// A name the file system refuses (242 + 14 bytes for the JPEG's name, one over the limit, while
+// the report's name still fits): not carved, not counted, and the run says so.
+TEST_F(CliFailure, CarvedFileThatCannotBeCreatedIsNotCounted) {
+    const std::string stem(242, 'n');
+    const std::string path = tmp / (stem + ".P01");
+    ImageBuilder(4096).randomFill(8).place(512, fixture("photo-jfif.jpg")).writeTo(path);
+    const std::string folder = tmp / ("out/" + stem);
+
+    EXPECT_EQ(runCli({"-y", "-t", "jpeg", "-o", tmp / "out", path}, &out, &err), 1) << err;
+    EXPECT_EQ(err, "morrow-cli: Carved file creation failed: " + folder + "/" + stem + "~JPEGFile0.jpg\n");
+    EXPECT_EQ(out.rfind(summaryPartial + "Total No:Of files carved: 0\n", 0), 0u) << out;
+    EXPECT_EQ(listFolder(folder), std::vector<std::string>{stem + "~Report.xls"});
+    EXPECT_EQ(readFile(folder + "/" + stem + "~Report.xls"), Output::reportHeader());
+}
+
 // Regression: a report row that hit the file size limit was left half-written in the report, and
 // the carved file it described stayed behind without a row.
 TEST_F(CliFailure, FailedReportRowLeavesNeitherAPartRowNorAnUnrecordedFile) {
