@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <getopt.h>
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -90,7 +91,18 @@ int main(int argc, char** argv) {
     while ((c = getopt_long(argc, argv, ":o:t:s:yqh", longOptions, nullptr)) != -1) {
         switch (c) {
         case 'o':
+            // The report records full paths, as the dialog's folder chooser gives them.
             options.carvingPath = optarg;
+            if (!options.carvingPath.empty() && options.carvingPath[0] != '/') {
+                std::error_code ec;
+                auto absolute = std::filesystem::absolute(options.carvingPath, ec);
+                if (!ec) {
+                    options.carvingPath = absolute.lexically_normal().string();
+                    while (options.carvingPath.size() > 1 && options.carvingPath.back() == '/') {
+                        options.carvingPath.pop_back();
+                    }
+                }
+            }
             break;
         case 't':
             types = optarg;

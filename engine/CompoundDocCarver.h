@@ -1,15 +1,32 @@
 #pragma once
 
+#include <cstdint>
+
 namespace morrow {
 
 class CarveEngine;
 struct CarvePass;
 
+// Compound documents (the sector-allocated container of older office documents and thumbnail
+// caches) carry neither a length field nor a footer: the length is read from the allocation
+// table, the extension from the directory's stream names (CompoundDocClassifier). Every indexed
+// header is analysed first; only then is anything carved.
 class CompoundDocCarver {
-public:
+  public:
     // One pass over one evidence file. True when every candidate was handled, false when the
     // run must end (the message has been shown).
     static bool carve(CarveEngine& engine, const CarvePass& pass);
+
+    // Analyses the headers at headerIndex[0..lastIndex] into state.compoundDocs, one record each.
+    // 1 when every header was analysed, 0 when the user confirmed Stop or Quit (the working
+    // lists are then empty).
+    static int analyse(CarveEngine& engine, std::int64_t lastIndex);
+
+    // The bytes carved for a document of `length` bytes at `offset`: the whole document, zeros
+    // past the end of the evidence included, unless those zeros would exceed `maxPadding`; then
+    // the evidence up to its end plus `maxPadding` zero bytes.
+    static std::uint64_t carvedLength(std::int64_t offset, std::uint64_t length, std::uint64_t evidenceSize,
+                                      std::uint64_t maxPadding);
 };
 
 } // namespace morrow

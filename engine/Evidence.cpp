@@ -14,7 +14,8 @@ bool Evidence::open(const std::string& path) {
     close();
     path_ = path;
     error_.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // O_NONBLOCK: a named pipe given as evidence must not hang the run waiting for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         error_ = std::strerror(errno);
         return false;
@@ -26,8 +27,9 @@ bool Evidence::open(const std::string& path) {
         return false;
     }
     // A folder opens read-only on POSIX but is no evidence image.
-    if (S_ISDIR(st.st_mode)) {
-        error_ = std::strerror(EISDIR);
+    // Images are regular files or block devices; a folder, a pipe or a socket is no image.
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        error_ = std::strerror(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         ::close(fd);
         return false;
     }

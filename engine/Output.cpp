@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/types.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -238,7 +239,36 @@ bool Output::carveFile(const std::string& path, std::int64_t offset, std::uint64
     bool ok = true;
     int err = 0;
     std::uint64_t done = 0;
-    while (done < length) {
+    // The part that lies in the evidence is copied by the kernel when it can (no trip through
+    // our buffer); what it cannot copy, and the zeros past the end, go through the buffer.
+    const std::uint64_t size = state_.evidence.size();
+    const std::uint64_t inEvidence =
+        offset < 0 || static_cast<std::uint64_t>(offset) >= size
+            ? 0
+            : std::min<std::uint64_t>(length, size - static_cast<std::uint64_t>(offset));
+    bool kernelCopy = state_.evidence.fd() >= 0;
+    while (kernelCopy && done < inEvidence) {
+        loff_t from = static_cast<loff_t>(offset) + static_cast<loff_t>(done);
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(inEvidence - done, 1u << 30));
+        ssize_t copied = ::copy_file_range(state_.evidence.fd(), &from, fd, nullptr, chunk, 0);
+        if (copied < 0 && errno == EINTR) {
+            continue;
+        }
+        if (copied > 0) {
+            done += static_cast<std::uint64_t>(copied);
+            continue;
+        }
+        if (copied < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EIO)) {
+            ok = false;
+            err = errno;
+        }
+        kernelCopy = false; // not supported here, or the evidence ended early: use the buffer
+    }
+    if (ok && done > 0 && ::lseek(fd, static_cast<off_t>(done), SEEK_SET) < 0) {
+        ok = false;
+        err = errno;
+    }
+    while (ok && done < length) {
         std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(copyBlockSize, length - done));
         state_.evidence.readAt(offset + static_cast<std::int64_t>(done), copyBuffer_.data(), chunk);
         if (!writeAll(fd, copyBuffer_.data(), chunk)) {

@@ -192,7 +192,7 @@ def top_boxes(d):
 
 
 WALKED = {'moov', 'mdat', 'free', 'skip', 'wide', 'pnot', 'mdhd', 'minf', 'trac'}
-for name in ('clip.mp4', 'clip-isom.mp4', 'clip.mov', 'clip.3gp'):
+for name in ('clip.mp4', 'clip-isom.mp4', 'clip.mov', 'clip-moov.mov', 'clip.3gp'):
     d = read(name)
     boxes, end = top_boxes(d)
     brand = d[8:12].decode('latin-1')

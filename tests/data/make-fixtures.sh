@@ -253,6 +253,11 @@ printf 'case 17\n' | zip -q -z "$OUT/with-comment.zip"
 # Writing to a pipe (not seekable) makes zip use data descriptors: general
 # purpose bit 3 set, CRC and sizes 0 in the local headers (deflated members).
 zip -q -X - alpha.txt beta.txt | cat > "$OUT/data-descriptor.zip"
+# A first member of 475 stored bytes under a 7-letter name puts the second
+# local header at offset 512, a sector start, where a header scan finds it.
+head -c 475 /dev/zero | tr '\0' 'p' > pad.txt
+touch -d "$STAMP" pad.txt
+zip -q -X -0 "$OUT/aligned.zip" pad.txt alpha.txt
 
 # ---------------------------------------------------------------- video
 
@@ -265,6 +270,8 @@ SRC=(-f lavfi -i testsrc=size=32x24:rate=5 -t 1)
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -brand mp42 -f mp4 "$OUT/clip.mp4"
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -f mp4 "$OUT/clip-isom.mp4"
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -f mov "$OUT/clip.mov"
+# The same with the major brand "moov", one that a QuickTime walk accepts.
+"${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -brand moov -f mov "$OUT/clip-moov.mov"
 # 3GP: H.263 needs one of the standard sizes (176x144 here), 2 frames/s.
 "${FF[@]}" -f lavfi -i testsrc=size=176x144:rate=2 -t 1 "${FFX[@]}" \
     -c:v h263 -q:v 31 -f 3gp "$OUT/clip.3gp"

@@ -193,3 +193,23 @@ TEST_F(OutputFixture, RefusedFreeSpaceCreatesNoFile) {
 }
 
 } // namespace
+
+namespace {
+
+// A named pipe given as evidence used to block the open until some writer came along.
+TEST(EvidenceTest, PipesAndFoldersAreRefusedWithoutWaiting) {
+    TempDir tmp;
+    ASSERT_EQ(::mkfifo((tmp / "pipe").c_str(), 0644), 0);
+    Evidence ev;
+    EXPECT_FALSE(ev.open(tmp / "pipe"));
+    EXPECT_FALSE(ev.open(tmp.path()));
+    EXPECT_FALSE(ev.error().empty());
+    writeFile(tmp / "img", "abc");
+    ASSERT_TRUE(ev.open(tmp / "img"));
+    unsigned char b[6];
+    EXPECT_EQ(ev.readAt(1, b, 6), 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(b), 6), std::string("bc\0\0\0\0", 6));
+    EXPECT_EQ(ev.readAt(-4, b, 2), 0u);
+}
+
+} // namespace

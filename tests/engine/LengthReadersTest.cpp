@@ -1,0 +1,314 @@
+#include "LengthReaders.h"
+#include "CarveState.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+using namespace morrow;
+using morrow::test::bytes;
+using morrow::test::fixture;
+using morrow::test::le32;
+
+namespace {
+
+// A reader's evidence: the given bytes written to a temporary file and opened as a pass opens it.
+class OpenImage {
+  public:
+    explicit OpenImage(const std::string& data) { reopen(data); }
+    // Replaces the evidence with `data` (the truncation tests go through thousands of them).
+    void reopen(const std::string& data) {
+        state.evidence.close();
+        morrow::test::writeFile(dir_ / "ev.img", data);
+        EXPECT_TRUE(state.evidence.open(dir_ / "ev.img"));
+        state.evidenceSize = state.evidence.size();
+    }
+    CarveState state;
+
+  private:
+    morrow::test::TempDir dir_;
+};
+
+struct RowName {
+    template <class Row> std::string operator()(const testing::TestParamInfo<Row>& row) const {
+        return row.param.name;
+    }
+};
+
+// A big-endian 32-bit field; named apart from morrow::be32, which reads one.
+std::string be(std::uint32_t v) {
+    return morrow::test::be32(v);
+}
+
+std::string garbage(std::size_t n) {
+    return morrow::test::ImageBuilder(n).randomFill(7).data();
+}
+
+std::string box(const std::string& type, std::uint32_t size) {
+    std::string b = be(size) + type;
+    b.resize(size < 8 ? 8 : size, '\0');
+    return b;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- BMP
+
+struct BitmapRow {
+    const char* name;
+    int infoHeaderByte;
+    bool accepted;
+};
+
+// Rows print as their names in test listings.
+void PrintTo(const BitmapRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class LengthReadersBitmapTest : public testing::TestWithParam<BitmapRow> {};
+
+TEST_P(LengthReadersBitmapTest, AcceptsOnlyKnownInfoHeaderSizes) {
+    std::string bmp = fixture("bitmap40.bmp");
+    bmp[14] = static_cast<char>(GetParam().infoHeaderByte);
+    OpenImage ev(garbage(512) + bmp);
+    EXPECT_EQ(LengthReaders::checkBitmap(ev.state, 512), GetParam().accepted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LengthReadersBitmapTest,
+                         testing::Values(BitmapRow{"Windows40", 0x28, true},
+                                         BitmapRow{"Os2Core12", 0x0C, true}, BitmapRow{"F0", 0xF0, true},
+                                         BitmapRow{"V4Header108", 0x6C, false},
+                                         BitmapRow{"V5Header124", 0x7C, false},
+                                         BitmapRow{"Zero", 0x00, false}),
+                         RowName());
+
+TEST(LengthReadersTest, BitmapFixturesAcceptedAndTruncationRefused) {
+    OpenImage ev12(garbage(512) + fixture("bitmap12.bmp"));
+    EXPECT_TRUE(LengthReaders::checkBitmap(ev12.state, 512));
+    // Cut before the info header: the byte reads as zero.
+    OpenImage cut(garbage(512) + fixture("bitmap40.bmp").substr(0, 14));
+    EXPECT_FALSE(LengthReaders::checkBitmap(cut.state, 512));
+}
+
+// ---------------------------------------------------------------- PDF
+
+TEST(LengthReadersTest, LinearizedPdfGivesItsStatedLength) {
+    OpenImage ev(garbage(1024) + fixture("linearized.pdf") + garbage(100));
+    ASSERT_TRUE(LengthReaders::readPdfLinearized(ev.state, 1024));
+    EXPECT_EQ(ev.state.pdfLinearizedLength, 13197u);
+
+    OpenImage plain(garbage(1024) + fixture("plain.pdf"));
+    EXPECT_FALSE(LengthReaders::readPdfLinearized(plain.state, 1024));
+}
+
+struct PdfRow {
+    const char* name;
+    std::string head; // the file's first bytes, from %PDF
+    bool accepted;
+    std::uint64_t length;
+};
+
+// Rows print as their names in test listings.
+void PrintTo(const PdfRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class LengthReadersPdfTest : public testing::TestWithParam<PdfRow> {};
+
+TEST_P(LengthReadersPdfTest, ReadsTheLengthKey) {
+    OpenImage ev(garbage(512) + GetParam().head + "\nendobj\n" + garbage(600));
+    ev.state.pdfLinearizedLength = 99;
+    EXPECT_EQ(LengthReaders::readPdfLinearized(ev.state, 512), GetParam().accepted);
+    if (GetParam().accepted) {
+        EXPECT_EQ(ev.state.pdfLinearizedLength, GetParam().length);
+    }
+}
+
+const std::string pdfStart = "%PDF-1.6\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<< ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LengthReadersPdfTest,
+    testing::Values(PdfRow{"Plain", pdfStart + "/Linearized 1 /L 4823 /H [ 600 140 ] /N 1 >>", true, 4823},
+                    PdfRow{"DigitsThenLetter", pdfStart + "/Linearized 1 /L 482x /N 1 >>", true, 482},
+                    PdfRow{"LineBreakAfterKey", pdfStart + "/Linearized 1 /L\n4823 >>", false, 0},
+                    PdfRow{"NoDigits", pdfStart + "/Linearized 1 /L /N 1 >>", true, 0},
+                    // A hostile run of digits: only the first 16 are taken, never a negative value.
+                    PdfRow{"TwentyDigits", pdfStart + "/Linearized 1 /L 98765432109876543210 >>", true,
+                           9876543210987654u},
+                    PdfRow{"KeywordAt502", std::string(502, ' ') + "Linearized /L 77 >>", true, 77},
+                    PdfRow{"KeywordAt503", std::string(503, ' ') + "Linearized /L 77 >>", false, 0}),
+    RowName());
+
+TEST(LengthReadersTest, PdfTruncatedAtEveryByteNeverOverreads) {
+    const std::string head = pdfStart + "/Linearized 1 /L 4823 /H [ 600 140 ] >>";
+    OpenImage ev("");
+    for (std::size_t cut = 0; cut <= head.size(); ++cut) {
+        ev.reopen(head.substr(0, cut));
+        ev.state.pdfLinearizedLength = 0;
+        if (LengthReaders::readPdfLinearized(ev.state, 0)) {
+            // Only a prefix of the digits can have been read.
+            EXPECT_LE(ev.state.pdfLinearizedLength, 4823u) << "cut " << cut;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- ASF
+
+TEST(LengthReadersTest, AsfFileSizeFromFileProperties) {
+    OpenImage ev(garbage(2048) + fixture("clip.wmv") + garbage(100));
+    ASSERT_TRUE(LengthReaders::readAsfFileSize(ev.state, 2048));
+    EXPECT_EQ(ev.state.videoLength, 3825u);
+
+    std::string broken = fixture("clip.wmv");
+    broken[30 + 5] = 0; // the identifier's sixth byte
+    OpenImage bad(garbage(2048) + broken);
+    bad.state.videoLength = 7;
+    EXPECT_FALSE(LengthReaders::readAsfFileSize(bad.state, 2048));
+    EXPECT_EQ(bad.state.videoLength, 0u);
+}
+
+TEST(LengthReadersTest, AsfIdentifierMustBeginWithin514BytesOfTheHeader) {
+    const std::string id = bytes({0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11});
+    auto image = [&](std::size_t at, std::uint64_t size) {
+        std::string d = bytes({0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11});
+        d += garbage(at - d.size()) + id + garbage(32);
+        d += le32(static_cast<std::uint32_t>(size)) + le32(static_cast<std::uint32_t>(size >> 32));
+        return d + garbage(64);
+    };
+    OpenImage last(image(514, 1ull << 63));
+    ASSERT_TRUE(LengthReaders::readAsfFileSize(last.state, 0));
+    EXPECT_EQ(last.state.videoLength, 1ull << 63); // taken as written: the carver decides
+    OpenImage late(image(515, 100));
+    EXPECT_FALSE(LengthReaders::readAsfFileSize(late.state, 0));
+}
+
+// ---------------------------------------------------------------- RIFF
+
+struct VideoRow {
+    const char* name;
+    const char* file;
+    std::int32_t mp4Pass;
+    bool accepted;
+    std::uint64_t length;
+    int container;
+};
+
+// Rows print as their names in test listings.
+void PrintTo(const VideoRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class LengthReadersVideoFixtureTest : public testing::TestWithParam<VideoRow> {};
+
+TEST_P(LengthReadersVideoFixtureTest, MeasuresRealFiles) {
+    const VideoRow& row = GetParam();
+    OpenImage ev(garbage(1536) + fixture(row.file) + std::string(64, '\0') + garbage(300));
+    ev.state.videoContainer = 9;
+    EXPECT_EQ(LengthReaders::readVideoLength(ev.state, 1536, row.mp4Pass), row.accepted);
+    EXPECT_EQ(ev.state.videoLength, row.length);
+    EXPECT_EQ(ev.state.videoContainer, row.container);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LengthReadersVideoFixtureTest,
+                         testing::Values(VideoRow{"Avi", "clip.avi", 0, true, 9764, 1},
+                                         VideoRow{"Cdxa", "clip-cdxa.dat", 0, true, 7100, 2},
+                                         VideoRow{"Mp4Brandmp42", "clip.mp4", 1, true, 1224, 3},
+                                         VideoRow{"MovBrandmoov", "clip-moov.mov", 1, true, 1179, 4},
+                                         VideoRow{"ThreeGp", "clip.3gp", 1, true, 2749, 5},
+                                         VideoRow{"Mp4Brandisom", "clip-isom.mp4", 1, false, 0, 0},
+                                         VideoRow{"MovBrandqt", "clip.mov", 1, false, 0, 0},
+                                         VideoRow{"AviInQuickTimePass", "clip.avi", 1, false, 0, 0},
+                                         VideoRow{"Mp4InRiffPass", "clip.mp4", 0, false, 0, 0}),
+                         RowName());
+
+TEST(LengthReadersTest, RiffSizeIsSummedIn64Bits) {
+    OpenImage ev("RIFF" + le32(0xFFFFFFFFu) + "AVI LIST" + garbage(100));
+    ASSERT_TRUE(LengthReaders::readVideoLength(ev.state, 0, 0));
+    EXPECT_EQ(ev.state.videoLength, 0x100000007ull);
+
+    OpenImage wave("RIFF" + le32(1000) + "WAVEfmt " + garbage(100));
+    EXPECT_FALSE(LengthReaders::readVideoLength(wave.state, 0, 0));
+    OpenImage lower("RIFF" + le32(1000) + "avi " + garbage(100));
+    EXPECT_FALSE(LengthReaders::readVideoLength(lower.state, 0, 0));
+}
+
+TEST(LengthReadersTest, VideoTruncatedAtEveryByteNeverOverreads) {
+    for (const char* name : {"clip.avi", "clip.mp4"}) {
+        const std::string file = fixture(name);
+        const std::int32_t pass = std::string(name) == "clip.avi" ? 0 : 1;
+        OpenImage ev("");
+        // The RIFF reader looks at the first 12 bytes only; the box walk at the whole file.
+        const std::size_t last = pass == 0 ? 64 : file.size();
+        for (std::size_t cut = 0; cut <= last; ++cut) {
+            ev.reopen(file.substr(0, cut));
+            if (LengthReaders::readVideoLength(ev.state, 0, pass)) {
+                // Box and chunk sizes are claims: never more than the whole file claims.
+                EXPECT_LE(ev.state.videoLength, file.size()) << name << " cut " << cut;
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- QuickTime
+
+struct BoxRow {
+    const char* name;
+    std::string data;
+    bool accepted;
+    std::uint64_t length;
+    int container;
+};
+
+// Rows print as their names in test listings.
+void PrintTo(const BoxRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class LengthReadersBoxTest : public testing::TestWithParam<BoxRow> {};
+
+TEST_P(LengthReadersBoxTest, WalksTopLevelBoxes) {
+    const BoxRow& row = GetParam();
+    OpenImage ev(garbage(512) + row.data);
+    EXPECT_EQ(LengthReaders::readVideoLength(ev.state, 512, 1), row.accepted);
+    EXPECT_EQ(ev.state.videoLength, row.length);
+    EXPECT_EQ(ev.state.videoContainer, row.container);
+}
+
+std::string ftyp(const std::string& brand) {
+    return be(24) + "ftyp" + brand + be(0) + brand + "isom";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LengthReadersBoxTest,
+    testing::Values(BoxRow{"MoovMdatThenZeros",
+                           ftyp("mp42") + box("moov", 1000) + box("mdat", 5000) + std::string(16, '\0'), true,
+                           6024, 3},
+                    // The walk stops before a box whose type is not listed; what follows it is not counted.
+                    BoxRow{"UuidStopsTheWalk",
+                           ftyp("mp42") + box("moov", 1000) + box("uuid", 100) + box("mdat", 5000), true,
+                           1024, 3},
+                    BoxRow{"Brand3gp5", ftyp("3gp5") + box("mdat", 100) + std::string(8, '\0'), true, 124, 5},
+                    BoxRow{"BrandMoov", ftyp("moov") + box("mdat", 100) + std::string(8, '\0'), true, 124, 4},
+                    BoxRow{"BrandIsom", ftyp("isom") + box("mdat", 100), false, 0, 0},
+                    BoxRow{"BrandQt", ftyp("qt  ") + box("mdat", 100), false, 0, 0},
+                    BoxRow{"BrandM4v", ftyp("M4V ") + box("mdat", 100), false, 0, 0},
+                    // A 64-bit size mark gets no special treatment: the walk moves one byte and stops.
+                    BoxRow{"FtypSizeOne", be(1) + "ftypmp42" + be(0) + "mp42", true, 1, 3},
+                    BoxRow{"FtypSizeZero", be(0) + "ftypmp42" + be(0) + "mp42", true, 0, 3}),
+    RowName());
+
+TEST(LengthReadersTest, QuickTimeWalkStopsAtItsLimit) {
+    // Eight-byte free boxes without end: the walk must stop once it has counted 10 MiB.
+    std::string data = ftyp("mp42");
+    data.reserve(11 * 1024 * 1024);
+    const std::string freeBox = box("free", 8);
+    while (data.size() < 11u * 1024 * 1024) {
+        data += freeBox;
+    }
+    OpenImage ev(data);
+    ASSERT_TRUE(LengthReaders::readVideoLength(ev.state, 0, 1));
+    EXPECT_EQ(ev.state.videoLength, LengthReaders::quickTimeWalkLimit);
+}

@@ -1,0 +1,162 @@
+#include "ZipExtent.h"
+#include "CarveState.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+using namespace morrow;
+using morrow::test::bytes;
+using morrow::test::fixture;
+using morrow::test::le16;
+using morrow::test::le32;
+
+namespace {
+
+class Image {
+  public:
+    explicit Image(const std::string& data) { reopen(data); }
+    void reopen(const std::string& data) {
+        state.evidence.close();
+        morrow::test::writeFile(dir_ / "ev.img", data);
+        EXPECT_TRUE(state.evidence.open(dir_ / "ev.img"));
+        state.evidenceSize = state.evidence.size();
+    }
+    // As the carver calls it.
+    void measure(std::int64_t H) {
+        state.zipResumeOffset = static_cast<std::uint64_t>(H);
+        state.zipLength = 0;
+        EXPECT_EQ(ZipExtent::measure(state, H), 1);
+    }
+    CarveState state;
+
+  private:
+    morrow::test::TempDir dir_;
+};
+
+std::string garbage(std::size_t n, std::uint32_t seed = 3) {
+    return morrow::test::ImageBuilder(n).randomFill(seed).data();
+}
+
+// A local header with no name or extra field claiming `compressedSize` bytes of data.
+std::string localHeader(std::uint32_t compressedSize) {
+    return bytes({0x50, 0x4B, 0x03, 0x04}) + std::string(14, '\x01') + le32(compressedSize) +
+           std::string(4, '\0') + std::string(2, '\0') + std::string(2, '\0');
+}
+const std::string centralSig = bytes({0x50, 0x4B, 0x01, 0x02});
+const std::string endSig = bytes({0x50, 0x4B, 0x05, 0x06});
+
+struct FixtureRow {
+    const char* name;
+    const char* file;
+    std::uint64_t length;
+};
+
+// Rows print as their names in test listings.
+void PrintTo(const FixtureRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class ZipExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
+
+TEST_P(ZipExtentFixtureTest, EndsTwentyTwoBytesAfterTheEndRecord) {
+    const std::string zip = fixture(GetParam().file);
+    Image img(garbage(1024) + zip + garbage(5000));
+    img.measure(1024);
+    EXPECT_EQ(img.state.zipSkip, 0);
+    EXPECT_EQ(img.state.zipLength, GetParam().length);
+    EXPECT_EQ(img.state.zipResumeOffset, 1024 + GetParam().length);
+    EXPECT_EQ(img.state.signatureBytes, bytes({0x50, 0x4B, 0x03, 0x04}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ZipExtentFixtureTest,
+                         testing::Values(FixtureRow{"TwoStored", "two-stored.zip", 296},
+                                         FixtureRow{"CommentLeftOut", "with-comment.zip", 296},
+                                         FixtureRow{"DataDescriptors", "data-descriptor.zip", 329},
+                                         FixtureRow{"InnerHeaderAtSector", "aligned.zip", 714}),
+                         [](const testing::TestParamInfo<FixtureRow>& row) {
+                             return std::string(row.param.name);
+                         });
+
+// Broke: after the last member written with a data descriptor the walk searched for local
+// headers only, stepped over its own central directory and ended at the next archive's end
+// record, so one carved file swallowed both archives.
+TEST(ZipExtentTest, DataDescriptorArchiveDoesNotSwallowTheNextArchive) {
+    Image img(garbage(512) + fixture("data-descriptor.zip") + garbage(695) + fixture("two-stored.zip") +
+              garbage(3000));
+    img.measure(512);
+    EXPECT_EQ(img.state.zipSkip, 0);
+    EXPECT_EQ(img.state.zipLength, 329u);
+    EXPECT_EQ(img.state.zipResumeOffset, 512u + 329u);
+    img.measure(1536);
+    EXPECT_EQ(img.state.zipLength, 296u);
+}
+
+TEST(ZipExtentTest, TruncatedArchiveIsSkippedAfterItsLastLocalHeader) {
+    const std::string zip = fixture("two-stored.zip");
+    Image img(garbage(512) + zip.substr(0, 200));
+    img.measure(512);
+    EXPECT_EQ(img.state.zipSkip, 1);
+    EXPECT_EQ(img.state.zipResumeOffset, 512u + 72u); // the second member's header
+}
+
+TEST(ZipExtentTest, TruncatedAtEveryByteEndsAndNeverMeasuresPastTheEndRecord) {
+    const std::string zip = fixture("data-descriptor.zip");
+    Image img("");
+    for (std::size_t cut = 4; cut <= zip.size(); ++cut) {
+        img.reopen(zip.substr(0, cut));
+        img.measure(0);
+        // The end record's signature lies at 307: from then on the archive is measured whole
+        // (the carver clips at the end of the evidence), before it the candidate is skipped.
+        if (cut >= 311) {
+            EXPECT_EQ(img.state.zipSkip, 0) << cut;
+            EXPECT_EQ(img.state.zipLength, 329u) << cut;
+        } else {
+            EXPECT_EQ(img.state.zipSkip, 1) << cut;
+        }
+    }
+}
+
+TEST(ZipExtentTest, CompactTextOfOtherBytesCanContinueTheWalk) {
+    // 05 00 4B 34 reads as the text of a local header and is walked as one.
+    std::string data = localHeader(2) + "xy" + bytes({0x05, 0x00, 0x4B, 0x34}) + std::string(14, '\x01') +
+                       std::string(4, '\0') + std::string(4, '\0') + std::string(4, '\0') + centralSig +
+                       garbage(40) + endSig + std::string(18, '\0');
+    Image img(data);
+    img.measure(0);
+    EXPECT_EQ(img.state.zipSkip, 0);
+    EXPECT_EQ(img.state.zipLength, data.size());
+}
+
+TEST(ZipExtentTest, EndRecordStraddlingABlockIsNotFoundThere) {
+    // The search blocks start at the central directory (offset 30); the first end record
+    // signature begins two bytes before the end of that block, the second one well after it.
+    std::string data = localHeader(0) + centralSig + garbage(ZipExtent::blockSize - 6) + endSig +
+                       garbage(1000, 9) + endSig + std::string(18, '\0');
+    Image img(data);
+    img.measure(0);
+    EXPECT_EQ(img.state.zipSkip, 0);
+    EXPECT_EQ(img.state.zipLength, data.size());
+}
+
+TEST(ZipExtentTest, HostileSizesEndTheWalk) {
+    // A compressed size that reaches past the end of the evidence, then one that wraps nothing.
+    Image huge(localHeader(0xFFFFFFFFu) + garbage(2000));
+    huge.measure(0);
+    EXPECT_EQ(huge.state.zipSkip, 1);
+
+    // A chain of local headers claiming no data and no directory: walked to the end, then skipped.
+    std::string chain;
+    for (int i = 0; i < 2000; ++i) {
+        chain += localHeader(0);
+    }
+    Image img(chain);
+    img.measure(0);
+    EXPECT_EQ(img.state.zipSkip, 1);
+    EXPECT_EQ(img.state.zipResumeOffset, chain.size() - 30);
+}
+
+} // namespace
