@@ -75,7 +75,10 @@ TEST_P(MakeImageTest, PlacesWholeSamplesAtSectorStartsWithinTheExactSize) {
         std::string sample = fixture(p.name);
         ASSERT_LE(p.offset + sample.size(), data.size());
         EXPECT_TRUE(data.compare(p.offset, sample.size(), sample) == 0) << "sample not placed whole";
-        freeFrom = (p.offset + sample.size() + 511) / 512 * 512 + 512;
+        const std::uint64_t end = p.offset + sample.size();
+        const std::uint64_t sectorEnd = (end + 511) / 512 * 512;
+        EXPECT_EQ(data.substr(end, sectorEnd - end), std::string(sectorEnd - end, '\0')) << "slack not zero";
+        freeFrom = sectorEnd + 512;
         ++count;
     }
     if (GetParam().bytes >= (1u << 20)) {
