@@ -1,5 +1,6 @@
 # Top-level driver: `make` builds Release into build/, `make test` builds and runs every test,
-# `make demo` carves a small bundled image. Every target installs what it needs first.
+# `make demo` carves a small bundled image, `make screenshots` draws the dialog into
+# build/screenshots/. Every target installs what it needs first.
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
@@ -33,6 +34,13 @@ bench: build
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORROW_FUZZ=ON $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS)
+
+# PNGs of the dialog at rest, during a run and at the summary, drawn offscreen.
+screenshots: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target morrow_screenshots
+	mkdir -p $(BUILD)/screenshots
+	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz demo-out

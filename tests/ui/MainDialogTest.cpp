@@ -1,0 +1,530 @@
+#include "ImageButton.h"
+#include "MainDialog.h"
+#include "Output.h"
+#include "ScanningCarvers.h"
+#include "TestSupport.h"
+
+#include <QtTest/QtTest>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QCheckBox>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QListWidget>
+#include <QtWidgets/QProgressBar>
+#include <QtWidgets/QTextBrowser>
+#include <QtWidgets/QToolButton>
+#include <QtWidgets/QTreeWidget>
+
+#include <memory>
+
+using namespace morrow;
+
+namespace {
+
+const char* const warningTitle = "Morrow, Warning...";
+
+QStringList texts(QListWidget* list, bool tickedOnly = false) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) {
+        if (!tickedOnly || list->item(i)->checkState() == Qt::Checked) {
+            out << list->item(i)->text();
+        }
+    }
+    return out;
+}
+
+QStringList texts(QTreeWidget* list, bool tickedOnly = false) {
+    QStringList out;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        if (!tickedOnly || list->topLevelItem(i)->checkState(0) == Qt::Checked) {
+            out << list->topLevelItem(i)->text(0);
+        }
+    }
+    return out;
+}
+
+// The controls whose enabled state run mode changes, and what they must be in it.
+const std::vector<std::pair<int, bool>> runModeStates = {
+    {ctl::EvidencePath, false},  {ctl::EvidenceBrowse, false},      {ctl::EvidenceList, false},
+    {ctl::Add, false},           {ctl::Remove, false},              {ctl::KindList, false},
+    {ctl::AllPictureFiles, false}, {ctl::KindSelectAll, false},     {ctl::KindDeselectAll, false},
+    {ctl::EvidenceSelectAll, false}, {ctl::EvidenceDeselectAll, false}, {ctl::MaxFileSize, false},
+    {ctl::SizeSpin, false},      {ctl::CarvingPath, false},         {ctl::CarvingBrowse, false},
+    {ctl::Progress, false},      {ctl::Ok, false},                  {ctl::Stop, true},
+    {ctl::Cancel, true},         {ctl::Help, true},
+};
+
+} // namespace
+
+class MainDialogTest : public QObject {
+    Q_OBJECT
+
+    MainDialog* dialog = nullptr;
+    std::unique_ptr<test::TempDir> temp;
+    std::vector<MessageRequest> messages;
+    std::function<int(const MessageRequest&)> answer;
+    QStringList explored;
+    QString nextEvidence;
+    QString nextFolder;
+
+    QWidget* control(int id) const { return dialog->control(id); }
+    void click(int id) { dialog->control<QAbstractButton>(id)->click(); }
+    QListWidget* kinds() const { return dialog->control<QListWidget>(ctl::KindList); }
+    QTreeWidget* evidence() const { return dialog->control<QTreeWidget>(ctl::EvidenceList); }
+    QLineEdit* sizeBox() const { return dialog->control<QLineEdit>(ctl::MaxFileSize); }
+
+    void addEvidence(const QString& path) {
+        nextEvidence = path;
+        click(ctl::EvidenceBrowse);
+        click(ctl::Add);
+    }
+    void chooseCarvingPath(const QString& path) {
+        nextFolder = path;
+        click(ctl::CarvingBrowse);
+    }
+    void tickKind(const QString& text) {
+        const auto found = kinds()->findItems(text, Qt::MatchExactly);
+        QCOMPARE(found.size(), 1);
+        found.front()->setCheckState(Qt::Checked);
+    }
+    void typeSize(const QString& text) {
+        sizeBox()->clear();
+        QTest::keyClicks(sizeBox(), text);
+    }
+    QStringList messageTexts() const {
+        QStringList out;
+        for (const MessageRequest& m : messages) {
+            out << m.text;
+        }
+        return out;
+    }
+    // An evidence image of `sectors` sectors holding one JPEG at sector 16.
+    QString writeImage(const std::string& name, int sectors) {
+        const std::string path = *temp / name;
+        test::ImageBuilder(static_cast<std::uint64_t>(sectors) * 512)
+            .randomFill(7)
+            .place(16 * 512, test::fixture("photo-jfif.jpg"))
+            .writeTo(path);
+        return QString::fromStdString(path);
+    }
+    // Evidence, JPEG ticked and a carving path: ready to start.
+    QString prepareRun(int sectors = 64) {
+        addEvidence(writeImage("disk.img", sectors));
+        tickKind("JPEG Files");
+        const QString out = QString::fromStdString(*temp / "out");
+        chooseCarvingPath(out);
+        return out;
+    }
+
+private slots:
+    void init() {
+        temp = std::make_unique<test::TempDir>();
+        messages.clear();
+        explored.clear();
+        answer = nullptr;
+        dialog = new MainDialog;
+        dialog->host().setMessagePresenter([this](QWidget* owner, const MessageRequest& m) {
+            [&] { QVERIFY(owner == dialog); }();
+            messages.push_back(m);
+            if (answer) {
+                return answer(m);
+            }
+            return (m.style & 0x0F) == 0x04 ? answerNo : answerOk;
+        });
+        dialog->host().setFolderExplorer([this](const QString& path) { explored << path; });
+        dialog->setFileChooser([this](QWidget*, const QString& filter) {
+            [&] { QCOMPARE(filter, QString("Evidence Files (*.P01);; All Files (*.*)")); }();
+            return nextEvidence;
+        });
+        dialog->setFolderChooser([this](QWidget*, const QString& title) {
+            [&] { QCOMPARE(title, QString("Choose Path for Carving Files")); }();
+            return nextFolder;
+        });
+        dialog->show();
+    }
+
+    void cleanup() {
+        delete dialog;
+        dialog = nullptr;
+        temp.reset();
+        QVERIFY2(QApplication::topLevelWidgets().isEmpty(), "a top-level window outlived the dialog");
+    }
+
+    void opensAtRest() {
+        QCOMPARE(dialog->windowTitle(), QString("Morrow  - A Forensic Data Carving tool"));
+        QCOMPARE(texts(kinds()),
+                 QStringList({"BMP Files", "Compound Doc Files", "GIF Files", "HTML Files", "JPEG Files", "PDF Files",
+                              "PNG Files", "PSD Files", "TIFF Files", "Video Files", "ZIP Files"}));
+        QVERIFY(texts(kinds(), true).isEmpty());
+        QCOMPARE(evidence()->headerItem()->text(0), QString("Evidence File Path"));
+        QCOMPARE(sizeBox()->text(), QString("1024"));
+        QCOMPARE(dialog->control<QLabel>(ctl::Status)->text(),
+                 QString("Select all required fields and Click Start to proceed."));
+        QVERIFY(dialog->control<QLabel>(ctl::Status)->font().bold());
+        QVERIFY(dialog->control<QLabel>(ctl::Percent)->font().bold());
+        QVERIFY(control(ctl::Progress)->isHidden());
+        QCOMPARE(control(ctl::CarvingPath)->palette().color(QPalette::Base), QColor(230, 255, 250));
+        QCOMPARE(kinds()->palette().color(QPalette::Base), QColor(230, 250, 250));
+        for (int id : dialog->controlIds()) {
+            const bool expected = id != ctl::Add && id != ctl::Remove && id != ctl::Stop;
+            QVERIFY2(control(id)->isEnabled() == expected, qPrintable(control(id)->objectName()));
+        }
+        // The template's tab order, through the controls that take the focus.
+        const int order[] = {ctl::EvidencePath, ctl::EvidenceBrowse, ctl::Add, ctl::Remove, ctl::KindList,
+                             ctl::AllPictureFiles, ctl::KindSelectAll, ctl::KindDeselectAll, ctl::MaxFileSize,
+                             ctl::CarvingPath, ctl::CarvingBrowse, ctl::Help, ctl::Ok, ctl::Cancel, ctl::Stop,
+                             ctl::EvidenceList, ctl::EvidenceSelectAll, ctl::EvidenceDeselectAll};
+        for (std::size_t i = 1; i < std::size(order); ++i) {
+            QWidget* next = control(order[i - 1])->nextInFocusChain();
+            while (!next->objectName().startsWith("control") || next->focusPolicy() == Qt::NoFocus) {
+                next = next->nextInFocusChain();
+            }
+            QCOMPARE(next, control(order[i]));
+        }
+        // Relative placement: the evidence row above the kinds, the kinds above the settings.
+        QVERIFY(control(ctl::EvidencePath)->geometry().bottom() < control(ctl::EvidenceList)->y());
+        QVERIFY(control(ctl::KindList)->geometry().bottom() < control(ctl::MaxFileSize)->y());
+        QVERIFY(control(ctl::MaxFileSize)->geometry().bottom() < control(ctl::CarvingPath)->y());
+        QVERIFY(control(ctl::Ok)->geometry().bottom() < control(ctl::Stop)->y());
+        QVERIFY(control(ctl::Stop)->geometry().bottom() < control(ctl::Cancel)->y());
+    }
+
+    void settingsWarnings_data() {
+        QTest::addColumn<bool>("withEvidence");
+        QTest::addColumn<bool>("withKind");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<bool>("withPath");
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<int>("focus");
+        QTest::newRow("no_evidence_before_anything_else")
+            << false << false << "0" << false << "No Evidence File(s) is added." << 0;
+        QTest::newRow("no_kind_size_not_looked_at")
+            << true << false << "0" << false << "Select One of the File Type to Carve" << 0;
+        QTest::newRow("size_zero") << true << true << "0" << true << "File Size can't be null." << ctl::MaxFileSize;
+        QTest::newRow("size_10241") << true << true << "10241" << true
+                                    << "Carving of File Size >10240KB(10MB) is not supported." << ctl::MaxFileSize;
+        QTest::newRow("empty_carving_path")
+            << true << true << "10240" << false << "Specify Folder Path for Carving Files" << ctl::CarvingPath;
+    }
+
+    void settingsWarnings() {
+        QFETCH(bool, withEvidence);
+        QFETCH(bool, withKind);
+        QFETCH(QString, size);
+        QFETCH(bool, withPath);
+        QFETCH(QString, warning);
+        QFETCH(int, focus);
+        if (withEvidence) {
+            addEvidence(QString::fromStdString(*temp / "disk.img"));
+        }
+        if (withKind) {
+            tickKind("GIF Files");
+        }
+        typeSize(size);
+        const QString out = QString::fromStdString(*temp / "out");
+        if (withPath) {
+            chooseCarvingPath(out);
+        }
+        control(ctl::EvidenceList)->setFocus();
+
+        click(ctl::Ok);
+
+        QCOMPARE(messageTexts(), QStringList{warning});
+        QCOMPARE(messages[0].title, QString(warningTitle));
+        QCOMPARE(messages[0].style, 0x30);
+        if (focus != 0) {
+            QCOMPARE(dialog->focusWidget(), control(focus));
+        }
+        QVERIFY(!QFileInfo::exists(out));
+        QVERIFY(control(ctl::Ok)->isEnabled());
+        QCOMPARE(sizeBox()->text(), size); // the form keeps its values
+    }
+
+    void sizeBoxTakesDigitsOnly() {
+        typeSize("12a-3");
+        QCOMPARE(sizeBox()->text(), QString("123"));
+        auto* spin = dialog->control<SpinArrows>(ctl::SizeSpin);
+        typeSize("10239");
+        spin->findChild<QToolButton*>("up")->click();
+        spin->findChild<QToolButton*>("up")->click();
+        QCOMPARE(sizeBox()->text(), QString("10240"));
+        typeSize("2");
+        QTest::keyClick(sizeBox(), Qt::Key_Down);
+        QTest::keyClick(sizeBox(), Qt::Key_Down);
+        QCOMPARE(sizeBox()->text(), QString("1"));
+        // Larger numbers can still be typed; the run refuses them.
+        typeSize("20000");
+        QCOMPARE(sizeBox()->text(), QString("20000"));
+    }
+
+    void sizeBoxWithoutAnIntegerAsksForOne_data() {
+        QTest::addColumn<QString>("size");
+        QTest::newRow("empty") << "";
+        QTest::newRow("beyond_32_bits") << "99999999999";
+    }
+
+    void sizeBoxWithoutAnIntegerAsksForOne() {
+        QFETCH(QString, size);
+        addEvidence("/evidence/disk.P01");
+        typeSize(size);
+        click(ctl::Ok);
+        // The exchange stops at the size box, the run goes on with the last good size and refuses
+        // the missing kind.
+        QCOMPARE(messageTexts(), QStringList({"Please enter an integer.", "Select One of the File Type to Carve"}));
+        QVERIFY(messages[0].app);
+        QCOMPARE(messages[0].title, DialogHost::applicationTitle());
+        QCOMPARE(messages[0].style, 0x30);
+        QCOMPARE(dialog->engine().state().maxFileSizeKB, 1024);
+        QCOMPARE(dialog->focusWidget(), control(ctl::MaxFileSize));
+    }
+
+    void addRefusesDuplicates() {
+        QVERIFY(!control(ctl::Add)->isEnabled());
+        nextEvidence = "/evidence/b.P01";
+        click(ctl::EvidenceBrowse);
+        QCOMPARE(dialog->control<QLineEdit>(ctl::EvidencePath)->text(), nextEvidence);
+        QVERIFY(control(ctl::Add)->isEnabled());
+        click(ctl::Add);
+        QVERIFY(!control(ctl::Add)->isEnabled());
+        QVERIFY(dialog->control<QLineEdit>(ctl::EvidencePath)->text().isEmpty());
+
+        addEvidence("/evidence/a.P01");
+        addEvidence("/evidence/b.P01");
+        QCOMPARE(messageTexts(), QStringList{"Evidence is already selected."});
+        QCOMPARE(messages[0].title, QString(warningTitle));
+        QCOMPARE(messages[0].style, 0x30);
+        QVERIFY(dialog->control<QLineEdit>(ctl::EvidencePath)->text().isEmpty());
+
+        addEvidence("/evidence/B.P01"); // letter case makes another path
+        QCOMPARE(texts(evidence()), QStringList({"/evidence/a.P01", "/evidence/B.P01", "/evidence/b.P01"}));
+        QCOMPARE(messages.size(), std::size_t{1});
+
+        nextEvidence.clear(); // a cancelled chooser changes nothing
+        click(ctl::EvidenceBrowse);
+        QVERIFY(!control(ctl::Add)->isEnabled());
+    }
+
+    void removeTakesTheTickedItems() {
+        addEvidence("/e/1.img");
+        addEvidence("/e/2.img");
+        addEvidence("/e/3.img");
+        QVERIFY(!control(ctl::Remove)->isEnabled());
+        evidence()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        evidence()->topLevelItem(2)->setCheckState(0, Qt::Checked);
+        QVERIFY(control(ctl::Remove)->isEnabled());
+        click(ctl::Remove);
+        QCOMPARE(texts(evidence()), QStringList{"/e/2.img"});
+        QVERIFY(!control(ctl::Remove)->isEnabled());
+    }
+
+    void selectButtons() {
+        addEvidence("/e/1.img");
+        addEvidence("/e/2.img");
+        click(ctl::EvidenceSelectAll);
+        QCOMPARE(texts(evidence(), true).size(), 2);
+        QVERIFY(control(ctl::Remove)->isEnabled());
+        click(ctl::EvidenceDeselectAll);
+        QVERIFY(texts(evidence(), true).isEmpty());
+        QVERIFY(!control(ctl::Remove)->isEnabled());
+
+        click(ctl::KindSelectAll);
+        QCOMPARE(texts(kinds(), true).size(), 11);
+        dialog->control<QCheckBox>(ctl::AllPictureFiles)->click();
+        click(ctl::KindDeselectAll);
+        QVERIFY(texts(kinds(), true).isEmpty());
+        QVERIFY(!dialog->control<QCheckBox>(ctl::AllPictureFiles)->isChecked());
+        QCOMPARE(dialog->engine().state().allPictureFiles, 0);
+    }
+
+    void allPictureFilesTicksExactlyThePictures() {
+        tickKind("ZIP Files");
+        auto* box = dialog->control<QCheckBox>(ctl::AllPictureFiles);
+        box->click();
+        QCOMPARE(texts(kinds(), true),
+                 QStringList({"BMP Files", "GIF Files", "JPEG Files", "PNG Files", "PSD Files", "TIFF Files"}));
+        box->click();
+        QVERIFY(texts(kinds(), true).isEmpty());
+    }
+
+    void runModeEnablesOnlyStopQuitAndHelp() {
+        dialog->engine().setCarvers(test::scanningCarvers());
+        prepareRun();
+        dialog->host().setPollThrottle(1, std::chrono::microseconds(0));
+        QStringList wrong;
+        bool looked = false;
+        dialog->host().setDrainHook([&] {
+            if (looked) {
+                return;
+            }
+            looked = true;
+            for (const auto& [id, enabled] : runModeStates) {
+                if (control(id)->isEnabled() != enabled) {
+                    wrong << control(id)->objectName();
+                }
+            }
+            QVERIFY(!control(ctl::Progress)->isHidden());
+        });
+        click(ctl::Ok);
+        QVERIFY(looked);
+        QCOMPARE(wrong, QStringList());
+        // Left again: everything but Add, Remove and Stop, which follow their own rules.
+        for (int id : dialog->controlIds()) {
+            const bool expected = id != ctl::Add && id != ctl::Remove && id != ctl::Stop;
+            QVERIFY2(control(id)->isEnabled() == expected, qPrintable(control(id)->objectName()));
+        }
+    }
+
+    void stopAndQuit_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("reply");
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<bool>("closes");
+        const QString stopQ = "Do you want to Cancel the Carving Process?";
+        const QString quitQ = "Carving Process is in progress!.\n Do you want to Quit the process?";
+        QTest::newRow("stop_yes") << "stop" << answerYes << stopQ << "Carving Completed Partially.\n" << false;
+        QTest::newRow("stop_no") << "stop" << answerNo << stopQ << "Carving Completed Successfully.\n" << false;
+        QTest::newRow("quit_yes") << "quit" << answerYes << quitQ << "Carving Completed Partially.\n" << true;
+        QTest::newRow("quit_no") << "quit" << answerNo << quitQ << "Carving Completed Successfully.\n" << false;
+        QTest::newRow("esc_yes") << "esc" << answerYes << quitQ << "Carving Completed Partially.\n" << true;
+        QTest::newRow("close_box_yes") << "close" << answerYes << quitQ << "Carving Completed Partially.\n" << true;
+    }
+
+    void stopAndQuit() {
+        QFETCH(QString, how);
+        QFETCH(int, reply);
+        QFETCH(QString, question);
+        QFETCH(QString, summary);
+        QFETCH(bool, closes);
+        dialog->engine().setCarvers(test::scanningCarvers());
+        prepareRun(256);
+        bool raised = false;
+        // Raised from inside the first drain of the run, as a click arrives between two sectors.
+        dialog->host().setDrainHook([&] {
+            if (raised) {
+                return;
+            }
+            raised = true;
+            if (how == "stop") {
+                click(ctl::Stop);
+            } else if (how == "quit") {
+                click(ctl::Cancel);
+            } else if (how == "esc") {
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            } else {
+                dialog->close();
+            }
+            QVERIFY(dialog->isVisible()); // during a run these only raise a request
+        });
+        answer = [&](const MessageRequest& m) { return m.title == "Completed.." ? answerNo : reply; };
+
+        click(ctl::Ok);
+
+        QVERIFY(raised);
+        QCOMPARE(messages.size(), std::size_t{2});
+        QCOMPARE(messages[0].text, question);
+        QCOMPARE(messages[0].title, QString(warningTitle));
+        QCOMPARE(messages[0].style, 0x14);
+        QVERIFY(messages[1].text.startsWith(summary));
+        QCOMPARE(messages[1].title, QString("Completed.."));
+        QCOMPARE(messages[1].style, 0x44);
+        QCOMPARE(dialog->isVisible(), !closes);
+        if (closes) {
+            QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        } else {
+            // After the run, Quit ends the application at once.
+            QCOMPARE(dialog->engine().state().carvingInProgress, 0);
+            QVERIFY(control(ctl::Ok)->isEnabled());
+            QVERIFY(!control(ctl::Stop)->isEnabled());
+            click(ctl::Cancel);
+            QVERIFY(!dialog->isVisible());
+            QCOMPARE(messages.size(), std::size_t{2});
+        }
+    }
+
+    void twoStopPressesAskOnce() {
+        dialog->engine().setCarvers(test::scanningCarvers());
+        prepareRun(256);
+        dialog->host().setPollThrottle(1, std::chrono::microseconds(0));
+        int drains = 0;
+        dialog->host().setDrainHook([&] {
+            if (++drains == 1) {
+                click(ctl::Stop);
+                click(ctl::Stop); // two presses before one poll ask once
+            }
+        });
+        click(ctl::Ok);
+        QCOMPARE(messages.size(), std::size_t{2});
+        QVERIFY(messages[1].text.startsWith("Carving Completed Successfully."));
+        QVERIFY(!dialog->activityClip()->isOpen()); // the finished scan closed its animation
+    }
+
+    void quitWithoutRunClosesAtOnce() {
+        click(ctl::Cancel);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        QVERIFY(messages.empty());
+    }
+
+    void fullRunFromTheDialog() {
+        // The engine's own carvers, whatever kinds are built so far.
+        const QString out = prepareRun(64);
+        answer = [](const MessageRequest& m) { return m.title == "Completed.." ? answerYes : answerOk; };
+
+        click(ctl::Ok);
+
+        QVERIFY(!messages.empty());
+        const MessageRequest& summary = messages.back();
+        QCOMPARE(summary.title, QString("Completed.."));
+        QVERIFY2(summary.text.startsWith("Carving Completed Successfully.\nTotal No:Of files carved: "),
+                 qPrintable(summary.text));
+        QVERIFY(summary.text.endsWith("\nDo you want to view the resutlted files?."));
+        QCOMPARE(explored, QStringList{out});
+
+        const std::string folder = out.toStdString() + "/disk";
+        const std::string report = test::readFile(folder + "/disk~Report.xls");
+        QVERIFY(report.rfind(Output::reportHeader(), 0) == 0);
+        const std::string carved = folder + "/disk~JPEGFile0.jpg";
+        if (test::fileExists(carved)) {
+            QVERIFY(test::readFile(carved) == test::fixture("photo-jfif.jpg"));
+            QVERIFY(report.find("disk~JPEGFile0.jpg\t8192\t16\t") != std::string::npos);
+        }
+
+        // The form is reset; the evidence stays listed, unticked.
+        QCOMPARE(texts(evidence()).size(), 1);
+        QVERIFY(texts(evidence(), true).isEmpty());
+        QVERIFY(texts(kinds(), true).isEmpty());
+        QCOMPARE(sizeBox()->text(), QString("1024"));
+        QVERIFY(dialog->control<QLineEdit>(ctl::CarvingPath)->text().isEmpty());
+        QCOMPARE(dialog->control<QLabel>(ctl::Status)->text(),
+                 QString("Select all required fields and Click Start to proceed."));
+        QVERIFY(control(ctl::Progress)->isHidden());
+        QVERIFY(dialog->isVisible());
+    }
+
+    void helpOpensTheGuideAtItsContents() {
+        dialog->setHelpPath(MORROW_HELP_FILE);
+        click(ctl::Help);
+        QVERIFY(messages.empty());
+        QVERIFY(dialog->helpWindow() != nullptr);
+        QVERIFY(dialog->helpWindow()->isVisible());
+        auto* browser = dialog->helpWindow()->findChild<QTextBrowser*>();
+        QVERIFY(browser->toPlainText().contains("Contents"));
+        click(ctl::Help); // one window, shown again
+        QCOMPARE(dialog->findChildren<QTextBrowser*>().size(), 1);
+    }
+
+    void helpReportsAMissingFile() {
+        const QString missing = QString::fromStdString(*temp / "Pellucid.hlp");
+        dialog->setHelpPath(missing);
+        click(ctl::Help);
+        QCOMPARE(messages.size(), std::size_t{1});
+        QVERIFY(messages[0].app);
+        QVERIFY(messages[0].text.contains(missing));
+        QCOMPARE(messages[0].style, 0x10);
+        QVERIFY(dialog->helpWindow() == nullptr);
+    }
+};
+
+QTEST_MAIN(MainDialogTest)
+#include "MainDialogTest.moc"
