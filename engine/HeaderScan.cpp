@@ -22,6 +22,9 @@ std::string fileName(const std::string& path) {
 // Asks the Stop and Quit questions when requested. False when the scan must end.
 bool pollScan(CarveEngine& engine) {
     CarveHost& host = engine.host();
+    if (!host.pollDue()) {
+        return true;
+    }
     CarveState& st = engine.state();
     if (host.takeStopRequest()) {
         host.pauseAnimation();
