@@ -19,12 +19,10 @@ std::string fileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Asks the Stop and Quit questions when requested. False when the scan must end.
+// Asks the Stop and Quit questions when requested. False when the scan must end. The caller
+// checks CarveHost::pollDue first, inline, since this runs for every sector.
 bool pollScan(CarveEngine& engine) {
     CarveHost& host = engine.host();
-    if (!host.pollDue()) {
-        return true;
-    }
     CarveState& st = engine.state();
     if (host.takeStopRequest()) {
         host.pauseAnimation();
@@ -107,7 +105,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
         std::size_t next = 0;
         for (std::uint64_t s = 0; s < sectors; ++s) {
             progress.at(s);
-            if (!pollScan(engine)) {
+            if (host.pollDue() && !pollScan(engine)) {
                 finished = false;
                 break;
             }
@@ -138,7 +136,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
         std::uint64_t blockEnd = 0;
         for (std::uint64_t s = 0; s < sectors; ++s) {
             progress.at(s);
-            if (!pollScan(engine)) {
+            if (host.pollDue() && !pollScan(engine)) {
                 finished = false;
                 break;
             }
