@@ -15,12 +15,17 @@ namespace {
 
 volatile std::sig_atomic_t stopSignalled = 0;
 volatile std::sig_atomic_t quitSignalled = 0;
+// The running host's requestPending, so that a signal reaches the next poll point at once.
+volatile std::sig_atomic_t* pendingFlag = nullptr;
 
 extern "C" void onSignal(int signal) {
     if (signal == SIGINT) {
         stopSignalled = 1;
     } else {
         quitSignalled = 1;
+    }
+    if (pendingFlag != nullptr) {
+        *pendingFlag = 1;
     }
 }
 
@@ -32,9 +37,16 @@ ConsoleHost::ConsoleHost(ConsoleOptions options, std::string appName)
     : options_(std::move(options)), appName_(std::move(appName)) {
     interactive_ = !options_.neverAsk && ::isatty(STDIN_FILENO) == 1;
     showProgressLine_ = !options_.quiet && ::isatty(STDERR_FILENO) == 1;
+    // Requests only come from signals, which raise requestPending; there is nothing to drain.
+    // The interval is a safety net only.
+    pollInterval = 1 << 16;
+    pendingFlag = &requestPending;
 }
 
-ConsoleHost::~ConsoleHost() { clearProgressLine(); }
+ConsoleHost::~ConsoleHost() {
+    pendingFlag = nullptr;
+    clearProgressLine();
+}
 
 void ConsoleHost::installSignalHandlers() {
     struct sigaction sa {};
@@ -138,11 +150,14 @@ bool ConsoleHost::takeStopRequest() {
 }
 
 bool ConsoleHost::takeQuitRequest() {
-    if (quitSignalled == 0) {
-        return false;
-    }
+    bool taken = quitSignalled != 0;
     quitSignalled = 0;
-    return true;
+    // The poll point is over: nothing is pending unless a signal came in meanwhile.
+    requestPending = 0;
+    if (stopSignalled != 0 || quitSignalled != 0) {
+        requestPending = 1;
+    }
+    return taken;
 }
 
 void ConsoleHost::readForm(CarveState& state) {

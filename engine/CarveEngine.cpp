@@ -86,6 +86,9 @@ bool CarveEngine::openEvidence(const std::string& path) {
 }
 
 bool CarveEngine::pollCandidate() {
+    if (!host_.pollDue()) {
+        return true;
+    }
     if (host_.takeStopRequest() && host_.showMessage(stopQuestion, warningTitle, style::YesNoStop) == answerYes) {
         state_.carvingInProgress = 0;
         return false;

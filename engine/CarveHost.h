@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -79,6 +80,26 @@ public:
     virtual void resetForm(CarveState& state) = 0;
     virtual void focusControl(int controlId) = 0;
     virtual void exploreFolder(const std::string& path) = 0;
+
+    // The inline front of every poll point, which runs once per sector: millions of times in a
+    // run. A host that knows when nothing can be pending sets pollInterval above 1; poll points
+    // then call takeStopRequest and takeQuitRequest only every pollInterval-th time, or at once
+    // while requestPending is set (a signal handler may set it at any moment). With the default
+    // interval of 1 every poll point calls the host.
+    bool pollDue() {
+        if (requestPending != 0 || pollInterval <= 1) {
+            return true;
+        }
+        if (++pollsSkipped < pollInterval) {
+            return false;
+        }
+        pollsSkipped = 0;
+        return true;
+    }
+
+    volatile std::sig_atomic_t requestPending = 0;
+    int pollInterval = 1;
+    int pollsSkipped = 0;
 };
 
 } // namespace morrow

@@ -1,5 +1,6 @@
 #include "Evidence.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -79,36 +80,36 @@ std::size_t Evidence::readAt(std::int64_t offset, void* outVoid, std::size_t len
     if (length == 0) {
         return 0;
     }
-    std::memset(out, 0, length);
     if (fd_ < 0 || offset < 0 || static_cast<std::uint64_t>(offset) >= size_) {
+        std::memset(out, 0, length);
         return 0;
     }
     std::uint64_t available = size_ - static_cast<std::uint64_t>(offset);
     std::size_t want = length < available ? length : static_cast<std::size_t>(available);
+    std::size_t got = 0;
 
     if (want > windowSize / 2) {
-        return readDirect(offset, out, want);
-    }
-    bool inWindow = windowStart_ >= 0 && offset >= windowStart_ &&
-                    static_cast<std::uint64_t>(offset - windowStart_) + want <= windowLength_;
-    if (!inWindow) {
-        if (window_.empty()) {
-            window_.resize(windowSize);
+        got = readDirect(offset, out, want);
+    } else {
+        bool inWindow = windowStart_ >= 0 && offset >= windowStart_ &&
+                        static_cast<std::uint64_t>(offset - windowStart_) + want <= windowLength_;
+        if (!inWindow) {
+            if (window_.empty()) {
+                window_.resize(windowSize);
+            }
+            // Align the window so that neighbouring small reads land in it too.
+            std::int64_t start = offset & ~static_cast<std::int64_t>(4095);
+            windowLength_ = readDirect(start, window_.data(), windowSize);
+            windowStart_ = start;
         }
-        // Align the window so that neighbouring small reads land in it too.
-        std::int64_t start = offset & ~static_cast<std::int64_t>(4095);
-        windowLength_ = readDirect(start, window_.data(), windowSize);
-        windowStart_ = start;
-        if (static_cast<std::uint64_t>(offset - start) + want > windowLength_) {
-            std::size_t have = windowLength_ > static_cast<std::size_t>(offset - start)
-                                   ? windowLength_ - static_cast<std::size_t>(offset - start)
-                                   : 0;
-            std::memcpy(out, window_.data() + (offset - start), have);
-            return have;
-        }
+        std::size_t skip = static_cast<std::size_t>(offset - windowStart_);
+        got = windowLength_ > skip ? std::min(want, windowLength_ - skip) : 0;
+        std::memcpy(out, window_.data() + skip, got);
     }
-    std::memcpy(out, window_.data() + (offset - windowStart_), want);
-    return want;
+    // Whatever the file could not deliver reads as zero; only that part is cleared, so a big
+    // block read does not write its buffer twice.
+    std::memset(out + got, 0, length - got);
+    return got;
 }
 
 std::uint8_t Evidence::u8(std::int64_t offset) {

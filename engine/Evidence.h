@@ -60,7 +60,9 @@ private:
     std::string error_;
     std::uint64_t bytesFetched_ = 0;
 
-    static constexpr std::size_t windowSize = 64 * 1024;
+    // Small enough that a candidate's few scattered field reads do not fetch data nobody uses,
+    // large enough for a marker walk or an allocation-table sector.
+    static constexpr std::size_t windowSize = 8 * 1024;
     std::vector<unsigned char> window_;
     std::int64_t windowStart_ = -1;
     std::size_t windowLength_ = 0;

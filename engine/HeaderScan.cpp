@@ -19,7 +19,8 @@ std::string fileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Asks the Stop and Quit questions when requested. False when the scan must end.
+// Asks the Stop and Quit questions when requested. False when the scan must end. The caller
+// checks CarveHost::pollDue first, inline, since this runs for every sector.
 bool pollScan(CarveEngine& engine) {
     CarveHost& host = engine.host();
     CarveState& st = engine.state();
@@ -104,7 +105,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
         std::size_t next = 0;
         for (std::uint64_t s = 0; s < sectors; ++s) {
             progress.at(s);
-            if (!pollScan(engine)) {
+            if (host.pollDue() && !pollScan(engine)) {
                 finished = false;
                 break;
             }
@@ -135,7 +136,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
         std::uint64_t blockEnd = 0;
         for (std::uint64_t s = 0; s < sectors; ++s) {
             progress.at(s);
-            if (!pollScan(engine)) {
+            if (host.pollDue() && !pollScan(engine)) {
                 finished = false;
                 break;
             }

@@ -127,10 +127,13 @@ bool LengthReaders::readVideoLength(CarveState& state, std::int64_t H, std::int3
         return false;
     }
 
-    // The walk goes on while the next box's type occurs in this list (a substring test, so an
-    // empty type, i.e. zero bytes, continues and the zero size read next ends the walk). Each
-    // step adds a non-zero size to total and the walk stops at the limit, so it ends after at
-    // most quickTimeWalkLimit steps and total never overflows.
+    // The walk goes on while the next box's type occurs in this list (a substring test). A type
+    // that begins with a zero byte is no box: it ends the walk. Taking it as listed added the
+    // size field in front of it, which past the end of a file is whatever the disk holds there,
+    // and stretched a carved video by up to 4 GiB of unrelated data. (Where those bytes are
+    // zeros, as after a file on a freshly written disk, the length is the same either way.)
+    // Each step adds a non-zero size to total and the walk stops at the limit, so it ends after
+    // at most quickTimeWalkLimit steps and total never overflows.
     static const std::string continuing = "moov,mdat,free,skip,wide,pnot,mdhd,minf,trac";
     std::int64_t P = H + 4;
     std::uint64_t total = 0;
@@ -140,7 +143,8 @@ bool LengthReaders::readVideoLength(CarveState& state, std::int64_t H, std::int3
         P += size;
         std::array<unsigned char, 4> type{};
         state.evidence.readAt(P, type.data(), type.size());
-        if (continuing.find(textUpToZero(type.data(), type.size())) == std::string::npos) {
+        const std::string typeText = textUpToZero(type.data(), type.size());
+        if (typeText.empty() || continuing.find(typeText) == std::string::npos) {
             break;
         }
         if (total >= quickTimeWalkLimit || size == 0) {

@@ -74,10 +74,18 @@ int presentMessageBox(QWidget* owner, const MessageRequest& request) {
 DialogHost::DialogHost(MainDialog& dialog)
     : dialog_(dialog), presenter_(presentMessageBox), explorer_([](const QString& path) {
           QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-      }) {}
+      }) {
+    // Clicks reach the flags only through a drain, and a drain is due every few milliseconds,
+    // so most poll points need not call in at all: the engine asks every 16th sector, and of
+    // those calls every 64th reads the clock.
+    pollInterval = 16;
+}
 
 void DialogHost::setPollThrottle(int everyCalls, std::chrono::microseconds interval) {
     clockEvery_ = std::max(1, everyCalls);
+    if (everyCalls <= 1) {
+        pollInterval = 1;
+    }
     interval_ = interval;
     pollsSinceClock_ = 0;
 }

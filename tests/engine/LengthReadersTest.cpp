@@ -297,7 +297,14 @@ INSTANTIATE_TEST_SUITE_P(
                     BoxRow{"BrandM4v", ftyp("M4V ") + box("mdat", 100), false, 0, 0},
                     // A 64-bit size mark gets no special treatment: the walk moves one byte and stops.
                     BoxRow{"FtypSizeOne", be(1) + "ftypmp42" + be(0) + "mp42", true, 1, 3},
-                    BoxRow{"FtypSizeZero", be(0) + "ftypmp42" + be(0) + "mp42", true, 0, 3}),
+                    BoxRow{"FtypSizeZero", be(0) + "ftypmp42" + be(0) + "mp42", true, 0, 3},
+                    // Regression: a zero byte where the next type would be was taken as a listed
+                    // type, and the size field before it (here the disk's next bytes, 0x01000000)
+                    // was added: a 1124-byte file was carved as 16 MiB of unrelated data.
+                    BoxRow{"ZeroTypeAfterTheLastBoxEndsTheWalk",
+                           ftyp("mp42") + box("mdat", 100) + be(0x01000000) + std::string(4, '\0') +
+                               std::string(20, 'x'),
+                           true, 124, 3}),
     RowName());
 
 TEST(LengthReadersTest, QuickTimeWalkStopsAtItsLimit) {
