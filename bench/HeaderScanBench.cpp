@@ -4,6 +4,7 @@
 #include "CarveEngine.h"
 #include "HeaderScan.h"
 #include "HexText.h"
+#include "QuietHost.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
@@ -14,34 +15,6 @@
 using namespace morrow;
 
 namespace {
-
-// A host that does nothing, as fast as a console host with no progress line.
-class QuietHost : public CarveHost {
-public:
-    int showMessage(const std::string&, const std::string&, int) override { return answerNo; }
-    int showAppMessage(const std::string&, int) override { return answerOk; }
-    void setStatusText(const std::string&) override {}
-    void setPercentText(const std::string&) override {}
-    void setProgressRange(std::int64_t) override {}
-    void setProgressPos(std::int64_t) override {}
-    void showProgress(bool) override {}
-    void startAnimation() override {}
-    void pauseAnimation() override {}
-    void resumeAnimation() override {}
-    void closeAnimation() override {}
-    void drainMessages() override {}
-    bool takeStopRequest() override { return false; }
-    bool takeQuitRequest() override { return false; }
-    void enterRunMode() override {}
-    void leaveRunMode() override {}
-    void endApplication() override {}
-    void readForm(CarveState&) override {}
-    std::vector<std::string> evidenceRows() override { return {}; }
-    std::vector<KindRow> kindRows() override { return {}; }
-    void resetForm(CarveState&) override {}
-    void focusControl(int) override {}
-    void exploreFolder(const std::string&) override {}
-};
 
 std::string imagePath() {
     if (const char* p = std::getenv("MORROW_BENCH_IMAGE")) {

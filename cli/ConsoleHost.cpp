@@ -35,6 +35,14 @@ bool isQuestion(int messageStyle) { return (messageStyle & 0x0F) == 0x04; }
 
 ConsoleHost::ConsoleHost(ConsoleOptions options, std::string appName)
     : options_(std::move(options)), appName_(std::move(appName)) {
+    // The form is the command line: every kind row, ticked when named.
+    evidence = options_.evidence;
+    carvingPath = options_.carvingPath;
+    maxFileSizeKB = options_.maxFileSizeKB;
+    for (const std::string& name : kindRowNames()) {
+        bool ticked = std::find(options_.kindRows.begin(), options_.kindRows.end(), name) != options_.kindRows.end();
+        kinds.push_back(KindRow{name, ticked});
+    }
     interactive_ = !options_.neverAsk && ::isatty(STDIN_FILENO) == 1;
     showProgressLine_ = !options_.quiet && ::isatty(STDERR_FILENO) == 1;
     // Requests only come from signals, which raise requestPending; there is nothing to drain.
@@ -160,26 +168,9 @@ bool ConsoleHost::takeQuitRequest() {
     return taken;
 }
 
-void ConsoleHost::readForm(CarveState& state) {
-    state.maxFileSizeKB = options_.maxFileSizeKB;
-    state.carvingPath = options_.carvingPath;
-}
-
-std::vector<KindRow> ConsoleHost::kindRows() {
-    std::vector<KindRow> rows;
-    for (const std::string& name : kindRowNames()) {
-        bool ticked = std::find(options_.kindRows.begin(), options_.kindRows.end(), name) != options_.kindRows.end();
-        rows.push_back(KindRow{name, ticked});
-    }
-    return rows;
-}
-
 void ConsoleHost::resetForm(CarveState& state) {
     clearProgressLine();
-    state.carvingPath.clear();
-    state.pendingEvidencePath.clear();
-    state.maxFileSizeKB = 1024;
-    state.allPictureFiles = 0;
+    QuietHost::resetForm(state);
 }
 
 void ConsoleHost::exploreFolder(const std::string& path) {

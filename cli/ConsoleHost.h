@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CarveHost.h"
+#include "QuietHost.h"
 
 #include <chrono>
 #include <cstdint>
@@ -22,7 +22,7 @@ struct ConsoleOptions {
 // The terminal's CarveHost. Messages go to standard error as "TITLE: TEXT", the summary to
 // standard output. Questions are asked on the terminal; without one (or with --yes) the Stop and
 // Quit questions are answered Yes and the summary's question No. SIGINT raises Stop, SIGTERM Quit.
-class ConsoleHost : public CarveHost {
+class ConsoleHost : public QuietHost {
 public:
     ConsoleHost(ConsoleOptions options, std::string appName);
     ~ConsoleHost() override;
@@ -37,24 +37,11 @@ public:
     int showAppMessage(const std::string& text, int style) override;
     void setStatusText(const std::string& text) override;
     void setPercentText(const std::string& text) override;
-    void setProgressRange(std::int64_t) override {}
-    void setProgressPos(std::int64_t) override {}
-    void showProgress(bool) override {}
-    void startAnimation() override {}
-    void pauseAnimation() override {}
-    void resumeAnimation() override {}
-    void closeAnimation() override {}
-    void drainMessages() override {}
     bool takeStopRequest() override;
     bool takeQuitRequest() override;
     void enterRunMode() override { runStarted_ = true; }
-    void leaveRunMode() override {}
     void endApplication() override { ended_ = true; }
-    void readForm(CarveState& state) override;
-    std::vector<std::string> evidenceRows() override { return options_.evidence; }
-    std::vector<KindRow> kindRows() override;
     void resetForm(CarveState& state) override;
-    void focusControl(int) override {}
     void exploreFolder(const std::string& path) override;
 
 private:

@@ -55,16 +55,4 @@ int QuietHost::showMessage(const std::string& text, const std::string& title, in
     return answerNo;
 }
 
-void QuietHost::readForm(CarveState& state) {
-    state.maxFileSizeKB = maxFileSizeKB;
-    state.carvingPath = carvingPath;
-}
-
-void QuietHost::resetForm(CarveState& state) {
-    state.carvingPath.clear();
-    state.pendingEvidencePath.clear();
-    state.maxFileSizeKB = 1024;
-    state.allPictureFiles = 0;
-}
-
 } // namespace morrow::fuzz

@@ -3,7 +3,7 @@
 // Shared by the fuzz targets: the fuzz input becomes an evidence file, because every reader
 // takes its bytes through CarveState::evidence, which reads a real file.
 
-#include "CarveHost.h"
+#include "QuietHost.h"
 #include "CarveState.h"
 
 #include <cstddef>
@@ -41,13 +41,11 @@ inline void check(bool ok, const char* what) {
     }
 }
 
-// A host that shows nothing, never asks and never polls positive: the run goes through.
-class QuietHost : public CarveHost {
+// A quiet host that keeps every text it was shown: the run goes through, and the target can
+// check what the run reported.
+class QuietHost : public morrow::QuietHost {
 public:
-    std::int32_t maxFileSizeKB = 1;
-    std::string carvingPath;
-    std::vector<std::string> evidence;
-    std::vector<KindRow> kinds;
+    QuietHost() { maxFileSizeKB = 1; }
     std::string lastSummary;
     std::vector<std::string> messages; // every text shown, the summary included
 
@@ -56,27 +54,6 @@ public:
         messages.push_back(text);
         return answerOk;
     }
-    void setStatusText(const std::string&) override {}
-    void setPercentText(const std::string&) override {}
-    void setProgressRange(std::int64_t) override {}
-    void setProgressPos(std::int64_t) override {}
-    void showProgress(bool) override {}
-    void startAnimation() override {}
-    void pauseAnimation() override {}
-    void resumeAnimation() override {}
-    void closeAnimation() override {}
-    void drainMessages() override {}
-    bool takeStopRequest() override { return false; }
-    bool takeQuitRequest() override { return false; }
-    void enterRunMode() override {}
-    void leaveRunMode() override {}
-    void endApplication() override {}
-    void readForm(CarveState& state) override;
-    std::vector<std::string> evidenceRows() override { return evidence; }
-    std::vector<KindRow> kindRows() override { return kinds; }
-    void resetForm(CarveState& state) override;
-    void focusControl(int) override {}
-    void exploreFolder(const std::string&) override {}
 };
 
 } // namespace morrow::fuzz
