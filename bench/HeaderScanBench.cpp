@@ -44,14 +44,14 @@ void BM_HeaderScanFirstRead(benchmark::State& state) {
     QuietHost host;
     CarveEngine engine(host);
     CarveState& st = engine.state();
+    std::uint64_t size = 0;
     for (auto _ : state) {
-        engine.openEvidence(path);
-        HexText::toSignatureBytes(st, "FFD8FF");
-        HeaderScan::run(engine, path, "JPEGFile", st.signatureBytes);
+        size = engine.openEvidence(path)->size();
+        HeaderScan::run(engine, path, "JPEGFile", HexText::toBytes("FFD8FF"));
         st.headerIndex.clear();
-        st.evidence.close();
+        engine.closeEvidence();
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(st.evidenceSize));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size));
 }
 
 // All 18 header signatures of a run with every kind ticked, gathered by the first scan.
@@ -71,19 +71,16 @@ void BM_HeaderScanAllKindsOneRead(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<HeaderKey> keys;
         for (auto& [hex, shifted] : hexes) {
-            HexText::toSignatureBytes(st, hex);
-            keys.push_back(HeaderKey{st.signatureBytes, shifted});
+            keys.push_back(HeaderKey{HexText::toBytes(hex), shifted});
         }
         engine.headerIndexCache().prepare(path, keys);
         for (auto& [hex, shifted] : hexes) {
-            engine.openEvidence(path);
-            size = st.evidenceSize;
+            size = engine.openEvidence(path)->size();
             st.mp4Pass = shifted ? 1 : 0;
-            HexText::toSignatureBytes(st, hex);
-            HeaderScan::run(engine, path, "Bench", st.signatureBytes);
+            HeaderScan::run(engine, path, "Bench", HexText::toBytes(hex));
             st.headerIndex.clear();
-            st.evidence.close();
         }
+        engine.closeEvidence();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size));
     state.counters["scans"] = static_cast<double>(hexes.size());

@@ -65,16 +65,6 @@ void ConsoleHost::installSignalHandlers() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-ConsoleHost::Outcome ConsoleHost::outcome() const {
-    if (summaryComplete_ == 1) {
-        return Outcome::Complete;
-    }
-    if (summaryComplete_ == 0) {
-        return Outcome::Partial;
-    }
-    return runStarted_ ? Outcome::Ended : Outcome::NotStarted;
-}
-
 void ConsoleHost::clearProgressLine() {
     if (progressDrawn_) {
         std::fputs("\r\033[K", stderr);
@@ -129,7 +119,6 @@ int ConsoleHost::showMessage(const std::string& text, const std::string& title, 
     clearProgressLine();
     const bool summary = title == "Completed..";
     if (summary) {
-        summaryComplete_ = text.rfind("Carving Completed Successfully.", 0) == 0 ? 1 : 0;
         std::fprintf(stdout, "%s\n", text.c_str());
         std::fflush(stdout);
     } else {

@@ -30,17 +30,12 @@ public:
     // Routes SIGINT and SIGTERM to the Stop and Quit requests.
     static void installSignalHandlers();
 
-    enum class Outcome { NotStarted, Complete, Partial, Ended };
-    Outcome outcome() const;
-
     int showMessage(const std::string& text, const std::string& title, int style) override;
     int showAppMessage(const std::string& text, int style) override;
     void setStatusText(const std::string& text) override;
     void setPercentText(const std::string& text) override;
     bool takeStopRequest() override;
     bool takeQuitRequest() override;
-    void enterRunMode() override { runStarted_ = true; }
-    void endApplication() override { ended_ = true; }
     void resetForm(CarveState& state) override;
     void exploreFolder(const std::string& path) override;
 
@@ -54,9 +49,6 @@ private:
     bool interactive_ = false;
     bool showProgressLine_ = false;
     bool progressDrawn_ = false;
-    bool runStarted_ = false;
-    bool ended_ = false;
-    int summaryComplete_ = -1; // -1 no summary, 1 complete, 0 partial
     std::string status_;
     std::string percent_;
     std::chrono::steady_clock::time_point lastDraw_{};

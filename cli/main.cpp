@@ -149,12 +149,12 @@ int main(int argc, char** argv) {
     ConsoleHost host(options, "morrow-cli");
     ConsoleHost::installSignalHandlers();
     CarveEngine engine(host);
-    engine.startRun();
+    const RunResult result = engine.startRun();
 
-    switch (host.outcome()) {
-    case ConsoleHost::Outcome::Complete:
+    switch (result.end) {
+    case RunResult::End::Complete:
         return 0;
-    case ConsoleHost::Outcome::NotStarted:
+    case RunResult::End::Refused:
         return 2;
     default:
         return 1;

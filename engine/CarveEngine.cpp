@@ -24,28 +24,25 @@ struct PassSpec {
     const char* extension;
     const char* passLabel;    // set before the pass when not null
     bool firstOfRow;          // passLabel and pdfCarvedBySize are reset before a row's first pass
-    bool needsPreviousPass;   // runs only when the row's previous pass returned true
+    bool scansHeaders;        // false for the PDF footer pass, which takes the size-driven pass's leftovers
 };
 
 const PassSpec dispatchTable[] = {
-    {&CarveState::bmpSelected, kind::Bmp, CarverKind::SizeDriven, "BMPFile", ".bmp", nullptr, true, false},
-    {&CarveState::gifSelected, kind::Gif, CarverKind::HeaderFooter, "GIFFile", ".gif", nullptr, true, false},
-    {&CarveState::jpegSelected, kind::Jpeg, CarverKind::HeaderFooter, "JPEGFile", ".jpg", nullptr, true, false},
-    {&CarveState::tiffSelected, kind::Tiff, CarverKind::HeaderFooter, "TIFFile", ".tif", nullptr, true, false},
-    {&CarveState::pngSelected, kind::Png, CarverKind::HeaderFooter, "PNGFile", ".png", nullptr, true, false},
-    {&CarveState::psdSelected, kind::Psd, CarverKind::SizeDriven, "PSDFile", ".psd", nullptr, true, false},
-    {&CarveState::compoundDocSelected, kind::CompoundDoc, CarverKind::CompoundDoc, "CDocFile", "", nullptr, true,
-     false},
-    {&CarveState::pdfSelected, kind::Pdf, CarverKind::SizeDriven, "PDFFile", ".pdf", nullptr, true, false},
-    {&CarveState::pdfSelected, kind::Pdf, CarverKind::HeaderFooter, "PDFFile", ".pdf", nullptr, false, true},
-    {&CarveState::htmlSelected, kind::Html, CarverKind::HeaderFooter, "HTMLFile", ".html", nullptr, true, false},
-    {&CarveState::zipSelected, kind::Zip, CarverKind::SizeDriven, "ZIPFile", ".zip", nullptr, true, false},
-    {&CarveState::videoSelected, kind::VideoRiff, CarverKind::SizeDriven, "VideoFiles", "", "(AVI,DAT)", true,
-     false},
+    {&CarveState::bmpSelected, kind::Bmp, CarverKind::SizeDriven, "BMPFile", ".bmp", nullptr, true, true},
+    {&CarveState::gifSelected, kind::Gif, CarverKind::HeaderFooter, "GIFFile", ".gif", nullptr, true, true},
+    {&CarveState::jpegSelected, kind::Jpeg, CarverKind::HeaderFooter, "JPEGFile", ".jpg", nullptr, true, true},
+    {&CarveState::tiffSelected, kind::Tiff, CarverKind::HeaderFooter, "TIFFile", ".tif", nullptr, true, true},
+    {&CarveState::pngSelected, kind::Png, CarverKind::HeaderFooter, "PNGFile", ".png", nullptr, true, true},
+    {&CarveState::psdSelected, kind::Psd, CarverKind::SizeDriven, "PSDFile", ".psd", nullptr, true, true},
+    {&CarveState::compoundDocSelected, kind::CompoundDoc, CarverKind::CompoundDoc, "CDocFile", "", nullptr, true, true},
+    {&CarveState::pdfSelected, kind::Pdf, CarverKind::SizeDriven, "PDFFile", ".pdf", nullptr, true, true},
+    {&CarveState::pdfSelected, kind::Pdf, CarverKind::HeaderFooter, "PDFFile", ".pdf", nullptr, false, false},
+    {&CarveState::htmlSelected, kind::Html, CarverKind::HeaderFooter, "HTMLFile", ".html", nullptr, true, true},
+    {&CarveState::zipSelected, kind::Zip, CarverKind::SizeDriven, "ZIPFile", ".zip", nullptr, true, true},
+    {&CarveState::videoSelected, kind::VideoRiff, CarverKind::SizeDriven, "VideoFiles", "", "(AVI,DAT)", true, true},
     {&CarveState::videoSelected, kind::VideoQuickTime, CarverKind::SizeDriven, "VideoFiles", "", "(MP4,3GP,MOV)",
-     false, false},
-    {&CarveState::videoSelected, kind::VideoAsf, CarverKind::SizeDriven, "VideoFiles", ".wmv", "(WMV)", false,
-     false},
+     false, true},
+    {&CarveState::videoSelected, kind::VideoAsf, CarverKind::SizeDriven, "VideoFiles", ".wmv", "(WMV)", false, true},
 };
 
 struct RowFlag {
@@ -65,7 +62,10 @@ const RowFlag rowFlags[] = {
 } // namespace
 
 CarveEngine::CarveEngine(CarveHost& host)
-    : host_(host), output_(state_, host), catalog_(FileTypeCatalog::standard()), carvers_(standardCarvers()) {}
+    : host_(host), output_(state_, host), fileSink_(output_), sink_(&fileSink_),
+      catalog_(FileTypeCatalog::standard()), carvers_(standardCarvers()), opener_(openEvidenceSource) {}
+
+CarveEngine::~CarveEngine() = default;
 
 CarveEngine::Carvers CarveEngine::standardCarvers() {
     return Carvers{
@@ -75,41 +75,96 @@ CarveEngine::Carvers CarveEngine::standardCarvers() {
     };
 }
 
-bool CarveEngine::openEvidence(const std::string& path) {
-    if (!state_.evidence.open(path)) {
+EvidenceReader* CarveEngine::openEvidence(const std::string& path) {
+    if (reader_ && source_->path() == path) {
+        return reader_.get();
+    }
+    closeEvidence();
+    std::string error;
+    source_ = opener_(path, error);
+    if (!source_) {
         host_.showAppMessage("Evidence file open failed", style::OkStop);
+        return nullptr;
+    }
+    reader_ = std::make_unique<EvidenceReader>(*source_);
+    return reader_.get();
+}
+
+void CarveEngine::closeEvidence() {
+    reader_.reset();
+    source_.reset();
+}
+
+bool CarveEngine::carve(const CarvePass& pass, std::int64_t number, std::int64_t offset, std::uint64_t length,
+                        std::uint64_t spaceNeeded, const std::string& extension) {
+    CarvedFile file;
+    file.evidencePath = pass.evidencePath;
+    file.type = pass.type;
+    file.kindTag = pass.kindTag;
+    file.number = number;
+    file.offset = offset;
+    file.length = length;
+    file.spaceNeeded = spaceNeeded;
+    file.path = output_.carvedFilePath(pass.evidencePath, pass.kindTag, number, extension);
+    return carve(file);
+}
+
+bool CarveEngine::carve(const CarvedFile& file) {
+    if (!sink_->accept(file, *reader_)) {
         return false;
     }
-    state_.evidenceSize = state_.evidence.size();
-    state_.evidenceSectors = state_.evidenceSize / 512;
+    if (file.type >= 0 && static_cast<std::size_t>(file.type) < result_.perKind.size()) {
+        RunResult::Tally& tally = result_.perKind[static_cast<std::size_t>(file.type)];
+        ++tally.files;
+        tally.bytes += file.length;
+    }
     return true;
 }
 
-bool CarveEngine::pollCandidate() {
-    if (!host_.pollDue()) {
-        return true;
-    }
-    if (host_.takeStopRequest() && host_.showMessage(stopQuestion, warningTitle, style::YesNoStop) == answerYes) {
+bool CarveEngine::askStopOrQuit(bool duringScan) {
+    // True when the user confirmed `question`; the animation rests while it is open.
+    auto confirmed = [&](const char* question) {
+        if (duringScan) {
+            host_.pauseAnimation();
+        }
+        if (host_.showMessage(question, warningTitle, style::YesNoStop) == answerYes) {
+            if (duringScan) {
+                state_.scanAborted = 1;
+            }
+            return true;
+        }
+        if (duringScan) {
+            host_.resumeAnimation();
+        }
+        return false;
+    };
+    if (host_.takeStopRequest() && confirmed(stopQuestion)) {
         state_.carvingInProgress = 0;
+        if (duringScan) {
+            host_.setPercentText("");
+        }
         return false;
     }
-    if (host_.takeQuitRequest() && host_.showMessage(quitQuestion, warningTitle, style::YesNoStop) == answerYes) {
+    if (host_.takeQuitRequest() && confirmed(quitQuestion)) {
         state_.quitConfirmed = 1;
         return false;
     }
     return true;
 }
 
-void CarveEngine::startRun() {
+RunResult CarveEngine::startRun() {
+    result_ = RunResult{};
     CarveState& st = state_;
-    auto warn = [&](const char* text) { host_.showMessage(text, warningTitle, style::OkExclamation); };
+    auto warn = [&](const char* text) {
+        host_.showMessage(text, warningTitle, style::OkExclamation);
+        return result_;
+    };
 
     // Checking the settings: nothing on disk changes until all of these have passed.
     host_.readForm(st);
     st.evidenceFiles = host_.evidenceRows();
     if (st.evidenceFiles.empty()) {
-        warn("No Evidence File(s) is added.");
-        return;
+        return warn("No Evidence File(s) is added.");
     }
     for (const RowFlag& r : rowFlags) {
         st.*(r.flag) = 0;
@@ -127,23 +182,22 @@ void CarveEngine::startRun() {
         }
     }
     if (st.anyKindSelected == 0) {
-        warn("Select One of the File Type to Carve");
-        return;
+        return warn("Select One of the File Type to Carve");
     }
     if (st.maxFileSizeKB < 1) {
         warn("File Size can't be null.");
         host_.focusControl(control::MaxFileSize);
-        return;
+        return result_;
     }
     if (st.maxFileSizeKB > 10240) {
         warn("Carving of File Size >10240KB(10MB) is not supported.");
         host_.focusControl(control::MaxFileSize);
-        return;
+        return result_;
     }
     if (st.carvingPath.empty()) {
         warn("Specify Folder Path for Carving Files");
         host_.focusControl(control::CarvingPath);
-        return;
+        return result_;
     }
 
     // Setting up the run.
@@ -152,35 +206,42 @@ void CarveEngine::startRun() {
     st.filesCarvedTotal = 0;
     st.reportHeaderLine = Output::reportHeader();
     if (!output_.ensureCarvingPath(st.carvingPath)) {
-        return;
+        return result_;
     }
     st.scanAborted = 0;
     st.quitConfirmed = 0;
 
+    bool started = false;
+    // A run that cannot set up an evidence file's output ends without a summary.
+    auto endWithoutSummary = [&] {
+        host_.resetForm(st);
+        host_.leaveRunMode();
+        st.carvingInProgress = 0;
+        result_.end = started ? RunResult::End::Partial : RunResult::End::Refused;
+        result_.filesCarved = st.filesCarvedTotal;
+        return result_;
+    };
     const std::vector<std::string> evidenceFiles = st.evidenceFiles;
     for (const std::string& evidencePath : evidenceFiles) {
         st.carvingInProgress = 1;
         if (!output_.createOutputFolder(evidencePath)) {
             host_.showAppMessage("Folder creation failed: " + st.outputFolder, style::Ok);
             host_.focusControl(control::CarvingPath);
-            host_.resetForm(st);
-            host_.leaveRunMode();
-            st.carvingInProgress = 0;
-            return;
+            return endWithoutSummary();
         }
         if (output_.openReport(evidencePath) != Output::ReportStatus::Created) {
             host_.showAppMessage("A report file creation error.", style::Ok);
-            host_.resetForm(st);
-            host_.leaveRunMode();
-            st.carvingInProgress = 0;
-            return;
+            return endWithoutSummary();
         }
         st.mp4Pass = 0;
         host_.enterRunMode();
+        started = true;
         st.outputDrive = st.outputFolder;
-        if (!runPasses(evidencePath)) {
+        const bool passed = runPasses(evidencePath);
+        closeEvidence();
+        if (!passed) {
             finishPartialRun(carvingRoot);
-            return;
+            return result_;
         }
         output_.closeReport();
     }
@@ -189,9 +250,12 @@ void CarveEngine::startRun() {
     st.evidenceFiles.clear();
     st.carvingInProgress = 0;
     host_.setStatusText("");
+    result_.end = RunResult::End::Complete;
+    result_.filesCarved = st.filesCarvedTotal;
     showSummary(true, carvingRoot);
     host_.resetForm(st);
     host_.leaveRunMode();
+    return result_;
 }
 
 bool CarveEngine::runPasses(const std::string& evidencePath) {
@@ -201,8 +265,8 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
     // gathers them all in one read.
     std::vector<HeaderKey> keys;
     for (const PassSpec& p : dispatchTable) {
-        if (st.*(p.selected) == 0 || p.needsPreviousPass) {
-            continue; // the PDF footer pass takes its candidates from the size-driven pass
+        if (st.*(p.selected) == 0 || !p.scansHeaders) {
+            continue;
         }
         const std::string& list = catalog_.headerSignatures[static_cast<std::size_t>(p.type)];
         for (int n = 1;; ++n) {
@@ -210,18 +274,13 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
             if (field.empty()) {
                 break;
             }
-            HexText::toSignatureBytes(st, field);
-            keys.push_back(HeaderKey{st.signatureBytes, p.type == kind::VideoQuickTime});
+            keys.push_back(HeaderKey{HexText::toBytes(field), p.type == kind::VideoQuickTime});
         }
     }
     headerIndex_.prepare(evidencePath, std::move(keys));
 
-    bool previousResult = true;
     for (const PassSpec& p : dispatchTable) {
         if (st.*(p.selected) == 0) {
-            continue;
-        }
-        if (p.needsPreviousPass && !previousResult) {
             continue;
         }
         if (p.firstOfRow) {
@@ -234,6 +293,7 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
         st.mp4Pass = p.type == kind::VideoQuickTime ? 1 : 0;
 
         CarvePass pass;
+        pass.type = p.type;
         pass.kindTag = p.kindTag;
         pass.extension = p.extension;
         pass.headerSignature = catalog_.headerSignatures[static_cast<std::size_t>(p.type)];
@@ -245,11 +305,9 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
         const Carver& carver = p.carver == CarverKind::HeaderFooter ? carvers_.headerFooter
                                : p.carver == CarverKind::SizeDriven ? carvers_.sizeDriven
                                                                     : carvers_.compoundDoc;
-        previousResult = carver ? carver(*this, pass) : true;
-        if (!previousResult) {
+        if (carver && !carver(*this, pass)) {
             return false;
         }
-        st.evidence.close();
     }
     st.mp4Pass = 0;
     return true;
@@ -259,15 +317,17 @@ void CarveEngine::finishPartialRun(const std::string& carvingRoot) {
     CarveState& st = state_;
     host_.resetForm(st);
     host_.leaveRunMode();
-    st.evidence.close();
+    closeEvidence();
     st.headerIndex.clear();
     st.pdfHeaderIndex.clear();
-    st.compoundDocs.clear();
     headerIndex_.clear();
     output_.closeReport();
     st.carvingInProgress = 0;
     st.mp4Pass = 0;
+    result_.end = RunResult::End::Partial;
+    result_.filesCarved = st.filesCarvedTotal;
     if (st.quitConfirmed == 1) {
+        result_.quit = true;
         host_.endApplication();
     }
     showSummary(false, carvingRoot);

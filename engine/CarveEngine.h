@@ -4,18 +4,44 @@
 #include "CarveState.h"
 #include "Catalog.h"
 #include "HeaderIndex.h"
-#include "Output.h"
+#include "evidence/EvidenceReader.h"
+#include "evidence/EvidenceSource.h"
+#include "output/CarveSink.h"
+#include "output/FileSink.h"
+#include "output/Output.h"
 
+#include <array>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace morrow {
+
+// How a run ended, for front ends that do not read the summary off the screen.
+struct RunResult {
+    enum class End {
+        Refused,  // a setting was refused, or nothing could be set up: no evidence was started
+        Complete, // every pass of every evidence file went through
+        Partial,  // the run was stopped or failed after it started
+    };
+    End end = End::Refused;
+    bool quit = false;            // the user confirmed Quit: the application is to end
+    std::int32_t filesCarved = 0; // the summary's total
+
+    // Files and bytes carved per kind, by FileTypeId.
+    struct Tally {
+        std::int64_t files = 0;
+        std::uint64_t bytes = 0;
+    };
+    std::array<Tally, 13> perKind{};
+};
 
 // The carving engine: owns the shared state, reaches the front end only through CarveHost, and
 // runs everything on the caller's thread. startRun is the operation behind Start.
 class CarveEngine {
 public:
     explicit CarveEngine(CarveHost& host);
+    ~CarveEngine();
 
     CarveState& state() { return state_; }
     CarveHost& host() { return host_; }
@@ -24,8 +50,8 @@ public:
     const FileTypeCatalog& catalog() const { return catalog_; }
 
     // Reads the form, checks the settings and carves every listed evidence file with every
-    // selected kind, then shows the summary. Returns when the run is over.
-    void startRun();
+    // selected kind, then shows the summary. Returns how the run ended.
+    RunResult startRun();
 
     // A carver entry point: true when the pass went through all its candidates, false when the
     // whole run must end (the carver has shown its own message first).
@@ -39,14 +65,35 @@ public:
     // Tests inject their own carvers to watch the dispatch.
     void setCarvers(Carvers carvers) { carvers_ = std::move(carvers); }
 
-    // Opens the evidence for a pass into state().evidence and sets evidenceSize and
-    // evidenceSectors. Shows "Evidence file open failed" and returns false when it cannot.
-    bool openEvidence(const std::string& path);
+    // How evidence files are opened (raw files unless told otherwise; tests give images in memory).
+    void setEvidenceOpener(EvidenceOpener opener) { opener_ = std::move(opener); }
 
-    // The poll point of a carver's candidate loop: asks the Stop question and then the Quit
-    // question when they were requested. False when the user confirmed one of them
-    // (carvingInProgress cleared, or quitConfirmed set): the pass must end with false.
-    bool pollCandidate();
+    // The evidence of a pass. The first pass of an evidence file opens it; the passes after it
+    // share it until the file's passes are over. Shows "Evidence file open failed" and returns
+    // null when it cannot be opened.
+    EvidenceReader* openEvidence(const std::string& path);
+    // The evidence opened for the current evidence file; only valid after openEvidence succeeded.
+    EvidenceReader& evidence() { return *reader_; }
+    bool evidenceOpen() const { return reader_ != nullptr; }
+    // Closes the evidence; the run does so when an evidence file's passes are over.
+    void closeEvidence();
+
+    // Where carved files go. A front end may put its own sink in place for a run; null restores
+    // the file sink. The engine does not own it.
+    void setSink(CarveSink* sink) { sink_ = sink != nullptr ? sink : &fileSink_; }
+    // Hands a carved file to the sink and counts it. False when the run must end.
+    bool carve(const CarvedFile& file);
+    // The same for file `number` of `pass`, named with `extension`.
+    bool carve(const CarvePass& pass, std::int64_t number, std::int64_t offset, std::uint64_t length,
+               std::uint64_t spaceNeeded, const std::string& extension);
+
+    // The poll point of a carver's candidate loop and of the header scan: asks the Stop question
+    // and then the Quit question when they were requested. False when the user confirmed one of
+    // them (carvingInProgress cleared, or quitConfirmed set): the pass must end with false.
+    // During a scan the animation pauses while a question is open, and a confirmed Stop or Quit
+    // also sets scanAborted.
+    bool pollCandidate() { return !host_.pollDue() || askStopOrQuit(false); }
+    bool askStopOrQuit(bool duringScan);
 
     // Texts of the Stop and Quit questions and their title.
     static const char* const warningTitle;
@@ -61,9 +108,15 @@ private:
     CarveHost& host_;
     CarveState state_;
     Output output_;
+    FileSink fileSink_;
+    CarveSink* sink_;
     HeaderIndex headerIndex_;
     FileTypeCatalog catalog_;
     Carvers carvers_;
+    EvidenceOpener opener_;
+    std::unique_ptr<EvidenceSource> source_;
+    std::unique_ptr<EvidenceReader> reader_;
+    RunResult result_;
 };
 
 } // namespace morrow

@@ -44,6 +44,7 @@ const std::vector<std::string>& pictureRowNames();
 
 // What a carver receives for one pass over one evidence file. All texts are UTF-8.
 struct CarvePass {
+    FileTypeId type = 0;         // the kind this pass carves
     std::string kindTag;         // the kind's word in carved file names, e.g. "JPEGFile"
     std::string extension;       // with its leading dot, or empty when the carver picks it
     std::string headerSignature; // hex text, possibly a comma list

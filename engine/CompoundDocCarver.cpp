@@ -1,174 +1,15 @@
-// Compound document carving follows [MS-CFB] (Compound File Binary File Format), sections 2.2
-// (header), 2.3 (FAT) and 2.5 (DIFAT), for version 3 files: a 512-byte header, then
-// sectors of 512 bytes numbered from 0, sector s at H + (s + 1) * 512. The header fields used,
-// little-endian 32-bit, at offsets from the header H:
-//   44  number of FAT (allocation-table) sectors
-//   48  first directory sector (read by the classifier)
-//   68  first DIFAT sector; 0xFFFFFFFE (end of chain) is taken as 0
-//   72  number of DIFAT sectors; taken as 0 when its lowest byte is 0
-//   76  the first 109 FAT sector numbers
-// Each DIFAT sector holds 127 more FAT sector numbers and, last, the number of the next DIFAT
-// sector. Each FAT sector holds 128 entries: the next sector of a chain, or a special value.
 #include "CompoundDocCarver.h"
 
+#include "CandidateLoop.h"
 #include "CarveEngine.h"
-#include "CompoundDocClassifier.h"
 #include "HeaderScan.h"
 #include "HexText.h"
-
-#include <algorithm>
-#include <array>
 
 namespace morrow {
 
 namespace {
 
 constexpr std::int64_t sectorSize = 512;
-constexpr int entriesPerSector = 128;
-constexpr std::uint64_t headerFatNumbers = 109;
-
-constexpr std::uint32_t freeEntry = 0xFFFFFFFF;
-constexpr std::uint32_t endOfChainEntry = 0xFFFFFFFE;
-constexpr std::uint32_t fatSectorEntry = 0xFFFFFFFD;
-constexpr std::uint32_t difatSectorEntry = 0xFFFFFFFC;
-
-// The classifier walks the table from the first directory sector up to the first end of chain.
-// That run of entries is handed over in memory, but never more than this many entries (8 MiB):
-// a directory is found in its first sectors, and a damaged table must not cost more memory.
-constexpr std::size_t classifierWindowLimit = std::size_t{1} << 20;
-
-std::int64_t storedEntry(std::uint32_t raw) {
-    switch (raw) {
-    case freeEntry:
-        return -1;
-    case endOfChainEntry:
-        return -2;
-    case fatSectorEntry:
-        return -4;
-    case difatSectorEntry:
-        return -3;
-    default:
-        return static_cast<std::int64_t>(raw);
-    }
-}
-
-// Yields the numbers of a document's FAT sectors one by one: from the header's array, then from
-// the DIFAT chain. Nothing is stored, so a header claiming four billion FAT sectors costs no
-// memory; and no count is taken beyond `sectorBound`, the sectors between the header and the end
-// of the evidence, since a table that lies in the evidence cannot have more FAT (or DIFAT)
-// sectors than that. A DIFAT chain that loops therefore ends too.
-class FatSectorWalk {
-  public:
-    FatSectorWalk(Evidence& evidence, std::int64_t H, std::uint64_t sectorBound)
-        : evidence_(evidence), H_(H), bound_(sectorBound) {
-        const std::uint64_t fatCount = std::min<std::uint64_t>(evidence.le32(H + 44), sectorBound);
-        std::uint32_t difatStart = evidence.le32(H + 68);
-        if (difatStart == endOfChainEntry) {
-            difatStart = 0;
-        }
-        std::uint32_t difatCount = evidence.le32(H + 72);
-        if ((difatCount & 0xFF) == 0) {
-            difatCount = 0;
-        }
-        if (fatCount <= headerFatNumbers && difatCount == 0) {
-            headerCount_ = fatCount;
-            return;
-        }
-        // A header with DIFAT sectors lists all 109 numbers, used or not, and the chain follows;
-        // when it announces fewer than 109 FAT sectors the count left never reaches zero, so
-        // every DIFAT sector is read whole.
-        headerCount_ = headerFatNumbers;
-        remaining_ = static_cast<std::int64_t>(fatCount) - static_cast<std::int64_t>(headerFatNumbers);
-        if (static_cast<std::int32_t>(difatCount) > 0) {
-            difatLeft_ = std::min<std::uint64_t>(difatCount, sectorBound);
-            position_ = sectorPosition(difatStart);
-        }
-    }
-
-    bool next(std::uint64_t& sector) {
-        if (yielded_ >= bound_) {
-            return false;
-        }
-        if (headerPos_ < headerCount_) {
-            sector = evidence_.le32(H_ + 76 + static_cast<std::int64_t>(headerPos_ * 4));
-            ++headerPos_;
-            ++yielded_;
-            return true;
-        }
-        while (difatLeft_ > 0 && remaining_ != 0) {
-            if (entry_ < entriesPerSector - 1) {
-                sector = evidence_.le32(position_ + entry_ * 4);
-                ++entry_;
-                --remaining_;
-                ++yielded_;
-                return true;
-            }
-            position_ = sectorPosition(evidence_.le32(position_ + entry_ * 4));
-            entry_ = 0;
-            --difatLeft_;
-        }
-        return false;
-    }
-
-  private:
-    std::int64_t sectorPosition(std::uint64_t sector) const {
-        return H_ + static_cast<std::int64_t>(sector + 1) * sectorSize;
-    }
-
-    Evidence& evidence_;
-    std::int64_t H_;
-    std::uint64_t bound_;
-    std::uint64_t yielded_ = 0;
-    std::uint64_t headerCount_ = 0;
-    std::uint64_t headerPos_ = 0;
-    std::int64_t remaining_ = 0;
-    std::uint64_t difatLeft_ = 0;
-    std::int64_t position_ = 0;
-    int entry_ = 0;
-};
-
-// Reads the allocation table of the document at H once, front to back: the index of its last
-// entry in use gives the length, and the entries from the first directory sector on go to
-// fatTable for the classifier. Neither the FAT sector numbers nor the rest of the table are kept
-// (fatSectorList stays empty), so memory does not grow with what the header claims.
-// Returns lastSectorIndex.
-std::int64_t analyseTable(CarveState& st, std::int64_t H, std::int64_t& firstHeld, std::int64_t& tableSize) {
-    const std::uint64_t start = static_cast<std::uint64_t>(H);
-    const std::uint64_t sectorBound =
-        start < st.evidenceSize ? (st.evidenceSize - start + sectorSize - 1) / sectorSize : 0;
-    const std::int64_t firstDirectory = st.evidence.le32(H + 48);
-    // Entries past the sectors the evidence holds describe sectors outside it, which read as
-    // zeros and hold no directory entry; the classifier never needs them.
-    const std::int64_t windowEnd = static_cast<std::int64_t>(sectorBound);
-
-    FatSectorWalk walk(st.evidence, H, sectorBound);
-    std::array<unsigned char, sectorSize> buffer{};
-    std::int64_t index = 0;
-    std::int64_t lastInUse = -1;
-    bool windowClosed = false;
-    std::uint64_t fatSector = 0;
-    while (walk.next(fatSector)) {
-        st.evidence.readAt(H + static_cast<std::int64_t>(fatSector + 1) * sectorSize, buffer.data(),
-                           buffer.size());
-        for (int i = 0; i < entriesPerSector; ++i, ++index) {
-            const std::uint32_t raw = le32(buffer.data() + i * 4);
-            if (raw != freeEntry) {
-                lastInUse = index;
-            }
-            if (!windowClosed && index >= firstDirectory) {
-                if (index >= windowEnd || st.fatTable.size() >= classifierWindowLimit) {
-                    windowClosed = true;
-                } else {
-                    st.fatTable.push_back(storedEntry(raw));
-                    windowClosed = raw == endOfChainEntry;
-                }
-            }
-        }
-    }
-    firstHeld = firstDirectory;
-    tableSize = index;
-    return lastInUse + 1; // 0 when no entry is in use: the header sector alone
-}
 
 } // namespace
 
@@ -185,14 +26,9 @@ std::uint64_t CompoundDocCarver::carvedLength(std::int64_t offset, std::uint64_t
     return inEvidence + maxPadding;
 }
 
-int CompoundDocCarver::analyse(CarveEngine& engine, std::int64_t lastIndex) {
+int CompoundDocCarver::analyse(CarveEngine& engine, std::int64_t lastIndex, std::vector<CompoundDocRecord>& records) {
     CarveState& st = engine.state();
     CarveHost& host = engine.host();
-    auto emptyWorkingLists = [&st] {
-        st.fatSectorList.clear();
-        st.fatTable.clear();
-        st.directorySectors.clear();
-    };
 
     host.setStatusText("");
     host.setStatusText("Analysing Copound Doc file system...");
@@ -201,78 +37,61 @@ int CompoundDocCarver::analyse(CarveEngine& engine, std::int64_t lastIndex) {
     host.showProgress(true);
     for (std::int64_t w = 0; w <= lastIndex; ++w) {
         if (!engine.pollCandidate()) {
-            emptyWorkingLists();
+            records.clear();
             return 0;
         }
         host.setProgressPos(w);
         const std::int64_t H = st.headerIndex[static_cast<std::size_t>(w)];
-        emptyWorkingLists();
-        std::int64_t firstHeld = 0;
-        std::int64_t tableSize = 0;
-        const std::int64_t lastSectorIndex = analyseTable(st, H, firstHeld, tableSize);
-        std::string extension = CompoundDocClassifier::classify(st, H, firstHeld, tableSize);
-        st.compoundDocs.push_back(CompoundDocRecord{H, lastSectorIndex, std::move(extension)});
-        emptyWorkingLists();
+        records.push_back(CompoundDocAnalysis::analyse(engine.evidence(), H));
     }
-    st.fatTable.shrink_to_fit();
     host.showProgress(false);
     return 1;
 }
 
 bool CompoundDocCarver::carve(CarveEngine& engine, const CarvePass& pass) {
     CarveState& st = engine.state();
-    CarveHost& host = engine.host();
-    if (!engine.openEvidence(pass.evidencePath)) {
+    EvidenceReader* opened = engine.openEvidence(pass.evidencePath);
+    if (opened == nullptr) {
         return false;
     }
-    HexText::toSignatureBytes(st, pass.headerSignature);
-    HeaderScan::run(engine, pass.evidencePath, pass.kindTag, std::string(st.signatureBytes));
+    HeaderScan::run(engine, pass.evidencePath, pass.kindTag, HexText::toBytes(pass.headerSignature));
 
     const std::int64_t n = static_cast<std::int64_t>(st.headerIndex.size());
     if (n == 0) {
-        st.evidence.close();
         // A Stop or Quit confirmed during a scan that found nothing still ends the run.
         return st.scanAborted != 1;
     }
-    auto endPass = [&st] {
-        st.compoundDocs.clear();
+    std::vector<CompoundDocRecord> records;
+    auto endPass = [&] {
+        records.clear();
         st.headerIndex.clear();
     };
-    if (analyse(engine, n - 1) == 0) {
+    if (analyse(engine, n - 1, records) == 0) {
         endPass();
         return false;
     }
 
-    host.setProgressPos(0);
-    host.setProgressRange(n - 1);
-    host.showProgress(true);
+    CandidateLoop loop(engine, pass.kindTag, n);
+    loop.setRange();
+    loop.show();
     std::int64_t fileNumber = 0;
-    for (std::size_t j = 0; j < st.compoundDocs.size(); ++j) {
-        if (!engine.pollCandidate()) {
+    for (std::size_t j = 0; j < records.size(); ++j) {
+        if (!loop.next(static_cast<std::int64_t>(j), static_cast<std::int64_t>(j) + 1)) {
             endPass();
             return false;
         }
-        const CompoundDocRecord record = st.compoundDocs[j];
-        host.setStatusText("");
-        host.setStatusText("Carving " + pass.kindTag + ": " + std::to_string(j + 1) + " Of " +
-                           std::to_string(n));
-        host.setProgressPos(static_cast<std::int64_t>(j) + 1);
-
+        const CompoundDocRecord& record = records[j];
         const std::uint64_t length = static_cast<std::uint64_t>(record.lastSectorIndex + 1) * sectorSize;
-        const std::uint64_t x =
-            carvedLength(record.startOffset, length, st.evidenceSize, st.maxFileSizeBytes);
-        const std::string path =
-            engine.output().carvedFilePath(pass.evidencePath, pass.kindTag, fileNumber, record.extension);
-        if (!engine.output().carveFile(path, record.startOffset, x, x)) {
+        const std::uint64_t x = carvedLength(record.startOffset, length, opened->size(), st.maxFileSizeBytes);
+        if (!engine.carve(pass, fileNumber, record.startOffset, x, x, record.extension)) {
             endPass();
             return false;
         }
         ++fileNumber;
     }
 
-    host.showProgress(false);
+    loop.hide();
     endPass();
-    st.evidence.close();
     return st.scanAborted != 1;
 }
 

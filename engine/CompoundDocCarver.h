@@ -1,6 +1,9 @@
 #pragma once
 
+#include "formats/CompoundDocAnalysis.h"
+
 #include <cstdint>
+#include <vector>
 
 namespace morrow {
 
@@ -9,7 +12,7 @@ struct CarvePass;
 
 // Compound documents (the sector-allocated container of older office documents and thumbnail
 // caches) carry neither a length field nor a footer: the length is read from the allocation
-// table, the extension from the directory's stream names (CompoundDocClassifier). Every indexed
+// table, the extension from the directory's stream names (CompoundDocAnalysis). Every indexed
 // header is analysed first; only then is anything carved.
 class CompoundDocCarver {
   public:
@@ -17,10 +20,10 @@ class CompoundDocCarver {
     // run must end (the message has been shown).
     static bool carve(CarveEngine& engine, const CarvePass& pass);
 
-    // Analyses the headers at headerIndex[0..lastIndex] into state.compoundDocs, one record each.
-    // 1 when every header was analysed, 0 when the user confirmed Stop or Quit (the working
-    // lists are then empty).
-    static int analyse(CarveEngine& engine, std::int64_t lastIndex);
+    // Analyses the headers at headerIndex[0..lastIndex] of the open evidence into `records`, one
+    // each. 1 when every header was analysed, 0 when the user confirmed Stop or Quit (`records`
+    // is then empty).
+    static int analyse(CarveEngine& engine, std::int64_t lastIndex, std::vector<CompoundDocRecord>& records);
 
     // The bytes carved for a document of `length` bytes at `offset`: the whole document, zeros
     // past the end of the evidence included, unless those zeros would exceed `maxPadding`; then

@@ -4,11 +4,12 @@
 // it gets the maximum size, or what is left of the evidence.
 #include "HeaderFooterCarver.h"
 
+#include "CandidateLoop.h"
 #include "CarveEngine.h"
 #include "HeaderScan.h"
 #include "HexText.h"
-#include "JpegValidator.h"
 #include "PatternSearch.h"
+#include "formats/JpegValidator.h"
 
 #include <algorithm>
 #include <array>
@@ -38,7 +39,7 @@ bool printableAscii(const unsigned char* bytes, std::size_t count) {
 }
 
 // The GIF header is "GIF87a" or "GIF89a"; "GIF8" is the signature, the version follows.
-bool gifVersionKnown(Evidence& evidence, std::int64_t start) {
+bool gifVersionKnown(EvidenceReader& evidence, std::int64_t start) {
     unsigned char version[2];
     evidence.readAt(start + 4, version, 2);
     return (version[0] == '7' || version[0] == '9') && version[1] == 'a';
@@ -51,27 +52,28 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
     CarveHost& host = engine.host();
     CandidateListsGuard guard{st};
 
-    const bool isJpeg = pass.extension == ".jpg";
-    const bool isGif = pass.extension == ".gif";
-    const bool isHtml = pass.extension == ".html";
-    const bool isPdf = pass.extension == ".pdf";
-    const bool isPng = pass.extension == ".png";
-    const bool labelled = isHtml || pass.extension == ".tif";
+    const bool isJpeg = pass.type == kind::Jpeg;
+    const bool isGif = pass.type == kind::Gif;
+    const bool isHtml = pass.type == kind::Html;
+    const bool isPdf = pass.type == kind::Pdf;
+    const bool isPng = pass.type == kind::Png;
+    const bool labelled = isHtml || pass.type == kind::Tiff;
     // A GIF trailer 3B is an everyday byte inside image data; only after the block terminator 00
     // does it end the file. Other kinds' footers are taken as they come.
     const bool zeroBeforeFooter = isGif;
 
     // Upper-case closing tag, tried in full blocks only.
     const PreparedPattern upperHtmlFooter(std::string("</HTML>"));
-    // An empty footer text would leave the previous signature in the slot: search for nothing.
-    HexText::toSignatureBytes(st, pass.footerSignature);
-    const PreparedPattern footer(pass.footerSignature.empty() ? std::string() : st.signatureBytes);
+    // A kind without a footer searches for nothing.
+    const PreparedPattern footer(HexText::toBytes(pass.footerSignature));
     const std::int64_t f = footer.length();
 
-    if (!engine.openEvidence(pass.evidencePath)) {
+    EvidenceReader* opened = engine.openEvidence(pass.evidencePath);
+    if (opened == nullptr) {
         return false;
     }
-    const auto E = static_cast<std::int64_t>(st.evidenceSize);
+    EvidenceReader& evidence = *opened;
+    const auto E = static_cast<std::int64_t>(evidence.size());
     const auto M = static_cast<std::int64_t>(st.maxFileSizeBytes);
 
     std::int32_t pdfNumber = st.pdfCarvedBySize;
@@ -86,11 +88,11 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
         if (labelled) {
             st.passLabel = "(" + std::to_string(n) + ")";
         }
-        HexText::toSignatureBytes(st, headerText);
-        const int headerLength = static_cast<int>(st.signatureBytes.size());
+        const std::string header = HexText::toBytes(headerText);
+        const int headerLength = static_cast<int>(header.size());
 
         if (!isPdf) {
-            HeaderScan::run(engine, pass.evidencePath, pass.kindTag, std::string(st.signatureBytes));
+            HeaderScan::run(engine, pass.evidencePath, pass.kindTag, header);
         }
         const std::vector<std::int64_t>& candidates = isPdf ? st.pdfHeaderIndex : st.headerIndex;
         const auto count = static_cast<std::int64_t>(candidates.size());
@@ -98,37 +100,29 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
         if (count > 0) {
             host.setStatusText("");
             host.setStatusText("Please wait...");
-            host.setProgressPos(0);
-            host.setProgressRange(count - 1);
-            host.showProgress(true);
-            std::int64_t k = 0;
+            CandidateLoop loop(engine, pass.kindTag, count);
+            loop.setRange();
+            loop.show();
             for (std::int64_t i = 0; i < count; ++i) {
                 const std::int64_t H = candidates[static_cast<std::size_t>(i)];
-                if (!engine.pollCandidate()) {
+                if (!loop.next(i, i)) {
                     return false;
                 }
                 std::int64_t number = fileNumber;
                 if (isPdf) {
                     number = pdfNumber++;
                 }
-                host.setStatusText("");
-                host.setStatusText("Carving " + pass.kindTag + ": " + std::to_string(i + 1) + " Of " +
-                                   std::to_string(count));
-                host.setProgressPos(k);
-                ++k;
 
                 std::int64_t R = E - H;
-                const std::string path =
-                    engine.output().carvedFilePath(pass.evidencePath, pass.kindTag, number, pass.extension);
-
                 // The JPEG search starts at the start of scan, past any thumbnail in the header
                 // segments; D is how far the search runs ahead of the header.
                 std::int64_t S = H;
                 if (isJpeg) {
-                    if (!JpegValidator::check(st, H, headerLength)) {
+                    const auto scanStart = JpegValidator::check(evidence, H, headerLength);
+                    if (!scanStart) {
                         continue;
                     }
-                    S = st.jpegScanStart;
+                    S = *scanStart;
                 }
                 std::int64_t D = S - H;
 
@@ -136,13 +130,12 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
                     // The window sits as many bytes after the header as the header text has hex
                     // digits: for <html> that is the 16 bytes from H + 12.
                     std::array<unsigned char, printableWindow> window{};
-                    st.evidence.readAt(S + static_cast<std::int64_t>(headerText.size()), window.data(),
-                                       window.size());
+                    evidence.readAt(S + static_cast<std::int64_t>(headerText.size()), window.data(), window.size());
                     if (!printableAscii(window.data(), window.size())) {
                         continue;
                     }
                 }
-                if (isGif && !gifVersionKnown(st.evidence, S)) {
+                if (isGif && !gifVersionKnown(evidence, S)) {
                     continue;
                 }
 
@@ -165,12 +158,14 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
                         decided = true; // length = min(M, what is left)
                         break;
                     }
-                    st.evidence.readAt(W, block.data(), block.size());
+                    evidence.readAt(W, block.data(), block.size());
                     const auto n32 = static_cast<std::uint32_t>(block.size());
-                    if (footer.find(st, block.data(), W, n32, SearchTarget::Footer, zeroBeforeFooter) ||
-                        (isHtml &&
-                         upperHtmlFooter.find(st, block.data(), W, n32, SearchTarget::Footer, zeroBeforeFooter))) {
-                        footerEnd(st.footerMatchOffset);
+                    auto match = footer.find(block.data(), W, n32, zeroBeforeFooter);
+                    if (!match && isHtml) {
+                        match = upperHtmlFooter.find(block.data(), W, n32);
+                    }
+                    if (match) {
+                        footerEnd(*match);
                         decided = true;
                         break;
                     }
@@ -182,17 +177,17 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
                     // The last block: only the bytes up to the end of the evidence are searched.
                     const std::int64_t tailBytes = std::clamp<std::int64_t>(E - W, 0, blockSize);
                     if (tailBytes > 0) {
-                        st.evidence.readAt(W, block.data(), static_cast<std::size_t>(tailBytes));
-                        if (footer.find(st, block.data(), W, static_cast<std::uint32_t>(tailBytes),
-                                        SearchTarget::Footer, zeroBeforeFooter) &&
-                            st.footerMatchOffset - H < M) {
-                            footerEnd(st.footerMatchOffset);
+                        evidence.readAt(W, block.data(), static_cast<std::size_t>(tailBytes));
+                        const auto match =
+                            footer.find(block.data(), W, static_cast<std::uint32_t>(tailBytes), zeroBeforeFooter);
+                        if (match && *match - H < M) {
+                            footerEnd(*match);
                         }
                     }
                 }
 
-                if (!engine.output().carveFile(path, H, static_cast<std::uint64_t>(length),
-                                               static_cast<std::uint64_t>(freeSpace))) {
+                if (!engine.carve(pass, number, H, static_cast<std::uint64_t>(length),
+                                  static_cast<std::uint64_t>(freeSpace), pass.extension)) {
                     return false;
                 }
                 if (!isPdf) {
@@ -200,7 +195,7 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
                 }
             }
             host.setProgressPos(0);
-            host.showProgress(false);
+            loop.hide();
         }
 
         st.headerIndex.clear();
@@ -210,8 +205,6 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
             return false;
         }
     }
-
-    st.evidence.close();
     return true;
 }
 

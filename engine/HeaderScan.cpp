@@ -19,33 +19,6 @@ std::string fileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Asks the Stop and Quit questions when requested. False when the scan must end. The caller
-// checks CarveHost::pollDue first, inline, since this runs for every sector.
-bool pollScan(CarveEngine& engine) {
-    CarveHost& host = engine.host();
-    CarveState& st = engine.state();
-    if (host.takeStopRequest()) {
-        host.pauseAnimation();
-        if (host.showMessage(CarveEngine::stopQuestion, CarveEngine::warningTitle, style::YesNoStop) == answerYes) {
-            st.carvingInProgress = 0;
-            st.scanAborted = 1;
-            host.setPercentText("");
-            return false;
-        }
-        host.resumeAnimation();
-    }
-    if (host.takeQuitRequest()) {
-        host.pauseAnimation();
-        if (host.showMessage(CarveEngine::quitQuestion, CarveEngine::warningTitle, style::YesNoStop) == answerYes) {
-            st.quitConfirmed = 1;
-            st.scanAborted = 1;
-            return false;
-        }
-        host.resumeAnimation();
-    }
-    return true;
-}
-
 // Per-sector progress: the bar moves about a hundred times per scan, one step behind the text.
 struct Progress {
     CarveHost& host;
@@ -77,13 +50,14 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
     host.setStatusText(std::string("Searching ") + " " + kindTag + st.passLabel + " " + "headers" + " " +
                        "and indexing, " + "evidence: " + fileName(evidencePath));
 
-    if (!st.evidence.isOpen()) {
+    if (!engine.evidenceOpen()) {
         host.showAppMessage("Can't open evidence file", style::Ok);
         host.showProgress(false);
         return 1;
     }
+    EvidenceReader& evidence = engine.evidence();
 
-    const std::uint64_t sectors = st.evidenceSectors;
+    const std::uint64_t sectors = evidence.sectors();
     Progress progress{host};
     if (sectors > 100) {
         progress.step = sectors / 100;
@@ -105,7 +79,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
         std::size_t next = 0;
         for (std::uint64_t s = 0; s < sectors; ++s) {
             progress.at(s);
-            if (host.pollDue() && !pollScan(engine)) {
+            if (host.pollDue() && !engine.askStopOrQuit(true)) {
                 finished = false;
                 break;
             }
@@ -130,20 +104,20 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
             (keys[i].shifted ? startsAt4 : startsAt0)[first] |= std::uint64_t{1} << i;
             longest = std::max(longest, keys[i].signature.size() + (keys[i].shifted ? 4 : 0));
         }
-        st.evidence.adviseSequential();
+        evidence.adviseSequential();
         std::vector<unsigned char> block(blockSectors * sectorSize + longest + 1);
         std::uint64_t blockStart = 0;
         std::uint64_t blockEnd = 0;
         for (std::uint64_t s = 0; s < sectors; ++s) {
             progress.at(s);
-            if (host.pollDue() && !pollScan(engine)) {
+            if (host.pollDue() && !engine.askStopOrQuit(true)) {
                 finished = false;
                 break;
             }
             if (s >= blockEnd) {
                 blockStart = s;
                 blockEnd = std::min(sectors, s + blockSectors);
-                st.evidence.readAt(static_cast<std::int64_t>(s * sectorSize), block.data(),
+                evidence.readAt(static_cast<std::int64_t>(s * sectorSize), block.data(),
                                    static_cast<std::size_t>((blockEnd - s) * sectorSize) + longest);
             }
             const unsigned char* at = block.data() + (s - blockStart) * sectorSize;

@@ -1,7 +1,5 @@
 #include "HexText.h"
 
-#include "CarveState.h"
-
 #include <cctype>
 
 namespace morrow {
@@ -56,10 +54,7 @@ std::int32_t HexText::parse(const std::string& text, int count, int base) {
     return static_cast<std::int32_t>(value);
 }
 
-void HexText::toSignatureBytes(CarveState& state, const std::string& hex) {
-    if (hex.empty()) {
-        return;
-    }
+std::string HexText::toBytes(const std::string& hex) {
     std::string bytes;
     bytes.reserve(hex.size() / 2);
     for (std::size_t i = 0; i < hex.size(); i += 2) {
@@ -67,7 +62,7 @@ void HexText::toSignatureBytes(CarveState& state, const std::string& hex) {
         auto v = static_cast<unsigned>(parse(pair, 2, 16)) & 0xFFu;
         bytes.push_back(v == 0 ? '0' : static_cast<char>(static_cast<unsigned char>(v)));
     }
-    state.signatureBytes = std::move(bytes);
+    return bytes;
 }
 
 std::string HexText::listField(const std::string& list, int n, char separator) {

@@ -5,8 +5,6 @@
 
 namespace morrow {
 
-struct CarveState;
-
 // How fromBytes writes one byte. Both styles write a zero byte as the single digit "0".
 enum class HexStyle {
     Compact = 0, // "%X" per byte: 0x0A gives "A"
@@ -25,9 +23,9 @@ public:
     // Value of the first `count` characters in `base` (2..36), case-insensitive, 32-bit wrapping;
     // characters that are not digits of the base are skipped. count <= 0 gives 0.
     static std::int32_t parse(const std::string& text, int count, int base);
-    // Converts hex text into state.signatureBytes, one char per byte, a 00 byte held as '0'
-    // (0x30) so the slot never holds a zero. An empty text leaves the slot unchanged.
-    static void toSignatureBytes(CarveState& state, const std::string& hex);
+    // The bytes of a hex text signature, one char per byte, a 00 byte held as '0' (0x30) so that
+    // a signature never holds a zero. An empty text gives no bytes.
+    static std::string toBytes(const std::string& hex);
     // The n-th field (from 1) of a `separator`-separated list, or "" when there is none.
     static std::string listField(const std::string& list, int n, char separator);
 };

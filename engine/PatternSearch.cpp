@@ -1,7 +1,5 @@
 #include "PatternSearch.h"
 
-#include "CarveState.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -52,14 +50,14 @@ void PatternSearch::prepareGoodSuffixTable(const unsigned char* pattern, int m, 
     }
 }
 
-bool PatternSearch::find(CarveState& state, const unsigned char* pattern, int m, const unsigned char* block,
-                         std::int64_t blockOffset, std::uint32_t n, const BadCharTable& badChar,
-                         const GoodSuffixTable& goodSuffix, SearchTarget target, bool zeroBeforeFooter) {
+std::optional<std::int64_t> PatternSearch::find(const unsigned char* pattern, int m, const unsigned char* block,
+                                                std::int64_t blockOffset, std::uint32_t n, const BadCharTable& badChar,
+                                                const GoodSuffixTable& goodSuffix, bool zeroBefore) {
     if (m <= 0 || n < static_cast<std::uint32_t>(m)) {
-        return false;
+        return std::nullopt;
     }
     const std::int64_t last = static_cast<std::int64_t>(n) - m;
-    if (!(target == SearchTarget::Footer && zeroBeforeFooter)) {
+    if (!zeroBefore) {
         // Without the GIF rule the answer is simply the first occurrence, and memchr on the
         // pattern's first byte finds it many times faster than the table shifts do for the
         // two- to ten-byte patterns Morrow searches (a 2-byte pattern shifts by 2 at most).
@@ -68,18 +66,14 @@ bool PatternSearch::find(CarveState& state, const unsigned char* pattern, int m,
         while (p < end) {
             p = static_cast<const unsigned char*>(std::memchr(p, pattern[0], static_cast<std::size_t>(end - p)));
             if (p == nullptr) {
-                return false;
+                return std::nullopt;
             }
             if (std::memcmp(p + 1, pattern + 1, static_cast<std::size_t>(m - 1)) == 0) {
-                const std::int64_t at = blockOffset + (p - block);
-                (target == SearchTarget::HeaderField ? state.fieldMatchOffset
-                 : target == SearchTarget::ZipRecord ? state.zipMatchOffset
-                                                     : state.footerMatchOffset) = at;
-                return true;
+                return blockOffset + (p - block);
             }
             ++p;
         }
-        return false;
+        return std::nullopt;
     }
     std::int64_t j = 0;
     while (j <= last) {
@@ -92,24 +86,13 @@ bool PatternSearch::find(CarveState& state, const unsigned char* pattern, int m,
             j += std::max<std::int64_t>(goodSuffix[static_cast<std::size_t>(i)], badChar[c] - m + 1 + i);
             continue;
         }
-        switch (target) {
-        case SearchTarget::HeaderField:
-            state.fieldMatchOffset = blockOffset + j;
-            return true;
-        case SearchTarget::ZipRecord:
-            state.zipMatchOffset = blockOffset + j;
-            return true;
-        case SearchTarget::Footer:
-        default:
-            if (zeroBeforeFooter && j > 0 && block[j - 1] != 0) {
-                j += goodSuffix[0];
-                continue;
-            }
-            state.footerMatchOffset = blockOffset + j;
-            return true;
+        if (j > 0 && block[j - 1] != 0) {
+            j += goodSuffix[0];
+            continue;
         }
+        return blockOffset + j;
     }
-    return false;
+    return std::nullopt;
 }
 
 PreparedPattern::PreparedPattern(const std::string& raw) : bytes(raw.begin(), raw.end()) {

@@ -1,20 +1,12 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace morrow {
-
-struct CarveState;
-
-// Which CarveState field receives a match.
-enum class SearchTarget {
-    Footer = 0,      // footerMatchOffset
-    HeaderField = 1, // fieldMatchOffset
-    ZipRecord = 2,   // zipMatchOffset
-};
 
 using BadCharTable = std::array<std::int32_t, 256>;
 using GoodSuffixTable = std::vector<std::int32_t>;
@@ -28,16 +20,15 @@ public:
     // Fills `table` with m entries.
     static void prepareGoodSuffixTable(const unsigned char* pattern, int m, GoodSuffixTable& table);
 
-    // Searches block[0..n) whose first byte lies at evidence offset `blockOffset`. On the first
-    // accepted match sets the target's field to blockOffset + j and returns true; otherwise
-    // returns false and changes nothing.
+    // Searches block[0..n) whose first byte lies at evidence offset `blockOffset`. Returns the
+    // evidence offset (blockOffset + j) of the first accepted match, or nothing.
     //
-    // `zeroBeforeFooter` applies GIF's rule to the Footer target: a match counts only at the
-    // block's first byte or right after a 00 byte (the trailer follows the block terminator).
-    // The caller sets it only while the GIF pass is being carved.
-    static bool find(CarveState& state, const unsigned char* pattern, int m, const unsigned char* block,
-                     std::int64_t blockOffset, std::uint32_t n, const BadCharTable& badChar,
-                     const GoodSuffixTable& goodSuffix, SearchTarget target, bool zeroBeforeFooter = false);
+    // `zeroBefore` applies GIF's rule: a match counts only at the block's first byte or right
+    // after a 00 byte (the trailer follows the block terminator). Only the GIF footer search
+    // sets it.
+    static std::optional<std::int64_t> find(const unsigned char* pattern, int m, const unsigned char* block,
+                                            std::int64_t blockOffset, std::uint32_t n, const BadCharTable& badChar,
+                                            const GoodSuffixTable& goodSuffix, bool zeroBefore = false);
 };
 
 // A pattern with its two tables, prepared once and reused for every block.
@@ -49,10 +40,9 @@ struct PreparedPattern {
     PreparedPattern() = default;
     explicit PreparedPattern(const std::string& raw);
     int length() const { return static_cast<int>(bytes.size()); }
-    bool find(CarveState& state, const unsigned char* block, std::int64_t blockOffset, std::uint32_t n,
-              SearchTarget target, bool zeroBeforeFooter = false) const {
-        return PatternSearch::find(state, bytes.data(), length(), block, blockOffset, n, badChar, goodSuffix,
-                                   target, zeroBeforeFooter);
+    std::optional<std::int64_t> find(const unsigned char* block, std::int64_t blockOffset, std::uint32_t n,
+                                     bool zeroBefore = false) const {
+        return PatternSearch::find(bytes.data(), length(), block, blockOffset, n, badChar, goodSuffix, zeroBefore);
     }
 };
 

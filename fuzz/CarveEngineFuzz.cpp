@@ -2,7 +2,7 @@
 // the smallest maximum size, into a temporary carving path that is emptied after every input.
 #include "CarveEngine.h"
 #include "FuzzSupport.h"
-#include "Output.h"
+#include "output/Output.h"
 
 #include <filesystem>
 #include <fstream>
@@ -31,9 +31,7 @@ std::size_t countRows(const std::string& report) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::InputFile& input = fuzz::inputFile();
-    static CarveState scratch; // only to write the input file
-    input.load(scratch, data, size);
-    scratch.evidence.close();
+    input.write(data, size);
 
     // One engine for every input, as the desktop keeps one for every run.
     static fuzz::QuietHost host;
@@ -48,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     host.lastSummary.clear();
     host.messages.clear();
-    engine.startRun();
+    const RunResult result = engine.startRun();
     // A stated length is tested against the free space before it is clipped at the end of the
     // evidence, so a length claiming more than the volume holds ends the run: the only way a run
     // over any bytes may end early.
@@ -56,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool full = host.messages.size() == 2 && host.messages[0] == noFreeSpace &&
                       host.lastSummary.rfind("Carving Completed Partially.", 0) == 0;
     fuzz::check(complete ? host.messages.size() == 1 : full, "the run did not complete");
+    fuzz::check(complete == (result.end == RunResult::End::Complete), "the result disagrees with the summary");
 
     // Every file in the output folder has its row and nothing else is there.
     const std::string folder = carvingPath + "/input";

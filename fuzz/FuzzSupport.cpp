@@ -20,8 +20,7 @@ InputFile::~InputFile() {
     std::filesystem::remove_all(folder_, ec);
 }
 
-void InputFile::load(CarveState& state, const std::uint8_t* data, std::size_t size) {
-    state.evidence.close();
+void InputFile::write(const std::uint8_t* data, std::size_t size) {
     int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     check(fd >= 0, "cannot create the input file");
     std::size_t done = 0;
@@ -31,9 +30,6 @@ void InputFile::load(CarveState& state, const std::uint8_t* data, std::size_t si
         done += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    check(state.evidence.open(path_), "cannot open the input file");
-    state.evidenceSize = state.evidence.size();
-    state.evidenceSectors = state.evidenceSize / 512;
 }
 
 InputFile& inputFile() {

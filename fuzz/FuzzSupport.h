@@ -1,10 +1,12 @@
 #pragma once
 
-// Shared by the fuzz targets: the fuzz input becomes an evidence file, because every reader
-// takes its bytes through CarveState::evidence, which reads a real file.
+// Shared by the fuzz targets. Format readers take the input as evidence in memory; the whole-run
+// target writes it to a real evidence file, as an examiner's run reads one.
 
 #include "QuietHost.h"
 #include "CarveState.h"
+#include "evidence/EvidenceReader.h"
+#include "evidence/MemoryEvidence.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,8 +22,8 @@ class InputFile {
 public:
     InputFile();
     ~InputFile();
-    // Writes the input as the evidence file and opens it into `state.evidence`.
-    void load(CarveState& state, const std::uint8_t* data, std::size_t size);
+    // Writes the input as the evidence file.
+    void write(const std::uint8_t* data, std::size_t size);
     const std::string& folder() const { return folder_; }
     const std::string& path() const { return path_; }
 
@@ -32,6 +34,14 @@ private:
 
 // The process-wide input file (created on first use, removed at exit).
 InputFile& inputFile();
+
+// The input as evidence in memory, with a reader over it.
+struct InputEvidence {
+    InputEvidence(const std::uint8_t* data, std::size_t size)
+        : source("input", std::string(reinterpret_cast<const char*>(data), size)), reader(source) {}
+    MemoryEvidence source;
+    EvidenceReader reader;
+};
 
 // Aborts with a message when a reader broke one of its promises, so libFuzzer keeps the input.
 [[noreturn]] void fail(const char* what);

@@ -1,7 +1,7 @@
 // morrow-cli against real files and folders that get in the way: read-only and missing folders, a
 // write that fails half-way, awkward evidence names, and evidence larger than 4 GiB. Every run
 // leaves the evidence with the bytes and modification time it had.
-#include "Output.h"
+#include "output/Output.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -22,53 +22,14 @@ namespace {
 // The account the child runs under when the tests run as root, for whom permission bits do not
 // stop writes.
 constexpr uid_t nobody = 65534;
-// The child's exit status when it cannot run morrow-cli under that account.
-constexpr int unprivilegedImpossible = 124;
-
-struct ChildLimits {
-    bool unprivileged = false;     // run as `nobody` when root
-    std::uint64_t fileSizeLimit = 0; // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; 0 for none
-};
 
 // As runCli, with the child's account and file size limit set before it starts morrow-cli.
-int runCliLimited(const std::vector<std::string>& args, const ChildLimits& limits, std::string* out, std::string* err) {
-    TempDir tmp;
-    const std::string outPath = tmp / "out", errPath = tmp / "err";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(outPath.c_str(), "w", stdout) ||
-            !std::freopen(errPath.c_str(), "w", stderr)) {
-            ::_exit(127);
-        }
-        if (limits.unprivileged && ::getuid() == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) {
-                ::_exit(unprivilegedImpossible);
-            }
-            if (::access(MORROW_CLI_PATH, X_OK) != 0) {
-                ::_exit(unprivilegedImpossible); // the build tree is closed to other accounts
-            }
-        }
-        if (limits.fileSizeLimit != 0) {
-            std::signal(SIGXFSZ, SIG_IGN); // kept across exec: write() fails with EFBIG instead
-            rlimit limit{limits.fileSizeLimit, limits.fileSizeLimit};
-            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-                ::_exit(125);
-            }
-        }
-        std::vector<std::string> copy = args;
-        std::vector<char*> argv{const_cast<char*>(MORROW_CLI_PATH)};
-        for (auto& a : copy) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        ::execv(MORROW_CLI_PATH, argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    *out = readFile(outPath);
-    *err = readFile(errPath);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+int runCliLimited(const std::vector<std::string>& args, const ChildOptions& options, std::string* out,
+                  std::string* err) {
+    ChildResult result = runCliWith(args, options);
+    *out = result.out;
+    *err = result.err;
+    return result.status;
 }
 
 struct EvidenceSnapshot {

@@ -18,39 +18,8 @@ constexpr std::uint64_t H = 0x10000; // where the hostile header sits: sector 12
 constexpr std::uint64_t imageSize = 1 << 20;
 constexpr int maxKB = 16;
 
-struct Outcome {
-    int status = -1;
-    long peakKiB = 0; // the child's peak resident set
-    std::string err;
-};
-
-Outcome runMeasured(const std::vector<std::string>& args) {
-    TempDir tmp;
-    const std::string errPath = tmp / "err";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!std::freopen("/dev/null", "r", stdin) || !std::freopen("/dev/null", "w", stdout) ||
-            !std::freopen(errPath.c_str(), "w", stderr)) {
-            ::_exit(127);
-        }
-        std::vector<std::string> copy = args;
-        std::vector<char*> argv{const_cast<char*>(MORROW_CLI_PATH)};
-        for (auto& a : copy) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        ::execv(MORROW_CLI_PATH, argv.data());
-        ::_exit(127);
-    }
-    Outcome o;
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    o.peakKiB = usage.ru_maxrss;
-    o.err = readFile(errPath);
-    return o;
-}
+// What a run printed on standard error, its exit status and its peak memory.
+ChildResult runMeasured(const std::vector<std::string>& args) { return runCliWith(args); }
 
 std::string u32le(std::uint32_t v) { return test::le32(v); }
 
@@ -93,11 +62,11 @@ TEST_P(HostileHeaderTest, HostileLengthsFinishWithBoundedMemory) {
     const std::vector<std::string> common = {"-y", "-q", "-s", std::to_string(maxKB), "-o", tmp / "out"};
     std::vector<std::string> args = common;
     args.push_back(tmp / "plain.img");
-    const Outcome plain = runMeasured(args);
+    const ChildResult plain = runMeasured(args);
     ASSERT_EQ(plain.status, 0) << plain.err;
     args = common;
     args.push_back(tmp / "disk.img");
-    const Outcome hostile = runMeasured(args);
+    const ChildResult hostile = runMeasured(args);
 
     EXPECT_EQ(hostile.status, c.status) << hostile.err;
     if (c.message.empty()) {

@@ -1,4 +1,4 @@
-#include "Output.h"
+#include "output/Output.h"
 #include "TestSupport.h"
 
 #include <csignal>
@@ -84,32 +84,21 @@ TEST_P(CliSignalTest, SignalEndsALongScanAsAPartialRun) {
     int fd = ::open(big.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
     ASSERT_EQ(::ftruncate(fd, off_t{256} << 30), 0); // sparse: costs no disk, takes long to scan
     ::close(fd);
-    std::string outPath = tmp / "stdout", errPath = tmp / "stderr";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        (void)!std::freopen("/dev/null", "r", stdin);
-        (void)!std::freopen(outPath.c_str(), "w", stdout);
-        (void)!std::freopen(errPath.c_str(), "w", stderr);
-        std::string o = tmp / "out";
-        ::execl(MORROW_CLI_PATH, MORROW_CLI_PATH, "-t", "jpeg", "-o", o.c_str(), big.c_str(), nullptr);
-        ::_exit(127);
-    }
+    CliProcess cli({"-t", "jpeg", "-o", tmp / "out", big});
     // Wait until the run has made its report, so the signal arrives during the scan.
     for (int i = 0; i < 500 && !fileExists(tmp / "out/big/big~Report.xls"); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ::kill(pid, GetParam());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    std::string errText = readFile(errPath);
+    ::kill(cli.pid(), GetParam());
+    const ChildResult result = cli.wait();
+    EXPECT_EQ(result.status, 1);
+    const std::string& errText = result.err;
     EXPECT_NE(errText.find(GetParam() == SIGINT ? "Do you want to Cancel the Carving Process?"
                                                 : "Do you want to Quit the process?"),
               std::string::npos)
         << errText;
-    EXPECT_NE(readFile(outPath).find("Carving Completed Partially."), std::string::npos);
+    EXPECT_NE(result.out.find("Carving Completed Partially."), std::string::npos);
     EXPECT_EQ(readFile(tmp / "out/big/big~Report.xls"), Output::reportHeader());
 }
 

@@ -1,6 +1,8 @@
 #include "CarveEngine.h"
 #include "TestSupport.h"
 
+#include <map>
+
 #include <gtest/gtest.h>
 
 using namespace morrow;
@@ -211,6 +213,46 @@ TEST_F(RunFixture, AReportThatCannotBeCreatedEndsTheRunWithoutCarving) {
     EXPECT_TRUE(summary().empty());
     EXPECT_NE(std::find(host.log.begin(), host.log.end(), "resetForm"), host.log.end());
     EXPECT_EQ(engine.state().carvingInProgress, 0);
+}
+
+// The real carvers over two images in memory: each evidence file is opened once for all its
+// passes, and the run's result says how it ended and what it carved, kind by kind.
+TEST(CarveEngineRunTest, EachEvidenceIsOpenedOnceAndTheResultCountsWhatWasCarved) {
+    TempDir tmp;
+    FakeHost host;
+    CarveEngine engine(host);
+    const std::string jpeg = fixture("photo-jfif.jpg");
+    const std::string zip = fixture("two-stored.zip");
+    const std::map<std::string, std::string> images = {
+        {"/ev/a.img", ImageBuilder(64 * 1024).randomFill(1).place(4096, jpeg).place(32768, zip).data()},
+        {"/ev/b.img", ImageBuilder(16 * 1024).randomFill(2).place(512, jpeg).data()},
+    };
+    std::map<std::string, int> opens;
+    engine.setEvidenceOpener([&](const std::string& path, std::string&) -> std::unique_ptr<EvidenceSource> {
+        ++opens[path];
+        return std::make_unique<MemoryEvidence>(path, images.at(path));
+    });
+    host.evidence = {"/ev/a.img", "/ev/b.img"};
+    host.carvingPath = tmp / "out";
+    host.tickAll();
+
+    const RunResult result = engine.startRun();
+    EXPECT_EQ(opens, (std::map<std::string, int>{{"/ev/a.img", 1}, {"/ev/b.img", 1}}));
+    EXPECT_EQ(result.end, RunResult::End::Complete);
+    EXPECT_EQ(result.filesCarved, 3);
+    EXPECT_EQ(result.perKind[kind::Jpeg].files, 2);
+    EXPECT_EQ(result.perKind[kind::Jpeg].bytes, 2 * jpeg.size());
+    EXPECT_EQ(result.perKind[kind::Zip].files, 1);
+    EXPECT_EQ(readFile(tmp / "out/b/b~JPEGFile0.jpg"), jpeg);
+
+    host.polls = 0;
+    host.stopAt = 1;
+    host.answer = [](const Message& m) { return m.style == 0x14 ? answerYes : answerNo; };
+    host.carvingPath = tmp / "out";
+    host.tickAll();
+    EXPECT_EQ(engine.startRun().end, RunResult::End::Partial);
+    host.tick({});
+    EXPECT_EQ(engine.startRun().end, RunResult::End::Refused);
 }
 
 } // namespace

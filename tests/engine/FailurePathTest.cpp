@@ -1,7 +1,7 @@
 // Runs of the real engine that go wrong: evidence that is no image, a volume that fills up, and
 // Stop and Quit at every kind of poll point. Every run leaves the evidence as it found it.
 #include "CarveEngine.h"
-#include "Output.h"
+#include "output/Output.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

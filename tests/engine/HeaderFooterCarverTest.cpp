@@ -270,6 +270,7 @@ struct PdfBench : Bench {
         st.outputDrive = st.outputFolder;
         st.maxFileSizeBytes = 1024 * 1024;
         st.carvingInProgress = 1;
+        pass.type = kind::Pdf;
         pass.kindTag = "PDFFile";
         pass.extension = ".pdf";
         pass.headerSignature = engine.catalog().headerSignatures[kind::Pdf];

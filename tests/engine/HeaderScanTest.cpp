@@ -25,8 +25,7 @@ struct ScanFixture : ::testing::Test {
 
     int scan(const std::string& hex, const std::string& tag = "JPEGFile") {
         EXPECT_TRUE(engine.openEvidence(path));
-        HexText::toSignatureBytes(st, hex);
-        return HeaderScan::run(engine, path, tag, st.signatureBytes);
+        return HeaderScan::run(engine, path, tag, HexText::toBytes(hex));
     }
 };
 
@@ -167,20 +166,19 @@ TEST_F(ScanFixture, LaterScansOfARunTakeTheirMatchesFromTheFirstRead) {
     img.writeTo(path);
     std::vector<HeaderKey> keys;
     for (const char* hex : {"FFD8FF", "4D4D2A", "4949", "66747970"}) {
-        HexText::toSignatureBytes(st, hex);
-        keys.push_back(HeaderKey{st.signatureBytes, std::string(hex) == "66747970"});
+        keys.push_back(HeaderKey{HexText::toBytes(hex), std::string(hex) == "66747970"});
     }
     engine.headerIndexCache().prepare(path, keys);
 
     scan("FFD8FF");
     EXPECT_EQ(st.headerIndex, (std::vector<std::int64_t>{512 * 9}));
-    std::uint64_t firstRead = st.evidence.bytesFetched();
+    std::uint64_t firstRead = engine.evidence().bytesFetched();
     EXPECT_GE(firstRead, img.data().size());
 
     st.headerIndex.clear();
     scan("4949", "TIFFile");
     EXPECT_EQ(st.headerIndex, (std::vector<std::int64_t>{512 * 4000}));
-    EXPECT_EQ(st.evidence.bytesFetched(), 0u); // reopened, nothing read
+    EXPECT_EQ(engine.evidence().bytesFetched(), firstRead); // nothing more read
     st.headerIndex.clear();
     st.mp4Pass = 1;
     scan("66747970", "VideoFiles");

@@ -1,4 +1,3 @@
-#include "CarveState.h"
 #include "HexText.h"
 #include "TestSupport.h"
 
@@ -35,13 +34,9 @@ TEST(HexTextTest, ParseSkipsForeignCharactersAndIgnoresCase) {
 }
 
 TEST(HexTextTest, SignatureBytesHoldZeroAsDigitZero) {
-    CarveState st;
-    HexText::toSignatureBytes(st, "FFD9");
-    EXPECT_EQ(st.signatureBytes, bytes({0xFF, 0xD9}));
-    HexText::toSignatureBytes(st, "003B");
-    EXPECT_EQ(st.signatureBytes, bytes({0x30, 0x3B}));
-    HexText::toSignatureBytes(st, "");
-    EXPECT_EQ(st.signatureBytes, bytes({0x30, 0x3B}));
+    EXPECT_EQ(HexText::toBytes("FFD9"), bytes({0xFF, 0xD9}));
+    EXPECT_EQ(HexText::toBytes("003B"), bytes({0x30, 0x3B}));
+    EXPECT_EQ(HexText::toBytes(""), "");
 }
 
 TEST(HexTextTest, ListFieldGivesEmptyBeyondTheLast) {

@@ -1,6 +1,12 @@
 #include "TestSupport.h"
 
+#include "CarveEngine.h"
+#include "evidence/MemoryEvidence.h"
+
 #include <algorithm>
+#include <csignal>
+#include <grp.h>
+#include <sys/resource.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -211,36 +217,85 @@ std::vector<std::string> FakeHost::messageTexts() const {
     return texts;
 }
 
-int runCli(const std::vector<std::string>& args, std::string* out, std::string* err) {
-    TempDir tmp;
-    std::string outPath = tmp / "out";
-    std::string errPath = tmp / "err";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        std::string exe = MORROW_CLI_PATH;
-        argv.push_back(exe.data());
-        std::vector<std::string> copy = args;
-        for (auto& a : copy) {
-            argv.push_back(a.data());
+void serveFromMemory(CarveEngine& engine, std::map<std::string, std::string> images) {
+    engine.setEvidenceOpener([images = std::move(images)](const std::string& path,
+                                                          std::string& error) -> std::unique_ptr<EvidenceSource> {
+        auto it = images.find(path);
+        if (it == images.end()) {
+            return openEvidenceSource(path, error);
         }
-        argv.push_back(nullptr);
-        if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(outPath.c_str(), "w", stdout) ||
-            !std::freopen(errPath.c_str(), "w", stderr)) {
-            ::_exit(127);
-        }
-        ::execv(exe.c_str(), argv.data());
+        return std::make_unique<MemoryEvidence>(path, it->second);
+    });
+}
+
+CliProcess::CliProcess(const std::vector<std::string>& args, const ChildOptions& options) {
+    const std::string outPath = tmp_ / "out", errPath = tmp_ / "err";
+    pid_ = ::fork();
+    if (pid_ != 0) {
+        return;
+    }
+    if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(outPath.c_str(), "w", stdout) ||
+        !std::freopen(errPath.c_str(), "w", stderr)) {
         ::_exit(127);
     }
+    if (options.unprivileged && ::getuid() == 0) {
+        constexpr uid_t nobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) {
+            ::_exit(unprivilegedImpossible);
+        }
+        if (::access(MORROW_CLI_PATH, X_OK) != 0) {
+            ::_exit(unprivilegedImpossible); // the build tree is closed to other accounts
+        }
+    }
+    if (options.fileSizeLimit != 0) {
+        std::signal(SIGXFSZ, SIG_IGN); // kept across exec: write() fails with EFBIG instead
+        rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            ::_exit(125);
+        }
+    }
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv{const_cast<char*>(MORROW_CLI_PATH)};
+    for (auto& a : copy) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    ::execv(MORROW_CLI_PATH, argv.data());
+    ::_exit(127);
+}
+
+CliProcess::~CliProcess() {
+    if (pid_ > 0) {
+        wait();
+    }
+}
+
+ChildResult CliProcess::wait() {
+    ChildResult result;
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    rusage usage{};
+    ::wait4(pid_, &status, 0, &usage);
+    pid_ = -1;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.peakKiB = usage.ru_maxrss;
+    result.out = readFile(tmp_ / "out");
+    result.err = readFile(tmp_ / "err");
+    return result;
+}
+
+ChildResult runCliWith(const std::vector<std::string>& args, const ChildOptions& options) {
+    return CliProcess(args, options).wait();
+}
+
+int runCli(const std::vector<std::string>& args, std::string* out, std::string* err) {
+    ChildResult result = runCliWith(args);
     if (out) {
-        *out = readFile(outPath);
+        *out = result.out;
     }
     if (err) {
-        *err = readFile(errPath);
+        *err = result.err;
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result.status;
 }
 
 } // namespace morrow::test

@@ -5,11 +5,19 @@
 
 #include "CarveHost.h"
 #include "CarveState.h"
+#include "evidence/EvidenceReader.h"
+#include "evidence/MemoryEvidence.h"
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
+
+namespace morrow {
+class CarveEngine;
+}
 
 namespace morrow::test {
 
@@ -126,8 +134,58 @@ private:
     std::int64_t quitPolls_ = 0;
 };
 
-// Runs morrow-cli with `args`, standard input from /dev/null; returns the exit status and
-// fills `out` and `err` with what it printed.
+// An evidence image in memory with a reader over it, for the format readers.
+class MemoryImage {
+public:
+    explicit MemoryImage(std::string bytes) : source_("ev.img", std::move(bytes)), reader_(source_) {}
+    EvidenceReader& reader() { return reader_; }
+    operator EvidenceReader&() { return reader_; }
+
+private:
+    MemoryEvidence source_;
+    EvidenceReader reader_;
+};
+
+// Makes `engine` read the evidence at each path of `images` from memory (no temporary file); any
+// other path is opened as a file.
+void serveFromMemory(CarveEngine& engine, std::map<std::string, std::string> images);
+
+// How a morrow-cli child is started.
+struct ChildOptions {
+    // Run as the unprivileged account 65534 when the tests run as root, for whom permission bits
+    // do not stop writes. The child exits with unprivilegedImpossible when it cannot.
+    bool unprivileged = false;
+    // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; 0 for none.
+    std::uint64_t fileSizeLimit = 0;
+};
+inline constexpr int unprivilegedImpossible = 124;
+
+struct ChildResult {
+    int status = -1;  // exit status, or 128 + the signal that ended it
+    std::string out;  // what it printed on standard output
+    std::string err;  // and on standard error
+    long peakKiB = 0; // its peak resident set
+};
+
+// morrow-cli started in the background with standard input from /dev/null and both outputs
+// captured; wait() collects it (the destructor does, when the test did not).
+class CliProcess {
+public:
+    explicit CliProcess(const std::vector<std::string>& args, const ChildOptions& options = {});
+    ~CliProcess();
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+    pid_t pid() const { return pid_; }
+    ChildResult wait();
+
+private:
+    TempDir tmp_;
+    pid_t pid_ = -1;
+};
+
+// Runs morrow-cli with `args` to its end.
+ChildResult runCliWith(const std::vector<std::string>& args, const ChildOptions& options = {});
+// As runCliWith; returns the exit status and fills `out` and `err` with what it printed.
 int runCli(const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr);
 
 } // namespace morrow::test

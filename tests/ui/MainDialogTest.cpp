@@ -1,6 +1,6 @@
 #include "ImageButton.h"
 #include "MainDialog.h"
-#include "Output.h"
+#include "output/Output.h"
 #include "ScanningCarvers.h"
 #include "TestSupport.h"
 

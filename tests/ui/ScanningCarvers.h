@@ -13,11 +13,11 @@ namespace morrow::test {
 inline CarveEngine::Carvers scanningCarvers() {
     auto scan = [](CarveEngine& engine, const CarvePass& pass) {
         CarveState& st = engine.state();
-        if (!engine.openEvidence(pass.evidencePath)) {
+        if (engine.openEvidence(pass.evidencePath) == nullptr) {
             return false;
         }
-        HexText::toSignatureBytes(st, HexText::listField(pass.headerSignature, 1, ','));
-        const int finished = HeaderScan::run(engine, pass.evidencePath, pass.kindTag, st.signatureBytes);
+        const int finished = HeaderScan::run(engine, pass.evidencePath, pass.kindTag,
+                                             HexText::toBytes(HexText::listField(pass.headerSignature, 1, ',')));
         st.headerIndex.clear();
         return finished == 1 && st.scanAborted == 0;
     };

@@ -1,10 +1,10 @@
-#include "LengthReaders.h"
-#include "CarveState.h"
+#include "formats/LengthReaders.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -15,21 +15,44 @@ using morrow::test::le32;
 
 namespace {
 
-// A reader's evidence: the given bytes written to a temporary file and opened as a pass opens it.
+// What the readers found, in the carver's terms: lengths, and the container code (1 AVI, 2 DAT,
+// 3 mp4, 4 mov, 5 3gp, 0 none).
+struct Found {
+    std::uint64_t pdfLinearizedLength = 0;
+    std::uint64_t videoLength = 0;
+    std::uint8_t videoContainer = 0;
+};
+
+// A reader's evidence in memory, and the readers run over it.
 class OpenImage {
   public:
     explicit OpenImage(const std::string& data) { reopen(data); }
     // Replaces the evidence with `data` (the truncation tests go through thousands of them).
-    void reopen(const std::string& data) {
-        state.evidence.close();
-        morrow::test::writeFile(dir_ / "ev.img", data);
-        EXPECT_TRUE(state.evidence.open(dir_ / "ev.img"));
-        state.evidenceSize = state.evidence.size();
+    void reopen(const std::string& data) { evidence_ = std::make_unique<morrow::test::MemoryImage>(data); }
+
+    bool checkBitmap(std::int64_t H) { return LengthReaders::checkBitmap(*evidence_, H); }
+    bool readPdfLinearized(std::int64_t H) {
+        const auto length = LengthReaders::readPdfLinearized(*evidence_, H);
+        if (length) {
+            state.pdfLinearizedLength = *length;
+        }
+        return length.has_value();
     }
-    CarveState state;
+    bool readAsfFileSize(std::int64_t H) {
+        const auto length = LengthReaders::readAsfFileSize(*evidence_, H);
+        state.videoLength = length.value_or(0);
+        return length.has_value();
+    }
+    bool readVideoLength(std::int64_t H, int mp4Pass) {
+        const auto found = LengthReaders::readVideoLength(*evidence_, H, mp4Pass == 1);
+        state.videoLength = found ? found->length : 0;
+        state.videoContainer = found ? static_cast<std::uint8_t>(found->container) : 0;
+        return found.has_value();
+    }
+    Found state;
 
   private:
-    morrow::test::TempDir dir_;
+    std::unique_ptr<morrow::test::MemoryImage> evidence_;
 };
 
 struct RowName {
@@ -74,7 +97,7 @@ TEST_P(LengthReadersBitmapTest, AcceptsOnlyKnownInfoHeaderSizes) {
     std::string bmp = fixture("bitmap40.bmp");
     bmp[14] = static_cast<char>(GetParam().infoHeaderByte);
     OpenImage ev(garbage(512) + bmp);
-    EXPECT_EQ(LengthReaders::checkBitmap(ev.state, 512), GetParam().accepted);
+    EXPECT_EQ(ev.checkBitmap(512), GetParam().accepted);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, LengthReadersBitmapTest,
@@ -87,21 +110,21 @@ INSTANTIATE_TEST_SUITE_P(Rows, LengthReadersBitmapTest,
 
 TEST(LengthReadersTest, BitmapFixturesAcceptedAndTruncationRefused) {
     OpenImage ev12(garbage(512) + fixture("bitmap12.bmp"));
-    EXPECT_TRUE(LengthReaders::checkBitmap(ev12.state, 512));
+    EXPECT_TRUE(ev12.checkBitmap(512));
     // Cut before the info header: the byte reads as zero.
     OpenImage cut(garbage(512) + fixture("bitmap40.bmp").substr(0, 14));
-    EXPECT_FALSE(LengthReaders::checkBitmap(cut.state, 512));
+    EXPECT_FALSE(cut.checkBitmap(512));
 }
 
 // ---------------------------------------------------------------- PDF
 
 TEST(LengthReadersTest, LinearizedPdfGivesItsStatedLength) {
     OpenImage ev(garbage(1024) + fixture("linearized.pdf") + garbage(100));
-    ASSERT_TRUE(LengthReaders::readPdfLinearized(ev.state, 1024));
+    ASSERT_TRUE(ev.readPdfLinearized(1024));
     EXPECT_EQ(ev.state.pdfLinearizedLength, 13197u);
 
     OpenImage plain(garbage(1024) + fixture("plain.pdf"));
-    EXPECT_FALSE(LengthReaders::readPdfLinearized(plain.state, 1024));
+    EXPECT_FALSE(plain.readPdfLinearized(1024));
 }
 
 struct PdfRow {
@@ -121,7 +144,7 @@ class LengthReadersPdfTest : public testing::TestWithParam<PdfRow> {};
 TEST_P(LengthReadersPdfTest, ReadsTheLengthKey) {
     OpenImage ev(garbage(512) + GetParam().head + "\nendobj\n" + garbage(600));
     ev.state.pdfLinearizedLength = 99;
-    EXPECT_EQ(LengthReaders::readPdfLinearized(ev.state, 512), GetParam().accepted);
+    EXPECT_EQ(ev.readPdfLinearized(512), GetParam().accepted);
     if (GetParam().accepted) {
         EXPECT_EQ(ev.state.pdfLinearizedLength, GetParam().length);
     }
@@ -148,7 +171,7 @@ TEST(LengthReadersTest, PdfTruncatedAtEveryByteNeverOverreads) {
     for (std::size_t cut = 0; cut <= head.size(); ++cut) {
         ev.reopen(head.substr(0, cut));
         ev.state.pdfLinearizedLength = 0;
-        if (LengthReaders::readPdfLinearized(ev.state, 0)) {
+        if (ev.readPdfLinearized(0)) {
             // Only a prefix of the digits can have been read.
             EXPECT_LE(ev.state.pdfLinearizedLength, 4823u) << "cut " << cut;
         }
@@ -159,14 +182,14 @@ TEST(LengthReadersTest, PdfTruncatedAtEveryByteNeverOverreads) {
 
 TEST(LengthReadersTest, AsfFileSizeFromFileProperties) {
     OpenImage ev(garbage(2048) + fixture("clip.wmv") + garbage(100));
-    ASSERT_TRUE(LengthReaders::readAsfFileSize(ev.state, 2048));
+    ASSERT_TRUE(ev.readAsfFileSize(2048));
     EXPECT_EQ(ev.state.videoLength, 3825u);
 
     std::string broken = fixture("clip.wmv");
     broken[30 + 5] = 0; // the identifier's sixth byte
     OpenImage bad(garbage(2048) + broken);
     bad.state.videoLength = 7;
-    EXPECT_FALSE(LengthReaders::readAsfFileSize(bad.state, 2048));
+    EXPECT_FALSE(bad.readAsfFileSize(2048));
     EXPECT_EQ(bad.state.videoLength, 0u);
 }
 
@@ -179,10 +202,10 @@ TEST(LengthReadersTest, AsfIdentifierMustBeginWithin514BytesOfTheHeader) {
         return d + garbage(64);
     };
     OpenImage last(image(514, 1ull << 63));
-    ASSERT_TRUE(LengthReaders::readAsfFileSize(last.state, 0));
+    ASSERT_TRUE(last.readAsfFileSize(0));
     EXPECT_EQ(last.state.videoLength, 1ull << 63); // taken as written: the carver decides
     OpenImage late(image(515, 100));
-    EXPECT_FALSE(LengthReaders::readAsfFileSize(late.state, 0));
+    EXPECT_FALSE(late.readAsfFileSize(0));
 }
 
 // ---------------------------------------------------------------- RIFF
@@ -207,7 +230,7 @@ TEST_P(LengthReadersVideoFixtureTest, MeasuresRealFiles) {
     const VideoRow& row = GetParam();
     OpenImage ev(garbage(1536) + fixture(row.file) + std::string(64, '\0') + garbage(300));
     ev.state.videoContainer = 9;
-    EXPECT_EQ(LengthReaders::readVideoLength(ev.state, 1536, row.mp4Pass), row.accepted);
+    EXPECT_EQ(ev.readVideoLength(1536, row.mp4Pass), row.accepted);
     EXPECT_EQ(ev.state.videoLength, row.length);
     EXPECT_EQ(ev.state.videoContainer, row.container);
 }
@@ -226,13 +249,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, LengthReadersVideoFixtureTest,
 
 TEST(LengthReadersTest, RiffSizeIsSummedIn64Bits) {
     OpenImage ev("RIFF" + le32(0xFFFFFFFFu) + "AVI LIST" + garbage(100));
-    ASSERT_TRUE(LengthReaders::readVideoLength(ev.state, 0, 0));
+    ASSERT_TRUE(ev.readVideoLength(0, 0));
     EXPECT_EQ(ev.state.videoLength, 0x100000007ull);
 
     OpenImage wave("RIFF" + le32(1000) + "WAVEfmt " + garbage(100));
-    EXPECT_FALSE(LengthReaders::readVideoLength(wave.state, 0, 0));
+    EXPECT_FALSE(wave.readVideoLength(0, 0));
     OpenImage lower("RIFF" + le32(1000) + "avi " + garbage(100));
-    EXPECT_FALSE(LengthReaders::readVideoLength(lower.state, 0, 0));
+    EXPECT_FALSE(lower.readVideoLength(0, 0));
 }
 
 TEST(LengthReadersTest, VideoTruncatedAtEveryByteNeverOverreads) {
@@ -244,7 +267,7 @@ TEST(LengthReadersTest, VideoTruncatedAtEveryByteNeverOverreads) {
         const std::size_t last = pass == 0 ? 64 : file.size();
         for (std::size_t cut = 0; cut <= last; ++cut) {
             ev.reopen(file.substr(0, cut));
-            if (LengthReaders::readVideoLength(ev.state, 0, pass)) {
+            if (ev.readVideoLength(0, pass)) {
                 // Box and chunk sizes are claims: never more than the whole file claims.
                 EXPECT_LE(ev.state.videoLength, file.size()) << name << " cut " << cut;
             }
@@ -272,7 +295,7 @@ class LengthReadersBoxTest : public testing::TestWithParam<BoxRow> {};
 TEST_P(LengthReadersBoxTest, WalksTopLevelBoxes) {
     const BoxRow& row = GetParam();
     OpenImage ev(garbage(512) + row.data);
-    EXPECT_EQ(LengthReaders::readVideoLength(ev.state, 512, 1), row.accepted);
+    EXPECT_EQ(ev.readVideoLength(512, 1), row.accepted);
     EXPECT_EQ(ev.state.videoLength, row.length);
     EXPECT_EQ(ev.state.videoContainer, row.container);
 }
@@ -316,6 +339,6 @@ TEST(LengthReadersTest, QuickTimeWalkStopsAtItsLimit) {
         data += freeBox;
     }
     OpenImage ev(data);
-    ASSERT_TRUE(LengthReaders::readVideoLength(ev.state, 0, 1));
+    ASSERT_TRUE(ev.readVideoLength(0, 1));
     EXPECT_EQ(ev.state.videoLength, LengthReaders::quickTimeWalkLimit);
 }

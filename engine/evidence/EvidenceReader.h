@@ -1,5 +1,7 @@
 #pragma once
 
+#include "evidence/EvidenceSource.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -7,28 +9,27 @@
 
 namespace morrow {
 
-// An evidence image opened read-only. Every read is positioned (64-bit offsets) and clears its
-// buffer first, so bytes beyond the end of the evidence, or that a failing read could not
-// deliver, read as zero: a reader never sees stale bytes and never has to check a short read.
+// How every carver and format reader sees an evidence image. Every read is positioned (64-bit
+// offsets) and fills its whole buffer: bytes beyond the end of the evidence, or that a failing
+// read could not deliver, read as zero, so a reader never sees stale bytes and never has to check
+// a short read.
 //
 // Small reads (a format reader's few bytes) are served from one cached window so that a marker
 // walk or an allocation-table read costs a memcpy, not a system call per field.
-class Evidence {
+//
+// The reader does not own its source; the source must outlive it.
+class EvidenceReader {
 public:
-    Evidence() = default;
-    ~Evidence();
-    Evidence(const Evidence&) = delete;
-    Evidence& operator=(const Evidence&) = delete;
+    explicit EvidenceReader(EvidenceSource& source) : source_(&source), size_(source.size()) {}
+    EvidenceReader(const EvidenceReader&) = delete;
+    EvidenceReader& operator=(const EvidenceReader&) = delete;
 
-    // Opens `path` read-only. On failure returns false and keeps errno's text in error().
-    bool open(const std::string& path);
-    void close();
-    bool isOpen() const { return fd_ >= 0; }
-
-    // Size in bytes, taken when the file was opened.
+    EvidenceSource& source() { return *source_; }
+    const std::string& path() const { return source_->path(); }
+    // Size in bytes, taken when the source was opened.
     std::uint64_t size() const { return size_; }
-    const std::string& path() const { return path_; }
-    const std::string& error() const { return error_; }
+    // Whole 512-byte sectors.
+    std::uint64_t sectors() const { return size_ / 512; }
 
     // Fills `out[0..length)` with the evidence bytes at `offset`; what lies beyond the end (or a
     // negative offset) reads as 0. Returns the number of real evidence bytes delivered.
@@ -41,24 +42,23 @@ public:
     std::uint64_t le64(std::int64_t offset);
     std::uint16_t be16(std::int64_t offset);
     std::uint32_t be32(std::int64_t offset);
+    std::uint64_t be64(std::int64_t offset);
 
-    // Bytes fetched from the file since it was opened (what a run really reads).
+    // Bytes fetched from the source since the reader was made (what a run really reads).
     std::uint64_t bytesFetched() const { return bytesFetched_; }
+    // True once a read inside the evidence came back short: the image changed or failed under us.
+    bool readFailed() const { return readFailed_; }
 
-    // The underlying descriptor, for bulk copies; -1 when closed.
-    int fd() const { return fd_; }
-
-    // Hint that the caller is about to read the whole file front to back.
-    void adviseSequential();
+    // Hint that the caller is about to read the whole evidence front to back.
+    void adviseSequential() { source_->adviseSequential(); }
 
 private:
-    std::size_t readDirect(std::int64_t offset, unsigned char* out, std::size_t length);
+    std::size_t fetch(std::int64_t offset, unsigned char* out, std::size_t length);
 
-    int fd_ = -1;
+    EvidenceSource* source_;
     std::uint64_t size_ = 0;
-    std::string path_;
-    std::string error_;
     std::uint64_t bytesFetched_ = 0;
+    bool readFailed_ = false;
 
     // Small enough that a candidate's few scattered field reads do not fetch data nobody uses,
     // large enough for a marker walk or an allocation-table sector.
@@ -81,6 +81,9 @@ inline std::uint16_t be16(const unsigned char* p) { return static_cast<std::uint
 inline std::uint32_t be32(const unsigned char* p) {
     return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
            (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+inline std::uint64_t be64(const unsigned char* p) {
+    return (static_cast<std::uint64_t>(be32(p)) << 32) | static_cast<std::uint64_t>(be32(p + 4));
 }
 
 } // namespace morrow

@@ -1,44 +1,18 @@
-#include "Output.h"
+#include "output/Output.h"
 
 #include "CarveHost.h"
 #include "CarveState.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/types.h>
 #include <filesystem>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace morrow {
 
 namespace {
 
-constexpr std::size_t copyBlockSize = 1 << 20;
-
 const char* const noFreeSpaceText = "No free space availabe on the destination drive.\nCarving can't be continued.";
-
-bool writeAll(int fd, const void* data, std::size_t length) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    while (length > 0) {
-        ssize_t put = ::write(fd, p, length);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            if (put == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        p += put;
-        length -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
 
 void appendReference(std::string& out, std::uint32_t codePoint) {
     char buf[16];
@@ -151,26 +125,19 @@ Output::ReportStatus Output::openReport(const std::string& evidencePath) {
     if (exists(path)) {
         return ReportStatus::Exists;
     }
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return errno == EEXIST ? ReportStatus::Exists : ReportStatus::Failed;
+    if (!report_.open(path, OutputFile::Mode::CreateNew)) {
+        return report_.error() == EEXIST ? ReportStatus::Exists : ReportStatus::Failed;
     }
     std::string header = toReportBytes(state_.reportHeaderLine);
-    if (!writeAll(fd, header.data(), header.size())) {
-        ::close(fd);
-        ::unlink(path.c_str());
+    if (!report_.write(header.data(), header.size())) {
+        report_.close();
+        removeFile(path);
         return ReportStatus::Failed;
     }
-    reportFd_ = fd;
     return ReportStatus::Created;
 }
 
-void Output::closeReport() {
-    if (reportFd_ >= 0) {
-        ::close(reportFd_);
-        reportFd_ = -1;
-    }
-}
+void Output::closeReport() { report_.close(); }
 
 std::string Output::carvedFilePath(const std::string& evidencePath, const std::string& kindTag, std::int64_t number,
                                    const std::string& extension) const {
@@ -178,8 +145,8 @@ std::string Output::carvedFilePath(const std::string& evidencePath, const std::s
            extension;
 }
 
-int Output::createCarvedFile(const std::string& path) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
+bool Output::createCarvedFile(const std::string& path, OutputFile& file) {
+    return file.open(path, OutputFile::Mode::Replace);
 }
 
 bool Output::checkFreeSpace(std::uint64_t bytesNeeded) {
@@ -204,106 +171,31 @@ bool Output::checkFreeSpace(std::uint64_t bytesNeeded) {
 bool Output::appendReportRow(const std::string& path, std::int64_t offset, std::int64_t size) {
     std::int64_t startSector = (offset >= 0 ? offset / 512 : -((-offset + 511) / 512)) - 1;
     std::int64_t sectors = size > 0 ? (size + 511) / 512 : 0;
-    state_.reportRow = "\r\n" + pathToReportBytes(path) + "\t" + std::to_string(offset) + "\t" +
-                       std::to_string(startSector) + "\t" + std::to_string(sectors) + "\t" + std::to_string(size) +
-                       "\t";
-    const off_t rowStart = reportFd_ >= 0 ? ::lseek(reportFd_, 0, SEEK_CUR) : -1;
-    bool written = reportFd_ >= 0 && writeAll(reportFd_, state_.reportRow.data(), state_.reportRow.size());
-    int err = errno;
-    state_.reportRow.clear();
-    if (!written) {
+    const std::string row = "\r\n" + pathToReportBytes(path) + "\t" + std::to_string(offset) + "\t" +
+                            std::to_string(startSector) + "\t" + std::to_string(sectors) + "\t" +
+                            std::to_string(size) + "\t";
+    const std::int64_t rowStart = report_.isOpen() ? report_.position() : -1;
+    if (!report_.isOpen() || !report_.write(row.data(), row.size())) {
+        const int err = report_.isOpen() ? report_.error() : EBADF;
         // A row cut short by a full volume or a size limit must not stay in the report as if
         // it were one: the report keeps only whole rows.
-        if (rowStart >= 0 && ::ftruncate(reportFd_, rowStart) == 0) {
-            ::lseek(reportFd_, rowStart, SEEK_SET);
+        if (rowStart >= 0) {
+            report_.truncate(rowStart);
         }
-        if (err == ENOSPC || err == EDQUOT) {
-            host_.showAppMessage(noFreeSpaceText, style::Ok);
-            state_.carvingInProgress = 0;
-        } else {
-            host_.showAppMessage("Report write failed: " + state_.outputFolder, style::OkStop);
-        }
+        reportWriteFailure(err, "Report write failed: " + state_.outputFolder);
         return false;
     }
     ++state_.filesCarvedTotal;
     return true;
 }
 
-bool Output::carveFile(const std::string& path, std::int64_t offset, std::uint64_t length,
-                       std::uint64_t freeSpaceNeeded) {
-    if (!checkFreeSpace(freeSpaceNeeded)) {
-        return false;
+void Output::reportWriteFailure(int error, const std::string& text) {
+    if (error == ENOSPC || error == EDQUOT) {
+        host_.showAppMessage(noFreeSpaceText, style::Ok);
+        state_.carvingInProgress = 0;
+    } else {
+        host_.showAppMessage(text, style::OkStop);
     }
-    int fd = createCarvedFile(path);
-    if (fd < 0) {
-        host_.showAppMessage("Carved file creation failed: " + path, style::OkStop);
-        return false;
-    }
-    if (copyBuffer_.empty()) {
-        copyBuffer_.resize(copyBlockSize);
-    }
-    bool ok = true;
-    int err = 0;
-    std::uint64_t done = 0;
-    // The part that lies in the evidence is copied by the kernel when it can (no trip through
-    // our buffer); what it cannot copy, and the zeros past the end, go through the buffer.
-    const std::uint64_t size = state_.evidence.size();
-    const std::uint64_t inEvidence =
-        offset < 0 || static_cast<std::uint64_t>(offset) >= size
-            ? 0
-            : std::min<std::uint64_t>(length, size - static_cast<std::uint64_t>(offset));
-    bool kernelCopy = state_.evidence.fd() >= 0;
-    while (kernelCopy && done < inEvidence) {
-        loff_t from = static_cast<loff_t>(offset) + static_cast<loff_t>(done);
-        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(inEvidence - done, 1u << 30));
-        ssize_t copied = ::copy_file_range(state_.evidence.fd(), &from, fd, nullptr, chunk, 0);
-        if (copied < 0 && errno == EINTR) {
-            continue;
-        }
-        if (copied > 0) {
-            done += static_cast<std::uint64_t>(copied);
-            continue;
-        }
-        if (copied < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EIO)) {
-            ok = false;
-            err = errno;
-        }
-        kernelCopy = false; // not supported here, or the evidence ended early: use the buffer
-    }
-    if (ok && done > 0 && ::lseek(fd, static_cast<off_t>(done), SEEK_SET) < 0) {
-        ok = false;
-        err = errno;
-    }
-    while (ok && done < length) {
-        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(copyBlockSize, length - done));
-        state_.evidence.readAt(offset + static_cast<std::int64_t>(done), copyBuffer_.data(), chunk);
-        if (!writeAll(fd, copyBuffer_.data(), chunk)) {
-            ok = false;
-            err = errno;
-            break;
-        }
-        done += chunk;
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        ::unlink(path.c_str());
-        if (err == ENOSPC || err == EDQUOT) {
-            host_.showAppMessage(noFreeSpaceText, style::Ok);
-            state_.carvingInProgress = 0;
-        } else {
-            host_.showAppMessage("Carved file write failed: " + path, style::OkStop);
-        }
-        return false;
-    }
-    if (!appendReportRow(path, offset, static_cast<std::int64_t>(length))) {
-        // A carved file the report does not record is not carved: it goes, like a failed write.
-        ::unlink(path.c_str());
-        return false;
-    }
-    return true;
 }
 
 } // namespace morrow

@@ -1,8 +1,8 @@
 // JPEG marker segments as in ITU-T T.81 Annex B: a marker is FF followed by a code byte; a
 // segment's big-endian 16-bit length counts its own two bytes but not the marker.
-#include "JpegValidator.h"
+#include "formats/JpegValidator.h"
 
-#include "CarveState.h"
+#include "evidence/EvidenceReader.h"
 
 namespace morrow {
 
@@ -20,39 +20,39 @@ constexpr unsigned char startOfScan = 0xDA;
 
 } // namespace
 
-bool JpegValidator::check(CarveState& state, std::int64_t headerOffset, int signatureLength) {
+std::optional<std::int64_t> JpegValidator::check(EvidenceReader& evidence, std::int64_t headerOffset,
+                                                 int signatureLength) {
     unsigned char two[2];
     std::int64_t pos = headerOffset + signatureLength;
 
     // The byte after FF D8 FF is the code of the first marker: APP0 or APP1.
-    state.evidence.readAt(pos, two, 2);
+    evidence.readAt(pos, two, 2);
     if (two[0] != 0xE0 && two[0] != 0xE1) {
-        return false;
+        return std::nullopt;
     }
     pos += 1;
-    state.evidence.readAt(pos, two, 2);
+    evidence.readAt(pos, two, 2);
     // Measured from the length field, this length lands on the next marker. A length of 0 or 1
     // lands on the length field itself, which holds no FF marker byte, so the walk fails there.
     std::int64_t len = be16(two);
 
     for (;;) {
         pos += len;
-        state.evidence.readAt(pos, two, 2);
+        evidence.readAt(pos, two, 2);
         if (two[0] != 0xFF) {
-            return false;
+            return std::nullopt;
         }
         if (allowedBeforeScan(two[1])) {
             // Marker plus segment: at least 2, so every step moves on, and only over real
             // evidence bytes, since zeros past the end are no marker.
-            state.evidence.readAt(pos + 2, two, 2);
+            evidence.readAt(pos + 2, two, 2);
             len = static_cast<std::int64_t>(be16(two)) + 2;
             continue;
         }
         if (two[1] == startOfScan) {
-            state.jpegScanStart = pos;
-            return true;
+            return pos;
         }
-        return false;
+        return std::nullopt;
     }
 }
 

@@ -1,6 +1,5 @@
-#include "CompoundDocClassifier.h"
+#include "formats/CompoundDocClassifier.h"
 
-#include "CarveState.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -45,17 +44,15 @@ class Classification {
 
     std::string classify(std::vector<std::int64_t> table, std::int64_t firstIndex = 0,
                          std::int64_t tableSize = -1) {
-        image_.writeTo(dir_ / "ev.img");
-        EXPECT_TRUE(state_.evidence.open(dir_ / "ev.img"));
-        state_.fatTable = std::move(table);
-        return CompoundDocClassifier::classify(state_, H, firstIndex, tableSize);
+        test::MemoryImage evidence(image_.data());
+        searched_.clear();
+        return CompoundDocClassifier::classify(evidence, H, table, firstIndex, tableSize, &searched_);
     }
-    const std::vector<std::uint64_t>& searched() const { return state_.directorySectors; }
+    const std::vector<std::uint64_t>& searched() const { return searched_; }
 
   private:
-    test::TempDir dir_;
     test::ImageBuilder image_;
-    CarveState state_;
+    std::vector<std::uint64_t> searched_;
 };
 
 struct NameRow {

@@ -1,5 +1,5 @@
 #include "CarveEngine.h"
-#include "Output.h"
+#include "output/Output.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +46,17 @@ struct OutputFixture : ::testing::Test {
     }
     std::string report(const std::string& evidence) {
         return readFile(st.outputFolder + "/" + Output::evidenceStem(evidence) + "~Report.xls");
+    }
+    // Writes `length` bytes of the open evidence from `offset` to `path` through the file sink,
+    // testing the free space for `spaceNeeded`.
+    bool carveFile(const std::string& path, std::int64_t offset, std::uint64_t length, std::uint64_t spaceNeeded) {
+        CarvedFile file;
+        file.offset = offset;
+        file.length = length;
+        file.spaceNeeded = spaceNeeded;
+        file.path = path;
+        FileSink sink(out);
+        return sink.accept(file, engine.evidence());
     }
 };
 
@@ -140,13 +151,13 @@ TEST_F(OutputFixture, CarveFileCopiesInBlocksAndPadsPastTheEndWithZeros) {
     ImageBuilder img(3 * 1024 * 1024);
     img.randomFill(5);
     img.writeTo(evidence);
-    ASSERT_TRUE(st.evidence.open(evidence));
+    ASSERT_TRUE(engine.openEvidence(evidence));
     ASSERT_TRUE(out.createOutputFolder(evidence));
     ASSERT_EQ(out.openReport(evidence), Output::ReportStatus::Created);
     std::string path = out.carvedFilePath(evidence, "CDocFile", 0, ".doc");
     const std::int64_t at = 2 * 1024 * 1024 + 512;
     const std::uint64_t length = 1024 * 1024 + 100; // runs past the end
-    ASSERT_TRUE(out.carveFile(path, at, length, length));
+    ASSERT_TRUE(carveFile(path, at, length, length));
     std::string carved = readFile(path);
     ASSERT_EQ(carved.size(), length);
     std::string real = img.data().substr(static_cast<std::size_t>(at));
@@ -157,13 +168,13 @@ TEST_F(OutputFixture, CarveFileCopiesInBlocksAndPadsPastTheEndWithZeros) {
 TEST_F(OutputFixture, CarvedFileReplacesStaleBytesAndRefusesSymbolicLinks) {
     std::string evidence = tmp / "ev.img";
     writeFile(evidence, std::string(2048, 'e'));
-    ASSERT_TRUE(st.evidence.open(evidence));
+    ASSERT_TRUE(engine.openEvidence(evidence));
     ASSERT_TRUE(out.createOutputFolder(evidence));
     ASSERT_EQ(out.openReport(evidence), Output::ReportStatus::Created);
 
     std::string stale = out.carvedFilePath(evidence, "BMPFile", 0, ".bmp");
     writeFile(stale, std::string(5000, 's'));
-    ASSERT_TRUE(out.carveFile(stale, 0, 10, 10));
+    ASSERT_TRUE(carveFile(stale, 0, 10, 10));
     EXPECT_EQ(readFile(stale), std::string(10, 'e'));
 
     // A link planted at the next name must not let a carve write elsewhere.
@@ -171,7 +182,7 @@ TEST_F(OutputFixture, CarvedFileReplacesStaleBytesAndRefusesSymbolicLinks) {
     writeFile(victim, "keep");
     std::string planted = out.carvedFilePath(evidence, "BMPFile", 1, ".bmp");
     ASSERT_EQ(::symlink(victim.c_str(), planted.c_str()), 0);
-    EXPECT_FALSE(out.carveFile(planted, 0, 10, 10));
+    EXPECT_FALSE(carveFile(planted, 0, 10, 10));
     EXPECT_EQ(readFile(victim), "keep");
     EXPECT_EQ(host.messages.back().text, "Carved file creation failed: " + planted);
     EXPECT_EQ(host.messages.back().style, 0x10);
@@ -181,35 +192,15 @@ TEST_F(OutputFixture, CarvedFileReplacesStaleBytesAndRefusesSymbolicLinks) {
 TEST_F(OutputFixture, RefusedFreeSpaceCreatesNoFile) {
     std::string evidence = tmp / "ev.img";
     writeFile(evidence, std::string(2048, 'e'));
-    ASSERT_TRUE(st.evidence.open(evidence));
+    ASSERT_TRUE(engine.openEvidence(evidence));
     ASSERT_TRUE(out.createOutputFolder(evidence));
     ASSERT_EQ(out.openReport(evidence), Output::ReportStatus::Created);
     out.setFreeSpaceProbe([](const std::string&) { return std::optional<std::uint64_t>(5); });
     std::string path = out.carvedFilePath(evidence, "PSDFile", 0, ".psd");
-    EXPECT_FALSE(out.carveFile(path, 0, 10, 10));
+    EXPECT_FALSE(carveFile(path, 0, 10, 10));
     EXPECT_FALSE(fileExists(path));
     out.closeReport();
     EXPECT_EQ(report(evidence), Output::reportHeader());
-}
-
-} // namespace
-
-namespace {
-
-// A named pipe given as evidence used to block the open until some writer came along.
-TEST(EvidenceTest, PipesAndFoldersAreRefusedWithoutWaiting) {
-    TempDir tmp;
-    ASSERT_EQ(::mkfifo((tmp / "pipe").c_str(), 0644), 0);
-    Evidence ev;
-    EXPECT_FALSE(ev.open(tmp / "pipe"));
-    EXPECT_FALSE(ev.open(tmp.path()));
-    EXPECT_FALSE(ev.error().empty());
-    writeFile(tmp / "img", "abc");
-    ASSERT_TRUE(ev.open(tmp / "img"));
-    unsigned char b[6];
-    EXPECT_EQ(ev.readAt(1, b, 6), 2u);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(b), 6), std::string("bc\0\0\0\0", 6));
-    EXPECT_EQ(ev.readAt(-4, b, 2), 0u);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
-#include "CompoundDocClassifier.h"
+#include "formats/CompoundDocClassifier.h"
 
-#include "CarveState.h"
 #include "HexText.h"
+#include "evidence/EvidenceReader.h"
 
 #include <array>
 
@@ -34,14 +34,14 @@ const NameTest nameTests[] = {
 // null. A negative sector number is a special table value (free, FAT or DIFAT sector), not a
 // place in the document: the header sector or bytes before the document, which hold no
 // directory, so nothing is read and nothing matches.
-const char* searchSector(CarveState& st, std::int64_t H, std::int64_t sector) {
+const char* searchSector(EvidenceReader& evidence, std::int64_t H, std::int64_t sector) {
     if (sector < 0) {
         return nullptr;
     }
     const std::int64_t position = H + (sector + 1) * sectorSize;
     for (std::int64_t entry = 0; entry < sectorSize; entry += 128) {
         std::array<unsigned char, 16> name{};
-        st.evidence.readAt(position + entry, name.data(), 15);
+        evidence.readAt(position + entry, name.data(), 15);
         const std::string text = HexText::fromBytes(name.data(), 15, HexStyle::Padded);
         for (const NameTest& t : nameTests) {
             if (t.length == 0 ? text == t.literal : text.compare(0, t.length, t.literal) == 0) {
@@ -54,9 +54,14 @@ const char* searchSector(CarveState& st, std::int64_t H, std::int64_t sector) {
 
 } // namespace
 
-std::string CompoundDocClassifier::classify(CarveState& st, std::int64_t H, std::int64_t firstIndex,
-                                            std::int64_t tableSize) {
-    const std::vector<std::int64_t>& table = st.fatTable;
+std::string CompoundDocClassifier::classify(EvidenceReader& evidence, std::int64_t H,
+                                            const std::vector<std::int64_t>& table, std::int64_t firstIndex,
+                                            std::int64_t tableSize, std::vector<std::uint64_t>* searched) {
+    auto note = [searched](std::int64_t sector) {
+        if (searched != nullptr) {
+            searched->push_back(static_cast<std::uint64_t>(sector));
+        }
+    };
     const std::int64_t held = static_cast<std::int64_t>(table.size());
     if (tableSize < 0) {
         tableSize = firstIndex + held;
@@ -66,9 +71,9 @@ std::string CompoundDocClassifier::classify(CarveState& st, std::int64_t H, std:
     // The list is the first directory sector followed by the table entries at its own index and
     // the indexes after it, up to the first end of chain: the directory's chain when its sectors
     // follow each other, whatever follows otherwise.
-    std::int64_t z = st.evidence.le32(H + 48);
-    st.directorySectors.push_back(static_cast<std::uint64_t>(z));
-    if (const char* ext = searchSector(st, H, z)) {
+    std::int64_t z = evidence.le32(H + 48);
+    note(z);
+    if (const char* ext = searchSector(evidence, H, z)) {
         return ext;
     }
     if (z >= tableSize || !heldAt(z)) {
@@ -79,8 +84,8 @@ std::string CompoundDocClassifier::classify(CarveState& st, std::int64_t H, std:
         return ".ukn";
     }
     while (z < tableSize - 1) {
-        st.directorySectors.push_back(static_cast<std::uint64_t>(v));
-        if (const char* ext = searchSector(st, H, v)) {
+        note(v);
+        if (const char* ext = searchSector(evidence, H, v)) {
             return ext;
         }
         ++z;

@@ -1,5 +1,4 @@
-#include "CarveState.h"
-#include "JpegValidator.h"
+#include "formats/JpegValidator.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,23 +12,21 @@ namespace {
 
 constexpr std::int64_t untouched = -7;
 
-// Lays `data` at `offset` in an evidence file of filler, opens it, runs the check there.
+// Lays `data` at `offset` in an evidence image of filler and runs the check there.
 struct Checked {
     bool valid = false;
     std::int64_t scanStart = untouched;
 };
 
 Checked checkAt(const std::string& data, std::uint64_t offset = 0, std::uint64_t trailing = 0) {
-    test::TempDir dir;
     test::ImageBuilder image(offset + data.size() + trailing);
     image.randomFill(11).place(offset, data);
-    image.writeTo(dir / "ev.img");
-    CarveState st;
-    EXPECT_TRUE(st.evidence.open(dir / "ev.img"));
-    st.jpegScanStart = untouched;
+    test::MemoryImage evidence(image.data());
     Checked c;
-    c.valid = JpegValidator::check(st, static_cast<std::int64_t>(offset), 3);
-    c.scanStart = st.jpegScanStart;
+    if (const auto found = JpegValidator::check(evidence, static_cast<std::int64_t>(offset), 3)) {
+        c.valid = true;
+        c.scanStart = *found;
+    }
     return c;
 }
 
@@ -110,17 +107,11 @@ TEST(JpegValidatorTest, RealFilesReachTheScanPastTheThumbnail) {
 
 TEST(JpegValidatorTest, TruncationAtEveryByteNeverReachesPastTheData) {
     const std::string exif = test::fixture("photo-exif.jpg");
-    test::TempDir dir;
     for (std::size_t cut = 0; cut <= exif.size(); ++cut) {
-        test::writeFile(dir / "ev.img", exif.substr(0, cut));
-        CarveState st;
-        ASSERT_TRUE(st.evidence.open(dir / "ev.img"));
-        st.jpegScanStart = untouched;
-        if (JpegValidator::check(st, 0, 3)) {
+        test::MemoryImage evidence(exif.substr(0, cut));
+        if (const auto scanStart = JpegValidator::check(evidence, 0, 3)) {
             // Accepted only when the FF DA marker itself lies in the data.
-            EXPECT_LE(st.jpegScanStart + 2, static_cast<std::int64_t>(cut)) << "cut at " << cut;
-        } else {
-            EXPECT_EQ(st.jpegScanStart, untouched);
+            EXPECT_LE(*scanStart + 2, static_cast<std::int64_t>(cut)) << "cut at " << cut;
         }
     }
 }
@@ -128,17 +119,14 @@ TEST(JpegValidatorTest, TruncationAtEveryByteNeverReachesPastTheData) {
 TEST(JpegValidatorTest, EndsOnArbitraryBytes) {
     // Chains of the shortest segments and random bytes after a valid start: the walk must end.
     std::mt19937 rng(42);
-    test::TempDir dir;
     for (int round = 0; round < 200; ++round) {
         std::string data = bytes({0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x02});
         for (int i = 0; i < 300; ++i) {
             data += rng() % 3 == 0 ? bytes({0xFF, 0xFE, 0x00, 0x00}) : std::string(1, static_cast<char>(rng()));
         }
-        test::writeFile(dir / "ev.img", data);
-        CarveState st;
-        ASSERT_TRUE(st.evidence.open(dir / "ev.img"));
-        if (JpegValidator::check(st, 0, 3)) {
-            EXPECT_LE(st.jpegScanStart + 2, static_cast<std::int64_t>(data.size()));
+        test::MemoryImage evidence(data);
+        if (const auto scanStart = JpegValidator::check(evidence, 0, 3)) {
+            EXPECT_LE(*scanStart + 2, static_cast<std::int64_t>(data.size()));
         }
     }
 }

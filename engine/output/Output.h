@@ -1,18 +1,20 @@
 #pragma once
 
+#include "platform/OutputFile.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace morrow {
 
 struct CarveState;
 class CarveHost;
 
-// Everything Morrow puts on disk: the carving path, one output folder per evidence file, the
-// carved files in it and the tab-separated report that records each of them.
+// Where Morrow's output goes: the carving path, one output folder per evidence file, the names of
+// the carved files in it and the tab-separated report that records each of them. FileSink writes
+// the carved files themselves.
 //
 // The report is 8-bit text (ISO 8859-1) with CR LF line ends. Paths are UTF-8 on this platform;
 // a character the report cannot hold as one byte (above U+00FF), and the tab, CR and LF
@@ -37,12 +39,13 @@ public:
     // that is already there.
     ReportStatus openReport(const std::string& evidencePath);
     void closeReport();
-    bool reportOpen() const { return reportFd_ >= 0; }
+    bool reportOpen() const { return report_.isOpen(); }
 
     std::string carvedFilePath(const std::string& evidencePath, const std::string& kindTag, std::int64_t number,
                                const std::string& extension) const;
-    // Opens `path` for writing, emptied, never through a symbolic link. -1 on failure (errno set).
-    int createCarvedFile(const std::string& path);
+    // Opens `path` into `file` for writing, emptied, never through a symbolic link. False on
+    // failure, with the system's error in file.error().
+    static bool createCarvedFile(const std::string& path, OutputFile& file);
     // False (after the "No free space" message, with carvingInProgress cleared) when the
     // volume holding the output folder has fewer free bytes than `bytesNeeded`. A failed query
     // means no test.
@@ -51,13 +54,10 @@ public:
     // be written: the run must end, since a carved file would otherwise go unrecorded.
     bool appendReportRow(const std::string& path, std::int64_t offset, std::int64_t size);
 
-    // The whole life of one carved file: the free-space test for `freeSpaceNeeded`, the file
-    // created, `length` bytes of the evidence from `offset` copied in blocks (zeros past the end
-    // of the evidence), the file closed, the row appended. On any failure the incomplete file is
-    // removed, no row is written, the user has been told, and the result is false: the pass must
-    // end with false.
-    bool carveFile(const std::string& path, std::int64_t offset, std::uint64_t length,
-                   std::uint64_t freeSpaceNeeded);
+    // Tells the user that a write failed with the system's error `error`: a full volume (or
+    // quota) gets the "No free space" message and clears carvingInProgress; anything else gets
+    // `text` as a hard error.
+    void reportWriteFailure(int error, const std::string& text);
 
     // The free bytes Morrow can write on the volume holding `folder`, or nothing when the query
     // fails. Replaceable so tests can play a full volume.
@@ -78,9 +78,8 @@ private:
 
     CarveState& state_;
     CarveHost& host_;
-    int reportFd_ = -1;
+    OutputFile report_;
     FreeSpaceProbe freeSpaceProbe_;
-    std::vector<unsigned char> copyBuffer_;
 };
 
 inline constexpr char pathSeparator = '/';

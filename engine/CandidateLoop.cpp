@@ -1,0 +1,30 @@
+#include "CandidateLoop.h"
+
+#include "CarveEngine.h"
+
+namespace morrow {
+
+CandidateLoop::CandidateLoop(CarveEngine& engine, std::string kindTag, std::int64_t count)
+    : engine_(engine), host_(engine.host()), kindTag_(std::move(kindTag)), count_(count),
+      countText_(std::to_string(count)) {}
+
+void CandidateLoop::setRange() {
+    host_.setProgressPos(0);
+    host_.setProgressRange(count_ - 1);
+}
+
+void CandidateLoop::show() { host_.showProgress(true); }
+
+bool CandidateLoop::next(std::int64_t i, std::int64_t position) {
+    if (!engine_.pollCandidate()) {
+        return false;
+    }
+    host_.setStatusText("");
+    host_.setStatusText("Carving " + kindTag_ + ": " + std::to_string(i + 1) + " Of " + countText_);
+    host_.setProgressPos(position);
+    return true;
+}
+
+void CandidateLoop::hide() { host_.showProgress(false); }
+
+} // namespace morrow

@@ -1,0 +1,92 @@
+#include "evidence/EvidenceReader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace morrow {
+
+std::size_t EvidenceReader::fetch(std::int64_t offset, unsigned char* out, std::size_t length) {
+    const std::size_t got = source_->read(static_cast<std::uint64_t>(offset), out, length);
+    bytesFetched_ += got;
+    if (got < length && static_cast<std::uint64_t>(offset) + got < size_) {
+        readFailed_ = true;
+    }
+    return got;
+}
+
+std::size_t EvidenceReader::readAt(std::int64_t offset, void* outVoid, std::size_t length) {
+    auto* out = static_cast<unsigned char*>(outVoid);
+    if (length == 0) {
+        return 0;
+    }
+    if (offset < 0 || static_cast<std::uint64_t>(offset) >= size_) {
+        std::memset(out, 0, length);
+        return 0;
+    }
+    std::uint64_t available = size_ - static_cast<std::uint64_t>(offset);
+    std::size_t want = length < available ? length : static_cast<std::size_t>(available);
+    std::size_t got = 0;
+
+    if (want > windowSize / 2) {
+        got = fetch(offset, out, want);
+    } else {
+        bool inWindow = windowStart_ >= 0 && offset >= windowStart_ &&
+                        static_cast<std::uint64_t>(offset - windowStart_) + want <= windowLength_;
+        if (!inWindow) {
+            if (window_.empty()) {
+                window_.resize(windowSize);
+            }
+            // Align the window so that neighbouring small reads land in it too.
+            std::int64_t start = offset & ~static_cast<std::int64_t>(4095);
+            const std::size_t span = static_cast<std::size_t>(
+                std::min<std::uint64_t>(windowSize, size_ - static_cast<std::uint64_t>(start)));
+            windowLength_ = fetch(start, window_.data(), span);
+            windowStart_ = start;
+        }
+        std::size_t skip = static_cast<std::size_t>(offset - windowStart_);
+        got = windowLength_ > skip ? std::min(want, windowLength_ - skip) : 0;
+        std::memcpy(out, window_.data() + skip, got);
+    }
+    // Whatever the evidence could not deliver reads as zero; only that part is cleared, so a big
+    // block read does not write its buffer twice.
+    std::memset(out + got, 0, length - got);
+    return got;
+}
+
+std::uint8_t EvidenceReader::u8(std::int64_t offset) {
+    unsigned char b[1];
+    readAt(offset, b, 1);
+    return b[0];
+}
+std::uint16_t EvidenceReader::le16(std::int64_t offset) {
+    unsigned char b[2];
+    readAt(offset, b, 2);
+    return morrow::le16(b);
+}
+std::uint32_t EvidenceReader::le32(std::int64_t offset) {
+    unsigned char b[4];
+    readAt(offset, b, 4);
+    return morrow::le32(b);
+}
+std::uint64_t EvidenceReader::le64(std::int64_t offset) {
+    unsigned char b[8];
+    readAt(offset, b, 8);
+    return morrow::le64(b);
+}
+std::uint16_t EvidenceReader::be16(std::int64_t offset) {
+    unsigned char b[2];
+    readAt(offset, b, 2);
+    return morrow::be16(b);
+}
+std::uint32_t EvidenceReader::be32(std::int64_t offset) {
+    unsigned char b[4];
+    readAt(offset, b, 4);
+    return morrow::be32(b);
+}
+std::uint64_t EvidenceReader::be64(std::int64_t offset) {
+    unsigned char b[8];
+    readAt(offset, b, 8);
+    return morrow::be64(b);
+}
+
+} // namespace morrow

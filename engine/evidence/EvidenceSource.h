@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace morrow {
+
+class OutputFile;
+
+// Where the bytes of one evidence image come from: a raw file or block device today, a split or
+// E01 image or a buffer in memory (tests) beside it. Sources are opened read-only, once per run,
+// and never written.
+class EvidenceSource {
+public:
+    virtual ~EvidenceSource() = default;
+
+    // The path the examiner gave (the first piece of a multi-file image).
+    virtual const std::string& path() const = 0;
+    // The image's size in bytes, taken when it was opened.
+    virtual std::uint64_t size() const = 0;
+
+    // Reads up to `length` bytes at `offset` (which is below size()) into `out`. Returns the bytes
+    // delivered; fewer than asked only at the end of the image or when the read failed.
+    virtual std::size_t read(std::uint64_t offset, void* out, std::size_t length) = 0;
+
+    // The fast path for bulk copies: copies up to `length` bytes at `offset` into `out` at its
+    // current position without passing them through our memory. `copied` is what went across;
+    // `error` (an errno value) is set when the destination failed, in which case the caller must
+    // give up; a source without a fast path, or one that stopped for any other reason, returns
+    // with error 0 and the caller copies the rest through a buffer.
+    struct CopyResult {
+        std::uint64_t copied = 0;
+        int error = 0;
+    };
+    virtual CopyResult copyTo(OutputFile& out, std::uint64_t offset, std::uint64_t length) {
+        (void)out, (void)offset, (void)length;
+        return {};
+    }
+
+    // Hint that the caller is about to read the whole image front to back.
+    virtual void adviseSequential() {}
+};
+
+// Opens the evidence at `path`. On failure returns null and puts the system's reason in `error`.
+using EvidenceOpener = std::function<std::unique_ptr<EvidenceSource>(const std::string& path, std::string& error)>;
+
+// The opener a run uses unless told otherwise.
+std::unique_ptr<EvidenceSource> openEvidenceSource(const std::string& path, std::string& error);
+
+} // namespace morrow

@@ -1,0 +1,17 @@
+#include "evidence/MemoryEvidence.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace morrow {
+
+std::size_t MemoryEvidence::read(std::uint64_t offset, void* out, std::size_t length) {
+    if (offset >= bytes_.size()) {
+        return 0;
+    }
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, bytes_.size() - offset));
+    std::memcpy(out, bytes_.data() + offset, n);
+    return n;
+}
+
+} // namespace morrow

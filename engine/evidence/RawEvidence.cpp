@@ -1,0 +1,86 @@
+#include "evidence/RawEvidence.h"
+
+#include "platform/OutputFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace morrow {
+
+std::unique_ptr<RawEvidence> RawEvidence::open(const std::string& path, std::string& error) {
+    // O_NONBLOCK: a named pipe given as evidence must not hang the run waiting for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error = std::strerror(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    // Images are regular files or block devices; a folder, a pipe or a socket is no image.
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        error = std::strerror(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        ::close(fd);
+        return nullptr;
+    }
+    off_t end = ::lseek(fd, 0, SEEK_END);
+    return std::unique_ptr<RawEvidence>(new RawEvidence(fd, path, end > 0 ? static_cast<std::uint64_t>(end) : 0));
+}
+
+RawEvidence::~RawEvidence() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+void RawEvidence::adviseSequential() { ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL); }
+
+std::size_t RawEvidence::read(std::uint64_t offset, void* outVoid, std::size_t length) {
+    auto* out = static_cast<unsigned char*>(outVoid);
+    std::size_t done = 0;
+    while (done < length) {
+        ssize_t got = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+EvidenceSource::CopyResult RawEvidence::copyTo(OutputFile& out, std::uint64_t offset, std::uint64_t length) {
+    CopyResult result;
+    while (result.copied < length) {
+        loff_t from = static_cast<loff_t>(offset + result.copied);
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - result.copied, 1u << 30));
+        ssize_t copied = ::copy_file_range(fd_, &from, out.native(), nullptr, chunk, 0);
+        if (copied < 0 && errno == EINTR) {
+            continue;
+        }
+        if (copied > 0) {
+            result.copied += static_cast<std::uint64_t>(copied);
+            continue;
+        }
+        if (copied < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EIO)) {
+            result.error = errno;
+        }
+        break; // not supported here, or the evidence ended early: the caller uses its buffer
+    }
+    return result;
+}
+
+std::unique_ptr<EvidenceSource> openEvidenceSource(const std::string& path, std::string& error) {
+    return RawEvidence::open(path, error);
+}
+
+} // namespace morrow

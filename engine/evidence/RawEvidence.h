@@ -1,0 +1,34 @@
+#pragma once
+
+#include "evidence/EvidenceSource.h"
+
+#include <memory>
+
+namespace morrow {
+
+// A raw image: one regular file or block device, read with positioned reads. Bulk copies go
+// through the kernel (copy_file_range) when the file systems allow it.
+class RawEvidence : public EvidenceSource {
+public:
+    // Opens `path` read-only; null with the system's reason in `error` when it cannot. Folders,
+    // pipes and sockets are refused: they are no images.
+    static std::unique_ptr<RawEvidence> open(const std::string& path, std::string& error);
+    ~RawEvidence() override;
+    RawEvidence(const RawEvidence&) = delete;
+    RawEvidence& operator=(const RawEvidence&) = delete;
+
+    const std::string& path() const override { return path_; }
+    std::uint64_t size() const override { return size_; }
+    std::size_t read(std::uint64_t offset, void* out, std::size_t length) override;
+    CopyResult copyTo(OutputFile& out, std::uint64_t offset, std::uint64_t length) override;
+    void adviseSequential() override;
+
+private:
+    RawEvidence(int fd, std::string path, std::uint64_t size) : fd_(fd), path_(std::move(path)), size_(size) {}
+
+    int fd_ = -1;
+    std::string path_;
+    std::uint64_t size_ = 0;
+};
+
+} // namespace morrow

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace morrow {
+
+class EvidenceReader;
+
+// One compound document: where it starts, the index of its last sector (the carved length is
+// (lastSectorIndex + 1) * 512) and the extension its directory chose.
+struct CompoundDocRecord {
+    std::int64_t startOffset = 0;
+    std::int64_t lastSectorIndex = 0;
+    std::string extension;
+};
+
+// Reads a compound document's allocation table and directory: how long the document is and
+// which kind of document it holds (CompoundDocClassifier). Memory stays bounded whatever the
+// header claims.
+class CompoundDocAnalysis {
+  public:
+    static CompoundDocRecord analyse(EvidenceReader& evidence, std::int64_t H);
+};
+
+} // namespace morrow

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "formats/Extent.h"
+
+#include <cstdint>
+
+namespace morrow {
+
+class EvidenceReader;
+
+// Finds where a ZIP archive ends by walking its local file headers from the one at H to the
+// central directory and then searching for the end of central directory record. The extent stops
+// 22 bytes after that record's start: an archive comment is not carved.
+class ZipExtent {
+  public:
+    struct Result {
+        // End record found at F: F + 22 - H. None before the end of the evidence: rejected.
+        Extent extent;
+        // Where the archive's own bytes end as far as the walk saw them: F + 22 when the end
+        // record was found, else the last local header the walk reached (H when none). Local
+        // headers before it belong to this archive and are no archives of their own.
+        std::uint64_t resumeOffset = 0;
+    };
+    static Result measure(EvidenceReader& evidence, std::int64_t H);
+
+    static constexpr std::uint32_t blockSize = 32768;
+};
+
+} // namespace morrow

@@ -1,0 +1,73 @@
+#include "platform/OutputFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace morrow {
+
+OutputFile::~OutputFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool OutputFile::open(const std::string& path, Mode mode) {
+    const int how = mode == Mode::Replace ? O_CREAT | O_TRUNC : O_CREAT | O_EXCL;
+    fd_ = ::open(path.c_str(), O_WRONLY | how | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
+    error_ = fd_ < 0 ? errno : 0;
+    return fd_ >= 0;
+}
+
+bool OutputFile::write(const void* data, std::size_t length) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        ssize_t put = ::write(fd_, p, length);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            error_ = put == 0 ? EIO : errno;
+            return false;
+        }
+        p += put;
+        length -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+std::int64_t OutputFile::position() {
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    if (at < 0) {
+        error_ = errno;
+    }
+    return at;
+}
+
+bool OutputFile::truncate(std::int64_t length) {
+    if (::ftruncate(fd_, static_cast<off_t>(length)) != 0 || ::lseek(fd_, static_cast<off_t>(length), SEEK_SET) < 0) {
+        error_ = errno;
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::close() {
+    if (fd_ < 0) {
+        return true;
+    }
+    const int result = ::close(fd_);
+    fd_ = -1;
+    if (result != 0) {
+        error_ = errno;
+        return false;
+    }
+    return true;
+}
+
+std::string systemErrorText(int error) { return std::strerror(error); }
+
+void removeFile(const std::string& path) { ::unlink(path.c_str()); }
+
+} // namespace morrow
