@@ -15,6 +15,8 @@ namespace {
 
 volatile std::sig_atomic_t stopSignalled = 0;
 volatile std::sig_atomic_t quitSignalled = 0;
+// The terminal is gone: nobody is left to answer a question.
+volatile std::sig_atomic_t hungUp = 0;
 // The running host's requestPending, so that a signal reaches the next poll point at once.
 volatile std::sig_atomic_t* pendingFlag = nullptr;
 
@@ -23,6 +25,9 @@ extern "C" void onSignal(int signal) {
         stopSignalled = 1;
     } else {
         quitSignalled = 1;
+        if (signal == SIGHUP) {
+            hungUp = 1;
+        }
     }
     if (pendingFlag != nullptr) {
         *pendingFlag = 1;
@@ -63,6 +68,12 @@ void ConsoleHost::installSignalHandlers() {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    // A file size limit makes the write fail (EFBIG), which ends the run through the write
+    // failure path with a message, instead of killing it with a carved file cut short. A closed
+    // output pipe makes printing fail quietly; the run goes on and its exit status stands.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void ConsoleHost::clearProgressLine() {
@@ -127,7 +138,7 @@ int ConsoleHost::showMessage(const std::string& text, const std::string& title, 
     if (!isQuestion(messageStyle)) {
         return answerOk;
     }
-    if (!interactive_) {
+    if (!interactive_ || hungUp != 0) {
         // Nobody to ask: a Stop or Quit that was raised stands; the output folder is not opened.
         return summary ? answerNo : answerYes;
     }

@@ -20,14 +20,16 @@ struct ConsoleOptions {
 };
 
 // The terminal's CarveHost. Messages go to standard error as "TITLE: TEXT", the summary to
-// standard output. Questions are asked on the terminal; without one (or with --yes) the Stop and
-// Quit questions are answered Yes and the summary's question No. SIGINT raises Stop, SIGTERM Quit.
+// standard output. Questions are asked on the terminal; without one (or with --yes, or once the
+// terminal hung up) the Stop and Quit questions are answered Yes and the summary's question No.
+// SIGINT raises Stop, SIGTERM and SIGHUP Quit.
 class ConsoleHost : public QuietHost {
 public:
     ConsoleHost(ConsoleOptions options, std::string appName);
     ~ConsoleHost() override;
 
-    // Routes SIGINT and SIGTERM to the Stop and Quit requests.
+    // Routes SIGINT to the Stop request and SIGTERM and SIGHUP to the Quit request (after SIGHUP
+    // nobody can answer: Yes); ignores SIGXFSZ and SIGPIPE so that failed writes are seen as such.
     static void installSignalHandlers();
 
     int showMessage(const std::string& text, const std::string& title, int style) override;

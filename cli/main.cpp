@@ -2,12 +2,15 @@
 // application.
 #include "CarveEngine.h"
 #include "ConsoleHost.h"
+#include "evidence/EvidenceSource.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <getopt.h>
+#include <unistd.h>
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -74,9 +77,23 @@ bool parseInteger(const std::string& text, std::int32_t& out) {
     return true;
 }
 
+// Descriptors 0, 1 and 2 that the caller left closed are opened on /dev/null, so that nothing
+// Morrow opens later (a report, a carved file) takes their number and receives what is printed.
+void keepStandardDescriptorsOpen() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (opened >= 0 && opened != fd) {
+                ::close(opened); // a lower one was closed too and took it; the loop reaches it
+            }
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    keepStandardDescriptorsOpen();
     ConsoleOptions options;
     std::string types = "all";
 
@@ -143,6 +160,16 @@ int main(int argc, char** argv) {
             if (std::find(options.kindRows.begin(), options.kindRows.end(), row) == options.kindRows.end()) {
                 options.kindRows.push_back(row);
             }
+        }
+    }
+
+    // Evidence that cannot be read is refused before anything is created, so that a run never
+    // stops half-way through the list over a name mistyped at the start.
+    for (const std::string& path : options.evidence) {
+        std::string error;
+        if (!openEvidenceSource(path, error)) {
+            std::fprintf(stderr, "morrow-cli: Evidence file open failed: %s: %s\n", path.c_str(), error.c_str());
+            return 2;
         }
     }
 

@@ -83,7 +83,7 @@ EvidenceReader* CarveEngine::openEvidence(const std::string& path) {
     std::string error;
     source_ = opener_(path, error);
     if (!source_) {
-        host_.showAppMessage("Evidence file open failed", style::OkStop);
+        host_.showAppMessage("Evidence file open failed: " + path + ": " + error, style::OkStop);
         return nullptr;
     }
     reader_ = std::make_unique<EvidenceReader>(*source_);
@@ -225,12 +225,15 @@ RunResult CarveEngine::startRun() {
     for (const std::string& evidencePath : evidenceFiles) {
         st.carvingInProgress = 1;
         if (!output_.createOutputFolder(evidencePath)) {
-            host_.showAppMessage("Folder creation failed: " + st.outputFolder, style::Ok);
+            host_.showAppMessage("Folder creation failed: " + st.outputFolder + ": " + systemErrorText(output_.lastError()),
+                                 style::Ok);
             host_.focusControl(control::CarvingPath);
             return endWithoutSummary();
         }
         if (output_.openReport(evidencePath) != Output::ReportStatus::Created) {
-            host_.showAppMessage("A report file creation error.", style::Ok);
+            host_.showAppMessage("A report file creation error.: " + output_.reportPath(evidencePath) + ": " +
+                                     systemErrorText(output_.lastError()),
+                                 style::Ok);
             return endWithoutSummary();
         }
         st.mp4Pass = 0;
@@ -306,6 +309,10 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
                                : p.carver == CarverKind::SizeDriven ? carvers_.sizeDriven
                                                                     : carvers_.compoundDoc;
         if (carver && !carver(*this, pass)) {
+            return false;
+        }
+        // Evidence that changed under a pass that carved nothing from it still ends the run.
+        if (reader_ && !output_.evidenceIntact(*reader_)) {
             return false;
         }
     }

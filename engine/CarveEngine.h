@@ -69,7 +69,8 @@ public:
     void setEvidenceOpener(EvidenceOpener opener) { opener_ = std::move(opener); }
 
     // The evidence of a pass. The first pass of an evidence file opens it; the passes after it
-    // share it until the file's passes are over. Shows "Evidence file open failed" and returns
+    // share it until the file's passes are over. Shows "Evidence file open failed" with the path
+    // and the reason, and returns
     // null when it cannot be opened.
     EvidenceReader* openEvidence(const std::string& path);
     // The evidence opened for the current evidence file; only valid after openEvidence succeeded.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OffsetList.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,8 +49,8 @@ struct CarveState {
     std::string passLabel;
     std::int32_t mp4Pass = 0;
     std::int32_t pdfCarvedBySize = 0;
-    std::vector<std::int64_t> headerIndex;
-    std::vector<std::int64_t> pdfHeaderIndex;
+    OffsetList headerIndex;
+    OffsetList pdfHeaderIndex;
 
     // Run control.
     std::int32_t stopRequested = 0;

@@ -94,7 +94,7 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
         if (!isPdf) {
             HeaderScan::run(engine, pass.evidencePath, pass.kindTag, header);
         }
-        const std::vector<std::int64_t>& candidates = isPdf ? st.pdfHeaderIndex : st.headerIndex;
+        const OffsetList& candidates = isPdf ? st.pdfHeaderIndex : st.headerIndex;
         const auto count = static_cast<std::int64_t>(candidates.size());
 
         if (count > 0) {

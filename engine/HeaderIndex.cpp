@@ -17,7 +17,7 @@ void HeaderIndex::clear() {
     matches_.clear();
 }
 
-const std::vector<std::int64_t>* HeaderIndex::complete(const std::string& evidencePath, const HeaderKey& key) const {
+const OffsetList* HeaderIndex::complete(const std::string& evidencePath, const HeaderKey& key) const {
     if (evidencePath != evidencePath_) {
         return nullptr;
     }
@@ -39,7 +39,7 @@ std::vector<HeaderKey> HeaderIndex::keysToGather(const std::string& evidencePath
 }
 
 void HeaderIndex::store(const std::string& evidencePath, const std::vector<HeaderKey>& keys,
-                        std::vector<std::vector<std::int64_t>> matches, bool finished) {
+                        std::vector<OffsetList> matches, bool finished) {
     if (!finished) {
         return; // a stopped read ends the run; nothing of it may serve a later scan
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OffsetList.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,7 +22,7 @@ struct HeaderKey {
 // ticked). The run driver tells this index which signatures the passes of an evidence file will
 // look for; the first header scan then compares all of them at every sector start while it reads
 // the file, and every later scan takes its matches from here instead of reading the file again.
-// It costs 8 bytes per match, nothing per sector.
+// It costs 8 bytes per match, nothing per sector, in bounded memory (OffsetList).
 class HeaderIndex {
 public:
     // Starts a new evidence file: forgets everything and records the signatures to gather.
@@ -28,19 +30,19 @@ public:
     void clear();
 
     // The matches of `key` when a complete read of this evidence file gathered them, else null.
-    const std::vector<std::int64_t>* complete(const std::string& evidencePath, const HeaderKey& key) const;
+    const OffsetList* complete(const std::string& evidencePath, const HeaderKey& key) const;
 
     // For the scan that reads: the signatures to gather (`key` included), in a fixed order.
     std::vector<HeaderKey> keysToGather(const std::string& evidencePath, const HeaderKey& key) const;
     // Stores what one read gathered for `keys`; `finished` is false when the read was stopped.
-    void store(const std::string& evidencePath, const std::vector<HeaderKey>& keys,
-               std::vector<std::vector<std::int64_t>> matches, bool finished);
+    void store(const std::string& evidencePath, const std::vector<HeaderKey>& keys, std::vector<OffsetList> matches,
+               bool finished);
 
 private:
     std::string evidencePath_;
     std::vector<HeaderKey> planned_;
     std::vector<HeaderKey> gathered_;
-    std::vector<std::vector<std::int64_t>> matches_;
+    std::vector<OffsetList> matches_;
 };
 
 } // namespace morrow

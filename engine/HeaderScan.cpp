@@ -35,7 +35,27 @@ struct Progress {
         threshold += step;
         host.setPercentText(std::to_string(k) + "%");
     }
+    // Sectors [from, to) passed over at once: every step among them, in order.
+    void skip(std::uint64_t from, std::uint64_t to) {
+        while (threshold >= from && threshold < to) {
+            const std::uint64_t before = threshold;
+            at(threshold);
+            if (threshold == before) {
+                break; // fewer than 100 sectors: one step only
+            }
+        }
+    }
 };
+
+// The first sector at or after `s` whose bytes (with the tail a signature may need) are not all
+// in a hole of sparse evidence: holes read as zeros, which start no header.
+std::uint64_t firstSectorWithData(EvidenceReader& evidence, std::uint64_t s, std::uint64_t sectors, std::size_t tail) {
+    const std::uint64_t data = evidence.nextData(s * sectorSize);
+    if (data <= s * sectorSize + tail) {
+        return s;
+    }
+    return std::min(sectors, (data - tail) / sectorSize);
+}
 
 } // namespace
 
@@ -72,12 +92,38 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
     const HeaderKey key{signature, st.mp4Pass == 1};
     HeaderIndex& cache = engine.headerIndexCache();
     bool finished = true;
+    // Holes of sparse evidence are passed over a block at a time: their progress steps are
+    // taken and one poll is made per block, but nothing is read or compared there.
+    // False when the user confirmed Stop or Quit meanwhile.
+    auto passHoles = [&](std::uint64_t& s, std::size_t tail) {
+        const std::uint64_t next = firstSectorWithData(evidence, s, sectors, tail);
+        while (s < next) {
+            const std::uint64_t to = std::min(next, s + blockSectors);
+            progress.skip(s, to);
+            if (host.pollDue() && !engine.askStopOrQuit(true)) {
+                return false;
+            }
+            s = to;
+        }
+        return true;
+    };
 
-    if (const std::vector<std::int64_t>* known = cache.complete(evidencePath, key)) {
+    if (const OffsetList* known = cache.complete(evidencePath, key)) {
         // Matches already gathered by an earlier read: visit the sectors for the progress and the
         // polls, and take the matches as their sectors go by.
         std::size_t next = 0;
+        std::uint64_t holeCheck = 0;
         for (std::uint64_t s = 0; s < sectors; ++s) {
+            if (s >= holeCheck) {
+                if (!passHoles(s, 0)) {
+                    finished = false;
+                    break;
+                }
+                holeCheck = s + blockSectors;
+                if (s >= sectors) {
+                    break;
+                }
+            }
             progress.at(s);
             if (host.pollDue() && !engine.askStopOrQuit(true)) {
                 finished = false;
@@ -91,7 +137,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
         }
     } else {
         std::vector<HeaderKey> keys = cache.keysToGather(evidencePath, key);
-        std::vector<std::vector<std::int64_t>> matches(keys.size());
+        std::vector<OffsetList> matches(keys.size());
         // For each byte value, which signatures begin with it, at the sector start and 4 bytes in.
         std::array<std::uint64_t, 256> startsAt0{};
         std::array<std::uint64_t, 256> startsAt4{};
@@ -109,6 +155,13 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
         std::uint64_t blockStart = 0;
         std::uint64_t blockEnd = 0;
         for (std::uint64_t s = 0; s < sectors; ++s) {
+            if (s >= blockEnd && !passHoles(s, longest)) {
+                finished = false;
+                break;
+            }
+            if (s >= sectors) {
+                break;
+            }
             progress.at(s);
             if (host.pollDue() && !engine.askStopOrQuit(true)) {
                 finished = false;
@@ -118,7 +171,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
                 blockStart = s;
                 blockEnd = std::min(sectors, s + blockSectors);
                 evidence.readAt(static_cast<std::int64_t>(s * sectorSize), block.data(),
-                                   static_cast<std::size_t>((blockEnd - s) * sectorSize) + longest);
+                                static_cast<std::size_t>((blockEnd - s) * sectorSize) + longest);
             }
             const unsigned char* at = block.data() + (s - blockStart) * sectorSize;
             std::uint64_t candidates = startsAt0[at[0]] | startsAt4[at[4]];
@@ -128,11 +181,14 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
                 const HeaderKey& k = keys[static_cast<std::size_t>(i)];
                 const unsigned char* p = at + (k.shifted ? 4 : 0);
                 if (std::memcmp(p, k.signature.data(), k.signature.size()) == 0) {
-                    matches[static_cast<std::size_t>(i)].push_back(static_cast<std::int64_t>(s * sectorSize));
+                    const auto offset = static_cast<std::int64_t>(s * sectorSize);
+                    matches[static_cast<std::size_t>(i)].push_back(offset);
+                    if (i == 0) {
+                        st.headerIndex.push_back(offset);
+                    }
                 }
             }
         }
-        st.headerIndex.insert(st.headerIndex.end(), matches[0].begin(), matches[0].end());
         cache.store(evidencePath, keys, std::move(matches), finished);
     }
 

@@ -53,6 +53,14 @@ std::size_t EvidenceReader::readAt(std::int64_t offset, void* outVoid, std::size
     return got;
 }
 
+std::string EvidenceReader::changed() {
+    std::string what = source_->changed();
+    if (what.empty() && readFailed_) {
+        what = "a read came back short";
+    }
+    return what;
+}
+
 std::uint8_t EvidenceReader::u8(std::int64_t offset) {
     unsigned char b[1];
     readAt(offset, b, 1);

@@ -51,6 +51,11 @@ public:
 
     // Hint that the caller is about to read the whole evidence front to back.
     void adviseSequential() { source_->adviseSequential(); }
+    // See EvidenceSource::nextData.
+    std::uint64_t nextData(std::uint64_t offset) { return source_->nextData(offset); }
+    // Empty while every read so far was whole and the evidence is the one that was opened, as it
+    // was; otherwise what went wrong, in words for a message.
+    std::string changed();
 
 private:
     std::size_t fetch(std::int64_t offset, unsigned char* out, std::size_t length);

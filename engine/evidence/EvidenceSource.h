@@ -42,6 +42,15 @@ public:
 
     // Hint that the caller is about to read the whole image front to back.
     virtual void adviseSequential() {}
+
+    // The first offset at or after `offset` that may hold data; what lies before it is a hole of
+    // a sparse image and reads as zeros. size() when only holes follow. Sources that cannot tell
+    // answer `offset`.
+    virtual std::uint64_t nextData(std::uint64_t offset) { return offset; }
+
+    // Empty while the image is the one that was opened, unchanged; otherwise what changed (its
+    // size, or the file its path names), in words for a message.
+    virtual std::string changed() { return {}; }
 };
 
 // Opens the evidence at `path`. On failure returns null and puts the system's reason in `error`.

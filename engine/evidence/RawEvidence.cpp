@@ -31,7 +31,49 @@ std::unique_ptr<RawEvidence> RawEvidence::open(const std::string& path, std::str
         return nullptr;
     }
     off_t end = ::lseek(fd, 0, SEEK_END);
-    return std::unique_ptr<RawEvidence>(new RawEvidence(fd, path, end > 0 ? static_cast<std::uint64_t>(end) : 0));
+    std::unique_ptr<RawEvidence> raw(new RawEvidence(fd, path, end > 0 ? static_cast<std::uint64_t>(end) : 0));
+    raw->device_ = static_cast<std::uint64_t>(st.st_dev);
+    raw->inode_ = static_cast<std::uint64_t>(st.st_ino);
+    raw->modifiedSeconds_ = st.st_mtim.tv_sec;
+    raw->modifiedNanoseconds_ = st.st_mtim.tv_nsec;
+    return raw;
+}
+
+std::uint64_t RawEvidence::nextData(std::uint64_t offset) {
+    if (!holesKnown_ || offset >= size_) {
+        return offset;
+    }
+    const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+    if (data >= 0) {
+        return std::max<std::uint64_t>(offset, static_cast<std::uint64_t>(data));
+    }
+    if (errno == ENXIO) {
+        return size_; // only a hole up to the end
+    }
+    holesKnown_ = false;
+    return offset;
+}
+
+std::string RawEvidence::changed() {
+    // The size the open file has now: a file cut or grown under the run.
+    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    if (end >= 0 && static_cast<std::uint64_t>(end) != size_) {
+        return "its size changed from " + std::to_string(size_) + " to " + std::to_string(end) + " bytes";
+    }
+    struct stat now {};
+    if (::fstat(fd_, &now) == 0 &&
+        (now.st_mtim.tv_sec != modifiedSeconds_ || now.st_mtim.tv_nsec != modifiedNanoseconds_)) {
+        return "it was written to";
+    }
+    // The path the examiner gave must still name the file being read.
+    struct stat named {};
+    if (::stat(path_.c_str(), &named) != 0) {
+        return std::string("its path no longer opens (") + std::strerror(errno) + ")";
+    }
+    if (static_cast<std::uint64_t>(named.st_dev) != device_ || static_cast<std::uint64_t>(named.st_ino) != inode_) {
+        return "its path now names another file";
+    }
+    return {};
 }
 
 RawEvidence::~RawEvidence() {

@@ -22,6 +22,8 @@ public:
     std::size_t read(std::uint64_t offset, void* out, std::size_t length) override;
     CopyResult copyTo(OutputFile& out, std::uint64_t offset, std::uint64_t length) override;
     void adviseSequential() override;
+    std::uint64_t nextData(std::uint64_t offset) override;
+    std::string changed() override;
 
 private:
     RawEvidence(int fd, std::string path, std::uint64_t size) : fd_(fd), path_(std::move(path)), size_(size) {}
@@ -29,6 +31,12 @@ private:
     int fd_ = -1;
     std::string path_;
     std::uint64_t size_ = 0;
+    // What the evidence was when it was opened: which file, and when it was last written.
+    std::uint64_t device_ = 0;
+    std::uint64_t inode_ = 0;
+    std::int64_t modifiedSeconds_ = 0;
+    std::int64_t modifiedNanoseconds_ = 0;
+    bool holesKnown_ = true; // false once the file system said it cannot tell holes
 };
 
 } // namespace morrow

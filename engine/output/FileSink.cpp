@@ -5,6 +5,7 @@
 #include "platform/OutputFile.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace morrow {
 
@@ -18,9 +19,20 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
     if (!output_.checkFreeSpace(file.spaceNeeded)) {
         return false;
     }
+    // The file is written under a name of its own and takes its final name only when it is
+    // whole, just before its row: a run that is killed leaves no cut-off file under a name
+    // that looks carved. One file is written at a time and each run has a folder of its own, so
+    // one short name serves, and never makes a name too long that would fit as the final one.
+    const std::size_t slash = file.path.rfind(pathSeparator);
+    const std::string partial =
+        (slash == std::string::npos ? std::string() : file.path.substr(0, slash + 1)) + "~carving.part";
     OutputFile out;
-    if (!Output::createCarvedFile(file.path, out)) {
-        output_.reportWriteFailure(0, "Carved file creation failed: " + file.path);
+    if (namesNonFile(file.path) || namesNonFile(partial)) {
+        output_.reportWriteFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(ELOOP));
+        return false;
+    }
+    if (!Output::createCarvedFile(partial, out)) {
+        output_.reportWriteFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(out.error()));
         return false;
     }
     bool ok = true;
@@ -60,8 +72,19 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
         err = out.error();
     }
     if (!ok) {
-        removeFile(file.path);
-        output_.reportWriteFailure(err, "Carved file write failed: " + file.path);
+        removeFile(partial);
+        output_.reportWriteFailure(err, "Carved file write failed: " + file.path + ": " + systemErrorText(err));
+        return false;
+    }
+    // Bytes read from evidence that changed under the run are not the evidence's: not recorded.
+    if (!output_.evidenceIntact(evidence)) {
+        removeFile(partial);
+        return false;
+    }
+    if (const int error = renameFile(partial, file.path); error != 0) {
+        // The file is whole but cannot have its name (too long, say): it is not carved.
+        removeFile(partial);
+        output_.reportWriteFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(error));
         return false;
     }
     if (!output_.appendReportRow(file.path, file.offset, static_cast<std::int64_t>(file.length))) {

@@ -2,6 +2,7 @@
 
 #include "CarveHost.h"
 #include "CarveState.h"
+#include "evidence/EvidenceReader.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -98,11 +99,13 @@ std::string Output::toReportBytes(const std::string& text) { return convertForRe
 std::string Output::pathToReportBytes(const std::string& path) { return convertForReport(path, true); }
 
 bool Output::ensureCarvingPath(const std::string& carvingPath) {
-    if (!exists(carvingPath)) {
-        ::mkdir(carvingPath.c_str(), 0777);
+    int error = 0;
+    if (!exists(carvingPath) && ::mkdir(carvingPath.c_str(), 0777) != 0) {
+        error = errno;
     }
     if (!exists(carvingPath)) {
-        host_.showAppMessage("Folder creation failed: " + carvingPath, style::Ok);
+        host_.showAppMessage("Folder creation failed: " + carvingPath + ": " + systemErrorText(error != 0 ? error : ENOENT),
+                             style::Ok);
         host_.focusControl(control::CarvingPath);
         return false;
     }
@@ -110,26 +113,43 @@ bool Output::ensureCarvingPath(const std::string& carvingPath) {
 }
 
 bool Output::createOutputFolder(const std::string& evidencePath) {
-    std::string base = state_.carvingPath + pathSeparator + evidenceStem(evidencePath);
-    std::string candidate = base;
-    for (long n = 1; exists(candidate); ++n) {
-        candidate = base + "(" + std::to_string(n) + ")";
+    const std::string base = state_.carvingPath + pathSeparator + evidenceStem(evidencePath);
+    for (long n = 0;; ++n) {
+        const std::string candidate = n == 0 ? base : base + "(" + std::to_string(n) + ")";
+        state_.outputFolder = candidate;
+        if (exists(candidate)) {
+            continue;
+        }
+        if (::mkdir(candidate.c_str(), 0777) == 0) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            lastError_ = errno;
+            return false;
+        }
+        // Another run made it between the look and the mkdir: it is theirs; take the next name.
     }
-    state_.outputFolder = candidate;
-    return ::mkdir(candidate.c_str(), 0777) == 0 || exists(candidate);
+}
+
+std::string Output::reportPath(const std::string& evidencePath) const {
+    return state_.outputFolder + pathSeparator + evidenceStem(evidencePath) + "~Report" + ".xls";
 }
 
 Output::ReportStatus Output::openReport(const std::string& evidencePath) {
     closeReport();
-    std::string path = state_.outputFolder + pathSeparator + evidenceStem(evidencePath) + "~Report" + ".xls";
+    const std::string path = reportPath(evidencePath);
+    reportPath_ = path;
     if (exists(path)) {
+        lastError_ = EEXIST;
         return ReportStatus::Exists;
     }
     if (!report_.open(path, OutputFile::Mode::CreateNew)) {
+        lastError_ = report_.error();
         return report_.error() == EEXIST ? ReportStatus::Exists : ReportStatus::Failed;
     }
     std::string header = toReportBytes(state_.reportHeaderLine);
     if (!report_.write(header.data(), header.size())) {
+        lastError_ = report_.error();
         report_.close();
         removeFile(path);
         return ReportStatus::Failed;
@@ -182,11 +202,21 @@ bool Output::appendReportRow(const std::string& path, std::int64_t offset, std::
         if (rowStart >= 0) {
             report_.truncate(rowStart);
         }
-        reportWriteFailure(err, "Report write failed: " + state_.outputFolder);
+        reportWriteFailure(err, "Report write failed: " + reportPath_ + ": " + systemErrorText(err));
         return false;
     }
     ++state_.filesCarvedTotal;
     return true;
+}
+
+bool Output::evidenceIntact(EvidenceReader& evidence) {
+    const std::string what = evidence.changed();
+    if (what.empty()) {
+        return true;
+    }
+    host_.showAppMessage("Evidence file changed during carving: " + evidence.path() + ": " + what, style::OkStop);
+    state_.carvingInProgress = 0;
+    return false;
 }
 
 void Output::reportWriteFailure(int error, const std::string& text) {

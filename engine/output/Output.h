@@ -11,6 +11,7 @@ namespace morrow {
 
 struct CarveState;
 class CarveHost;
+class EvidenceReader;
 
 // Where Morrow's output goes: the carving path, one output folder per evidence file, the names of
 // the carved files in it and the tab-separated report that records each of them. FileSink writes
@@ -31,13 +32,17 @@ public:
     // failed: " + path, moves the focus to the path field and returns false.
     bool ensureCarvingPath(const std::string& carvingPath);
     // Creates carvingPath/stem, or stem(1), stem(2) ... when taken; sets outputFolder (also on
-    // failure, so the caller can name it).
+    // failure, so the caller can name it, with the reason in lastError()). A name another run
+    // takes at the same moment counts as taken: each run gets a folder of its own.
     bool createOutputFolder(const std::string& evidencePath);
 
     enum class ReportStatus { Created, Exists, Failed };
     // Creates outputFolder/stem~Report.xls and writes the header line. Never touches a report
-    // that is already there.
+    // that is already there. On failure lastError() says why.
     ReportStatus openReport(const std::string& evidencePath);
+    std::string reportPath(const std::string& evidencePath) const;
+    // The system's error number of the last folder or report creation that failed.
+    int lastError() const { return lastError_; }
     void closeReport();
     bool reportOpen() const { return report_.isOpen(); }
 
@@ -53,6 +58,11 @@ public:
     // Writes one report row and counts the file. False (after a message) when the row could not
     // be written: the run must end, since a carved file would otherwise go unrecorded.
     bool appendReportRow(const std::string& path, std::int64_t offset, std::int64_t size);
+
+    // True while the evidence is the one that was opened, as it was, and every read of it was
+    // whole. Otherwise nothing more may be recorded from it: tells the user what changed, clears
+    // carvingInProgress and returns false, and the run ends as a partial run.
+    bool evidenceIntact(EvidenceReader& evidence);
 
     // Tells the user that a write failed with the system's error `error`: a full volume (or
     // quota) gets the "No free space" message and clears carvingInProgress; anything else gets
@@ -79,6 +89,8 @@ private:
     CarveState& state_;
     CarveHost& host_;
     OutputFile report_;
+    std::string reportPath_;
+    int lastError_ = 0;
     FreeSpaceProbe freeSpaceProbe_;
 };
 

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace morrow {
@@ -69,5 +71,14 @@ bool OutputFile::close() {
 std::string systemErrorText(int error) { return std::strerror(error); }
 
 void removeFile(const std::string& path) { ::unlink(path.c_str()); }
+
+int renameFile(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+bool namesNonFile(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
 
 } // namespace morrow

@@ -46,4 +46,11 @@ std::string systemErrorText(int error);
 // Removes the file at `path`; nothing when there is none.
 void removeFile(const std::string& path);
 
+// Gives the file at `from` the name `to`, replacing a file of that name. 0, or the system's error.
+int renameFile(const std::string& from, const std::string& to);
+
+// True when `path` names something that is not a plain file (a symbolic link, a folder, a device):
+// a carved file must never be written through it or over it.
+bool namesNonFile(const std::string& path);
+
 } // namespace morrow

@@ -92,12 +92,12 @@ TEST_P(ReadOnlyTest, ReadOnlyOutputIsRefusedWithTheFolderNamed) {
     const std::string target = GetParam().carvingPathExists ? carvingPath : locked + "/out";
     const std::string refused = GetParam().carvingPathExists ? carvingPath + "/disk" : target;
 
-    const int status = runCliLimited({"-y", "-t", "jpeg", "-o", target, evidence}, {true, 0}, &out, &err);
+    const int status = runCliLimited({"-y", "-t", "jpeg", "-o", target, evidence}, {true, 0, {}, false}, &out, &err);
     if (status == unprivilegedImpossible) {
         GTEST_SKIP() << "morrow-cli cannot be run under uid " << nobody;
     }
     EXPECT_EQ(status, 2) << err;
-    EXPECT_EQ(err, "morrow-cli: Folder creation failed: " + refused + "\n");
+    EXPECT_EQ(err, "morrow-cli: Folder creation failed: " + refused + ": Permission denied\n");
     EXPECT_TRUE(out.empty()) << out;
     EXPECT_TRUE(listFolder(locked).empty());
     before.expectUnchanged();
@@ -112,7 +112,7 @@ TEST_F(CliFailure, CarvingPathWhoseParentIsMissingIsRefused) {
     ImageBuilder(1024).randomFill(1).writeTo(evidence);
     const std::string target = tmp / "missing/out";
     EXPECT_EQ(runCli({"-y", "-o", target, evidence}, &out, &err), 2);
-    EXPECT_EQ(err, "morrow-cli: Folder creation failed: " + target + "\n");
+    EXPECT_EQ(err, "morrow-cli: Folder creation failed: " + target + ": No such file or directory\n");
     EXPECT_FALSE(fileExists(tmp / "missing"));
 }
 
@@ -121,7 +121,7 @@ TEST_F(CliFailure, CarvingPathThatIsAFileIsRefused) {
     const std::string target = tmp / "out";
     writeFile(target, "not a folder");
     EXPECT_EQ(runCli({"-y", "-o", target, evidence}, &out, &err), 2);
-    EXPECT_EQ(err, "morrow-cli: Folder creation failed: " + target + "/disk\n");
+    EXPECT_EQ(err, "morrow-cli: Folder creation failed: " + target + "/disk: Not a directory\n");
     EXPECT_EQ(readFile(target), "not a folder");
 }
 
@@ -134,8 +134,8 @@ TEST_F(CliFailure, FailedWriteRemovesTheFileAndEndsAPartialRun) {
     EvidenceSnapshot before(evidence);
     const std::string folder = tmp / "out/disk";
 
-    EXPECT_EQ(runCliLimited({"-y", "-t", "jpeg", "-o", tmp / "out", evidence}, {false, 2048}, &out, &err), 1) << err;
-    EXPECT_EQ(err, "morrow-cli: Carved file write failed: " + folder + "/disk~JPEGFile1.jpg\n");
+    EXPECT_EQ(runCliLimited({"-y", "-t", "jpeg", "-o", tmp / "out", evidence}, {false, 2048, {}, false}, &out, &err), 1) << err;
+    EXPECT_EQ(err, "morrow-cli: Carved file write failed: " + folder + "/disk~JPEGFile1.jpg: File too large\n");
     EXPECT_EQ(out.rfind(summaryPartial + "Total No:Of files carved: 1\n", 0), 0u) << out;
     EXPECT_EQ(listFolder(folder), (std::vector<std::string>{"disk~JPEGFile0.jpg", "disk~Report.xls"}));
     EXPECT_EQ(readFile(folder + "/disk~JPEGFile0.jpg"), small);
@@ -153,7 +153,7 @@ TEST_F(CliFailure, CarvedFileThatCannotBeCreatedIsNotCounted) {
     const std::string folder = tmp / ("out/" + stem);
 
     EXPECT_EQ(runCli({"-y", "-t", "jpeg", "-o", tmp / "out", path}, &out, &err), 1) << err;
-    EXPECT_EQ(err, "morrow-cli: Carved file creation failed: " + folder + "/" + stem + "~JPEGFile0.jpg\n");
+    EXPECT_EQ(err, "morrow-cli: Carved file creation failed: " + folder + "/" + stem + "~JPEGFile0.jpg: File name too long\n");
     EXPECT_EQ(out.rfind(summaryPartial + "Total No:Of files carved: 0\n", 0), 0u) << out;
     EXPECT_EQ(listFolder(folder), std::vector<std::string>{stem + "~Report.xls"});
     EXPECT_EQ(readFile(folder + "/" + stem + "~Report.xls"), Output::reportHeader());
@@ -174,8 +174,8 @@ TEST_F(CliFailure, FailedReportRowLeavesNeitherAPartRowNorAnUnrecordedFile) {
     const std::uint64_t limit = Output::reportHeader().size() + firstRow.size() + 100;
     ASSERT_GT(limit, page.size());
 
-    EXPECT_EQ(runCliLimited({"-y", "-t", "html", "-o", carvingPath, evidence}, {false, limit}, &out, &err), 1) << err;
-    EXPECT_EQ(err, "morrow-cli: Report write failed: " + folder + "\n");
+    EXPECT_EQ(runCliLimited({"-y", "-t", "html", "-o", carvingPath, evidence}, {false, limit, {}, false}, &out, &err), 1) << err;
+    EXPECT_EQ(err, "morrow-cli: Report write failed: " + folder + "/disk~Report.xls: File too large\n");
     EXPECT_EQ(out.rfind(summaryPartial + "Total No:Of files carved: 1\n", 0), 0u) << out;
     EXPECT_EQ(listFolder(folder), (std::vector<std::string>{"disk~HTMLFile0.html", "disk~Report.xls"}));
     EXPECT_EQ(readFile(folder + "/disk~Report.xls"), Output::reportHeader() + firstRow);

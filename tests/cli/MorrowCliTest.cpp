@@ -31,10 +31,14 @@ class CliRefusalTest : public CliFixture, public ::testing::WithParamInterface<R
 TEST_P(CliRefusalTest, RefusedSettingsExitWithTwoAndTheExactWarning) {
     std::vector<std::string> args;
     for (const auto& a : GetParam().args) {
-        args.push_back(a == "EV" ? evidence : a == "OUT" ? tmp / "out" : a);
+        args.push_back(a == "EV" ? evidence : a == "OUT" ? tmp / "out" : a.rfind("TMP", 0) == 0 ? tmp.path() + a.substr(3) : a);
     }
     EXPECT_EQ(runCli(args, &out, &err), 2);
-    EXPECT_NE(err.find(GetParam().message), std::string::npos) << err;
+    std::string message = GetParam().message;
+    if (const auto at = message.find("TMP"); at != std::string::npos) {
+        message.replace(at, 3, tmp.path());
+    }
+    EXPECT_NE(err.find(message), std::string::npos) << err;
     EXPECT_TRUE(out.empty()) << out;
     EXPECT_FALSE(fileExists(tmp / "out"));
 }
@@ -50,7 +54,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"sizeNotAnInteger", {"-s", "12k", "-o", "OUT", "EV"}, "Please enter an integer."},
         RefusalCase{"sizeEmpty", {"-s", "", "-o", "OUT", "EV"}, "Please enter an integer."},
         RefusalCase{"unknownKind", {"-t", "jpeg,mp3", "-o", "OUT", "EV"}, "unknown kind: 'mp3'"},
-        RefusalCase{"unknownOption", {"--frobnicate", "-o", "OUT", "EV"}, "unknown option"}),
+        RefusalCase{"unknownOption", {"--frobnicate", "-o", "OUT", "EV"}, "unknown option"},
+        // Evidence that cannot be read is refused before anything is made, wherever it is listed.
+        RefusalCase{"missingEvidence",
+                    {"-o", "OUT", "EV", "TMP/absent.P01", "EV"},
+                    "morrow-cli: Evidence file open failed: TMP/absent.P01: No such file or directory\n"},
+        RefusalCase{"folderAsEvidence", {"-o", "OUT", "TMP"}, "morrow-cli: Evidence file open failed: TMP: Is a directory"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(CliFixture, HelpPrintsTheUsage) {
@@ -69,40 +78,48 @@ TEST_F(CliFixture, ACompleteRunPrintsTheSummaryAndExitsZero) {
     EXPECT_EQ(readFile(tmp / "out/disk(1)/disk~Report.xls"), Output::reportHeader());
 }
 
-TEST_F(CliFixture, MissingEvidenceEndsAPartialRun) {
-    EXPECT_EQ(runCli({"-y", "-t", "jpeg", "-o", tmp / "out", tmp / "absent.P01"}, &out, &err), 1);
-    EXPECT_NE(err.find("Evidence file open failed"), std::string::npos) << err;
-    EXPECT_NE(out.find("Carving Completed Partially."), std::string::npos);
-}
+// Ctrl-C raises Stop, SIGTERM Quit and a closed terminal (SIGHUP) a Quit that nobody can answer;
+// without a terminal the questions are answered Yes, so the run ends at the next poll point as a
+// partial run, with its report on disk.
+struct SignalRow {
+    const char* name;
+    int signal;
+    const char* question;
+};
 
-// Ctrl-C raises Stop and SIGTERM raises Quit; without a terminal the question is answered Yes,
-// so the run ends at the next poll point as a partial run, with its report on disk.
-class CliSignalTest : public CliFixture, public ::testing::WithParamInterface<int> {};
+class CliSignalTest : public CliFixture, public ::testing::WithParamInterface<SignalRow> {};
 
 TEST_P(CliSignalTest, SignalEndsALongScanAsAPartialRun) {
+    // Sparse, with a byte of data every 64 MiB so that the scan cannot pass it all over as holes:
+    // costs little disk, takes a while to scan, three times over.
     std::string big = tmp / "big.P01";
     int fd = ::open(big.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_EQ(::ftruncate(fd, off_t{256} << 30), 0); // sparse: costs no disk, takes long to scan
-    ::close(fd);
-    CliProcess cli({"-t", "jpeg", "-o", tmp / "out", big});
-    // Wait until the run has made its report, so the signal arrives during the scan.
-    for (int i = 0; i < 500 && !fileExists(tmp / "out/big/big~Report.xls"); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(::ftruncate(fd, off_t{256} << 30), 0);
+    for (off_t at = 0; at < (off_t{256} << 30); at += off_t{64} << 20) {
+        ASSERT_EQ(::pwrite(fd, "\x01", 1, at), 1);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ::kill(cli.pid(), GetParam());
+    ::close(fd);
+    CliProcess cli({"-t", "all", "-o", tmp / "out", big, big, big});
+    // Wait until the run has made its first report (its signal handlers are in place by then),
+    // then hold it still while the signal is sent, so the signal lands during the run however
+    // fast the machine is.
+    for (int i = 0; i < 5000 && !fileExists(tmp / "out/big/big~Report.xls"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::kill(cli.pid(), SIGSTOP);
+    ::kill(cli.pid(), GetParam().signal);
+    ::kill(cli.pid(), SIGCONT);
     const ChildResult result = cli.wait();
-    EXPECT_EQ(result.status, 1);
-    const std::string& errText = result.err;
-    EXPECT_NE(errText.find(GetParam() == SIGINT ? "Do you want to Cancel the Carving Process?"
-                                                : "Do you want to Quit the process?"),
-              std::string::npos)
-        << errText;
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(result.err.find(GetParam().question), std::string::npos) << result.err;
     EXPECT_NE(result.out.find("Carving Completed Partially."), std::string::npos);
     EXPECT_EQ(readFile(tmp / "out/big/big~Report.xls"), Output::reportHeader());
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, CliSignalTest, ::testing::Values(SIGINT, SIGTERM),
-                         [](const auto& row) { return row.param == SIGINT ? "Interrupt" : "Terminate"; });
+INSTANTIATE_TEST_SUITE_P(Signals, CliSignalTest,
+                         ::testing::Values(SignalRow{"Interrupt", SIGINT, "Do you want to Cancel the Carving Process?"},
+                                           SignalRow{"Terminate", SIGTERM, "Do you want to Quit the process?"},
+                                           SignalRow{"HangUp", SIGHUP, "Do you want to Quit the process?"}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

@@ -139,7 +139,8 @@ TEST_F(RunFixture, LargestSizeIsAccepted) {
 TEST_F(RunFixture, CarvingPathWhoseParentIsMissingIsRefusedWithFocus) {
     host.carvingPath = tmp / "missing/out";
     engine.startRun();
-    EXPECT_EQ(host.messageTexts(), std::vector<std::string>{"Folder creation failed: " + tmp / "missing/out"});
+    EXPECT_EQ(host.messageTexts(),
+              std::vector<std::string>{"Folder creation failed: " + tmp / "missing/out" + ": No such file or directory"});
     EXPECT_EQ(host.focused, std::vector<int>{1003});
     EXPECT_TRUE(passes.empty());
     EXPECT_EQ(host.runModeDepth, 0);
@@ -207,7 +208,9 @@ TEST_F(RunFixture, AReportThatCannotBeCreatedEndsTheRunWithoutCarving) {
     // passes the 255-byte limit, so the report cannot be created.
     host.evidence = {tmp / (std::string(246, 'a') + ".P01")};
     engine.startRun();
-    EXPECT_EQ(host.messageTexts(), std::vector<std::string>{"A report file creation error."});
+    EXPECT_EQ(host.messageTexts(),
+              std::vector<std::string>{"A report file creation error.: " + tmp / ("out/" + std::string(246, 'a')) + "/" +
+                                       std::string(246, 'a') + "~Report.xls: File name too long"});
     EXPECT_TRUE(host.messages[0].app);
     EXPECT_TRUE(passes.empty());
     EXPECT_TRUE(summary().empty());

@@ -105,7 +105,8 @@ TEST_P(EvidenceShapeTest, EvidenceThatIsNoImageEndsCleanly) {
         EXPECT_EQ(readFile(folder + "/disk~Report.xls"), Output::reportHeader());
     } else {
         ASSERT_FALSE(host.messages.empty());
-        EXPECT_EQ(host.messages[0].text, "Evidence file open failed");
+        EXPECT_EQ(host.messages[0].text.rfind("Evidence file open failed: " + evidence + ": ", 0), 0u)
+            << host.messages[0].text;
         EXPECT_EQ(host.messages[0].style, style::OkStop);
         EXPECT_EQ(summary(), summaryText(false, 0));
         // The output folder and its report were made before the evidence was opened.

@@ -322,7 +322,8 @@ TEST(HeaderFooterCarverTest, UnreadableEvidenceIsReported) {
     b.pass.evidencePath = b.dir / "missing.img";
     b.engine.state().pdfHeaderIndex = {0};
     EXPECT_FALSE(b.carve());
-    EXPECT_EQ(b.host.messageTexts(), (std::vector<std::string>{"Evidence file open failed"}));
+    EXPECT_EQ(b.host.messageTexts(), (std::vector<std::string>{"Evidence file open failed: " + b.pass.evidencePath +
+                                                                ": No such file or directory"}));
     EXPECT_TRUE(b.engine.state().pdfHeaderIndex.empty());
 }
 

@@ -122,7 +122,7 @@ TEST(SizeDrivenCarverTest, CarvesEveryKindFromRealFiles) {
     CarveEngine::Carvers carvers = CarveEngine::standardCarvers();
     carvers.headerFooter = [&](CarveEngine& e, const CarvePass& pass) {
         if (pass.kindTag == "PDFFile") {
-            pdfLeftOver = e.state().pdfHeaderIndex;
+            pdfLeftOver = e.state().pdfHeaderIndex.toVector();
             pdfBySize = e.state().pdfCarvedBySize;
             e.state().pdfHeaderIndex.clear();
         }

@@ -247,12 +247,25 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const ChildOptions&
             ::_exit(unprivilegedImpossible); // the build tree is closed to other accounts
         }
     }
+    // As a shell starts it: a limit or a closed pipe kills unless morrow-cli itself says otherwise.
+    std::signal(SIGXFSZ, SIG_DFL);
+    std::signal(SIGPIPE, SIG_DFL);
     if (options.fileSizeLimit != 0) {
-        std::signal(SIGXFSZ, SIG_IGN); // kept across exec: write() fails with EFBIG instead
         rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
             ::_exit(125);
         }
+    }
+    if (options.stdoutToClosedPipe) {
+        int ends[2];
+        if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0) {
+            ::_exit(125);
+        }
+        ::close(ends[0]);
+        ::close(ends[1]);
+    }
+    for (int fd : options.closed) {
+        ::close(fd);
     }
     std::vector<std::string> copy = args;
     std::vector<char*> argv{const_cast<char*>(MORROW_CLI_PATH)};

@@ -155,8 +155,12 @@ struct ChildOptions {
     // Run as the unprivileged account 65534 when the tests run as root, for whom permission bits
     // do not stop writes. The child exits with unprivilegedImpossible when it cannot.
     bool unprivileged = false;
-    // RLIMIT_FSIZE in bytes, with SIGXFSZ ignored; 0 for none.
+    // RLIMIT_FSIZE in bytes; 0 for none.
     std::uint64_t fileSizeLimit = 0;
+    // Descriptors closed before morrow-cli starts, as a caller's `2>&-` leaves them.
+    std::vector<int> closed;
+    // Standard output is a pipe whose reader has gone, as with `| true`.
+    bool stdoutToClosedPipe = false;
 };
 inline constexpr int unprivilegedImpossible = 124;
 
