@@ -1,10 +1,71 @@
 // morrow: the desktop application. It lives exactly as long as its one dialog.
 #include "MainDialog.h"
+#include "MorrowVersion.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtWidgets/QApplication>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char* const usageText =
+    "Usage: morrow [options]\n"
+    "Opens Morrow's dialog, which carves files of known kinds out of raw disk or partition images.\n"
+    "\n"
+    "  -h, --help       this text\n"
+    "      --version    the version\n"
+    "\n"
+    "Qt's own options (-platform, -style, ...) are taken as well. morrow-cli carves without a window.\n";
+
+enum class EarlyAnswer { None, Help, Version };
+
+// --help and --version are answered before the window system is reached, so that they work
+// without a display, as over ssh or in a package check.
+EarlyAnswer earlyAnswer(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) {
+            break;
+        }
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+            return EarlyAnswer::Help;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            return EarlyAnswer::Version;
+        }
+    }
+    return EarlyAnswer::None;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    switch (earlyAnswer(argc, argv)) {
+    case EarlyAnswer::Help:
+        std::fputs(usageText, stdout);
+        return 0;
+    case EarlyAnswer::Version:
+        // The same line as `morrow-cli --version`: program, package, then the version.
+        std::printf("morrow (Morrow) %s\n", MORROW_VERSION);
+        return 0;
+    case EarlyAnswer::None:
+        break;
+    }
+
     QApplication app(argc, argv);
+    // Qt has taken its own options out of the arguments by now; whatever option is left is unknown.
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == "--") {
+            break;
+        }
+        if (arguments[i].startsWith('-') && arguments[i].size() > 1) {
+            std::fprintf(stderr, "morrow: unknown option: %s\nTry 'morrow --help'.\n", qPrintable(arguments[i]));
+            return 2;
+        }
+    }
+
     app.setWindowIcon(QIcon(":/morrow/morrow.png"));
     morrow::MainDialog dialog;
     dialog.exec();
