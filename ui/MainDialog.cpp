@@ -181,7 +181,7 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent), host_(*this), engine_
     host_.attach(engine_.state());
     fileChooser_ = defaultEvidenceChooser;
     folderChooser_ = defaultFolderChooser;
-    helpPath_ = QDir(QCoreApplication::applicationDirPath()).filePath("Pellucid.hlp");
+    helpPath_ = findHelpGuide(QCoreApplication::applicationDirPath());
     buildControls();
     initialise();
 }
@@ -590,6 +590,17 @@ void MainDialog::browseCarvingPath() {
         engine_.state().carvingPath = chosen.toStdString();
         carvingPath_->setText(chosen);
     }
+}
+
+QString MainDialog::findHelpGuide(const QString& programDir) {
+    const QDir dir(programDir);
+    const QString beside = dir.filePath("Pellucid.hlp");
+    if (QFileInfo(beside).isFile()) {
+        return beside;
+    }
+    // MORROW_GUIDE_FROM_PROGRAM is the install's data folder seen from its program folder
+    // ("../share/morrow"), so an installed tree can be moved, or staged under DESTDIR, as a whole.
+    return QDir::cleanPath(dir.filePath(QStringLiteral(MORROW_GUIDE_FROM_PROGRAM "/Pellucid.hlp")));
 }
 
 void MainDialog::showHelp() {

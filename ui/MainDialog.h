@@ -123,6 +123,10 @@ public:
     void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
     void setFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
     void setHelpPath(const QString& path) { helpPath_ = path; }
+    // The user guide the Help button opens, for a program in `programDir`: beside the program, as
+    // in a build folder, else where an install puts it (share/morrow/ beside bin/). When neither
+    // place holds it, the installed one, which the error then names.
+    static QString findHelpGuide(const QString& programDir);
     QString helpPath() const { return helpPath_; }
     QWidget* helpWindow() const { return helpWindow_; }
 

@@ -3,6 +3,7 @@
 #include "MorrowVersion.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QFileInfo>
 #include <QtWidgets/QApplication>
 
 #include <cstdio>
@@ -42,9 +43,15 @@ EarlyAnswer earlyAnswer(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     switch (earlyAnswer(argc, argv)) {
-    case EarlyAnswer::Help:
+    case EarlyAnswer::Help: {
+        // Where the Help button will look, so that a missing guide can be told apart from a bad
+        // install without a display.
+        QCoreApplication core(argc, argv);
+        const QString guide = morrow::MainDialog::findHelpGuide(QCoreApplication::applicationDirPath());
         std::fputs(usageText, stdout);
+        std::printf("\nUser guide: %s%s\n", qPrintable(guide), QFileInfo(guide).isFile() ? "" : " (missing)");
         return 0;
+    }
     case EarlyAnswer::Version:
         // The same line as `morrow-cli --version`: program, package, then the version.
         std::printf("morrow (Morrow) %s\n", MORROW_VERSION);
