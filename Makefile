@@ -1,11 +1,14 @@
 # Top-level driver: `make` builds Release into build/, `make test` builds and runs every test,
 # `make demo` carves a small bundled image, `make screenshots` draws the dialog into
-# build/screenshots/. Every target installs what it needs first.
+# build/screenshots/, `make install` installs under PREFIX (and DESTDIR), `make package` makes
+# a .deb in build/. Every target installs what it needs first.
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all deps build test demo asan bench fuzz screenshots clean
+.PHONY: all deps build test demo asan bench fuzz screenshots install package clean
 
 all: build
 
@@ -24,6 +27,15 @@ asan: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORROW_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# A package from an older commit would make `apt install ./build/morrow_*.deb` ambiguous.
+package: build
+	rm -f $(BUILD)/morrow_*.deb
+	cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/morrow_*.deb
 
 demo: build
 	@bash scripts/demo $(BUILD)/bin/morrow-cli
