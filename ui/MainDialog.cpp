@@ -7,6 +7,8 @@
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QMimeData>
+#include <QtGui/QDropEvent>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QPainter>
 #include <QtGui/QRegularExpressionValidator>
@@ -67,6 +69,20 @@ QPalette withBase(QPalette pal, const QColor& color) {
     pal.setColor(QPalette::Base, color);
     pal.setColor(QPalette::Disabled, QPalette::Base, color);
     return pal;
+}
+
+// The files among dropped data that can be listed as evidence: local, and not folders.
+QStringList droppedFiles(const QMimeData* data) {
+    QStringList files;
+    if (data == nullptr) {
+        return files;
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isDir()) {
+            files << QDir::cleanPath(url.toLocalFile());
+        }
+    }
+    return files;
 }
 
 QString defaultEvidenceChooser(QWidget* owner, const QString& filter) {
@@ -300,6 +316,9 @@ void MainDialog::buildControls() {
     evidenceList_->setUniformRowHeights(true);
     evidenceList_->setPalette(withBase(evidenceList_->palette(), listBackColor));
     registerControl(ctl::EvidenceList, evidenceList_);
+    // Files dragged from a file manager land on the list's viewport; eventFilter takes them.
+    evidenceList_->viewport()->setAcceptDrops(true);
+    evidenceList_->viewport()->installEventFilter(this);
 
     progress_ = new QProgressBar(this);
     progress_->setGeometry(du(11, 326, 229, 14));
@@ -518,7 +537,53 @@ void MainDialog::updateAddEnabled() {
 
 void MainDialog::addEvidence() {
     CarveState& st = engine_.state();
-    const QString path = QString::fromStdString(st.pendingEvidencePath);
+    listEvidence(QString::fromStdString(st.pendingEvidencePath));
+    st.pendingEvidencePath.clear();
+    evidencePath_->clear();
+    control(ctl::Add)->setEnabled(false);
+}
+
+void MainDialog::addEvidenceFiles(const QStringList& paths) {
+    for (const QString& path : paths) {
+        listEvidence(path);
+    }
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != evidenceList_->viewport()) {
+        return QDialog::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        // QDragEnterEvent derives from QDragMoveEvent, which derives from QDropEvent.
+        auto* drag = static_cast<QDropEvent*>(event);
+        if (!runMode_ && !droppedFiles(drag->mimeData()).isEmpty()) {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        } else {
+            drag->ignore();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QStringList files = droppedFiles(drop->mimeData());
+        if (runMode_ || files.isEmpty()) {
+            drop->ignore();
+            return true;
+        }
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        addEvidenceFiles(files);
+        return true;
+    }
+    default:
+        return QDialog::eventFilter(watched, event);
+    }
+}
+
+void MainDialog::listEvidence(const QString& path) {
     QStringList rows;
     bool listed = false;
     for (int i = 0; i < evidenceList_->topLevelItemCount(); ++i) {
@@ -534,9 +599,6 @@ void MainDialog::addEvidence() {
         item->setToolTip(0, path);
         evidenceList_->insertTopLevelItem(sortedRow(rows, path), item);
     }
-    st.pendingEvidencePath.clear();
-    evidencePath_->clear();
-    control(ctl::Add)->setEnabled(false);
 }
 
 void MainDialog::evidenceItemChanged() {

@@ -130,6 +130,11 @@ public:
     QString helpPath() const { return helpPath_; }
     QWidget* helpWindow() const { return helpWindow_; }
 
+    // Lists each path as Add does, with the same warning for one that is listed already; the
+    // evidence box keeps what it holds. For the files named on the command line and dropped on
+    // the evidence list.
+    void addEvidenceFiles(const QStringList& paths);
+
     // The form operations behind the host.
     bool exchangeFromControls(); // false when the size box holds no integer
     void exchangeToControls();
@@ -150,6 +155,9 @@ public slots:
     void startRun();
     void showHelp();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private slots:
     void stopRun();
     void browseEvidence();
@@ -163,6 +171,7 @@ private:
     void buildControls();
     void initialise();
     void registerControl(int id, QWidget* widget);
+    void listEvidence(const QString& path);
     void setEvidenceTicks(bool ticked);
     void setKindTicks(bool ticked);
     void updateAddEnabled();

@@ -1,8 +1,10 @@
-// morrow: the desktop application. It lives exactly as long as its one dialog.
+// morrow: the desktop application. It lives exactly as long as its one dialog. Evidence files named
+// on the command line, as a file manager's "Open with" passes them, are listed at start-up.
 #include "MainDialog.h"
 #include "MorrowVersion.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtWidgets/QApplication>
 
@@ -12,11 +14,13 @@
 namespace {
 
 const char* const usageText =
-    "Usage: morrow [options]\n"
+    "Usage: morrow [options] [EVIDENCE...]\n"
     "Opens Morrow's dialog, which carves files of known kinds out of raw disk or partition images.\n"
+    "The evidence files named here are put in its evidence list.\n"
     "\n"
     "  -h, --help       this text\n"
     "      --version    the version\n"
+    "  --               what follows is evidence, even when it starts with '-'\n"
     "\n"
     "Qt's own options (-platform, -style, ...) are taken as well. morrow-cli carves without a window.\n";
 
@@ -63,18 +67,25 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Qt has taken its own options out of the arguments by now; whatever option is left is unknown.
     const QStringList arguments = QCoreApplication::arguments();
+    QStringList evidence;
+    bool options = true;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (arguments[i] == "--") {
-            break;
-        }
-        if (arguments[i].startsWith('-') && arguments[i].size() > 1) {
-            std::fprintf(stderr, "morrow: unknown option: %s\nTry 'morrow --help'.\n", qPrintable(arguments[i]));
+        const QString& argument = arguments[i];
+        if (options && argument == "--") {
+            options = false;
+        } else if (options && argument.startsWith('-') && argument.size() > 1) {
+            std::fprintf(stderr, "morrow: unknown option: %s\nTry 'morrow --help'.\n", qPrintable(argument));
             return 2;
+        } else {
+            // Listed as the file chooser would give it: a full path.
+            evidence << QDir::cleanPath(QFileInfo(argument).absoluteFilePath());
         }
     }
 
     app.setWindowIcon(QIcon(":/morrow/morrow.png"));
     morrow::MainDialog dialog;
+    dialog.show();
+    dialog.addEvidenceFiles(evidence); // a duplicate's warning shows over the dialog
     dialog.exec();
     return 0;
 }

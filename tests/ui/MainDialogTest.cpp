@@ -4,6 +4,7 @@
 #include "ScanningCarvers.h"
 #include "TestSupport.h"
 
+#include <QtCore/QMimeData>
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QCheckBox>
@@ -72,6 +73,21 @@ class MainDialogTest : public QObject {
     QListWidget* kinds() const { return dialog->control<QListWidget>(ctl::KindList); }
     QTreeWidget* evidence() const { return dialog->control<QTreeWidget>(ctl::EvidenceList); }
     QLineEdit* sizeBox() const { return dialog->control<QLineEdit>(ctl::MaxFileSize); }
+
+    // Sends a drag-and-drop event of `data` to the evidence list, as a file manager's drag does;
+    // true when the list accepted it.
+    bool drop(const QMimeData& data, QEvent::Type type) {
+        QWidget* target = evidence()->viewport();
+        const QPointF at = QPointF(target->rect().center());
+        if (type == QEvent::DragEnter) {
+            QDragEnterEvent event(at.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &event);
+            return event.isAccepted();
+        }
+        QDropEvent event(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+        return event.isAccepted();
+    }
 
     void addEvidence(const QString& path) {
         nextEvidence = path;
@@ -302,6 +318,43 @@ private slots:
         nextEvidence.clear(); // a cancelled chooser changes nothing
         click(ctl::EvidenceBrowse);
         QVERIFY(!control(ctl::Add)->isEnabled());
+    }
+
+    // The command line and a file manager's drop list evidence by Add's rule, whatever the
+    // evidence box holds.
+    void evidenceFromOutside_data() {
+        QTest::addColumn<bool>("dropped");
+        QTest::newRow("command_line") << false;
+        QTest::newRow("dropped_on_the_list") << true;
+    }
+
+    void evidenceFromOutside() {
+        QFETCH(bool, dropped);
+        addEvidence("/e/b.img");
+        nextEvidence = "/e/chosen.img";
+        click(ctl::EvidenceBrowse);
+        const QStringList paths = {"/e/c.img", "/e/a.img", "/e/b.img", "/e/c.img"};
+        if (dropped) {
+            QMimeData data;
+            QList<QUrl> urls;
+            for (const QString& path : paths) {
+                urls << QUrl::fromLocalFile(path);
+            }
+            // Neither a folder nor a remote file can be evidence; a drop of nothing else is refused.
+            const QList<QUrl> unusable = {QUrl::fromLocalFile(QString::fromStdString(temp->path())),
+                                          QUrl("https://example.org/disk.img")};
+            data.setUrls(unusable);
+            QVERIFY(!drop(data, QEvent::DragEnter));
+            data.setUrls(unusable + urls);
+            QVERIFY(drop(data, QEvent::DragEnter));
+            QVERIFY(drop(data, QEvent::Drop));
+        } else {
+            dialog->addEvidenceFiles(paths);
+        }
+        QCOMPARE(texts(evidence()), QStringList({"/e/a.img", "/e/b.img", "/e/c.img"}));
+        QCOMPARE(messageTexts(), QStringList({"Evidence is already selected.", "Evidence is already selected."}));
+        QCOMPARE(dialog->control<QLineEdit>(ctl::EvidencePath)->text(), QString("/e/chosen.img"));
+        QVERIFY(control(ctl::Add)->isEnabled());
     }
 
     void removeTakesTheTickedItems() {
