@@ -8,6 +8,7 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMimeData>
+#include <QtCore/QSettings>
 #include <QtGui/QDropEvent>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QPainter>
@@ -85,8 +86,21 @@ QStringList droppedFiles(const QMimeData* data) {
     return files;
 }
 
-QString defaultEvidenceChooser(QWidget* owner, const QString& filter) {
-    return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
+QString defaultEvidenceChooser(QWidget* owner, const QString& filter, const QString& folder) {
+    return QFileDialog::getOpenFileName(owner, QString(), folder, filter);
+}
+
+// Keys of the remembered settings.
+const char* const carvingPathKey = "carvingPath";
+const char* const evidenceFolderKey = "evidenceFolder";
+const char* const kindsKey = "kinds";
+const char* const allPictureFilesKey = "allPictureFiles";
+const char* const maxFileSizeKey = "maxFileSizeKB";
+
+// A remembered folder, or empty when it is gone or not a folder any more.
+QString existingFolder(const QVariant& value) {
+    const QString path = value.toString();
+    return !path.isEmpty() && QFileInfo(path).isDir() ? path : QString();
 }
 
 QString defaultFolderChooser(QWidget* owner, const QString& title) {
@@ -469,9 +483,57 @@ void MainDialog::resetForm() {
     exchangeToControls();
 }
 
+void MainDialog::rememberIn(QSettings* settings) {
+    settings->setParent(this);
+    settings_ = settings;
+    evidenceFolder_ = existingFolder(settings->value(evidenceFolderKey));
+
+    CarveState& st = engine_.state();
+    st.carvingPath = existingFolder(settings->value(carvingPathKey)).toStdString();
+    bool ok = false;
+    const int size = settings->value(maxFileSizeKey).toInt(&ok);
+    const auto* spin = control<SpinArrows>(ctl::SizeSpin);
+    if (ok && size >= spin->minimum() && size <= spin->maximum()) {
+        st.maxFileSizeKB = size;
+    }
+    st.allPictureFiles = settings->value(allPictureFilesKey).toBool() ? 1 : 0;
+    const QStringList kinds = settings->value(kindsKey).toStringList();
+    for (int i = 0; i < kindList_->count(); ++i) {
+        kindList_->item(i)->setCheckState(kinds.contains(kindList_->item(i)->text()) ? Qt::Checked : Qt::Unchecked);
+    }
+    exchangeToControls();
+}
+
+void MainDialog::remember(const char* key, const QVariant& value) {
+    if (settings_ != nullptr) {
+        settings_->setValue(key, value);
+        settings_->sync();
+    }
+}
+
+// The settings a run was started with; the form itself is reset when the run ends.
+void MainDialog::rememberForm() {
+    if (settings_ == nullptr) {
+        return;
+    }
+    const CarveState& st = engine_.state();
+    QStringList kinds;
+    for (int i = 0; i < kindList_->count(); ++i) {
+        if (kindList_->item(i)->checkState() == Qt::Checked) {
+            kinds << kindList_->item(i)->text();
+        }
+    }
+    settings_->setValue(kindsKey, kinds);
+    settings_->setValue(allPictureFilesKey, st.allPictureFiles != 0);
+    settings_->setValue(maxFileSizeKey, st.maxFileSizeKB);
+    settings_->setValue(carvingPathKey, QString::fromStdString(st.carvingPath));
+    settings_->sync();
+}
+
 void MainDialog::setRunMode(bool on) {
     runMode_ = on;
     if (on) {
+        rememberForm();
         for (int id : {ctl::EvidencePath, ctl::EvidenceBrowse, ctl::EvidenceList, ctl::Add, ctl::Remove, ctl::KindList,
                        ctl::AllPictureFiles, ctl::KindSelectAll, ctl::KindDeselectAll, ctl::EvidenceSelectAll,
                        ctl::EvidenceDeselectAll, ctl::MaxFileSize, ctl::SizeSpin, ctl::CarvingPath,
@@ -522,10 +584,12 @@ void MainDialog::reject() {
 }
 
 void MainDialog::browseEvidence() {
-    const QString chosen = fileChooser_(this, evidenceFilter);
+    const QString chosen = fileChooser_(this, evidenceFilter, evidenceFolder_);
     if (!chosen.isEmpty()) {
         engine_.state().pendingEvidencePath = chosen.toStdString();
         evidencePath_->setText(chosen);
+        evidenceFolder_ = QFileInfo(chosen).absolutePath();
+        remember(evidenceFolderKey, evidenceFolder_);
     }
     updateAddEnabled();
 }
@@ -651,6 +715,7 @@ void MainDialog::browseCarvingPath() {
     if (!chosen.isEmpty()) {
         engine_.state().carvingPath = chosen.toStdString();
         carvingPath_->setText(chosen);
+        remember(carvingPathKey, chosen);
     }
 }
 

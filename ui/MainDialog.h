@@ -17,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QProgressBar;
+class QSettings;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QListWidgetItem;
@@ -97,8 +98,9 @@ private:
     bool open_ = false;
 };
 
-// Chooses an evidence file (empty when cancelled). `filter` is in QFileDialog's form.
-using FileChooser = std::function<QString(QWidget* owner, const QString& filter)>;
+// Chooses an evidence file (empty when cancelled). `filter` is in QFileDialog's form; `folder` is
+// where to open, empty for the chooser's own choice.
+using FileChooser = std::function<QString(QWidget* owner, const QString& filter, const QString& folder)>;
 // Chooses a folder (empty when cancelled).
 using FolderChooser = std::function<QString(QWidget* owner, const QString& title)>;
 
@@ -129,6 +131,13 @@ public:
     static QString findHelpGuide(const QString& programDir);
     QString helpPath() const { return helpPath_; }
     QWidget* helpWindow() const { return helpWindow_; }
+
+    // Remembers in `settings`, which the dialog then owns, the carving path and the evidence
+    // chooser's folder when they are chosen, and the ticked kinds, the maximum size and the carving
+    // path when a run starts; offers what it held before now. A folder that no longer exists and
+    // a size out of range are not offered. Without this call the dialog remembers nothing.
+    void rememberIn(QSettings* settings);
+    QString evidenceFolder() const { return evidenceFolder_; }
 
     // Lists each path as Add does, with the same warning for one that is listed already; the
     // evidence box keeps what it holds. For the files named on the command line and dropped on
@@ -172,6 +181,8 @@ private:
     void initialise();
     void registerControl(int id, QWidget* widget);
     void listEvidence(const QString& path);
+    void remember(const char* key, const QVariant& value);
+    void rememberForm();
     void setEvidenceTicks(bool ticked);
     void setKindTicks(bool ticked);
     void updateAddEnabled();
@@ -196,6 +207,8 @@ private:
     FileChooser fileChooser_;
     FolderChooser folderChooser_;
     QString helpPath_;
+    QSettings* settings_ = nullptr;
+    QString evidenceFolder_;
     bool runMode_ = false;
     bool running_ = false;
     bool endRequested_ = false;

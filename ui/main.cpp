@@ -6,6 +6,7 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
+#include <QtCore/QSettings>
 #include <QtWidgets/QApplication>
 
 #include <cstdio>
@@ -84,6 +85,8 @@ int main(int argc, char** argv) {
 
     app.setWindowIcon(QIcon(":/morrow/morrow.png"));
     morrow::MainDialog dialog;
+    // $XDG_CONFIG_HOME/morrow/morrow.conf, ~/.config/morrow/morrow.conf by default.
+    dialog.rememberIn(new QSettings(QSettings::NativeFormat, QSettings::UserScope, "morrow", "morrow"));
     dialog.show();
     dialog.addEvidenceFiles(evidence); // a duplicate's warning shows over the dialog
     dialog.exec();

@@ -4,7 +4,9 @@
 #include "ScanningCarvers.h"
 #include "TestSupport.h"
 
+#include <QtCore/QDir>
 #include <QtCore/QMimeData>
+#include <QtCore/QSettings>
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QCheckBox>
@@ -67,6 +69,7 @@ class MainDialogTest : public QObject {
     QStringList explored;
     QString nextEvidence;
     QString nextFolder;
+    QString chooserFolder; // where the evidence chooser was last asked to open
 
     QWidget* control(int id) const { return dialog->control(id); }
     void click(int id) { dialog->control<QAbstractButton>(id)->click(); }
@@ -132,13 +135,12 @@ class MainDialogTest : public QObject {
         return out;
     }
 
-private slots:
-    void init() {
-        temp = std::make_unique<test::TempDir>();
-        messages.clear();
-        explored.clear();
-        answer = nullptr;
+    // A dialog with every seam answered by the test; `settings` (a file) when it is to remember.
+    void openDialog(const QString& settings = QString()) {
         dialog = new MainDialog;
+        if (!settings.isEmpty()) {
+            dialog->rememberIn(new QSettings(settings, QSettings::IniFormat));
+        }
         dialog->host().setMessagePresenter([this](QWidget* owner, const MessageRequest& m) {
             [&] { QVERIFY(owner == dialog); }();
             messages.push_back(m);
@@ -148,8 +150,9 @@ private slots:
             return (m.style & 0x0F) == 0x04 ? answerNo : answerOk;
         });
         dialog->host().setFolderExplorer([this](const QString& path) { explored << path; });
-        dialog->setFileChooser([this](QWidget*, const QString& filter) {
+        dialog->setFileChooser([this](QWidget*, const QString& filter, const QString& folder) {
             [&] { QCOMPARE(filter, QString("Evidence Files (*.P01);; All Files (*.*)")); }();
+            chooserFolder = folder;
             return nextEvidence;
         });
         dialog->setFolderChooser([this](QWidget*, const QString& title) {
@@ -157,6 +160,16 @@ private slots:
             return nextFolder;
         });
         dialog->show();
+    }
+
+private slots:
+    void init() {
+        temp = std::make_unique<test::TempDir>();
+        messages.clear();
+        explored.clear();
+        chooserFolder = "unasked";
+        answer = nullptr;
+        openDialog();
     }
 
     void cleanup() {
@@ -355,6 +368,47 @@ private slots:
         QCOMPARE(messageTexts(), QStringList({"Evidence is already selected.", "Evidence is already selected."}));
         QCOMPARE(dialog->control<QLineEdit>(ctl::EvidencePath)->text(), QString("/e/chosen.img"));
         QVERIFY(control(ctl::Add)->isEnabled());
+    }
+
+    // What the last run was started with comes back at the next start, unless it no longer fits.
+    void settingsOfferedAtTheNextStart_data() {
+        QTest::addColumn<bool>("stillThere");
+        QTest::newRow("offered_again") << true;
+        QTest::newRow("gone_folders_and_bad_size_not_offered") << false;
+    }
+
+    void settingsOfferedAtTheNextStart() {
+        QFETCH(bool, stillThere);
+        const QString settings = QString::fromStdString(*temp / "morrow.conf");
+        const QString evidenceFolder = QString::fromStdString(*temp / "cases");
+        QVERIFY(QDir().mkpath(evidenceFolder));
+        delete dialog;
+        openDialog(settings);
+        const QString image = writeImage("cases/disk.img", 64);
+        addEvidence(image);
+        QCOMPARE(chooserFolder, QString()); // nothing remembered yet: the chooser's own choice
+        tickKind("JPEG Files");
+        tickKind("PNG Files");
+        typeSize("333");
+        const QString out = QString::fromStdString(*temp / "out");
+        chooseCarvingPath(out);
+        click(ctl::Ok);
+        QCOMPARE(messages.back().title, QString("Completed.."));
+        QCOMPARE(sizeBox()->text(), QString("1024")); // the finished run still resets the form
+        delete dialog;
+
+        if (!stillThere) {
+            QVERIFY(QDir(out).removeRecursively());
+            QVERIFY(QDir(evidenceFolder).removeRecursively());
+            QSettings(settings, QSettings::IniFormat).setValue("maxFileSizeKB", 10241);
+        }
+        openDialog(settings);
+        QCOMPARE(texts(kinds(), true), QStringList({"JPEG Files", "PNG Files"}));
+        QCOMPARE(sizeBox()->text(), stillThere ? QString("333") : QString("1024"));
+        QCOMPARE(dialog->control<QLineEdit>(ctl::CarvingPath)->text(), stillThere ? out : QString());
+        nextEvidence.clear();
+        click(ctl::EvidenceBrowse);
+        QCOMPARE(chooserFolder, stillThere ? evidenceFolder : QString());
     }
 
     void removeTakesTheTickedItems() {
