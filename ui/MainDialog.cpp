@@ -159,10 +159,14 @@ void SpinArrows::resizeEvent(QResizeEvent*) {
 // ---- ActivityClip ----
 
 ActivityClip::ActivityClip(QWidget* parent) : QWidget(parent) {
-    const QPixmap strip(":/morrow/activity.png");
-    const int w = 48;
+    const QPixmap strip(pictureForScreen(":/morrow/activity.png"));
+    // Frames are 48 units wide; an @2x strip holds them at twice as many pixels.
+    const qreal ratio = strip.devicePixelRatio();
+    const int w = qRound(48 * ratio);
     for (int x = 0; x + w <= strip.width(); x += w) {
-        frames_.push_back(strip.copy(x, 0, w, strip.height()));
+        QPixmap frame = strip.copy(x, 0, w, strip.height());
+        frame.setDevicePixelRatio(ratio);
+        frames_.push_back(frame);
     }
     timer_.setInterval(1000 / 7);
     connect(&timer_, &QTimer::timeout, this, [this] {
@@ -197,7 +201,7 @@ void ActivityClip::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const QPixmap& f = frames_[static_cast<std::size_t>(frame_)];
     // Centred, and shrunk when the control is smaller than a frame.
-    QSize size = f.size();
+    QSize size = f.deviceIndependentSize().toSize();
     if (size.width() > width() || size.height() > height()) {
         size.scale(this->size(), Qt::KeepAspectRatio);
     }
@@ -371,7 +375,7 @@ void MainDialog::buildControls() {
     registerControl(ctl::Animation, clip_);
 
     auto* banner = new QLabel(this);
-    banner->setPixmap(QPixmap(":/morrow/banner.png"));
+    banner->setPixmap(QPixmap(pictureForScreen(":/morrow/banner.png")));
     banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     banner->setGeometry(QRect(du(0, 0, 0, 0).topLeft(), QSize(517, 90)));
     banner->setObjectName("banner");

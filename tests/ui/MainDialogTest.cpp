@@ -608,6 +608,37 @@ private slots:
         QVERIFY(dialog->isVisible());
     }
 
+    // Each button shows its picture pixel for pixel, at any device pixel ratio: ctest runs this
+    // once more with QT_SCALE_FACTOR=2, where a plain picture blown up to twice its size would
+    // show blurred or blocky instead of the @2x one.
+    void picturesDrawnPixelForPixel() {
+        const qreal ratio = dialog->devicePixelRatioF();
+        const QString twin = ratio > 1 ? "@2x" : "";
+        const std::pair<int, const char*> buttons[] = {
+            {ctl::Ok, "start"}, {ctl::Stop, "stop"}, {ctl::Cancel, "quit"}, {ctl::Help, "help"},
+            {ctl::Add, "add"}, {ctl::Remove, "remove"}, {ctl::KindSelectAll, "select-all"},
+            {ctl::EvidenceDeselectAll, "deselect-all"}};
+        for (const auto& [id, name] : buttons) {
+            auto* button = dialog->control<ImageButton>(id);
+            const QImage shot = button->grab().toImage();
+            const QImage picture(QString(":/morrow/buttons/%1%2.png").arg(name, twin));
+            QCOMPARE(shot.size(), button->size() * ratio);
+            QCOMPARE(picture.size(), button->imageRect().size() * ratio);
+            const QPoint at = button->imageRect().topLeft() * ratio;
+            int differing = 0;
+            for (int y = 0; y < picture.height(); ++y) {
+                for (int x = 0; x < picture.width(); ++x) {
+                    const QColor c = picture.pixelColor(x, y);
+                    differing += c != QColor(255, 0, 255) && shot.pixelColor(at + QPoint(x, y)) != c;
+                }
+            }
+            QVERIFY2(differing == 0, name);
+        }
+        const QPixmap banner = dialog->findChild<QLabel*>("banner")->pixmap();
+        QCOMPARE(banner.devicePixelRatio(), ratio);
+        QCOMPARE(banner.deviceIndependentSize(), QSizeF(517, 90));
+    }
+
     void helpOpensTheGuideAtItsContents() {
         dialog->setHelpPath(MORROW_HELP_FILE);
         click(ctl::Help);
