@@ -47,12 +47,14 @@ fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORROW_FUZZ=ON $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS)
 
-# PNGs of the dialog at rest, during a run and at the summary, drawn offscreen.
+# PNGs of the dialog at rest, during a run and at the summary, drawn offscreen; those in 2x/ at a
+# device pixel ratio of 2, where pictures and text must stay as sharp.
 screenshots: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS) --target morrow_screenshots
-	mkdir -p $(BUILD)/screenshots
+	mkdir -p $(BUILD)/screenshots/2x
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots
+	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots/2x
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz demo-out
