@@ -651,6 +651,33 @@ private slots:
         QCOMPARE(dialog->findChildren<QTextBrowser*>().size(), 1);
     }
 
+    // A build folder has the guide beside the program; an install has it in share/morrow/ beside
+    // bin/, found relative to the program wherever the tree was put.
+    void helpGuideFoundBesideOrInstalled_data() {
+        QTest::addColumn<bool>("beside");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("found");
+        QTest::newRow("build_folder") << true << false << "bin/Pellucid.hlp";
+        QTest::newRow("install") << false << true << "share/morrow/Pellucid.hlp";
+        QTest::newRow("both_beside_first") << true << true << "bin/Pellucid.hlp";
+        QTest::newRow("neither_names_the_installed_place") << false << false << "share/morrow/Pellucid.hlp";
+    }
+
+    void helpGuideFoundBesideOrInstalled() {
+        QFETCH(bool, beside);
+        QFETCH(bool, installed);
+        QFETCH(QString, found);
+        const QDir prefix(QString::fromStdString(*temp / "prefix"));
+        QVERIFY(prefix.mkpath("bin") && prefix.mkpath("share/morrow"));
+        if (beside) {
+            test::writeFile(prefix.filePath("bin/Pellucid.hlp").toStdString(), "<html></html>");
+        }
+        if (installed) {
+            test::writeFile(prefix.filePath("share/morrow/Pellucid.hlp").toStdString(), "<html></html>");
+        }
+        QCOMPARE(MainDialog::findHelpGuide(prefix.filePath("bin")), prefix.filePath(found));
+    }
+
     void helpReportsAMissingFile() {
         const QString missing = QString::fromStdString(*temp / "Pellucid.hlp");
         dialog->setHelpPath(missing);
