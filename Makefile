@@ -1,4 +1,5 @@
-# Top-level driver: `make` builds Release into build/, `make test` builds and runs every test,
+# Top-level driver: `make` builds Release into build/, `make test` builds and runs every test
+# (then checks an install of the build and its .deb, scripts/check-install),
 # `make demo` carves a small bundled image, `make screenshots` draws the dialog into
 # build/screenshots/, `make install` installs under PREFIX (and DESTDIR), `make package` makes
 # a .deb in build/. Every target installs what it needs first.
@@ -21,6 +22,7 @@ build: deps
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	bash scripts/check-install $(BUILD)
 	@$(MAKE) --no-print-directory asan
 
 asan: deps
