@@ -643,7 +643,16 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
         }
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
-        addEvidenceFiles(files);
+        // Listed once the drop is over: a duplicate's warning box must not keep the file manager
+        // waiting for the end of its drag.
+        QMetaObject::invokeMethod(
+            this,
+            [this, files] {
+                if (!runMode_) {
+                    addEvidenceFiles(files);
+                }
+            },
+            Qt::QueuedConnection);
         return true;
     }
     default:

@@ -89,6 +89,7 @@ class MainDialogTest : public QObject {
         }
         QDropEvent event(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(target, &event);
+        QCoreApplication::processEvents(); // the dialog lists dropped files once the drop is over
         return event.isAccepted();
     }
 
