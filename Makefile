@@ -1,11 +1,15 @@
-# Top-level driver: `make` builds Release into build/, `make test` builds and runs every test,
+# Top-level driver: `make` builds Release into build/, `make test` builds and runs every test
+# (then checks an install of the build and its .deb, scripts/check-install),
 # `make demo` carves a small bundled image, `make screenshots` draws the dialog into
-# build/screenshots/. Every target installs what it needs first.
+# build/screenshots/, `make install` installs under PREFIX (and DESTDIR), `make package` makes
+# a .deb in build/. Every target installs what it needs first.
 BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all deps build test demo asan bench fuzz screenshots clean
+.PHONY: all deps build test demo asan bench fuzz screenshots install package clean
 
 all: build
 
@@ -18,12 +22,22 @@ build: deps
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	bash scripts/check-install $(BUILD)
 	@$(MAKE) --no-print-directory asan
 
 asan: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORROW_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# A package from an older commit would make `apt install ./build/morrow_*.deb` ambiguous.
+package: build
+	rm -f $(BUILD)/morrow_*.deb
+	cd $(BUILD) && cpack -G DEB
+	@ls $(BUILD)/morrow_*.deb
 
 demo: build
 	@bash scripts/demo $(BUILD)/bin/morrow-cli
@@ -35,12 +49,14 @@ fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORROW_FUZZ=ON $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS)
 
-# PNGs of the dialog at rest, during a run and at the summary, drawn offscreen.
+# PNGs of the dialog at rest, during a run and at the summary, drawn offscreen; those in 2x/ at a
+# device pixel ratio of 2, where pictures and text must stay as sharp.
 screenshots: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS) --target morrow_screenshots
-	mkdir -p $(BUILD)/screenshots
+	mkdir -p $(BUILD)/screenshots/2x
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots
+	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots/2x
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz demo-out

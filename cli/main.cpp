@@ -2,6 +2,7 @@
 // application.
 #include "CarveEngine.h"
 #include "ConsoleHost.h"
+#include "MorrowVersion.h"
 #include "evidence/EvidenceSource.h"
 
 #include <cerrno>
@@ -34,6 +35,7 @@ const char* const usageText =
     "  -y, --yes            never ask: Stop and Quit are confirmed, the carving path is not opened\n"
     "  -q, --quiet          no progress line\n"
     "  -h, --help           this text\n"
+    "      --version        the version\n"
     "\n"
     "Ctrl-C asks to stop the run, SIGTERM to quit; what was carved so far stays on disk.\n"
     "Exit status: 0 complete run, 1 partial run, 2 settings refused or bad options.\n";
@@ -101,7 +103,7 @@ int main(int argc, char** argv) {
         {"out", required_argument, nullptr, 'o'},  {"types", required_argument, nullptr, 't'},
         {"max-size", required_argument, nullptr, 's'}, {"yes", no_argument, nullptr, 'y'},
         {"quiet", no_argument, nullptr, 'q'},      {"help", no_argument, nullptr, 'h'},
-        {nullptr, 0, nullptr, 0},
+        {"version", no_argument, nullptr, 'V'},    {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     int c;
@@ -138,6 +140,10 @@ int main(int argc, char** argv) {
             break;
         case 'h':
             std::fputs(usageText, stdout);
+            return 0;
+        case 'V':
+            // The same line as `morrow --version`: program, package, then the version.
+            std::printf("morrow-cli (Morrow) %s\n", MORROW_VERSION);
             return 0;
         case ':':
             return usageError(std::string("option needs a value: ") + argv[optind - 1]);

@@ -1,6 +1,8 @@
 #include "ImageButton.h"
 
+#include <QtCore/QFileInfo>
 #include <QtGui/QBitmap>
+#include <QtGui/QGuiApplication>
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
 #include <QtGui/QPaintEvent>
@@ -11,7 +13,7 @@ namespace {
 
 // A picture with every pixel of `maskColor` made transparent; null when it cannot be loaded.
 QPixmap maskedPicture(const QString& path, const QColor& maskColor) {
-    QImage image(path);
+    QImage image(pictureForScreen(path));
     if (image.isNull()) {
         return {};
     }
@@ -24,6 +26,15 @@ QPixmap maskedPicture(const QString& path, const QColor& maskColor) {
 QRect edges(int left, int top, int right, int bottom) { return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)); }
 
 } // namespace
+
+QString pictureForScreen(const QString& path) {
+    if (qGuiApp == nullptr || qGuiApp->devicePixelRatio() <= 1.0) {
+        return path;
+    }
+    const QFileInfo info(path);
+    const QString twin = info.path() + '/' + info.completeBaseName() + "@2x." + info.suffix();
+    return QFileInfo::exists(twin) ? twin : path;
+}
 
 ImageButton::ImageButton(QWidget* parent) : ImageButton(QString(), parent) {}
 
@@ -62,8 +73,10 @@ void ImageButton::computeLayout() {
     }
     const int W = width();
     const int H = height();
-    const int w = normal_.width();
-    const int h = normal_.height();
+    // In units, not device pixels: an @2x picture takes the room of its plain twin.
+    const QSize pictureSize = normal_.deviceIndependentSize().toSize();
+    const int w = pictureSize.width();
+    const int h = pictureSize.height();
 
     int left = 6, top = 6, right = w + 6, bottom = h + 6;
     if (layoutFlags_ & ImageRight) {

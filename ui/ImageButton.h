@@ -6,6 +6,12 @@
 
 namespace morrow {
 
+// The picture to load for `path` on this screen: its "@2x" twin (buttons/start@2x.png beside
+// buttons/start.png) when a screen has more than one device pixel to the unit and the twin
+// exists, else `path` itself. Qt gives a picture loaded from an @2x name a device pixel ratio of 2,
+// so it is drawn at its plain size, pixel for pixel.
+QString pictureForScreen(const QString& path);
+
 // A push button that paints itself: a picture with a transparent mask colour, a caption beside it,
 // and its own pressed, focused and disabled looks, so every button of the dialog looks the same
 // whatever the desktop's style.
@@ -34,7 +40,7 @@ public:
     bool setBitmaps(const QString& normal, const QString& disabled, const QColor& maskColor);
     bool imagesReady() const { return imagesReady_; }
 
-    // Client pixels; right and bottom as QRect gives them (inclusive).
+    // Client pixels (device-independent); right and bottom as QRect gives them (inclusive).
     QRect imageRect() const { return imageRect_; }
     QRect textRect() const { return textRect_; }
     QRect focusRect() const { return focusRect_; }

@@ -7,6 +7,9 @@
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QMimeData>
+#include <QtCore/QSettings>
+#include <QtGui/QDropEvent>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QPainter>
 #include <QtGui/QRegularExpressionValidator>
@@ -69,8 +72,35 @@ QPalette withBase(QPalette pal, const QColor& color) {
     return pal;
 }
 
-QString defaultEvidenceChooser(QWidget* owner, const QString& filter) {
-    return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
+// The files among dropped data that can be listed as evidence: local, and not folders.
+QStringList droppedFiles(const QMimeData* data) {
+    QStringList files;
+    if (data == nullptr) {
+        return files;
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isDir()) {
+            files << QDir::cleanPath(url.toLocalFile());
+        }
+    }
+    return files;
+}
+
+QString defaultEvidenceChooser(QWidget* owner, const QString& filter, const QString& folder) {
+    return QFileDialog::getOpenFileName(owner, QString(), folder, filter);
+}
+
+// Keys of the remembered settings.
+const char* const carvingPathKey = "carvingPath";
+const char* const evidenceFolderKey = "evidenceFolder";
+const char* const kindsKey = "kinds";
+const char* const allPictureFilesKey = "allPictureFiles";
+const char* const maxFileSizeKey = "maxFileSizeKB";
+
+// A remembered folder, or empty when it is gone or not a folder any more.
+QString existingFolder(const QVariant& value) {
+    const QString path = value.toString();
+    return !path.isEmpty() && QFileInfo(path).isDir() ? path : QString();
 }
 
 QString defaultFolderChooser(QWidget* owner, const QString& title) {
@@ -129,10 +159,14 @@ void SpinArrows::resizeEvent(QResizeEvent*) {
 // ---- ActivityClip ----
 
 ActivityClip::ActivityClip(QWidget* parent) : QWidget(parent) {
-    const QPixmap strip(":/morrow/activity.png");
-    const int w = 48;
+    const QPixmap strip(pictureForScreen(":/morrow/activity.png"));
+    // Frames are 48 units wide; an @2x strip holds them at twice as many pixels.
+    const qreal ratio = strip.devicePixelRatio();
+    const int w = qRound(48 * ratio);
     for (int x = 0; x + w <= strip.width(); x += w) {
-        frames_.push_back(strip.copy(x, 0, w, strip.height()));
+        QPixmap frame = strip.copy(x, 0, w, strip.height());
+        frame.setDevicePixelRatio(ratio);
+        frames_.push_back(frame);
     }
     timer_.setInterval(1000 / 7);
     connect(&timer_, &QTimer::timeout, this, [this] {
@@ -167,7 +201,7 @@ void ActivityClip::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const QPixmap& f = frames_[static_cast<std::size_t>(frame_)];
     // Centred, and shrunk when the control is smaller than a frame.
-    QSize size = f.size();
+    QSize size = f.deviceIndependentSize().toSize();
     if (size.width() > width() || size.height() > height()) {
         size.scale(this->size(), Qt::KeepAspectRatio);
     }
@@ -181,7 +215,7 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent), host_(*this), engine_
     host_.attach(engine_.state());
     fileChooser_ = defaultEvidenceChooser;
     folderChooser_ = defaultFolderChooser;
-    helpPath_ = QDir(QCoreApplication::applicationDirPath()).filePath("Pellucid.hlp");
+    helpPath_ = findHelpGuide(QCoreApplication::applicationDirPath());
     buildControls();
     initialise();
 }
@@ -300,6 +334,9 @@ void MainDialog::buildControls() {
     evidenceList_->setUniformRowHeights(true);
     evidenceList_->setPalette(withBase(evidenceList_->palette(), listBackColor));
     registerControl(ctl::EvidenceList, evidenceList_);
+    // Files dragged from a file manager land on the list's viewport; eventFilter takes them.
+    evidenceList_->viewport()->setAcceptDrops(true);
+    evidenceList_->viewport()->installEventFilter(this);
 
     progress_ = new QProgressBar(this);
     progress_->setGeometry(du(11, 326, 229, 14));
@@ -338,7 +375,7 @@ void MainDialog::buildControls() {
     registerControl(ctl::Animation, clip_);
 
     auto* banner = new QLabel(this);
-    banner->setPixmap(QPixmap(":/morrow/banner.png"));
+    banner->setPixmap(QPixmap(pictureForScreen(":/morrow/banner.png")));
     banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     banner->setGeometry(QRect(du(0, 0, 0, 0).topLeft(), QSize(517, 90)));
     banner->setObjectName("banner");
@@ -450,9 +487,57 @@ void MainDialog::resetForm() {
     exchangeToControls();
 }
 
+void MainDialog::rememberIn(QSettings* settings) {
+    settings->setParent(this);
+    settings_ = settings;
+    evidenceFolder_ = existingFolder(settings->value(evidenceFolderKey));
+
+    CarveState& st = engine_.state();
+    st.carvingPath = existingFolder(settings->value(carvingPathKey)).toStdString();
+    bool ok = false;
+    const int size = settings->value(maxFileSizeKey).toInt(&ok);
+    const auto* spin = control<SpinArrows>(ctl::SizeSpin);
+    if (ok && size >= spin->minimum() && size <= spin->maximum()) {
+        st.maxFileSizeKB = size;
+    }
+    st.allPictureFiles = settings->value(allPictureFilesKey).toBool() ? 1 : 0;
+    const QStringList kinds = settings->value(kindsKey).toStringList();
+    for (int i = 0; i < kindList_->count(); ++i) {
+        kindList_->item(i)->setCheckState(kinds.contains(kindList_->item(i)->text()) ? Qt::Checked : Qt::Unchecked);
+    }
+    exchangeToControls();
+}
+
+void MainDialog::remember(const char* key, const QVariant& value) {
+    if (settings_ != nullptr) {
+        settings_->setValue(key, value);
+        settings_->sync();
+    }
+}
+
+// The settings a run was started with; the form itself is reset when the run ends.
+void MainDialog::rememberForm() {
+    if (settings_ == nullptr) {
+        return;
+    }
+    const CarveState& st = engine_.state();
+    QStringList kinds;
+    for (int i = 0; i < kindList_->count(); ++i) {
+        if (kindList_->item(i)->checkState() == Qt::Checked) {
+            kinds << kindList_->item(i)->text();
+        }
+    }
+    settings_->setValue(kindsKey, kinds);
+    settings_->setValue(allPictureFilesKey, st.allPictureFiles != 0);
+    settings_->setValue(maxFileSizeKey, st.maxFileSizeKB);
+    settings_->setValue(carvingPathKey, QString::fromStdString(st.carvingPath));
+    settings_->sync();
+}
+
 void MainDialog::setRunMode(bool on) {
     runMode_ = on;
     if (on) {
+        rememberForm();
         for (int id : {ctl::EvidencePath, ctl::EvidenceBrowse, ctl::EvidenceList, ctl::Add, ctl::Remove, ctl::KindList,
                        ctl::AllPictureFiles, ctl::KindSelectAll, ctl::KindDeselectAll, ctl::EvidenceSelectAll,
                        ctl::EvidenceDeselectAll, ctl::MaxFileSize, ctl::SizeSpin, ctl::CarvingPath,
@@ -503,10 +588,12 @@ void MainDialog::reject() {
 }
 
 void MainDialog::browseEvidence() {
-    const QString chosen = fileChooser_(this, evidenceFilter);
+    const QString chosen = fileChooser_(this, evidenceFilter, evidenceFolder_);
     if (!chosen.isEmpty()) {
         engine_.state().pendingEvidencePath = chosen.toStdString();
         evidencePath_->setText(chosen);
+        evidenceFolder_ = QFileInfo(chosen).absolutePath();
+        remember(evidenceFolderKey, evidenceFolder_);
     }
     updateAddEnabled();
 }
@@ -518,7 +605,62 @@ void MainDialog::updateAddEnabled() {
 
 void MainDialog::addEvidence() {
     CarveState& st = engine_.state();
-    const QString path = QString::fromStdString(st.pendingEvidencePath);
+    listEvidence(QString::fromStdString(st.pendingEvidencePath));
+    st.pendingEvidencePath.clear();
+    evidencePath_->clear();
+    control(ctl::Add)->setEnabled(false);
+}
+
+void MainDialog::addEvidenceFiles(const QStringList& paths) {
+    for (const QString& path : paths) {
+        listEvidence(path);
+    }
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != evidenceList_->viewport()) {
+        return QDialog::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        // QDragEnterEvent derives from QDragMoveEvent, which derives from QDropEvent.
+        auto* drag = static_cast<QDropEvent*>(event);
+        if (!runMode_ && !droppedFiles(drag->mimeData()).isEmpty()) {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        } else {
+            drag->ignore();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QStringList files = droppedFiles(drop->mimeData());
+        if (runMode_ || files.isEmpty()) {
+            drop->ignore();
+            return true;
+        }
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        // Listed once the drop is over: a duplicate's warning box must not keep the file manager
+        // waiting for the end of its drag.
+        QMetaObject::invokeMethod(
+            this,
+            [this, files] {
+                if (!runMode_) {
+                    addEvidenceFiles(files);
+                }
+            },
+            Qt::QueuedConnection);
+        return true;
+    }
+    default:
+        return QDialog::eventFilter(watched, event);
+    }
+}
+
+void MainDialog::listEvidence(const QString& path) {
     QStringList rows;
     bool listed = false;
     for (int i = 0; i < evidenceList_->topLevelItemCount(); ++i) {
@@ -534,9 +676,6 @@ void MainDialog::addEvidence() {
         item->setToolTip(0, path);
         evidenceList_->insertTopLevelItem(sortedRow(rows, path), item);
     }
-    st.pendingEvidencePath.clear();
-    evidencePath_->clear();
-    control(ctl::Add)->setEnabled(false);
 }
 
 void MainDialog::evidenceItemChanged() {
@@ -589,7 +728,19 @@ void MainDialog::browseCarvingPath() {
     if (!chosen.isEmpty()) {
         engine_.state().carvingPath = chosen.toStdString();
         carvingPath_->setText(chosen);
+        remember(carvingPathKey, chosen);
     }
+}
+
+QString MainDialog::findHelpGuide(const QString& programDir) {
+    const QDir dir(programDir);
+    const QString beside = dir.filePath("Pellucid.hlp");
+    if (QFileInfo(beside).isFile()) {
+        return beside;
+    }
+    // MORROW_GUIDE_FROM_PROGRAM is the install's data folder seen from its program folder
+    // ("../share/morrow"), so an installed tree can be moved, or staged under DESTDIR, as a whole.
+    return QDir::cleanPath(dir.filePath(QStringLiteral(MORROW_GUIDE_FROM_PROGRAM "/Pellucid.hlp")));
 }
 
 void MainDialog::showHelp() {

@@ -17,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QProgressBar;
+class QSettings;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QListWidgetItem;
@@ -97,8 +98,9 @@ private:
     bool open_ = false;
 };
 
-// Chooses an evidence file (empty when cancelled). `filter` is in QFileDialog's form.
-using FileChooser = std::function<QString(QWidget* owner, const QString& filter)>;
+// Chooses an evidence file (empty when cancelled). `filter` is in QFileDialog's form; `folder` is
+// where to open, empty for the chooser's own choice.
+using FileChooser = std::function<QString(QWidget* owner, const QString& filter, const QString& folder)>;
 // Chooses a folder (empty when cancelled).
 using FolderChooser = std::function<QString(QWidget* owner, const QString& title)>;
 
@@ -123,8 +125,24 @@ public:
     void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
     void setFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
     void setHelpPath(const QString& path) { helpPath_ = path; }
+    // The user guide the Help button opens, for a program in `programDir`: beside the program, as
+    // in a build folder, else where an install puts it (share/morrow/ beside bin/). When neither
+    // place holds it, the installed one, which the error then names.
+    static QString findHelpGuide(const QString& programDir);
     QString helpPath() const { return helpPath_; }
     QWidget* helpWindow() const { return helpWindow_; }
+
+    // Remembers in `settings`, which the dialog then owns, the carving path and the evidence
+    // chooser's folder when they are chosen, and the ticked kinds, the maximum size and the carving
+    // path when a run starts; offers what it held before now. A folder that no longer exists and
+    // a size out of range are not offered. Without this call the dialog remembers nothing.
+    void rememberIn(QSettings* settings);
+    QString evidenceFolder() const { return evidenceFolder_; }
+
+    // Lists each path as Add does, with the same warning for one that is listed already; the
+    // evidence box keeps what it holds. For the files named on the command line and dropped on
+    // the evidence list.
+    void addEvidenceFiles(const QStringList& paths);
 
     // The form operations behind the host.
     bool exchangeFromControls(); // false when the size box holds no integer
@@ -146,6 +164,9 @@ public slots:
     void startRun();
     void showHelp();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private slots:
     void stopRun();
     void browseEvidence();
@@ -159,6 +180,9 @@ private:
     void buildControls();
     void initialise();
     void registerControl(int id, QWidget* widget);
+    void listEvidence(const QString& path);
+    void remember(const char* key, const QVariant& value);
+    void rememberForm();
     void setEvidenceTicks(bool ticked);
     void setKindTicks(bool ticked);
     void updateAddEnabled();
@@ -183,6 +207,8 @@ private:
     FileChooser fileChooser_;
     FolderChooser folderChooser_;
     QString helpPath_;
+    QSettings* settings_ = nullptr;
+    QString evidenceFolder_;
     bool runMode_ = false;
     bool running_ = false;
     bool endRequested_ = false;

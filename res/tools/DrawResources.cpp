@@ -1,6 +1,7 @@
 // Draws Morrow's pictures: the button pictures, the banner, the application icon and the frames
-// of the activity animation. Everything is painted here from shapes and text, so the committed
-// PNGs can be made again at any time:
+// of the activity animation, each also at twice the size ("@2x") for screens with a device pixel
+// ratio of 2, and the icon at the sizes desktops ask for (icons/NxN/morrow.png). Everything is
+// painted here from shapes and text, so the committed PNGs can be made again at any time:
 //
 //   cmake --build build --target morrow_draw_resources
 //   QT_QPA_PLATFORM=offscreen build/bin/morrow_draw_resources res
@@ -35,12 +36,16 @@ bool save(const QImage& image, const QString& folder, const QString& name) {
 
 // A button picture: drawn antialiased over magenta, then every pixel that is not clearly part of
 // the drawing is snapped back to pure magenta so that the mask leaves no pink fringe.
-QImage buttonPicture(int w, int h, const std::function<void(QPainter&)>& draw) {
+// The picture is drawn in its own units and `scale` pixels to the unit.
+QImage buttonPicture(int w, int h, int scale, const std::function<void(QPainter&)>& draw) {
+    w *= scale;
+    h *= scale;
     QImage art(w, h, QImage::Format_ARGB32);
     art.fill(Qt::transparent);
     {
         QPainter p(&art);
         p.setRenderHint(QPainter::Antialiasing);
+        p.scale(scale, scale);
         draw(p);
     }
     QImage out(w, h, QImage::Format_RGB32);
@@ -66,8 +71,8 @@ void roundBadge(QPainter& p, QRectF r, QColor top, QColor bottom) {
     p.drawEllipse(r);
 }
 
-QImage startPicture() {
-    return buttonPicture(25, 24, [](QPainter& p) {
+QImage startPicture(int scale) {
+    return buttonPicture(25, 24, scale, [](QPainter& p) {
         roundBadge(p, QRectF(1, 1, 22, 22), QColor(120, 210, 110), QColor(30, 120, 40));
         QPainterPath tri;
         tri.moveTo(9, 6.5);
@@ -80,8 +85,8 @@ QImage startPicture() {
     });
 }
 
-QImage stopPicture() {
-    return buttonPicture(25, 25, [](QPainter& p) {
+QImage stopPicture(int scale) {
+    return buttonPicture(25, 25, scale, [](QPainter& p) {
         QPolygonF oct;
         for (int i = 0; i < 8; ++i) {
             double a = (22.5 + 45.0 * i) * M_PI / 180.0;
@@ -99,8 +104,8 @@ QImage stopPicture() {
     });
 }
 
-QImage quitPicture() {
-    return buttonPicture(25, 25, [](QPainter& p) {
+QImage quitPicture(int scale) {
+    return buttonPicture(25, 25, scale, [](QPainter& p) {
         // A door with an arrow leaving through it.
         p.setPen(QPen(QColor(90, 60, 30), 1.2));
         p.setBrush(QColor(190, 140, 80));
@@ -122,8 +127,8 @@ QImage quitPicture() {
     });
 }
 
-QImage helpPicture() {
-    return buttonPicture(25, 25, [](QPainter& p) {
+QImage helpPicture(int scale) {
+    return buttonPicture(25, 25, scale, [](QPainter& p) {
         roundBadge(p, QRectF(1, 1, 23, 23), QColor(120, 170, 240), QColor(20, 60, 160));
         QFont f("DejaVu Sans");
         f.setPixelSize(17);
@@ -134,8 +139,8 @@ QImage helpPicture() {
     });
 }
 
-QImage signPicture(bool plus) {
-    return buttonPicture(25, 24, [plus](QPainter& p) {
+QImage signPicture(bool plus, int scale) {
+    return buttonPicture(25, 24, scale, [plus](QPainter& p) {
         // A sheet of evidence with a plus or minus badge.
         p.setPen(QPen(QColor(80, 80, 90), 1));
         p.setBrush(QColor(250, 250, 245));
@@ -156,8 +161,8 @@ QImage signPicture(bool plus) {
     });
 }
 
-QImage tickBoxPicture(int w, int h, bool ticked) {
-    return buttonPicture(w, h, [w, h, ticked](QPainter& p) {
+QImage tickBoxPicture(int w, int h, bool ticked, int scale) {
+    return buttonPicture(w, h, scale, [w, h, ticked](QPainter& p) {
         QRectF box(1.5, h - 16.5, 15, 15);
         p.setPen(QPen(QColor(60, 70, 90), 1));
         p.setBrush(QColor(255, 255, 255));
@@ -205,14 +210,15 @@ void drawPlatter(QPainter& p, QPointF centre, double radius, double litAngle) {
     p.drawEllipse(centre, radius * 0.12, radius * 0.12);
 }
 
-QImage banner() {
-    QImage img(517, 90, QImage::Format_RGB32);
+QImage banner(int scale) {
+    QImage img(517 * scale, 90 * scale, QImage::Format_RGB32);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     QLinearGradient g(0, 0, 517, 90);
     g.setColorAt(0, QColor(14, 40, 72));
     g.setColorAt(1, QColor(20, 110, 120));
-    p.fillRect(img.rect(), g);
+    p.fillRect(QRect(0, 0, 517, 90), g);
 
     // Faint rows of sector bytes behind the title.
     QFont mono("DejaVu Sans Mono");
@@ -252,11 +258,13 @@ QImage banner() {
     return img;
 }
 
-QImage icon() {
-    QImage img(48, 48, QImage::Format_ARGB32);
+// Drawn on a 48 by 48 grid and scaled to `size` pixels square.
+QImage icon(int size) {
+    QImage img(size, size, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 48.0, size / 48.0);
     drawPlatter(p, QPointF(24, 24), 22, 30);
     // A carved file lifted off the platter.
     p.setPen(QPen(QColor(40, 50, 60), 1));
@@ -271,12 +279,13 @@ QImage icon() {
 
 // The activity animation: 23 frames of 48 by 50 pixels side by side, one full turn of the lit
 // sector, played at 7 frames per second.
-QImage animationStrip() {
+QImage animationStrip(int scale) {
     const int frames = 23;
-    QImage img(48 * frames, 50, QImage::Format_ARGB32);
+    QImage img(48 * frames * scale, 50 * scale, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     for (int f = 0; f < frames; ++f) {
         drawPlatter(p, QPointF(48 * f + 24, 25), 21, 90 - 360.0 * f / frames);
     }
@@ -290,16 +299,27 @@ int main(int argc, char** argv) {
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("res");
     QDir().mkpath(folder + "/buttons");
     bool ok = true;
-    ok &= save(startPicture(), folder, "buttons/start.png");
-    ok &= save(stopPicture(), folder, "buttons/stop.png");
-    ok &= save(quitPicture(), folder, "buttons/quit.png");
-    ok &= save(helpPicture(), folder, "buttons/help.png");
-    ok &= save(signPicture(true), folder, "buttons/add.png");
-    ok &= save(signPicture(false), folder, "buttons/remove.png");
-    ok &= save(tickBoxPicture(22, 23, true), folder, "buttons/select-all.png");
-    ok &= save(tickBoxPicture(23, 21, false), folder, "buttons/deselect-all.png");
-    ok &= save(banner(), folder, "banner.png");
-    ok &= save(icon(), folder, "morrow.png");
-    ok &= save(animationStrip(), folder, "activity.png");
+    for (int scale : {1, 2}) {
+        auto name = [scale](const char* stem) {
+            return QString::fromLatin1(stem) + (scale == 1 ? QString() : QStringLiteral("@%1x").arg(scale)) + ".png";
+        };
+        ok &= save(startPicture(scale), folder, name("buttons/start"));
+        ok &= save(stopPicture(scale), folder, name("buttons/stop"));
+        ok &= save(quitPicture(scale), folder, name("buttons/quit"));
+        ok &= save(helpPicture(scale), folder, name("buttons/help"));
+        ok &= save(signPicture(true, scale), folder, name("buttons/add"));
+        ok &= save(signPicture(false, scale), folder, name("buttons/remove"));
+        ok &= save(tickBoxPicture(22, 23, true, scale), folder, name("buttons/select-all"));
+        ok &= save(tickBoxPicture(23, 21, false, scale), folder, name("buttons/deselect-all"));
+        ok &= save(banner(scale), folder, name("banner"));
+        ok &= save(icon(48 * scale), folder, name("morrow"));
+        ok &= save(animationStrip(scale), folder, name("activity"));
+    }
+    // The installed icons, one per size of the hicolor theme that desktops commonly look up.
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString sub = QStringLiteral("icons/%1x%1").arg(size);
+        QDir().mkpath(QDir(folder).filePath(sub));
+        ok &= save(icon(size), folder, sub + "/morrow.png");
+    }
     return ok ? 0 : 1;
 }

@@ -4,6 +4,9 @@
 #include "ScanningCarvers.h"
 #include "TestSupport.h"
 
+#include <QtCore/QDir>
+#include <QtCore/QMimeData>
+#include <QtCore/QSettings>
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QCheckBox>
@@ -66,12 +69,29 @@ class MainDialogTest : public QObject {
     QStringList explored;
     QString nextEvidence;
     QString nextFolder;
+    QString chooserFolder; // where the evidence chooser was last asked to open
 
     QWidget* control(int id) const { return dialog->control(id); }
     void click(int id) { dialog->control<QAbstractButton>(id)->click(); }
     QListWidget* kinds() const { return dialog->control<QListWidget>(ctl::KindList); }
     QTreeWidget* evidence() const { return dialog->control<QTreeWidget>(ctl::EvidenceList); }
     QLineEdit* sizeBox() const { return dialog->control<QLineEdit>(ctl::MaxFileSize); }
+
+    // Sends a drag-and-drop event of `data` to the evidence list, as a file manager's drag does;
+    // true when the list accepted it.
+    bool drop(const QMimeData& data, QEvent::Type type) {
+        QWidget* target = evidence()->viewport();
+        const QPointF at = QPointF(target->rect().center());
+        if (type == QEvent::DragEnter) {
+            QDragEnterEvent event(at.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &event);
+            return event.isAccepted();
+        }
+        QDropEvent event(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+        QCoreApplication::processEvents(); // the dialog lists dropped files once the drop is over
+        return event.isAccepted();
+    }
 
     void addEvidence(const QString& path) {
         nextEvidence = path;
@@ -116,13 +136,12 @@ class MainDialogTest : public QObject {
         return out;
     }
 
-private slots:
-    void init() {
-        temp = std::make_unique<test::TempDir>();
-        messages.clear();
-        explored.clear();
-        answer = nullptr;
+    // A dialog with every seam answered by the test; `settings` (a file) when it is to remember.
+    void openDialog(const QString& settings = QString()) {
         dialog = new MainDialog;
+        if (!settings.isEmpty()) {
+            dialog->rememberIn(new QSettings(settings, QSettings::IniFormat));
+        }
         dialog->host().setMessagePresenter([this](QWidget* owner, const MessageRequest& m) {
             [&] { QVERIFY(owner == dialog); }();
             messages.push_back(m);
@@ -132,8 +151,9 @@ private slots:
             return (m.style & 0x0F) == 0x04 ? answerNo : answerOk;
         });
         dialog->host().setFolderExplorer([this](const QString& path) { explored << path; });
-        dialog->setFileChooser([this](QWidget*, const QString& filter) {
+        dialog->setFileChooser([this](QWidget*, const QString& filter, const QString& folder) {
             [&] { QCOMPARE(filter, QString("Evidence Files (*.P01);; All Files (*.*)")); }();
+            chooserFolder = folder;
             return nextEvidence;
         });
         dialog->setFolderChooser([this](QWidget*, const QString& title) {
@@ -141,6 +161,16 @@ private slots:
             return nextFolder;
         });
         dialog->show();
+    }
+
+private slots:
+    void init() {
+        temp = std::make_unique<test::TempDir>();
+        messages.clear();
+        explored.clear();
+        chooserFolder = "unasked";
+        answer = nullptr;
+        openDialog();
     }
 
     void cleanup() {
@@ -302,6 +332,84 @@ private slots:
         nextEvidence.clear(); // a cancelled chooser changes nothing
         click(ctl::EvidenceBrowse);
         QVERIFY(!control(ctl::Add)->isEnabled());
+    }
+
+    // The command line and a file manager's drop list evidence by Add's rule, whatever the
+    // evidence box holds.
+    void evidenceFromOutside_data() {
+        QTest::addColumn<bool>("dropped");
+        QTest::newRow("command_line") << false;
+        QTest::newRow("dropped_on_the_list") << true;
+    }
+
+    void evidenceFromOutside() {
+        QFETCH(bool, dropped);
+        addEvidence("/e/b.img");
+        nextEvidence = "/e/chosen.img";
+        click(ctl::EvidenceBrowse);
+        const QStringList paths = {"/e/c.img", "/e/a.img", "/e/b.img", "/e/c.img"};
+        if (dropped) {
+            QMimeData data;
+            QList<QUrl> urls;
+            for (const QString& path : paths) {
+                urls << QUrl::fromLocalFile(path);
+            }
+            // Neither a folder nor a remote file can be evidence; a drop of nothing else is refused.
+            const QList<QUrl> unusable = {QUrl::fromLocalFile(QString::fromStdString(temp->path())),
+                                          QUrl("https://example.org/disk.img")};
+            data.setUrls(unusable);
+            QVERIFY(!drop(data, QEvent::DragEnter));
+            data.setUrls(unusable + urls);
+            QVERIFY(drop(data, QEvent::DragEnter));
+            QVERIFY(drop(data, QEvent::Drop));
+        } else {
+            dialog->addEvidenceFiles(paths);
+        }
+        QCOMPARE(texts(evidence()), QStringList({"/e/a.img", "/e/b.img", "/e/c.img"}));
+        QCOMPARE(messageTexts(), QStringList({"Evidence is already selected.", "Evidence is already selected."}));
+        QCOMPARE(dialog->control<QLineEdit>(ctl::EvidencePath)->text(), QString("/e/chosen.img"));
+        QVERIFY(control(ctl::Add)->isEnabled());
+    }
+
+    // What the last run was started with comes back at the next start, unless it no longer fits.
+    void settingsOfferedAtTheNextStart_data() {
+        QTest::addColumn<bool>("stillThere");
+        QTest::newRow("offered_again") << true;
+        QTest::newRow("gone_folders_and_bad_size_not_offered") << false;
+    }
+
+    void settingsOfferedAtTheNextStart() {
+        QFETCH(bool, stillThere);
+        const QString settings = QString::fromStdString(*temp / "morrow.conf");
+        const QString evidenceFolder = QString::fromStdString(*temp / "cases");
+        QVERIFY(QDir().mkpath(evidenceFolder));
+        delete dialog;
+        openDialog(settings);
+        const QString image = writeImage("cases/disk.img", 64);
+        addEvidence(image);
+        QCOMPARE(chooserFolder, QString()); // nothing remembered yet: the chooser's own choice
+        tickKind("JPEG Files");
+        tickKind("PNG Files");
+        typeSize("333");
+        const QString out = QString::fromStdString(*temp / "out");
+        chooseCarvingPath(out);
+        click(ctl::Ok);
+        QCOMPARE(messages.back().title, QString("Completed.."));
+        QCOMPARE(sizeBox()->text(), QString("1024")); // the finished run still resets the form
+        delete dialog;
+
+        if (!stillThere) {
+            QVERIFY(QDir(out).removeRecursively());
+            QVERIFY(QDir(evidenceFolder).removeRecursively());
+            QSettings(settings, QSettings::IniFormat).setValue("maxFileSizeKB", 10241);
+        }
+        openDialog(settings);
+        QCOMPARE(texts(kinds(), true), QStringList({"JPEG Files", "PNG Files"}));
+        QCOMPARE(sizeBox()->text(), stillThere ? QString("333") : QString("1024"));
+        QCOMPARE(dialog->control<QLineEdit>(ctl::CarvingPath)->text(), stillThere ? out : QString());
+        nextEvidence.clear();
+        click(ctl::EvidenceBrowse);
+        QCOMPARE(chooserFolder, stillThere ? evidenceFolder : QString());
     }
 
     void removeTakesTheTickedItems() {
@@ -501,6 +609,37 @@ private slots:
         QVERIFY(dialog->isVisible());
     }
 
+    // Each button shows its picture pixel for pixel, at any device pixel ratio: ctest runs this
+    // once more with QT_SCALE_FACTOR=2, where a plain picture blown up to twice its size would
+    // show blurred or blocky instead of the @2x one.
+    void picturesDrawnPixelForPixel() {
+        const qreal ratio = dialog->devicePixelRatioF();
+        const QString twin = ratio > 1 ? "@2x" : "";
+        const std::pair<int, const char*> buttons[] = {
+            {ctl::Ok, "start"}, {ctl::Stop, "stop"}, {ctl::Cancel, "quit"}, {ctl::Help, "help"},
+            {ctl::Add, "add"}, {ctl::Remove, "remove"}, {ctl::KindSelectAll, "select-all"},
+            {ctl::EvidenceDeselectAll, "deselect-all"}};
+        for (const auto& [id, name] : buttons) {
+            auto* button = dialog->control<ImageButton>(id);
+            const QImage shot = button->grab().toImage();
+            const QImage picture(QString(":/morrow/buttons/%1%2.png").arg(name, twin));
+            QCOMPARE(shot.size(), button->size() * ratio);
+            QCOMPARE(picture.size(), button->imageRect().size() * ratio);
+            const QPoint at = button->imageRect().topLeft() * ratio;
+            int differing = 0;
+            for (int y = 0; y < picture.height(); ++y) {
+                for (int x = 0; x < picture.width(); ++x) {
+                    const QColor c = picture.pixelColor(x, y);
+                    differing += c != QColor(255, 0, 255) && shot.pixelColor(at + QPoint(x, y)) != c;
+                }
+            }
+            QVERIFY2(differing == 0, name);
+        }
+        const QPixmap banner = dialog->findChild<QLabel*>("banner")->pixmap();
+        QCOMPARE(banner.devicePixelRatio(), ratio);
+        QCOMPARE(banner.deviceIndependentSize(), QSizeF(517, 90));
+    }
+
     void helpOpensTheGuideAtItsContents() {
         dialog->setHelpPath(MORROW_HELP_FILE);
         click(ctl::Help);
@@ -511,6 +650,33 @@ private slots:
         QVERIFY(browser->toPlainText().contains("Contents"));
         click(ctl::Help); // one window, shown again
         QCOMPARE(dialog->findChildren<QTextBrowser*>().size(), 1);
+    }
+
+    // A build folder has the guide beside the program; an install has it in share/morrow/ beside
+    // bin/, found relative to the program wherever the tree was put.
+    void helpGuideFoundBesideOrInstalled_data() {
+        QTest::addColumn<bool>("beside");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("found");
+        QTest::newRow("build_folder") << true << false << "bin/Pellucid.hlp";
+        QTest::newRow("install") << false << true << "share/morrow/Pellucid.hlp";
+        QTest::newRow("both_beside_first") << true << true << "bin/Pellucid.hlp";
+        QTest::newRow("neither_names_the_installed_place") << false << false << "share/morrow/Pellucid.hlp";
+    }
+
+    void helpGuideFoundBesideOrInstalled() {
+        QFETCH(bool, beside);
+        QFETCH(bool, installed);
+        QFETCH(QString, found);
+        const QDir prefix(QString::fromStdString(*temp / "prefix"));
+        QVERIFY(prefix.mkpath("bin") && prefix.mkpath("share/morrow"));
+        if (beside) {
+            test::writeFile(prefix.filePath("bin/Pellucid.hlp").toStdString(), "<html></html>");
+        }
+        if (installed) {
+            test::writeFile(prefix.filePath("share/morrow/Pellucid.hlp").toStdString(), "<html></html>");
+        }
+        QCOMPARE(MainDialog::findHelpGuide(prefix.filePath("bin")), prefix.filePath(found));
     }
 
     void helpReportsAMissingFile() {

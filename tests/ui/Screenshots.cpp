@@ -44,13 +44,13 @@ int main(int argc, char** argv) {
     dialog.show();
     ok &= save(&dialog, folder, "initial.png");
 
-    dialog.setFileChooser([&](QWidget*, const QString&) { return QString::fromStdString(image); });
+    dialog.setFileChooser([&](QWidget*, const QString&, const QString&) { return QString::fromStdString(image); });
     dialog.setFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(temp / "out"); });
     dialog.control<QAbstractButton>(ctl::EvidenceBrowse)->click();
     dialog.control<QAbstractButton>(ctl::Add)->click();
     const std::string second = temp / "usb-stick.P01";
     test::ImageBuilder(64 * 1024).randomFill(4).writeTo(second);
-    dialog.setFileChooser([&](QWidget*, const QString&) { return QString::fromStdString(second); });
+    dialog.setFileChooser([&](QWidget*, const QString&, const QString&) { return QString::fromStdString(second); });
     dialog.control<QAbstractButton>(ctl::EvidenceBrowse)->click();
     dialog.control<QAbstractButton>(ctl::Add)->click();
     dialog.control<QAbstractButton>(ctl::AllPictureFiles)->click();
