@@ -5,6 +5,8 @@
 #include "HeaderScan.h"
 #include "HexText.h"
 
+#include <algorithm>
+
 namespace morrow {
 
 namespace {
@@ -26,16 +28,17 @@ std::uint64_t CompoundDocCarver::carvedLength(std::int64_t offset, std::uint64_t
     return inEvidence + maxPadding;
 }
 
-int CompoundDocCarver::analyse(CarveEngine& engine, std::int64_t lastIndex, std::vector<CompoundDocRecord>& records) {
+int CompoundDocCarver::analyse(CarveEngine& engine, std::int64_t first, std::int64_t last, std::int64_t upper,
+                               std::vector<CompoundDocRecord>& records) {
     CarveState& st = engine.state();
     CarveHost& host = engine.host();
 
     host.setStatusText("");
     host.setStatusText("Analysing Copound Doc file system...");
-    host.setProgressPos(0);
-    host.setProgressRange(lastIndex);
+    host.setProgressPos(first);
+    host.setProgressRange(upper);
     host.showProgress(true);
-    for (std::int64_t w = 0; w <= lastIndex; ++w) {
+    for (std::int64_t w = first; w <= last; ++w) {
         if (!engine.pollCandidate()) {
             records.clear();
             return 0;
@@ -66,28 +69,31 @@ bool CompoundDocCarver::carve(CarveEngine& engine, const CarvePass& pass) {
         records.clear();
         st.headerIndex.clear();
     };
-    if (analyse(engine, n - 1, records) == 0) {
-        endPass();
-        return false;
-    }
-
     CandidateLoop loop(engine, pass.kindTag, n);
-    loop.setRange();
-    loop.show();
     std::int64_t fileNumber = 0;
-    for (std::size_t j = 0; j < records.size(); ++j) {
-        if (!loop.next(static_cast<std::int64_t>(j), static_cast<std::int64_t>(j) + 1)) {
+    for (std::int64_t first = 0; first < n; first += window) {
+        const std::int64_t last = std::min(n, first + window) - 1;
+        records.clear();
+        if (analyse(engine, first, last, n - 1, records) == 0) {
             endPass();
             return false;
         }
-        const CompoundDocRecord& record = records[j];
-        const std::uint64_t length = static_cast<std::uint64_t>(record.lastSectorIndex + 1) * sectorSize;
-        const std::uint64_t x = carvedLength(record.startOffset, length, opened->size(), st.maxFileSizeBytes);
-        if (!engine.carve(pass, fileNumber, record.startOffset, x, x, record.extension)) {
-            endPass();
-            return false;
+        loop.setRange();
+        loop.show();
+        for (std::int64_t j = first; j <= last; ++j) {
+            if (!loop.next(j, j + 1)) {
+                endPass();
+                return false;
+            }
+            const CompoundDocRecord& record = records[static_cast<std::size_t>(j - first)];
+            const std::uint64_t length = static_cast<std::uint64_t>(record.lastSectorIndex + 1) * sectorSize;
+            const std::uint64_t x = carvedLength(record.startOffset, length, opened->size(), st.maxFileSizeBytes);
+            if (!engine.carve(pass, fileNumber, record.startOffset, x, x, record.extension)) {
+                endPass();
+                return false;
+            }
+            ++fileNumber;
         }
-        ++fileNumber;
     }
 
     loop.hide();

@@ -20,10 +20,18 @@ class CompoundDocCarver {
     // run must end (the message has been shown).
     static bool carve(CarveEngine& engine, const CarvePass& pass);
 
-    // Analyses the headers at headerIndex[0..lastIndex] of the open evidence into `records`, one
-    // each. 1 when every header was analysed, 0 when the user confirmed Stop or Quit (`records`
-    // is then empty).
-    static int analyse(CarveEngine& engine, std::int64_t lastIndex, std::vector<CompoundDocRecord>& records);
+    // Analyses the headers at headerIndex[first..last] of the open evidence into `records`, one
+    // each; the progress bar runs from 0 to `upper`. 1 when every header was analysed, 0 when the
+    // user confirmed Stop or Quit (`records` is then empty).
+    static int analyse(CarveEngine& engine, std::int64_t first, std::int64_t last, std::int64_t upper,
+                       std::vector<CompoundDocRecord>& records);
+    static int analyse(CarveEngine& engine, std::int64_t lastIndex, std::vector<CompoundDocRecord>& records) {
+        return analyse(engine, 0, lastIndex, lastIndex, records);
+    }
+
+    // Headers are analysed and carved this many at a time, so that the records of an image full
+    // of compound document headers never fill the memory.
+    static constexpr std::int64_t window = 16384;
 
     // The bytes carved for a document of `length` bytes at `offset`: the whole document, zeros
     // past the end of the evidence included, unless those zeros would exceed `maxPadding`; then

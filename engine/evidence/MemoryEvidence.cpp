@@ -14,4 +14,11 @@ std::size_t MemoryEvidence::read(std::uint64_t offset, void* out, std::size_t le
     return n;
 }
 
+std::string MemoryEvidence::changed() {
+    if (bytes_.size() != size_) {
+        return "its size changed from " + std::to_string(size_) + " to " + std::to_string(bytes_.size()) + " bytes";
+    }
+    return {};
+}
+
 } // namespace morrow

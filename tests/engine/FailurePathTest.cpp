@@ -3,6 +3,7 @@
 #include "CarveEngine.h"
 #include "output/Output.h"
 #include "TestSupport.h"
+#include "SizeDrivenCarver.h"
 
 #include <gtest/gtest.h>
 
@@ -269,5 +270,82 @@ INSTANTIATE_TEST_SUITE_P(Polls, PollTest,
                                            PollCase{"quitAtCandidateYes", true, true, true, first},
                                            PollCase{"quitAtCandidateNo", true, true, false, both}),
                          [](const auto& row) { return std::string(row.param.name); });
+
+// Evidence that changes under a run: the file being carved when the change is seen is not
+// recorded and not left behind, what was carved before it stays, and the run ends partially with
+// a message that names the evidence and what changed.
+class ChangingEvidence : public MemoryEvidence {
+public:
+    using MemoryEvidence::MemoryEvidence;
+    std::size_t read(std::uint64_t offset, void* out, std::size_t length) override {
+        const std::size_t got = MemoryEvidence::read(offset, out, length);
+        return failReads ? got / 2 : got;
+    }
+    std::string changed() override { return replaced ? "its path now names another file" : MemoryEvidence::changed(); }
+    bool failReads = false;
+    bool replaced = false;
+};
+
+struct ChangeRow {
+    const char* name;
+    std::function<void(ChangingEvidence&)> change;
+    const char* what; // how the message says it
+    bool betweenPasses; // the change comes after the JPEG pass, under a pass with nothing to carve
+};
+
+class ChangedEvidenceTest : public FailureRun, public ::testing::WithParamInterface<ChangeRow> {};
+
+TEST_P(ChangedEvidenceTest, NothingReadFromChangedEvidenceIsRecorded) {
+    // Two bitmaps of 6000 bytes: more than a small read, so their bytes are read when copied.
+    const std::string bitmap = bytes({'B', 'M'}) + test::le32(6000) + test::le32(0) + test::le32(54) + test::le32(40);
+    ChangingEvidence* source = nullptr;
+    engine.setEvidenceOpener([&](const std::string& path, std::string&) -> std::unique_ptr<EvidenceSource> {
+        auto made = std::make_unique<ChangingEvidence>(
+            path, ImageBuilder(32768).randomFill(3).place(1024, bitmap).place(16384, bitmap).data());
+        source = made.get();
+        return made;
+    });
+    int probes = 0;
+    engine.output().setFreeSpaceProbe([&](const std::string&) {
+        // The second file's bytes are read after the change.
+        if (++probes == 2 && !GetParam().betweenPasses) {
+            GetParam().change(*source);
+        }
+        return std::optional<std::uint64_t>();
+    });
+    CarveEngine::Carvers carvers = CarveEngine::standardCarvers();
+    carvers.sizeDriven = [&](CarveEngine& e, const CarvePass& pass) {
+        const bool result = SizeDrivenCarver::carve(e, pass);
+        if (pass.type == kind::Bmp && GetParam().betweenPasses) {
+            GetParam().change(*source);
+        }
+        return result;
+    };
+    engine.setCarvers(carvers);
+    host.tick({"BMP Files", "PNG Files"});
+
+    EXPECT_EQ(engine.startRun().end, RunResult::End::Partial);
+    const std::string expected = "Evidence file changed during carving: " + evidence + ": " + GetParam().what;
+    EXPECT_NE(std::find(host.messageTexts().begin(), host.messageTexts().end(), expected), host.messageTexts().end())
+        << testing::PrintToString(host.messageTexts());
+    const std::vector<std::string> kept = GetParam().betweenPasses
+                                              ? std::vector<std::string>{"disk~BMPFile0.bmp", "disk~BMPFile1.bmp"}
+                                              : std::vector<std::string>{"disk~BMPFile0.bmp"};
+    EXPECT_EQ(carved(), kept);
+    EXPECT_EQ(reportRows(), kept.size());
+    EXPECT_EQ(summary(), summaryText(false, static_cast<int>(kept.size())));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, ChangedEvidenceTest,
+    ::testing::Values(ChangeRow{"CutShort", [](ChangingEvidence& e) { e.bytes().resize(19384); },
+                                "its size changed from 32768 to 19384 bytes", false},
+                      ChangeRow{"Replaced", [](ChangingEvidence& e) { e.replaced = true; },
+                                "its path now names another file", false},
+                      ChangeRow{"ReadsFail", [](ChangingEvidence& e) { e.failReads = true; },
+                                "a read came back short", false},
+                      ChangeRow{"CutBetweenPasses", [](ChangingEvidence& e) { e.bytes().resize(4096); },
+                                "its size changed from 32768 to 4096 bytes", true}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
