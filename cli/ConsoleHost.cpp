@@ -44,6 +44,9 @@ ConsoleHost::ConsoleHost(ConsoleOptions options, std::string appName)
     evidence = options_.evidence;
     carvingPath = options_.carvingPath;
     maxFileSizeKB = options_.maxFileSizeKB;
+    exactEnds = options_.exactEnds;
+    writeDfxml = options_.writeDfxml;
+    reportOnly = options_.reportOnly;
     for (const std::string& name : kindRowNames()) {
         bool ticked = std::find(options_.kindRows.begin(), options_.kindRows.end(), name) != options_.kindRows.end();
         kinds.push_back(KindRow{name, ticked});

@@ -17,6 +17,9 @@ struct ConsoleOptions {
     std::int32_t maxFileSizeKB = 1024;
     bool neverAsk = false;
     bool quiet = false;
+    bool exactEnds = false;
+    bool writeDfxml = false;
+    bool reportOnly = false;
 };
 
 // The terminal's CarveHost. Messages go to standard error as "TITLE: TEXT", the summary to

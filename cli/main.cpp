@@ -34,6 +34,10 @@ const char* const usageText =
     "                       1 to 10240)\n"
     "  -y, --yes            never ask: Stop and Quit are confirmed, the carving path is not opened\n"
     "  -q, --quiet          no progress line\n"
+    "      --dfxml          also write STEM~Report.dfxml: every carved file with its MD5 and\n"
+    "                       SHA-256, and the evidence's own, in Digital Forensics XML\n"
+    "      --list           report only: find every file and write the report rows (and the\n"
+    "                       DFXML, without file hashes), but write no carved file\n"
     "  -h, --help           this text\n"
     "      --version        the version\n"
     "\n"
@@ -79,6 +83,28 @@ bool parseInteger(const std::string& text, std::int32_t& out) {
     return true;
 }
 
+// The command line as a shell would take it back, for the DFXML report's creator.
+std::string commandLine(int argc, char** argv) {
+    std::string line;
+    for (int i = 0; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (i > 0) {
+            line += ' ';
+        }
+        if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                                                     "-_./=:,+@%") == std::string::npos) {
+            line += word;
+            continue;
+        }
+        line += '\'';
+        for (char ch : word) {
+            line += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+        }
+        line += '\'';
+    }
+    return line;
+}
+
 // Descriptors 0, 1 and 2 that the caller left closed are opened on /dev/null, so that nothing
 // Morrow opens later (a report, a carved file) takes their number and receives what is printed.
 void keepStandardDescriptorsOpen() {
@@ -103,7 +129,8 @@ int main(int argc, char** argv) {
         {"out", required_argument, nullptr, 'o'},  {"types", required_argument, nullptr, 't'},
         {"max-size", required_argument, nullptr, 's'}, {"yes", no_argument, nullptr, 'y'},
         {"quiet", no_argument, nullptr, 'q'},      {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},    {nullptr, 0, nullptr, 0},
+        {"version", no_argument, nullptr, 'V'},    {"dfxml", no_argument, nullptr, 'D'},
+        {"list", no_argument, nullptr, 'L'},       {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     int c;
@@ -137,6 +164,12 @@ int main(int argc, char** argv) {
             break;
         case 'q':
             options.quiet = true;
+            break;
+        case 'D':
+            options.writeDfxml = true;
+            break;
+        case 'L':
+            options.reportOnly = true;
             break;
         case 'h':
             std::fputs(usageText, stdout);
@@ -182,6 +215,8 @@ int main(int argc, char** argv) {
     ConsoleHost host(options, "morrow-cli");
     ConsoleHost::installSignalHandlers();
     CarveEngine engine(host);
+    engine.state().programVersion = MORROW_VERSION;
+    engine.state().invocation = commandLine(argc, argv);
     const RunResult result = engine.startRun();
 
     switch (result.end) {

@@ -4,6 +4,9 @@
 #include "HeaderFooterCarver.h"
 #include "HexText.h"
 #include "SizeDrivenCarver.h"
+#include "platform/OutputFile.h"
+
+#include <ctime>
 
 namespace morrow {
 
@@ -12,6 +15,15 @@ const char* const CarveEngine::stopQuestion = "Do you want to Cancel the Carving
 const char* const CarveEngine::quitQuestion = "Carving Process is in progress!.\n Do you want to Quit the process?";
 
 namespace {
+
+std::string isoTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
 
 enum class CarverKind { HeaderFooter, SizeDriven, CompoundDoc };
 
@@ -62,7 +74,7 @@ const RowFlag rowFlags[] = {
 } // namespace
 
 CarveEngine::CarveEngine(CarveHost& host)
-    : host_(host), output_(state_, host), fileSink_(output_), sink_(&fileSink_),
+    : host_(host), output_(state_, host), fileSink_(output_), listSink_(output_), sink_(&fileSink_),
       catalog_(FileTypeCatalog::standard()), carvers_(standardCarvers()), opener_(openEvidenceSource) {}
 
 CarveEngine::~CarveEngine() = default;
@@ -202,6 +214,9 @@ RunResult CarveEngine::startRun() {
 
     // Setting up the run.
     const std::string carvingRoot = st.carvingPath;
+    sink_ = customSink_ != nullptr ? customSink_ : st.reportOnly != 0 ? static_cast<CarveSink*>(&listSink_) : &fileSink_;
+    fileSink_.setDfxml(st.writeDfxml != 0 ? &dfxml_ : nullptr);
+    listSink_.setDfxml(st.writeDfxml != 0 ? &dfxml_ : nullptr);
     st.maxFileSizeBytes = static_cast<std::uint64_t>(st.maxFileSizeKB) * 1024;
     st.filesCarvedTotal = 0;
     st.reportHeaderLine = Output::reportHeader();
@@ -236,11 +251,24 @@ RunResult CarveEngine::startRun() {
                                  style::Ok);
             return endWithoutSummary();
         }
+        if (st.writeDfxml != 0) {
+            const std::string reportPath = output_.reportPath(evidencePath);
+            const std::string dfxmlPath = reportPath.substr(0, reportPath.size() - 4) + ".dfxml";
+            if (!dfxml_.begin(dfxmlPath, DfxmlCreator{"Morrow", st.programVersion, st.invocation, isoTimeNow()})) {
+                host_.showAppMessage("DFXML report creation failed: " + dfxmlPath + ": " +
+                                         systemErrorText(dfxml_.error()),
+                                     style::Ok);
+                return endWithoutSummary();
+            }
+            evidenceDigest_ = std::make_unique<Digest>();
+            evidenceDigestDone_ = false;
+        }
         st.mp4Pass = 0;
         host_.enterRunMode();
         started = true;
         st.outputDrive = st.outputFolder;
         const bool passed = runPasses(evidencePath);
+        finishDfxml(evidencePath);
         closeEvidence();
         if (!passed) {
             finishPartialRun(carvingRoot);
@@ -320,6 +348,39 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
     return true;
 }
 
+void CarveEngine::finishDfxml(const std::string& evidencePath) {
+    if (!dfxml_.active()) {
+        return;
+    }
+    DfxmlSource source;
+    source.imageFilename = evidencePath;
+    if (source_) {
+        source.imageSize = source_->size();
+        source.segments = source_->segments();
+        source.acquisition = source_->acquisitionData();
+        source.storedMd5 = source_->storedMd5();
+    }
+    // Digests only of a whole read: a run stopped in its first scan has none.
+    if (evidenceDigest_ && evidenceDigestDone_) {
+        source.digestsKnown = true;
+        source.digests = evidenceDigest_->finish();
+    }
+    evidenceDigest_.reset();
+    if (source.digestsKnown && !source.storedMd5.empty()) {
+        if (source.storedMd5 == source.digests.md5) {
+            host_.showAppMessage("Evidence MD5 matches the hash stored at acquisition: " + evidencePath, style::Ok);
+        } else {
+            host_.showMessage("Evidence MD5 does not match the hash stored at acquisition: " + evidencePath +
+                                  ": stored " + source.storedMd5 + ", read " + source.digests.md5,
+                              warningTitle, style::OkExclamation);
+        }
+    }
+    if (!dfxml_.finish(source)) {
+        host_.showAppMessage("DFXML report write failed: " + dfxml_.path() + ": " + systemErrorText(dfxml_.error()),
+                             style::OkStop);
+    }
+}
+
 void CarveEngine::finishPartialRun(const std::string& carvingRoot) {
     CarveState& st = state_;
     host_.resetForm(st);
@@ -342,8 +403,10 @@ void CarveEngine::finishPartialRun(const std::string& carvingRoot) {
 
 void CarveEngine::showSummary(bool complete, const std::string& carvingRoot) {
     std::string text = complete ? "Carving Completed Successfully.\n" : "Carving Completed Partially.\n";
-    text += "Total No:Of files carved: " + std::to_string(state_.filesCarvedTotal) +
-            "\nDo you want to view the resutlted files?.";
+    // A report-only run writes no file: it says how many it found.
+    text += (state_.reportOnly != 0 ? "Total No:Of files found (report only, none written): "
+                                     : "Total No:Of files carved: ") +
+            std::to_string(state_.filesCarvedTotal) + "\nDo you want to view the resutlted files?.";
     if (host_.showMessage(text, "Completed..", style::YesNoInfo) == answerYes) {
         host_.exploreFolder(carvingRoot);
     }

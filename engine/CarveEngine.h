@@ -7,7 +7,10 @@
 #include "evidence/EvidenceReader.h"
 #include "evidence/EvidenceSource.h"
 #include "output/CarveSink.h"
+#include "output/DfxmlReport.h"
+#include "output/Digest.h"
 #include "output/FileSink.h"
+#include "output/ListSink.h"
 #include "output/Output.h"
 
 #include <array>
@@ -79,9 +82,14 @@ public:
     // Closes the evidence; the run does so when an evidence file's passes are over.
     void closeEvidence();
 
-    // Where carved files go. A front end may put its own sink in place for a run; null restores
-    // the file sink. The engine does not own it.
-    void setSink(CarveSink* sink) { sink_ = sink != nullptr ? sink : &fileSink_; }
+    // Where carved files go. A front end may put its own sink in place; null restores the run's
+    // own choice (the file sink, or the list sink of a report-only run). The engine does not own it.
+    void setSink(CarveSink* sink) { customSink_ = sink; }
+
+    // The digest of the evidence being read whole by the first header scan of a DFXML run; null
+    // when none is wanted or it is done. The scan feeds it every byte in order and marks it done.
+    Digest* evidenceDigest() { return evidenceDigestDone_ ? nullptr : evidenceDigest_.get(); }
+    void evidenceDigestDone() { evidenceDigestDone_ = true; }
     // Hands a carved file to the sink and counts it. False when the run must end.
     bool carve(const CarvedFile& file);
     // The same for file `number` of `pass`, named with `extension`.
@@ -103,6 +111,8 @@ public:
 
 private:
     bool runPasses(const std::string& evidencePath);
+    // The DFXML report of the evidence file just carved, written when its passes are over.
+    void finishDfxml(const std::string& evidencePath);
     void finishPartialRun(const std::string& carvingRoot);
     void showSummary(bool complete, const std::string& carvingRoot);
 
@@ -110,7 +120,13 @@ private:
     CarveState state_;
     Output output_;
     FileSink fileSink_;
+    ListSink listSink_;
     CarveSink* sink_;
+    CarveSink* customSink_ = nullptr;
+    DfxmlReport dfxml_;
+    std::unique_ptr<Digest> evidenceDigest_;
+    bool evidenceDigestDone_ = false;
+    std::uint64_t digestedSize_ = 0;
     HeaderIndex headerIndex_;
     FileTypeCatalog catalog_;
     Carvers carvers_;

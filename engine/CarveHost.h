@@ -70,7 +70,8 @@ public:
     virtual void endApplication() = 0;
 
     // Copies the form's settings (maxFileSizeKB, carvingPath, allPictureFiles,
-    // pendingEvidencePath) into `state`; a field that cannot be read keeps its value.
+    // pendingEvidencePath, and the opt-in modes exactEnds, writeDfxml and reportOnly) into
+    // `state`; a field that cannot be read keeps its value.
     virtual void readForm(CarveState& state) = 0;
     // The texts of every evidence list row, in display order.
     virtual std::vector<std::string> evidenceRows() = 0;

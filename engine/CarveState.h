@@ -19,6 +19,16 @@ struct CarveState {
     std::string pendingEvidencePath;
     std::int32_t allPictureFiles = 0;
 
+    // Opt-in modes beyond the design's run, from the form: each file ends where its own
+    // structure ends; a DFXML report with digests beside each report; the report alone, no
+    // carved file written. And, for the DFXML creator, the program's version and the command line
+    // or the dialog's settings in words.
+    std::int32_t exactEnds = 0;
+    std::int32_t writeDfxml = 0;
+    std::int32_t reportOnly = 0;
+    std::string programVersion;
+    std::string invocation;
+
     // Kind selection, set at the start of every run from the kind list.
     std::int32_t bmpSelected = 0;
     std::int32_t gifSelected = 0;

@@ -94,11 +94,19 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
     bool finished = true;
     // Holes of sparse evidence are passed over a block at a time: their progress steps are
     // taken and one poll is made per block, but nothing is read or compared there.
+    // A DFXML run hashes the evidence as its first scan reads it: every byte, in order, holes as
+    // the zeros they read as.
+    Digest* digest = nullptr;
+    std::vector<unsigned char> zeros; // made only when a digest needs them
     // False when the user confirmed Stop or Quit meanwhile.
     auto passHoles = [&](std::uint64_t& s, std::size_t tail) {
         const std::uint64_t next = firstSectorWithData(evidence, s, sectors, tail);
         while (s < next) {
             const std::uint64_t to = std::min(next, s + blockSectors);
+            if (digest != nullptr) {
+                zeros.resize(blockSectors * sectorSize);
+                digest->update(zeros.data(), static_cast<std::size_t>((to - s) * sectorSize));
+            }
             progress.skip(s, to);
             if (host.pollDue() && !engine.askStopOrQuit(true)) {
                 return false;
@@ -151,6 +159,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
             longest = std::max(longest, keys[i].signature.size() + (keys[i].shifted ? 4 : 0));
         }
         evidence.adviseSequential();
+        digest = engine.evidenceDigest();
         std::vector<unsigned char> block(blockSectors * sectorSize + longest + 1);
         std::uint64_t blockStart = 0;
         std::uint64_t blockEnd = 0;
@@ -172,6 +181,9 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
                 blockEnd = std::min(sectors, s + blockSectors);
                 evidence.readAt(static_cast<std::int64_t>(s * sectorSize), block.data(),
                                 static_cast<std::size_t>((blockEnd - s) * sectorSize) + longest);
+                if (digest != nullptr) {
+                    digest->update(block.data(), static_cast<std::size_t>((blockEnd - s) * sectorSize));
+                }
             }
             const unsigned char* at = block.data() + (s - blockStart) * sectorSize;
             std::uint64_t candidates = startsAt0[at[0]] | startsAt4[at[4]];
@@ -190,6 +202,14 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
             }
         }
         cache.store(evidencePath, keys, std::move(matches), finished);
+        if (digest != nullptr && finished) {
+            // The bytes after the last whole sector, which no scan visits.
+            const std::uint64_t done = sectors * sectorSize;
+            std::vector<unsigned char> rest(static_cast<std::size_t>(evidence.size() - done));
+            evidence.readAt(static_cast<std::int64_t>(done), rest.data(), rest.size());
+            digest->update(rest.data(), rest.size());
+            engine.evidenceDigestDone();
+        }
     }
 
     if (!finished) {

@@ -19,6 +19,9 @@ public:
     std::vector<KindRow> kinds;
     std::int32_t maxFileSizeKB = 1024;
     std::string carvingPath;
+    bool exactEnds = false;
+    bool writeDfxml = false;
+    bool reportOnly = false;
 
     int showMessage(const std::string&, const std::string&, int messageStyle) override {
         return (messageStyle & 0x0F) == 0x04 ? answerNo : answerOk;
@@ -42,6 +45,9 @@ public:
     void readForm(CarveState& state) override {
         state.maxFileSizeKB = maxFileSizeKB;
         state.carvingPath = carvingPath;
+        state.exactEnds = exactEnds ? 1 : 0;
+        state.writeDfxml = writeDfxml ? 1 : 0;
+        state.reportOnly = reportOnly ? 1 : 0;
     }
     std::vector<std::string> evidenceRows() override { return evidence; }
     std::vector<KindRow> kindRows() override { return kinds; }

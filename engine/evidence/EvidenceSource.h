@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace morrow {
 
@@ -51,6 +53,13 @@ public:
     // Empty while the image is the one that was opened, unchanged; otherwise what changed (its
     // size, or the file its path names), in words for a message.
     virtual std::string changed() { return {}; }
+
+    // The files the image is stored in, in order (the path alone for a single file).
+    virtual std::vector<std::string> segments() const { return {path()}; }
+    // What an image format records of its acquisition (case number, examiner ...), as name and
+    // value, and the MD5 it stored then (lower-case hex); nothing for a raw image.
+    virtual std::vector<std::pair<std::string, std::string>> acquisitionData() const { return {}; }
+    virtual std::string storedMd5() const { return {}; }
 };
 
 // Opens the evidence at `path`. On failure returns null and puts the system's reason in `error`.

@@ -1,6 +1,7 @@
 #include "output/FileSink.h"
 
 #include "evidence/EvidenceReader.h"
+#include "output/DfxmlReport.h"
 #include "output/Output.h"
 #include "platform/OutputFile.h"
 
@@ -46,7 +47,9 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
         file.offset < 0 || static_cast<std::uint64_t>(file.offset) >= size
             ? 0
             : std::min<std::uint64_t>(file.length, size - static_cast<std::uint64_t>(file.offset));
-    if (inEvidence > 0) {
+    // Bytes to be hashed must pass through our buffer: the kernel's copy is for runs without.
+    const bool hashing = dfxml_ != nullptr;
+    if (inEvidence > 0 && !hashing) {
         const auto fast = evidence.source().copyTo(out, static_cast<std::uint64_t>(file.offset), inEvidence);
         done = fast.copied;
         if (fast.error != 0) {
@@ -60,6 +63,9 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
     while (ok && done < file.length) {
         const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(copyBlockSize, file.length - done));
         evidence.readAt(file.offset + static_cast<std::int64_t>(done), buffer_.data(), chunk);
+        if (hashing) {
+            digest_.update(buffer_.data(), chunk);
+        }
         if (!out.write(buffer_.data(), chunk)) {
             ok = false;
             err = out.error();
@@ -71,6 +77,7 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
         ok = false;
         err = out.error();
     }
+    const Digest::Values digests = hashing ? digest_.finish() : Digest::Values{};
     if (!ok) {
         removeFile(partial);
         output_.reportWriteFailure(err, "Carved file write failed: " + file.path + ": " + systemErrorText(err));
@@ -91,6 +98,9 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
         // A carved file the report does not record is not carved: it goes, like a failed write.
         removeFile(file.path);
         return false;
+    }
+    if (hashing) {
+        dfxml_->addFile(file, evidence.size(), &digests);
     }
     return true;
 }

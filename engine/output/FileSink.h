@@ -1,22 +1,29 @@
 #pragma once
 
 #include "output/CarveSink.h"
+#include "output/Digest.h"
 
 #include <vector>
 
 namespace morrow {
 
+class DfxmlReport;
 class Output;
 
 // The sink of a normal run: tests the free space, writes the carved file (the evidence's bytes
-// copied in blocks, zeros past its end) and appends its report row.
+// copied in blocks, zeros past its end) and appends its report row. With a DFXML report it also
+// hashes each file from the bytes it writes, in the same pass, and records it there.
 class FileSink : public CarveSink {
 public:
     explicit FileSink(Output& output) : output_(output) {}
+    // Null for none.
+    void setDfxml(DfxmlReport* dfxml) { dfxml_ = dfxml; }
     bool accept(const CarvedFile& file, EvidenceReader& evidence) override;
 
 private:
     Output& output_;
+    DfxmlReport* dfxml_ = nullptr;
+    Digest digest_;
     std::vector<unsigned char> buffer_;
 };
 

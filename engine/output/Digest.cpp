@@ -1,0 +1,60 @@
+#include "output/Digest.h"
+
+#include <openssl/evp.h>
+#include <openssl/opensslv.h>
+
+namespace morrow {
+
+namespace {
+
+std::string hex(const unsigned char* bytes, unsigned length) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(length * 2);
+    for (unsigned i = 0; i < length; ++i) {
+        text.push_back(digits[bytes[i] >> 4]);
+        text.push_back(digits[bytes[i] & 15]);
+    }
+    return text;
+}
+
+} // namespace
+
+struct Digest::Contexts {
+    EVP_MD_CTX* md5 = EVP_MD_CTX_new();
+    EVP_MD_CTX* sha256 = EVP_MD_CTX_new();
+    Contexts() { start(); }
+    ~Contexts() {
+        EVP_MD_CTX_free(md5);
+        EVP_MD_CTX_free(sha256);
+    }
+    void start() {
+        EVP_DigestInit_ex(md5, EVP_md5(), nullptr);
+        EVP_DigestInit_ex(sha256, EVP_sha256(), nullptr);
+    }
+};
+
+Digest::Digest() : contexts_(std::make_unique<Contexts>()) {}
+
+Digest::~Digest() = default;
+
+void Digest::update(const void* data, std::size_t length) {
+    EVP_DigestUpdate(contexts_->md5, data, length);
+    EVP_DigestUpdate(contexts_->sha256, data, length);
+}
+
+Digest::Values Digest::finish() {
+    unsigned char value[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    Values values;
+    EVP_DigestFinal_ex(contexts_->md5, value, &length);
+    values.md5 = hex(value, length);
+    EVP_DigestFinal_ex(contexts_->sha256, value, &length);
+    values.sha256 = hex(value, length);
+    contexts_->start();
+    return values;
+}
+
+std::string Digest::libraryVersion() { return OPENSSL_VERSION_TEXT; }
+
+} // namespace morrow

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace morrow {
+
+// The MD5 and SHA-256 of a stream of bytes, computed as the bytes go by (OpenSSL's EVP), so that
+// nothing has to be read a second time to be hashed.
+class Digest {
+public:
+    struct Values {
+        std::string md5;    // lower-case hex
+        std::string sha256; // lower-case hex
+    };
+
+    Digest();
+    ~Digest();
+    Digest(const Digest&) = delete;
+    Digest& operator=(const Digest&) = delete;
+
+    void update(const void* data, std::size_t length);
+    // The digests of everything given since the start (or the last finish), and a fresh start.
+    Values finish();
+    // The version of the library that hashes, for the DFXML build environment.
+    static std::string libraryVersion();
+
+private:
+    struct Contexts;
+    std::unique_ptr<Contexts> contexts_;
+};
+
+} // namespace morrow

@@ -1,0 +1,21 @@
+#include "output/ListSink.h"
+
+#include "evidence/EvidenceReader.h"
+#include "output/DfxmlReport.h"
+#include "output/Output.h"
+
+namespace morrow {
+
+bool ListSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
+    // A row stands for bytes that are the evidence's, here as in a full run.
+    if (!output_.evidenceIntact(evidence) ||
+        !output_.appendReportRow(file.path, file.offset, static_cast<std::int64_t>(file.length))) {
+        return false;
+    }
+    if (dfxml_ != nullptr) {
+        dfxml_->addFile(file, evidence.size(), nullptr);
+    }
+    return true;
+}
+
+} // namespace morrow
