@@ -8,6 +8,7 @@ import os
 import re
 import struct
 import sys
+import zlib
 
 HERE = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
 failures = []
@@ -52,6 +53,42 @@ for name in ('photo-jfif.jpg', 'photo-exif.jpg'):
         check(name, len(soi) == 2 and len(eoi) >= 2 and eoi[0] < 4 + seglen,
               'thumbnail SOI/EOI inside APP1')
 
+
+
+def jpeg_walk(d):
+    """Top-level marker codes from SOI on: segments by their lengths, scan data to the next
+    marker that is neither a stuffed 00 nor RSTm. Returns (codes, offset after EOI)."""
+    p, codes = 2, []
+    while d[p] == 0xFF:
+        c = d[p + 1]
+        codes.append(c)
+        if c == 0xD9:
+            return codes, p + 2
+        p += 2 + struct.unpack('>H', d[p + 2:p + 4])[0]
+        if c == 0xDA:
+            while True:
+                q = d.index(b'\xff', p)
+                if d[q + 1] == 0 or 0xD0 <= d[q + 1] <= 0xD7:
+                    p = q + 2
+                else:
+                    p = q
+                    break
+    return codes, p
+
+
+for name, scans in (('photo-large.jpg', 1), ('photo-progressive.jpg', 10)):
+    d = read(name)
+    codes, end = jpeg_walk(d)
+    rst = len(re.findall(b'\xff[\xd0-\xd7]', d))
+    report(name, 'markers ' + ' '.join(f'{c:02X}' for c in codes), f'walk ends at {end}', f'RSTm markers {rst}')
+    check(name, end == len(d), 'the marker walk ends with EOI at the end of the file')
+    check(name, codes.count(0xDA) == scans, f'{scans} scan(s)')
+    if name == 'photo-large.jpg':
+        check(name, len(d) > 1 << 20, 'over 1 MiB')
+        check(name, 0xDD in codes and rst == 760, 'DRI segment and 760 restart markers')
+    else:
+        check(name, 0xC2 in codes, 'progressive frame (SOF2)')
+
 # ------------------------------------------------------------------ GIF
 for name, ver in (('image89a.gif', b'GIF89a'), ('image87a.gif', b'GIF87a')):
     d = read(name)
@@ -59,11 +96,58 @@ for name, ver in (('image89a.gif', b'GIF89a'), ('image87a.gif', b'GIF87a')):
     check(name, d[:6] == ver, f'header {ver.decode()}')
     check(name, d.endswith(b'\x00\x3b'), 'ends 00 3B')
 
+
+
+def gif_blocks(d):
+    """(introducer, start of its sub-blocks, end) for each block, and the trailer's offset."""
+    p = 13 + (3 << ((d[10] & 7) + 1) if d[10] & 0x80 else 0)
+    blocks = []
+    while d[p] != 0x3B:
+        kind = d[p]
+        if kind == 0x21:
+            data = p + 2
+        else:
+            data = p + 10 + (3 << ((d[p + 9] & 7) + 1) if d[p + 9] & 0x80 else 0) + 1
+        q = data
+        while d[q]:
+            q += 1 + d[q]
+        blocks.append((kind, data, q + 1))
+        p = q + 1
+    return blocks, p
+
+
+for name in ('image-00-3b.gif', 'image-animated.gif'):
+    d = read(name)
+    blocks, trailer = gif_blocks(d)
+    inner = [i for k, b, e in blocks if k == 0x2C for i in range(b, e - 1) if d[i:i + 2] == b'\x00\x3b']
+    report(name, f'blocks {" ".join(f"{k:02X}" for k, _, _ in blocks)}', f'trailer at {trailer}',
+           f'00 3B inside image data at {inner}')
+    check(name, trailer == len(d) - 1, 'the block walk ends with the trailer at the end')
+    if name == 'image-00-3b.gif':
+        check(name, len(inner) > 0, '00 3B inside the image data')
+    else:
+        check(name, b'NETSCAPE2.0' in d and sum(k == 0x2C for k, _, _ in blocks) == 3,
+              'looping animation of three images')
+
 # ------------------------------------------------------------------ PNG
 d = read('image.png')
 report('image.png', f'last 12 bytes {d[-12:].hex(" ")}')
 check('image.png', d[:8] == b'\x89PNG\r\n\x1a\n', 'PNG signature')
 check('image.png', d[-12:] == bytes.fromhex('0000000049454e44ae426082'), 'ends with IEND + CRC')
+
+d = read('image-large.png')
+p, chunks = 8, []
+while p < len(d):
+    n = struct.unpack('>I', d[p:p + 4])[0]
+    crc_ok = zlib.crc32(d[p + 4:p + 8 + n]) == struct.unpack('>I', d[p + 8 + n:p + 12 + n])[0]
+    chunks.append((d[p + 4:p + 8].decode('latin-1'), n, crc_ok))
+    p += 12 + n
+report('image-large.png', f'chunks {len(chunks)}: {chunks[0][0]} ... {chunks[-1][0]}',
+       f'IDAT lengths {sorted(set(n for t, n, _ in chunks if t == "IDAT"))}')
+check('image-large.png', len(d) > 1 << 20, 'over 1 MiB')
+check('image-large.png', p == len(d) and chunks[0][0] == 'IHDR' and chunks[-1][0] == 'IEND',
+      'chunks from IHDR to IEND cover the file')
+check('image-large.png', all(ok for _, _, ok in chunks), 'every CRC holds')
 
 # ------------------------------------------------------------------ TIFF
 for name, magic in (('image.tif', b'II*\0'), ('image-be.tif', b'MM\0*')):
@@ -72,13 +156,20 @@ for name, magic in (('image.tif', b'II*\0'), ('image-be.tif', b'MM\0*')):
     check(name, d[:4] == magic, f'header {magic!r}')
 
 # ------------------------------------------------------------------ BMP
-for name, hdr in (('bitmap40.bmp', 40), ('bitmap12.bmp', 12)):
+for name, hdr in (('bitmap40.bmp', 40), ('bitmap12.bmp', 12), ('bitmap124.bmp', 124), ('bitmap-rle8.bmp', 40)):
     d = read(name)
     fsize = struct.unpack('<I', d[2:6])[0]
     report(name, f'info header size (offset 14) {d[14]}', f'file size field {fsize}')
     check(name, d[:2] == b'BM', 'BM')
     check(name, struct.unpack('<I', d[14:18])[0] == hdr, f'info header {hdr}')
     check(name, fsize == len(d), 'size field equals file size')
+    if hdr >= 40:
+        offset, bits, compression, image = struct.unpack('<I', d[10:14])[0], *struct.unpack('<HII', d[28:38])
+        print(f'  pixels at {offset}, {bits} bits, compression {compression}, image size field {image}')
+        if name == 'bitmap-rle8.bmp':
+            check(name, compression == 1 and offset + image == len(d), 'RLE8 image ends the file')
+        if name == 'bitmap124.bmp':
+            check(name, compression == 3 and bits == 32, '32 bits with bit fields')
 
 # ------------------------------------------------------------------ PSD
 d = read('image.psd')

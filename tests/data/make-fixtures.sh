@@ -3,7 +3,7 @@
 # qpdf, Info-ZIP, LibreOffice) plus a few python3 (standard library only)
 # byte-level builders.  Re-runnable: every output is overwritten.
 #
-# Needs (Debian): imagemagick ffmpeg qpdf zip unzip python3
+# Needs (Debian): imagemagick libjpeg-turbo-progs ffmpeg qpdf zip unzip python3
 #                 libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
 #
 # Usage: tests/data/make-fixtures.sh            (writes into tests/data/)
@@ -125,6 +125,50 @@ $IM -size 32x24 -seed 9 plasma:pink-navy -strip -type TrueColor BMP2:"$OUT/bitma
 
 # Photoshop PSD
 $IM -size 32x24 -seed 10 plasma:gold-teal -strip PSD:"$OUT/image.psd"
+
+# Pictures whose ends only a walk of their structure finds (exact ends).
+#
+# A JPEG over 1 MiB with restart markers: an 8x8 tile of colour noise repeated
+# over 624x624 pixels, encoded by libjpeg-turbo's cjpeg at quality 100 without
+# subsampling.  Every restart interval codes the same bytes, so git stores the
+# 1.1 MB file in a few KB.
+$IM -size 8x8 -seed 21 xc:white -channel RGB +noise Random +channel -write mpr:tile +delete \
+    -size 624x624 tile:mpr:tile -strip -type TrueColor PPM:tile.ppm
+cjpeg -quality 100 -sample 1x1 -restart 8B -optimize -outfile "$OUT/photo-large.jpg" tile.ppm
+# A progressive JPEG: ten scans, a DHT segment before each.
+$IM -size 64x48 -seed 12 plasma:yellow-blue -strip -quality 80 -interlace Plane JPEG:"$OUT/photo-progressive.jpg"
+# A PNG over 1 MiB: deflate level 0 (stored blocks) of a gradient whose rows are
+# flat, again a few KB in git.
+$IM -size 1000x400 gradient:navy-gold -strip -define png:exclude-chunks=date,time \
+    -define png:compression-level=0 PNG24:"$OUT/image-large.png"
+# A GIF whose LZW data holds the bytes 00 3B (a naive trailer) well before its
+# trailer: 32x32 colour noise in 256 colours; seed 2 is the first that gives
+# one, the python below insists on it.
+$IM -size 32x32 -seed 2 xc:white -channel RGB +noise Random +channel -strip -colors 256 GIF:"$OUT/image-00-3b.gif"
+python3 - "$OUT/image-00-3b.gif" <<'PY'
+import sys
+d = open(sys.argv[1], 'rb').read()
+p = 13 + (3 << ((d[10] & 7) + 1) if d[10] & 0x80 else 0)
+inside = []
+while d[p] != 0x3B:
+    if d[p] == 0x21:
+        p += 2
+    else:
+        p += 10 + (3 << ((d[p + 9] & 7) + 1) if d[p + 9] & 0x80 else 0) + 1
+    begin = p
+    while d[p]:
+        p += 1 + d[p]
+    inside += [i for i in range(begin, p) if d[i:i + 2] == b'\x00\x3b']
+    p += 1
+assert inside and p == len(d) - 1, (inside, p, len(d))
+PY
+# An animated GIF: NETSCAPE2.0 loop extension, three frames with graphic controls.
+$IM -delay 20 -loop 0 -size 16x12 xc:red xc:blue xc:green -strip GIF:"$OUT/image-animated.gif"
+# BMP with a BITMAPV5HEADER (124 bytes): ImageMagick writes one for 32-bit
+# pictures with alpha (BI_BITFIELDS, masks inside the header).
+$IM -size 32x24 -seed 13 plasma:coral-olive -strip -alpha on BMP:"$OUT/bitmap124.bmp"
+# BMP with run-length 8 compression: its end is the file size field.
+$IM -size 32x24 -seed 14 plasma:teal-gold -strip -colors 16 -type Palette -compress RLE BMP3:"$OUT/bitmap-rle8.bmp"
 
 # HTML pages, hand-written (the first line is long on purpose).
 cat > "$OUT/page.html" <<'EOF'

@@ -1,0 +1,150 @@
+#include "formats/GifExtent.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+using namespace morrow;
+using morrow::test::bytes;
+using morrow::test::fixture;
+
+namespace {
+
+std::string garbage(std::size_t n, std::uint32_t seed = 11) {
+    return test::ImageBuilder(n).randomFill(seed).data();
+}
+
+Extent measure(const std::string& data, std::int64_t H = 0) {
+    test::MemoryImage image(data);
+    return GifExtent::measure(image, H);
+}
+
+// Header and screen descriptor with a global colour table of 2 entries (6 bytes).
+const std::string screen = std::string("GIF89a") + bytes({4, 0, 3, 0, 0x80, 0, 0}) + std::string(6, '\x40');
+// Sub-blocks of `sizes` bytes each, then the terminator.
+std::string subBlocks(std::initializer_list<int> sizes) {
+    std::string s;
+    for (int n : sizes) {
+        s += static_cast<char>(n) + std::string(static_cast<std::size_t>(n), '\x3B');
+    }
+    return s + '\0';
+}
+const std::string control = bytes({0x21, 0xF9}) + subBlocks({4});
+std::string image(int codeSize = 2) {
+    return bytes({0x2C, 0, 0, 0, 0, 4, 0, 3, 0, 0, codeSize}) + subBlocks({3, 0x3B});
+}
+const std::string trailer = bytes({0x3B});
+
+struct FixtureRow {
+    const char* name;
+    const char* file;
+};
+
+// Rows print as their names in test listings and failures.
+void PrintTo(const FixtureRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class GifExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
+
+TEST_P(GifExtentFixtureTest, MeasuresTheWholeFile) {
+    const std::string gif = fixture(GetParam().file);
+    for (std::size_t prefix : {std::size_t{1024}, std::size_t{4096 - 3}}) {
+        const Extent e = measure(garbage(prefix) + gif + garbage(3000), static_cast<std::int64_t>(prefix));
+        ASSERT_TRUE(e) << e.whyNot;
+        EXPECT_EQ(e.length, gif.size());
+        EXPECT_FALSE(e.truncated);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, GifExtentFixtureTest,
+                         testing::Values(FixtureRow{"Version89a", "image89a.gif"},
+                                         FixtureRow{"Version87a", "image87a.gif"},
+                                         // 00 3B at 925, inside the image data.
+                                         FixtureRow{"InnerZeroAndTrailerByte", "image-00-3b.gif"},
+                                         FixtureRow{"Animated", "image-animated.gif"}),
+                         [](const testing::TestParamInfo<FixtureRow>& row) {
+                             return std::string(row.param.name);
+                         });
+
+struct Row {
+    const char* name;
+    std::string data;
+    bool found;
+    std::uint64_t length; // when found
+    bool truncated;
+};
+
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class GifExtentRowsTest : public testing::TestWithParam<Row> {};
+
+TEST_P(GifExtentRowsTest, WalksTheBlocks) {
+    const Row& row = GetParam();
+    const Extent e = measure(row.data);
+    ASSERT_EQ(static_cast<bool>(e), row.found) << (e.whyNot ? e.whyNot : "found");
+    if (row.found) {
+        EXPECT_EQ(e.length, row.length);
+        EXPECT_EQ(e.truncated, row.truncated);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GifExtentRowsTest,
+    testing::Values(
+        Row{"ControlImageTrailer", screen + control + image() + trailer + garbage(9), true,
+            screen.size() + control.size() + image().size() + 1, false},
+        Row{"LocalColourTable",
+            screen + bytes({0x2C, 0, 0, 0, 0, 4, 0, 3, 0, 0x81}) + std::string(12, '\x3B') + bytes({2}) +
+                subBlocks({1}) + trailer,
+            true, screen.size() + 10 + 12 + 1 + 3 + 1, false},
+        Row{"GarbageAfterTheFirstImage", screen + image() + bytes({0x00, 0x3B}), true,
+            screen.size() + image().size(), true},
+        Row{"CodeSizeThirteenInTheSecondImage", screen + image() + image(13) + trailer, true,
+            screen.size() + image().size(), true},
+        Row{"SubBlocksPastTheEvidence", screen + control + bytes({0x21, 0xFE, 200}) + "short", true,
+            screen.size() + control.size(), true},
+        Row{"Version88a", std::string("GIF88a") + screen.substr(6) + image() + trailer, false, 0, false},
+        Row{"NoBlockFirst", screen + bytes({0x2D}) + image() + trailer, false, 0, false},
+        Row{"CodeSizeThirteenFirst", screen + image(13) + trailer, false, 0, false},
+        Row{"ColourTablePastTheEvidence",
+            std::string("GIF89a") + bytes({4, 0, 3, 0, 0x87, 0, 0}) + garbage(100), false, 0, false}),
+    [](const testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
+
+TEST(GifExtentTest, CutAnywhereNeverReachesPastTheCut) {
+    for (const char* file : {"image-00-3b.gif", "image-animated.gif"}) {
+        const std::string gif = fixture(file);
+        for (std::size_t cut = 1; cut < gif.size(); ++cut) {
+            const Extent e = measure(gif.substr(0, cut));
+            if (e) {
+                EXPECT_TRUE(e.truncated) << file << " cut at " << cut;
+                EXPECT_LE(e.length, cut) << file << " cut at " << cut;
+            }
+        }
+    }
+}
+
+// Sub-blocks read in 64 KiB blocks: size bytes on either side of a block's end, whatever the
+// alignment of the data's start.
+TEST(GifExtentTest, SubBlocksAcrossReadBlocks) {
+    for (int shift : {0, 1, 200}) {
+        std::string data;
+        if (shift > 0) {
+            data = static_cast<char>(shift) + std::string(static_cast<std::size_t>(shift), '\0');
+        }
+        for (int i = 0; i < 600; ++i) {
+            data += static_cast<char>(255) + std::string(255, '\0');
+        }
+        const std::string gif = screen + bytes({0x2C, 0, 0, 0, 0, 4, 0, 3, 0, 0, 8}) + data + '\0' + trailer;
+        const Extent e = measure(gif + garbage(50));
+        ASSERT_TRUE(e) << e.whyNot;
+        EXPECT_EQ(e.length, gif.size()) << shift;
+        EXPECT_FALSE(e.truncated);
+    }
+}
+
+} // namespace

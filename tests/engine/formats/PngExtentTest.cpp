@@ -1,0 +1,148 @@
+#include "formats/PngExtent.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <zlib.h>
+
+using namespace morrow;
+using morrow::test::be32;
+using morrow::test::bytes;
+using morrow::test::fixture;
+
+namespace {
+
+std::string garbage(std::size_t n, std::uint32_t seed = 7) {
+    return test::ImageBuilder(n).randomFill(seed).data();
+}
+
+Extent measure(const std::string& data, std::int64_t H = 0) {
+    test::MemoryImage image(data);
+    return PngExtent::measure(image, H);
+}
+
+const std::string signature = bytes({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A});
+
+// A chunk with its length and CRC; `crcDelta` spoils the CRC.
+std::string chunk(const std::string& type, const std::string& data, std::uint32_t crcDelta = 0) {
+    const std::string body = type + data;
+    const auto crc = static_cast<std::uint32_t>(
+        crc32(0L, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
+    return be32(static_cast<std::uint32_t>(data.size())) + body + be32(crc + crcDelta);
+}
+std::string ihdr(std::uint32_t width = 4, int depth = 8, int colour = 2) {
+    return chunk("IHDR", be32(width) + be32(3) + bytes({depth, colour, 0, 0, 0}));
+}
+const std::string idat = chunk("IDAT", "not really deflate");
+const std::string iend = chunk("IEND", "");
+
+struct FixtureRow {
+    const char* name;
+    const char* file;
+};
+
+// Rows print as their names in test listings and failures.
+void PrintTo(const FixtureRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class PngExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
+
+TEST_P(PngExtentFixtureTest, MeasuresTheWholeFile) {
+    const std::string png = fixture(GetParam().file);
+    for (std::size_t prefix : {std::size_t{1024}, std::size_t{4096 - 9}}) {
+        const Extent e = measure(garbage(prefix) + png + garbage(3000), static_cast<std::int64_t>(prefix));
+        ASSERT_TRUE(e) << e.whyNot;
+        EXPECT_EQ(e.length, png.size());
+        EXPECT_FALSE(e.truncated);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PngExtentFixtureTest,
+                         testing::Values(FixtureRow{"Small", "image.png"},
+                                         // 1.2 MB in 37 IDAT chunks of stored deflate blocks.
+                                         FixtureRow{"Large", "image-large.png"}),
+                         [](const testing::TestParamInfo<FixtureRow>& row) {
+                             return std::string(row.param.name);
+                         });
+
+struct Row {
+    const char* name;
+    std::string data;
+    bool found;
+    std::uint64_t length; // when found
+    bool truncated;
+};
+
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class PngExtentRowsTest : public testing::TestWithParam<Row> {};
+
+TEST_P(PngExtentRowsTest, WalksTheChunks) {
+    const Row& row = GetParam();
+    const Extent e = measure(row.data);
+    ASSERT_EQ(static_cast<bool>(e), row.found) << (e.whyNot ? e.whyNot : "found");
+    if (row.found) {
+        EXPECT_EQ(e.length, row.length);
+        EXPECT_EQ(e.truncated, row.truncated);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PngExtentRowsTest,
+    testing::Values(
+        Row{"Minimal", signature + ihdr() + idat + iend + garbage(20), true, 8 + 25 + idat.size() + 12,
+            false},
+        Row{"AppleChunkBeforeHeader",
+            signature + chunk("CgBI", bytes({0x50, 0x00, 0x20, 0x06})) + ihdr() + iend, true,
+            8 + 16 + 25 + 12, false},
+        Row{"BadCrcAfterTheHeader", signature + ihdr() + chunk("IDAT", "abc", 1) + iend, true, 33, true},
+        Row{"DigitInAChunkType", signature + ihdr() + idat + chunk("ID4T", "abc") + iend, true,
+            33 + idat.size(), true},
+        Row{"ChunkPastTheEvidence", signature + ihdr() + be32(5000) + "IDAT" + garbage(64), true, 33, true},
+        Row{"EndChunkWithData", signature + ihdr() + chunk("IEND", "x"), true, 33, true},
+        Row{"NoSignature", bytes({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x00}) + ihdr() + iend, false, 0,
+            false},
+        Row{"HeaderCrcSpoilt",
+            signature + chunk("IHDR", be32(4) + be32(3) + bytes({8, 2, 0, 0, 0}), 1) + iend, false, 0, false},
+        Row{"DataBeforeTheHeader", signature + idat + ihdr() + iend, false, 0, false},
+        Row{"ZeroWidth", signature + ihdr(0) + iend, false, 0, false},
+        Row{"SixteenBitIndexed", signature + ihdr(4, 16, 3) + iend, false, 0, false}),
+    [](const testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
+
+TEST(PngExtentTest, CutAnywhereNeverReachesPastTheCut) {
+    struct Cut {
+        const char* file;
+        std::size_t step;
+    };
+    for (const Cut c : {Cut{"image.png", 1}, Cut{"image-large.png", 1009}}) {
+        const std::string png = fixture(c.file);
+        for (std::size_t cut = 1; cut < png.size(); cut += c.step) {
+            const Extent e = measure(png.substr(0, cut));
+            if (cut < 33) {
+                EXPECT_FALSE(e) << c.file << " cut at " << cut;
+            } else {
+                ASSERT_TRUE(e) << c.file << " cut at " << cut;
+                EXPECT_TRUE(e.truncated) << c.file << " cut at " << cut;
+                EXPECT_LE(e.length, cut) << c.file << " cut at " << cut;
+                EXPECT_GT(e.length + 12 + 32768, cut) << "a chunk was lost before the cut: " << cut;
+            }
+        }
+    }
+}
+
+// A chunk whose type and data fill two CRC blocks but the last two bytes.
+TEST(PngExtentTest, ChunkAcrossReadBlocks) {
+    const std::size_t dataLength = 2 * PngExtent::blockSize - 4 - 2;
+    const std::string png = signature + ihdr() + chunk("IDAT", garbage(dataLength, 9)) + iend;
+    const Extent e = measure(png + garbage(100));
+    ASSERT_TRUE(e) << e.whyNot;
+    EXPECT_EQ(e.length, png.size());
+    EXPECT_FALSE(e.truncated);
+}
+
+} // namespace
