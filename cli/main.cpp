@@ -32,6 +32,8 @@ const char* const usageText =
     "                       pictures (bmp,gif,jpeg,png,psd,tiff) or all\n"
     "  -s, --max-size KB    maximum size for kinds whose length cannot be read (default 1024,\n"
     "                       1 to 10240)\n"
+    "  -x, --exact          exact file ends: every file ends where its own structure ends,\n"
+    "                       not at the first footer or the maximum size\n"
     "  -y, --yes            never ask: Stop and Quit are confirmed, the carving path is not opened\n"
     "  -q, --quiet          no progress line\n"
     "      --dfxml          also write STEM~Report.dfxml: every carved file with its MD5 and\n"
@@ -130,11 +132,12 @@ int main(int argc, char** argv) {
         {"max-size", required_argument, nullptr, 's'}, {"yes", no_argument, nullptr, 'y'},
         {"quiet", no_argument, nullptr, 'q'},      {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},    {"dfxml", no_argument, nullptr, 'D'},
-        {"list", no_argument, nullptr, 'L'},       {nullptr, 0, nullptr, 0},
+        {"list", no_argument, nullptr, 'L'},       {"exact", no_argument, nullptr, 'x'},
+        {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":o:t:s:yqh", longOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, ":o:t:s:xyqh", longOptions, nullptr)) != -1) {
         switch (c) {
         case 'o':
             // The report records full paths, as the dialog's folder chooser gives them.
@@ -164,6 +167,9 @@ int main(int argc, char** argv) {
             break;
         case 'q':
             options.quiet = true;
+            break;
+        case 'x':
+            options.exactEnds = true;
             break;
         case 'D':
             options.writeDfxml = true;

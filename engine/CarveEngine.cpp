@@ -289,6 +289,14 @@ RunResult CarveEngine::startRun() {
     return result_;
 }
 
+const std::string& CarveEngine::headerSignature(FileTypeId type) const {
+    const auto t = static_cast<std::size_t>(type);
+    if (state_.exactEnds != 0 && t < catalog_.exactHeaderSignatures.size() && !catalog_.exactHeaderSignatures[t].empty()) {
+        return catalog_.exactHeaderSignatures[t];
+    }
+    return catalog_.headerSignatures[t];
+}
+
 bool CarveEngine::runPasses(const std::string& evidencePath) {
     CarveState& st = state_;
 
@@ -299,13 +307,14 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
         if (st.*(p.selected) == 0 || !p.scansHeaders) {
             continue;
         }
-        const std::string& list = catalog_.headerSignatures[static_cast<std::size_t>(p.type)];
+        const std::string& list = headerSignature(p.type);
         for (int n = 1;; ++n) {
             std::string field = HexText::listField(list, n, ',');
             if (field.empty()) {
                 break;
             }
-            keys.push_back(HeaderKey{HexText::toBytes(field), p.type == kind::VideoQuickTime});
+            keys.push_back(HeaderKey{st.exactEnds != 0 ? HexText::toRawBytes(field) : HexText::toBytes(field),
+                                     p.type == kind::VideoQuickTime});
         }
     }
     headerIndex_.prepare(evidencePath, std::move(keys));
@@ -327,7 +336,8 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
         pass.type = p.type;
         pass.kindTag = p.kindTag;
         pass.extension = p.extension;
-        pass.headerSignature = catalog_.headerSignatures[static_cast<std::size_t>(p.type)];
+        pass.headerSignature = headerSignature(p.type);
+        pass.exactEnds = st.exactEnds != 0;
         if (p.carver != CarverKind::CompoundDoc && static_cast<std::size_t>(p.type) < catalog_.footerSignatures.size()) {
             pass.footerSignature = catalog_.footerSignatures[static_cast<std::size_t>(p.type)];
         }

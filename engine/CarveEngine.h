@@ -111,6 +111,8 @@ public:
 
 private:
     bool runPasses(const std::string& evidencePath);
+    // The header signature list of a kind in the run's mode.
+    const std::string& headerSignature(FileTypeId type) const;
     // The DFXML report of the evidence file just carved, written when its passes are over.
     void finishDfxml(const std::string& evidencePath);
     void finishPartialRun(const std::string& carvingRoot);

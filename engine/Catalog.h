@@ -31,6 +31,9 @@ inline constexpr FileTypeId VideoAsf = 12;
 struct FileTypeCatalog {
     std::vector<std::string> headerSignatures; // 13 entries, index = FileTypeId
     std::vector<std::string> footerSignatures; // 10 entries, index = FileTypeId 0..9
+    // The header signatures of the exact-ends mode, where they differ (13 entries; empty: the
+    // same as headerSignatures). Their 00 bytes are real zeros.
+    std::vector<std::string> exactHeaderSignatures;
 
     static FileTypeCatalog standard();
 };
@@ -50,6 +53,10 @@ struct CarvePass {
     std::string headerSignature; // hex text, possibly a comma list
     std::string footerSignature; // hex text or empty; unused by the compound document carver
     std::string evidencePath;
+    bool exactEnds = false;      // the run's exact-ends mode: ends by each file's own structure
+
+    // The bytes of one header signature of this pass as the scan compares them.
+    std::string headerBytes(const std::string& hex) const;
 };
 
 } // namespace morrow

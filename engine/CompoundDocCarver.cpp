@@ -57,7 +57,7 @@ bool CompoundDocCarver::carve(CarveEngine& engine, const CarvePass& pass) {
     if (opened == nullptr) {
         return false;
     }
-    HeaderScan::run(engine, pass.evidencePath, pass.kindTag, HexText::toBytes(pass.headerSignature));
+    HeaderScan::run(engine, pass.evidencePath, pass.kindTag, pass.headerBytes(pass.headerSignature));
 
     const std::int64_t n = static_cast<std::int64_t>(st.headerIndex.size());
     if (n == 0) {

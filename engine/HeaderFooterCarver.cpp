@@ -9,6 +9,7 @@
 #include "HeaderScan.h"
 #include "HexText.h"
 #include "PatternSearch.h"
+#include "formats/ExactEnds.h"
 #include "formats/JpegValidator.h"
 
 #include <algorithm>
@@ -88,7 +89,7 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
         if (labelled) {
             st.passLabel = "(" + std::to_string(n) + ")";
         }
-        const std::string header = HexText::toBytes(headerText);
+        const std::string header = pass.headerBytes(headerText);
         const int headerLength = static_cast<int>(header.size());
 
         if (!isPdf) {
@@ -107,6 +108,20 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
                 const std::int64_t H = candidates[static_cast<std::size_t>(i)];
                 if (!loop.next(i, i)) {
                     return false;
+                }
+                if (pass.exactEnds) {
+                    // The file's own structure decides; a candidate that is none takes no number.
+                    const Extent extent = ExactEnds::measure(pass.type, evidence, H, static_cast<std::uint64_t>(M));
+                    if (!extent) {
+                        continue;
+                    }
+                    const auto length =
+                        std::min<std::uint64_t>(extent.length, static_cast<std::uint64_t>(std::max<std::int64_t>(0, E - H)));
+                    const std::int64_t exactNumber = isPdf ? pdfNumber++ : fileNumber++;
+                    if (!engine.carve(pass, exactNumber, H, length, length, pass.extension)) {
+                        return false;
+                    }
+                    continue;
                 }
                 std::int64_t number = fileNumber;
                 if (isPdf) {

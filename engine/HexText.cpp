@@ -65,6 +65,14 @@ std::string HexText::toBytes(const std::string& hex) {
     return bytes;
 }
 
+std::string HexText::toRawBytes(const std::string& hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes.push_back(static_cast<char>(static_cast<unsigned char>(parse(hex.substr(i, 2), 2, 16) & 0xFF)));
+    }
+    return bytes;
+}
+
 std::string HexText::listField(const std::string& list, int n, char separator) {
     if (n <= 0) {
         return {};

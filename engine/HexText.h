@@ -26,6 +26,8 @@ public:
     // The bytes of a hex text signature, one char per byte, a 00 byte held as '0' (0x30) so that
     // a signature never holds a zero. An empty text gives no bytes.
     static std::string toBytes(const std::string& hex);
+    // The bytes of a hex text as they are, zeros included.
+    static std::string toRawBytes(const std::string& hex);
     // The n-th field (from 1) of a `separator`-separated list, or "" when there is none.
     static std::string listField(const std::string& list, int n, char separator);
 };

@@ -302,6 +302,25 @@ void MainDialog::buildControls() {
     auto* kindSelectAll = imageButton(ctl::KindSelectAll, "&Select All", du(259, 187, 67, 18), "select-all");
     auto* kindDeselectAll = imageButton(ctl::KindDeselectAll, "&DeSelect All", du(259, 209, 67, 18), "deselect-all");
 
+    // The opt-in modes sit where the form had room, so no control of the design moves: the exact
+    // ends just above the settings, the two report modes beside Help.
+    auto checkBox = [this](int id, const QString& text, const QString& tip, QRect r) {
+        auto* box = new QCheckBox(text, this);
+        box->setGeometry(r);
+        box->setToolTip(tip);
+        registerControl(id, box);
+        return box;
+    };
+    exactEnds_ = checkBox(ctl::ExactEnds, "Exact file ends",
+                          "End every file where its own structure ends, not at the first footer or the maximum size",
+                          du(259, 229, 74, 13));
+    writeDfxml_ = checkBox(ctl::WriteDfxml, "DFXML report with hashes",
+                           "Also write STEM~Report.dfxml: every carved file with its MD5 and SHA-256, and the "
+                           "evidence's own",
+                           du(12, 352, 106, 13));
+    reportOnly_ = checkBox(ctl::ReportOnly, "Report only",
+                           "Find every file and write the report, but write no carved file", du(124, 352, 62, 13));
+
     sizeEdit_ = pathEdit(ctl::MaxFileSize, du(59, 254, 50, 13), false);
     sizeEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), sizeEdit_));
     auto* spin = new SpinArrows(sizeEdit_, 1, 10240, this);
@@ -389,9 +408,11 @@ void MainDialog::buildControls() {
     }
 
     // Tab order as the template lists the controls.
-    QWidget* order[] = {evidencePath_, evidenceBrowse, add,       remove,        kindList_,        allPictures_,
-                        kindSelectAll, kindDeselectAll, sizeEdit_, carvingPath_, carvingBrowse,    help,
-                        start,         quit,            stop,      evidenceList_, evidenceSelectAll, evidenceDeselectAll};
+    QWidget* order[] = {evidencePath_,  evidenceBrowse,    add,          remove,        kindList_,
+                        allPictures_,   kindSelectAll,     kindDeselectAll, exactEnds_, sizeEdit_,
+                        carvingPath_,   carvingBrowse,     writeDfxml_,  reportOnly_,   help,
+                        start,          quit,              stop,         evidenceList_, evidenceSelectAll,
+                        evidenceDeselectAll};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -461,6 +482,9 @@ bool MainDialog::exchangeFromControls() {
     st.maxFileSizeKB = value;
     st.carvingPath = carvingPath_->text().toStdString();
     st.allPictureFiles = allPictures_->isChecked() ? 1 : 0;
+    st.exactEnds = exactEnds_->isChecked() ? 1 : 0;
+    st.writeDfxml = writeDfxml_->isChecked() ? 1 : 0;
+    st.reportOnly = reportOnly_->isChecked() ? 1 : 0;
     st.pendingEvidencePath = evidencePath_->text().toStdString();
     return true;
 }
@@ -470,6 +494,9 @@ void MainDialog::exchangeToControls() {
     sizeEdit_->setText(QString::number(st.maxFileSizeKB));
     carvingPath_->setText(QString::fromStdString(st.carvingPath));
     allPictures_->setChecked(st.allPictureFiles != 0);
+    exactEnds_->setChecked(st.exactEnds != 0);
+    writeDfxml_->setChecked(st.writeDfxml != 0);
+    reportOnly_->setChecked(st.reportOnly != 0);
     evidencePath_->setText(QString::fromStdString(st.pendingEvidencePath));
 }
 
@@ -479,6 +506,9 @@ void MainDialog::resetForm() {
     st.pendingEvidencePath.clear();
     st.maxFileSizeKB = 1024;
     st.allPictureFiles = 0;
+    st.exactEnds = 0;
+    st.writeDfxml = 0;
+    st.reportOnly = 0;
     progress_->hide();
     status_->setText(QString());
     status_->setText(idleStatus);
@@ -541,14 +571,14 @@ void MainDialog::setRunMode(bool on) {
         for (int id : {ctl::EvidencePath, ctl::EvidenceBrowse, ctl::EvidenceList, ctl::Add, ctl::Remove, ctl::KindList,
                        ctl::AllPictureFiles, ctl::KindSelectAll, ctl::KindDeselectAll, ctl::EvidenceSelectAll,
                        ctl::EvidenceDeselectAll, ctl::MaxFileSize, ctl::SizeSpin, ctl::CarvingPath,
-                       ctl::CarvingBrowse, ctl::Progress, ctl::Ok}) {
+                       ctl::CarvingBrowse, ctl::Progress, ctl::Ok, ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly}) {
             control(id)->setEnabled(false);
         }
         control(ctl::Stop)->setEnabled(true);
     } else {
         for (int id : {ctl::EvidencePath, ctl::EvidenceBrowse, ctl::EvidenceList, ctl::KindList, ctl::AllPictureFiles,
                        ctl::KindSelectAll, ctl::KindDeselectAll, ctl::MaxFileSize, ctl::SizeSpin, ctl::CarvingPath,
-                       ctl::CarvingBrowse, ctl::Progress, ctl::Ok}) {
+                       ctl::CarvingBrowse, ctl::Progress, ctl::Ok, ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly}) {
             control(id)->setEnabled(true);
         }
         control(ctl::Stop)->setEnabled(false);
@@ -557,12 +587,38 @@ void MainDialog::setRunMode(bool on) {
     }
 }
 
+// What the DFXML report's creator says of this run: the program and, as the dialog has no
+// command line, its settings in words.
+void MainDialog::describeRun() {
+    CarveState& st = engine_.state();
+    st.programVersion = QCoreApplication::applicationVersion().toStdString();
+    QStringList kinds;
+    for (int i = 0; i < kindList_->count(); ++i) {
+        if (kindList_->item(i)->checkState() == Qt::Checked) {
+            kinds << kindList_->item(i)->text();
+        }
+    }
+    QString text = QStringLiteral("morrow (dialog): kinds: %1; maximum size: %2 KB; carving path: %3")
+                       .arg(kinds.join(", "), sizeEdit_->text(), carvingPath_->text());
+    if (exactEnds_->isChecked()) {
+        text += "; exact file ends";
+    }
+    if (writeDfxml_->isChecked()) {
+        text += "; DFXML report with hashes";
+    }
+    if (reportOnly_->isChecked()) {
+        text += "; report only";
+    }
+    st.invocation = text.toStdString();
+}
+
 void MainDialog::startRun() {
     if (running_) {
         return; // Start is disabled in run mode; this only guards against a queued click
     }
     running_ = true;
     endRequested_ = false;
+    describeRun();
     engine_.startRun();
     running_ = false;
     if (endRequested_) {

@@ -52,6 +52,10 @@ inline constexpr int EvidenceDeselectAll = 1031;
 inline constexpr int Help = 1032;
 inline constexpr int Percent = 1036;
 inline constexpr int Animation = 1037;
+// The opt-in modes beyond the design's controls.
+inline constexpr int ExactEnds = 1040;
+inline constexpr int WriteDfxml = 1041;
+inline constexpr int ReportOnly = 1042;
 } // namespace ctl
 
 // The up and down arrows beside the size box: each step sets the box's number one up or down,
@@ -177,6 +181,7 @@ private slots:
     void evidenceItemChanged();
 
 private:
+    void describeRun();
     void buildControls();
     void initialise();
     void registerControl(int id, QWidget* widget);
@@ -198,6 +203,9 @@ private:
     QListWidget* kindList_ = nullptr;
     QTreeWidget* evidenceList_ = nullptr;
     QCheckBox* allPictures_ = nullptr;
+    QCheckBox* exactEnds_ = nullptr;
+    QCheckBox* writeDfxml_ = nullptr;
+    QCheckBox* reportOnly_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* percent_ = nullptr;

@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    QApplication::setApplicationVersion(MORROW_VERSION);
     // Qt has taken its own options out of the arguments by now; whatever option is left is unknown.
     const QStringList arguments = QCoreApplication::arguments();
     QStringList evidence;

@@ -191,6 +191,9 @@ void FakeHost::endApplication() {
 void FakeHost::readForm(CarveState& state) {
     state.maxFileSizeKB = maxFileSizeKB;
     state.carvingPath = carvingPath;
+    state.exactEnds = exactEnds ? 1 : 0;
+    state.writeDfxml = writeDfxml ? 1 : 0;
+    state.reportOnly = reportOnly ? 1 : 0;
 }
 
 void FakeHost::resetForm(CarveState& state) {

@@ -81,6 +81,9 @@ public:
     std::vector<KindRow> kinds;
     std::int32_t maxFileSizeKB = 1024;
     std::string carvingPath;
+    bool exactEnds = false;
+    bool writeDfxml = false;
+    bool reportOnly = false;
 
     // What happened.
     std::vector<std::string> log;

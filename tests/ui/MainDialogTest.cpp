@@ -54,7 +54,8 @@ const std::vector<std::pair<int, bool>> runModeStates = {
     {ctl::EvidenceSelectAll, false}, {ctl::EvidenceDeselectAll, false}, {ctl::MaxFileSize, false},
     {ctl::SizeSpin, false},      {ctl::CarvingPath, false},         {ctl::CarvingBrowse, false},
     {ctl::Progress, false},      {ctl::Ok, false},                  {ctl::Stop, true},
-    {ctl::Cancel, true},         {ctl::Help, true},
+    {ctl::Cancel, true},         {ctl::Help, true},                 {ctl::ExactEnds, false},
+    {ctl::WriteDfxml, false},    {ctl::ReportOnly, false},
 };
 
 } // namespace
@@ -201,9 +202,10 @@ private slots:
         }
         // The template's tab order, through the controls that take the focus.
         const int order[] = {ctl::EvidencePath, ctl::EvidenceBrowse, ctl::Add, ctl::Remove, ctl::KindList,
-                             ctl::AllPictureFiles, ctl::KindSelectAll, ctl::KindDeselectAll, ctl::MaxFileSize,
-                             ctl::CarvingPath, ctl::CarvingBrowse, ctl::Help, ctl::Ok, ctl::Cancel, ctl::Stop,
-                             ctl::EvidenceList, ctl::EvidenceSelectAll, ctl::EvidenceDeselectAll};
+                             ctl::AllPictureFiles, ctl::KindSelectAll, ctl::KindDeselectAll, ctl::ExactEnds,
+                             ctl::MaxFileSize, ctl::CarvingPath, ctl::CarvingBrowse, ctl::WriteDfxml,
+                             ctl::ReportOnly, ctl::Help, ctl::Ok, ctl::Cancel, ctl::Stop, ctl::EvidenceList,
+                             ctl::EvidenceSelectAll, ctl::EvidenceDeselectAll};
         for (std::size_t i = 1; i < std::size(order); ++i) {
             QWidget* next = control(order[i - 1])->nextInFocusChain();
             while (!next->objectName().startsWith("control") || next->focusPolicy() == Qt::NoFocus) {
@@ -607,6 +609,42 @@ private slots:
                  QString("Select all required fields and Click Start to proceed."));
         QVERIFY(control(ctl::Progress)->isHidden());
         QVERIFY(dialog->isVisible());
+    }
+
+    // The opt-in modes' boxes: clear at start-up, placed where they cover no other control, and
+    // what they say reaches the run: exact ends and a DFXML report, or the report alone.
+    void optInModesReachTheRun_data() {
+        QTest::addColumn<bool>("reportOnly");
+        QTest::newRow("exact_ends_and_dfxml") << false;
+        QTest::newRow("report_only") << true;
+    }
+    void optInModesReachTheRun() {
+        QFETCH(bool, reportOnly);
+        for (int id : {ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly}) {
+            auto* box = dialog->control<QCheckBox>(id);
+            QVERIFY(!box->isChecked());
+            for (int other : dialog->controlIds()) {
+                QVERIFY2(other == id || !control(other)->geometry().intersects(box->geometry()),
+                         qPrintable(control(other)->objectName()));
+            }
+        }
+        const QString out = prepareRun(64);
+        click(reportOnly ? ctl::ReportOnly : ctl::ExactEnds);
+        click(ctl::WriteDfxml);
+        click(ctl::Ok);
+
+        QVERIFY(!messages.empty());
+        QVERIFY2(messages.back().text.contains(reportOnly ? "files found (report only" : "files carved: 1"),
+                 qPrintable(messages.back().text));
+        const std::string folder = out.toStdString() + "/disk";
+        QCOMPARE(test::fileExists(folder + "/disk~JPEGFile0.jpg"), !reportOnly);
+        const std::string dfxml = test::readFile(folder + "/disk~Report.dfxml");
+        QVERIFY(dfxml.find("disk~JPEGFile0.jpg</filename>") != std::string::npos);
+        QVERIFY(dfxml.find(reportOnly ? "report only" : "exact file ends") != std::string::npos);
+        QCOMPARE(dfxml.find("<hashdigest type=\"md5\">") != dfxml.rfind("<hashdigest type=\"md5\">"), !reportOnly);
+        for (int id : {ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly}) {
+            QVERIFY(!dialog->control<QCheckBox>(id)->isChecked());
+        }
     }
 
     // Each button shows its picture pixel for pixel, at any device pixel ratio: ctest runs this
