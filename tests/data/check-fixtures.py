@@ -303,6 +303,105 @@ check('clip.wmv', d[:4] == bytes.fromhex('3026b275'), 'ASF header GUID')
 check('clip.wmv', 0 <= o <= 520, 'File Properties within first 520 bytes')
 check('clip.wmv', fsize == len(d), 'File Size equals file size')
 
+# ------------------------------------------------------------------ exact ends: documents and containers
+def tiff_ifds(d):
+    """The IFDs of a TIFF or BigTIFF: [(offset, entries, end, {tag: (type, count, value)})], the
+    main chain first, then those the SubIFDs/Exif/GPS/Interoperability pointers lead to."""
+    e = '<' if d[:2] == b'II' else '>'
+    big = struct.unpack(e + 'H', d[2:4])[0] == 43
+    cnt, ent, off, hdr = ('Q', 20, 'Q', 16) if big else ('H', 12, 'I', 8)
+    first = struct.unpack(e + off, d[8:16] if big else d[4:8])[0]
+    todo, seen, out = [first], set(), []
+    while todo:
+        o = todo.pop(0)
+        if o == 0 or o in seen:
+            continue
+        seen.add(o)
+        n = struct.unpack(e + cnt, d[o:o + struct.calcsize(cnt)])[0]
+        base = o + struct.calcsize(cnt)
+        tags = {}
+        for i in range(n):
+            p = base + ent * i
+            tag, typ = struct.unpack(e + 'HH', d[p:p + 4])
+            count, value = struct.unpack(e + ('QQ' if big else 'II'), d[p + 4:p + ent])
+            tags[tag] = (typ, count, value)
+            if tag in (330, 34665, 34853, 40965):
+                todo.append(value)
+        end = base + ent * n + struct.calcsize(off)
+        todo.insert(0, struct.unpack(e + off, d[end - struct.calcsize(off):end])[0])
+        out.append((o, n, end, tags))
+    return out
+
+
+for name, magic, pages, pointers in (('pages.tif', b'II*\0', 3, ()),
+                                     ('exif-be.tif', b'MM\0*', 1, (34665, 34853, 40965)),
+                                     ('bigtiff.tif', b'II+\0', 1, ())):
+    d = read(name)
+    ifds = tiff_ifds(d)
+    main = [i for i in ifds if 256 in i[3]]
+    found = sorted({t for i in ifds for t in i[3] if t in (34665, 34853, 40965)})
+    report(name, f'header {d[:4].hex(" ")}',
+           *[f'IFD at {o}: {n} entries, ends {end}' for o, n, end, _ in ifds],
+           f'pointer tags {found}')
+    check(name, d[:4] == magic, f'header {magic!r}')
+    check(name, len(main) == pages, f'{pages} IFDs with ImageWidth')
+    check(name, tuple(found) == pointers, f'pointer tags {pointers}')
+    # Every strip lies inside the file and the last one (or an IFD's values) ends it.
+    ends = [o + c for _, _, _, t in ifds if 273 in t and t[273][1] == 1 for o, c in [(t[273][2], t[279][2])]]
+    check(name, max(ends) <= len(d), 'strips inside the file')
+
+
+def psd_sections(d):
+    big = struct.unpack('>H', d[4:6])[0] == 2
+    ch, h, w, depth, mode = struct.unpack('>HIIHH', d[12:26])
+    o = 26
+    o += 4 + struct.unpack('>I', d[o:o + 4])[0]
+    o += 4 + struct.unpack('>I', d[o:o + 4])[0]
+    layers_at = o
+    if big:
+        llen = struct.unpack('>Q', d[o:o + 8])[0]
+        count = struct.unpack('>h', d[o + 16:o + 18])[0]
+        o += 8 + llen
+    else:
+        llen = struct.unpack('>I', d[o:o + 4])[0]
+        count = struct.unpack('>h', d[o + 8:o + 10])[0]
+        o += 4 + llen
+    comp = struct.unpack('>H', d[o:o + 2])[0]
+    es = 4 if big else 2
+    rows = ch * h
+    table = [int.from_bytes(d[o + 2 + es * i:o + 2 + es * (i + 1)], 'big') for i in range(rows)]
+    return big, (ch, h, w, depth, mode), layers_at, llen, abs(count), o, comp, o + 2 + es * rows + sum(table)
+
+
+for name, version in (('layers.psd', 1), ('layers.psb', 2)):
+    d = read(name)
+    big, hdr, layers_at, llen, count, image_at, comp, end = psd_sections(d)
+    report(name, f'version {version}, channels/height/width/depth/mode {hdr}',
+           f'layer and mask section at {layers_at}, {llen} bytes, {count} layer records',
+           f'image data at {image_at}, compression {comp}, RLE table + rows end at {end}')
+    check(name, d[:6] == b'8BPS\0' + bytes([version]), f'8BPS version {version}')
+    check(name, count >= 2, 'at least two layer records')
+    check(name, comp == 1 and end == len(d), 'RLE image data ends the file')
+
+d = read('update.pdf')
+eofs = [m.start() for m in re.finditer(rb'%%EOF', d)]
+report('update.pdf', f'%%EOF at {eofs}', f'after the first: {d[eofs[0] + 5:eofs[0] + 16]!r}',
+       f'tail {d[-7:]!r}')
+check('update.pdf', d.startswith(read('plain.pdf')), 'starts with plain.pdf')
+check('update.pdf', len(eofs) == 2 and d.endswith(b'%%EOF\n'), 'two %%EOF, the last one ends the file')
+check('update.pdf', b'/Prev ' in d[eofs[0]:], 'update trailer with /Prev')
+
+for name, start, end in (('page-xml.html', b'<?xml', b'</html>\n'),
+                         ('page-comment.html', b'\xef\xbb\xbf<!--', b'</html>\r\n'),
+                         ('page-utf8.html', b'<!DOCTYPE HTML>', b'</HTML>\n')):
+    d = read(name)
+    text = d.decode('utf-8')  # fails on invalid UTF-8
+    report(name, f'starts {d[:16]!r}', f'ends {d[-9:]!r}', f'non-ASCII characters {sum(ord(c) > 127 for c in text)}')
+    check(name, d.startswith(start), f'starts {start!r}')
+    check(name, d.endswith(end) and d.lower().count(b'</html>') == 1, f'one closing tag, ends {end!r}')
+    check(name, all(c >= 0x20 or c in b'\t\r\n' for c in d), 'no control bytes')
+check('page-utf8.html', any(len(c.encode()) == 4 for c in read('page-utf8.html').decode()), 'a 4-byte sequence')
+
 total = sum(os.path.getsize(os.path.join(HERE, f)) for f in os.listdir(HERE)
             if not f.endswith(('.md', '.sh', '.py')))
 print(f'total size of sample files: {total} bytes')

@@ -361,4 +361,80 @@ body += b'data' + struct.pack('<I', len(sectors)) + sectors
 open(sys.argv[2], 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
 PY
 
+# ---------------------------------------------------------------- exact ends: documents and containers
+# Files for the structural readers of TIFF, PSD, PDF and HTML (the MP4 family reuses the clips
+# above).  Needs exiftool (Debian: libimage-exiftool-perl) besides the tools above.
+
+# TIFF: three pages in one file, little-endian: three IFDs chained by their next-IFD offsets.
+$IM -size 32x24 -seed 21 plasma:red-green -size 24x16 -seed 22 plasma:blue-white \
+    -size 16x12 -seed 23 plasma:black-yellow -strip -depth 8 -compress none \
+    -define tiff:endian=lsb TIFF:"$OUT/pages.tif"
+# TIFF: big-endian, with Exif, GPS and Interoperability IFDs that exiftool writes into it.
+$IM -size 24x16 -seed 24 plasma:navy-orange -strip -compress none -define tiff:endian=msb \
+    TIFF:exif-be.tif
+exiftool -q -overwrite_original -P -Make='Morrow Test Camera' -Model='MT-1' \
+    -DateTimeOriginal='2024:03:01 12:00:00' -ExposureTime=1/125 -FNumber=4 -ISO=100 \
+    -GPSLatitude=51.5 -GPSLatitudeRef=N -GPSLongitude=0.1 -GPSLongitudeRef=W \
+    -InteropIndex=R98 exif-be.tif
+cp exif-be.tif "$OUT/exif-be.tif"
+# BigTIFF (magic 43, 64-bit offsets), little-endian.
+$IM -size 32x24 -seed 21 plasma:red-green -strip -compress none TIFF64:"$OUT/bigtiff.tif"
+
+# Photoshop with layers: the first picture is the merged one, the other two become layer
+# records; RLE-compressed merged data.  The same as PSB (version 2, the large document format).
+for f in PSD:layers.psd PSB:layers.psb; do
+    $IM -size 32x24 xc:red \( -size 16x12 xc:blue \) \( -size 8x8 -seed 25 plasma:green-white \) \
+        -strip -depth 8 -compress RLE "${f%%:*}:$OUT/${f#*:}"
+done
+
+# PDF with one incremental update (ISO 32000-1 7.5.6) appended to plain.pdf: a new document
+# information dictionary, a cross-reference section for it alone and a trailer with /Prev, ending
+# in a second %%EOF.  qpdf --check must accept it.
+python3 - "$OUT/plain.pdf" "$OUT/update.pdf" <<'PY'
+import re, sys
+base = open(sys.argv[1], 'rb').read()
+assert base.endswith(b'%%EOF\n')
+trailer = base[base.rindex(b'trailer'):]
+size = int(re.search(rb'/Size (\d+)', trailer).group(1))
+root = re.search(rb'/Root (\d+ \d+ R)', trailer).group(1)
+info = int(re.search(rb'/Info (\d+) 0 R', trailer).group(1))
+ids = re.search(rb'/ID \[\s*(<[0-9A-Fa-f]+>)\s*(<[0-9A-Fa-f]+>)\s*\]', trailer)
+prev = int(re.search(rb'startxref\s+(\d+)', base[-64:]).group(1))
+obj_at = len(base)
+obj = b'%d 0 obj\n<< /Title (Case 2024-017 notes) /ModDate (D:20240301120000Z) >>\nendobj\n' % info
+xref_at = obj_at + len(obj)
+update = obj + b'xref\n0 1\n0000000000 65535 f \n%d 1\n%010d 00000 n \n' % (info, obj_at)
+update += b'trailer\n<< /Size %d /Root %s /Info %d 0 R /ID [%s %s] /Prev %d >>\n' % (
+    size, root, info, ids.group(1), ids.group(1 + 1), prev)
+update += b'startxref\n%d\n%%%%EOF\n' % xref_at
+open(sys.argv[2], 'wb').write(base + update)
+PY
+qpdf --check "$OUT/update.pdf" >/dev/null
+
+# HTML pages, hand-written: an XHTML page that opens with an XML declaration; a page with a byte
+# order mark, a comment before its doctype and CR LF line ends; a UTF-8 page with non-ASCII text
+# (2-, 3- and 4-byte sequences) whose tags are upper case.
+cat > "$OUT/page-xml.html" <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE html PUBLIC "-//W3C//DTD XHTML 1.0 Strict//EN" "http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd">
+<html xmlns="http://www.w3.org/1999/xhtml" xml:lang="en" lang="en">
+<head><title>Evidence log</title></head>
+<body>
+<p>Item 3 was imaged at 10:40 and hashed at 11:15.</p>
+</body>
+</html>
+EOF
+printf '\357\273\277<!-- Exported from the lab wiki; do not edit by hand. -->\r\n<!doctype html>\r\n<html lang="en">\r\n<head><meta charset="utf-8"><title>Chain of custody</title></head>\r\n<body>\r\n<p>Handed over to the examiner on 1 March.</p>\r\n</body>\r\n</html>\r\n' \
+    > "$OUT/page-comment.html"
+cat > "$OUT/page-utf8.html" <<'EOF'
+<!DOCTYPE HTML>
+<HTML LANG="de">
+<HEAD><META CHARSET="UTF-8"><TITLE>Grüße aus Zürich</TITLE></HEAD>
+<BODY>
+<P>Beweisstück Nr. 3: USB-Stick, 16 GB, gefunden in der Schublade – naïve Notizen.</P>
+<P>証拠品 3 番 (Japanese), Ελληνικά (Greek), and a stamp: 📎.</P>
+</BODY>
+</HTML>
+EOF
+
 echo "fixtures written to $OUT"

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "formats/Extent.h"
+
+#include <cstdint>
+
+namespace morrow {
+
+class EvidenceReader;
+
+// Finds where an ISO base media file (MP4, 3GP, HEIF...) or QuickTime movie ends by walking its
+// top-level boxes from the file type box at H. The walk stops at the first thing that is no box
+// (a type that is not four printable ASCII characters, a size below 8); the file ends at the end
+// of the last box before it. A box of size 0 runs to the end of the file, here the end of the
+// evidence. A box that would run to or past the end of the evidence must be of a known top-level
+// type (mdat, moov, free...): bytes after a file often read as four printable characters with an
+// impossible size, and must not take the rest of the evidence with them.
+//
+// Rejected: no "ftyp" box at H, one whose size cannot hold a major brand, minor version and whole
+// compatible brands or is absurdly large, a major brand that is not printable, or no box after it.
+// Truncated: a box that runs past the end of the evidence (the extent goes to that end), a walk
+// that reached maxBoxes, or a file without a movie box ("moov", or "meta" for HEIF pictures),
+// since the media data alone cannot be played.
+class QuickTimeExtent {
+  public:
+    static Extent measure(EvidenceReader& evidence, std::int64_t H);
+
+    static constexpr std::uint64_t maxFileTypeSize = 4096;
+    // A fragmented movie has two boxes per fragment; a million is hours of one-second fragments.
+    static constexpr std::uint64_t maxBoxes = std::uint64_t{1} << 20;
+};
+
+} // namespace morrow

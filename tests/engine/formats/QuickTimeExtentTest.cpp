@@ -1,0 +1,147 @@
+#include "formats/QuickTimeExtent.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+using morrow::Extent;
+using morrow::QuickTimeExtent;
+using morrow::test::be32;
+using morrow::test::fixture;
+
+namespace {
+
+std::string garbage(std::size_t n, std::uint32_t seed = 3) {
+    return morrow::test::ImageBuilder(n).randomFill(seed).data();
+}
+
+Extent measure(const std::string& data, std::int64_t H) {
+    morrow::test::MemoryImage image(data);
+    return QuickTimeExtent::measure(image, H);
+}
+
+std::string box(const char* type, std::size_t payload) {
+    return be32(static_cast<std::uint32_t>(8 + payload)) + type + std::string(payload, '\x11');
+}
+const std::string ftyp = be32(20) + "ftypisom" + be32(0x200) + "mp41";
+
+struct FixtureRow {
+    const char* name;
+    const char* file;
+    std::uint64_t length;
+};
+
+void PrintTo(const FixtureRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class QuickTimeExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
+
+TEST_P(QuickTimeExtentFixtureTest, EndsAfterTheLastTopLevelBox) {
+    const Extent e = measure(garbage(1024) + fixture(GetParam().file) + garbage(5000, 4), 1024);
+    ASSERT_TRUE(e) << e.whyNot;
+    EXPECT_EQ(e.length, GetParam().length);
+    EXPECT_FALSE(e.truncated);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, QuickTimeExtentFixtureTest,
+    testing::Values(FixtureRow{"Isom", "clip-isom.mp4", 1224}, FixtureRow{"QuickTimeBrand", "clip.mov", 1179},
+                    FixtureRow{"Mp42", "clip.mp4", 1224}, FixtureRow{"MoovBrand", "clip-moov.mov", 1179},
+                    FixtureRow{"ThreeGpp", "clip.3gp", 2749}),
+    [](const testing::TestParamInfo<FixtureRow>& row) { return std::string(row.param.name); });
+
+struct WalkRow {
+    const char* name;
+    std::string file;     // trailing bytes follow it
+    std::uint64_t length; // 0: rejected
+    bool truncated;
+};
+
+void PrintTo(const WalkRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class QuickTimeExtentWalkTest : public testing::TestWithParam<WalkRow> {};
+
+const std::string trailing = std::string(8, '\0') + garbage(300, 8);
+
+TEST_P(QuickTimeExtentWalkTest, Measures) {
+    const Extent e = measure(garbage(512) + GetParam().file + trailing, 512);
+    if (GetParam().length == 0) {
+        EXPECT_FALSE(e) << e.length;
+        return;
+    }
+    ASSERT_TRUE(e) << e.whyNot;
+    EXPECT_EQ(e.length, GetParam().length);
+    EXPECT_EQ(e.truncated, GetParam().truncated);
+}
+
+const std::string movie = ftyp + box("moov", 40) + box("mdat", 100);
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, QuickTimeExtentWalkTest,
+    testing::Values(
+        WalkRow{"MovieLast", ftyp + box("mdat", 100) + box("moov", 40), 20 + 108 + 48, false},
+        WalkRow{"LargeSize",
+                ftyp + box("moov", 40) + be32(1) + "mdat" + std::string(4, '\0') + be32(16 + 70) +
+                    std::string(70, 'm'),
+                20 + 48 + 86, false},
+        // Size 0: the box runs to the end of the file, which is the end of the evidence.
+        WalkRow{"SizeZeroRunsToTheEnd", ftyp + box("moov", 40) + be32(0) + "mdat" + std::string(50, 'm'),
+                20 + 48 + 58 + trailing.size(), false},
+        WalkRow{"HeifMeta", be32(24) + "ftypheic" + be32(0) + "mif1heic" + box("meta", 60) + box("mdat", 30),
+                24 + 68 + 38, false},
+        WalkRow{"NoMovieBox", ftyp + box("free", 4) + box("mdat", 100), 20 + 12 + 108, true},
+        WalkRow{"TypeNotPrintable",
+                movie + be32(16) +
+                    "\x01"
+                    "abc" +
+                    std::string(8, 'x'),
+                movie.size(), false},
+        WalkRow{"SizeBelowEight", movie + be32(7) + "free", movie.size(), false},
+        // Text after the file reads as a box "text" of 0x536F6D65 bytes, far past the evidence.
+        WalkRow{"TextAfterTheFile", movie + "Some text follows the movie.", movie.size(), false},
+        WalkRow{"SizeZeroOfUnknownType", movie + be32(0) + "abcd" + std::string(50, 'm'), movie.size(),
+                false},
+        WalkRow{"FtypTooShort", be32(12) + "ftypisom" + be32(0) + box("moov", 8), 0, false},
+        WalkRow{"FtypPartialBrand", be32(22) + "ftypisom" + be32(0) + "mp41xx" + box("moov", 8), 0, false},
+        WalkRow{"FtypAbsurd", be32(8192) + "ftypisom" + be32(0) + box("moov", 8), 0, false},
+        WalkRow{"BrandNotPrintable", be32(16) + "ftyp\x01som" + be32(0) + box("moov", 8), 0, false},
+        WalkRow{"NothingAfterFtyp", ftyp, 0, false}),
+    [](const testing::TestParamInfo<WalkRow>& row) { return std::string(row.param.name); });
+
+TEST(QuickTimeExtentTest, BoxPastTheEvidenceGoesToItsEnd) {
+    const std::string file = movie + be32(100000) + "mdat" + std::string(200, 'm');
+    const Extent e = measure(garbage(512) + file, 512);
+    ASSERT_TRUE(e) << e.whyNot;
+    EXPECT_EQ(e.length, file.size());
+    EXPECT_TRUE(e.truncated);
+}
+
+TEST(QuickTimeExtentTest, TruncatedAtEveryByteNeverMeasuresPastTheData) {
+    const std::string clip = fixture("clip-isom.mp4"); // ftyp(28) free(8) mdat(369) moov(819)
+    for (std::size_t cut = 0; cut < clip.size(); ++cut) {
+        const Extent e = measure(clip.substr(0, cut), 0);
+        EXPECT_EQ(static_cast<bool>(e), cut >= 36) << cut;
+        if (e) {
+            EXPECT_LE(e.length, cut) << cut;
+            EXPECT_TRUE(e.truncated) << cut;
+        }
+    }
+}
+
+TEST(QuickTimeExtentTest, BoxHeadersStraddlingReadBlocks) {
+    // The moov header straddles the evidence offset 8192, the free header 12288 (4 KiB steps).
+    const std::size_t H = 8192 - 20 - 3;
+    const std::string file = ftyp + box("moov", 4087) + box("free", 4000) + box("mdat", 300);
+    const Extent e = measure(garbage(H) + file + garbage(2000), static_cast<std::int64_t>(H));
+    ASSERT_TRUE(e) << e.whyNot;
+    EXPECT_EQ(e.length, file.size());
+    EXPECT_FALSE(e.truncated);
+}
+
+} // namespace
