@@ -33,11 +33,11 @@ FileTypeCatalog FileTypeCatalog::standard() {
         "3C2F68746D6C3E",   // </html>
         "",                 // ZIP
     };
-    // Both byte orders of TIFF as its header really is ("MM" 00 2A, "II" 2A 00); an HTML page may
+    // Both byte orders of TIFF as its header really is ("MM" 00 2A, "II" 2A 00, and 2B for BigTIFF); an HTML page may
     // open with a byte-order mark, white space, an XML declaration or a comment, so every sector
     // starting with one of those is a candidate, which the reader then judges.
     c.exactHeaderSignatures.assign(13, std::string());
-    c.exactHeaderSignatures[kind::Tiff] = "4D4D002A,49492A00";
+    c.exactHeaderSignatures[kind::Tiff] = "4D4D002A,49492A00,4D4D002B,49492B00";
     c.exactHeaderSignatures[kind::Html] = "3C,EFBBBF,20,09,0A,0D";
     return c;
 }

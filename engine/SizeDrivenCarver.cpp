@@ -4,12 +4,24 @@
 #include "CarveEngine.h"
 #include "HeaderScan.h"
 #include "HexText.h"
+#include "formats/ExactEnds.h"
 #include "formats/LengthReaders.h"
+#include "formats/PdfExtent.h"
 #include "formats/ZipExtent.h"
 
 #include <string>
 
 namespace morrow {
+
+namespace {
+
+// The kinds whose end the exact-ends mode finds by their structure in this carver; ZIP, RIFF and
+// ASF keep their own rules, which already follow the structure.
+bool exactByStructure(FileTypeId type) {
+    return type == kind::Bmp || type == kind::Psd || type == kind::Pdf || type == kind::VideoQuickTime;
+}
+
+} // namespace
 
 bool SizeDrivenCarver::carve(CarveEngine& engine, const CarvePass& pass) {
     CarveState& st = engine.state();
@@ -20,7 +32,7 @@ bool SizeDrivenCarver::carve(CarveEngine& engine, const CarvePass& pass) {
     }
     EvidenceReader& evidence = *opened;
     // An aborted scan is seen through scanAborted at the end, after the headers it found.
-    HeaderScan::run(engine, pass.evidencePath, pass.kindTag, HexText::toBytes(pass.headerSignature));
+    HeaderScan::run(engine, pass.evidencePath, pass.kindTag, pass.headerBytes(pass.headerSignature));
 
     // No later pass of the run takes these once the run ends.
     auto endRun = [&st] {
@@ -51,6 +63,37 @@ bool SizeDrivenCarver::carve(CarveEngine& engine, const CarvePass& pass) {
         }
         std::uint64_t L = st.maxFileSizeBytes;
         const std::int64_t H = st.headerIndex[static_cast<std::size_t>(w)];
+        const std::uint64_t room = evidence.size() - static_cast<std::uint64_t>(H);
+
+        if (pass.exactEnds && exactByStructure(pass.type)) {
+            std::string exactExtension = pass.extension;
+            if (pass.type == kind::Pdf) {
+                // A linearized file keeps its /L when a %%EOF ends exactly there; any other goes to
+                // the footer pass, which follows its updates to the last %%EOF.
+                const auto linearized = LengthReaders::readPdfLinearized(evidence, H);
+                if (!linearized || !PdfExtent::linearizedLengthAgrees(evidence, H, *linearized)) {
+                    st.pdfHeaderIndex.push_back(H);
+                    continue;
+                }
+                L = *linearized;
+                st.pdfCarvedBySize += 1;
+            } else {
+                const Extent extent = ExactEnds::measure(pass.type, evidence, H, st.maxFileSizeBytes);
+                if (!extent) {
+                    continue;
+                }
+                L = extent.length;
+                if (pass.type == kind::VideoQuickTime) {
+                    exactExtension = ExactEnds::quickTimeExtension(evidence, H);
+                }
+            }
+            const std::uint64_t x = L > room ? room : L;
+            if (!engine.carve(pass, fileNumber, H, x, x, exactExtension)) {
+                return endRun();
+            }
+            ++fileNumber;
+            continue;
+        }
 
         if (video) {
             if (pass.type == kind::VideoAsf) {
@@ -97,12 +140,11 @@ bool SizeDrivenCarver::carve(CarveEngine& engine, const CarvePass& pass) {
             if (!zip.extent || zip.extent.length == 0) {
                 continue;
             }
-            L = zip.extent.length;
+            L = pass.exactEnds ? ZipExtent::lengthWithComment(evidence, H, zip) : zip.extent.length;
         }
 
         // The free space is tested for the length the data claims; only the copy stops at the
         // end of the evidence. The copy goes through one fixed buffer, whatever L says.
-        const std::uint64_t room = evidence.size() - static_cast<std::uint64_t>(H);
         if (!engine.carve(pass, fileNumber, H, L > room ? room : L, L, extension)) {
             return endRun();
         }

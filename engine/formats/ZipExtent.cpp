@@ -115,4 +115,9 @@ ZipExtent::Result ZipExtent::measure(EvidenceReader& evidence, std::int64_t H) {
     }
 }
 
+std::uint64_t ZipExtent::lengthWithComment(EvidenceReader& evidence, std::int64_t H, const Result& found) {
+    const auto record = H + static_cast<std::int64_t>(found.extent.length) - 22;
+    return found.extent.length + evidence.le16(record + 20);
+}
+
 } // namespace morrow

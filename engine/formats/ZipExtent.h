@@ -23,6 +23,10 @@ class ZipExtent {
     };
     static Result measure(EvidenceReader& evidence, std::int64_t H);
 
+    // The exact-ends mode's length of an archive `measure` found: its end record with the
+    // archive comment that the record's last field (2 bytes at 20) says follows it.
+    static std::uint64_t lengthWithComment(EvidenceReader& evidence, std::int64_t H, const Result& found);
+
     static constexpr std::uint32_t blockSize = 32768;
 };
 
