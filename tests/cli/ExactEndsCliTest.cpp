@@ -1,0 +1,70 @@
+// morrow-cli -x on an image holding one real file of a rule the exact-ends mode follows: the file
+// comes out byte for byte under the name a default run would give it, where the default run cuts
+// it short, runs it on or misses it.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace morrow;
+
+namespace {
+
+struct ExactRow {
+    const char* name;
+    const char* fixture;
+    const char* kind;   // morrow-cli's -t
+    const char* carved; // its name in the output folder
+    bool defaultWhole;  // a default run carves it whole too
+};
+
+class ExactEndsCliTest : public ::testing::TestWithParam<ExactRow> {};
+
+TEST_P(ExactEndsCliTest, CarvesTheFileByteForByte) {
+    const ExactRow& row = GetParam();
+    test::TempDir dir;
+    const std::string file = test::fixture(row.fixture);
+    test::ImageBuilder(8192 + file.size() + 16384).randomFill(11).place(8192, file).writeTo(dir / "disk.img");
+
+    for (const bool exact : {true, false}) {
+        const std::string out = dir / (exact ? "exact" : "default");
+        std::vector<std::string> args = {"-y", "-q", "-t", row.kind, "-o", out, dir / "disk.img"};
+        if (exact) {
+            args.insert(args.begin(), "-x");
+        }
+        const test::ChildResult result = test::runCliWith(args);
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::string carved = out + "/disk/" + row.carved;
+        const bool whole = test::fileExists(carved) && test::readFile(carved) == file;
+        EXPECT_EQ(whole, exact || row.defaultWhole) << (exact ? "exact" : "default") << " run of " << row.fixture;
+        if (exact) {
+            EXPECT_NE(test::readFile(out + "/disk/disk~Report.xls").find(carved + "\t8192\t15\t"), std::string::npos);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ExactEndsCliTest,
+    ::testing::Values(ExactRow{"JpegOverAMebibyte", "photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", false},
+                      ExactRow{"ProgressiveJpeg", "photo-progressive.jpg", "jpeg", "disk~JPEGFile0.jpg", true},
+                      ExactRow{"PngOverAMebibyte", "image-large.png", "png", "disk~PNGFile0.png", false},
+                      ExactRow{"GifHolding003B", "image-00-3b.gif", "gif", "disk~GIFFile0.gif", false},
+                      ExactRow{"AnimatedGif", "image-animated.gif", "gif", "disk~GIFFile0.gif", true},
+                      ExactRow{"BmpVersion5", "bitmap124.bmp", "bmp", "disk~BMPFile0.bmp", false},
+                      ExactRow{"BmpRle8", "bitmap-rle8.bmp", "bmp", "disk~BMPFile0.bmp", true},
+                      ExactRow{"TiffLittleEndian", "image.tif", "tiff", "disk~TIFFile0.tif", false},
+                      ExactRow{"TiffBigEndianWithExif", "exif-be.tif", "tiff", "disk~TIFFile0.tif", false},
+                      ExactRow{"TiffPages", "pages.tif", "tiff", "disk~TIFFile0.tif", false},
+                      ExactRow{"BigTiff", "bigtiff.tif", "tiff", "disk~TIFFile0.tif", false},
+                      ExactRow{"PsdLayers", "layers.psd", "psd", "disk~PSDFile0.psd", false},
+                      ExactRow{"Psb", "layers.psb", "psd", "disk~PSDFile0.psd", false},
+                      ExactRow{"PdfWithAnUpdate", "update.pdf", "pdf", "disk~PDFFile0.pdf", false},
+                      ExactRow{"LinearizedPdf", "linearized.pdf", "pdf", "disk~PDFFile0.pdf", true},
+                      ExactRow{"HtmlAfterXmlDeclaration", "page-xml.html", "html", "disk~HTMLFile0.html", false},
+                      ExactRow{"HtmlAfterComment", "page-comment.html", "html", "disk~HTMLFile0.html", false},
+                      ExactRow{"HtmlUtf8UpperCaseEnd", "page-utf8.html", "html", "disk~HTMLFile0.html", false},
+                      ExactRow{"Mp4Isom", "clip-isom.mp4", "video", "disk~VideoFiles0.mp4", false},
+                      ExactRow{"QuickTimeMov", "clip.mov", "video", "disk~VideoFiles0.mov", false},
+                      ExactRow{"ZipWithComment", "with-comment.zip", "zip", "disk~ZIPFile0.zip", false}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+} // namespace
