@@ -260,7 +260,7 @@ RunResult CarveEngine::startRun() {
                                      style::Ok);
                 return endWithoutSummary();
             }
-            evidenceDigest_ = std::make_unique<Digest>();
+            evidenceDigest_ = std::make_unique<ParallelDigest>();
             evidenceDigestDone_ = false;
         }
         st.mp4Pass = 0;

@@ -11,6 +11,7 @@
 #include "output/Digest.h"
 #include "output/FileSink.h"
 #include "output/ListSink.h"
+#include "output/ParallelDigest.h"
 #include "output/Output.h"
 
 #include <array>
@@ -88,7 +89,7 @@ public:
 
     // The digest of the evidence being read whole by the first header scan of a DFXML run; null
     // when none is wanted or it is done. The scan feeds it every byte in order and marks it done.
-    Digest* evidenceDigest() { return evidenceDigestDone_ ? nullptr : evidenceDigest_.get(); }
+    ParallelDigest* evidenceDigest() { return evidenceDigestDone_ ? nullptr : evidenceDigest_.get(); }
     void evidenceDigestDone() { evidenceDigestDone_ = true; }
     // Hands a carved file to the sink and counts it. False when the run must end.
     bool carve(const CarvedFile& file);
@@ -126,7 +127,7 @@ private:
     CarveSink* sink_;
     CarveSink* customSink_ = nullptr;
     DfxmlReport dfxml_;
-    std::unique_ptr<Digest> evidenceDigest_;
+    std::unique_ptr<ParallelDigest> evidenceDigest_;
     bool evidenceDigestDone_ = false;
     std::uint64_t digestedSize_ = 0;
     HeaderIndex headerIndex_;

@@ -96,7 +96,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
     // taken and one poll is made per block, but nothing is read or compared there.
     // A DFXML run hashes the evidence as its first scan reads it: every byte, in order, holes as
     // the zeros they read as.
-    Digest* digest = nullptr;
+    ParallelDigest* digest = nullptr;
     std::vector<unsigned char> zeros; // made only when a digest needs them
     // False when the user confirmed Stop or Quit meanwhile.
     auto passHoles = [&](std::uint64_t& s, std::size_t tail) {

@@ -1,0 +1,118 @@
+#include "output/ParallelDigest.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace morrow {
+
+namespace {
+
+std::string hex(const unsigned char* bytes, unsigned length) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned i = 0; i < length; ++i) {
+        text.push_back(digits[bytes[i] >> 4]);
+        text.push_back(digits[bytes[i] & 15]);
+    }
+    return text;
+}
+
+} // namespace
+
+ParallelDigest::ParallelDigest() {
+    for (Block& b : blocks_) {
+        b.bytes.resize(blockSize);
+    }
+    threads_[0] = std::thread([this] { work(0); });
+    threads_[1] = std::thread([this] { work(1); });
+}
+
+ParallelDigest::~ParallelDigest() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& t : threads_) {
+        t.join();
+    }
+}
+
+// Thread 0 computes the MD5, thread 1 the SHA-256, each over every published block in order.
+void ParallelDigest::work(int which) {
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(context, which == 0 ? EVP_md5() : EVP_sha256(), nullptr);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return stopping_ || finishing_[which] || hashed_[which] < filled_; });
+        if (hashed_[which] < filled_) {
+            const Block& block = blocks_[hashed_[which] % blockCount];
+            lock.unlock();
+            EVP_DigestUpdate(context, block.bytes.data(), block.length);
+            lock.lock();
+            ++hashed_[which];
+            changed_.notify_all();
+            continue;
+        }
+        if (finishing_[which]) {
+            unsigned char value[EVP_MAX_MD_SIZE];
+            unsigned length = 0;
+            EVP_DigestFinal_ex(context, value, &length);
+            results_[which] = hex(value, length);
+            EVP_DigestInit_ex(context, which == 0 ? EVP_md5() : EVP_sha256(), nullptr);
+            finishing_[which] = false;
+            changed_.notify_all();
+            continue;
+        }
+        if (stopping_) {
+            break;
+        }
+    }
+    EVP_MD_CTX_free(context);
+}
+
+void ParallelDigest::publish() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++filled_;
+        open_ = nullptr;
+    }
+    changed_.notify_all();
+}
+
+void ParallelDigest::update(const void* data, std::size_t length) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        if (open_ == nullptr) {
+            // The next block is free once both threads are past its last use.
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [&] { return filled_ - std::min(hashed_[0], hashed_[1]) < blockCount; });
+            open_ = &blocks_[filled_ % blockCount];
+            open_->length = 0;
+        }
+        const std::size_t n = std::min(length, blockSize - open_->length);
+        std::memcpy(open_->bytes.data() + open_->length, p, n);
+        open_->length += n;
+        p += n;
+        length -= n;
+        if (open_->length == blockSize) {
+            publish();
+        }
+    }
+}
+
+Digest::Values ParallelDigest::finish() {
+    if (open_ != nullptr && open_->length > 0) {
+        publish();
+    }
+    open_ = nullptr;
+    std::unique_lock<std::mutex> lock(mutex_);
+    finishing_ = {true, true};
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !finishing_[0] && !finishing_[1]; });
+    return Digest::Values{results_[0], results_[1]};
+}
+
+} // namespace morrow
