@@ -85,6 +85,30 @@ bool parseInteger(const std::string& text, std::int32_t& out) {
     return true;
 }
 
+// After the summary: what the run carved (or found), kind by kind, and where it went.
+void printTally(const RunResult& result, bool reportOnly) {
+    static const char* const names[] = {"BMP", "GIF", "JPEG", "TIFF", "PNG", "PSD", "compound documents",
+                                        "PDF", "HTML", "ZIP", "AVI/DAT", "MP4/3GP/MOV", "WMV"};
+    std::int64_t files = 0;
+    std::uint64_t bytes = 0;
+    std::printf("\n%-20s %10s %16s\n", reportOnly ? "Found" : "Carved", "files", "bytes");
+    for (std::size_t k = 0; k < result.perKind.size(); ++k) {
+        const RunResult::Tally& t = result.perKind[k];
+        if (t.files > 0) {
+            std::printf("%-20s %10lld %16llu\n", names[k], static_cast<long long>(t.files),
+                        static_cast<unsigned long long>(t.bytes));
+        }
+        files += t.files;
+        bytes += t.bytes;
+    }
+    std::printf("%-20s %10lld %16llu\n", "all kinds", static_cast<long long>(files),
+                static_cast<unsigned long long>(bytes));
+    for (const std::string& folder : result.outputFolders) {
+        std::printf("Output folder: %s\n", folder.c_str());
+    }
+    std::fflush(stdout);
+}
+
 // The command line as a shell would take it back, for the DFXML report's creator.
 std::string commandLine(int argc, char** argv) {
     std::string line;
@@ -224,6 +248,9 @@ int main(int argc, char** argv) {
     engine.state().programVersion = MORROW_VERSION;
     engine.state().invocation = commandLine(argc, argv);
     const RunResult result = engine.startRun();
+    if (!options.quiet && result.end != RunResult::End::Refused) {
+        printTally(result, options.reportOnly);
+    }
 
     switch (result.end) {
     case RunResult::End::Complete:

@@ -245,6 +245,7 @@ RunResult CarveEngine::startRun() {
             host_.focusControl(control::CarvingPath);
             return endWithoutSummary();
         }
+        result_.outputFolders.push_back(st.outputFolder);
         if (output_.openReport(evidencePath) != Output::ReportStatus::Created) {
             host_.showAppMessage("A report file creation error.: " + output_.reportPath(evidencePath) + ": " +
                                      systemErrorText(output_.lastError()),

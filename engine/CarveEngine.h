@@ -38,6 +38,8 @@ struct RunResult {
         std::uint64_t bytes = 0;
     };
     std::array<Tally, 13> perKind{};
+    // The output folder made for each evidence file, in order.
+    std::vector<std::string> outputFolders;
 };
 
 // The carving engine: owns the shared state, reaches the front end only through CarveHost, and

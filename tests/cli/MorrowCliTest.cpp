@@ -73,7 +73,11 @@ TEST_F(CliFixture, ACompleteRunPrintsTheSummaryAndExitsZero) {
     ImageBuilder(512).writeTo(second);
     EXPECT_EQ(runCli({"-y", "-o", tmp / "out", evidence, second}, &out, &err), 0) << err;
     EXPECT_EQ(out, "Carving Completed Successfully.\nTotal No:Of files carved: 0\nDo you want to view the "
-                   "resutlted files?.\n");
+                   "resutlted files?.\n\n"
+                   "Carved                    files            bytes\n"
+                   "all kinds                     0                0\n"
+                   "Output folder: " + tmp / "out/disk" + "\n"
+                   "Output folder: " + tmp / "out/disk(1)" + "\n");
     EXPECT_EQ(listFolder(tmp / "out"), (std::vector<std::string>{"disk", "disk(1)"}));
     EXPECT_EQ(readFile(tmp / "out/disk(1)/disk~Report.xls"), Output::reportHeader());
 }
