@@ -1,0 +1,480 @@
+#include "evidence/EwfEvidence.h"
+
+#include "evidence/EvidenceReader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <zlib.h>
+
+#if MORROW_WITH_EWF
+// libewf declares its file IO pool functions only when told that libbfio is there; libewf carries
+// its own copy of libbfio's functions, so nothing else is linked for them.
+#define HAVE_LIBBFIO 1
+#include <libbfio.h>
+#include <libewf.h>
+#endif
+
+namespace morrow {
+
+namespace {
+
+const unsigned char ewf1Signature[8] = {'E', 'V', 'F', 0x09, 0x0d, 0x0a, 0xff, 0x00};
+const unsigned char ewf2Signature[8] = {'E', 'V', 'F', '2', 0x0d, 0x0a, 0x81, 0x00};
+
+std::string fileName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Why the set cannot be read, from the segments' file headers and section chains; empty when they
+// look whole (the fault is then in something libewf checks beyond them).
+std::string explainDamage(const std::vector<std::unique_ptr<RawEvidence>>& segments) {
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        const EwfEvidence::SectionChain chain = EwfEvidence::walkSections(*segments[i]);
+        const std::string name = fileName(segments[i]->path());
+        if (chain.end == EwfEvidence::SectionChain::End::Broken) {
+            return "segment " + name + " is damaged: " + chain.fault;
+        }
+        if (chain.segmentNumber != i + 1) {
+            return "segment " + name + " is number " + std::to_string(chain.segmentNumber) +
+                   " of its set, not " + std::to_string(i + 1) + ": a segment is missing or misnamed";
+        }
+        if (chain.end == EwfEvidence::SectionChain::End::Next && i + 1 == segments.size()) {
+            // A lone first segment named otherwise (`disk.bin`) has no next name to look for.
+            const std::string next = EwfEvidence::nextSegmentName(segments[i]->path());
+            const bool named =
+                !next.empty() && (i > 0 || std::isdigit(static_cast<unsigned char>(next.back())));
+            return named ? "segment " + fileName(next) + " is missing"
+                         : "the segment after " + name + " is missing";
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+EwfEvidence::Signature EwfEvidence::signature(const unsigned char* bytes, std::size_t length) {
+    if (length >= 8 && std::memcmp(bytes, ewf1Signature, 8) == 0) {
+        return Signature::Ewf1;
+    }
+    if (length >= 8 && std::memcmp(bytes, ewf2Signature, 8) == 0) {
+        return Signature::Ewf2;
+    }
+    return Signature::None;
+}
+
+// The section descriptor, as libewf's documentation of the format (EWF version 1, "Section
+// descriptor") lays it out, 76 bytes:
+//   type         16 bytes, a name padded with zeros ("header", "volume", "sectors", "table", …)
+//   next         8 bytes, little-endian, where the next descriptor starts (from the segment's start)
+//   size         8 bytes, the section's size with its descriptor
+//   padding      40 bytes
+//   checksum     4 bytes, Adler-32 of the 72 bytes before it
+// The chain starts after the 13-byte file header (signature 8 bytes, a 1, the segment number in 2
+// bytes little-endian counting from 1, two zeros) and ends at a "next" section (more segments
+// follow) or a "done" section (the last), which point to themselves.
+EwfEvidence::SectionChain EwfEvidence::walkSections(EvidenceSource& segment) {
+    constexpr std::uint64_t fileHeaderSize = 13;
+    constexpr std::uint64_t descriptorSize = 76;
+    EvidenceReader reader(segment);
+    SectionChain chain;
+    unsigned char header[8];
+    reader.readAt(0, header, sizeof header);
+    if (signature(header, sizeof header) != Signature::Ewf1) {
+        chain.fault = "it does not start with the EWF signature";
+        return chain;
+    }
+    chain.segmentNumber = reader.le16(9);
+    const std::uint64_t size = reader.size();
+    std::uint64_t offset = fileHeaderSize;
+    // Every step goes forward by a whole descriptor at least, so the walk ends.
+    while (true) {
+        chain.offset = offset;
+        if (offset + descriptorSize > size) {
+            chain.fault = "it ends at byte " + std::to_string(size) + ", before the section at byte " +
+                          std::to_string(offset) + " is whole";
+            return chain;
+        }
+        unsigned char d[descriptorSize];
+        reader.readAt(static_cast<std::int64_t>(offset), d, sizeof d);
+        const auto sum = static_cast<std::uint32_t>(::adler32(1, d, 72));
+        if (sum != morrow::le32(d + 72)) {
+            chain.fault = "the section descriptor at byte " + std::to_string(offset) + " fails its checksum";
+            return chain;
+        }
+        std::string type(reinterpret_cast<const char*>(d), strnlen(reinterpret_cast<const char*>(d), 16));
+        std::replace_if(
+            type.begin(), type.end(), [](char c) { return c < ' ' || c > '~'; }, '?');
+        if (type == "done" || type == "next") {
+            chain.end = type == "done" ? SectionChain::End::Done : SectionChain::End::Next;
+            return chain;
+        }
+        const std::uint64_t next = morrow::le64(d + 16);
+        if (next < offset + descriptorSize || next > size) {
+            chain.fault = "the \"" + type + "\" section at byte " + std::to_string(offset) +
+                          " says the next one is at byte " + std::to_string(next) +
+                          (next > size ? ", past the end" : ", not after it");
+            return chain;
+        }
+        offset = next;
+    }
+}
+
+std::string EwfEvidence::nextSegmentName(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    const std::size_t slash = path.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || path.size() - dot != 4) {
+        return {};
+    }
+    std::string s = path.substr(dot + 1);
+    auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!letter(s[0])) {
+        return {};
+    }
+    const bool lower = s[0] >= 'a';
+    if (digit(s[1]) && digit(s[2])) {
+        // .E01 to .E99, then letters from .EAA
+        const int n = (s[1] - '0') * 10 + (s[2] - '0') + 1;
+        if (n <= 99) {
+            s[1] = static_cast<char>('0' + n / 10);
+            s[2] = static_cast<char>('0' + n % 10);
+        } else {
+            s[1] = s[2] = lower ? 'a' : 'A';
+        }
+        return path.substr(0, dot + 1) + s;
+    }
+    if (!letter(s[1]) || !letter(s[2])) {
+        return {};
+    }
+    const char z = lower ? 'z' : 'Z';
+    const char a = lower ? 'a' : 'A';
+    for (int i = 2; i >= 0; --i) {
+        if (s[static_cast<std::size_t>(i)] != z) {
+            ++s[static_cast<std::size_t>(i)];
+            return path.substr(0, dot + 1) + s;
+        }
+        s[static_cast<std::size_t>(i)] = a;
+    }
+    return {}; // past .ZZZ
+}
+
+#if MORROW_WITH_EWF
+
+namespace {
+
+// One of libewf's errors in words: its innermost cause, which names what is wrong, without the
+// name of the function that found it. The error is freed.
+std::string errorText(libewf_error_t* error) {
+    if (error == nullptr) {
+        return "libewf gives no reason";
+    }
+    char text[4096] = {};
+    libewf_error_backtrace_sprint(error, text, sizeof text);
+    libewf_error_free(&error);
+    std::string line(text, strnlen(text, sizeof text));
+    line = line.substr(0, line.find('\n'));
+    const std::size_t colon = line.find(": ");
+    if (colon != std::string::npos && line.find(' ') > colon) {
+        line.erase(0, colon + 2);
+    }
+    while (!line.empty() && (line.back() == '.' || line.back() == ' ')) {
+        line.pop_back();
+    }
+    return "libewf: " + (line.empty() ? std::string("gives no reason") : line);
+}
+
+// How libewf reads a segment: through one of our RawEvidence files, which the EwfEvidence owns
+// and which outlive libewf's handle. libbfio keeps a position per handle; reads are positioned
+// reads from it, so clones of a handle never disturb each other.
+struct SegmentIo {
+    RawEvidence* file;
+    std::uint64_t position;
+};
+
+SegmentIo* segmentIo(intptr_t* io) {
+    return reinterpret_cast<SegmentIo*>(io);
+}
+
+int segmentFree(intptr_t** io, libbfio_error_t**) {
+    delete segmentIo(*io);
+    *io = nullptr;
+    return 1;
+}
+int segmentClone(intptr_t** destination, intptr_t* source, libbfio_error_t**) {
+    // new (nothrow): nothing may be thrown through libewf's C frames.
+    auto* copy = new (std::nothrow) SegmentIo{segmentIo(source)->file, 0};
+    *destination = reinterpret_cast<intptr_t*>(copy);
+    return copy != nullptr ? 1 : -1;
+}
+// The file was opened read-only by us: opening is a no-op, and writing is refused outright.
+int segmentOpen(intptr_t*, int accessFlags, libbfio_error_t**) {
+    return (accessFlags & LIBBFIO_ACCESS_FLAG_WRITE) != 0 ? -1 : 1;
+}
+int segmentClose(intptr_t*, libbfio_error_t**) {
+    return 0;
+}
+ssize_t segmentRead(intptr_t* io, uint8_t* buffer, size_t size, libbfio_error_t**) {
+    SegmentIo* s = segmentIo(io);
+    const std::size_t got = s->position < s->file->size() ? s->file->read(s->position, buffer, size) : 0;
+    s->position += got;
+    return static_cast<ssize_t>(got);
+}
+ssize_t segmentWrite(intptr_t*, const uint8_t*, size_t, libbfio_error_t**) {
+    return -1;
+}
+off64_t segmentSeek(intptr_t* io, off64_t offset, int whence, libbfio_error_t**) {
+    SegmentIo* s = segmentIo(io);
+    const off64_t base = whence == SEEK_SET   ? 0
+                         : whence == SEEK_CUR ? static_cast<off64_t>(s->position)
+                         : whence == SEEK_END ? static_cast<off64_t>(s->file->size())
+                                              : -1;
+    if (base < 0 || offset < -base) {
+        return -1;
+    }
+    s->position = static_cast<std::uint64_t>(base + offset);
+    return static_cast<off64_t>(s->position);
+}
+int segmentExists(intptr_t*, libbfio_error_t**) {
+    return 1;
+}
+int segmentIsOpen(intptr_t*, libbfio_error_t**) {
+    return 1;
+}
+int segmentSize(intptr_t* io, size64_t* size, libbfio_error_t**) {
+    *size = segmentIo(io)->file->size();
+    return 1;
+}
+
+} // namespace
+
+struct EwfEvidence::Library {
+    libewf_handle_t* handle = nullptr;
+    libbfio_pool_t* pool = nullptr;
+    bool opened = false;
+
+    ~Library() {
+        if (opened) {
+            libewf_handle_close(handle, nullptr);
+        }
+        if (handle != nullptr) {
+            libewf_handle_free(&handle, nullptr);
+        }
+        // The pool frees its handles, and each handle its SegmentIo.
+        if (pool != nullptr) {
+            libbfio_pool_free(&pool, nullptr);
+        }
+    }
+
+    // Puts `file` into the pool; false when libbfio cannot.
+    bool add(RawEvidence& file) {
+        libbfio_handle_t* bfio = handleFor(file);
+        int entry = 0;
+        if (bfio == nullptr ||
+            libbfio_pool_append_handle(pool, &entry, bfio, LIBBFIO_OPEN_READ, nullptr) != 1) {
+            libbfio_handle_free(&bfio, nullptr);
+            return false;
+        }
+        return true;
+    }
+
+    // A libbfio handle reading `file`, which frees its SegmentIo; null when libbfio cannot make one.
+    static libbfio_handle_t* handleFor(RawEvidence& file) {
+        auto* io = new (std::nothrow) SegmentIo{&file, 0};
+        if (io == nullptr) {
+            return nullptr;
+        }
+        libbfio_handle_t* bfio = nullptr;
+        if (libbfio_handle_initialize(&bfio, reinterpret_cast<intptr_t*>(io), segmentFree, segmentClone,
+                                      segmentOpen, segmentClose, segmentRead, segmentWrite, segmentSeek,
+                                      segmentExists, segmentIsOpen, segmentSize,
+                                      LIBBFIO_FLAG_IO_HANDLE_MANAGED, nullptr) != 1) {
+            delete io;
+            return nullptr;
+        }
+        return bfio;
+    }
+
+    // Whether libewf knows the signature `file` starts with (EWF version 2 is newer than some
+    // libewf releases).
+    static bool knowsSignature(RawEvidence& file) {
+        libbfio_handle_t* bfio = handleFor(file);
+        const bool known = bfio != nullptr && libewf_check_file_signature_file_io_handle(bfio, nullptr) == 1;
+        libbfio_handle_free(&bfio, nullptr);
+        return known;
+    }
+};
+
+bool EwfEvidence::builtIn() {
+    return true;
+}
+
+std::string EwfEvidence::libraryVersion() {
+    return libewf_get_version();
+}
+
+EwfEvidence::EwfEvidence() : library_(std::make_unique<Library>()) {}
+
+EwfEvidence::~EwfEvidence() {
+    library_.reset(); // libewf lets go of the segments before they are closed
+}
+
+std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::string& error) {
+    std::unique_ptr<EwfEvidence> ewf(new EwfEvidence());
+    ewf->path_ = path;
+
+    // libewf's naming of the segments after the first; a first segment named otherwise is the
+    // only one it has.
+    std::vector<std::string> names;
+    char** globbed = nullptr;
+    int count = 0;
+    libewf_error_t* globError = nullptr;
+    if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &globbed, &count, &globError) == 1) {
+        names.assign(globbed, globbed + count);
+        libewf_glob_free(globbed, count, nullptr);
+    } else {
+        libewf_error_free(&globError);
+    }
+    if (names.empty()) {
+        names.push_back(path);
+    }
+
+    for (const std::string& name : names) {
+        std::string why;
+        auto segment = RawEvidence::open(name, why);
+        if (!segment) {
+            error = "segment " + fileName(name) + ": " + why;
+            return nullptr;
+        }
+        ewf->segments_.push_back(std::move(segment));
+    }
+
+    unsigned char head[8] = {};
+    const std::size_t headLength = ewf->segments_.front()->read(0, head, sizeof head);
+    if (signature(head, headLength) == Signature::Ewf2 && !Library::knowsSignature(*ewf->segments_.front())) {
+        error = "Ex01 images are not supported by libewf " + libraryVersion() +
+                ", which this build reads E01 images with";
+        return nullptr;
+    }
+
+    Library& lib = *ewf->library_;
+    libewf_error_t* failure = nullptr;
+    if (libewf_handle_initialize(&lib.handle, &failure) != 1 ||
+        libbfio_pool_initialize(&lib.pool, 0, LIBBFIO_POOL_UNLIMITED_NUMBER_OF_OPEN_HANDLES, nullptr) != 1) {
+        error = errorText(failure);
+        return nullptr;
+    }
+    for (auto& segment : ewf->segments_) {
+        if (!lib.add(*segment)) {
+            error = "libewf cannot take segment " + fileName(segment->path());
+            return nullptr;
+        }
+    }
+    if (libewf_handle_open_file_io_pool(lib.handle, lib.pool, LIBEWF_OPEN_READ, &failure) != 1) {
+        const std::string damage = explainDamage(ewf->segments_);
+        error = damage.empty() ? errorText(failure) : damage;
+        if (!damage.empty()) {
+            libewf_error_free(&failure);
+        }
+        return nullptr;
+    }
+    lib.opened = true;
+    // libewf opens a set with a segment missing or cut short, and reads zeros where it lacks
+    // data; such a set is refused here, saying what is wrong when the chain of sections shows it.
+    if (libewf_handle_segment_files_corrupted(lib.handle, nullptr) != 0) {
+        const std::string damage = explainDamage(ewf->segments_);
+        error = damage.empty() ? "libewf finds its segments incomplete or damaged" : damage;
+        return nullptr;
+    }
+    size64_t mediaSize = 0;
+    if (libewf_handle_get_media_size(lib.handle, &mediaSize, &failure) != 1) {
+        error = errorText(failure);
+        return nullptr;
+    }
+    ewf->size_ = mediaSize;
+    return ewf;
+}
+
+std::size_t EwfEvidence::read(std::uint64_t offset, void* out, std::size_t length) {
+    if (offset >= size_) {
+        return 0;
+    }
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - offset));
+    libewf_error_t* failure = nullptr;
+    const ssize_t got =
+        libewf_handle_read_random(library_->handle, out, want, static_cast<off64_t>(offset), &failure);
+    if (got < 0) {
+        if (readFault_.empty()) {
+            readFault_ = "reading byte " + std::to_string(offset) + " failed: " + errorText(failure);
+        } else {
+            libewf_error_free(&failure);
+        }
+        return 0;
+    }
+    // libewf hands on a chunk that fails its checksum as it is, and counts it; Morrow does not
+    // carve from it.
+    std::uint32_t errors = 0;
+    if (libewf_handle_get_number_of_checksum_errors(library_->handle, &errors, nullptr) == 1 &&
+        errors > checksumErrors_) {
+        std::uint64_t firstSector = 0;
+        std::uint64_t sectors = 0;
+        if (readFault_.empty()) {
+            readFault_ = "its data is damaged";
+            if (libewf_handle_get_checksum_error(library_->handle, checksumErrors_, &firstSector, &sectors,
+                                                 nullptr) == 1 &&
+                sectors > 0) {
+                readFault_ += ": sectors " + std::to_string(firstSector) + " to " +
+                              std::to_string(firstSector + sectors - 1) + " fail their checksum";
+            }
+        }
+        checksumErrors_ = errors;
+        return 0;
+    }
+    return static_cast<std::size_t>(got);
+}
+
+#else // without libewf
+
+struct EwfEvidence::Library {};
+
+bool EwfEvidence::builtIn() {
+    return false;
+}
+
+std::string EwfEvidence::libraryVersion() {
+    return {};
+}
+
+EwfEvidence::EwfEvidence() = default;
+
+EwfEvidence::~EwfEvidence() = default;
+
+std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string&, std::string& error) {
+    error = "E01 images are not supported by this build";
+    return nullptr;
+}
+
+std::size_t EwfEvidence::read(std::uint64_t, void*, std::size_t) {
+    return 0;
+}
+
+#endif
+
+void EwfEvidence::adviseSequential() {
+    for (auto& segment : segments_) {
+        segment->adviseSequential();
+    }
+}
+
+std::string EwfEvidence::changed() {
+    for (auto& segment : segments_) {
+        const std::string what = segment->changed();
+        if (!what.empty()) {
+            return "segment " + fileName(segment->path()) + ": " + what;
+        }
+    }
+    return readFault_;
+}
+
+} // namespace morrow
