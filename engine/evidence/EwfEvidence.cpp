@@ -27,31 +27,6 @@ std::string fileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Why the set cannot be read, from the segments' file headers and section chains; empty when they
-// look whole (the fault is then in something libewf checks beyond them).
-std::string explainDamage(const std::vector<std::unique_ptr<RawEvidence>>& segments) {
-    for (std::size_t i = 0; i < segments.size(); ++i) {
-        const EwfEvidence::SectionChain chain = EwfEvidence::walkSections(*segments[i]);
-        const std::string name = fileName(segments[i]->path());
-        if (chain.end == EwfEvidence::SectionChain::End::Broken) {
-            return "segment " + name + " is damaged: " + chain.fault;
-        }
-        if (chain.segmentNumber != i + 1) {
-            return "segment " + name + " is number " + std::to_string(chain.segmentNumber) +
-                   " of its set, not " + std::to_string(i + 1) + ": a segment is missing or misnamed";
-        }
-        if (chain.end == EwfEvidence::SectionChain::End::Next && i + 1 == segments.size()) {
-            // A lone first segment named otherwise (`disk.bin`) has no next name to look for.
-            const std::string next = EwfEvidence::nextSegmentName(segments[i]->path());
-            const bool named =
-                !next.empty() && (i > 0 || std::isdigit(static_cast<unsigned char>(next.back())));
-            return named ? "segment " + fileName(next) + " is missing"
-                         : "the segment after " + name + " is missing";
-        }
-    }
-    return {};
-}
-
 } // namespace
 
 EwfEvidence::Signature EwfEvidence::signature(const unsigned char* bytes, std::size_t length) {
@@ -183,6 +158,31 @@ std::string errorText(libewf_error_t* error) {
         line.pop_back();
     }
     return "libewf: " + (line.empty() ? std::string("gives no reason") : line);
+}
+
+// Why the set cannot be read, from the segments' file headers and section chains; empty when they
+// look whole (the fault is then in something libewf checks beyond them).
+std::string explainDamage(const std::vector<std::unique_ptr<RawEvidence>>& segments) {
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        const EwfEvidence::SectionChain chain = EwfEvidence::walkSections(*segments[i]);
+        const std::string name = fileName(segments[i]->path());
+        if (chain.end == EwfEvidence::SectionChain::End::Broken) {
+            return "segment " + name + " is damaged: " + chain.fault;
+        }
+        if (chain.segmentNumber != i + 1) {
+            return "segment " + name + " is number " + std::to_string(chain.segmentNumber) +
+                   " of its set, not " + std::to_string(i + 1) + ": a segment is missing or misnamed";
+        }
+        if (chain.end == EwfEvidence::SectionChain::End::Next && i + 1 == segments.size()) {
+            // A lone first segment named otherwise (`disk.bin`) has no next name to look for.
+            const std::string next = EwfEvidence::nextSegmentName(segments[i]->path());
+            const bool named =
+                !next.empty() && (i > 0 || std::isdigit(static_cast<unsigned char>(next.back())));
+            return named ? "segment " + fileName(next) + " is missing"
+                         : "the segment after " + name + " is missing";
+        }
+    }
+    return {};
 }
 
 // How libewf reads a segment: through one of our RawEvidence files, which the EwfEvidence owns
