@@ -254,6 +254,15 @@ struct EwfEvidence::Library {
     libbfio_pool_t* pool = nullptr;
     bool opened = false;
 
+    // libewf builds its index of a stretch of chunks when they are first read and keeps it until
+    // the handle is closed: about 4 MiB per GiB of media, some 4 GiB for a 1 TiB image, with no
+    // setting to bound it. The handle is closed and opened again (some milliseconds) before a
+    // read reaches a region of the media other than the last two it read, which bounds the index
+    // to those regions whatever the image's size (peak RSS of a run about 25 MiB).
+    std::uint64_t regionBytes = defaultIndexRegion;
+    static constexpr std::size_t regionsKept = 2;
+    std::vector<std::uint64_t> regions; // read since the handle was opened
+
     ~Library() {
         if (opened) {
             libewf_handle_close(handle, nullptr);
@@ -320,9 +329,11 @@ EwfEvidence::~EwfEvidence() {
     library_.reset(); // libewf lets go of the segments before they are closed
 }
 
-std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::string& error) {
+std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::string& error,
+                                               std::uint64_t indexRegion) {
     std::unique_ptr<EwfEvidence> ewf(new EwfEvidence());
     ewf->path_ = path;
+    ewf->library_->regionBytes = std::max<std::uint64_t>(indexRegion, 1);
 
     // libewf's naming of the segments after the first; a first segment named otherwise is the
     // only one it has.
@@ -396,14 +407,54 @@ std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::str
     return ewf;
 }
 
+bool EwfEvidence::reopen() {
+    Library& lib = *library_;
+    lib.regions.clear();
+    libewf_error_t* failure = nullptr;
+    lib.opened = false;
+    if (libewf_handle_close(lib.handle, &failure) != 0 ||
+        libewf_handle_open_file_io_pool(lib.handle, lib.pool, LIBEWF_OPEN_READ, &failure) != 1) {
+        if (readFault_.empty()) {
+            readFault_ = "libewf cannot open it again: " + errorText(failure);
+        } else {
+            libewf_error_free(&failure);
+        }
+        return false;
+    }
+    lib.opened = true;
+    // The count of chunks that failed their checksum may start again with the handle.
+    std::uint32_t errors = 0;
+    libewf_handle_get_number_of_checksum_errors(lib.handle, &errors, nullptr);
+    checksumErrors_ = errors;
+    return true;
+}
+
 std::size_t EwfEvidence::read(std::uint64_t offset, void* out, std::size_t length) {
     if (offset >= size_) {
         return 0;
     }
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - offset));
+    Library& lib = *library_;
+    const std::uint64_t first = offset / lib.regionBytes;
+    const std::uint64_t last = (offset + want - 1) / lib.regionBytes;
+    std::size_t missing = 0;
+    for (std::uint64_t r = first; r <= last; ++r) {
+        missing += std::find(lib.regions.begin(), lib.regions.end(), r) == lib.regions.end() ? 1 : 0;
+    }
+    if (missing > 0 && lib.regions.size() + missing > Library::regionsKept && !reopen()) {
+        return 0;
+    }
+    for (std::uint64_t r = first; r <= last; ++r) {
+        if (std::find(lib.regions.begin(), lib.regions.end(), r) == lib.regions.end()) {
+            lib.regions.push_back(r);
+        }
+    }
+    if (!lib.opened) {
+        return 0;
+    }
     libewf_error_t* failure = nullptr;
     const ssize_t got =
-        libewf_handle_read_random(library_->handle, out, want, static_cast<off64_t>(offset), &failure);
+        libewf_handle_read_random(lib.handle, out, want, static_cast<off64_t>(offset), &failure);
     if (got < 0) {
         if (readFault_.empty()) {
             readFault_ = "reading byte " + std::to_string(offset) + " failed: " + errorText(failure);
@@ -415,13 +466,13 @@ std::size_t EwfEvidence::read(std::uint64_t offset, void* out, std::size_t lengt
     // libewf hands on a chunk that fails its checksum as it is, and counts it; Morrow does not
     // carve from it.
     std::uint32_t errors = 0;
-    if (libewf_handle_get_number_of_checksum_errors(library_->handle, &errors, nullptr) == 1 &&
+    if (libewf_handle_get_number_of_checksum_errors(lib.handle, &errors, nullptr) == 1 &&
         errors > checksumErrors_) {
         std::uint64_t firstSector = 0;
         std::uint64_t sectors = 0;
         if (readFault_.empty()) {
             readFault_ = "its data is damaged";
-            if (libewf_handle_get_checksum_error(library_->handle, checksumErrors_, &firstSector, &sectors,
+            if (libewf_handle_get_checksum_error(lib.handle, checksumErrors_, &firstSector, &sectors,
                                                  nullptr) == 1 &&
                 sectors > 0) {
                 readFault_ += ": sectors " + std::to_string(firstSector) + " to " +
@@ -450,13 +501,17 @@ EwfEvidence::EwfEvidence() = default;
 
 EwfEvidence::~EwfEvidence() = default;
 
-std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string&, std::string& error) {
+std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string&, std::string& error, std::uint64_t) {
     error = "E01 images are not supported by this build";
     return nullptr;
 }
 
 std::size_t EwfEvidence::read(std::uint64_t, void*, std::size_t) {
     return 0;
+}
+
+bool EwfEvidence::reopen() {
+    return false;
 }
 
 #endif

@@ -35,7 +35,13 @@ class EwfEvidence : public EvidenceSource {
     // taken as the only segment). Null when any segment cannot be opened or the set is missing a
     // segment or damaged, with the reason in `error` ("segment disk.E02 is missing", or libewf's
     // own words); never an image with zeros for what could not be read.
-    static std::unique_ptr<EwfEvidence> open(const std::string& path, std::string& error);
+    //
+    // libewf indexes the chunks it reads and keeps the index while its handle is open, about
+    // 4 MiB per GiB of media; the handle is opened again whenever reads reach a third region of
+    // `indexRegion` bytes, which bounds that index (tests use small regions).
+    static constexpr std::uint64_t defaultIndexRegion = std::uint64_t{1} << 30;
+    static std::unique_ptr<EwfEvidence> open(const std::string& path, std::string& error,
+                                             std::uint64_t indexRegion = defaultIndexRegion);
 
     // The end of one version 1 segment's chain of sections, walked from its file header through
     // every section descriptor (type, offset of the next, size, Adler-32 of the descriptor).
@@ -69,6 +75,9 @@ class EwfEvidence : public EvidenceSource {
   private:
     struct Library; // libewf's handle and the file IO pool it reads the segments through
     EwfEvidence();
+    // Closes libewf's handle and opens it again, letting go of its index of the chunks; false
+    // (with the reason kept for changed()) when it cannot be opened again.
+    bool reopen();
 
     std::string path_;
     std::uint64_t size_ = 0;
