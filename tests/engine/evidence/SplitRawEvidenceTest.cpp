@@ -37,7 +37,7 @@ TEST_P(SplitRawPieceTest, FollowingPiecesAreFoundByName) {
 std::vector<std::string> pieces(const std::string& base, int count, bool letters) {
     std::vector<std::string> names;
     for (int i = 0; i < count; ++i) {
-        char suffix[8];
+        char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%03d", i + 1);
         names.push_back(base + (letters ? std::string{char('a' + i / 26), char('a' + i % 26)} : suffix));
     }
