@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <zlib.h>
 
 #if MORROW_WITH_EWF
