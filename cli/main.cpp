@@ -4,6 +4,7 @@
 #include "ConsoleHost.h"
 #include "MorrowVersion.h"
 #include "evidence/EvidenceSource.h"
+#include "evidence/EwfEvidence.h"
 
 #include <cerrno>
 #include <climits>
@@ -24,7 +25,8 @@ namespace {
 
 const char* const usageText =
     "Usage: morrow-cli [options] EVIDENCE...\n"
-    "Carves files of known kinds out of raw disk or partition images.\n"
+    "Carves files of known kinds out of disk or partition images: raw (a file or a device), split\n"
+    "raw (disk.001, disk.002, ... or disk.aa, disk.ab, ...: give the first) or E01 (disk.E01).\n"
     "\n"
     "  -o, --out DIR        carving path: one output folder per evidence file is made in it\n"
     "  -t, --types LIST     kinds to carve, comma-separated (default all):\n"
@@ -205,8 +207,13 @@ int main(int argc, char** argv) {
             std::fputs(usageText, stdout);
             return 0;
         case 'V':
-            // The same line as `morrow --version`: program, package, then the version.
+            // The same first line as `morrow --version`: program, package, then the version.
             std::printf("morrow-cli (Morrow) %s\n", MORROW_VERSION);
+            if (EwfEvidence::builtIn()) {
+                std::printf("E01 images: read with libewf %s\n", EwfEvidence::libraryVersion().c_str());
+            } else {
+                std::printf("E01 images: not supported by this build\n");
+            }
             return 0;
         case ':':
             return usageError(std::string("option needs a value: ") + argv[optind - 1]);

@@ -35,7 +35,8 @@ namespace morrow {
 
 const char* const MainDialog::caption = "Morrow  - A Forensic Data Carving tool";
 const char* const MainDialog::idleStatus = "Select all required fields and Click Start to proceed.";
-const char* const MainDialog::evidenceFilter = "Evidence Files (*.P01);; All Files (*.*)";
+const char* const MainDialog::evidenceFilter =
+    "Evidence Files (*.P01);; All Files (*.*);; E01 and Split Raw Images (*.E01 *.e01 *.001 *.aa)";
 const char* const MainDialog::folderTitle = "Choose Path for Carving Files";
 
 namespace {

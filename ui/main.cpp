@@ -2,6 +2,7 @@
 // on the command line, as a file manager's "Open with" passes them, are listed at start-up.
 #include "MainDialog.h"
 #include "MorrowVersion.h"
+#include "evidence/EwfEvidence.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -16,7 +17,8 @@ namespace {
 
 const char* const usageText =
     "Usage: morrow [options] [EVIDENCE...]\n"
-    "Opens Morrow's dialog, which carves files of known kinds out of raw disk or partition images.\n"
+    "Opens Morrow's dialog, which carves files of known kinds out of disk or partition images\n"
+    "(raw, split raw or E01).\n"
     "The evidence files named here are put in its evidence list.\n"
     "\n"
     "  -h, --help       this text\n"
@@ -58,8 +60,14 @@ int main(int argc, char** argv) {
         return 0;
     }
     case EarlyAnswer::Version:
-        // The same line as `morrow-cli --version`: program, package, then the version.
+        // The same lines as `morrow-cli --version`: program, package, then the version; then
+        // whether E01 images can be read.
         std::printf("morrow (Morrow) %s\n", MORROW_VERSION);
+        if (morrow::EwfEvidence::builtIn()) {
+            std::printf("E01 images: read with libewf %s\n", morrow::EwfEvidence::libraryVersion().c_str());
+        } else {
+            std::printf("E01 images: not supported by this build\n");
+        }
         return 0;
     case EarlyAnswer::None:
         break;

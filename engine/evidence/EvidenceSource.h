@@ -12,9 +12,9 @@ namespace morrow {
 
 class OutputFile;
 
-// Where the bytes of one evidence image come from: a raw file or block device today, a split or
-// E01 image or a buffer in memory (tests) beside it. Sources are opened read-only, once per run,
-// and never written.
+// Where the bytes of one evidence image come from: a raw file or block device (RawEvidence), a
+// split raw image (SplitRawEvidence), an E01 image (EwfEvidence) or a buffer in memory (tests).
+// Sources are opened read-only, once per run, and never written.
 class EvidenceSource {
 public:
     virtual ~EvidenceSource() = default;
@@ -51,7 +51,8 @@ public:
     virtual std::uint64_t nextData(std::uint64_t offset) { return offset; }
 
     // Empty while the image is the one that was opened, unchanged; otherwise what changed (its
-    // size, or the file its path names), in words for a message.
+    // size, or the file its path names; for a split or E01 image, that of any piece or segment,
+    // or data that failed its checksum), in words for a message.
     virtual std::string changed() { return {}; }
 
     // The files the image is stored in, in order (the path alone for a single file).
@@ -62,10 +63,12 @@ public:
     virtual std::string storedMd5() const { return {}; }
 };
 
-// Opens the evidence at `path`. On failure returns null and puts the system's reason in `error`.
+// Opens the evidence at `path`. On failure returns null and puts the reason in `error`: the
+// system's, or what is wrong with a split or E01 image (naming the piece or segment).
 using EvidenceOpener = std::function<std::unique_ptr<EvidenceSource>(const std::string& path, std::string& error)>;
 
-// The opener a run uses unless told otherwise.
+// The opener a run uses unless told otherwise: it tells the kind of evidence by its content (an
+// EWF signature), then its name (the first piece of a split image), else takes it as raw.
 std::unique_ptr<EvidenceSource> openEvidenceSource(const std::string& path, std::string& error);
 
 } // namespace morrow

@@ -58,7 +58,7 @@ private:
     std::uint64_t size_;
 };
 
-[[maybe_unused]] long statusKiB(const char* field) {
+[[maybe_unused]] long statusKiB(const char* field) { // unused under the sanitizers
     std::ifstream in("/proc/self/status");
     std::string line;
     while (std::getline(in, line)) {

@@ -299,6 +299,19 @@ ChildResult CliProcess::wait() {
     return result;
 }
 
+int runCommand(const std::string& commandLine) {
+    const int status = std::system((commandLine + " >/dev/null 2>&1").c_str());
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool haveProgram(const std::string& program) { return runCommand("command -v '" + program + "'") == 0; }
+
+bool acquireEwf(const std::string& image, const std::string& target, std::uint64_t segmentBytes,
+                const std::string& compression) {
+    return runCommand("ewfacquire -u -q -t '" + target + "' -S " + std::to_string(segmentBytes) + " -c " +
+                      compression + " '" + image + "'") == 0;
+}
+
 ChildResult runCliWith(const std::vector<std::string>& args, const ChildOptions& options) {
     return CliProcess(args, options).wait();
 }

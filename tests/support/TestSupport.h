@@ -190,6 +190,16 @@ private:
     pid_t pid_ = -1;
 };
 
+// Runs `commandLine` through the shell with its output discarded; its exit status, or -1.
+int runCommand(const std::string& commandLine);
+// Whether `program` is on PATH.
+bool haveProgram(const std::string& program);
+// Makes an E01 image of the raw `image` with ewfacquire: `target`.E01, .E02, … of at most
+// `segmentBytes` each (ewfacquire takes 1 MiB at least), deflate at `compression` ("none",
+// "fast" or "best"). False when ewfacquire failed.
+bool acquireEwf(const std::string& image, const std::string& target, std::uint64_t segmentBytes,
+                const std::string& compression);
+
 // Runs morrow-cli with `args` to its end.
 ChildResult runCliWith(const std::vector<std::string>& args, const ChildOptions& options = {});
 // As runCliWith; returns the exit status and fills `out` and `err` with what it printed.

@@ -153,7 +153,10 @@ class MainDialogTest : public QObject {
         });
         dialog->host().setFolderExplorer([this](const QString& path) { explored << path; });
         dialog->setFileChooser([this](QWidget*, const QString& filter, const QString& folder) {
-            [&] { QCOMPARE(filter, QString("Evidence Files (*.P01);; All Files (*.*)")); }();
+            [&] {
+                QCOMPARE(filter, QString("Evidence Files (*.P01);; All Files (*.*);; "
+                                         "E01 and Split Raw Images (*.E01 *.e01 *.001 *.aa)"));
+            }();
             chooserFolder = folder;
             return nextEvidence;
         });

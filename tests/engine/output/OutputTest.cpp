@@ -29,7 +29,11 @@ INSTANTIATE_TEST_SUITE_P(Stems, OutputStemTest,
                                            StemCase{"noDot", "/ev/disk", ""},
                                            StemCase{"onlyExtension", "/ev/.P01", ""},
                                            StemCase{"noFolder", "disk.img", "disk"},
-                                           StemCase{"dotInFolderOnly", "/ev.d/disk", ""}),
+                                           StemCase{"dotInFolderOnly", "/ev.d/disk", ""},
+                                           // E01 and split images are named by their first file
+                                           StemCase{"ewfFirstSegment", "/ev/disk.E01", "disk"},
+                                           StemCase{"splitFirstPiece", "/ev/disk.001", "disk"},
+                                           StemCase{"splitLetters", "/ev/disk.img.aa", "disk.img"}),
                          [](const auto& row) { return std::string(row.param.name); });
 
 // An engine with its output operations pointed at a temporary carving path.

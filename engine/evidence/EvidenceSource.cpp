@@ -1,0 +1,32 @@
+#include "evidence/EvidenceSource.h"
+
+#include "evidence/EwfEvidence.h"
+#include "evidence/RawEvidence.h"
+#include "evidence/SplitRawEvidence.h"
+
+namespace morrow {
+
+// The kind of evidence is told by its content first: a file that starts with an EWF signature is
+// an E01 image whatever it is called (and one called .E01 that does not is a raw image). Only then
+// does the name count: a first piece of a split image (`.001`, `.aa`) whose next piece is there.
+// Everything else, block devices included, is a raw image.
+std::unique_ptr<EvidenceSource> openEvidenceSource(const std::string& path, std::string& error) {
+    auto raw = RawEvidence::open(path, error);
+    if (!raw) {
+        return nullptr;
+    }
+    unsigned char head[8] = {};
+    const std::size_t headLength = raw->size() > 0 ? raw->read(0, head, sizeof head) : 0;
+    if (EwfEvidence::signature(head, headLength) != EwfEvidence::Signature::None) {
+        raw.reset();
+        return EwfEvidence::open(path, error);
+    }
+    const std::vector<std::string> pieces = SplitRawEvidence::pieceNames(path);
+    if (pieces.size() > 1) {
+        raw.reset();
+        return SplitRawEvidence::open(pieces, error);
+    }
+    return raw;
+}
+
+} // namespace morrow

@@ -1,0 +1,604 @@
+#include "evidence/EwfEvidence.h"
+
+#include "evidence/EvidenceReader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <new>
+#include <zlib.h>
+
+#if MORROW_WITH_EWF
+// libewf declares its file IO pool functions only when told that libbfio is there; libewf carries
+// its own copy of libbfio's functions, so nothing else is linked for them.
+#define HAVE_LIBBFIO 1
+#include <libbfio.h>
+#include <libewf.h>
+#endif
+
+namespace morrow {
+
+namespace {
+
+const unsigned char ewf1Signature[8] = {'E', 'V', 'F', 0x09, 0x0d, 0x0a, 0xff, 0x00};
+const unsigned char ewf2Signature[8] = {'E', 'V', 'F', '2', 0x0d, 0x0a, 0x81, 0x00};
+
+std::string fileName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+EwfEvidence::Signature EwfEvidence::signature(const unsigned char* bytes, std::size_t length) {
+    if (length >= 8 && std::memcmp(bytes, ewf1Signature, 8) == 0) {
+        return Signature::Ewf1;
+    }
+    if (length >= 8 && std::memcmp(bytes, ewf2Signature, 8) == 0) {
+        return Signature::Ewf2;
+    }
+    return Signature::None;
+}
+
+// The section descriptor, as libewf's documentation of the format (EWF version 1, "Section
+// descriptor") lays it out, 76 bytes:
+//   type         16 bytes, a name padded with zeros ("header", "volume", "sectors", "table", …)
+//   next         8 bytes, little-endian, where the next descriptor starts (from the segment's start)
+//   size         8 bytes, the section's size with its descriptor
+//   padding      40 bytes
+//   checksum     4 bytes, Adler-32 of the 72 bytes before it
+// The chain starts after the 13-byte file header (signature 8 bytes, a 1, the segment number in 2
+// bytes little-endian counting from 1, two zeros) and ends at a "next" section (more segments
+// follow) or a "done" section (the last), which point to themselves.
+EwfEvidence::SectionChain EwfEvidence::walkSections(EvidenceSource& segment) {
+    constexpr std::uint64_t fileHeaderSize = 13;
+    constexpr std::uint64_t descriptorSize = 76;
+    EvidenceReader reader(segment);
+    SectionChain chain;
+    unsigned char header[8];
+    reader.readAt(0, header, sizeof header);
+    if (signature(header, sizeof header) != Signature::Ewf1) {
+        chain.fault = "it does not start with the EWF signature";
+        return chain;
+    }
+    chain.segmentNumber = reader.le16(9);
+    const std::uint64_t size = reader.size();
+    std::uint64_t offset = fileHeaderSize;
+    // Every step goes forward by a whole descriptor at least, so the walk ends.
+    while (true) {
+        chain.offset = offset;
+        if (offset + descriptorSize > size) {
+            chain.fault = "it ends at byte " + std::to_string(size) + ", before the section at byte " +
+                          std::to_string(offset) + " is whole";
+            return chain;
+        }
+        unsigned char d[descriptorSize];
+        reader.readAt(static_cast<std::int64_t>(offset), d, sizeof d);
+        const auto sum = static_cast<std::uint32_t>(::adler32(1, d, 72));
+        if (sum != morrow::le32(d + 72)) {
+            chain.fault = "the section descriptor at byte " + std::to_string(offset) + " fails its checksum";
+            return chain;
+        }
+        std::string type(reinterpret_cast<const char*>(d), strnlen(reinterpret_cast<const char*>(d), 16));
+        std::replace_if(
+            type.begin(), type.end(), [](char c) { return c < ' ' || c > '~'; }, '?');
+        if (type == "done" || type == "next") {
+            chain.end = type == "done" ? SectionChain::End::Done : SectionChain::End::Next;
+            return chain;
+        }
+        const std::uint64_t next = morrow::le64(d + 16);
+        if (next < offset + descriptorSize || next > size) {
+            chain.fault = "the \"" + type + "\" section at byte " + std::to_string(offset) +
+                          " says the next one is at byte " + std::to_string(next) +
+                          (next > size ? ", past the end" : ", not after it");
+            return chain;
+        }
+        offset = next;
+    }
+}
+
+std::string EwfEvidence::nextSegmentName(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    const std::size_t slash = path.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || path.size() - dot != 4) {
+        return {};
+    }
+    std::string s = path.substr(dot + 1);
+    auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!letter(s[0])) {
+        return {};
+    }
+    const bool lower = s[0] >= 'a';
+    if (digit(s[1]) && digit(s[2])) {
+        // .E01 to .E99, then letters from .EAA
+        const int n = (s[1] - '0') * 10 + (s[2] - '0') + 1;
+        if (n <= 99) {
+            s[1] = static_cast<char>('0' + n / 10);
+            s[2] = static_cast<char>('0' + n % 10);
+        } else {
+            s[1] = s[2] = lower ? 'a' : 'A';
+        }
+        return path.substr(0, dot + 1) + s;
+    }
+    if (!letter(s[1]) || !letter(s[2])) {
+        return {};
+    }
+    const char z = lower ? 'z' : 'Z';
+    const char a = lower ? 'a' : 'A';
+    for (int i = 2; i >= 0; --i) {
+        if (s[static_cast<std::size_t>(i)] != z) {
+            ++s[static_cast<std::size_t>(i)];
+            return path.substr(0, dot + 1) + s;
+        }
+        s[static_cast<std::size_t>(i)] = a;
+    }
+    return {}; // past .ZZZ
+}
+
+#if MORROW_WITH_EWF
+
+namespace {
+
+// One of libewf's errors in words: its innermost cause, which names what is wrong, without the
+// name of the function that found it. The error is freed.
+std::string errorText(libewf_error_t* error) {
+    if (error == nullptr) {
+        return "libewf gives no reason";
+    }
+    char text[4096] = {};
+    libewf_error_backtrace_sprint(error, text, sizeof text);
+    libewf_error_free(&error);
+    std::string line(text, strnlen(text, sizeof text));
+    line = line.substr(0, line.find('\n'));
+    const std::size_t colon = line.find(": ");
+    if (colon != std::string::npos && line.find(' ') > colon) {
+        line.erase(0, colon + 2);
+    }
+    while (!line.empty() && (line.back() == '.' || line.back() == ' ')) {
+        line.pop_back();
+    }
+    return "libewf: " + (line.empty() ? std::string("gives no reason") : line);
+}
+
+// Why the set cannot be read, from the segments' file headers and section chains; empty when they
+// look whole (the fault is then in something libewf checks beyond them).
+std::string explainDamage(const std::vector<std::unique_ptr<RawEvidence>>& segments) {
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        const EwfEvidence::SectionChain chain = EwfEvidence::walkSections(*segments[i]);
+        const std::string name = fileName(segments[i]->path());
+        if (chain.end == EwfEvidence::SectionChain::End::Broken) {
+            return "segment " + name + " is damaged: " + chain.fault;
+        }
+        if (chain.segmentNumber != i + 1) {
+            return "segment " + name + " is number " + std::to_string(chain.segmentNumber) +
+                   " of its set, not " + std::to_string(i + 1) + ": a segment is missing or misnamed";
+        }
+        if (chain.end == EwfEvidence::SectionChain::End::Next && i + 1 == segments.size()) {
+            // A lone first segment named otherwise (`disk.bin`) has no next name to look for.
+            const std::string next = EwfEvidence::nextSegmentName(segments[i]->path());
+            const bool named =
+                !next.empty() && (i > 0 || std::isdigit(static_cast<unsigned char>(next.back())));
+            return named ? "segment " + fileName(next) + " is missing"
+                         : "the segment after " + name + " is missing";
+        }
+    }
+    return {};
+}
+
+// How libewf reads a segment: through one of our RawEvidence files, which the EwfEvidence owns
+// and which outlive libewf's handle. libbfio keeps a position per handle; reads are positioned
+// reads from it, so clones of a handle never disturb each other.
+struct SegmentIo {
+    RawEvidence* file;
+    std::uint64_t position;
+};
+
+SegmentIo* segmentIo(intptr_t* io) {
+    return reinterpret_cast<SegmentIo*>(io);
+}
+
+int segmentFree(intptr_t** io, libbfio_error_t**) {
+    delete segmentIo(*io);
+    *io = nullptr;
+    return 1;
+}
+int segmentClone(intptr_t** destination, intptr_t* source, libbfio_error_t**) {
+    // new (nothrow): nothing may be thrown through libewf's C frames.
+    auto* copy = new (std::nothrow) SegmentIo{segmentIo(source)->file, 0};
+    *destination = reinterpret_cast<intptr_t*>(copy);
+    return copy != nullptr ? 1 : -1;
+}
+// The file was opened read-only by us: opening is a no-op, and writing is refused outright.
+int segmentOpen(intptr_t*, int accessFlags, libbfio_error_t**) {
+    return (accessFlags & LIBBFIO_ACCESS_FLAG_WRITE) != 0 ? -1 : 1;
+}
+int segmentClose(intptr_t*, libbfio_error_t**) {
+    return 0;
+}
+ssize_t segmentRead(intptr_t* io, uint8_t* buffer, size_t size, libbfio_error_t**) {
+    SegmentIo* s = segmentIo(io);
+    const std::size_t got = s->position < s->file->size() ? s->file->read(s->position, buffer, size) : 0;
+    s->position += got;
+    return static_cast<ssize_t>(got);
+}
+ssize_t segmentWrite(intptr_t*, const uint8_t*, size_t, libbfio_error_t**) {
+    return -1;
+}
+off64_t segmentSeek(intptr_t* io, off64_t offset, int whence, libbfio_error_t**) {
+    SegmentIo* s = segmentIo(io);
+    const off64_t base = whence == SEEK_SET   ? 0
+                         : whence == SEEK_CUR ? static_cast<off64_t>(s->position)
+                         : whence == SEEK_END ? static_cast<off64_t>(s->file->size())
+                                              : -1;
+    if (base < 0 || offset < -base) {
+        return -1;
+    }
+    s->position = static_cast<std::uint64_t>(base + offset);
+    return static_cast<off64_t>(s->position);
+}
+int segmentExists(intptr_t*, libbfio_error_t**) {
+    return 1;
+}
+int segmentIsOpen(intptr_t*, libbfio_error_t**) {
+    return 1;
+}
+int segmentSize(intptr_t* io, size64_t* size, libbfio_error_t**) {
+    *size = segmentIo(io)->file->size();
+    return 1;
+}
+
+} // namespace
+
+struct EwfEvidence::Library {
+    libewf_handle_t* handle = nullptr;
+    libbfio_pool_t* pool = nullptr;
+    bool opened = false;
+
+    // libewf builds its index of a stretch of chunks when they are first read and keeps it until
+    // the handle is closed: about 4 MiB per GiB of media, some 4 GiB for a 1 TiB image, with no
+    // setting to bound it. The handle is closed and opened again (some milliseconds) before a
+    // read reaches a region of the media other than the last two it read, which bounds the index
+    // to those regions whatever the image's size (peak RSS of a run about 25 MiB).
+    std::uint64_t regionBytes = defaultIndexRegion;
+    static constexpr std::size_t regionsKept = 2;
+    std::vector<std::uint64_t> regions; // read since the handle was opened
+
+    ~Library() {
+        if (opened) {
+            libewf_handle_close(handle, nullptr);
+        }
+        if (handle != nullptr) {
+            libewf_handle_free(&handle, nullptr);
+        }
+        // The pool frees its handles, and each handle its SegmentIo.
+        if (pool != nullptr) {
+            libbfio_pool_free(&pool, nullptr);
+        }
+    }
+
+    // Puts `file` into the pool; false when libbfio cannot.
+    bool add(RawEvidence& file) {
+        libbfio_handle_t* bfio = handleFor(file);
+        int entry = 0;
+        if (bfio == nullptr ||
+            libbfio_pool_append_handle(pool, &entry, bfio, LIBBFIO_OPEN_READ, nullptr) != 1) {
+            libbfio_handle_free(&bfio, nullptr);
+            return false;
+        }
+        return true;
+    }
+
+    // A libbfio handle reading `file`, which frees its SegmentIo; null when libbfio cannot make one.
+    static libbfio_handle_t* handleFor(RawEvidence& file) {
+        auto* io = new (std::nothrow) SegmentIo{&file, 0};
+        if (io == nullptr) {
+            return nullptr;
+        }
+        libbfio_handle_t* bfio = nullptr;
+        if (libbfio_handle_initialize(&bfio, reinterpret_cast<intptr_t*>(io), segmentFree, segmentClone,
+                                      segmentOpen, segmentClose, segmentRead, segmentWrite, segmentSeek,
+                                      segmentExists, segmentIsOpen, segmentSize,
+                                      LIBBFIO_FLAG_IO_HANDLE_MANAGED, nullptr) != 1) {
+            delete io;
+            return nullptr;
+        }
+        return bfio;
+    }
+
+    // Whether libewf knows the signature `file` starts with (EWF version 2 is newer than some
+    // libewf releases).
+    static bool knowsSignature(RawEvidence& file) {
+        libbfio_handle_t* bfio = handleFor(file);
+        const bool known = bfio != nullptr && libewf_check_file_signature_file_io_handle(bfio, nullptr) == 1;
+        libbfio_handle_free(&bfio, nullptr);
+        return known;
+    }
+};
+
+#if defined(__SANITIZE_ADDRESS__)
+#define MORROW_LEAKS_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MORROW_LEAKS_CHECKED 1
+#endif
+#endif
+#if MORROW_LEAKS_CHECKED
+// libewf leaks on its ways out of damaged images: its two segment tables when it refuses a set, a
+// table's list elements when a table section is wrong, a chunk buffer when a chunk cannot be
+// read (once per image here: see read()). All are bounded and all are libewf's own structures;
+// the sanitizer builds (tests, fuzz replays, morrow-cli under them) would otherwise fail on every
+// damaged E01 image. libewf has no frame pointers, so the leaks are named by the functions that
+// allocate them; a libewf handle or error Morrow forgot to free is still reported.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libewf_segment_table_initialize\n"
+           "leak:libewf_chunk_data_initialize\n"
+           "leak:libmfdata_list_element_initialize\n";
+}
+#endif
+
+bool EwfEvidence::builtIn() {
+    return true;
+}
+
+std::string EwfEvidence::libraryVersion() {
+    return libewf_get_version();
+}
+
+EwfEvidence::EwfEvidence() : library_(std::make_unique<Library>()) {}
+
+EwfEvidence::~EwfEvidence() {
+    library_.reset(); // libewf lets go of the segments before they are closed
+}
+
+std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::string& error,
+                                               std::uint64_t indexRegion) {
+    std::unique_ptr<EwfEvidence> ewf(new EwfEvidence());
+    ewf->path_ = path;
+    ewf->library_->regionBytes = std::max<std::uint64_t>(indexRegion, 1);
+
+    // libewf's naming of the segments after the first; a first segment named otherwise is the
+    // only one it has.
+    std::vector<std::string> names;
+    char** globbed = nullptr;
+    int count = 0;
+    libewf_error_t* globError = nullptr;
+    if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &globbed, &count, &globError) == 1) {
+        names.assign(globbed, globbed + count);
+        libewf_glob_free(globbed, count, nullptr);
+    } else {
+        libewf_error_free(&globError);
+    }
+    if (names.empty()) {
+        names.push_back(path);
+    }
+
+    for (const std::string& name : names) {
+        std::string why;
+        auto segment = RawEvidence::open(name, why);
+        if (!segment) {
+            error = "segment " + fileName(name) + ": " + why;
+            return nullptr;
+        }
+        ewf->segments_.push_back(std::move(segment));
+    }
+
+    unsigned char head[8] = {};
+    const std::size_t headLength = ewf->segments_.front()->read(0, head, sizeof head);
+    if (signature(head, headLength) == Signature::Ewf2 && !Library::knowsSignature(*ewf->segments_.front())) {
+        error = "Ex01 images are not supported by libewf " + libraryVersion() +
+                ", which this build reads E01 images with";
+        return nullptr;
+    }
+
+    Library& lib = *ewf->library_;
+    libewf_error_t* failure = nullptr;
+    if (libewf_handle_initialize(&lib.handle, &failure) != 1 ||
+        libbfio_pool_initialize(&lib.pool, 0, LIBBFIO_POOL_UNLIMITED_NUMBER_OF_OPEN_HANDLES, nullptr) != 1) {
+        error = errorText(failure);
+        return nullptr;
+    }
+    for (auto& segment : ewf->segments_) {
+        if (!lib.add(*segment)) {
+            error = "libewf cannot take segment " + fileName(segment->path());
+            return nullptr;
+        }
+    }
+    if (libewf_handle_open_file_io_pool(lib.handle, lib.pool, LIBEWF_OPEN_READ, &failure) != 1) {
+        const std::string damage = explainDamage(ewf->segments_);
+        error = damage.empty() ? errorText(failure) : damage;
+        if (!damage.empty()) {
+            libewf_error_free(&failure);
+        }
+        return nullptr;
+    }
+    lib.opened = true;
+    // libewf opens a set with a segment missing or cut short, and reads zeros where it lacks
+    // data; such a set is refused here, saying what is wrong when the chain of sections shows it.
+    if (libewf_handle_segment_files_corrupted(lib.handle, nullptr) != 0) {
+        const std::string damage = explainDamage(ewf->segments_);
+        error = damage.empty() ? "libewf finds its segments incomplete or damaged" : damage;
+        return nullptr;
+    }
+    size64_t mediaSize = 0;
+    if (libewf_handle_get_media_size(lib.handle, &mediaSize, &failure) != 1) {
+        error = errorText(failure);
+        return nullptr;
+    }
+    ewf->size_ = mediaSize;
+    // What the image says of its acquisition, for the DFXML report.
+    std::uint8_t md5[16];
+    if (libewf_handle_get_md5_hash(lib.handle, md5, sizeof md5, nullptr) == 1) {
+        static const char digits[] = "0123456789abcdef";
+        for (std::uint8_t b : md5) {
+            ewf->storedMd5_.push_back(digits[b >> 4]);
+            ewf->storedMd5_.push_back(digits[b & 15]);
+        }
+    }
+    std::uint32_t values = 0;
+    if (libewf_handle_get_number_of_header_values(lib.handle, &values, nullptr) == 1) {
+        for (std::uint32_t i = 0; i < values && i < 64; ++i) {
+            std::size_t nameSize = 0;
+            std::size_t valueSize = 0;
+            if (libewf_handle_get_header_value_identifier_size(lib.handle, i, &nameSize, nullptr) != 1 ||
+                nameSize == 0 || nameSize > 256) {
+                continue;
+            }
+            std::vector<std::uint8_t> name(nameSize);
+            if (libewf_handle_get_header_value_identifier(lib.handle, i, name.data(), nameSize, nullptr) != 1 ||
+                libewf_handle_get_utf8_header_value_size(lib.handle, name.data(), nameSize - 1, &valueSize, nullptr) !=
+                    1 ||
+                valueSize == 0 || valueSize > 65536) {
+                continue;
+            }
+            std::vector<std::uint8_t> value(valueSize);
+            if (libewf_handle_get_utf8_header_value(lib.handle, name.data(), nameSize - 1, value.data(), valueSize,
+                                                    nullptr) == 1) {
+                ewf->acquisition_.emplace_back(std::string(reinterpret_cast<const char*>(name.data())),
+                                               std::string(reinterpret_cast<const char*>(value.data())));
+            }
+        }
+    }
+    return ewf;
+}
+
+
+bool EwfEvidence::reopen() {
+    Library& lib = *library_;
+    lib.regions.clear();
+    libewf_error_t* failure = nullptr;
+    lib.opened = false;
+    if (libewf_handle_close(lib.handle, &failure) != 0 ||
+        libewf_handle_open_file_io_pool(lib.handle, lib.pool, LIBEWF_OPEN_READ, &failure) != 1) {
+        if (readFault_.empty()) {
+            readFault_ = "libewf cannot open it again: " + errorText(failure);
+        } else {
+            libewf_error_free(&failure);
+        }
+        return false;
+    }
+    lib.opened = true;
+    // The count of chunks that failed their checksum may start again with the handle.
+    std::uint32_t errors = 0;
+    libewf_handle_get_number_of_checksum_errors(lib.handle, &errors, nullptr);
+    checksumErrors_ = errors;
+    return true;
+}
+
+std::size_t EwfEvidence::read(std::uint64_t offset, void* out, std::size_t length) {
+    if (offset >= size_) {
+        return 0;
+    }
+    // After a failed read the image is damaged and the run ends at its next check; until then
+    // nothing more is decoded, as libewf leaks the chunk buffer of every read that fails.
+    if (!readFault_.empty()) {
+        return 0;
+    }
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - offset));
+    Library& lib = *library_;
+    const std::uint64_t first = offset / lib.regionBytes;
+    const std::uint64_t last = (offset + want - 1) / lib.regionBytes;
+    std::size_t missing = 0;
+    for (std::uint64_t r = first; r <= last; ++r) {
+        missing += std::find(lib.regions.begin(), lib.regions.end(), r) == lib.regions.end() ? 1 : 0;
+    }
+    if (missing > 0 && lib.regions.size() + missing > Library::regionsKept && !reopen()) {
+        return 0;
+    }
+    for (std::uint64_t r = first; r <= last; ++r) {
+        if (std::find(lib.regions.begin(), lib.regions.end(), r) == lib.regions.end()) {
+            lib.regions.push_back(r);
+        }
+    }
+    if (!lib.opened) {
+        return 0;
+    }
+    libewf_error_t* failure = nullptr;
+    const ssize_t got =
+        libewf_handle_read_random(lib.handle, out, want, static_cast<off64_t>(offset), &failure);
+    if (got < 0) {
+        if (readFault_.empty()) {
+            readFault_ = "reading byte " + std::to_string(offset) + " failed: " + errorText(failure);
+        } else {
+            libewf_error_free(&failure);
+        }
+        return 0;
+    }
+    // libewf hands on a chunk that fails its checksum as it is, and counts it; Morrow does not
+    // carve from it.
+    std::uint32_t errors = 0;
+    if (libewf_handle_get_number_of_checksum_errors(lib.handle, &errors, nullptr) == 1 &&
+        errors > checksumErrors_) {
+        std::uint64_t firstSector = 0;
+        std::uint64_t sectors = 0;
+        if (readFault_.empty()) {
+            readFault_ = "its data is damaged";
+            if (libewf_handle_get_checksum_error(lib.handle, checksumErrors_, &firstSector, &sectors,
+                                                 nullptr) == 1 &&
+                sectors > 0) {
+                readFault_ += ": sectors " + std::to_string(firstSector) + " to " +
+                              std::to_string(firstSector + sectors - 1) + " fail their checksum";
+            }
+        }
+        checksumErrors_ = errors;
+        return 0;
+    }
+    return static_cast<std::size_t>(got);
+}
+
+#else // without libewf
+
+struct EwfEvidence::Library {};
+
+bool EwfEvidence::builtIn() {
+    return false;
+}
+
+std::string EwfEvidence::libraryVersion() {
+    return {};
+}
+
+EwfEvidence::EwfEvidence() = default;
+
+EwfEvidence::~EwfEvidence() = default;
+
+std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string&, std::string& error, std::uint64_t) {
+    error = "E01 images are not supported by this build";
+    return nullptr;
+}
+
+std::size_t EwfEvidence::read(std::uint64_t, void*, std::size_t) {
+    return 0;
+}
+
+bool EwfEvidence::reopen() {
+    return false;
+}
+
+#endif
+
+std::vector<std::string> EwfEvidence::segments() const {
+    std::vector<std::string> paths;
+    for (const auto& segment : segments_) {
+        paths.push_back(segment->path());
+    }
+    return paths;
+}
+
+void EwfEvidence::adviseSequential() {
+    for (auto& segment : segments_) {
+        segment->adviseSequential();
+    }
+}
+
+std::string EwfEvidence::changed() {
+    for (auto& segment : segments_) {
+        const std::string what = segment->changed();
+        if (!what.empty()) {
+            return "segment " + fileName(segment->path()) + ": " + what;
+        }
+    }
+    return readFault_;
+}
+
+} // namespace morrow

@@ -1,0 +1,166 @@
+#include "evidence/EvidenceSource.h"
+#include "TestSupport.h"
+#include "evidence/EwfEvidence.h"
+#include "evidence/RawEvidence.h"
+#include "evidence/SplitRawEvidence.h"
+
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace morrow;
+using namespace morrow::test;
+
+namespace {
+
+bool canMakeEwf() {
+    return haveProgram("ewfacquire") && EwfEvidence::builtIn();
+}
+
+// An E01 image of `size` seeded bytes, `target`.E01, .E02, … in segments of 1 MiB.
+void makeEwf(const TempDir& dir, std::uint64_t size, const std::string& target) {
+    ImageBuilder(size).randomFill(1).writeTo(dir / "acquired.raw");
+    ASSERT_TRUE(acquireEwf(dir / "acquired.raw", dir / target, 1 << 20, "none"));
+    ::unlink((dir / "acquired.raw").c_str());
+}
+
+enum class Kind { Raw, Split, Ewf, Refused };
+
+struct KindRow {
+    const char* name;
+    bool ewf; // needs ewfacquire and libewf
+    std::function<void(const TempDir&)> make;
+    const char* path;
+    Kind kind;
+    const char* reason; // part of the reason, when refused
+};
+
+class EvidenceKindTest : public ::testing::TestWithParam<KindRow> {};
+
+// The content decides first (an EWF signature makes an E01 image whatever the name), then the name
+// (a first piece whose next piece is there makes a split image); the rest is raw. The common
+// cases, disk.E01 and disk.001, are carved by morrow-cli in EvidenceFormatsCliTest.
+TEST_P(EvidenceKindTest, KindIsToldByContentThenName) {
+    const KindRow& row = GetParam();
+    if (row.ewf && !canMakeEwf()) {
+        GTEST_SKIP() << "needs ewfacquire (ewf-tools) and a build that reads E01 images";
+    }
+    TempDir tmp;
+    row.make(tmp);
+    std::string error;
+    auto source = openEvidenceSource(tmp / row.path, error);
+    EvidenceSource* s = source.get();
+    switch (row.kind) {
+    case Kind::Raw:
+        EXPECT_NE(dynamic_cast<RawEvidence*>(s), nullptr) << error;
+        break;
+    case Kind::Split:
+        EXPECT_NE(dynamic_cast<SplitRawEvidence*>(s), nullptr) << error;
+        break;
+    case Kind::Ewf:
+        EXPECT_NE(dynamic_cast<EwfEvidence*>(s), nullptr) << error;
+        break;
+    case Kind::Refused:
+        EXPECT_EQ(s, nullptr);
+        EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+        break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, EvidenceKindTest,
+    ::testing::Values(KindRow{"EwfUnderAnyName", true,
+                              [](const TempDir& dir) {
+                                  makeEwf(dir, 65536, "img");
+                                  ASSERT_EQ(
+                                      ::rename((dir / "img.E01").c_str(), (dir / "evidence.bin").c_str()), 0);
+                              },
+                              "evidence.bin", Kind::Ewf, ""},
+                      KindRow{"EwfVersionTwoUnknownToLibewf", true,
+                              [](const TempDir& dir) {
+                                  writeFile(dir / "disk.Ex01",
+                                            std::string("EVF2\x0d\x0a\x81\x00", 8) + std::string(4096, 0));
+                              },
+                              "disk.Ex01", Kind::Refused, "libewf"},
+                      KindRow{"RawNamedE01", false,
+                              [](const TempDir& dir) { writeFile(dir / "disk.E01", std::string(4096, 'r')); },
+                              "disk.E01", Kind::Raw, ""},
+                      KindRow{"LetteredPieces", false,
+                              [](const TempDir& dir) {
+                                  writeFile(dir / "disk.aa", "a");
+                                  writeFile(dir / "disk.ab", "b");
+                              },
+                              "disk.aa", Kind::Split, ""},
+                      KindRow{"LoneFirstPiece", false,
+                              [](const TempDir& dir) { writeFile(dir / "disk.001", "1"); }, "disk.001",
+                              Kind::Raw, ""},
+                      KindRow{"PieceThatIsAFolder", false,
+                              [](const TempDir& dir) {
+                                  writeFile(dir / "disk.001", "1");
+                                  ::mkdir((dir / "disk.002").c_str(), 0755);
+                              },
+                              "disk.001", Kind::Refused, "piece disk.002: Is a directory"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// A change to any piece or segment of a multi-file image under a run is seen, and named.
+struct SetChangeRow {
+    const char* name;
+    bool ewf;
+    const char* changedFile;
+    std::function<void(const std::string& path)> change;
+    const char* what; // the start of what changed() says
+};
+
+class EvidenceSetChangeTest : public ::testing::TestWithParam<SetChangeRow> {};
+
+TEST_P(EvidenceSetChangeTest, AChangeToAnyFileOfTheSetIsSeen) {
+    const SetChangeRow& row = GetParam();
+    if (row.ewf && !canMakeEwf()) {
+        GTEST_SKIP() << "needs ewfacquire (ewf-tools) and a build that reads E01 images";
+    }
+    TempDir tmp;
+    const char* const names[2][3] = {{"disk.001", "disk.002", "disk.003"},
+                                     {"disk.E01", "disk.E02", "disk.E03"}};
+    if (row.ewf) {
+        makeEwf(tmp, 5 << 19, "disk");
+    } else {
+        for (const char* name : names[0]) {
+            writeFile(tmp / name, std::string(4096, 'p'));
+        }
+    }
+    // An old modification time, so that a write a moment later surely gives another one.
+    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    for (const char* name : names[row.ewf]) {
+        ASSERT_EQ(::utimensat(AT_FDCWD, (tmp / name).c_str(), old, 0), 0);
+    }
+    std::string error;
+    auto source = openEvidenceSource(tmp / names[row.ewf][0], error);
+    ASSERT_NE(source, nullptr) << error;
+    EXPECT_EQ(source->changed(), "");
+    row.change(tmp / row.changedFile);
+    EXPECT_EQ(source->changed().rfind(row.what, 0), 0u) << source->changed();
+}
+
+void writeInPlace(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_EQ(::pwrite(fd, "x", 1, 100), 1);
+    ::close(fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, EvidenceSetChangeTest,
+    ::testing::Values(SetChangeRow{"SplitPieceWritten", false, "disk.002", writeInPlace,
+                                   "piece disk.002: it was written to"},
+                      SetChangeRow{"SplitLastPieceCut", false, "disk.003",
+                                   [](const std::string& p) { ASSERT_EQ(::truncate(p.c_str(), 10), 0); },
+                                   "piece disk.003: its size changed from 4096 to 10 bytes"},
+                      SetChangeRow{"EwfSegmentWritten", true, "disk.E02", writeInPlace,
+                                   "segment disk.E02: it was written to"},
+                      SetChangeRow{"EwfLastSegmentRemoved", true, "disk.E03",
+                                   [](const std::string& p) { ASSERT_EQ(::unlink(p.c_str()), 0); },
+                                   "segment disk.E03: its path no longer opens"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+} // namespace

@@ -1,0 +1,125 @@
+#include "evidence/EwfEvidence.h"
+#include "TestSupport.h"
+#include "evidence/EvidenceSource.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace morrow;
+using namespace morrow::test;
+
+namespace {
+
+// A 2.5 MiB image acquired by ewfacquire, stored, in three segments of 1 MiB.
+struct EwfFixture : ::testing::Test {
+    TempDir tmp;
+    void SetUp() override {
+        if (!haveProgram("ewfacquire") || !EwfEvidence::builtIn()) {
+            GTEST_SKIP() << "needs ewfacquire (ewf-tools) and a build that reads E01 images";
+        }
+        ImageBuilder(5 << 19).randomFill(9).writeTo(tmp / "disk.raw");
+        ASSERT_TRUE(acquireEwf(tmp / "disk.raw", tmp / "disk", 1 << 20, "none"));
+        ASSERT_TRUE(fileExists(tmp / "disk.E03"));
+    }
+    // Writes `bytes` over `segment` at `at` bytes past the start of its first `type` section.
+    void overwrite(const std::string& segment, const std::string& type, std::size_t at,
+                   const std::string& bytes) {
+        std::string data = readFile(tmp / segment);
+        data.replace(data.find(type + std::string(16 - type.size(), '\0')) + at, bytes.size(), bytes);
+        writeFile(tmp / segment, data);
+    }
+};
+
+// A set with a segment missing or damaged is refused at the open, saying what is wrong, and never
+// read as an image with zeros where data is missing.
+struct DamageRow {
+    const char* name;
+    std::function<void(EwfFixture&)> damage;
+    const char* reason; // the start of the open failure's reason
+};
+
+class EwfDamageTest : public EwfFixture, public ::testing::WithParamInterface<DamageRow> {};
+
+TEST_P(EwfDamageTest, DamagedSetIsRefusedWithItsReason) {
+    GetParam().damage(*this);
+    std::string error;
+    EXPECT_EQ(openEvidenceSource(tmp / "disk.E01", error), nullptr);
+    EXPECT_EQ(error.rfind(GetParam().reason, 0), 0u) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, EwfDamageTest,
+    ::testing::Values(
+        DamageRow{"MiddleSegmentMissing", [](EwfFixture& f) { ::unlink((f.tmp / "disk.E02").c_str()); },
+                  "segment disk.E02 is missing"},
+        DamageRow{"LastSegmentMissing", [](EwfFixture& f) { ::unlink((f.tmp / "disk.E03").c_str()); },
+                  "segment disk.E03 is missing"},
+        DamageRow{"SegmentCutShort",
+                  [](EwfFixture& f) { ASSERT_EQ(::truncate((f.tmp / "disk.E02").c_str(), 500000), 0); },
+                  "segment disk.E02 is damaged: the \"sectors\" section at byte"},
+        DamageRow{"DescriptorOverwritten",
+                  [](EwfFixture& f) { f.overwrite("disk.E02", "sectors", 20, "XXXXXXXX"); },
+                  "segment disk.E02 is damaged: the section descriptor at byte"},
+        // The descriptors are whole; libewf finds the section's own checksum wrong.
+        DamageRow{"SectionDataOverwritten",
+                  [](EwfFixture& f) { f.overwrite("disk.E02", "data", 96, "XXXXXXXX"); }, "libewf: "},
+        DamageRow{"SegmentsOutOfOrder",
+                  [](EwfFixture& f) {
+                      ASSERT_EQ(::rename((f.tmp / "disk.E03").c_str(), (f.tmp / "disk.E02").c_str()), 0);
+                  },
+                  "segment disk.E02 is number 3 of its set, not 2"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// Broke: libewf hands on a chunk that fails its checksum as it is and only counts it, so carved
+// files took damaged bytes for the evidence's. The read now fails and says why.
+TEST_F(EwfFixture, ChunkFailingItsChecksumIsNotHandedOn) {
+    overwrite("disk.E02", "sectors", 76 + 100000, "XXXXXXXX");
+    std::string error;
+    auto source = openEvidenceSource(tmp / "disk.E01", error);
+    ASSERT_NE(source, nullptr) << error;
+    std::string block(1 << 20, '\0');
+    bool shortRead = false;
+    for (std::uint64_t offset = 0; offset < source->size(); offset += block.size()) {
+        const std::size_t want = std::min<std::uint64_t>(block.size(), source->size() - offset);
+        shortRead = shortRead || source->read(offset, block.data(), want) < want;
+    }
+    EXPECT_TRUE(shortRead);
+    EXPECT_EQ(source->changed().rfind("its data is damaged: sectors ", 0), 0u) << source->changed();
+}
+
+// Broke: libewf's index of the chunks grew by 4 MiB per GiB read, without bound. The handle is now
+// opened again as reads move on; with regions of 64 KiB that happens at almost every read here,
+// and every byte must still be the image's.
+TEST_F(EwfFixture, ReopeningToBoundTheIndexKeepsEveryByte) {
+    std::string error;
+    auto source = EwfEvidence::open(tmp / "disk.E01", error, 64 << 10);
+    ASSERT_NE(source, nullptr) << error;
+    const std::string raw = readFile(tmp / "disk.raw");
+    std::string block(100000, '\0');
+    for (std::uint64_t offset = 0; offset < raw.size(); offset += 300000) {
+        for (const std::uint64_t at : {offset, raw.size() - 1 - offset / 2, offset / 3}) {
+            const std::size_t got = source->read(at, block.data(), block.size());
+            ASSERT_EQ(got, std::min<std::uint64_t>(block.size(), raw.size() - at)) << source->changed();
+            EXPECT_TRUE(block.compare(0, got, raw, at, got) == 0) << "at " << at;
+        }
+    }
+    EXPECT_EQ(source->changed(), "");
+}
+
+// libewf's naming, which the message about a missing segment follows.
+TEST(EwfEvidenceTest, NextSegmentNameFollowsLibewf) {
+    const std::pair<const char*, const char*> names[] = {{"/ev/disk.E09", "/ev/disk.E10"},
+                                                         {"/ev/disk.E99", "/ev/disk.EAA"},
+                                                         {"disk.EAZ", "disk.EBA"},
+                                                         {"disk.EZZ", "disk.FAA"},
+                                                         {"disk.e01", "disk.e02"},
+                                                         {"disk.ZZZ", ""},
+                                                         {"/ev.d/disk", ""},
+                                                         {"disk.E1", ""}};
+    for (const auto& [path, next] : names) {
+        EXPECT_EQ(EwfEvidence::nextSegmentName(path), next) << path;
+    }
+}
+
+} // namespace
