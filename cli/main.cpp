@@ -109,7 +109,7 @@ std::string commandLine(int argc, char** argv) {
 // The optional parts of this build, for --version.
 std::string buildFeatures() {
     std::string text = "Optional parts: DFXML reports and hashes ";
-    text += Digest::available() ? "(" + Digest::libraryVersion() + ")" : "not built (no OpenSSL for this target)";
+    text += Digest::available() ? "(" + Digest::libraryVersion() + ")" : "not built (this build has no OpenSSL)";
     return text + ".\n";
 }
 
