@@ -2,37 +2,19 @@
 
 #include "CarveState.h"
 #include "Catalog.h"
+#include "Console.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
-#include <unistd.h>
 
 namespace morrow {
 
 namespace {
 
-volatile std::sig_atomic_t stopSignalled = 0;
-volatile std::sig_atomic_t quitSignalled = 0;
-// The terminal is gone: nobody is left to answer a question.
-volatile std::sig_atomic_t hungUp = 0;
-// The running host's requestPending, so that a signal reaches the next poll point at once.
-volatile std::sig_atomic_t* pendingFlag = nullptr;
-
-extern "C" void onSignal(int signal) {
-    if (signal == SIGINT) {
-        stopSignalled = 1;
-    } else {
-        quitSignalled = 1;
-        if (signal == SIGHUP) {
-            hungUp = 1;
-        }
-    }
-    if (pendingFlag != nullptr) {
-        *pendingFlag = 1;
-    }
-}
+using console::hungUp;
+using console::quitSignalled;
+using console::stopSignalled;
 
 bool isQuestion(int messageStyle) { return (messageStyle & 0x0F) == 0x04; }
 
@@ -51,37 +33,25 @@ ConsoleHost::ConsoleHost(ConsoleOptions options, std::string appName)
         bool ticked = std::find(options_.kindRows.begin(), options_.kindRows.end(), name) != options_.kindRows.end();
         kinds.push_back(KindRow{name, ticked});
     }
-    interactive_ = !options_.neverAsk && ::isatty(STDIN_FILENO) == 1;
-    showProgressLine_ = !options_.quiet && ::isatty(STDERR_FILENO) == 1;
+    interactive_ = !options_.neverAsk && console::isTerminal(0);
+    showProgressLine_ = !options_.quiet && console::isTerminal(2);
     // Requests only come from signals, which raise requestPending; there is nothing to drain.
     // The interval is a safety net only.
     pollInterval = 1 << 16;
-    pendingFlag = &requestPending;
+    console::pendingFlag = &requestPending;
 }
 
 ConsoleHost::~ConsoleHost() {
-    pendingFlag = nullptr;
+    console::pendingFlag = nullptr;
     clearProgressLine();
+    console::runOver();
 }
 
-void ConsoleHost::installSignalHandlers() {
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-    // A file size limit makes the write fail (EFBIG), which ends the run through the write
-    // failure path with a message, instead of killing it with a carved file cut short. A closed
-    // output pipe makes printing fail quietly; the run goes on and its exit status stands.
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
-}
+void ConsoleHost::installSignalHandlers() { console::installHandlers(); }
 
 void ConsoleHost::clearProgressLine() {
     if (progressDrawn_) {
-        std::fputs("\r\033[K", stderr);
+        console::clearLine();
         std::fflush(stderr);
         progressDrawn_ = false;
     }
@@ -100,7 +70,7 @@ void ConsoleHost::drawProgress(bool force) {
     if (!percent_.empty()) {
         line += "  " + percent_;
     }
-    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    console::drawLine(line);
     std::fflush(stderr);
     progressDrawn_ = true;
 }
@@ -118,7 +88,7 @@ void ConsoleHost::setPercentText(const std::string& text) {
 }
 
 bool ConsoleHost::ask(const std::string& question) {
-    std::fprintf(stderr, "%s [y/N] ", question.c_str());
+    console::print(stderr, question + " [y/N] ");
     std::fflush(stderr);
     std::string answer;
     if (!std::getline(std::cin, answer)) {
@@ -133,10 +103,10 @@ int ConsoleHost::showMessage(const std::string& text, const std::string& title, 
     clearProgressLine();
     const bool summary = title == "Completed..";
     if (summary) {
-        std::fprintf(stdout, "%s\n", text.c_str());
+        console::print(stdout, text + "\n");
         std::fflush(stdout);
     } else {
-        std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+        console::print(stderr, title + ": " + text + "\n");
     }
     if (!isQuestion(messageStyle)) {
         return answerOk;
@@ -177,7 +147,7 @@ void ConsoleHost::resetForm(CarveState& state) {
 }
 
 void ConsoleHost::exploreFolder(const std::string& path) {
-    std::fprintf(stdout, "Carving path: %s\n", path.c_str());
+    console::print(stdout, "Carving path: " + path + "\n");
     std::fflush(stdout);
 }
 

@@ -25,7 +25,8 @@ struct ConsoleOptions {
 // The terminal's CarveHost. Messages go to standard error as "TITLE: TEXT", the summary to
 // standard output. Questions are asked on the terminal; without one (or with --yes, or once the
 // terminal hung up) the Stop and Quit questions are answered Yes and the summary's question No.
-// SIGINT raises Stop, SIGTERM and SIGHUP Quit.
+// SIGINT (Ctrl-C) raises Stop, SIGTERM and SIGHUP Quit; on Windows Ctrl-C raises Stop, Ctrl-Break
+// and a closed console Quit (Console.h).
 class ConsoleHost : public QuietHost {
 public:
     ConsoleHost(ConsoleOptions options, std::string appName);
@@ -33,6 +34,7 @@ public:
 
     // Routes SIGINT to the Stop request and SIGTERM and SIGHUP to the Quit request (after SIGHUP
     // nobody can answer: Yes); ignores SIGXFSZ and SIGPIPE so that failed writes are seen as such.
+    // On Windows the console's control events, likewise.
     static void installSignalHandlers();
 
     int showMessage(const std::string& text, const std::string& title, int style) override;

@@ -1,20 +1,19 @@
 // morrow-cli: carves evidence images from the command line with the same engine as the desktop
 // application.
 #include "CarveEngine.h"
+#include "Console.h"
 #include "ConsoleHost.h"
 #include "MorrowVersion.h"
 #include "evidence/EvidenceSource.h"
 #include "evidence/EwfEvidence.h"
+#include "output/Digest.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <getopt.h>
-#include <unistd.h>
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -133,23 +132,27 @@ std::string commandLine(int argc, char** argv) {
     return line;
 }
 
-// Descriptors 0, 1 and 2 that the caller left closed are opened on /dev/null, so that nothing
-// Morrow opens later (a report, a carved file) takes their number and receives what is printed.
-void keepStandardDescriptorsOpen() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-            const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-            if (opened >= 0 && opened != fd) {
-                ::close(opened); // a lower one was closed too and took it; the loop reaches it
-            }
-        }
-    }
+// The optional parts of this build, for --version.
+std::string buildFeatures() {
+    std::string text = "Optional parts: DFXML reports and hashes ";
+    text += Digest::available() ? "(" + Digest::libraryVersion() + ")" : "not built (this build has no OpenSSL)";
+    text += ".\nE01 images: ";
+    text += EwfEvidence::builtIn() ? "read with libewf " + EwfEvidence::libraryVersion() : "not supported by this build";
+    return text + "\n";
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
-    keepStandardDescriptorsOpen();
+int main(int argc, char** systemArgv) {
+    console::keepStandardStreamsOpen();
+    // getopt works on C strings; these are the arguments as UTF-8, as the engine takes paths.
+    std::vector<std::string> arguments = console::arguments(argc, systemArgv);
+    std::vector<char*> argvUtf8;
+    for (std::string& argument : arguments) {
+        argvUtf8.push_back(argument.data());
+    }
+    argvUtf8.push_back(nullptr);
+    char** argv = argvUtf8.data();
     ConsoleOptions options;
     std::string types = "all";
 
@@ -167,17 +170,7 @@ int main(int argc, char** argv) {
         switch (c) {
         case 'o':
             // The report records full paths, as the dialog's folder chooser gives them.
-            options.carvingPath = optarg;
-            if (!options.carvingPath.empty() && options.carvingPath[0] != '/') {
-                std::error_code ec;
-                auto absolute = std::filesystem::absolute(options.carvingPath, ec);
-                if (!ec) {
-                    options.carvingPath = absolute.lexically_normal().string();
-                    while (options.carvingPath.size() > 1 && options.carvingPath.back() == '/') {
-                        options.carvingPath.pop_back();
-                    }
-                }
-            }
+            options.carvingPath = console::absolutePath(optarg);
             break;
         case 't':
             types = optarg;
@@ -198,6 +191,10 @@ int main(int argc, char** argv) {
             options.exactEnds = true;
             break;
         case 'D':
+            if (!Digest::available()) {
+                std::fprintf(stderr, "morrow-cli: --dfxml: %s\n", CarveEngine::dfxmlUnavailable);
+                return 2;
+            }
             options.writeDfxml = true;
             break;
         case 'L':
@@ -207,13 +204,8 @@ int main(int argc, char** argv) {
             std::fputs(usageText, stdout);
             return 0;
         case 'V':
-            // The same first line as `morrow --version`: program, package, then the version.
-            std::printf("morrow-cli (Morrow) %s\n", MORROW_VERSION);
-            if (EwfEvidence::builtIn()) {
-                std::printf("E01 images: read with libewf %s\n", EwfEvidence::libraryVersion().c_str());
-            } else {
-                std::printf("E01 images: not supported by this build\n");
-            }
+            // The same line as `morrow --version`: program, package, then the version.
+            std::printf("morrow-cli (Morrow) %s\n%s", MORROW_VERSION, buildFeatures().c_str());
             return 0;
         case ':':
             return usageError(std::string("option needs a value: ") + argv[optind - 1]);
@@ -244,7 +236,7 @@ int main(int argc, char** argv) {
     for (const std::string& path : options.evidence) {
         std::string error;
         if (!openEvidenceSource(path, error)) {
-            std::fprintf(stderr, "morrow-cli: Evidence file open failed: %s: %s\n", path.c_str(), error.c_str());
+            console::print(stderr, "morrow-cli: Evidence file open failed: " + path + ": " + error + "\n");
             return 2;
         }
     }

@@ -13,13 +13,19 @@ namespace morrow {
 const char* const CarveEngine::warningTitle = "Morrow, Warning...";
 const char* const CarveEngine::stopQuestion = "Do you want to Cancel the Carving Process?";
 const char* const CarveEngine::quitQuestion = "Carving Process is in progress!.\n Do you want to Quit the process?";
+const char* const CarveEngine::dfxmlUnavailable =
+    "DFXML reports are not available in this build of Morrow: it was built without OpenSSL (MORROW_WITH_DFXML).";
 
 namespace {
 
 std::string isoTimeNow() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
     gmtime_r(&now, &utc);
+#endif
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
@@ -210,6 +216,9 @@ RunResult CarveEngine::startRun() {
         warn("Specify Folder Path for Carving Files");
         host_.focusControl(control::CarvingPath);
         return result_;
+    }
+    if (st.writeDfxml != 0 && !Digest::available()) {
+        return warn(dfxmlUnavailable);
     }
 
     // Setting up the run.

@@ -111,6 +111,8 @@ public:
     static const char* const warningTitle;
     static const char* const stopQuestion;
     static const char* const quitQuestion;
+    // The warning that refuses a DFXML report in a build without digests.
+    static const char* const dfxmlUnavailable;
 
 private:
     bool runPasses(const std::string& evidencePath);

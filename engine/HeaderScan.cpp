@@ -3,6 +3,7 @@
 #include "CarveEngine.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace morrow {
@@ -188,7 +189,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
             const unsigned char* at = block.data() + (s - blockStart) * sectorSize;
             std::uint64_t candidates = startsAt0[at[0]] | startsAt4[at[4]];
             while (candidates != 0) {
-                int i = __builtin_ctzll(candidates);
+                const int i = std::countr_zero(candidates);
                 candidates &= candidates - 1;
                 const HeaderKey& k = keys[static_cast<std::size_t>(i)];
                 const unsigned char* p = at + (k.shifted ? 4 : 0);

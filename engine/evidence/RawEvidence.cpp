@@ -5,11 +5,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+// RawEvidence on POSIX systems; RawEvidenceWin32.cpp is the same class on Windows.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace morrow {
+
+#ifndef _WIN32
 
 std::unique_ptr<RawEvidence> RawEvidence::open(const std::string& path, std::string& error) {
     // O_NONBLOCK: a named pipe given as evidence must not hang the run waiting for a writer.
@@ -127,5 +132,7 @@ EvidenceSource::CopyResult RawEvidence::copyTo(OutputFile& out, std::uint64_t of
     }
     return result;
 }
+
+#endif // _WIN32
 
 } // namespace morrow

@@ -37,6 +37,7 @@ private:
     std::int64_t modifiedSeconds_ = 0;
     std::int64_t modifiedNanoseconds_ = 0;
     bool holesKnown_ = true; // false once the file system said it cannot tell holes
+    std::uint32_t sectorSize_ = 1; // reads go in whole sectors of this size (a Windows disk or volume)
 };
 
 } // namespace morrow

@@ -192,11 +192,12 @@ bool HtmlExtent::startsDocument(EvidenceReader& evidence, std::int64_t H) {
     // Moves p past the first `what` after it; false when the prologue holds none.
     auto skipPast = [&](const char* what) {
         const std::size_t k = std::strlen(what);
-        const void* at = memmem(p, static_cast<std::size_t>(end - p), what, k);
-        if (at == nullptr) {
+        const auto* w = reinterpret_cast<const unsigned char*>(what);
+        const unsigned char* at = std::search(p, end, w, w + k);
+        if (at == end) {
             return false;
         }
-        p = static_cast<const unsigned char*>(at) + k;
+        p = at + k;
         return true;
     };
 

@@ -77,7 +77,9 @@ const unsigned char* find(const unsigned char* from, const unsigned char* to, co
     if (to - from < static_cast<std::ptrdiff_t>(length)) {
         return nullptr;
     }
-    return static_cast<const unsigned char*>(memmem(from, static_cast<std::size_t>(to - from), what, length));
+    const auto* w = reinterpret_cast<const unsigned char*>(what);
+    const unsigned char* at = std::search(from, to, w, w + length);
+    return at == to ? nullptr : at;
 }
 
 } // namespace

@@ -4,11 +4,9 @@
 #include "output/DfxmlReport.h"
 
 #include "platform/OutputFile.h"
+#include "platform/SystemInfo.h"
 
 #include <cerrno>
-#include <sys/resource.h>
-#include <sys/utsname.h>
-#include <unistd.h>
 #include <zlib.h>
 
 namespace morrow {
@@ -145,15 +143,14 @@ bool DfxmlReport::finish(const DfxmlSource& source) {
     head += "      <library name=\"zlib\" version=\"" + escape(zlibVersion()) + "\"/>\n";
     head += "      <library name=\"OpenSSL\" version=\"" + escape(Digest::libraryVersion()) + "\"/>\n";
     head += "    </build_environment>\n    <execution_environment>\n";
-    utsname system{};
-    if (::uname(&system) == 0) {
-        head += element("      ", "os_sysname", system.sysname);
-        head += element("      ", "os_release", system.release);
-        head += element("      ", "os_version", system.version);
-        head += element("      ", "host", system.nodename);
-        head += element("      ", "arch", system.machine);
+    if (const auto system = describeSystem()) {
+        head += element("      ", "os_sysname", system->sysname);
+        head += element("      ", "os_release", system->release);
+        head += element("      ", "os_version", system->version);
+        head += element("      ", "host", system->host);
+        head += element("      ", "arch", system->arch);
     }
-    head += element("      ", "uid", std::to_string(::getuid()));
+    head += element("      ", "uid", currentUser());
     head += element("      ", "command_line", creator_.commandLine);
     head += element("      ", "start_time", creator_.startTime);
     head += "    </execution_environment>\n  </creator>\n  <source>\n";
@@ -185,14 +182,13 @@ bool DfxmlReport::finish(const DfxmlSource& source) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), objectBytes_ - at));
         ok = objects_.readAt(at, block.data(), n) && out.write(block.data(), n);
     }
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) {
-        return std::to_string(t.tv_sec) + "." + std::to_string(1000000 + t.tv_usec).substr(1);
+    const ResourceUsage usage = resourceUsage();
+    auto seconds = [](std::uint64_t microseconds) {
+        return std::to_string(microseconds / 1000000) + "." + std::to_string(1000000 + microseconds % 1000000).substr(1);
     };
-    const std::string tail = "  <rusage>\n" + element("    ", "utime", seconds(usage.ru_utime)) +
-                             element("    ", "stime", seconds(usage.ru_stime)) +
-                             element("    ", "maxrss", std::to_string(usage.ru_maxrss)) + "  </rusage>\n</dfxml>\n";
+    const std::string tail = "  <rusage>\n" + element("    ", "utime", seconds(usage.userMicroseconds)) +
+                             element("    ", "stime", seconds(usage.systemMicroseconds)) +
+                             element("    ", "maxrss", std::to_string(usage.peakResidentKiB)) + "  </rusage>\n</dfxml>\n";
     ok = ok && out.write(tail.data(), tail.size());
     const int writeError = out.error();
     if (!out.close() || !ok) {

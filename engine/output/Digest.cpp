@@ -1,5 +1,7 @@
 #include "output/Digest.h"
 
+#if MORROW_WITH_DFXML
+
 #include <openssl/evp.h>
 #include <openssl/opensslv.h>
 
@@ -57,4 +59,28 @@ Digest::Values Digest::finish() {
 
 std::string Digest::libraryVersion() { return OPENSSL_VERSION_TEXT; }
 
+bool Digest::available() { return true; }
+
 } // namespace morrow
+
+#else
+
+namespace morrow {
+
+struct Digest::Contexts {};
+
+Digest::Digest() = default;
+
+Digest::~Digest() = default;
+
+void Digest::update(const void*, std::size_t) {}
+
+Digest::Values Digest::finish() { return {}; }
+
+std::string Digest::libraryVersion() { return {}; }
+
+bool Digest::available() { return false; }
+
+} // namespace morrow
+
+#endif

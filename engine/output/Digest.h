@@ -7,7 +7,8 @@
 namespace morrow {
 
 // The MD5 and SHA-256 of a stream of bytes, computed as the bytes go by (OpenSSL's EVP), so that
-// nothing has to be read a second time to be hashed.
+// nothing has to be read a second time to be hashed. A build without OpenSSL (MORROW_WITH_DFXML
+// off) has no digests: available() is false, and finish() gives empty values.
 class Digest {
 public:
     struct Values {
@@ -25,6 +26,8 @@ public:
     Values finish();
     // The version of the library that hashes, for the DFXML build environment.
     static std::string libraryVersion();
+    // False in a build without OpenSSL, where DFXML reports are refused.
+    static bool available();
 
 private:
     struct Contexts;

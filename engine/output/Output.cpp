@@ -6,8 +6,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
-#include <sys/stat.h>
 
 namespace morrow {
 
@@ -78,13 +76,10 @@ Output::Output(CarveState& state, CarveHost& host) : state_(state), host_(host) 
 
 Output::~Output() { closeReport(); }
 
-bool Output::exists(const std::string& path) const {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
+bool Output::exists(const std::string& path) const { return pathExists(path); }
 
 std::string Output::evidenceStem(const std::string& evidencePath) {
-    std::size_t slash = evidencePath.rfind(pathSeparator);
+    std::size_t slash = evidencePath.find_last_of(pathSeparators);
     std::string name = slash == std::string::npos ? evidencePath : evidencePath.substr(slash + 1);
     std::size_t dot = name.rfind('.');
     return dot == std::string::npos ? std::string() : name.substr(0, dot);
@@ -100,8 +95,8 @@ std::string Output::pathToReportBytes(const std::string& path) { return convertF
 
 bool Output::ensureCarvingPath(const std::string& carvingPath) {
     int error = 0;
-    if (!exists(carvingPath) && ::mkdir(carvingPath.c_str(), 0777) != 0) {
-        error = errno;
+    if (!exists(carvingPath)) {
+        error = createFolder(carvingPath);
     }
     if (!exists(carvingPath)) {
         host_.showAppMessage("Folder creation failed: " + carvingPath + ": " + systemErrorText(error != 0 ? error : ENOENT),
@@ -120,11 +115,12 @@ bool Output::createOutputFolder(const std::string& evidencePath) {
         if (exists(candidate)) {
             continue;
         }
-        if (::mkdir(candidate.c_str(), 0777) == 0) {
+        const int error = createFolder(candidate);
+        if (error == 0) {
             return true;
         }
-        if (errno != EEXIST) {
-            lastError_ = errno;
+        if (error != EEXIST) {
+            lastError_ = error;
             return false;
         }
         // Another run made it between the look and the mkdir: it is theirs; take the next name.
@@ -174,11 +170,7 @@ bool Output::checkFreeSpace(std::uint64_t bytesNeeded) {
     if (freeSpaceProbe_) {
         freeBytes = freeSpaceProbe_(state_.outputDrive);
     } else {
-        std::error_code ec;
-        auto info = std::filesystem::space(state_.outputDrive, ec);
-        if (!ec) {
-            freeBytes = static_cast<std::uint64_t>(info.available);
-        }
+        freeBytes = freeSpace(state_.outputDrive);
     }
     if (freeBytes && *freeBytes < bytesNeeded) {
         host_.showAppMessage(noFreeSpaceText, style::Ok);
@@ -220,7 +212,7 @@ bool Output::evidenceIntact(EvidenceReader& evidence) {
 }
 
 void Output::reportWriteFailure(int error, const std::string& text) {
-    if (error == ENOSPC || error == EDQUOT) {
+    if (isOutOfSpace(error)) {
         host_.showAppMessage(noFreeSpaceText, style::Ok);
         state_.carvingInProgress = 0;
     } else {

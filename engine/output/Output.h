@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileSystem.h"
 #include "platform/OutputFile.h"
 
 #include <cstdint>
@@ -74,8 +75,8 @@ public:
     using FreeSpaceProbe = std::function<std::optional<std::uint64_t>(const std::string& folder)>;
     void setFreeSpaceProbe(FreeSpaceProbe probe) { freeSpaceProbe_ = std::move(probe); }
 
-    // The evidence file's name after the last path separator, cut before its last full stop;
-    // empty when the name has no full stop.
+    // The evidence file's name after the last path separator (on Windows a slash counts as one
+    // too), cut before its last full stop; empty when the name has no full stop.
     static std::string evidenceStem(const std::string& evidencePath);
     static std::string reportHeader();
     // The report's bytes for a UTF-8 text: Latin-1, "\n" as CR LF, the rest as described above.
@@ -93,7 +94,5 @@ private:
     int lastError_ = 0;
     FreeSpaceProbe freeSpaceProbe_;
 };
-
-inline constexpr char pathSeparator = '/';
 
 } // namespace morrow

@@ -15,7 +15,7 @@ namespace morrow {
 // own while the caller goes on: update() copies the bytes into one of a few blocks and returns,
 // waiting only when both threads are that far behind. Hashing the evidence costs a run the time
 // of the slower digest instead of both on top of the scan. Memory is the few blocks, whatever
-// the stream's length.
+// the stream's length. Without OpenSSL (MORROW_WITH_DFXML off) it hashes nothing.
 class ParallelDigest {
 public:
     ParallelDigest();

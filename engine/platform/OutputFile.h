@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/NativeFile.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,6 +10,11 @@ namespace morrow {
 
 // A file Morrow writes: a carved file or a report. Opened for writing only, never through a
 // symbolic link at its last component. Failures keep the system's error number in error().
+//
+// Error numbers throughout the engine are errno values. On Windows the platform layer gives a
+// system error the errno value of the same meaning where there is one (a full disk is ENOSPC, a
+// missing folder ENOENT), so that the engine tells them apart and words them alike on both systems,
+// and keeps any other as a number of its own whose text Windows gives.
 class OutputFile {
 public:
     enum class Mode {
@@ -21,7 +28,7 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     bool open(const std::string& path, Mode mode);
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return file_ != noFile; }
     // Writes all of `data` or fails.
     bool write(const void* data, std::size_t length);
     // Where the next write lands; -1 on failure.
@@ -32,16 +39,19 @@ public:
     bool close();
 
     int error() const { return error_; }
-    // The system's descriptor, for a source's fast copy path.
-    int native() const { return fd_; }
+    // The system's descriptor or handle, for a source's fast copy path.
+    NativeFile native() const { return file_; }
 
 private:
-    int fd_ = -1;
+    NativeFile file_ = noFile;
     int error_ = 0;
 };
 
 // The system's text for an error number, as the messages quote it ("No space left on device").
 std::string systemErrorText(int error);
+
+// True for the errors of a full volume or an exhausted quota.
+bool isOutOfSpace(int error);
 
 // Removes the file at `path`; nothing when there is none.
 void removeFile(const std::string& path);

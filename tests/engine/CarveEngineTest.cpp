@@ -208,9 +208,16 @@ TEST_F(RunFixture, AReportThatCannotBeCreatedEndsTheRunWithoutCarving) {
     // passes the 255-byte limit, so the report cannot be created.
     host.evidence = {tmp / (std::string(246, 'a') + ".P01")};
     engine.startRun();
-    EXPECT_EQ(host.messageTexts(),
-              std::vector<std::string>{"A report file creation error.: " + tmp / ("out/" + std::string(246, 'a')) + "/" +
-                                       std::string(246, 'a') + "~Report.xls: File name too long"});
+    const std::string expected =
+        "A report file creation error.: " + tmp / ("out/" + std::string(246, 'a') + "/" + std::string(246, 'a')) +
+        "~Report.xls: ";
+#ifdef _WIN32
+    // Windows words an overlong name in ways of its own (and Wine in others): the path is what counts.
+    ASSERT_EQ(host.messageTexts().size(), 1u);
+    EXPECT_EQ(host.messageTexts()[0].rfind(expected, 0), 0u) << host.messageTexts()[0];
+#else
+    EXPECT_EQ(host.messageTexts(), std::vector<std::string>{expected + "File name too long"});
+#endif
     EXPECT_TRUE(host.messages[0].app);
     EXPECT_TRUE(passes.empty());
     EXPECT_TRUE(summary().empty());

@@ -2,9 +2,9 @@
 #include "CarveEngine.h"
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
+#include "platform/SystemInfo.h"
 
-#include <sys/resource.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -163,7 +163,7 @@ TEST(SizeDrivenCarverTest, CarvesEveryKindFromRealFiles) {
     // One row per file, with the offset it was carved from and its size.
     const std::vector<ReportRow> rows = run.report();
     ASSERT_EQ(rows.size(), 14u);
-    EXPECT_EQ(rows[0].path, run.folder() + "/disk~BMPFile0.bmp");
+    EXPECT_EQ(rows[0].path, run.folder() + pathSeparator + "disk~BMPFile0.bmp");
     EXPECT_EQ(rows[0].offset, 0x200);
     EXPECT_EQ(rows[1].offset, static_cast<std::int64_t>(2 * slot));
     EXPECT_EQ(rows[2].size, 16384);
@@ -220,8 +220,7 @@ TEST_P(SizeDrivenCarverHostileTest, StatedLengthNeverSizesABuffer) {
     const std::uint64_t size = 48ull << 20;
     ImageBuilder image(size);
     image.place(0x400, GetParam().header);
-    struct rusage before {};
-    getrusage(RUSAGE_SELF, &before);
+    const ResourceUsage before = resourceUsage();
 
     CarveRun roomy;
     roomy.engine.output().setFreeSpaceProbe(
@@ -238,10 +237,9 @@ TEST_P(SizeDrivenCarverHostileTest, StatedLengthNeverSizesABuffer) {
     EXPECT_TRUE(full.report().empty());
     EXPECT_FALSE(full.summaryComplete());
 
-    struct rusage after {};
-    getrusage(RUSAGE_SELF, &after);
+    const ResourceUsage after = resourceUsage();
     // The image itself is held by the test; the carve must add no copy of its length.
-    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 24 * 1024) << "KiB";
+    EXPECT_LT(after.peakResidentKiB - before.peakResidentKiB, 24u * 1024) << "KiB";
 }
 
 const std::string asfHeader = bytes({0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11}) + std::string(22, 'h') +

@@ -2,30 +2,54 @@
 
 #include "CarveEngine.h"
 #include "evidence/MemoryEvidence.h"
+#include "platform/FileSystem.h"
 
 #include <algorithm>
-#include <csignal>
-#include <grp.h>
-#include <sys/resource.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
 #include <sstream>
+#ifndef _WIN32
+#include <csignal>
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace morrow::test {
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
+#ifdef _WIN32
+    std::random_device seed;
+    std::mt19937 rng(seed());
+    std::error_code ec;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("morrow-test-" + std::to_string(rng() % 1000000000));
+        if (fs::create_directory(candidate, ec)) {
+            path_ = candidate.string();
+        }
+    }
+    if (path_.empty()) {
+        throw std::runtime_error("cannot make a temporary folder");
+    }
+#else
     std::string pattern = (fs::temp_directory_path() / "morrow-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
     path_ = pattern;
+#endif
+}
+
+std::string TempDir::operator/(const std::string& name) const {
+    std::string joined = path_ + pathSeparator + name;
+    std::replace(joined.begin(), joined.end(), '/', pathSeparator);
+    return joined;
 }
 
 TempDir::~TempDir() {
@@ -231,6 +255,8 @@ void serveFromMemory(CarveEngine& engine, std::map<std::string, std::string> ima
     });
 }
 
+#ifndef _WIN32
+
 CliProcess::CliProcess(const std::vector<std::string>& args, const ChildOptions& options) {
     const std::string outPath = tmp_ / "out", errPath = tmp_ / "err";
     pid_ = ::fork();
@@ -326,5 +352,7 @@ int runCli(const std::vector<std::string>& args, std::string* out, std::string* 
     }
     return result.status;
 }
+
+#endif // _WIN32
 
 } // namespace morrow::test

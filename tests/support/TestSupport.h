@@ -12,8 +12,10 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <sys/types.h>
 #include <vector>
+#ifndef _WIN32
+#include <sys/types.h>
+#endif
 
 namespace morrow {
 class CarveEngine;
@@ -21,7 +23,8 @@ class CarveEngine;
 
 namespace morrow::test {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder under the system's temporary folder, removed with everything in it. Paths are
+// joined with the system's separator, and `tmp / "a/b"` gives a/b in the system's form.
 class TempDir {
 public:
     TempDir();
@@ -29,7 +32,7 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    std::string operator/(const std::string& name) const;
 
 private:
     std::string path_;
@@ -153,7 +156,8 @@ private:
 // other path is opened as a file.
 void serveFromMemory(CarveEngine& engine, std::map<std::string, std::string> images);
 
-// How a morrow-cli child is started.
+#ifndef _WIN32
+// How a morrow-cli child is started (POSIX: fork and exec).
 struct ChildOptions {
     // Run as the unprivileged account 65534 when the tests run as root, for whom permission bits
     // do not stop writes. The child exits with unprivilegedImpossible when it cannot.
@@ -204,5 +208,6 @@ bool acquireEwf(const std::string& image, const std::string& target, std::uint64
 ChildResult runCliWith(const std::vector<std::string>& args, const ChildOptions& options = {});
 // As runCliWith; returns the exit status and fills `out` and `err` with what it printed.
 int runCli(const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr);
+#endif
 
 } // namespace morrow::test

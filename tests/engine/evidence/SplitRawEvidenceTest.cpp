@@ -5,12 +5,21 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
 #include <unistd.h>
 
 using namespace morrow;
 using namespace morrow::test;
 
 namespace {
+
+#ifdef _WIN32
+constexpr bool namesIgnoreCase = true;
+#else
+constexpr bool namesIgnoreCase = false;
+#endif
 
 // Which files make a set, given the first: split's and the imagers' numbering, a gap ending the
 // set, and names that start none.
@@ -31,7 +40,16 @@ TEST_P(SplitRawPieceTest, FollowingPiecesAreFoundByName) {
     for (std::size_t i = 0; i < GetParam().pieces; ++i) {
         expected.push_back(tmp / GetParam().files[i]);
     }
-    EXPECT_EQ(SplitRawEvidence::pieceNames(tmp / GetParam().files[0]), expected);
+    std::vector<std::string> found = SplitRawEvidence::pieceNames(tmp / GetParam().files[0]);
+    if (namesIgnoreCase) {
+        // The names are built in the first piece's letter case; the file system takes either.
+        for (auto* names : {&expected, &found}) {
+            for (std::string& n : *names) {
+                std::transform(n.begin(), n.end(), n.begin(), [](unsigned char c) { return std::tolower(c); });
+            }
+        }
+    }
+    EXPECT_EQ(found, expected);
 }
 
 std::vector<std::string> pieces(const std::string& base, int count, bool letters) {
@@ -53,7 +71,8 @@ INSTANTIATE_TEST_SUITE_P(Names, SplitRawPieceTest,
                                            PieceRow{"OneDigitIsNoPiece", {"disk.1", "disk.2"}, 1},
                                            PieceRow{"LettersCarry", pieces("disk.", 28, true), 28},
                                            PieceRow{"CapitalLetters", {"disk.AA", "disk.AB"}, 2},
-                                           PieceRow{"MixedCaseIsNoNext", {"disk.aa", "disk.AB"}, 1}),
+                                           // Windows' file names ignore letter case: there it is the next.
+                                           PieceRow{"MixedCaseIsNoNext", {"disk.aa", "disk.AB"}, namesIgnoreCase ? 2u : 1u}),
                          [](const auto& row) { return std::string(row.param.name); });
 
 // Uneven pieces, an empty and a sparse one among them: reads and kernel copies that span pieces

@@ -10,22 +10,22 @@
 namespace morrow {
 
 OutputFile::~OutputFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
+    if (file_ >= 0) {
+        ::close(file_);
     }
 }
 
 bool OutputFile::open(const std::string& path, Mode mode) {
     const int how = mode == Mode::Replace ? O_CREAT | O_TRUNC : O_CREAT | O_EXCL;
-    fd_ = ::open(path.c_str(), O_WRONLY | how | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
-    error_ = fd_ < 0 ? errno : 0;
-    return fd_ >= 0;
+    file_ = ::open(path.c_str(), O_WRONLY | how | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
+    error_ = file_ < 0 ? errno : 0;
+    return file_ >= 0;
 }
 
 bool OutputFile::write(const void* data, std::size_t length) {
     const auto* p = static_cast<const unsigned char*>(data);
     while (length > 0) {
-        ssize_t put = ::write(fd_, p, length);
+        ssize_t put = ::write(file_, p, length);
         if (put < 0 && errno == EINTR) {
             continue;
         }
@@ -40,7 +40,7 @@ bool OutputFile::write(const void* data, std::size_t length) {
 }
 
 std::int64_t OutputFile::position() {
-    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    const off_t at = ::lseek(file_, 0, SEEK_CUR);
     if (at < 0) {
         error_ = errno;
     }
@@ -48,7 +48,7 @@ std::int64_t OutputFile::position() {
 }
 
 bool OutputFile::truncate(std::int64_t length) {
-    if (::ftruncate(fd_, static_cast<off_t>(length)) != 0 || ::lseek(fd_, static_cast<off_t>(length), SEEK_SET) < 0) {
+    if (::ftruncate(file_, static_cast<off_t>(length)) != 0 || ::lseek(file_, static_cast<off_t>(length), SEEK_SET) < 0) {
         error_ = errno;
         return false;
     }
@@ -56,11 +56,11 @@ bool OutputFile::truncate(std::int64_t length) {
 }
 
 bool OutputFile::close() {
-    if (fd_ < 0) {
+    if (file_ < 0) {
         return true;
     }
-    const int result = ::close(fd_);
-    fd_ = -1;
+    const int result = ::close(file_);
+    file_ = -1;
     if (result != 0) {
         error_ = errno;
         return false;
@@ -69,6 +69,8 @@ bool OutputFile::close() {
 }
 
 std::string systemErrorText(int error) { return std::strerror(error); }
+
+bool isOutOfSpace(int error) { return error == ENOSPC || error == EDQUOT; }
 
 void removeFile(const std::string& path) { ::unlink(path.c_str()); }
 

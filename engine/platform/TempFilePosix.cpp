@@ -14,8 +14,8 @@ bool TempFile::create() {
     close();
     const char* folder = std::getenv("TMPDIR");
     std::string pattern = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/morrow-XXXXXX";
-    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd_ < 0) {
+    file_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (file_ < 0) {
         return false;
     }
     ::unlink(pattern.c_str());
@@ -25,7 +25,7 @@ bool TempFile::create() {
 bool TempFile::writeAt(std::uint64_t offset, const void* data, std::size_t length) {
     const auto* p = static_cast<const unsigned char*>(data);
     while (length > 0) {
-        ssize_t put = ::pwrite(fd_, p, length, static_cast<off_t>(offset));
+        ssize_t put = ::pwrite(file_, p, length, static_cast<off_t>(offset));
         if (put < 0 && errno == EINTR) {
             continue;
         }
@@ -42,7 +42,7 @@ bool TempFile::writeAt(std::uint64_t offset, const void* data, std::size_t lengt
 bool TempFile::readAt(std::uint64_t offset, void* data, std::size_t length) const {
     auto* p = static_cast<unsigned char*>(data);
     while (length > 0) {
-        ssize_t got = ::pread(fd_, p, length, static_cast<off_t>(offset));
+        ssize_t got = ::pread(file_, p, length, static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -57,9 +57,9 @@ bool TempFile::readAt(std::uint64_t offset, void* data, std::size_t length) cons
 }
 
 void TempFile::close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+    if (file_ >= 0) {
+        ::close(file_);
+        file_ = -1;
     }
 }
 

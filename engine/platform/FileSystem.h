@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace morrow {
+
+// Paths in the engine are UTF-8 text on every system; the platform layer hands them to the system
+// in its own form (UTF-16 on Windows, with the \\?\ prefix where a path is longer than the old
+// 260-character limit).
+
+// The separator Morrow puts between a folder and a name, the one the system's own paths use:
+// report rows and messages read as the examiner's other tools write paths.
+#ifdef _WIN32
+inline constexpr char pathSeparator = '\\';
+// Every character that ends a folder in a path the examiner gives.
+inline constexpr const char* pathSeparators = "\\/";
+#else
+inline constexpr char pathSeparator = '/';
+inline constexpr const char* pathSeparators = "/";
+#endif
+
+// True when something (a file, a folder, a link, whatever it points at) is at `path`.
+bool pathExists(const std::string& path);
+
+// Makes the folder `path` (one level). 0, or the system's error (EEXIST when the name is taken).
+int createFolder(const std::string& path);
+
+// The bytes Morrow may still write on the volume holding `folder`; nothing when the query fails.
+std::optional<std::uint64_t> freeSpace(const std::string& folder);
+
+} // namespace morrow
