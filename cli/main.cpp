@@ -2,6 +2,7 @@
 // application.
 #include "CarveEngine.h"
 #include "Console.h"
+#include "BuildFeatures.h"
 #include "ConsoleHost.h"
 #include "MorrowVersion.h"
 #include "evidence/EvidenceSource.h"
@@ -132,15 +133,6 @@ std::string commandLine(int argc, char** argv) {
     return line;
 }
 
-// The optional parts of this build, for --version.
-std::string buildFeatures() {
-    std::string text = "Optional parts: DFXML reports and hashes ";
-    text += Digest::available() ? "(" + Digest::libraryVersion() + ")" : "not built (this build has no OpenSSL)";
-    text += ".\nE01 images: ";
-    text += EwfEvidence::builtIn() ? "read with libewf " + EwfEvidence::libraryVersion() : "not supported by this build";
-    return text + "\n";
-}
-
 } // namespace
 
 int main(int argc, char** systemArgv) {
@@ -204,7 +196,7 @@ int main(int argc, char** systemArgv) {
             std::fputs(usageText, stdout);
             return 0;
         case 'V':
-            // The same line as `morrow --version`: program, package, then the version.
+            // The same lines as `morrow --version`: program, package and version, then the optional parts.
             std::printf("morrow-cli (Morrow) %s\n%s", MORROW_VERSION, buildFeatures().c_str());
             return 0;
         case ':':

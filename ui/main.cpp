@@ -1,8 +1,8 @@
 // morrow: the desktop application. It lives exactly as long as its one dialog. Evidence files named
 // on the command line, as a file manager's "Open with" passes them, are listed at start-up.
+#include "BuildFeatures.h"
 #include "MainDialog.h"
 #include "MorrowVersion.h"
-#include "evidence/EwfEvidence.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -60,14 +60,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     case EarlyAnswer::Version:
-        // The same lines as `morrow-cli --version`: program, package, then the version; then
-        // whether E01 images can be read.
-        std::printf("morrow (Morrow) %s\n", MORROW_VERSION);
-        if (morrow::EwfEvidence::builtIn()) {
-            std::printf("E01 images: read with libewf %s\n", morrow::EwfEvidence::libraryVersion().c_str());
-        } else {
-            std::printf("E01 images: not supported by this build\n");
-        }
+        // The same lines as `morrow-cli --version`: program, package and version, then the
+        // optional parts.
+        std::printf("morrow (Morrow) %s\n%s", MORROW_VERSION, morrow::buildFeatures().c_str());
         return 0;
     case EarlyAnswer::None:
         break;

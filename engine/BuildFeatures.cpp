@@ -1,0 +1,16 @@
+#include "BuildFeatures.h"
+
+#include "evidence/EwfEvidence.h"
+#include "output/Digest.h"
+
+namespace morrow {
+
+std::string buildFeatures() {
+    std::string text = "Optional parts: DFXML reports and hashes ";
+    text += Digest::available() ? "(" + Digest::libraryVersion() + ")" : "not built (this build has no OpenSSL)";
+    text += ".\nE01 images: ";
+    text += EwfEvidence::builtIn() ? "read with libewf " + EwfEvidence::libraryVersion() : "not supported by this build";
+    return text + "\n";
+}
+
+} // namespace morrow
