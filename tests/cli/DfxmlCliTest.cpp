@@ -2,6 +2,7 @@
 // digests are those md5sum and sha256sum give for the files on disk and for the evidence, and a
 // report-only run writes the rows a full run writes, and no carved file.
 #include "TestSupport.h"
+#include "evidence/EwfEvidence.h"
 
 #include <gtest/gtest.h>
 
@@ -122,5 +123,29 @@ INSTANTIATE_TEST_SUITE_P(Modes, DfxmlCliTest,
                                            ModeRow{"ListWithDfxml", {"--list", "--dfxml"}, true, false},
                                            ModeRow{"List", {"--list"}, false, false}),
                          [](const auto& row) { return std::string(row.param.name); });
+
+// An E01 image's DFXML source names its segments and the MD5 stored at acquisition, and the run
+// says that what it read matches it.
+TEST(DfxmlEwfCliTest, SourceHoldsTheSegmentsAndTheStoredHash) {
+    if (!test::haveProgram("ewfacquire") || !EwfEvidence::builtIn()) {
+        GTEST_SKIP() << "needs ewfacquire (ewf-tools) and a build that reads E01 images";
+    }
+    test::TempDir dir;
+    test::ImageBuilder(5 << 19).randomFill(4).place(8192, test::fixture("image.png")).writeTo(dir / "disk.raw");
+    ASSERT_TRUE(test::acquireEwf(dir / "disk.raw", dir / "disk", 1 << 20, "none"));
+    const test::ChildResult result = test::runCliWith({"--dfxml", "-y", "-q", "-o", dir / "out", dir / "disk.E01"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string md5 = firstWord("md5sum '" + dir / "disk.raw" + "'");
+    EXPECT_NE(result.err.find("Evidence MD5 matches the hash stored at acquisition: " + dir / "disk.E01"),
+              std::string::npos)
+        << result.err;
+    const std::string xml = test::readFile(dir / "out/disk/disk~Report.dfxml");
+    for (const char* segment : {"disk.E01", "disk.E02", "disk.E03"}) {
+        EXPECT_NE(xml.find("<image_filename>" + dir / segment + "</image_filename>"), std::string::npos) << segment;
+    }
+    EXPECT_NE(xml.find("<hashdigest type=\"md5\">" + md5 + "</hashdigest>"), std::string::npos);
+    EXPECT_NE(xml.find("<acquisition_hashdigest type=\"md5\">" + md5 + "</acquisition_hashdigest>"),
+              std::string::npos);
+}
 
 } // namespace
