@@ -20,20 +20,23 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
     if (!output_.checkFreeSpace(file.spaceNeeded)) {
         return false;
     }
-    // The file is written under a name of its own and takes its final name only when it is
-    // whole, just before its row: a run that is killed leaves no cut-off file under a name
-    // that looks carved. One file is written at a time and each run has a folder of its own, so
-    // one short name serves, and never makes a name too long that would fit as the final one.
+    // The file gets its final name only when it is whole, just before its row: a run that is
+    // killed leaves no cut-off file under a name that looks carved. Where the system allows, it is
+    // written with no name at all until then; elsewhere under a scratch name in its folder (one
+    // file is written at a time and each run has a folder of its own, so one short name serves,
+    // and never makes a name too long that would fit as the final one).
     const std::size_t slash = file.path.rfind(pathSeparator);
-    const std::string partial =
-        (slash == std::string::npos ? std::string() : file.path.substr(0, slash + 1)) + "~carving.part";
+    const std::string folder = slash == std::string::npos ? std::string(".") : file.path.substr(0, slash);
+    const std::string partial = folder + pathSeparator + "~carving.part";
     OutputFile out;
-    if (namesNonFile(file.path) || namesNonFile(partial)) {
+    if (namesNonFile(file.path)) {
         output_.reportWriteFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(ELOOP));
         return false;
     }
-    if (!Output::createCarvedFile(partial, out)) {
-        output_.reportWriteFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(out.error()));
+    const bool unnamed = out.openUnnamed(folder);
+    if (!unnamed && (namesNonFile(partial) || !Output::createCarvedFile(partial, out))) {
+        output_.reportWriteFailure(0, "Carved file creation failed: " + file.path + ": " +
+                                          systemErrorText(out.error() != 0 ? out.error() : ELOOP));
         return false;
     }
     bool ok = true;
@@ -73,25 +76,44 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
         }
         done += chunk;
     }
+    // Bytes read from evidence that changed under the run are not the evidence's: not recorded.
+    const bool intact = ok && output_.evidenceIntact(evidence);
+    int naming = 0;
+    if (intact && unnamed) {
+        naming = out.giveName(file.path);
+    }
     if (!out.close() && ok) {
         ok = false;
         err = out.error();
     }
     const Digest::Values digests = hashing ? digest_.finish() : Digest::Values{};
+    // What is left of a file that is not carved: the scratch name, or the final name given just
+    // before closing failed. An unnamed file leaves nothing.
+    auto discard = [&] {
+        if (!unnamed) {
+            removeFile(partial);
+        } else if (intact && naming == 0) {
+            removeFile(file.path);
+        }
+    };
     if (!ok) {
-        removeFile(partial);
+        discard();
         output_.reportWriteFailure(err, "Carved file write failed: " + file.path + ": " + systemErrorText(err));
         return false;
     }
-    // Bytes read from evidence that changed under the run are not the evidence's: not recorded.
-    if (!output_.evidenceIntact(evidence)) {
-        removeFile(partial);
+    if (!intact) {
+        discard();
         return false;
     }
-    if (const int error = renameFile(partial, file.path); error != 0) {
+    if (!unnamed) {
+        naming = renameFile(partial, file.path);
+    }
+    if (naming != 0) {
         // The file is whole but cannot have its name (too long, say): it is not carved.
-        removeFile(partial);
-        output_.reportWriteFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(error));
+        if (!unnamed) {
+            removeFile(partial);
+        }
+        output_.reportWriteFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(naming));
         return false;
     }
     if (!output_.appendReportRow(file.path, file.offset, static_cast<std::int64_t>(file.length))) {

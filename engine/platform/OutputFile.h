@@ -28,6 +28,13 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     bool open(const std::string& path, Mode mode);
+    // Opens a file in `folder` that has no name yet, where the system allows it (Linux's
+    // O_TMPFILE): it gets its name with giveName() and is gone, whole or not, if the program dies
+    // before. False when the system cannot; the caller then writes under a scratch name.
+    bool openUnnamed(const std::string& folder);
+    // Gives the file opened by openUnnamed its name `path`, replacing a file of that name; 0, or
+    // the system's error.
+    int giveName(const std::string& path);
     bool isOpen() const { return file_ != noFile; }
     // Writes all of `data` or fails.
     bool write(const void* data, std::size_t length);

@@ -22,6 +22,37 @@ bool OutputFile::open(const std::string& path, Mode mode) {
     return file_ >= 0;
 }
 
+bool OutputFile::openUnnamed(const std::string& folder) {
+#ifdef O_TMPFILE
+    // The name is given through /proc/self/fd, which a process may link without privileges.
+    if (::access("/proc/self/fd", X_OK) != 0) {
+        return false;
+    }
+    file_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    error_ = file_ < 0 ? errno : 0;
+    return file_ >= 0;
+#else
+    (void)folder;
+    return false;
+#endif
+}
+
+int OutputFile::giveName(const std::string& path) {
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", file_);
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        return 0;
+    }
+    if (errno != EEXIST) {
+        return errno;
+    }
+    // A stale file of that name goes, as a rename would replace it.
+    if (::unlink(path.c_str()) != 0 || ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
 bool OutputFile::write(const void* data, std::size_t length) {
     const auto* p = static_cast<const unsigned char*>(data);
     while (length > 0) {

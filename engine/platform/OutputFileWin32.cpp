@@ -37,6 +37,11 @@ bool OutputFile::open(const std::string& path, Mode mode) {
     return true;
 }
 
+// Windows has no file without a name: the caller writes under a scratch name and renames it.
+bool OutputFile::openUnnamed(const std::string&) { return false; }
+
+int OutputFile::giveName(const std::string&) { return EINVAL; }
+
 bool OutputFile::write(const void* data, std::size_t length) {
     const auto* p = static_cast<const unsigned char*>(data);
     while (length > 0) {
