@@ -1,5 +1,5 @@
 #include "formats/BmpExtent.h"
-#include "TestSupport.h"
+#include "ExtentTests.h"
 
 #include <gtest/gtest.h>
 
@@ -7,15 +7,13 @@
 #include <string>
 
 using namespace morrow;
+using morrow::test::FixtureRow;
+using morrow::test::garbage;
 using morrow::test::fixture;
 using morrow::test::le16;
 using morrow::test::le32;
 
 namespace {
-
-std::string garbage(std::size_t n, std::uint32_t seed = 13) {
-    return test::ImageBuilder(n).randomFill(seed).data();
-}
 
 Extent measure(const std::string& data, std::int64_t H = 0) {
     test::MemoryImage image(data);
@@ -66,27 +64,11 @@ template <typename Change> Fields with(Change change) {
     return f;
 }
 
-struct FixtureRow {
-    const char* name;
-    const char* file;
-};
-
-// Rows print as their names in test listings and failures.
-void PrintTo(const FixtureRow& row, std::ostream* os) {
-    *os << row.name;
-}
-
 class BmpExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
 
 // Also with the headers across a 4 KiB boundary.
 TEST_P(BmpExtentFixtureTest, MeasuresTheWholeFile) {
-    const std::string file = fixture(GetParam().file);
-    for (std::size_t prefix : {std::size_t{1024}, std::size_t{4096 - 20}}) {
-        const Extent e = measure(garbage(prefix) + file + garbage(3000), static_cast<std::int64_t>(prefix));
-        ASSERT_TRUE(e) << e.whyNot;
-        EXPECT_EQ(e.length, file.size());
-        EXPECT_FALSE(e.truncated);
-    }
+    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 20}, 13);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, BmpExtentFixtureTest,
@@ -94,9 +76,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, BmpExtentFixtureTest,
                                          FixtureRow{"CoreHeader", "bitmap12.bmp"},
                                          FixtureRow{"V5HeaderWithBitfields", "bitmap124.bmp"},
                                          FixtureRow{"RunLength8", "bitmap-rle8.bmp"}),
-                         [](const testing::TestParamInfo<FixtureRow>& row) {
-                             return std::string(row.param.name);
-                         });
+                         test::RowName());
 
 struct Row {
     const char* name;
@@ -194,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                             f.bits = 32;
                         }),
                         false, 0}),
-    [](const testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
+    test::RowName());
 
 TEST(BmpExtentTest, CutAnywhereNeverReachesPastTheCut) {
     const std::string file = fixture("bitmap40.bmp");

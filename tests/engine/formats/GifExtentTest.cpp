@@ -1,5 +1,5 @@
 #include "formats/GifExtent.h"
-#include "TestSupport.h"
+#include "ExtentTests.h"
 
 #include <gtest/gtest.h>
 
@@ -7,14 +7,12 @@
 #include <string>
 
 using namespace morrow;
+using morrow::test::FixtureRow;
+using morrow::test::garbage;
 using morrow::test::bytes;
 using morrow::test::fixture;
 
 namespace {
-
-std::string garbage(std::size_t n, std::uint32_t seed = 11) {
-    return test::ImageBuilder(n).randomFill(seed).data();
-}
 
 Extent measure(const std::string& data, std::int64_t H = 0) {
     test::MemoryImage image(data);
@@ -37,26 +35,10 @@ std::string image(int codeSize = 2) {
 }
 const std::string trailer = bytes({0x3B});
 
-struct FixtureRow {
-    const char* name;
-    const char* file;
-};
-
-// Rows print as their names in test listings and failures.
-void PrintTo(const FixtureRow& row, std::ostream* os) {
-    *os << row.name;
-}
-
 class GifExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
 
 TEST_P(GifExtentFixtureTest, MeasuresTheWholeFile) {
-    const std::string gif = fixture(GetParam().file);
-    for (std::size_t prefix : {std::size_t{1024}, std::size_t{4096 - 3}}) {
-        const Extent e = measure(garbage(prefix) + gif + garbage(3000), static_cast<std::int64_t>(prefix));
-        ASSERT_TRUE(e) << e.whyNot;
-        EXPECT_EQ(e.length, gif.size());
-        EXPECT_FALSE(e.truncated);
-    }
+    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 3}, 11);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, GifExtentFixtureTest,
@@ -65,32 +47,16 @@ INSTANTIATE_TEST_SUITE_P(Rows, GifExtentFixtureTest,
                                          // 00 3B at 925, inside the image data.
                                          FixtureRow{"InnerZeroAndTrailerByte", "image-00-3b.gif"},
                                          FixtureRow{"Animated", "image-animated.gif"}),
-                         [](const testing::TestParamInfo<FixtureRow>& row) {
-                             return std::string(row.param.name);
-                         });
+                         test::RowName());
 
-struct Row {
-    const char* name;
-    std::string data;
-    bool found;
-    std::uint64_t length; // when found
-    bool truncated;
-};
-
-void PrintTo(const Row& row, std::ostream* os) {
-    *os << row.name;
-}
+using Row = test::ExtentRow;
 
 class GifExtentRowsTest : public testing::TestWithParam<Row> {};
 
 TEST_P(GifExtentRowsTest, WalksTheBlocks) {
     const Row& row = GetParam();
     const Extent e = measure(row.data);
-    ASSERT_EQ(static_cast<bool>(e), row.found) << (e.whyNot ? e.whyNot : "found");
-    if (row.found) {
-        EXPECT_EQ(e.length, row.length);
-        EXPECT_EQ(e.truncated, row.truncated);
-    }
+    test::expectExtent(e, row.found, row.length, row.truncated);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -113,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"CodeSizeThirteenFirst", screen + image(13) + trailer, false, 0, false},
         Row{"ColourTablePastTheEvidence",
             std::string("GIF89a") + bytes({4, 0, 3, 0, 0x87, 0, 0}) + garbage(100), false, 0, false}),
-    [](const testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
+    test::RowName());
 
 TEST(GifExtentTest, CutAnywhereNeverReachesPastTheCut) {
     for (const char* file : {"image-00-3b.gif", "image-animated.gif"}) {

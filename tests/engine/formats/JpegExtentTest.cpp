@@ -1,5 +1,5 @@
 #include "formats/JpegExtent.h"
-#include "TestSupport.h"
+#include "ExtentTests.h"
 
 #include <gtest/gtest.h>
 
@@ -7,14 +7,12 @@
 #include <string>
 
 using namespace morrow;
+using morrow::test::FixtureRow;
+using morrow::test::garbage;
 using morrow::test::bytes;
 using morrow::test::fixture;
 
 namespace {
-
-std::string garbage(std::size_t n, std::uint32_t seed = 5) {
-    return test::ImageBuilder(n).randomFill(seed).data();
-}
 
 Extent measure(const std::string& data, std::int64_t H = 0) {
     test::MemoryImage image(data);
@@ -40,28 +38,12 @@ std::string head() {
     return soi + app0 + dqt + sof() + dht;
 }
 
-struct FixtureRow {
-    const char* name;
-    const char* file;
-};
-
-// Rows print as their names in test listings and failures.
-void PrintTo(const FixtureRow& row, std::ostream* os) {
-    *os << row.name;
-}
-
 class JpegExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
 
 // The file between random bytes, at offsets that put its segments across the reader's 8 KiB
 // cache windows and the 64 KiB scan blocks at different places.
 TEST_P(JpegExtentFixtureTest, MeasuresTheWholeFile) {
-    const std::string jpeg = fixture(GetParam().file);
-    for (std::size_t prefix : {std::size_t{1024}, std::size_t{4096 - 5}, std::size_t{65536 - 700}}) {
-        const Extent e = measure(garbage(prefix) + jpeg + garbage(5000), static_cast<std::int64_t>(prefix));
-        ASSERT_TRUE(e) << prefix << ": " << e.whyNot;
-        EXPECT_EQ(e.length, jpeg.size()) << prefix;
-        EXPECT_FALSE(e.truncated) << prefix;
-    }
+    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 5, 65536 - 700}, 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, JpegExtentFixtureTest,
@@ -71,32 +53,16 @@ INSTANTIATE_TEST_SUITE_P(Rows, JpegExtentFixtureTest,
                                          FixtureRow{"Progressive", "photo-progressive.jpg"},
                                          // 1.1 MB of scan data with 760 restart markers.
                                          FixtureRow{"LargeWithRestarts", "photo-large.jpg"}),
-                         [](const testing::TestParamInfo<FixtureRow>& row) {
-                             return std::string(row.param.name);
-                         });
+                         test::RowName());
 
-struct Row {
-    const char* name;
-    std::string data;
-    bool found;
-    std::uint64_t length; // when found
-    bool truncated;
-};
-
-void PrintTo(const Row& row, std::ostream* os) {
-    *os << row.name;
-}
+using Row = test::ExtentRow;
 
 class JpegExtentRowsTest : public testing::TestWithParam<Row> {};
 
 TEST_P(JpegExtentRowsTest, WalksTheMarkers) {
     const Row& row = GetParam();
     const Extent e = measure(row.data);
-    ASSERT_EQ(static_cast<bool>(e), row.found) << (e.whyNot ? e.whyNot : "found");
-    if (row.found) {
-        EXPECT_EQ(e.length, row.length);
-        EXPECT_EQ(e.truncated, row.truncated);
-    }
+    test::expectExtent(e, row.found, row.length, row.truncated);
 }
 
 const std::string scanData = bytes({0x12, 0xFF, 0x00, 0x34, 0xFF, 0xD0, 0x56, 0xFF, 0xFF, 0x00, 0x78});
@@ -132,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Row{"FrameLengthDisagrees",
                         soi + app0 + bytes({0xFF, 0xC0, 0, 14, 8, 0, 8, 0, 8, 1, 1, 0x11, 0, 0}) + eoi, false,
                         0, false}),
-    [](const testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
+    test::RowName());
 
 // A cut file is never measured past its cut, and is found whole only when nothing is missing.
 TEST(JpegExtentTest, CutAnywhereNeverReachesPastTheCut) {

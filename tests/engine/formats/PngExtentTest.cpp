@@ -1,5 +1,5 @@
 #include "formats/PngExtent.h"
-#include "TestSupport.h"
+#include "ExtentTests.h"
 
 #include <gtest/gtest.h>
 
@@ -8,15 +8,13 @@
 #include <zlib.h>
 
 using namespace morrow;
+using morrow::test::FixtureRow;
+using morrow::test::garbage;
 using morrow::test::be32;
 using morrow::test::bytes;
 using morrow::test::fixture;
 
 namespace {
-
-std::string garbage(std::size_t n, std::uint32_t seed = 7) {
-    return test::ImageBuilder(n).randomFill(seed).data();
-}
 
 Extent measure(const std::string& data, std::int64_t H = 0) {
     test::MemoryImage image(data);
@@ -38,58 +36,26 @@ std::string ihdr(std::uint32_t width = 4, int depth = 8, int colour = 2) {
 const std::string idat = chunk("IDAT", "not really deflate");
 const std::string iend = chunk("IEND", "");
 
-struct FixtureRow {
-    const char* name;
-    const char* file;
-};
-
-// Rows print as their names in test listings and failures.
-void PrintTo(const FixtureRow& row, std::ostream* os) {
-    *os << row.name;
-}
-
 class PngExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
 
 TEST_P(PngExtentFixtureTest, MeasuresTheWholeFile) {
-    const std::string png = fixture(GetParam().file);
-    for (std::size_t prefix : {std::size_t{1024}, std::size_t{4096 - 9}}) {
-        const Extent e = measure(garbage(prefix) + png + garbage(3000), static_cast<std::int64_t>(prefix));
-        ASSERT_TRUE(e) << e.whyNot;
-        EXPECT_EQ(e.length, png.size());
-        EXPECT_FALSE(e.truncated);
-    }
+    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 9}, 7);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, PngExtentFixtureTest,
                          testing::Values(FixtureRow{"Small", "image.png"},
                                          // 1.2 MB in 37 IDAT chunks of stored deflate blocks.
                                          FixtureRow{"Large", "image-large.png"}),
-                         [](const testing::TestParamInfo<FixtureRow>& row) {
-                             return std::string(row.param.name);
-                         });
+                         test::RowName());
 
-struct Row {
-    const char* name;
-    std::string data;
-    bool found;
-    std::uint64_t length; // when found
-    bool truncated;
-};
-
-void PrintTo(const Row& row, std::ostream* os) {
-    *os << row.name;
-}
+using Row = test::ExtentRow;
 
 class PngExtentRowsTest : public testing::TestWithParam<Row> {};
 
 TEST_P(PngExtentRowsTest, WalksTheChunks) {
     const Row& row = GetParam();
     const Extent e = measure(row.data);
-    ASSERT_EQ(static_cast<bool>(e), row.found) << (e.whyNot ? e.whyNot : "found");
-    if (row.found) {
-        EXPECT_EQ(e.length, row.length);
-        EXPECT_EQ(e.truncated, row.truncated);
-    }
+    test::expectExtent(e, row.found, row.length, row.truncated);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -112,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"DataBeforeTheHeader", signature + idat + ihdr() + iend, false, 0, false},
         Row{"ZeroWidth", signature + ihdr(0) + iend, false, 0, false},
         Row{"SixteenBitIndexed", signature + ihdr(4, 16, 3) + iend, false, 0, false}),
-    [](const testing::TestParamInfo<Row>& row) { return std::string(row.param.name); });
+    test::RowName());
 
 TEST(PngExtentTest, CutAnywhereNeverReachesPastTheCut) {
     struct Cut {
