@@ -52,6 +52,9 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
             : std::min<std::uint64_t>(file.length, size - static_cast<std::uint64_t>(file.offset));
     // Bytes to be hashed must pass through our buffer: the kernel's copy is for runs without.
     const bool hashing = dfxml_ != nullptr;
+    if (hashing && !digest_) {
+        digest_ = std::make_unique<ParallelDigest>(std::size_t{256} << 10); // carved files are mostly small
+    }
     if (inEvidence > 0 && !hashing) {
         const auto fast = evidence.source().copyTo(out, static_cast<std::uint64_t>(file.offset), inEvidence);
         done = fast.copied;
@@ -67,7 +70,7 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
         const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(copyBlockSize, file.length - done));
         evidence.readAt(file.offset + static_cast<std::int64_t>(done), buffer_.data(), chunk);
         if (hashing) {
-            digest_.update(buffer_.data(), chunk);
+            digest_->update(buffer_.data(), chunk);
         }
         if (!out.write(buffer_.data(), chunk)) {
             ok = false;
@@ -86,7 +89,7 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
         ok = false;
         err = out.error();
     }
-    const Digest::Values digests = hashing ? digest_.finish() : Digest::Values{};
+    const Digest::Values digests = hashing ? digest_->finish() : Digest::Values{};
     // What is left of a file that is not carved: the scratch name, or the final name given just
     // before closing failed. An unnamed file leaves nothing.
     auto discard = [&] {

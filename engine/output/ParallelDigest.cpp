@@ -23,9 +23,9 @@ std::string hex(const unsigned char* bytes, unsigned length) {
 
 } // namespace
 
-ParallelDigest::ParallelDigest() {
+ParallelDigest::ParallelDigest(std::size_t blockSize) : blockSize_(blockSize) {
     for (Block& b : blocks_) {
-        b.bytes.resize(blockSize);
+        b.bytes.resize(blockSize_);
     }
     threads_[0] = std::thread([this] { work(0); });
     threads_[1] = std::thread([this] { work(1); });
@@ -96,12 +96,12 @@ void ParallelDigest::update(const void* data, std::size_t length) {
             open_ = &blocks_[filled_ % blockCount];
             open_->length = 0;
         }
-        const std::size_t n = std::min(length, blockSize - open_->length);
+        const std::size_t n = std::min(length, blockSize_ - open_->length);
         std::memcpy(open_->bytes.data() + open_->length, p, n);
         open_->length += n;
         p += n;
         length -= n;
-        if (open_->length == blockSize) {
+        if (open_->length == blockSize_) {
             publish();
         }
     }
@@ -125,7 +125,7 @@ Digest::Values ParallelDigest::finish() {
 
 namespace morrow {
 
-ParallelDigest::ParallelDigest() = default;
+ParallelDigest::ParallelDigest(std::size_t blockSize) : blockSize_(blockSize) {}
 ParallelDigest::~ParallelDigest() = default;
 void ParallelDigest::update(const void*, std::size_t) {}
 Digest::Values ParallelDigest::finish() { return {}; }

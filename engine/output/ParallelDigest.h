@@ -18,7 +18,8 @@ namespace morrow {
 // the stream's length. Without OpenSSL (MORROW_WITH_DFXML off) it hashes nothing.
 class ParallelDigest {
 public:
-    ParallelDigest();
+    // `blockSize`: the bytes each of the few blocks holds.
+    explicit ParallelDigest(std::size_t blockSize = std::size_t{1} << 20);
     ~ParallelDigest();
     ParallelDigest(const ParallelDigest&) = delete;
     ParallelDigest& operator=(const ParallelDigest&) = delete;
@@ -29,7 +30,7 @@ public:
 
 private:
     static constexpr std::size_t blockCount = 4;
-    static constexpr std::size_t blockSize = std::size_t{1} << 20;
+    std::size_t blockSize_;
     struct Block {
         std::vector<unsigned char> bytes;
         std::size_t length = 0;
