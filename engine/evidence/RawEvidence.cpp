@@ -67,14 +67,15 @@ std::uint64_t RawEvidence::nextData(std::uint64_t offset) {
 }
 
 std::string RawEvidence::changed() {
-    // The size the open file has now: a file cut or grown under the run.
-    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    // The size the open file has now (a file cut or grown under the run), and its last write. A
+    // block device's size is asked of the device; a file's comes with the same fstat.
+    struct stat now {};
+    const bool known = ::fstat(fd_, &now) == 0;
+    off_t end = known && S_ISREG(now.st_mode) ? now.st_size : ::lseek(fd_, 0, SEEK_END);
     if (end >= 0 && static_cast<std::uint64_t>(end) != size_) {
         return "its size changed from " + std::to_string(size_) + " to " + std::to_string(end) + " bytes";
     }
-    struct stat now {};
-    if (::fstat(fd_, &now) == 0 &&
-        (now.st_mtim.tv_sec != modifiedSeconds_ || now.st_mtim.tv_nsec != modifiedNanoseconds_)) {
+    if (known && (now.st_mtim.tv_sec != modifiedSeconds_ || now.st_mtim.tv_nsec != modifiedNanoseconds_)) {
         return "it was written to";
     }
     // The path the examiner gave must still name the file being read.

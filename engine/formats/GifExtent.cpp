@@ -18,10 +18,10 @@
 #include "formats/GifExtent.h"
 
 #include "evidence/EvidenceReader.h"
+#include "formats/BlockWindow.h"
 
 #include <cstring>
 #include <optional>
-#include <vector>
 
 namespace morrow {
 
@@ -32,26 +32,20 @@ std::uint64_t colourTable(unsigned char packed) {
     return (packed & 0x80) != 0 ? 3ULL << ((packed & 0x07) + 1) : 0;
 }
 
-// Steps through data sub-blocks in blocks the walk owns: a sub-block is at most 256 bytes with
+// Steps through data sub-blocks in a block the walk owns: a sub-block is at most 256 bytes with
 // its size, so one block read covers hundreds of them.
 class SubBlocks {
   public:
-    SubBlocks(EvidenceReader& evidence, std::uint64_t size)
-        : evidence_(evidence), size_(size), bytes_(GifExtent::blockSize) {}
+    SubBlocks(EvidenceReader& evidence, std::uint64_t size) : window_(evidence, GifExtent::blockSize), size_(size) {}
 
     // The offset after the terminating size byte 0 of the sub-blocks from `from` on, or nothing
     // when the evidence ends first.
     std::optional<std::uint64_t> skip(std::uint64_t from) {
-        std::uint64_t p = from;
-        while (p < size_) {
-            if (p < start_ || p - start_ >= length_) {
-                start_ = p;
-                length_ = evidence_.readAt(static_cast<std::int64_t>(p), bytes_.data(), bytes_.size());
-                if (length_ == 0) {
-                    break;
-                }
+        for (std::uint64_t p = from; p < size_;) {
+            if (window_.load(p) == 0) {
+                break;
             }
-            const unsigned n = bytes_[static_cast<std::size_t>(p - start_)];
+            const unsigned n = *window_.at(p);
             if (n == 0) {
                 return p + 1;
             }
@@ -61,11 +55,8 @@ class SubBlocks {
     }
 
   private:
-    EvidenceReader& evidence_;
+    BlockWindow window_;
     std::uint64_t size_;
-    std::vector<unsigned char> bytes_;
-    std::uint64_t start_ = 0;
-    std::size_t length_ = 0;
 };
 
 } // namespace

@@ -8,7 +8,7 @@ namespace morrow {
 
 class EvidenceReader;
 
-// Finds where a GIF file ends by walking its blocks (GIF89a specification, sections 17 to 27)
+// Finds where a GIF file ends by walking its blocks (the GIF89a document, sections 17 to 27)
 // from the header at H to the trailer 3B at the top level. Image data and extensions are skipped
 // by their sub-block sizes, so the bytes 00 3B inside image data never end the file.
 class GifExtent {

@@ -22,6 +22,7 @@
 #include "formats/JpegExtent.h"
 
 #include "evidence/EvidenceReader.h"
+#include "formats/BlockWindow.h"
 
 #include <cstring>
 #include <vector>
@@ -92,23 +93,10 @@ bool possibleFrameHeader(const unsigned char* h, unsigned char code) {
     return true;
 }
 
-// One block of evidence bytes owned by the walk, read again only when the walk leaves it: the
-// entropy-coded data is scanned here with memchr, not through a call per byte.
-class Block {
+// The walk's block of evidence bytes: the entropy-coded data is scanned here with memchr.
+class Block : public BlockWindow {
   public:
-    Block(EvidenceReader& evidence, std::uint64_t size)
-        : evidence_(evidence), size_(size), bytes_(JpegExtent::blockSize) {}
-
-    // Makes `offset` (below the evidence size) lie in the block; returns the number of real bytes
-    // from there on, 0 only when the evidence failed to deliver any.
-    std::size_t load(std::uint64_t offset) {
-        if (offset < start_ || offset - start_ >= length_) {
-            start_ = offset;
-            length_ = evidence_.readAt(static_cast<std::int64_t>(offset), bytes_.data(), bytes_.size());
-        }
-        return length_ - static_cast<std::size_t>(offset - start_);
-    }
-    const unsigned char* at(std::uint64_t offset) const { return bytes_.data() + (offset - start_); }
+    Block(EvidenceReader& evidence, std::uint64_t size) : BlockWindow(evidence, JpegExtent::blockSize), size_(size) {}
 
     // The first offset from `from` on whose byte is not FF, or the evidence size.
     std::uint64_t skipFill(std::uint64_t from) {
@@ -163,11 +151,7 @@ class Block {
     }
 
   private:
-    EvidenceReader& evidence_;
     std::uint64_t size_;
-    std::vector<unsigned char> bytes_;
-    std::uint64_t start_ = 0;
-    std::size_t length_ = 0;
 };
 
 } // namespace

@@ -1,4 +1,4 @@
-// Adobe Photoshop File Formats Specification (November 2019): "File Header Section", "Color Mode
+// Adobe Photoshop File Formats (November 2019): "File Header Section", "Color Mode
 // Data Section", "Image Resources Section", "Layer and Mask Information Section" and "Image Data
 // Section". Every field is big-endian.
 //

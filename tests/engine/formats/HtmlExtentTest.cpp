@@ -1,5 +1,5 @@
 #include "formats/HtmlExtent.h"
-#include "TestSupport.h"
+#include "ExtentTests.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,9 @@
 using morrow::Extent;
 using morrow::HtmlExtent;
 using morrow::test::fixture;
+
+namespace test = morrow::test;
+using morrow::test::FixtureRow;
 
 namespace {
 
@@ -22,34 +25,20 @@ Extent measure(const std::string& data, std::int64_t H) {
     return HtmlExtent::measure(image, H);
 }
 
-struct FixtureRow {
-    const char* name;
-    const char* file;
-    std::uint64_t length;
-};
-
-void PrintTo(const FixtureRow& row, std::ostream* os) {
-    *os << row.name;
-}
-
 class HtmlExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
 
 TEST_P(HtmlExtentFixtureTest, EndsAfterTheClosingTagLine) {
-    const Extent e = measure(garbage(1024) + fixture(GetParam().file) + garbage(5000, 4), 1024);
-    ASSERT_TRUE(e) << e.whyNot;
-    EXPECT_EQ(e.length, GetParam().length);
+    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 7});
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, HtmlExtentFixtureTest,
-                         testing::Values(FixtureRow{"Doctype", "page.html", 713},
-                                         FixtureRow{"LowerCaseRoot", "page-lower.html", 206},
-                                         FixtureRow{"XmlDeclaration", "page-xml.html", 336},
+                         testing::Values(FixtureRow{"Doctype", "page.html"},
+                                         FixtureRow{"LowerCaseRoot", "page-lower.html"},
+                                         FixtureRow{"XmlDeclaration", "page-xml.html"},
                                          // Byte order mark, a comment first, CR LF line ends.
-                                         FixtureRow{"CommentFirst", "page-comment.html", 239},
-                                         FixtureRow{"Utf8UpperCase", "page-utf8.html", 297}),
-                         [](const testing::TestParamInfo<FixtureRow>& row) {
-                             return std::string(row.param.name);
-                         });
+                                         FixtureRow{"CommentFirst", "page-comment.html"},
+                                         FixtureRow{"Utf8UpperCase", "page-utf8.html"}),
+                         test::RowName());
 
 struct StartRow {
     const char* name;

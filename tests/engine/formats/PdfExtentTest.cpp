@@ -1,5 +1,5 @@
 #include "formats/PdfExtent.h"
-#include "TestSupport.h"
+#include "ExtentTests.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,9 @@
 using morrow::Extent;
 using morrow::PdfExtent;
 using morrow::test::fixture;
+
+namespace test = morrow::test;
+using morrow::test::FixtureRow;
 
 namespace {
 
@@ -27,33 +30,18 @@ const std::string trailer =
     "xref\n0 2\n0000000000 65535 f \n0000000009 00000 n \ntrailer\n<< /Size 2 /Root 1 0 R >>\n"
     "startxref\n45\n";
 
-struct FixtureRow {
-    const char* name;
-    const char* file;
-    std::uint64_t length;
-};
-
-void PrintTo(const FixtureRow& row, std::ostream* os) {
-    *os << row.name;
-}
-
 class PdfExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
 
 TEST_P(PdfExtentFixtureTest, EndsAfterTheLastEofLine) {
-    const Extent e = measure(garbage(1024) + fixture(GetParam().file) + garbage(5000, 4), 1024);
-    ASSERT_TRUE(e) << e.whyNot;
-    EXPECT_EQ(e.length, GetParam().length);
-    EXPECT_FALSE(e.truncated);
+    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 7});
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, PdfExtentFixtureTest,
-                         testing::Values(FixtureRow{"Plain", "plain.pdf", 12788},
+                         testing::Values(FixtureRow{"Plain", "plain.pdf"},
                                          // The first %%EOF (at 655) ends the first-page section.
-                                         FixtureRow{"Linearized", "linearized.pdf", 13197},
-                                         FixtureRow{"IncrementalUpdate", "update.pdf", 13081}),
-                         [](const testing::TestParamInfo<FixtureRow>& row) {
-                             return std::string(row.param.name);
-                         });
+                                         FixtureRow{"Linearized", "linearized.pdf"},
+                                         FixtureRow{"IncrementalUpdate", "update.pdf"}),
+                         test::RowName());
 
 struct EndRow {
     const char* name;

@@ -1,5 +1,5 @@
 #include "formats/PsdExtent.h"
-#include "TestSupport.h"
+#include "ExtentTests.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -12,6 +12,9 @@ using morrow::Extent;
 using morrow::PsdExtent;
 using morrow::test::be32;
 using morrow::test::fixture;
+
+namespace test = morrow::test;
+using morrow::test::FixtureRow;
 
 namespace {
 
@@ -48,32 +51,17 @@ std::string deflated(const std::string& raw) {
     return out;
 }
 
-struct FixtureRow {
-    const char* name;
-    const char* file;
-    std::uint64_t length;
-};
-
-void PrintTo(const FixtureRow& row, std::ostream* os) {
-    *os << row.name;
-}
-
 class PsdExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
 
 TEST_P(PsdExtentFixtureTest, EndsAfterTheImageData) {
-    const Extent e = measure(garbage(1024) + fixture(GetParam().file) + garbage(5000, 4), 1024);
-    ASSERT_TRUE(e) << e.whyNot;
-    EXPECT_EQ(e.length, GetParam().length);
-    EXPECT_FALSE(e.truncated);
+    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 7});
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, PsdExtentFixtureTest,
-                         testing::Values(FixtureRow{"RawSixteenBit", "image.psd", 9364},
-                                         FixtureRow{"LayersRle", "layers.psd", 1060},
-                                         FixtureRow{"LargeDocumentFormat", "layers.psb", 1356}),
-                         [](const testing::TestParamInfo<FixtureRow>& row) {
-                             return std::string(row.param.name);
-                         });
+                         testing::Values(FixtureRow{"RawSixteenBit", "image.psd"},
+                                         FixtureRow{"LayersRle", "layers.psd"},
+                                         FixtureRow{"LargeDocumentFormat", "layers.psb"}),
+                         test::RowName());
 
 struct CorruptRow {
     const char* name;

@@ -1,5 +1,5 @@
 #include "formats/QuickTimeExtent.h"
-#include "TestSupport.h"
+#include "ExtentTests.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,9 @@ using morrow::Extent;
 using morrow::QuickTimeExtent;
 using morrow::test::be32;
 using morrow::test::fixture;
+
+namespace test = morrow::test;
+using morrow::test::FixtureRow;
 
 namespace {
 
@@ -28,31 +31,18 @@ std::string box(const char* type, std::size_t payload) {
 }
 const std::string ftyp = be32(20) + "ftypisom" + be32(0x200) + "mp41";
 
-struct FixtureRow {
-    const char* name;
-    const char* file;
-    std::uint64_t length;
-};
-
-void PrintTo(const FixtureRow& row, std::ostream* os) {
-    *os << row.name;
-}
-
 class QuickTimeExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
 
 TEST_P(QuickTimeExtentFixtureTest, EndsAfterTheLastTopLevelBox) {
-    const Extent e = measure(garbage(1024) + fixture(GetParam().file) + garbage(5000, 4), 1024);
-    ASSERT_TRUE(e) << e.whyNot;
-    EXPECT_EQ(e.length, GetParam().length);
-    EXPECT_FALSE(e.truncated);
+    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 7});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, QuickTimeExtentFixtureTest,
-    testing::Values(FixtureRow{"Isom", "clip-isom.mp4", 1224}, FixtureRow{"QuickTimeBrand", "clip.mov", 1179},
-                    FixtureRow{"Mp42", "clip.mp4", 1224}, FixtureRow{"MoovBrand", "clip-moov.mov", 1179},
-                    FixtureRow{"ThreeGpp", "clip.3gp", 2749}),
-    [](const testing::TestParamInfo<FixtureRow>& row) { return std::string(row.param.name); });
+    testing::Values(FixtureRow{"Isom", "clip-isom.mp4"}, FixtureRow{"QuickTimeBrand", "clip.mov"},
+                    FixtureRow{"Mp42", "clip.mp4"}, FixtureRow{"MoovBrand", "clip-moov.mov"},
+                    FixtureRow{"ThreeGpp", "clip.3gp"}),
+    test::RowName());
 
 struct WalkRow {
     const char* name;
