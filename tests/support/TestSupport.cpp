@@ -11,7 +11,11 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sstream>
-#ifndef _WIN32
+#ifdef _WIN32
+#include "platform/WinApi.h"
+
+#include <windows.h>
+#else
 #include <csignal>
 #include <grp.h>
 #include <sys/resource.h>
@@ -52,6 +56,49 @@ std::string TempDir::operator/(const std::string& name) const {
     return joined;
 }
 
+#ifdef _WIN32
+namespace {
+
+// Removes the folder `path` (a \\?\ path) and everything in it. std::filesystem cannot walk
+// folders past 260 characters on Windows (it went on stat'ing names from the working folder,
+// forever), so the wide calls with the \\?\ form do it; read-only files are made writable first.
+void removeTree(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring child = path + L"\\" + name;
+            const DWORD attributes = entry.dwFileAttributes;
+            if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+                SetFileAttributesW(child.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+            }
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                DeleteFileW(child.c_str());
+            } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                RemoveDirectoryW(child.c_str()); // a link: never into it
+            } else {
+                removeTree(child);
+            }
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+} // namespace
+
+TempDir::~TempDir() {
+    std::wstring path = win32::systemPath(path_);
+    if (path.rfind(L"\\\\?\\", 0) != 0) {
+        path = L"\\\\?\\" + path;
+    }
+    removeTree(path);
+}
+#else
 TempDir::~TempDir() {
     std::error_code ec;
     // Tests make folders read-only; give the owner its rights back so everything can go.
@@ -64,6 +111,7 @@ TempDir::~TempDir() {
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
 }
+#endif
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
