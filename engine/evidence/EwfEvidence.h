@@ -83,6 +83,21 @@ class EwfEvidence : public EvidenceSource {
     // Closes libewf's handle and opens it again, letting go of its index of the chunks; false
     // (with the reason kept for changed()) when it cannot be opened again.
     bool reopen();
+    // Decodes `length` bytes at `offset` through libewf; fewer (none) when it fails or the chunks
+    // fail their checksums, with the reason kept for changed().
+    std::size_t decode(std::uint64_t offset, void* out, std::size_t length);
+
+    // The chunks decoded last, kept whole: a file's footer is sought and then the same bytes are
+    // copied, neighbouring candidates overlap, and reads of a few bytes fall inside one chunk;
+    // each is decoded once while it stays among the last few dozen. Memory: linesKept chunks.
+    struct Line {
+        std::uint64_t index = 0; // the chunk's number: offset / lineBytes_
+        std::uint64_t lastUse = 0;
+        std::vector<unsigned char> bytes; // the whole chunk (less at the media's end); empty: unused
+    };
+    static constexpr std::size_t linesKept = 64;
+    // The chunk, decoded now unless it is among the lines; null when it cannot be decoded.
+    const Line* cachedLine(std::uint64_t index);
 
     std::string path_;
     std::uint64_t size_ = 0;
@@ -92,6 +107,9 @@ class EwfEvidence : public EvidenceSource {
     std::string readFault_;
     std::vector<std::pair<std::string, std::string>> acquisition_;
     std::string storedMd5_;
+    std::uint64_t lineBytes_ = 32768;
+    std::vector<Line> lines_;
+    std::uint64_t useClock_ = 0;
 };
 
 } // namespace morrow
