@@ -259,7 +259,8 @@ struct EwfEvidence::Library {
     // the handle is closed: about 4 MiB per GiB of media, some 4 GiB for a 1 TiB image, with no
     // setting to bound it. The handle is closed and opened again (some milliseconds) before a
     // read reaches a region of the media other than the last two it read, which bounds the index
-    // to those regions whatever the image's size (peak RSS of a run about 25 MiB).
+    // to those regions whatever the image's size. Regions of 512 MiB keep a run near 28 MiB on
+    // a 6 GiB image (33 MiB with regions of 1 GiB) for some 3 % more time.
     std::uint64_t regionBytes = defaultIndexRegion;
     static constexpr std::size_t regionsKept = 2;
     std::vector<std::uint64_t> regions; // read since the handle was opened

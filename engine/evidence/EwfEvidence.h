@@ -39,7 +39,7 @@ class EwfEvidence : public EvidenceSource {
     // libewf indexes the chunks it reads and keeps the index while its handle is open, about
     // 4 MiB per GiB of media; the handle is opened again whenever reads reach a third region of
     // `indexRegion` bytes, which bounds that index (tests use small regions).
-    static constexpr std::uint64_t defaultIndexRegion = std::uint64_t{1} << 30;
+    static constexpr std::uint64_t defaultIndexRegion = std::uint64_t{1} << 29;
     static std::unique_ptr<EwfEvidence> open(const std::string& path, std::string& error,
                                              std::uint64_t indexRegion = defaultIndexRegion);
 
