@@ -61,40 +61,25 @@ std::string EvidenceReader::changed() {
     return what;
 }
 
+namespace {
+
+// The N bytes at `offset` (zeros past the end), decoded.
+template <std::size_t N, class Decode> auto field(EvidenceReader& reader, std::int64_t offset, Decode decode) {
+    unsigned char b[N];
+    reader.readAt(offset, b, N);
+    return decode(b);
+}
+
+} // namespace
+
 std::uint8_t EvidenceReader::u8(std::int64_t offset) {
-    unsigned char b[1];
-    readAt(offset, b, 1);
-    return b[0];
+    return field<1>(*this, offset, [](const unsigned char* b) { return b[0]; });
 }
-std::uint16_t EvidenceReader::le16(std::int64_t offset) {
-    unsigned char b[2];
-    readAt(offset, b, 2);
-    return morrow::le16(b);
-}
-std::uint32_t EvidenceReader::le32(std::int64_t offset) {
-    unsigned char b[4];
-    readAt(offset, b, 4);
-    return morrow::le32(b);
-}
-std::uint64_t EvidenceReader::le64(std::int64_t offset) {
-    unsigned char b[8];
-    readAt(offset, b, 8);
-    return morrow::le64(b);
-}
-std::uint16_t EvidenceReader::be16(std::int64_t offset) {
-    unsigned char b[2];
-    readAt(offset, b, 2);
-    return morrow::be16(b);
-}
-std::uint32_t EvidenceReader::be32(std::int64_t offset) {
-    unsigned char b[4];
-    readAt(offset, b, 4);
-    return morrow::be32(b);
-}
-std::uint64_t EvidenceReader::be64(std::int64_t offset) {
-    unsigned char b[8];
-    readAt(offset, b, 8);
-    return morrow::be64(b);
-}
+std::uint16_t EvidenceReader::le16(std::int64_t offset) { return field<2>(*this, offset, morrow::le16); }
+std::uint32_t EvidenceReader::le32(std::int64_t offset) { return field<4>(*this, offset, morrow::le32); }
+std::uint64_t EvidenceReader::le64(std::int64_t offset) { return field<8>(*this, offset, morrow::le64); }
+std::uint16_t EvidenceReader::be16(std::int64_t offset) { return field<2>(*this, offset, morrow::be16); }
+std::uint32_t EvidenceReader::be32(std::int64_t offset) { return field<4>(*this, offset, morrow::be32); }
+std::uint64_t EvidenceReader::be64(std::int64_t offset) { return field<8>(*this, offset, morrow::be64); }
 
 } // namespace morrow

@@ -7,7 +7,6 @@
 #include <string>
 
 using namespace morrow;
-using morrow::test::FixtureRow;
 using morrow::test::garbage;
 using morrow::test::fixture;
 using morrow::test::le16;
@@ -63,20 +62,6 @@ template <typename Change> Fields with(Change change) {
     change(f);
     return f;
 }
-
-class BmpExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
-
-// Also with the headers across a 4 KiB boundary.
-TEST_P(BmpExtentFixtureTest, MeasuresTheWholeFile) {
-    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 20}, 13);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, BmpExtentFixtureTest,
-                         testing::Values(FixtureRow{"InfoHeader", "bitmap40.bmp"},
-                                         FixtureRow{"CoreHeader", "bitmap12.bmp"},
-                                         FixtureRow{"V5HeaderWithBitfields", "bitmap124.bmp"},
-                                         FixtureRow{"RunLength8", "bitmap-rle8.bmp"}),
-                         test::RowName());
 
 struct Row {
     const char* name;

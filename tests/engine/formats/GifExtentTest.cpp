@@ -7,7 +7,6 @@
 #include <string>
 
 using namespace morrow;
-using morrow::test::FixtureRow;
 using morrow::test::garbage;
 using morrow::test::bytes;
 using morrow::test::fixture;
@@ -34,20 +33,6 @@ std::string image(int codeSize = 2) {
     return bytes({0x2C, 0, 0, 0, 0, 4, 0, 3, 0, 0, codeSize}) + subBlocks({3, 0x3B});
 }
 const std::string trailer = bytes({0x3B});
-
-class GifExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
-
-TEST_P(GifExtentFixtureTest, MeasuresTheWholeFile) {
-    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 3}, 11);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, GifExtentFixtureTest,
-                         testing::Values(FixtureRow{"Version89a", "image89a.gif"},
-                                         FixtureRow{"Version87a", "image87a.gif"},
-                                         // 00 3B at 925, inside the image data.
-                                         FixtureRow{"InnerZeroAndTrailerByte", "image-00-3b.gif"},
-                                         FixtureRow{"Animated", "image-animated.gif"}),
-                         test::RowName());
 
 using Row = test::ExtentRow;
 

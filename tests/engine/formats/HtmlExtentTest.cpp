@@ -12,7 +12,6 @@ using morrow::HtmlExtent;
 using morrow::test::fixture;
 
 namespace test = morrow::test;
-using morrow::test::FixtureRow;
 
 namespace {
 
@@ -24,21 +23,6 @@ Extent measure(const std::string& data, std::int64_t H) {
     morrow::test::MemoryImage image(data);
     return HtmlExtent::measure(image, H);
 }
-
-class HtmlExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
-
-TEST_P(HtmlExtentFixtureTest, EndsAfterTheClosingTagLine) {
-    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 7});
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, HtmlExtentFixtureTest,
-                         testing::Values(FixtureRow{"Doctype", "page.html"},
-                                         FixtureRow{"LowerCaseRoot", "page-lower.html"},
-                                         FixtureRow{"XmlDeclaration", "page-xml.html"},
-                                         // Byte order mark, a comment first, CR LF line ends.
-                                         FixtureRow{"CommentFirst", "page-comment.html"},
-                                         FixtureRow{"Utf8UpperCase", "page-utf8.html"}),
-                         test::RowName());
 
 struct StartRow {
     const char* name;

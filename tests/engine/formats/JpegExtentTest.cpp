@@ -7,7 +7,6 @@
 #include <string>
 
 using namespace morrow;
-using morrow::test::FixtureRow;
 using morrow::test::garbage;
 using morrow::test::bytes;
 using morrow::test::fixture;
@@ -37,23 +36,6 @@ const std::string eoi = bytes({0xFF, 0xD9});
 std::string head() {
     return soi + app0 + dqt + sof() + dht;
 }
-
-class JpegExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
-
-// The file between random bytes, at offsets that put its segments across the reader's 8 KiB
-// cache windows and the 64 KiB scan blocks at different places.
-TEST_P(JpegExtentFixtureTest, MeasuresTheWholeFile) {
-    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 5, 65536 - 700}, 5);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, JpegExtentFixtureTest,
-                         testing::Values(FixtureRow{"Jfif", "photo-jfif.jpg"},
-                                         // The thumbnail's FF D9 inside APP1 is stepped over.
-                                         FixtureRow{"ExifThumbnail", "photo-exif.jpg"},
-                                         FixtureRow{"Progressive", "photo-progressive.jpg"},
-                                         // 1.1 MB of scan data with 760 restart markers.
-                                         FixtureRow{"LargeWithRestarts", "photo-large.jpg"}),
-                         test::RowName());
 
 using Row = test::ExtentRow;
 

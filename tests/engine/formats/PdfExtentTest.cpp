@@ -12,7 +12,6 @@ using morrow::PdfExtent;
 using morrow::test::fixture;
 
 namespace test = morrow::test;
-using morrow::test::FixtureRow;
 
 namespace {
 
@@ -29,19 +28,6 @@ const std::string body = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
 const std::string trailer =
     "xref\n0 2\n0000000000 65535 f \n0000000009 00000 n \ntrailer\n<< /Size 2 /Root 1 0 R >>\n"
     "startxref\n45\n";
-
-class PdfExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
-
-TEST_P(PdfExtentFixtureTest, EndsAfterTheLastEofLine) {
-    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 7});
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, PdfExtentFixtureTest,
-                         testing::Values(FixtureRow{"Plain", "plain.pdf"},
-                                         // The first %%EOF (at 655) ends the first-page section.
-                                         FixtureRow{"Linearized", "linearized.pdf"},
-                                         FixtureRow{"IncrementalUpdate", "update.pdf"}),
-                         test::RowName());
 
 struct EndRow {
     const char* name;

@@ -8,7 +8,6 @@
 #include <zlib.h>
 
 using namespace morrow;
-using morrow::test::FixtureRow;
 using morrow::test::garbage;
 using morrow::test::be32;
 using morrow::test::bytes;
@@ -35,18 +34,6 @@ std::string ihdr(std::uint32_t width = 4, int depth = 8, int colour = 2) {
 }
 const std::string idat = chunk("IDAT", "not really deflate");
 const std::string iend = chunk("IEND", "");
-
-class PngExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
-
-TEST_P(PngExtentFixtureTest, MeasuresTheWholeFile) {
-    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 9}, 7);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, PngExtentFixtureTest,
-                         testing::Values(FixtureRow{"Small", "image.png"},
-                                         // 1.2 MB in 37 IDAT chunks of stored deflate blocks.
-                                         FixtureRow{"Large", "image-large.png"}),
-                         test::RowName());
 
 using Row = test::ExtentRow;
 

@@ -14,7 +14,6 @@ using morrow::test::be32;
 using morrow::test::fixture;
 
 namespace test = morrow::test;
-using morrow::test::FixtureRow;
 
 namespace {
 
@@ -50,18 +49,6 @@ std::string deflated(const std::string& raw) {
     out.resize(size);
     return out;
 }
-
-class PsdExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
-
-TEST_P(PsdExtentFixtureTest, EndsAfterTheImageData) {
-    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 7});
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, PsdExtentFixtureTest,
-                         testing::Values(FixtureRow{"RawSixteenBit", "image.psd"},
-                                         FixtureRow{"LayersRle", "layers.psd"},
-                                         FixtureRow{"LargeDocumentFormat", "layers.psb"}),
-                         test::RowName());
 
 struct CorruptRow {
     const char* name;

@@ -13,7 +13,6 @@ using morrow::test::be32;
 using morrow::test::fixture;
 
 namespace test = morrow::test;
-using morrow::test::FixtureRow;
 
 namespace {
 
@@ -30,19 +29,6 @@ std::string box(const char* type, std::size_t payload) {
     return be32(static_cast<std::uint32_t>(8 + payload)) + type + std::string(payload, '\x11');
 }
 const std::string ftyp = be32(20) + "ftypisom" + be32(0x200) + "mp41";
-
-class QuickTimeExtentFixtureTest : public testing::TestWithParam<FixtureRow> {};
-
-TEST_P(QuickTimeExtentFixtureTest, EndsAfterTheLastTopLevelBox) {
-    test::expectWholeFixture(measure, GetParam().file, {1024, 4096 - 7});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, QuickTimeExtentFixtureTest,
-    testing::Values(FixtureRow{"Isom", "clip-isom.mp4"}, FixtureRow{"QuickTimeBrand", "clip.mov"},
-                    FixtureRow{"Mp42", "clip.mp4"}, FixtureRow{"MoovBrand", "clip-moov.mov"},
-                    FixtureRow{"ThreeGpp", "clip.3gp"}),
-    test::RowName());
 
 struct WalkRow {
     const char* name;
