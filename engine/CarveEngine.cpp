@@ -415,13 +415,12 @@ bool CarveEngine::finishEvidence(const std::string& evidencePath, bool passed) {
     }
     // Digests only of a whole read of the evidence as it is: a run stopped in its first scan has
     // none, and damaged or changed evidence has none of its own.
+    source.digestsOmitted = notWhole;
     if (evidenceDigest_ && evidenceDigestDone_) {
         const Digest::Values digests = evidenceDigest_->finish();
         if (notWhole.empty()) {
             source.digestsKnown = true;
             source.digests = digests;
-        } else {
-            source.digestsOmitted = notWhole;
         }
     }
     evidenceDigest_.reset();
