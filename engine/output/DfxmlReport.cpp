@@ -165,6 +165,12 @@ bool DfxmlReport::finish(const DfxmlSource& source) {
     if (source.digestsKnown) {
         head += "    <hashdigest type=\"md5\">" + source.digests.md5 + "</hashdigest>\n";
         head += "    <hashdigest type=\"sha256\">" + source.digests.sha256 + "</hashdigest>\n";
+    } else if (!source.digestsOmitted.empty()) {
+        std::string why = escape(source.digestsOmitted);
+        for (std::size_t dash = why.find("--"); dash != std::string::npos; dash = why.find("--", dash)) {
+            why.replace(dash, 2, "- -"); // a comment cannot hold two dashes running
+        }
+        head += "    <!-- no hashdigest of the image: " + why + " -->\n";
     }
     if (!source.storedMd5.empty()) {
         head += "    <acquisition_hashdigest type=\"md5\">" + escape(source.storedMd5) + "</acquisition_hashdigest>\n";

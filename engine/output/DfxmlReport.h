@@ -25,6 +25,7 @@ struct DfxmlSource {
     std::vector<std::string> segments; // the files the image is stored in, in order
     std::uint64_t imageSize = 0;
     bool digestsKnown = false; // the run read the whole image
+    std::string digestsOmitted; // why a whole read's digests are not the image's (damage, a change)
     Digest::Values digests;
     std::vector<std::pair<std::string, std::string>> acquisition; // what an E01 image holds of its case
     std::string storedMd5;                                         // the MD5 stored at acquisition, if any

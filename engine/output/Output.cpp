@@ -202,11 +202,15 @@ bool Output::appendReportRow(const std::string& path, std::int64_t offset, std::
 }
 
 bool Output::evidenceIntact(EvidenceReader& evidence) {
-    const std::string what = evidence.changed();
+    bool unreadable = false;
+    const std::string what = evidence.changed(&unreadable);
     if (what.empty()) {
         return true;
     }
-    host_.showAppMessage("Evidence file changed during carving: " + evidence.path() + ": " + what, style::OkStop);
+    host_.showAppMessage(std::string(unreadable ? "Evidence file could not be read: "
+                                                : "Evidence file changed during carving: ") +
+                             evidence.path() + ": " + what,
+                         style::OkStop);
     state_.carvingInProgress = 0;
     return false;
 }

@@ -298,6 +298,7 @@ struct ChangeRow {
     std::function<void(ChangingEvidence&)> change;
     const char* what; // how the message says it
     bool betweenPasses; // the change comes after the JPEG pass, under a pass with nothing to carve
+    bool unreadable = false; // a read failed: the evidence could not be read rather than changed
 };
 
 class ChangedEvidenceTest : public FailureRun, public ::testing::WithParamInterface<ChangeRow> {};
@@ -332,7 +333,9 @@ TEST_P(ChangedEvidenceTest, NothingReadFromChangedEvidenceIsRecorded) {
     host.tick({"BMP Files", "PNG Files"});
 
     EXPECT_EQ(engine.startRun().end, RunResult::End::Partial);
-    const std::string expected = "Evidence file changed during carving: " + evidence + ": " + GetParam().what;
+    const std::string expected =
+        (GetParam().unreadable ? "Evidence file could not be read: " : "Evidence file changed during carving: ") +
+        evidence + ": " + GetParam().what;
     EXPECT_NE(std::find(host.messageTexts().begin(), host.messageTexts().end(), expected), host.messageTexts().end())
         << testing::PrintToString(host.messageTexts());
     const std::vector<std::string> kept = GetParam().betweenPasses
@@ -349,8 +352,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 "its size changed from 32768 to 19384 bytes", false},
                       ChangeRow{"Replaced", [](ChangingEvidence& e) { e.replaced = true; },
                                 "its path now names another file", false},
+                      // The second bitmap's copy gets 3000 of its 6000 bytes at 16384.
                       ChangeRow{"ReadsFail", [](ChangingEvidence& e) { e.failReads = true; },
-                                "a read came back short", false},
+                                "sector 37 cannot be read", false, true},
                       ChangeRow{"CutBetweenPasses", [](ChangingEvidence& e) { e.bytes().resize(4096); },
                                 "its size changed from 32768 to 4096 bytes", true}),
     [](const auto& row) { return std::string(row.param.name); });
