@@ -229,6 +229,15 @@ RunResult CarveEngine::startRun() {
     st.maxFileSizeBytes = static_cast<std::uint64_t>(st.maxFileSizeKB) * 1024;
     st.filesCarvedTotal = 0;
     st.reportHeaderLine = Output::reportHeader();
+    // The DFXML's file objects wait in a scratch file: a temporary folder that cannot hold one
+    // refuses the run before anything is made.
+    if (st.writeDfxml != 0) {
+        std::string failure;
+        if (!DfxmlReport::probeScratch(failure)) {
+            host_.showAppMessage("DFXML scratch file creation failed: " + failure, style::Ok);
+            return result_;
+        }
+    }
     if (!output_.ensureCarvingPath(st.carvingPath)) {
         return result_;
     }
@@ -238,6 +247,9 @@ RunResult CarveEngine::startRun() {
     bool started = false;
     // A run that cannot set up an evidence file's output ends without a summary.
     auto endWithoutSummary = [&] {
+        if (!started) {
+            output_.discardCarvingPath();
+        }
         host_.resetForm(st);
         host_.leaveRunMode();
         st.carvingInProgress = 0;
@@ -259,15 +271,17 @@ RunResult CarveEngine::startRun() {
             host_.showAppMessage("A report file creation error.: " + output_.reportPath(evidencePath) + ": " +
                                      systemErrorText(output_.lastError()),
                                  style::Ok);
+            output_.discardOutputFolder();
+            result_.outputFolders.pop_back();
             return endWithoutSummary();
         }
         if (st.writeDfxml != 0) {
             const std::string reportPath = output_.reportPath(evidencePath);
             const std::string dfxmlPath = reportPath.substr(0, reportPath.size() - 4) + ".dfxml";
             if (!dfxml_.begin(dfxmlPath, DfxmlCreator{"Morrow", st.programVersion, st.invocation, isoTimeNow()})) {
-                host_.showAppMessage("DFXML report creation failed: " + dfxmlPath + ": " +
-                                         systemErrorText(dfxml_.error()),
-                                     style::Ok);
+                host_.showAppMessage("DFXML report creation failed: " + dfxmlPath + ": " + dfxml_.failure(), style::Ok);
+                output_.discardOutputFolder();
+                result_.outputFolders.pop_back();
                 return endWithoutSummary();
             }
             evidenceDigest_ = std::make_unique<ParallelDigest>();
@@ -278,9 +292,9 @@ RunResult CarveEngine::startRun() {
         started = true;
         st.outputDrive = st.outputFolder;
         const bool passed = runPasses(evidencePath);
-        finishDfxml(evidencePath);
+        const bool reported = finishDfxml(evidencePath, passed);
         closeEvidence();
-        if (!passed) {
+        if (!passed || !reported) {
             finishPartialRun(carvingRoot);
             return result_;
         }
@@ -368,9 +382,9 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
     return true;
 }
 
-void CarveEngine::finishDfxml(const std::string& evidencePath) {
+bool CarveEngine::finishDfxml(const std::string& evidencePath, bool complete) {
     if (!dfxml_.active()) {
-        return;
+        return true;
     }
     DfxmlSource source;
     source.imageFilename = evidencePath;
@@ -395,10 +409,11 @@ void CarveEngine::finishDfxml(const std::string& evidencePath) {
                               warningTitle, style::OkExclamation);
         }
     }
-    if (!dfxml_.finish(source)) {
-        host_.showAppMessage("DFXML report write failed: " + dfxml_.path() + ": " + systemErrorText(dfxml_.error()),
-                             style::OkStop);
+    if (!dfxml_.finish(source, complete)) {
+        host_.showAppMessage("DFXML report write failed: " + dfxml_.path() + ": " + dfxml_.failure(), style::OkStop);
+        return false;
     }
+    return true;
 }
 
 void CarveEngine::finishPartialRun(const std::string& carvingRoot) {

@@ -118,8 +118,9 @@ private:
     bool runPasses(const std::string& evidencePath);
     // The header signature list of a kind in the run's mode.
     const std::string& headerSignature(FileTypeId type) const;
-    // The DFXML report of the evidence file just carved, written when its passes are over.
-    void finishDfxml(const std::string& evidencePath);
+    // The DFXML report of the evidence file just carved, written when its passes are over
+    // (`complete` when all of them ran through). False, after a message, when it could not be.
+    bool finishDfxml(const std::string& evidencePath, bool complete);
     void finishPartialRun(const std::string& carvingRoot);
     void showSummary(bool complete, const std::string& carvingRoot);
 
