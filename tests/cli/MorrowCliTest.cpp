@@ -132,15 +132,19 @@ class CliSignalTest : public CliFixture, public ::testing::WithParamInterface<Si
 
 TEST_P(CliSignalTest, SignalEndsALongScanAsAPartialRun) {
     // Sparse, with a byte of data every 64 MiB so that the scan cannot pass it all over as holes:
-    // costs little disk, takes a while to scan, three times over.
-    std::string big = tmp / "big.P01";
-    int fd = ::open(big.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_EQ(::ftruncate(fd, off_t{256} << 30), 0);
-    for (off_t at = 0; at < (off_t{256} << 30); at += off_t{64} << 20) {
-        ASSERT_EQ(::pwrite(fd, "\x01", 1, at), 1);
+    // costs little disk, takes a while to scan, three of them (one evidence file is given once).
+    std::vector<std::string> args{"-t", "all", "-o", tmp / "out"};
+    for (const char* folder : {"a", "b", "c"}) {
+        ASSERT_EQ(::mkdir((tmp / folder).c_str(), 0755), 0);
+        args.push_back(tmp / (std::string(folder) + "/big.P01"));
+        int fd = ::open(args.back().c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_EQ(::ftruncate(fd, off_t{256} << 30), 0);
+        for (off_t at = 0; at < (off_t{256} << 30); at += off_t{64} << 20) {
+            ASSERT_EQ(::pwrite(fd, "\x01", 1, at), 1);
+        }
+        ::close(fd);
     }
-    ::close(fd);
-    CliProcess cli({"-t", "all", "-o", tmp / "out", big, big, big});
+    CliProcess cli(args);
     // Wait until the run has made its first report (its signal handlers are in place by then),
     // then hold it still while the signal is sent, so the signal lands during the run however
     // fast the machine is.
