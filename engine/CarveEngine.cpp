@@ -245,6 +245,15 @@ RunResult CarveEngine::startRun() {
     st.maxFileSizeBytes = static_cast<std::uint64_t>(st.maxFileSizeKB) * 1024;
     st.filesCarvedTotal = 0;
     st.reportHeaderLine = Output::reportHeader();
+    // The DFXML's file objects wait in a scratch file: a temporary folder that cannot hold one
+    // refuses the run before anything is made.
+    if (st.writeDfxml != 0) {
+        std::string failure;
+        if (!DfxmlReport::probeScratch(failure)) {
+            host_.showAppMessage("DFXML scratch file creation failed: " + failure, style::Ok);
+            return result_;
+        }
+    }
     if (!output_.ensureCarvingPath(st.carvingPath)) {
         return result_;
     }
@@ -255,6 +264,9 @@ RunResult CarveEngine::startRun() {
     bool sound = true; // no evidence file so far was damaged or failed its stored MD5
     // A run that cannot set up an evidence file's output ends without a summary.
     auto endWithoutSummary = [&] {
+        if (!started) {
+            output_.discardCarvingPath();
+        }
         host_.resetForm(st);
         host_.leaveRunMode();
         st.carvingInProgress = 0;
@@ -276,15 +288,17 @@ RunResult CarveEngine::startRun() {
             host_.showAppMessage("A report file creation error.: " + output_.reportPath(evidencePath) + ": " +
                                      systemErrorText(output_.lastError()),
                                  style::Ok);
+            output_.discardOutputFolder();
+            result_.outputFolders.pop_back();
             return endWithoutSummary();
         }
         if (st.writeDfxml != 0) {
             const std::string reportPath = output_.reportPath(evidencePath);
             const std::string dfxmlPath = reportPath.substr(0, reportPath.size() - 4) + ".dfxml";
             if (!dfxml_.begin(dfxmlPath, DfxmlCreator{"Morrow", st.programVersion, st.invocation, isoTimeNow()})) {
-                host_.showAppMessage("DFXML report creation failed: " + dfxmlPath + ": " +
-                                         systemErrorText(dfxml_.error()),
-                                     style::Ok);
+                host_.showAppMessage("DFXML report creation failed: " + dfxmlPath + ": " + dfxml_.failure(), style::Ok);
+                output_.discardOutputFolder();
+                result_.outputFolders.pop_back();
                 return endWithoutSummary();
             }
             evidenceDigest_ = std::make_unique<ParallelDigest>();
@@ -295,9 +309,9 @@ RunResult CarveEngine::startRun() {
         started = true;
         st.outputDrive = st.outputFolder;
         const bool passed = runPasses(evidencePath);
-        sound = finishEvidence(evidencePath, passed) && sound;
+        const bool reported = finishEvidence(evidencePath, passed, sound);
         closeEvidence();
-        if (!passed) {
+        if (!passed || !reported) {
             finishPartialRun(carvingRoot);
             return result_;
         }
@@ -385,8 +399,7 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
     return true;
 }
 
-bool CarveEngine::finishEvidence(const std::string& evidencePath, bool passed) {
-    bool sound = true;
+bool CarveEngine::finishEvidence(const std::string& evidencePath, bool passed, bool& sound) {
     // Why what the scan hashed is not the evidence's own bytes: it changed, or parts of it could
     // not be read and were hashed as zeros.
     std::string notWhole;
@@ -434,11 +447,11 @@ bool CarveEngine::finishEvidence(const std::string& evidencePath, bool passed) {
             sound = false;
         }
     }
-    if (dfxml_.active() && !dfxml_.finish(source)) {
-        host_.showAppMessage("DFXML report write failed: " + dfxml_.path() + ": " + systemErrorText(dfxml_.error()),
-                             style::OkStop);
+    if (dfxml_.active() && !dfxml_.finish(source, passed)) {
+        host_.showAppMessage("DFXML report write failed: " + dfxml_.path() + ": " + dfxml_.failure(), style::OkStop);
+        return false;
     }
-    return sound;
+    return true;
 }
 
 void CarveEngine::finishPartialRun(const std::string& carvingRoot) {

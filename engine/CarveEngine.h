@@ -121,8 +121,10 @@ private:
     const std::string& headerSignature(FileTypeId type) const;
     // What is said of the evidence file just carved when its passes are over (`passed`: all of
     // them went through): damage read past, its MD5 against the one stored at acquisition, and
-    // its DFXML report. False when the evidence is not sound: the run then ends partially.
-    bool finishEvidence(const std::string& evidencePath, bool passed);
+    // its DFXML report. Clears `sound` when the evidence is not sound (the run then ends
+    // partially after its last evidence file); false, after a message, when the DFXML report could
+    // not be written.
+    bool finishEvidence(const std::string& evidencePath, bool passed, bool& sound);
     void finishPartialRun(const std::string& carvingRoot);
     void showSummary(bool complete, const std::string& carvingRoot);
 

@@ -43,6 +43,12 @@ std::unique_ptr<EvidenceSource> openEvidenceSource(const std::string& path, std:
         return EwfEvidence::open(path, error);
     }
     const std::vector<std::string> pieces = SplitRawEvidence::pieceNames(path);
+    // A gap in the numbering would shorten the image without a word: the examiner must see the
+    // whole set (or give the pieces another name) before anything is carved.
+    if (const std::string gap = SplitRawEvidence::gapAfter(pieces); !gap.empty()) {
+        error = gap;
+        return nullptr;
+    }
     if (pieces.size() > 1) {
         raw.reset();
         return SplitRawEvidence::open(pieces, error);

@@ -95,8 +95,12 @@ std::string Output::pathToReportBytes(const std::string& path) { return convertF
 
 bool Output::ensureCarvingPath(const std::string& carvingPath) {
     int error = 0;
+    madeCarvingPath_.clear();
     if (!exists(carvingPath)) {
         error = createFolder(carvingPath);
+        if (error == 0) {
+            madeCarvingPath_ = carvingPath;
+        }
     }
     if (!exists(carvingPath)) {
         host_.showAppMessage("Folder creation failed: " + carvingPath + ": " + systemErrorText(error != 0 ? error : ENOENT),
@@ -127,6 +131,22 @@ bool Output::createOutputFolder(const std::string& evidencePath) {
     }
 }
 
+void Output::discardOutputFolder() {
+    closeReport();
+    if (reportMade_) {
+        removeFile(reportPath_);
+        reportMade_ = false;
+    }
+    removeEmptyFolder(state_.outputFolder);
+}
+
+void Output::discardCarvingPath() {
+    if (!madeCarvingPath_.empty()) {
+        removeEmptyFolder(madeCarvingPath_);
+        madeCarvingPath_.clear();
+    }
+}
+
 std::string Output::reportPath(const std::string& evidencePath) const {
     return state_.outputFolder + pathSeparator + evidenceStem(evidencePath) + "~Report" + ".xls";
 }
@@ -135,6 +155,7 @@ Output::ReportStatus Output::openReport(const std::string& evidencePath) {
     closeReport();
     const std::string path = reportPath(evidencePath);
     reportPath_ = path;
+    reportMade_ = false;
     if (exists(path)) {
         lastError_ = EEXIST;
         return ReportStatus::Exists;
@@ -150,6 +171,7 @@ Output::ReportStatus Output::openReport(const std::string& evidencePath) {
         removeFile(path);
         return ReportStatus::Failed;
     }
+    reportMade_ = true;
     return ReportStatus::Created;
 }
 

@@ -1,6 +1,7 @@
 // Runs of the real engine that go wrong: evidence that is no image, a volume that fills up, and
 // Stop and Quit at every kind of poll point. Every run leaves the evidence as it found it.
 #include "CarveEngine.h"
+#include "output/Digest.h"
 #include "output/Output.h"
 #include "TestSupport.h"
 #include "SizeDrivenCarver.h"
@@ -158,6 +159,58 @@ TEST_F(FailureRun, VolumeThatFillsUpKeepsTheFilesAndRowsWrittenBefore) {
     EXPECT_EQ(engine.state().carvingInProgress, 0);
     before.expectUnchanged();
 }
+
+#ifndef _WIN32
+// Broke: evidence overwritten with its times put back went unseen, and files were carved from
+// bytes the run never hashed.
+TEST_F(FailureRun, EvidenceWrittenWithItsTimesPutBackEndsTheRun) {
+    writeTwoJpegs();
+    int probes = 0;
+    engine.output().setFreeSpaceProbe([&](const std::string&) {
+        if (++probes == 2) {
+            writeWithTimesPutBack(evidence);
+        }
+        return std::optional<std::uint64_t>();
+    });
+    EXPECT_EQ(engine.startRun().end, RunResult::End::Partial);
+    const std::vector<std::string> texts = host.messageTexts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(),
+                        "Evidence file changed during carving: " + evidence +
+                            ": its change time moved: it was written to with its modification time put back, or "
+                            "its owner, permissions or links changed"),
+              texts.end())
+        << testing::PrintToString(texts);
+    EXPECT_EQ(carved(), std::vector<std::string>{"disk~JPEGFile0.jpg"});
+}
+#endif
+
+// The DFXML report says whether its run went through: one that was stopped ends with
+// run_status "incomplete" and without the run's resource use.
+struct DfxmlEndRow {
+    const char* name;
+    std::int64_t stopAt; // the poll that raises Stop, -1 for none
+    const char* tail;
+};
+
+class DfxmlEndTest : public FailureRun, public ::testing::WithParamInterface<DfxmlEndRow> {};
+
+TEST_P(DfxmlEndTest, TheReportSaysWhetherTheRunWentThrough) {
+    if (!Digest::available()) {
+        GTEST_SKIP() << "this build writes no DFXML";
+    }
+    writeTwoJpegs();
+    host.writeDfxml = true;
+    host.stopAt = GetParam().stopAt;
+    host.answer = [](const Message&) { return answerYes; };
+    engine.startRun();
+    const std::string xml = readFile(folder + "/disk~Report.dfxml");
+    EXPECT_NE(xml.find(GetParam().tail), std::string::npos) << xml;
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, DfxmlEndTest,
+                         ::testing::Values(DfxmlEndRow{"Complete", -1, "  <run_status>complete</run_status>\n  <rusage>\n"},
+                                           DfxmlEndRow{"Stopped", 1, "  <run_status>incomplete</run_status>\n</dfxml>\n"}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 #ifndef _WIN32
 // The readers that walk structures (allocation tables, ZIP records, RIFF and bitmap sizes, the
