@@ -251,7 +251,7 @@ bool DfxmlReport::finish(const DfxmlSource& source, bool complete) {
         head += "    <hashdigest type=\"md5\">" + source.digests.md5 + "</hashdigest>\n";
         head += "    <hashdigest type=\"sha256\">" + source.digests.sha256 + "</hashdigest>\n";
     } else if (!source.digestsOmitted.empty()) {
-        std::string why = escape(source.digestsOmitted);
+        std::string why = escape(source.digestsOmitted, needsBackslashEscapes(source.digestsOmitted));
         for (std::size_t dash = why.find("--"); dash != std::string::npos; dash = why.find("--", dash)) {
             why.replace(dash, 2, "- -"); // a comment cannot hold two dashes running
         }
