@@ -83,10 +83,12 @@ Extent PngExtent::measure(EvidenceReader& evidence, std::int64_t H) {
     // The end of the last chunk whose CRC held: where the next chunk must begin.
     std::uint64_t pos = start + 8;
     bool headerSeen = false;
+    // A PNG without image data is no picture, however sound its other chunks.
+    bool dataSeen = false;
     // Apple's iOS build tools write a CgBI chunk before IHDR; such files are real PNG files.
     bool appleChunkAllowed = true;
     auto broken = [&](const char* why) {
-        return headerSeen ? Extent::found(pos - start, true) : Extent::rejected(why);
+        return dataSeen ? Extent::found(pos - start, true) : Extent::rejected(why);
     };
 
     for (;;) {
@@ -131,8 +133,9 @@ Extent PngExtent::measure(EvidenceReader& evidence, std::int64_t H) {
 
         pos = at + 4;
         if (last) {
-            return Extent::found(pos - start);
+            return dataSeen ? Extent::found(pos - start) : Extent::rejected("no IDAT chunk before IEND");
         }
+        dataSeen = dataSeen || isType(type, "IDAT");
         if (appleChunk) {
             appleChunkAllowed = false;
         } else {
