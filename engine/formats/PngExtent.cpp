@@ -79,7 +79,8 @@ Extent PngExtent::measure(EvidenceReader& evidence, std::int64_t H) {
         return Extent::rejected("no PNG signature");
     }
 
-    std::vector<unsigned char> block(blockSize);
+    // Never more than the evidence after H: a walk held to a sector's stretch clears no whole block.
+    std::vector<unsigned char> block(static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, size - start)));
     // The end of the last chunk whose CRC held: where the next chunk must begin.
     std::uint64_t pos = start + 8;
     bool headerSeen = false;
@@ -121,7 +122,7 @@ Extent PngExtent::measure(EvidenceReader& evidence, std::int64_t H) {
         std::uint64_t at = pos + 4;
         std::uint64_t left = 4 + static_cast<std::uint64_t>(length);
         while (left > 0) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, blockSize));
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
             evidence.readAt(static_cast<std::int64_t>(at), block.data(), n);
             crc = crc32(crc, block.data(), static_cast<uInt>(n));
             at += n;
