@@ -89,9 +89,10 @@ public:
     // own choice (the file sink, or the list sink of a report-only run). The engine does not own it.
     void setSink(CarveSink* sink) { customSink_ = sink; }
 
-    // The digest of the evidence being read whole by the first header scan of a DFXML run; null
+    // The digest of the evidence being read whole by the first header scan of a DFXML run, or of
+    // evidence that stores the MD5 it had at acquisition (an E01 image: its MD5 alone); null
     // when none is wanted or it is done. The scan feeds it every byte in order and marks it done.
-    ParallelDigest* evidenceDigest() { return evidenceDigestDone_ ? nullptr : evidenceDigest_.get(); }
+    ParallelDigest* evidenceDigest();
     void evidenceDigestDone() { evidenceDigestDone_ = true; }
     // Hands a carved file to the sink and counts it. False when the run must end.
     bool carve(const CarvedFile& file);
@@ -118,8 +119,12 @@ private:
     bool runPasses(const std::string& evidencePath);
     // The header signature list of a kind in the run's mode.
     const std::string& headerSignature(FileTypeId type) const;
-    // The DFXML report of the evidence file just carved, written when its passes are over.
-    void finishDfxml(const std::string& evidencePath);
+    // What is said of the evidence file just carved when its passes are over (`passed`: all of
+    // them went through): damage read past, its MD5 against the one stored at acquisition, and
+    // its DFXML report. Clears `sound` when the evidence is not sound (the run then ends
+    // partially after its last evidence file); false, after a message, when the DFXML report could
+    // not be written.
+    bool finishEvidence(const std::string& evidencePath, bool passed, bool& sound);
     void finishPartialRun(const std::string& carvingRoot);
     void showSummary(bool complete, const std::string& carvingRoot);
 

@@ -102,6 +102,7 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
             host.setStatusText("");
             host.setStatusText("Please wait...");
             CandidateLoop loop(engine, pass.kindTag, count);
+            ExactWalks walks(pass.type, evidence, candidates, static_cast<std::uint64_t>(M));
             loop.setRange();
             loop.show();
             for (std::int64_t i = 0; i < count; ++i) {
@@ -111,7 +112,7 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
                 }
                 if (pass.exactEnds) {
                     // The file's own structure decides; a candidate that is none takes no number.
-                    const Extent extent = ExactEnds::measure(pass.type, evidence, H, static_cast<std::uint64_t>(M));
+                    const Extent extent = walks.measure(static_cast<std::size_t>(i));
                     if (!extent) {
                         continue;
                     }

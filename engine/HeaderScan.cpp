@@ -182,6 +182,15 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
                 blockEnd = std::min(sectors, s + blockSectors);
                 evidence.readAt(static_cast<std::int64_t>(s * sectorSize), block.data(),
                                 static_cast<std::size_t>((blockEnd - s) * sectorSize) + longest);
+                if (evidence.readFailed()) {
+                    // Nothing past a read that cannot be read past is the evidence's: the scan
+                    // ends here, with its message, and no pass carves what it found.
+                    engine.output().evidenceIntact(evidence);
+                    st.headerIndex.clear();
+                    st.scanAborted = 1;
+                    finished = false;
+                    break;
+                }
                 if (digest != nullptr) {
                     digest->update(block.data(), static_cast<std::size_t>((blockEnd - s) * sectorSize));
                 }

@@ -56,6 +56,7 @@ bool SizeDrivenCarver::carve(CarveEngine& engine, const CarvePass& pass) {
     std::int64_t fileNumber = 0;
     // Where the last archive walked ends: local headers before it belong to that archive.
     std::uint64_t zipResumeOffset = 0;
+    ExactWalks walks(pass.type, evidence, st.headerIndex, st.maxFileSizeBytes);
 
     for (std::int64_t w = 0; w < n; ++w) {
         if (!loop.next(w, w + 1)) {
@@ -78,7 +79,7 @@ bool SizeDrivenCarver::carve(CarveEngine& engine, const CarvePass& pass) {
                 L = *linearized;
                 st.pdfCarvedBySize += 1;
             } else {
-                const Extent extent = ExactEnds::measure(pass.type, evidence, H, st.maxFileSizeBytes);
+                const Extent extent = walks.measure(static_cast<std::size_t>(w));
                 if (!extent) {
                     continue;
                 }

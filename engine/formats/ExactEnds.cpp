@@ -1,5 +1,6 @@
 #include "formats/ExactEnds.h"
 
+#include "OffsetList.h"
 #include "evidence/EvidenceReader.h"
 #include "formats/BmpExtent.h"
 #include "formats/GifExtent.h"
@@ -11,9 +12,46 @@
 #include "formats/QuickTimeExtent.h"
 #include "formats/TiffExtent.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace morrow {
+
+namespace {
+
+// The evidence as if it ended at `end`: what a walk sees when it is held to its stretch. Reads go
+// through the run's reader, the small ones in pieces that its window serves, so that walk after
+// walk over neighbouring sectors fetches each part of the evidence once.
+class StretchSource final : public EvidenceSource {
+public:
+    StretchSource(EvidenceReader& evidence, std::uint64_t end) : evidence_(evidence), end_(end) {}
+
+    const std::string& path() const override { return evidence_.path(); }
+    std::uint64_t size() const override { return end_; }
+    std::size_t read(std::uint64_t offset, void* out, std::size_t length) override {
+        if (offset >= end_) {
+            return 0;
+        }
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length, end_ - offset));
+        if (n > smallRead * 2) {
+            return evidence_.readAt(static_cast<std::int64_t>(offset), out, n);
+        }
+        std::size_t got = 0;
+        for (std::size_t done = 0; done < n; done += smallRead) {
+            const std::size_t piece = std::min(smallRead, n - done);
+            got += evidence_.readAt(static_cast<std::int64_t>(offset + done), static_cast<unsigned char*>(out) + done,
+                                    piece);
+        }
+        return got;
+    }
+
+private:
+    static constexpr std::size_t smallRead = 4096;
+    EvidenceReader& evidence_;
+    std::uint64_t end_;
+};
+
+} // namespace
 
 Extent ExactEnds::measure(FileTypeId type, EvidenceReader& evidence, std::int64_t H, std::uint64_t maxBytes) {
     switch (type) {
@@ -48,6 +86,52 @@ Extent ExactEnds::measure(FileTypeId type, EvidenceReader& evidence, std::int64_
     default:
         return Extent::rejected("no structural reader for this kind");
     }
+}
+
+ExactWalks::ExactWalks(FileTypeId type, EvidenceReader& evidence, const OffsetList& candidates,
+                       std::uint64_t maxBytes)
+    : type_(type), evidence_(evidence), candidates_(candidates), maxBytes_(maxBytes) {}
+
+std::uint64_t ExactWalks::stretchEnd(std::size_t i) const {
+    return i + 1 < candidates_.size() ? static_cast<std::uint64_t>(candidates_[i + 1]) : evidence_.size();
+}
+
+Extent ExactWalks::within(std::int64_t H, std::uint64_t end) {
+    if (end >= evidence_.size()) {
+        return ExactEnds::measure(type_, evidence_, H, maxBytes_);
+    }
+    StretchSource stretch(evidence_, end);
+    EvidenceReader reader(stretch);
+    return ExactEnds::measure(type_, reader, H, maxBytes_);
+}
+
+bool ExactWalks::contests(std::size_t i, const Extent& alone) {
+    if (alone) {
+        return alone.truncated;
+    }
+    const std::uint64_t end = stretchEnd(i);
+    if (end >= evidence_.size()) {
+        return false; // rejected by its own bytes: the evidence really ends there
+    }
+    // Rejected: for want of the bytes past the next candidate when a longer stretch reads
+    // otherwise. The longer stretch is the next candidate's too, so this costs each stretch a
+    // bounded number of reads.
+    const Extent longer = within(candidates_[i], stretchEnd(i + 1));
+    return longer || std::strcmp(longer.whyNot, alone.whyNot) != 0;
+}
+
+Extent ExactWalks::measure(std::size_t i) {
+    const std::int64_t H = candidates_[i];
+    const Extent alone = within(H, stretchEnd(i));
+    if (!contests(i, alone)) {
+        return alone;
+    }
+    std::size_t next = i + 1;
+    while (next < candidates_.size() && !contests(next, within(candidates_[next], stretchEnd(next)))) {
+        ++next;
+    }
+    const std::uint64_t end = next < candidates_.size() ? static_cast<std::uint64_t>(candidates_[next]) : evidence_.size();
+    return end == stretchEnd(i) ? alone : within(H, end);
 }
 
 const char* ExactEnds::quickTimeExtension(EvidenceReader& evidence, std::int64_t H) {

@@ -95,8 +95,12 @@ std::string Output::pathToReportBytes(const std::string& path) { return convertF
 
 bool Output::ensureCarvingPath(const std::string& carvingPath) {
     int error = 0;
+    madeCarvingPath_.clear();
     if (!exists(carvingPath)) {
         error = createFolder(carvingPath);
+        if (error == 0) {
+            madeCarvingPath_ = carvingPath;
+        }
     }
     if (!exists(carvingPath)) {
         host_.showAppMessage("Folder creation failed: " + carvingPath + ": " + systemErrorText(error != 0 ? error : ENOENT),
@@ -127,6 +131,22 @@ bool Output::createOutputFolder(const std::string& evidencePath) {
     }
 }
 
+void Output::discardOutputFolder() {
+    closeReport();
+    if (reportMade_) {
+        removeFile(reportPath_);
+        reportMade_ = false;
+    }
+    removeEmptyFolder(state_.outputFolder);
+}
+
+void Output::discardCarvingPath() {
+    if (!madeCarvingPath_.empty()) {
+        removeEmptyFolder(madeCarvingPath_);
+        madeCarvingPath_.clear();
+    }
+}
+
 std::string Output::reportPath(const std::string& evidencePath) const {
     return state_.outputFolder + pathSeparator + evidenceStem(evidencePath) + "~Report" + ".xls";
 }
@@ -135,6 +155,7 @@ Output::ReportStatus Output::openReport(const std::string& evidencePath) {
     closeReport();
     const std::string path = reportPath(evidencePath);
     reportPath_ = path;
+    reportMade_ = false;
     if (exists(path)) {
         lastError_ = EEXIST;
         return ReportStatus::Exists;
@@ -150,6 +171,7 @@ Output::ReportStatus Output::openReport(const std::string& evidencePath) {
         removeFile(path);
         return ReportStatus::Failed;
     }
+    reportMade_ = true;
     return ReportStatus::Created;
 }
 
@@ -202,11 +224,15 @@ bool Output::appendReportRow(const std::string& path, std::int64_t offset, std::
 }
 
 bool Output::evidenceIntact(EvidenceReader& evidence) {
-    const std::string what = evidence.changed();
+    bool unreadable = false;
+    const std::string what = evidence.changed(&unreadable);
     if (what.empty()) {
         return true;
     }
-    host_.showAppMessage("Evidence file changed during carving: " + evidence.path() + ": " + what, style::OkStop);
+    host_.showAppMessage(std::string(unreadable ? "Evidence file could not be read: "
+                                                : "Evidence file changed during carving: ") +
+                             evidence.path() + ": " + what,
+                         style::OkStop);
     state_.carvingInProgress = 0;
     return false;
 }

@@ -37,6 +37,12 @@ public:
     // takes at the same moment counts as taken: each run gets a folder of its own.
     bool createOutputFolder(const std::string& evidencePath);
 
+    // Undo what was made for a run that could not go on with it, so that no empty folder is
+    // left behind: the output folder last made, with the report openReport made in it (nothing
+    // else is there yet), and the carving path when this run made it and it is empty.
+    void discardOutputFolder();
+    void discardCarvingPath();
+
     enum class ReportStatus { Created, Exists, Failed };
     // Creates outputFolder/stem~Report.xls and writes the header line. Never touches a report
     // that is already there. On failure lastError() says why.
@@ -91,6 +97,8 @@ private:
     CarveHost& host_;
     OutputFile report_;
     std::string reportPath_;
+    bool reportMade_ = false;     // openReport created reportPath_
+    std::string madeCarvingPath_; // the carving path, when this run made it
     int lastError_ = 0;
     FreeSpaceProbe freeSpaceProbe_;
 };
