@@ -49,28 +49,14 @@ std::filesystem::path pathOf(const std::string& utf8) {
 } // namespace
 
 TEST(DialogModelTest, SizeBoxTakesWholeNumbersWithin32Bits) {
-    const struct {
-        const char* text;
-        std::optional<std::int32_t> value;
-    } rows[] = {
-        {"1024", 1024},
-        {" 77 ", 77},
-        {"+5", 5},
-        {"-3", -3},
-        {"0", 0},
-        {"2147483647", INT_MAX},
-        {"-2147483648", INT_MIN},
-        {"2147483648", std::nullopt},
-        {"99999999999", std::nullopt},
-        {"", std::nullopt},
-        {"  ", std::nullopt},
-        {"12a", std::nullopt},
-        {"1 2", std::nullopt},
-        {"-", std::nullopt},
-        {"0x10", std::nullopt},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(form::parseInteger(row.text), row.value) << '"' << row.text << '"';
+    const std::pair<const char*, std::int32_t> taken[] = {
+        {"1024", 1024},          {" 77 ", 77}, {"+5", 5}, {"-3", -3}, {"0", 0}, {"2147483647", INT_MAX},
+        {"-2147483648", INT_MIN}};
+    for (const auto& [text, value] : taken) {
+        EXPECT_EQ(form::parseInteger(text), value) << '"' << text << '"';
+    }
+    for (const char* text : {"2147483648", "99999999999", "", "  ", "12a", "1 2", "-", "0x10"}) {
+        EXPECT_EQ(form::parseInteger(text), std::nullopt) << '"' << text << '"';
     }
     // The arrows step from numbers the size box cannot take, up to 64 bits.
     EXPECT_EQ(form::parseWhole("99999999999"), 99999999999LL);
@@ -167,32 +153,13 @@ TEST(DialogModelTest, KindsInOrderAndAllPictureFilesTicksExactlyThePictures) {
 }
 
 TEST(DialogModelTest, RunModeLeavesOnlyStopQuitAndHelpOn) {
-    const int ids[] = {ctl::Ok,
-                       ctl::Cancel,
-                       ctl::KindList,
-                       ctl::KindSelectAll,
-                       ctl::KindDeselectAll,
-                       ctl::CarvingPath,
-                       ctl::CarvingBrowse,
-                       ctl::SizeSpin,
-                       ctl::MaxFileSize,
-                       ctl::AllPictureFiles,
-                       ctl::EvidenceList,
-                       ctl::Progress,
-                       ctl::Stop,
-                       ctl::EvidencePath,
-                       ctl::EvidenceBrowse,
-                       ctl::Add,
-                       ctl::Remove,
-                       ctl::Status,
-                       ctl::EvidenceSelectAll,
-                       ctl::EvidenceDeselectAll,
-                       ctl::Help,
-                       ctl::Percent,
-                       ctl::Animation,
-                       ctl::ExactEnds,
-                       ctl::WriteDfxml,
-                       ctl::ReportOnly};
+    // clang-format off
+    const int ids[] = {ctl::Ok, ctl::Cancel, ctl::KindList, ctl::KindSelectAll, ctl::KindDeselectAll,
+                       ctl::CarvingPath, ctl::CarvingBrowse, ctl::SizeSpin, ctl::MaxFileSize, ctl::AllPictureFiles,
+                       ctl::EvidenceList, ctl::Progress, ctl::Stop, ctl::EvidencePath, ctl::EvidenceBrowse, ctl::Add,
+                       ctl::Remove, ctl::Status, ctl::EvidenceSelectAll, ctl::EvidenceDeselectAll, ctl::Help,
+                       ctl::Percent, ctl::Animation, ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly};
+    // clang-format on
     // At rest every control is on but Add, Remove and Stop; here Add and Remove are on by their
     // own rules, with a file chosen and one ticked.
     std::map<int, bool> on;
@@ -207,42 +174,21 @@ TEST(DialogModelTest, RunModeLeavesOnlyStopQuitAndHelpOn) {
 
     const struct {
         bool runMode;
-        std::vector<int> onAfter; // every other control is off
+        bool listedOn; // the listed controls are on and the others off, or the other way round
+        std::vector<int> listed;
     } rows[] = {
-        {true, {ctl::Stop, ctl::Cancel, ctl::Help, ctl::Status, ctl::Percent, ctl::Animation}},
+        {true, true, {ctl::Stop, ctl::Cancel, ctl::Help, ctl::Status, ctl::Percent, ctl::Animation}},
         // Add and Remove stay off until their own rules turn them on again.
-        {false,
-         {ctl::Ok,
-          ctl::Cancel,
-          ctl::KindList,
-          ctl::KindSelectAll,
-          ctl::KindDeselectAll,
-          ctl::CarvingPath,
-          ctl::CarvingBrowse,
-          ctl::SizeSpin,
-          ctl::MaxFileSize,
-          ctl::AllPictureFiles,
-          ctl::EvidenceList,
-          ctl::Progress,
-          ctl::EvidencePath,
-          ctl::EvidenceBrowse,
-          ctl::Status,
-          ctl::EvidenceSelectAll,
-          ctl::EvidenceDeselectAll,
-          ctl::Help,
-          ctl::Percent,
-          ctl::Animation,
-          ctl::ExactEnds,
-          ctl::WriteDfxml,
-          ctl::ReportOnly}},
+        {false, false, {ctl::Add, ctl::Remove, ctl::Stop}},
     };
     for (const auto& row : rows) {
         for (const EnableChange& change : model.setRunMode(row.runMode)) {
             on[change.id] = change.enabled;
         }
         for (int id : ids) {
-            const bool expected = std::find(row.onAfter.begin(), row.onAfter.end(), id) != row.onAfter.end();
-            EXPECT_EQ(on[id], expected) << "control " << id << (row.runMode ? " in run mode" : " after it");
+            const bool listed = std::find(row.listed.begin(), row.listed.end(), id) != row.listed.end();
+            EXPECT_EQ(on[id], listed == row.listedOn)
+                << "control " << id << (row.runMode ? " in run mode" : " after it");
         }
         EXPECT_EQ(model.addEnabled(), !row.runMode);
         EXPECT_EQ(model.removeEnabled(), !row.runMode);
