@@ -19,6 +19,9 @@ class CachedEvidence : public EvidenceSource {
   public:
     CachedEvidence(std::unique_ptr<EvidenceSource> source, std::size_t blockBytes, std::size_t blocksKept);
 
+    // The source read through.
+    EvidenceSource& source() { return *source_; }
+
     const std::string& path() const override { return source_->path(); }
     std::uint64_t size() const override { return size_; }
     // Block by block from those kept, the others read whole from the source; fewer bytes than

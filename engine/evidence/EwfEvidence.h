@@ -47,10 +47,9 @@ class EwfEvidence : public EvidenceSource {
     // The media size libewf reports, in bytes.
     std::uint64_t size() const override { return size_; }
     // Fewer bytes than asked when libewf fails on a chunk, or the chunk fails its checksum:
-    // damaged data is not handed on as the evidence's. Reads go chunk by chunk, and a chunk that
-    // failed is not decoded again. damageEnd() gives the end of that chunk,
-    // so reading goes on after it, until more than badChunksRead chunks have failed; readFault()
-    // says why.
+    // damaged data is not handed on as the evidence's, and the chunk is not decoded again.
+    // damageEnd() gives the end of that chunk, so reading goes on after it, until more than
+    // badChunksRead chunks have failed; readFault() says why.
     std::size_t read(std::uint64_t offset, void* out, std::size_t length) override;
     std::uint64_t damageEnd(std::uint64_t offset) override;
     std::string readFault() override;
