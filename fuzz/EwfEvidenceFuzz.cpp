@@ -3,7 +3,7 @@
 // buffer and the media size, and the section walk that explains a refusal ends on any bytes.
 #include "FuzzSupport.h"
 #include "evidence/EvidenceSource.h"
-#include "evidence/EwfEvidence.h"
+#include "evidence/EwfSections.h"
 
 #include <algorithm>
 #include <string>
@@ -13,9 +13,9 @@ using namespace morrow;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::InputEvidence input(data, size);
-    const EwfEvidence::SectionChain chain = EwfEvidence::walkSections(input.source);
-    fuzz::check(chain.end != EwfEvidence::SectionChain::End::Broken || !chain.fault.empty(), "a fault in no words");
-    fuzz::check(chain.end == EwfEvidence::SectionChain::End::Broken || chain.offset + 76 <= size,
+    const EwfSectionChain chain = walkEwfSections(input.source);
+    fuzz::check(chain.end != EwfSectionChain::End::Broken || !chain.fault.empty(), "a fault in no words");
+    fuzz::check(chain.end == EwfSectionChain::End::Broken || chain.offset + 76 <= size,
                 "a chain that ends past the segment");
 
     fuzz::inputFile().write(data, size);

@@ -1,6 +1,7 @@
 #include "evidence/EvidenceSource.h"
 
 #include "evidence/EwfEvidence.h"
+#include "evidence/EwfSections.h"
 #include "evidence/RawEvidence.h"
 #include "evidence/SplitRawEvidence.h"
 
@@ -38,7 +39,7 @@ std::unique_ptr<EvidenceSource> openEvidenceSource(const std::string& path, std:
     }
     unsigned char head[8] = {};
     const std::size_t headLength = raw->size() > 0 ? raw->read(0, head, sizeof head) : 0;
-    if (EwfEvidence::signature(head, headLength) != EwfEvidence::Signature::None) {
+    if (ewfSignature(head, headLength) != EwfSignature::None) {
         raw.reset();
         return EwfEvidence::open(path, error);
     }

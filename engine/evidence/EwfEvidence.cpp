@@ -1,142 +1,20 @@
 #include "evidence/EwfEvidence.h"
 
-#include "evidence/EvidenceReader.h"
+#include "evidence/CachedEvidence.h"
+#include "evidence/EwfSections.h"
+#include "evidence/EwfSegmentNames.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <new>
-#include <zlib.h>
 
-#if MORROW_WITH_EWF
 // libewf declares its file IO pool functions only when told that libbfio is there; libewf carries
 // its own copy of libbfio's functions, so nothing else is linked for them.
 #define HAVE_LIBBFIO 1
 #include <libbfio.h>
 #include <libewf.h>
-#endif
 
 namespace morrow {
-
-namespace {
-
-const unsigned char ewf1Signature[8] = {'E', 'V', 'F', 0x09, 0x0d, 0x0a, 0xff, 0x00};
-const unsigned char ewf2Signature[8] = {'E', 'V', 'F', '2', 0x0d, 0x0a, 0x81, 0x00};
-
-std::string fileName(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-} // namespace
-
-EwfEvidence::Signature EwfEvidence::signature(const unsigned char* bytes, std::size_t length) {
-    if (length >= 8 && std::memcmp(bytes, ewf1Signature, 8) == 0) {
-        return Signature::Ewf1;
-    }
-    if (length >= 8 && std::memcmp(bytes, ewf2Signature, 8) == 0) {
-        return Signature::Ewf2;
-    }
-    return Signature::None;
-}
-
-// The section descriptor, as libewf's documentation of the format (EWF version 1, "Section
-// descriptor") lays it out, 76 bytes:
-//   type         16 bytes, a name padded with zeros ("header", "volume", "sectors", "table", …)
-//   next         8 bytes, little-endian, where the next descriptor starts (from the segment's start)
-//   size         8 bytes, the section's size with its descriptor
-//   padding      40 bytes
-//   checksum     4 bytes, Adler-32 of the 72 bytes before it
-// The chain starts after the 13-byte file header (signature 8 bytes, a 1, the segment number in 2
-// bytes little-endian counting from 1, two zeros) and ends at a "next" section (more segments
-// follow) or a "done" section (the last), which point to themselves.
-EwfEvidence::SectionChain EwfEvidence::walkSections(EvidenceSource& segment) {
-    constexpr std::uint64_t fileHeaderSize = 13;
-    constexpr std::uint64_t descriptorSize = 76;
-    EvidenceReader reader(segment);
-    SectionChain chain;
-    unsigned char header[8];
-    reader.readAt(0, header, sizeof header);
-    if (signature(header, sizeof header) != Signature::Ewf1) {
-        chain.fault = "it does not start with the EWF signature";
-        return chain;
-    }
-    chain.segmentNumber = reader.le16(9);
-    const std::uint64_t size = reader.size();
-    std::uint64_t offset = fileHeaderSize;
-    // Every step goes forward by a whole descriptor at least, so the walk ends.
-    while (true) {
-        chain.offset = offset;
-        if (offset + descriptorSize > size) {
-            chain.fault = "it ends at byte " + std::to_string(size) + ", before the section at byte " +
-                          std::to_string(offset) + " is whole";
-            return chain;
-        }
-        unsigned char d[descriptorSize];
-        reader.readAt(static_cast<std::int64_t>(offset), d, sizeof d);
-        const auto sum = static_cast<std::uint32_t>(::adler32(1, d, 72));
-        if (sum != morrow::le32(d + 72)) {
-            chain.fault = "the section descriptor at byte " + std::to_string(offset) + " fails its checksum";
-            return chain;
-        }
-        std::string type(reinterpret_cast<const char*>(d), strnlen(reinterpret_cast<const char*>(d), 16));
-        std::replace_if(
-            type.begin(), type.end(), [](char c) { return c < ' ' || c > '~'; }, '?');
-        if (type == "done" || type == "next") {
-            chain.end = type == "done" ? SectionChain::End::Done : SectionChain::End::Next;
-            return chain;
-        }
-        const std::uint64_t next = morrow::le64(d + 16);
-        if (next < offset + descriptorSize || next > size) {
-            chain.fault = "the \"" + type + "\" section at byte " + std::to_string(offset) +
-                          " says the next one is at byte " + std::to_string(next) +
-                          (next > size ? ", past the end" : ", not after it");
-            return chain;
-        }
-        offset = next;
-    }
-}
-
-std::string EwfEvidence::nextSegmentName(const std::string& path) {
-    const std::size_t dot = path.rfind('.');
-    const std::size_t slash = path.rfind('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || path.size() - dot != 4) {
-        return {};
-    }
-    std::string s = path.substr(dot + 1);
-    auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    if (!letter(s[0])) {
-        return {};
-    }
-    const bool lower = s[0] >= 'a';
-    if (digit(s[1]) && digit(s[2])) {
-        // .E01 to .E99, then letters from .EAA
-        const int n = (s[1] - '0') * 10 + (s[2] - '0') + 1;
-        if (n <= 99) {
-            s[1] = static_cast<char>('0' + n / 10);
-            s[2] = static_cast<char>('0' + n % 10);
-        } else {
-            s[1] = s[2] = lower ? 'a' : 'A';
-        }
-        return path.substr(0, dot + 1) + s;
-    }
-    if (!letter(s[1]) || !letter(s[2])) {
-        return {};
-    }
-    const char z = lower ? 'z' : 'Z';
-    const char a = lower ? 'a' : 'A';
-    for (int i = 2; i >= 0; --i) {
-        if (s[static_cast<std::size_t>(i)] != z) {
-            ++s[static_cast<std::size_t>(i)];
-            return path.substr(0, dot + 1) + s;
-        }
-        s[static_cast<std::size_t>(i)] = a;
-    }
-    return {}; // past .ZZZ
-}
-
-#if MORROW_WITH_EWF
 
 namespace {
 
@@ -161,29 +39,14 @@ std::string errorText(libewf_error_t* error) {
     return "libewf: " + (line.empty() ? std::string("gives no reason") : line);
 }
 
-// Why the set cannot be read, from the segments' file headers and section chains; empty when they
-// look whole (the fault is then in something libewf checks beyond them).
+// Why the set cannot be read, from the segments' section chains; empty when they look whole (the
+// fault is then in something libewf checks beyond them).
 std::string explainDamage(const std::vector<std::unique_ptr<RawEvidence>>& segments) {
-    for (std::size_t i = 0; i < segments.size(); ++i) {
-        const EwfEvidence::SectionChain chain = EwfEvidence::walkSections(*segments[i]);
-        const std::string name = fileName(segments[i]->path());
-        if (chain.end == EwfEvidence::SectionChain::End::Broken) {
-            return "segment " + name + " is damaged: " + chain.fault;
-        }
-        if (chain.segmentNumber != i + 1) {
-            return "segment " + name + " is number " + std::to_string(chain.segmentNumber) +
-                   " of its set, not " + std::to_string(i + 1) + ": a segment is missing or misnamed";
-        }
-        if (chain.end == EwfEvidence::SectionChain::End::Next && i + 1 == segments.size()) {
-            // A lone first segment named otherwise (`disk.bin`) has no next name to look for.
-            const std::string next = EwfEvidence::nextSegmentName(segments[i]->path());
-            const bool named =
-                !next.empty() && (i > 0 || std::isdigit(static_cast<unsigned char>(next.back())));
-            return named ? "segment " + fileName(next) + " is missing"
-                         : "the segment after " + name + " is missing";
-        }
+    std::vector<EvidenceSource*> sources;
+    for (const auto& segment : segments) {
+        sources.push_back(segment.get());
     }
-    return {};
+    return explainEwfDamage(sources);
 }
 
 // How libewf reads a segment: through one of our RawEvidence files, which the EwfEvidence owns
@@ -352,8 +215,8 @@ EwfEvidence::~EwfEvidence() {
     library_.reset(); // libewf lets go of the segments before they are closed
 }
 
-std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::string& error,
-                                               std::uint64_t indexRegion) {
+std::unique_ptr<EvidenceSource> EwfEvidence::open(const std::string& path, std::string& error,
+                                                  std::uint64_t indexRegion) {
     std::unique_ptr<EwfEvidence> ewf(new EwfEvidence());
     ewf->path_ = path;
     ewf->library_->regionBytes = std::max<std::uint64_t>(indexRegion, 1);
@@ -378,7 +241,7 @@ std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::str
         std::string why;
         auto segment = RawEvidence::open(name, why);
         if (!segment) {
-            error = "segment " + fileName(name) + ": " + why;
+            error = "segment " + ewfSegmentFileName(name) + ": " + why;
             return nullptr;
         }
         ewf->segments_.push_back(std::move(segment));
@@ -386,7 +249,7 @@ std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::str
 
     unsigned char head[8] = {};
     const std::size_t headLength = ewf->segments_.front()->read(0, head, sizeof head);
-    if (signature(head, headLength) == Signature::Ewf2 && !Library::knowsSignature(*ewf->segments_.front())) {
+    if (ewfSignature(head, headLength) == EwfSignature::Ewf2 && !Library::knowsSignature(*ewf->segments_.front())) {
         error = "Ex01 images are not supported by libewf " + libraryVersion() +
                 ", which this build reads E01 images with";
         return nullptr;
@@ -401,7 +264,7 @@ std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::str
     }
     for (auto& segment : ewf->segments_) {
         if (!lib.add(*segment)) {
-            error = "libewf cannot take segment " + fileName(segment->path());
+            error = "libewf cannot take segment " + ewfSegmentFileName(segment->path());
             return nullptr;
         }
     }
@@ -427,28 +290,26 @@ std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::str
         return nullptr;
     }
     ewf->size_ = mediaSize;
-    // The cache keeps whole chunks, as libewf decodes them; a chunk size out of the usual range
-    // (64 sectors of 512 bytes by default) gives lines of 32 KiB, which work as well.
+    // Reads and the cache go by whole chunks, as libewf decodes them; a chunk size out of the
+    // usual range (64 sectors of 512 bytes by default) gives blocks of 32 KiB, which work as well.
     std::uint32_t chunkSize = 0;
     if (libewf_handle_get_chunk_size(lib.handle, &chunkSize, nullptr) == 1 && chunkSize >= 512 &&
         chunkSize <= (1u << 20)) {
-        ewf->lineBytes_ = chunkSize;
+        ewf->chunkBytes_ = chunkSize;
     }
     // libewf takes the media size from the volume section as it stands, whatever the segments
     // hold: every chunk needs at least its 4-byte entry in a table section, so a claim of more
     // chunks than the segments have bytes for is refused rather than read as one failed chunk
     // after another to its end.
     std::uint32_t chunkBytes = 0;
-    if (libewf_handle_get_chunk_size(lib.handle, &chunkBytes, nullptr) == 1 && chunkBytes > 0) {
+    if (libewf_handle_get_chunk_size(lib.handle, &chunkBytes, nullptr) == 1) {
         std::uint64_t stored = 0;
         for (const auto& segment : ewf->segments_) {
             stored += segment->size();
         }
-        const std::uint64_t claimed = mediaSize / chunkBytes + (mediaSize % chunkBytes != 0 ? 1 : 0);
-        if (claimed > stored / 4) {
-            error = "it claims " + std::to_string(mediaSize) + " bytes of media (" + std::to_string(claimed) +
-                    " chunks), more than its segments can hold: " + std::to_string(stored) +
-                    " bytes of segments hold at most " + std::to_string(stored / 4) + " chunks";
+        const std::string overClaim = explainEwfOverClaim(mediaSize, chunkBytes, stored);
+        if (!overClaim.empty()) {
+            error = overClaim;
             return nullptr;
         }
     }
@@ -485,7 +346,8 @@ std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::str
             }
         }
     }
-    return ewf;
+    const auto chunkBytesKept = static_cast<std::size_t>(ewf->chunkBytes_);
+    return std::make_unique<CachedEvidence>(std::move(ewf), chunkBytesKept, chunksKept);
 }
 
 
@@ -520,58 +382,24 @@ std::size_t EwfEvidence::read(std::uint64_t offset, void* outVoid, std::size_t l
     std::size_t done = 0;
     while (done < want) {
         const std::uint64_t at = offset + done;
-        const Line* line = cachedLine(at / lineBytes_);
-        if (line == nullptr) {
-            return done;
+        const std::uint64_t index = at / chunkBytes_;
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(want - done, (index + 1) * chunkBytes_ - at));
+        if (std::find(badChunks_.begin(), badChunks_.end(), index) != badChunks_.end()) {
+            return done; // decoded once and failed: libewf is not asked again
         }
-        const std::size_t within = static_cast<std::size_t>(at - line->index * lineBytes_);
-        if (within >= line->bytes.size()) {
-            return done;
+        if (decode(at, out + done, n) != n) {
+            if (readFault_.empty()) {
+                badChunks_.push_back(index);
+                if (badChunks_.size() > badChunksRead) {
+                    readFault_ = "more than " + std::to_string(badChunksRead) + " of its chunks cannot be decoded";
+                }
+            }
+            return done; // never part of a chunk: it is damaged as a whole
         }
-        const std::size_t n = std::min(want - done, line->bytes.size() - within);
-        std::memcpy(out + done, line->bytes.data() + within, n);
         done += n;
     }
     return done;
-}
-
-const EwfEvidence::Line* EwfEvidence::cachedLine(std::uint64_t index) {
-    ++useClock_;
-    Line* oldest = nullptr;
-    for (Line& line : lines_) {
-        if (line.index == index && !line.bytes.empty()) {
-            line.lastUse = useClock_;
-            return &line;
-        }
-        if (oldest == nullptr || line.lastUse < oldest->lastUse) {
-            oldest = &line;
-        }
-    }
-    if (std::find(badLines_.begin(), badLines_.end(), index) != badLines_.end()) {
-        return nullptr; // decoded once and failed: libewf is not asked again
-    }
-    Line* slot = oldest;
-    if (lines_.size() < linesKept) {
-        lines_.emplace_back();
-        slot = &lines_.back();
-    }
-    const std::uint64_t start = index * lineBytes_;
-    const std::size_t bytes = static_cast<std::size_t>(std::min<std::uint64_t>(lineBytes_, size_ - start));
-    slot->bytes.resize(bytes);
-    const std::size_t got = decode(start, slot->bytes.data(), bytes);
-    if (got != bytes) {
-        slot->bytes.clear(); // never a line with less than the media holds there
-        if (readFault_.empty()) {
-            badLines_.push_back(index);
-            if (badLines_.size() > badChunksRead) {
-                readFault_ = "more than " + std::to_string(badChunksRead) + " of its chunks cannot be decoded";
-            }
-        }
-        return nullptr;
-    }
-    slot->index = index;
-    slot->lastUse = useClock_;
-    return slot;
 }
 
 std::size_t EwfEvidence::decode(std::uint64_t offset, void* out, std::size_t length) {
@@ -627,37 +455,6 @@ std::size_t EwfEvidence::decode(std::uint64_t offset, void* out, std::size_t len
     return static_cast<std::size_t>(got);
 }
 
-#else // without libewf
-
-struct EwfEvidence::Library {};
-
-bool EwfEvidence::builtIn() {
-    return false;
-}
-
-std::string EwfEvidence::libraryVersion() {
-    return {};
-}
-
-EwfEvidence::EwfEvidence() = default;
-
-EwfEvidence::~EwfEvidence() = default;
-
-std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string&, std::string& error, std::uint64_t) {
-    error = "E01 images are not supported by this build";
-    return nullptr;
-}
-
-std::size_t EwfEvidence::read(std::uint64_t, void*, std::size_t) {
-    return 0;
-}
-
-bool EwfEvidence::reopen() {
-    return false;
-}
-
-#endif
-
 std::vector<std::string> EwfEvidence::segments() const {
     std::vector<std::string> paths;
     for (const auto& segment : segments_) {
@@ -676,18 +473,18 @@ std::string EwfEvidence::changed() {
     for (auto& segment : segments_) {
         const std::string what = segment->changed();
         if (!what.empty()) {
-            return "segment " + fileName(segment->path()) + ": " + what;
+            return "segment " + ewfSegmentFileName(segment->path()) + ": " + what;
         }
     }
     return {};
 }
 
 std::uint64_t EwfEvidence::damageEnd(std::uint64_t offset) {
-    const std::uint64_t index = offset / lineBytes_;
-    if (!readFault_.empty() || std::find(badLines_.begin(), badLines_.end(), index) == badLines_.end()) {
+    const std::uint64_t index = offset / chunkBytes_;
+    if (!readFault_.empty() || std::find(badChunks_.begin(), badChunks_.end(), index) == badChunks_.end()) {
         return offset;
     }
-    return std::min(size_, (index + 1) * lineBytes_);
+    return std::min(size_, (index + 1) * chunkBytes_);
 }
 
 std::string EwfEvidence::readFault() {

@@ -1,5 +1,6 @@
 #include "evidence/EvidenceSource.h"
 #include "TestSupport.h"
+#include "evidence/CachedEvidence.h"
 #include "evidence/EwfEvidence.h"
 #include "evidence/RawEvidence.h"
 #include "evidence/SplitRawEvidence.h"
@@ -64,9 +65,12 @@ TEST_P(EvidenceKindTest, KindIsToldByContentThenName) {
     case Kind::Split:
         EXPECT_NE(dynamic_cast<SplitRawEvidence*>(s), nullptr) << error;
         break;
-    case Kind::Ewf:
-        EXPECT_NE(dynamic_cast<EwfEvidence*>(s), nullptr) << error;
+    case Kind::Ewf: {
+        // read through the cache of its chunks decoded last
+        auto* cached = dynamic_cast<CachedEvidence*>(s);
+        EXPECT_TRUE(cached != nullptr && dynamic_cast<EwfEvidence*>(&cached->source()) != nullptr) << error;
         break;
+    }
     case Kind::Refused:
         EXPECT_EQ(s, nullptr);
         EXPECT_NE(error.find(row.reason), std::string::npos) << error;

@@ -130,21 +130,6 @@ TEST_F(EwfFixture, ReopeningToBoundTheIndexKeepsEveryByte) {
     EXPECT_EQ(source->changed(), "");
 }
 
-// libewf's naming, which the message about a missing segment follows.
-TEST(EwfEvidenceTest, NextSegmentNameFollowsLibewf) {
-    const std::pair<const char*, const char*> names[] = {{"/ev/disk.E09", "/ev/disk.E10"},
-                                                         {"/ev/disk.E99", "/ev/disk.EAA"},
-                                                         {"disk.EAZ", "disk.EBA"},
-                                                         {"disk.EZZ", "disk.FAA"},
-                                                         {"disk.e01", "disk.e02"},
-                                                         {"disk.ZZZ", ""},
-                                                         {"/ev.d/disk", ""},
-                                                         {"disk.E1", ""}};
-    for (const auto& [path, next] : names) {
-        EXPECT_EQ(EwfEvidence::nextSegmentName(path), next) << path;
-    }
-}
-
 } // namespace
 
 #endif // _WIN32
