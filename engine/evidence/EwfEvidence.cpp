@@ -1,6 +1,8 @@
 #include "evidence/EwfEvidence.h"
 
+#include "base/Text.h"
 #include "evidence/EvidenceReader.h"
+#include "platform/FileSystem.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,11 +24,6 @@ namespace {
 
 const unsigned char ewf1Signature[8] = {'E', 'V', 'F', 0x09, 0x0d, 0x0a, 0xff, 0x00};
 const unsigned char ewf2Signature[8] = {'E', 'V', 'F', '2', 0x0d, 0x0a, 0x81, 0x00};
-
-std::string fileName(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 } // namespace
 
@@ -166,7 +163,7 @@ std::string errorText(libewf_error_t* error) {
 std::string explainDamage(const std::vector<std::unique_ptr<RawEvidence>>& segments) {
     for (std::size_t i = 0; i < segments.size(); ++i) {
         const EwfEvidence::SectionChain chain = EwfEvidence::walkSections(*segments[i]);
-        const std::string name = fileName(segments[i]->path());
+        const std::string name = baseName(segments[i]->path());
         if (chain.end == EwfEvidence::SectionChain::End::Broken) {
             return "segment " + name + " is damaged: " + chain.fault;
         }
@@ -179,7 +176,7 @@ std::string explainDamage(const std::vector<std::unique_ptr<RawEvidence>>& segme
             const std::string next = EwfEvidence::nextSegmentName(segments[i]->path());
             const bool named =
                 !next.empty() && (i > 0 || std::isdigit(static_cast<unsigned char>(next.back())));
-            return named ? "segment " + fileName(next) + " is missing"
+            return named ? "segment " + baseName(next) + " is missing"
                          : "the segment after " + name + " is missing";
         }
     }
@@ -378,7 +375,7 @@ std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::str
         std::string why;
         auto segment = RawEvidence::open(name, why);
         if (!segment) {
-            error = "segment " + fileName(name) + ": " + why;
+            error = "segment " + baseName(name) + ": " + why;
             return nullptr;
         }
         ewf->segments_.push_back(std::move(segment));
@@ -401,7 +398,7 @@ std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::str
     }
     for (auto& segment : ewf->segments_) {
         if (!lib.add(*segment)) {
-            error = "libewf cannot take segment " + fileName(segment->path());
+            error = "libewf cannot take segment " + baseName(segment->path());
             return nullptr;
         }
     }
@@ -437,11 +434,7 @@ std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::str
     // What the image says of its acquisition, for the DFXML report.
     std::uint8_t md5[16];
     if (libewf_handle_get_md5_hash(lib.handle, md5, sizeof md5, nullptr) == 1) {
-        static const char digits[] = "0123456789abcdef";
-        for (std::uint8_t b : md5) {
-            ewf->storedMd5_.push_back(digits[b >> 4]);
-            ewf->storedMd5_.push_back(digits[b & 15]);
-        }
+        ewf->storedMd5_ = toLowerHex(md5, sizeof md5);
     }
     std::uint32_t values = 0;
     if (libewf_handle_get_number_of_header_values(lib.handle, &values, nullptr) == 1) {
@@ -657,7 +650,7 @@ std::string EwfEvidence::changed() {
     for (auto& segment : segments_) {
         const std::string what = segment->changed();
         if (!what.empty()) {
-            return "segment " + fileName(segment->path()) + ": " + what;
+            return "segment " + baseName(segment->path()) + ": " + what;
         }
     }
     return readFault_;

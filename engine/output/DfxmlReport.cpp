@@ -3,6 +3,7 @@
 // per carved file with its byte_runs and hashdigests, and rusage.
 #include "output/DfxmlReport.h"
 
+#include "base/Text.h"
 #include "platform/OutputFile.h"
 #include "platform/SystemInfo.h"
 
@@ -44,9 +45,8 @@ std::string DfxmlReport::escape(const std::string& text) {
             out += "&quot;";
         } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
             out += "&#x24";
-            static const char digits[] = "0123456789ABCDEF";
-            out.push_back(digits[c >> 4]);
-            out.push_back(digits[c & 15]);
+            out.push_back(upperHexDigits[c >> 4]);
+            out.push_back(upperHexDigits[c & 15]);
             out.push_back(';');
         } else if (c < 0x80) {
             out.push_back(static_cast<char>(c));
@@ -62,10 +62,9 @@ std::string DfxmlReport::escape(const std::string& text) {
                 i += length;
                 continue;
             }
-            static const char digits[] = "0123456789ABCDEF";
             out += "&#x";
-            out.push_back(digits[c >> 4]);
-            out.push_back(digits[c & 15]);
+            out.push_back(upperHexDigits[c >> 4]);
+            out.push_back(upperHexDigits[c & 15]);
             out.push_back(';');
         }
         ++i;
@@ -97,20 +96,24 @@ void DfxmlReport::addFile(const CarvedFile& file, std::uint64_t evidenceSize, co
     if (!active_) {
         return;
     }
-    const auto start = static_cast<std::uint64_t>(file.offset);
-    const std::uint64_t inEvidence = start >= evidenceSize ? 0 : std::min(file.length, evidenceSize - start);
     std::string xml = "  <fileobject>\n";
     xml += element("    ", "filename", file.path);
-    xml += element("    ", "filesize", std::to_string(file.length));
+    xml += element("    ", "filesize", std::to_string(file.length()));
     xml += "    <byte_runs>\n";
-    if (inEvidence > 0) {
-        xml += "      <byte_run offset=\"0\" img_offset=\"" + std::to_string(start) + "\" len=\"" +
-               std::to_string(inEvidence) + "\"/>\n";
-    }
-    if (inEvidence < file.length) {
-        // Zeros written for what the file claims past the end of the evidence.
-        xml += "      <byte_run offset=\"" + std::to_string(inEvidence) + "\" fill=\"0\" len=\"" +
-               std::to_string(file.length - inEvidence) + "\"/>\n";
+    std::uint64_t at = 0; // where the run starts in the carved file
+    for (const ByteRun& run : file.runs) {
+        const auto start = static_cast<std::uint64_t>(run.offset);
+        const std::uint64_t inEvidence = start >= evidenceSize ? 0 : std::min(run.length, evidenceSize - start);
+        if (inEvidence > 0) {
+            xml += "      <byte_run offset=\"" + std::to_string(at) + "\" img_offset=\"" + std::to_string(start) +
+                   "\" len=\"" + std::to_string(inEvidence) + "\"/>\n";
+        }
+        if (inEvidence < run.length) {
+            // Zeros written for what the file claims past the end of the evidence.
+            xml += "      <byte_run offset=\"" + std::to_string(at + inEvidence) + "\" fill=\"0\" len=\"" +
+                   std::to_string(run.length - inEvidence) + "\"/>\n";
+        }
+        at += run.length;
     }
     xml += "    </byte_runs>\n";
     if (digests != nullptr) {
