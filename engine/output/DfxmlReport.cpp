@@ -3,6 +3,7 @@
 // per carved file with its byte_runs and hashdigests, and rusage.
 #include "output/DfxmlReport.h"
 
+#include "base/Limits.h"
 #include "base/Text.h"
 #include "platform/OutputFile.h"
 #include "platform/SystemInfo.h"
@@ -164,7 +165,7 @@ bool DfxmlReport::finish(const DfxmlSource& source) {
         head += element("    ", "image_filename", segment);
     }
     head += element("    ", "image_size", std::to_string(source.imageSize));
-    head += element("    ", "sectorsize", "512");
+    head += element("    ", "sectorsize", std::to_string(limits::sectorSize));
     if (source.digestsKnown) {
         head += "    <hashdigest type=\"md5\">" + source.digests.md5 + "</hashdigest>\n";
         head += "    <hashdigest type=\"sha256\">" + source.digests.sha256 + "</hashdigest>\n";

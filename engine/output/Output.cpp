@@ -1,5 +1,6 @@
 #include "output/Output.h"
 
+#include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
 
 #include <cerrno>
@@ -181,8 +182,9 @@ OutputOutcome Output::checkFreeSpace(std::uint64_t bytesNeeded) {
 }
 
 OutputOutcome Output::appendReportRow(const std::string& path, std::int64_t offset, std::int64_t size) {
-    std::int64_t startSector = (offset >= 0 ? offset / 512 : -((-offset + 511) / 512)) - 1;
-    std::int64_t sectors = size > 0 ? (size + 511) / 512 : 0;
+    constexpr std::int64_t sector = limits::sectorSize;
+    std::int64_t startSector = (offset >= 0 ? offset / sector : -((-offset + sector - 1) / sector)) - 1;
+    std::int64_t sectors = size > 0 ? (size + sector - 1) / sector : 0;
     const std::string row = "\r\n" + pathToReportBytes(path) + "\t" + std::to_string(offset) + "\t" +
                             std::to_string(startSector) + "\t" + std::to_string(sectors) + "\t" +
                             std::to_string(size) + "\t";
