@@ -8,11 +8,14 @@
 #include "base/Limits.h"
 #include "base/Text.h"
 #include "evidence/EvidenceSource.h"
+#include "platform/FileSystem.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <getopt.h>
 #include <algorithm>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -112,17 +115,21 @@ int main(int argc, char** systemArgv) {
     ConsoleOptions options;
     std::string types = "all";
 
+    // Long options without a letter take values no character has, so that a mistyped letter
+    // (optopt) is never taken for one of them.
+    enum : int { versionOption = 0x100, dfxmlOption, listOption };
+    static const char* const shortOptions = ":o:t:s:xyqh";
     static const option longOptions[] = {
         {"out", required_argument, nullptr, 'o'},  {"types", required_argument, nullptr, 't'},
         {"max-size", required_argument, nullptr, 's'}, {"yes", no_argument, nullptr, 'y'},
         {"quiet", no_argument, nullptr, 'q'},      {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},    {"dfxml", no_argument, nullptr, 'D'},
-        {"list", no_argument, nullptr, 'L'},       {"exact", no_argument, nullptr, 'x'},
+        {"version", no_argument, nullptr, versionOption}, {"dfxml", no_argument, nullptr, dfxmlOption},
+        {"list", no_argument, nullptr, listOption},       {"exact", no_argument, nullptr, 'x'},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":o:t:s:xyqh", longOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, shortOptions, longOptions, nullptr)) != -1) {
         switch (c) {
         case 'o':
             // The report records full paths, as the dialog's folder chooser gives them.
@@ -146,27 +153,34 @@ int main(int argc, char** systemArgv) {
         case 'x':
             options.exactEnds = true;
             break;
-        case 'D':
+        case dfxmlOption:
             if (const char* why = dfxmlUnavailable()) {
                 std::fprintf(stderr, "morrow-cli: --dfxml: %s\n", why);
                 return 2;
             }
             options.writeDfxml = true;
             break;
-        case 'L':
+        case listOption:
             options.reportOnly = true;
             break;
         case 'h':
             std::fputs(usageText().c_str(), stdout);
             return 0;
-        case 'V':
+        case versionOption:
             // The same lines as `morrow --version`: program, package and version, then the optional parts.
             std::printf("morrow-cli (Morrow) %s\n%s", MORROW_VERSION, buildFeatures().c_str());
             return 0;
         case ':':
             return usageError(std::string("option needs a value: ") + argv[optind - 1]);
         default:
-            return usageError(std::string("unknown option: ") + argv[optind - 1]);
+            // A letter in a group (-dash) leaves optind on its word until the group's last one,
+            // so the word before it is no option at all: name the letter. A long option, known
+            // or not, has its own word.
+            if (optopt > 0 && optopt < 0x100 && std::strchr(shortOptions + 1, optopt) == nullptr) {
+                return usageError(std::string("unknown option: -") + static_cast<char>(optopt));
+            }
+            return usageError((optopt != 0 ? "option takes no value: " : "unknown option: ") +
+                              std::string(argv[optind - 1]));
         }
     }
     for (int i = optind; i < argc; ++i) {
@@ -188,13 +202,25 @@ int main(int argc, char** systemArgv) {
     }
 
     // Evidence that cannot be read is refused before anything is created, so that a run never
-    // stops half-way through the list over a name mistyped at the start.
+    // stops half-way through the list over a name mistyped at the start. The same evidence twice,
+    // under any two names, is refused as the dialog refuses to list it twice.
+    std::vector<std::pair<std::string, std::optional<FileIdentity>>> seen;
     for (const std::string& path : options.evidence) {
         std::string error;
         if (!openEvidenceSource(path, error)) {
             console::print(stderr, "morrow-cli: Evidence file open failed: " + path + ": " + error + "\n");
             return 2;
         }
+        const std::optional<FileIdentity> identity = fileIdentity(path);
+        for (const auto& [earlier, earlierIdentity] : seen) {
+            if (earlier == path || (identity && identity == earlierIdentity)) {
+                console::print(stderr, "morrow-cli: Evidence is already selected.: " + path +
+                                           (earlier == path ? std::string() : " (the same file as " + earlier + ")") +
+                                           "\n");
+                return 2;
+            }
+        }
+        seen.emplace_back(path, identity);
     }
 
     ConsoleHost host(options, "morrow-cli");

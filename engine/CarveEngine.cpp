@@ -66,7 +66,25 @@ void CarveEngine::closeEvidence() {
     source_.reset();
 }
 
+ParallelDigest* CarveEngine::evidenceDigest() {
+    if (evidenceDigestDone_) {
+        return nullptr;
+    }
+    // Only evidence that can be checked pays for the hash in a run without DFXML.
+    if (!evidenceDigest_ && source_ && !source_->storedMd5().empty() && Digest::available()) {
+        evidenceDigest_ = std::make_unique<ParallelDigest>(std::size_t{1} << 20, true);
+    }
+    return evidenceDigest_.get();
+}
+
 bool CarveEngine::carve(const CarvedFile& file) {
+    // Damage read past reads as zeros, which are not the evidence's: no file holding any is
+    // carved (the run names the sectors when the evidence's passes end).
+    for (const ByteRun& run : file.runs) {
+        if (reader_->touchesDamage(run.offset, run.length)) {
+            return true;
+        }
+    }
     if (const OutputOutcome outcome = sink_->accept(file, *reader_); !outcome) {
         tell(outcome);
         return false;
@@ -78,6 +96,11 @@ bool CarveEngine::carve(const CarvedFile& file) {
         tally.bytes += file.length();
     }
     return true;
+}
+
+void CarveEngine::evidenceFailed(EvidenceReader& evidence) {
+    tell(Output::evidenceIntact(evidence));
+    state_.scanAborted = 1;
 }
 
 void CarveEngine::tell(const OutputOutcome& outcome) {
@@ -182,6 +205,15 @@ RunResult CarveEngine::startRun() {
     st.maxFileSizeBytes = static_cast<std::uint64_t>(st.maxFileSizeKB) * limits::bytesPerKB;
     st.filesCarvedTotal = 0;
     st.reportHeaderLine = Output::reportHeader();
+    // The DFXML's file objects wait in a scratch file: a temporary folder that cannot hold one
+    // refuses the run before anything is made.
+    if (st.writeDfxml != 0) {
+        std::string failure;
+        if (!DfxmlReport::probeScratch(failure)) {
+            host_.showAppMessage("DFXML scratch file creation failed: " + failure, style::Ok);
+            return result_;
+        }
+    }
     if (const OutputOutcome path = output_.ensureCarvingPath(st.carvingPath); !path) {
         tell(path);
         return result_;
@@ -190,8 +222,12 @@ RunResult CarveEngine::startRun() {
     st.quitConfirmed = 0;
 
     bool started = false;
+    bool sound = true; // no evidence file so far was damaged or failed its stored MD5
     // A run that cannot set up an evidence file's output ends without a summary.
     auto endWithoutSummary = [&] {
+        if (!started) {
+            output_.discardCarvingPath();
+        }
         host_.resetForm(st);
         host_.leaveRunMode();
         st.carvingInProgress = 0;
@@ -215,28 +251,30 @@ RunResult CarveEngine::startRun() {
             host_.showAppMessage("A report file creation error.: " + output_.reportPath(evidencePath) + ": " +
                                      systemErrorText(output_.lastError()),
                                  style::Ok);
+            output_.discardOutputFolder();
+            result_.outputFolders.pop_back();
             return endWithoutSummary();
         }
         if (st.writeDfxml != 0) {
             const std::string reportPath = output_.reportPath(evidencePath);
             const std::string dfxmlPath = reportPath.substr(0, reportPath.size() - 4) + ".dfxml";
             if (!dfxml_.begin(dfxmlPath, DfxmlCreator{"Morrow", st.programVersion, st.invocation, isoTimeNow()})) {
-                host_.showAppMessage("DFXML report creation failed: " + dfxmlPath + ": " +
-                                         systemErrorText(dfxml_.error()),
-                                     style::Ok);
+                host_.showAppMessage("DFXML report creation failed: " + dfxmlPath + ": " + dfxml_.failure(), style::Ok);
+                output_.discardOutputFolder();
+                result_.outputFolders.pop_back();
                 return endWithoutSummary();
             }
             evidenceDigest_ = std::make_unique<ParallelDigest>();
-            evidenceDigestDone_ = false;
         }
+        evidenceDigestDone_ = false;
         st.mp4Pass = 0;
         host_.enterRunMode();
         started = true;
         st.outputDrive = st.outputFolder;
         const bool passed = runPasses(evidencePath);
-        finishDfxml(evidencePath);
+        const bool reported = finishEvidence(evidencePath, passed, sound);
         closeEvidence();
-        if (!passed) {
+        if (!passed || !reported) {
             finishPartialRun(carvingRoot);
             return result_;
         }
@@ -247,9 +285,9 @@ RunResult CarveEngine::startRun() {
     st.evidenceFiles.clear();
     st.carvingInProgress = 0;
     host_.setStatusText("");
-    result_.end = RunResult::End::Complete;
+    result_.end = sound ? RunResult::End::Complete : RunResult::End::Partial;
     result_.filesCarved = st.filesCarvedTotal;
-    showSummary(true, carvingRoot);
+    showSummary(sound, carvingRoot);
     host_.resetForm(st);
     host_.leaveRunMode();
     return result_;
@@ -332,9 +370,24 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
     return true;
 }
 
-void CarveEngine::finishDfxml(const std::string& evidencePath) {
-    if (!dfxml_.active()) {
-        return;
+bool CarveEngine::finishEvidence(const std::string& evidencePath, bool passed, bool& sound) {
+    // Why what the scan hashed is not the evidence's own bytes: it changed, or parts of it could
+    // not be read and were hashed as zeros.
+    std::string notWhole;
+    if (reader_) {
+        bool unreadable = false;
+        const std::string what = reader_->changed(&unreadable);
+        if (!what.empty()) {
+            notWhole = (unreadable ? "it could not be read whole: " : "it changed during the run: ") + what;
+        } else if (!reader_->damage().empty()) {
+            notWhole = "it could not be read whole: " + reader_->damageText();
+            if (passed) {
+                host_.showAppMessage("Evidence file is damaged: " + evidencePath + ": " + reader_->damageText() +
+                                         "; no file holding them was carved",
+                                     style::OkStop);
+            }
+            sound = false;
+        }
     }
     DfxmlSource source;
     source.imageFilename = evidencePath;
@@ -344,25 +397,32 @@ void CarveEngine::finishDfxml(const std::string& evidencePath) {
         source.acquisition = source_->acquisitionData();
         source.storedMd5 = source_->storedMd5();
     }
-    // Digests only of a whole read: a run stopped in its first scan has none.
+    // Digests only of a whole read of the evidence as it is: a run stopped in its first scan has
+    // none, and damaged or changed evidence has none of its own.
+    source.digestsOmitted = notWhole;
     if (evidenceDigest_ && evidenceDigestDone_) {
-        source.digestsKnown = true;
-        source.digests = evidenceDigest_->finish();
+        const Digest::Values digests = evidenceDigest_->finish();
+        if (notWhole.empty()) {
+            source.digestsKnown = true;
+            source.digests = digests;
+        }
     }
     evidenceDigest_.reset();
     if (source.digestsKnown && !source.storedMd5.empty()) {
         if (source.storedMd5 == source.digests.md5) {
             host_.showAppMessage("Evidence MD5 matches the hash stored at acquisition: " + evidencePath, style::Ok);
         } else {
-            host_.showMessage("Evidence MD5 does not match the hash stored at acquisition: " + evidencePath +
-                                  ": stored " + source.storedMd5 + ", read " + source.digests.md5,
-                              warningTitle, style::OkExclamation);
+            host_.showAppMessage("Evidence MD5 does not match the hash stored at acquisition: " + evidencePath +
+                                     ": stored " + source.storedMd5 + ", read " + source.digests.md5,
+                                 style::OkStop);
+            sound = false;
         }
     }
-    if (!dfxml_.finish(source)) {
-        host_.showAppMessage("DFXML report write failed: " + dfxml_.path() + ": " + systemErrorText(dfxml_.error()),
-                             style::OkStop);
+    if (dfxml_.active() && !dfxml_.finish(source, passed)) {
+        host_.showAppMessage("DFXML report write failed: " + dfxml_.path() + ": " + dfxml_.failure(), style::OkStop);
+        return false;
     }
+    return true;
 }
 
 void CarveEngine::finishPartialRun(const std::string& carvingRoot) {

@@ -90,9 +90,10 @@ public:
     // own choice (the file sink, or the list sink of a report-only run). The engine does not own it.
     void setSink(CarveSink* sink) { customSink_ = sink; }
 
-    // The digest of the evidence being read whole by the first header scan of a DFXML run; null
+    // The digest of the evidence being read whole by the first header scan of a DFXML run, or of
+    // evidence that stores the MD5 it had at acquisition (an E01 image: its MD5 alone); null
     // when none is wanted or it is done. The scan feeds it every byte in order and marks it done.
-    ParallelDigest* evidenceDigest() override { return evidenceDigestDone_ ? nullptr : evidenceDigest_.get(); }
+    ParallelDigest* evidenceDigest() override;
     void evidenceDigestDone() override { evidenceDigestDone_ = true; }
     // Hands a carved file to the sink and counts it; tells the user when it could not. False when
     // the run must end.
@@ -105,6 +106,9 @@ public:
     PassDisplay& display() override { return host_; }
     OffsetList& pdfHeaderIndex() override { return state_.pdfHeaderIndex; }
     std::int32_t& pdfCarvedBySize() override { return state_.pdfCarvedBySize; }
+    // A read of the evidence failed in a way that cannot be read past: tells the user and marks
+    // the scan aborted.
+    void evidenceFailed(EvidenceReader& evidence) override;
 
     // The poll point of a carver's candidate loop and of the header scan: asks the Stop question
     // and then the Quit question when they were requested. False when the user confirmed one of
@@ -131,8 +135,12 @@ private:
     const char* headerSignature(const KindInfo& kind) const;
     // Tells the user what an output operation that failed said, and acts on it.
     void tell(const OutputOutcome& outcome);
-    // The DFXML report of the evidence file just carved, written when its passes are over.
-    void finishDfxml(const std::string& evidencePath);
+    // What is said of the evidence file just carved when its passes are over (`passed`: all of
+    // them went through): damage read past, its MD5 against the one stored at acquisition, and
+    // its DFXML report. Clears `sound` when the evidence is not sound (the run then ends
+    // partially after its last evidence file); false, after a message, when the DFXML report could
+    // not be written.
+    bool finishEvidence(const std::string& evidencePath, bool passed, bool& sound);
     void finishPartialRun(const std::string& carvingRoot);
     void showSummary(bool complete, const std::string& carvingRoot);
 

@@ -1,7 +1,10 @@
 #include "DialogHost.h"
 
+#include "ActivityClip.h"
 #include "CarveState.h"
-#include "MainDialog.h"
+#include "ControlIds.h"
+#include "DialogModel.h"
+#include "MessageLook.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFileInfo>
@@ -9,10 +12,8 @@
 #include <QtGui/QDesktopServices>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
-#include <QtWidgets/QListWidget>
 #include <QtWidgets/QMessageBox>
 #include <QtWidgets/QProgressBar>
-#include <QtWidgets/QTreeWidget>
 
 #include <algorithm>
 #include <climits>
@@ -20,39 +21,40 @@
 namespace morrow {
 
 MessageBoxLook messageBoxLook(int style) {
-    MessageBoxLook look;
-    switch (style & 0x0F) {
-    case 0x01:
-        look.buttons = QMessageBox::Ok | QMessageBox::Cancel;
+    const MessageLook look = messageLook(style);
+    MessageBoxLook box;
+    switch (look.buttons) {
+    case MessageButtons::OkCancel:
+        box.buttons = QMessageBox::Ok | QMessageBox::Cancel;
         break;
-    case 0x03:
-        look.buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case MessageButtons::YesNoCancel:
+        box.buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
         break;
-    case 0x04:
-        look.buttons = QMessageBox::Yes | QMessageBox::No;
+    case MessageButtons::YesNo:
+        box.buttons = QMessageBox::Yes | QMessageBox::No;
         break;
-    default:
-        look.buttons = QMessageBox::Ok;
-        break;
-    }
-    switch (style & 0xF0) {
-    case 0x10:
-        look.icon = QMessageBox::Critical;
-        break;
-    case 0x20:
-        look.icon = QMessageBox::Question;
-        break;
-    case 0x30:
-        look.icon = QMessageBox::Warning;
-        break;
-    case 0x40:
-        look.icon = QMessageBox::Information;
-        break;
-    default:
-        look.icon = QMessageBox::NoIcon;
+    case MessageButtons::Ok:
+        box.buttons = QMessageBox::Ok;
         break;
     }
-    return look;
+    switch (look.icon) {
+    case MessageIcon::Stop:
+        box.icon = QMessageBox::Critical;
+        break;
+    case MessageIcon::Question:
+        box.icon = QMessageBox::Question;
+        break;
+    case MessageIcon::Exclamation:
+        box.icon = QMessageBox::Warning;
+        break;
+    case MessageIcon::Information:
+        box.icon = QMessageBox::Information;
+        break;
+    case MessageIcon::None:
+        box.icon = QMessageBox::NoIcon;
+        break;
+    }
+    return box;
 }
 
 int presentMessageBox(QWidget* owner, const MessageRequest& request) {
@@ -65,14 +67,14 @@ int presentMessageBox(QWidget* owner, const MessageRequest& request) {
     case QMessageBox::No:
         return answerNo;
     case QMessageBox::Cancel:
-        return 2;
+        return answerCancel;
     default:
         return answerOk;
     }
 }
 
-DialogHost::DialogHost(MainDialog& dialog)
-    : dialog_(dialog), presenter_(presentMessageBox), explorer_([](const QString& path) {
+DialogHost::DialogHost(HostedForm& form)
+    : form_(form), presenter_(presentMessageBox), explorer_([](const QString& path) {
           QDesktopServices::openUrl(QUrl::fromLocalFile(path));
       }) {
     // Clicks reach the flags only through a drain, and a drain is due every few milliseconds,
@@ -95,32 +97,28 @@ QString DialogHost::applicationTitle() {
 }
 
 int DialogHost::showMessage(const std::string& text, const std::string& title, int style) {
-    return presenter_(&dialog_, MessageRequest{QString::fromStdString(text), QString::fromStdString(title), style, false});
+    return presenter_(form_.formWindow(),
+                      MessageRequest{QString::fromStdString(text), QString::fromStdString(title), style, false});
 }
 
 int DialogHost::showAppMessage(const std::string& text, int style) {
-    // A message with no icon of its own gets the exclamation mark, unless its buttons are of the
-    // kinds that never carry one.
-    const int buttons = style & 0x0F;
-    if ((style & 0xF0) == 0 && (buttons == 0x00 || buttons == 0x01 || buttons == 0x03 || buttons == 0x04)) {
-        style |= 0x30;
-    }
-    return presenter_(&dialog_, MessageRequest{QString::fromStdString(text), applicationTitle(), style, true});
+    return presenter_(form_.formWindow(),
+                      MessageRequest{QString::fromStdString(text), applicationTitle(), appMessageStyle(style), true});
 }
 
 void DialogHost::setStatusText(const std::string& text) {
-    dialog_.control<QLabel>(ctl::Status)->setText(QString::fromStdString(text));
+    qobject_cast<QLabel*>(form_.control(ctl::Status))->setText(QString::fromStdString(text));
 }
 
 void DialogHost::setPercentText(const std::string& text) {
-    dialog_.control<QLabel>(ctl::Percent)->setText(QString::fromStdString(text));
+    qobject_cast<QLabel*>(form_.control(ctl::Percent))->setText(QString::fromStdString(text));
 }
 
 void DialogHost::setProgressRange(std::int64_t upper) {
     // The carvers pass count - 1, so a pass without candidates sets -1. QProgressBar turns an
     // empty range into a busy indicator; show an empty bar instead.
     progressUpper_ = std::clamp<std::int64_t>(upper, 0, INT_MAX);
-    auto* bar = dialog_.control<QProgressBar>(ctl::Progress);
+    auto* bar = qobject_cast<QProgressBar*>(form_.control(ctl::Progress));
     bar->setRange(0, static_cast<int>(std::max<std::int64_t>(progressUpper_, 1)));
     bar->setValue(0);
 }
@@ -129,18 +127,20 @@ void DialogHost::setProgressPos(std::int64_t position) {
     const std::int64_t pos = progressUpper_ == 0 ? 0 : std::clamp<std::int64_t>(position, 0, progressUpper_);
     // QProgressBar repaints at once when its value moves far enough; here that would paint the
     // window a hundred times per pass from inside the scan. Let the next drain paint it instead.
-    auto* bar = dialog_.control<QProgressBar>(ctl::Progress);
+    auto* bar = qobject_cast<QProgressBar*>(form_.control(ctl::Progress));
     bar->setUpdatesEnabled(false);
     bar->setValue(static_cast<int>(pos));
     bar->setUpdatesEnabled(true);
 }
 
-void DialogHost::showProgress(bool visible) { dialog_.control(ctl::Progress)->setVisible(visible); }
+void DialogHost::showProgress(bool visible) { form_.control(ctl::Progress)->setVisible(visible); }
 
-void DialogHost::startAnimation() { dialog_.activityClip()->play(); }
-void DialogHost::pauseAnimation() { dialog_.activityClip()->stop(); }
-void DialogHost::resumeAnimation() { dialog_.activityClip()->play(); }
-void DialogHost::closeAnimation() { dialog_.activityClip()->close(); }
+ActivityClip* DialogHost::clip() const { return qobject_cast<ActivityClip*>(form_.control(ctl::Animation)); }
+
+void DialogHost::startAnimation() { clip()->play(); }
+void DialogHost::pauseAnimation() { clip()->stop(); }
+void DialogHost::resumeAnimation() { clip()->play(); }
+void DialogHost::closeAnimation() { clip()->close(); }
 
 void DialogHost::drainMessages() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -160,38 +160,30 @@ void DialogHost::drainIfDue() {
 }
 
 void DialogHost::enterRunMode() {
-    dialog_.setRunMode(true);
+    form_.setRunMode(true);
     drainNext_ = true;
 }
 
-void DialogHost::leaveRunMode() { dialog_.setRunMode(false); }
+void DialogHost::leaveRunMode() { form_.setRunMode(false); }
 
-void DialogHost::endApplication() { dialog_.requestEnd(); }
+void DialogHost::endApplication() { form_.model().run().endApplication(); }
 
-void DialogHost::readForm(CarveState&) { dialog_.exchangeFromControls(); }
+void DialogHost::readForm(CarveState&) { form_.exchangeFromControls(); }
 
-std::vector<std::string> DialogHost::evidenceRows() {
-    std::vector<std::string> rows;
-    auto* list = dialog_.control<QTreeWidget>(ctl::EvidenceList);
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        rows.push_back(list->topLevelItem(i)->text(0).toStdString());
-    }
-    return rows;
-}
+std::vector<std::string> DialogHost::evidenceRows() { return form_.model().evidence().texts(); }
 
 std::vector<KindRow> DialogHost::kindRows() {
     std::vector<KindRow> rows;
-    auto* list = dialog_.control<QListWidget>(ctl::KindList);
-    for (int i = 0; i < list->count(); ++i) {
-        rows.push_back(KindRow{list->item(i)->text().toStdString(), list->item(i)->checkState() == Qt::Checked});
+    for (const CheckList::Row& row : form_.model().kinds().rows()) {
+        rows.push_back(KindRow{row.text, row.ticked});
     }
     return rows;
 }
 
-void DialogHost::resetForm(CarveState&) { dialog_.resetForm(); }
+void DialogHost::resetForm(CarveState&) { form_.resetForm(); }
 
 void DialogHost::focusControl(int controlId) {
-    if (QWidget* w = dialog_.control(controlId)) {
+    if (QWidget* w = form_.control(controlId)) {
         w->setFocus(Qt::OtherFocusReason);
     }
 }

@@ -13,7 +13,8 @@ class QWidget;
 
 namespace morrow {
 
-class MainDialog;
+class ActivityClip;
+class DialogModel;
 
 // A message box as the engine or the dialog asks for it.
 struct MessageRequest {
@@ -32,19 +33,34 @@ using FolderExplorer = std::function<void(const QString& path)>;
 // The real presenter: a QMessageBox with the buttons and icon the style names.
 int presentMessageBox(QWidget* owner, const MessageRequest& request);
 
-// The buttons and icon a style value stands for, as QMessageBox values.
+// The buttons and icon a style value stands for (messageLook), as QMessageBox values.
 struct MessageBoxLook {
     int buttons = 0; // QMessageBox::StandardButtons
     int icon = 0;    // QMessageBox::Icon
 };
 MessageBoxLook messageBoxLook(int style);
 
+// What the host needs of the window it serves, which the main dialog gives it: the controls by
+// id, the model behind them, and the form operations that touch both.
+class HostedForm {
+public:
+    virtual QWidget* formWindow() = 0; // owns the message boxes
+    virtual QWidget* control(int id) const = 0;
+    virtual DialogModel& model() = 0;
+    virtual bool exchangeFromControls() = 0;
+    virtual void resetForm() = 0;
+    virtual void setRunMode(bool on) = 0;
+
+protected:
+    ~HostedForm() = default;
+};
+
 // The dialog's side of the engine: messages, progress, the Stop and Quit polls, run mode and the
 // form. The engine runs on the window thread inside the Start handler; this host keeps the window
 // alive by running pending Qt events at the engine's poll points.
 class DialogHost : public CarveHost {
 public:
-    explicit DialogHost(MainDialog& dialog);
+    explicit DialogHost(HostedForm& form);
 
     void setMessagePresenter(MessagePresenter presenter) { presenter_ = std::move(presenter); }
     void setFolderExplorer(FolderExplorer explorer) { explorer_ = std::move(explorer); }
@@ -101,6 +117,7 @@ private:
         }
     }
     void drainIfDue();
+    ActivityClip* clip() const;
     static bool takeFlag(std::int32_t& flag) {
         if (flag == 0) {
             return false;
@@ -109,7 +126,7 @@ private:
         return true;
     }
 
-    MainDialog& dialog_;
+    HostedForm& form_;
     CarveState* state_ = nullptr;
     MessagePresenter presenter_;
     FolderExplorer explorer_;

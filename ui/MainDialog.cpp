@@ -1,7 +1,12 @@
 #include "MainDialog.h"
 
-#include "Catalog.h"
+#include "ActivityClip.h"
+#include "FormRules.h"
+#include "HelpGuide.h"
+#include "HelpWindow.h"
 #include "ImageButton.h"
+#include "QtSettingsStore.h"
+#include "SpinArrows.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -10,8 +15,6 @@
 #include <QtCore/QMimeData>
 #include <QtCore/QSettings>
 #include <QtGui/QDropEvent>
-#include <QtGui/QKeyEvent>
-#include <QtGui/QPainter>
 #include <QtGui/QRegularExpressionValidator>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QFileDialog>
@@ -21,23 +24,16 @@
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QListWidget>
 #include <QtWidgets/QProgressBar>
-#include <QtWidgets/QTextBrowser>
-#include <QtWidgets/QToolButton>
 #include <QtWidgets/QTreeWidget>
-#include <QtWidgets/QVBoxLayout>
 
 #include <algorithm>
-#include <climits>
 
 static void initMorrowResources() { Q_INIT_RESOURCE(morrow); }
 
 namespace morrow {
 
-const char* const MainDialog::caption = "Morrow  - A Forensic Data Carving tool";
-const char* const MainDialog::idleStatus = "Select all required fields and Click Start to proceed.";
 const char* const MainDialog::evidenceFilter =
     "Evidence Files (*.P01);; All Files (*.*);; E01 and Split Raw Images (*.E01 *.e01 *.001 *.aa)";
-const char* const MainDialog::folderTitle = "Choose Path for Carving Files";
 
 namespace {
 
@@ -53,18 +49,13 @@ const QColor editBackColor(230, 255, 250);
 const QColor listBackColor(230, 250, 250);
 const QColor maskColor(255, 0, 255);
 
-// Position of `text` in a list kept in ascending order: case-blind first, so "disk" sorts beside
-// "Disk", then exact, so the order is stable.
-int sortedRow(const QStringList& rows, const QString& text) {
-    auto less = [](const QString& a, const QString& b) {
-        int c = QString::compare(a, b, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : QString::compare(a, b, Qt::CaseSensitive) < 0;
-    };
-    int row = 0;
-    while (row < rows.size() && !less(text, rows[row])) {
-        ++row;
-    }
-    return row;
+// The lists' order: letter case ignored first, so "disk" sorts beside "Disk", then exact, so the
+// order is stable; compared as Qt compares its own strings.
+bool rowBefore(const std::string& a, const std::string& b) {
+    const QString x = QString::fromStdString(a);
+    const QString y = QString::fromStdString(b);
+    const int c = QString::compare(x, y, Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : QString::compare(x, y, Qt::CaseSensitive) < 0;
 }
 
 QPalette withBase(QPalette pal, const QColor& color) {
@@ -91,129 +82,17 @@ QString defaultEvidenceChooser(QWidget* owner, const QString& filter, const QStr
     return QFileDialog::getOpenFileName(owner, QString(), folder, filter);
 }
 
-// Keys of the remembered settings.
-const char* const carvingPathKey = "carvingPath";
-const char* const evidenceFolderKey = "evidenceFolder";
-const char* const kindsKey = "kinds";
-const char* const allPictureFilesKey = "allPictureFiles";
-const char* const maxFileSizeKey = "maxFileSizeKB";
-
-// A remembered folder, or empty when it is gone or not a folder any more.
-QString existingFolder(const QVariant& value) {
-    const QString path = value.toString();
-    return !path.isEmpty() && QFileInfo(path).isDir() ? path : QString();
-}
-
 QString defaultFolderChooser(QWidget* owner, const QString& title) {
     return QFileDialog::getExistingDirectory(owner, title, QDir::rootPath(), QFileDialog::ShowDirsOnly);
 }
 
 } // namespace
 
-// ---- SpinArrows ----
-
-SpinArrows::SpinArrows(QLineEdit* buddy, int minimum, int maximum, QWidget* parent)
-    : QWidget(parent), buddy_(buddy), minimum_(minimum), maximum_(maximum) {
-    up_ = new QToolButton(this);
-    up_->setArrowType(Qt::UpArrow);
-    up_->setAutoRepeat(true);
-    up_->setFocusPolicy(Qt::NoFocus);
-    up_->setObjectName("up");
-    down_ = new QToolButton(this);
-    down_->setArrowType(Qt::DownArrow);
-    down_->setAutoRepeat(true);
-    down_->setFocusPolicy(Qt::NoFocus);
-    down_->setObjectName("down");
-    connect(up_, &QToolButton::clicked, this, [this] { stepBy(1); });
-    connect(down_, &QToolButton::clicked, this, [this] { stepBy(-1); });
-    buddy_->installEventFilter(this);
-}
-
-void SpinArrows::stepBy(int steps) {
-    bool ok = false;
-    long long value = buddy_->text().toLongLong(&ok);
-    if (!ok) {
-        value = minimum_;
-    } else {
-        value = std::clamp<long long>(value + steps, minimum_, maximum_);
-    }
-    buddy_->setText(QString::number(value));
-}
-
-bool SpinArrows::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == buddy_ && event->type() == QEvent::KeyPress && isEnabled()) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
-            stepBy(key->key() == Qt::Key_Up ? 1 : -1);
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void SpinArrows::resizeEvent(QResizeEvent*) {
-    const int half = height() / 2;
-    up_->setGeometry(0, 0, width(), half);
-    down_->setGeometry(0, half, width(), height() - half);
-}
-
-// ---- ActivityClip ----
-
-ActivityClip::ActivityClip(QWidget* parent) : QWidget(parent) {
-    const QPixmap strip(pictureForScreen(":/morrow/activity.png"));
-    // Frames are 48 units wide; an @2x strip holds them at twice as many pixels.
-    const qreal ratio = strip.devicePixelRatio();
-    const int w = qRound(48 * ratio);
-    for (int x = 0; x + w <= strip.width(); x += w) {
-        QPixmap frame = strip.copy(x, 0, w, strip.height());
-        frame.setDevicePixelRatio(ratio);
-        frames_.push_back(frame);
-    }
-    timer_.setInterval(1000 / 7);
-    connect(&timer_, &QTimer::timeout, this, [this] {
-        if (!frames_.empty()) {
-            frame_ = (frame_ + 1) % static_cast<int>(frames_.size());
-        }
-        update();
-    });
-}
-
-void ActivityClip::play() {
-    open_ = true;
-    frame_ = 0;
-    timer_.start();
-    update();
-}
-
-void ActivityClip::stop() { timer_.stop(); }
-
-void ActivityClip::close() {
-    timer_.stop();
-    open_ = false;
-    frame_ = 0;
-    update();
-}
-
-void ActivityClip::paintEvent(QPaintEvent*) {
-    if (!open_ || frames_.empty()) {
-        return;
-    }
-    QPainter p(this);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QPixmap& f = frames_[static_cast<std::size_t>(frame_)];
-    // Centred, and shrunk when the control is smaller than a frame.
-    QSize size = f.deviceIndependentSize().toSize();
-    if (size.width() > width() || size.height() > height()) {
-        size.scale(this->size(), Qt::KeepAspectRatio);
-    }
-    p.drawPixmap(QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size), f);
-}
-
-// ---- MainDialog ----
-
-MainDialog::MainDialog(QWidget* parent) : QDialog(parent), host_(*this), engine_(host_) {
+MainDialog::MainDialog(QWidget* parent)
+    : QDialog(parent), host_(*this), engine_(host_), model_(engine_.state()) {
     initMorrowResources();
     host_.attach(engine_.state());
+    model_.evidence().setOrder(rowBefore);
     fileChooser_ = defaultEvidenceChooser;
     folderChooser_ = defaultFolderChooser;
     helpPath_ = findHelpGuide(QCoreApplication::applicationDirPath());
@@ -230,7 +109,7 @@ void MainDialog::registerControl(int id, QWidget* widget) {
 }
 
 void MainDialog::buildControls() {
-    setWindowTitle(caption);
+    setWindowTitle(DialogModel::caption);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setWindowIcon(QIcon(":/morrow/morrow.png"));
@@ -324,7 +203,7 @@ void MainDialog::buildControls() {
 
     sizeEdit_ = pathEdit(ctl::MaxFileSize, du(59, 254, 50, 13), false);
     sizeEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), sizeEdit_));
-    auto* spin = new SpinArrows(sizeEdit_, 1, 10240, this);
+    auto* spin = new SpinArrows(sizeEdit_, form::minimumFileSizeKB, form::maximumFileSizeKB, this);
     spin->setGeometry(du(112, 254, 11, 13));
     registerControl(ctl::SizeSpin, spin);
 
@@ -420,257 +299,152 @@ void MainDialog::buildControls() {
 
     connect(start, &QPushButton::clicked, this, &MainDialog::startRun);
     connect(quit, &QPushButton::clicked, this, &MainDialog::reject);
-    connect(stop, &QPushButton::clicked, this, &MainDialog::stopRun);
+    connect(stop, &QPushButton::clicked, this, [this] { model_.run().stop(); });
     connect(help, &QPushButton::clicked, this, &MainDialog::showHelp);
     connect(evidenceBrowse, &QPushButton::clicked, this, &MainDialog::browseEvidence);
     connect(evidencePath_, &QLineEdit::textChanged, this, &MainDialog::updateAddEnabled);
     connect(add, &QPushButton::clicked, this, &MainDialog::addEvidence);
     connect(evidenceList_, &QTreeWidget::itemChanged, this, &MainDialog::evidenceItemChanged);
+    connect(kindList_, &QListWidget::itemChanged, this, &MainDialog::kindItemChanged);
     connect(remove, &QPushButton::clicked, this, &MainDialog::removeEvidence);
-    connect(evidenceSelectAll, &QPushButton::clicked, this, [this] { setEvidenceTicks(true); });
-    connect(evidenceDeselectAll, &QPushButton::clicked, this, [this] { setEvidenceTicks(false); });
-    connect(kindSelectAll, &QPushButton::clicked, this, [this] { setKindTicks(true); });
+    connect(evidenceSelectAll, &QPushButton::clicked, this, [this] {
+        model_.evidence().setAllTicked(true);
+        showEvidenceTicks();
+    });
+    connect(evidenceDeselectAll, &QPushButton::clicked, this, [this] {
+        model_.evidence().setAllTicked(false);
+        showEvidenceTicks();
+    });
+    connect(kindSelectAll, &QPushButton::clicked, this, [this] {
+        model_.kinds().setAllTicked(true);
+        showKindTicks();
+    });
     connect(kindDeselectAll, &QPushButton::clicked, this, [this] {
-        engine_.state().allPictureFiles = 0;
-        setKindTicks(false);
+        model_.deselectAllKinds();
+        showKindTicks();
         allPictures_->setChecked(false);
     });
     connect(allPictures_, &QCheckBox::clicked, this, &MainDialog::allPictureFilesClicked);
     connect(carvingBrowse, &QPushButton::clicked, this, &MainDialog::browseCarvingPath);
 }
 
+
 void MainDialog::initialise() {
     control(ctl::Add)->setEnabled(false);
     control(ctl::Remove)->setEnabled(false);
 
-    // Inserted at the top one by one; the list keeps itself in alphabetical order.
-    for (const std::string& name : kindRowNames()) {
-        QStringList rows;
-        for (int i = 0; i < kindList_->count(); ++i) {
-            rows << kindList_->item(i)->text();
-        }
-        const QString text = QString::fromStdString(name);
-        auto* item = new QListWidgetItem(text);
+    // The model keeps the kinds in the list's order.
+    for (const CheckList::Row& row : model_.kinds().rows()) {
+        auto* item = new QListWidgetItem(QString::fromStdString(row.text));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
-        kindList_->insertItem(sortedRow(rows, text), item);
+        kindList_->addItem(item);
     }
-
-    CarveState& st = engine_.state();
-    st.stopRequested = 0;
-    st.quitRequested = 0;
-    st.carvingInProgress = 0;
-    st.scanAborted = 0;
 
     progress_->hide();
     control(ctl::Stop)->setEnabled(false);
-    st.maxFileSizeKB = 1024;
-    status_->setText(idleStatus);
+    status_->setText(DialogModel::idleStatus);
     exchangeToControls();
 }
 
+FormValues MainDialog::shownForm() const {
+    FormValues shown;
+    shown.maxFileSize = sizeEdit_->text().toStdString();
+    shown.carvingPath = carvingPath_->text().toStdString();
+    shown.evidencePath = evidencePath_->text().toStdString();
+    shown.allPictureFiles = allPictures_->isChecked();
+    shown.exactEnds = exactEnds_->isChecked();
+    shown.writeDfxml = writeDfxml_->isChecked();
+    shown.reportOnly = reportOnly_->isChecked();
+    return shown;
+}
+
 bool MainDialog::exchangeFromControls() {
-    CarveState& st = engine_.state();
-    bool ok = false;
-    const QString sizeText = sizeEdit_->text().trimmed();
-    const int value = sizeText.toInt(&ok, 10);
-    if (!ok) {
-        host_.showAppMessage("Please enter an integer.", style::Ok);
+    if (!model_.readForm(shownForm())) {
+        host_.showAppMessage(DialogModel::integerWanted, style::Ok);
         sizeEdit_->setFocus();
         sizeEdit_->selectAll();
         return false;
     }
-    st.maxFileSizeKB = value;
-    st.carvingPath = carvingPath_->text().toStdString();
-    st.allPictureFiles = allPictures_->isChecked() ? 1 : 0;
-    st.exactEnds = exactEnds_->isChecked() ? 1 : 0;
-    st.writeDfxml = writeDfxml_->isChecked() ? 1 : 0;
-    st.reportOnly = reportOnly_->isChecked() ? 1 : 0;
-    st.pendingEvidencePath = evidencePath_->text().toStdString();
     return true;
 }
 
 void MainDialog::exchangeToControls() {
-    const CarveState& st = engine_.state();
-    sizeEdit_->setText(QString::number(st.maxFileSizeKB));
-    carvingPath_->setText(QString::fromStdString(st.carvingPath));
-    allPictures_->setChecked(st.allPictureFiles != 0);
-    exactEnds_->setChecked(st.exactEnds != 0);
-    writeDfxml_->setChecked(st.writeDfxml != 0);
-    reportOnly_->setChecked(st.reportOnly != 0);
-    evidencePath_->setText(QString::fromStdString(st.pendingEvidencePath));
+    const FormValues shown = model_.form();
+    sizeEdit_->setText(QString::fromStdString(shown.maxFileSize));
+    carvingPath_->setText(QString::fromStdString(shown.carvingPath));
+    allPictures_->setChecked(shown.allPictureFiles);
+    exactEnds_->setChecked(shown.exactEnds);
+    writeDfxml_->setChecked(shown.writeDfxml);
+    reportOnly_->setChecked(shown.reportOnly);
+    evidencePath_->setText(QString::fromStdString(shown.evidencePath));
 }
 
 void MainDialog::resetForm() {
-    CarveState& st = engine_.state();
-    st.carvingPath.clear();
-    st.pendingEvidencePath.clear();
-    st.maxFileSizeKB = 1024;
-    st.allPictureFiles = 0;
-    st.exactEnds = 0;
-    st.writeDfxml = 0;
-    st.reportOnly = 0;
+    model_.resetForm();
     progress_->hide();
     status_->setText(QString());
-    status_->setText(idleStatus);
-    setEvidenceTicks(false);
-    setKindTicks(false);
+    status_->setText(DialogModel::idleStatus);
+    showEvidenceTicks();
+    showKindTicks();
     exchangeToControls();
 }
 
 void MainDialog::rememberIn(QSettings* settings) {
     settings->setParent(this);
-    settings_ = settings;
-    evidenceFolder_ = existingFolder(settings->value(evidenceFolderKey));
-
-    CarveState& st = engine_.state();
-    st.carvingPath = existingFolder(settings->value(carvingPathKey)).toStdString();
-    bool ok = false;
-    const int size = settings->value(maxFileSizeKey).toInt(&ok);
-    const auto* spin = control<SpinArrows>(ctl::SizeSpin);
-    if (ok && size >= spin->minimum() && size <= spin->maximum()) {
-        st.maxFileSizeKB = size;
-    }
-    st.allPictureFiles = settings->value(allPictureFilesKey).toBool() ? 1 : 0;
-    const QStringList kinds = settings->value(kindsKey).toStringList();
-    for (int i = 0; i < kindList_->count(); ++i) {
-        kindList_->item(i)->setCheckState(kinds.contains(kindList_->item(i)->text()) ? Qt::Checked : Qt::Unchecked);
-    }
+    settings_ = std::make_unique<QtSettingsStore>(*settings);
+    model_.rememberIn(settings_.get());
+    showKindTicks();
     exchangeToControls();
 }
 
-void MainDialog::remember(const char* key, const QVariant& value) {
-    if (settings_ != nullptr) {
-        settings_->setValue(key, value);
-        settings_->sync();
-    }
-}
-
-// The settings a run was started with; the form itself is reset when the run ends.
-void MainDialog::rememberForm() {
-    if (settings_ == nullptr) {
-        return;
-    }
-    const CarveState& st = engine_.state();
-    QStringList kinds;
-    for (int i = 0; i < kindList_->count(); ++i) {
-        if (kindList_->item(i)->checkState() == Qt::Checked) {
-            kinds << kindList_->item(i)->text();
-        }
-    }
-    settings_->setValue(kindsKey, kinds);
-    settings_->setValue(allPictureFilesKey, st.allPictureFiles != 0);
-    settings_->setValue(maxFileSizeKey, st.maxFileSizeKB);
-    settings_->setValue(carvingPathKey, QString::fromStdString(st.carvingPath));
-    settings_->sync();
-}
-
 void MainDialog::setRunMode(bool on) {
-    runMode_ = on;
-    if (on) {
-        rememberForm();
-        for (int id : {ctl::EvidencePath, ctl::EvidenceBrowse, ctl::EvidenceList, ctl::Add, ctl::Remove, ctl::KindList,
-                       ctl::AllPictureFiles, ctl::KindSelectAll, ctl::KindDeselectAll, ctl::EvidenceSelectAll,
-                       ctl::EvidenceDeselectAll, ctl::MaxFileSize, ctl::SizeSpin, ctl::CarvingPath,
-                       ctl::CarvingBrowse, ctl::Progress, ctl::Ok, ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly}) {
-            control(id)->setEnabled(false);
-        }
-        control(ctl::Stop)->setEnabled(true);
-    } else {
-        for (int id : {ctl::EvidencePath, ctl::EvidenceBrowse, ctl::EvidenceList, ctl::KindList, ctl::AllPictureFiles,
-                       ctl::KindSelectAll, ctl::KindDeselectAll, ctl::MaxFileSize, ctl::SizeSpin, ctl::CarvingPath,
-                       ctl::CarvingBrowse, ctl::Progress, ctl::Ok, ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly}) {
-            control(id)->setEnabled(true);
-        }
-        control(ctl::Stop)->setEnabled(false);
-        control(ctl::EvidenceSelectAll)->setEnabled(true);
-        control(ctl::EvidenceDeselectAll)->setEnabled(true);
+    for (const EnableChange& change : model_.setRunMode(on)) {
+        control(change.id)->setEnabled(change.enabled);
     }
-}
-
-// What the DFXML report's creator says of this run: the program and, as the dialog has no
-// command line, its settings in words.
-void MainDialog::describeRun() {
-    CarveState& st = engine_.state();
-    st.programVersion = QCoreApplication::applicationVersion().toStdString();
-    QStringList kinds;
-    for (int i = 0; i < kindList_->count(); ++i) {
-        if (kindList_->item(i)->checkState() == Qt::Checked) {
-            kinds << kindList_->item(i)->text();
-        }
-    }
-    QString text = QStringLiteral("morrow (dialog): kinds: %1; maximum size: %2 KB; carving path: %3")
-                       .arg(kinds.join(", "), sizeEdit_->text(), carvingPath_->text());
-    if (exactEnds_->isChecked()) {
-        text += "; exact file ends";
-    }
-    if (writeDfxml_->isChecked()) {
-        text += "; DFXML report with hashes";
-    }
-    if (reportOnly_->isChecked()) {
-        text += "; report only";
-    }
-    st.invocation = text.toStdString();
 }
 
 void MainDialog::startRun() {
-    if (running_) {
-        return; // Start is disabled in run mode; this only guards against a queued click
+    if (!model_.run().start()) {
+        return;
     }
-    running_ = true;
-    endRequested_ = false;
-    describeRun();
+    model_.describeRun(shownForm(), QCoreApplication::applicationVersion().toStdString());
     engine_.startRun();
-    running_ = false;
-    if (endRequested_) {
-        endRequested_ = false;
+    if (model_.run().finish()) {
         QDialog::reject();
     }
 }
 
-void MainDialog::stopRun() { engine_.state().stopRequested = 1; }
-
 void MainDialog::reject() {
-    CarveState& st = engine_.state();
-    if (st.carvingInProgress == 1) {
-        st.quitRequested = 1;
-        return;
+    if (model_.run().quit() == RunControl::Quit::Now) {
+        QDialog::reject();
     }
-    if (running_) {
-        // A run is winding up (summary on screen): end as soon as it returns.
-        endRequested_ = true;
-        return;
-    }
-    QDialog::reject();
 }
 
 void MainDialog::browseEvidence() {
-    const QString chosen = fileChooser_(this, evidenceFilter, evidenceFolder_);
+    const QString chosen = fileChooser_(this, evidenceFilter, evidenceFolder());
     if (!chosen.isEmpty()) {
-        engine_.state().pendingEvidencePath = chosen.toStdString();
+        model_.chooseEvidence(chosen.toStdString());
         evidencePath_->setText(chosen);
-        evidenceFolder_ = QFileInfo(chosen).absolutePath();
-        remember(evidenceFolderKey, evidenceFolder_);
     }
     updateAddEnabled();
 }
 
 void MainDialog::updateAddEnabled() {
-    engine_.state().pendingEvidencePath = evidencePath_->text().toStdString();
-    control(ctl::Add)->setEnabled(!evidencePath_->text().isEmpty() && !runMode_);
+    model_.setPendingEvidence(evidencePath_->text().toStdString());
+    control(ctl::Add)->setEnabled(model_.addEnabled());
 }
 
 void MainDialog::addEvidence() {
-    CarveState& st = engine_.state();
-    listEvidence(QString::fromStdString(st.pendingEvidencePath));
-    st.pendingEvidencePath.clear();
+    const QString path = QString::fromStdString(engine_.state().pendingEvidencePath);
+    showListed(model_.addPendingEvidence(), path);
     evidencePath_->clear();
     control(ctl::Add)->setEnabled(false);
 }
 
 void MainDialog::addEvidenceFiles(const QStringList& paths) {
     for (const QString& path : paths) {
-        listEvidence(path);
+        showListed(model_.listEvidence(path.toStdString()), path);
     }
 }
 
@@ -683,7 +457,7 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragMove: {
         // QDragEnterEvent derives from QDragMoveEvent, which derives from QDropEvent.
         auto* drag = static_cast<QDropEvent*>(event);
-        if (!runMode_ && !droppedFiles(drag->mimeData()).isEmpty()) {
+        if (!model_.runMode() && !droppedFiles(drag->mimeData()).isEmpty()) {
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
         } else {
@@ -694,7 +468,7 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
         const QStringList files = droppedFiles(drop->mimeData());
-        if (runMode_ || files.isEmpty()) {
+        if (model_.runMode() || files.isEmpty()) {
             drop->ignore();
             return true;
         }
@@ -705,7 +479,7 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
         QMetaObject::invokeMethod(
             this,
             [this, files] {
-                if (!runMode_) {
+                if (!model_.runMode()) {
                     addEvidenceFiles(files);
                 }
             },
@@ -717,118 +491,82 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
     }
 }
 
-void MainDialog::listEvidence(const QString& path) {
-    QStringList rows;
-    bool listed = false;
-    for (int i = 0; i < evidenceList_->topLevelItemCount(); ++i) {
-        rows << evidenceList_->topLevelItem(i)->text(0);
-        listed = listed || rows.back() == path;
-    }
-    if (listed) {
-        host_.showMessage("Evidence is already selected.", CarveEngine::warningTitle, style::OkExclamation);
-    } else if (!path.isEmpty()) {
+void MainDialog::showListed(const DialogModel::Listed& listed, const QString& path) {
+    if (listed.outcome == DialogModel::Listing::AlreadyListed) {
+        host_.showMessage(DialogModel::alreadyListed, CarveEngine::warningTitle, style::OkExclamation);
+    } else if (listed.outcome == DialogModel::Listing::Added) {
         auto* item = new QTreeWidgetItem(QStringList{path});
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);
         item->setToolTip(0, path);
-        evidenceList_->insertTopLevelItem(sortedRow(rows, path), item);
+        evidenceList_->insertTopLevelItem(listed.row, item);
     }
 }
 
-void MainDialog::evidenceItemChanged() {
-    bool anyTicked = false;
-    for (int i = 0; i < evidenceList_->topLevelItemCount(); ++i) {
-        anyTicked = anyTicked || evidenceList_->topLevelItem(i)->checkState(0) == Qt::Checked;
-    }
-    control(ctl::Remove)->setEnabled(anyTicked && !runMode_);
+void MainDialog::evidenceItemChanged(QTreeWidgetItem* item) {
+    model_.evidence().setTicked(evidenceList_->indexOfTopLevelItem(item), item->checkState(0) == Qt::Checked);
+    control(ctl::Remove)->setEnabled(model_.removeEnabled());
+}
+
+void MainDialog::kindItemChanged(QListWidgetItem* item) {
+    model_.kinds().setTicked(kindList_->row(item), item->checkState() == Qt::Checked);
 }
 
 void MainDialog::removeEvidence() {
-    for (int i = evidenceList_->topLevelItemCount() - 1; i >= 0; --i) {
-        if (evidenceList_->topLevelItem(i)->checkState(0) == Qt::Checked) {
-            delete evidenceList_->takeTopLevelItem(i);
-        }
+    for (int row : model_.evidence().removeTicked()) {
+        delete evidenceList_->takeTopLevelItem(row);
     }
     control(ctl::Remove)->setEnabled(false);
 }
 
-void MainDialog::setEvidenceTicks(bool ticked) {
+void MainDialog::showEvidenceTicks() {
+    const auto& rows = model_.evidence().rows();
     for (int i = 0; i < evidenceList_->topLevelItemCount(); ++i) {
-        evidenceList_->topLevelItem(i)->setCheckState(0, ticked ? Qt::Checked : Qt::Unchecked);
+        evidenceList_->topLevelItem(i)->setCheckState(0, rows[static_cast<std::size_t>(i)].ticked ? Qt::Checked
+                                                                                                 : Qt::Unchecked);
     }
-    evidenceItemChanged();
+    control(ctl::Remove)->setEnabled(model_.removeEnabled());
 }
 
-void MainDialog::setKindTicks(bool ticked) {
+void MainDialog::showKindTicks() {
+    const auto& rows = model_.kinds().rows();
     for (int i = 0; i < kindList_->count(); ++i) {
-        kindList_->item(i)->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
+        kindList_->item(i)->setCheckState(rows[static_cast<std::size_t>(i)].ticked ? Qt::Checked : Qt::Unchecked);
     }
 }
 
 void MainDialog::allPictureFilesClicked(bool checked) {
-    engine_.state().allPictureFiles = checked ? 1 : 0;
-    setKindTicks(false);
-    if (!checked) {
-        return;
-    }
-    for (int i = 0; i < kindList_->count(); ++i) {
-        const std::string text = kindList_->item(i)->text().toStdString();
-        const auto& pictures = pictureRowNames();
-        if (std::find(pictures.begin(), pictures.end(), text) != pictures.end()) {
-            kindList_->item(i)->setCheckState(Qt::Checked);
-        }
-    }
+    model_.setAllPictureFiles(checked);
+    showKindTicks();
 }
 
 void MainDialog::browseCarvingPath() {
-    const QString chosen = folderChooser_(this, folderTitle);
+    const QString chosen = folderChooser_(this, DialogModel::folderTitle);
     if (!chosen.isEmpty()) {
-        engine_.state().carvingPath = chosen.toStdString();
+        model_.chooseCarvingPath(chosen.toStdString());
         carvingPath_->setText(chosen);
-        remember(carvingPathKey, chosen);
     }
 }
 
 QString MainDialog::findHelpGuide(const QString& programDir) {
-    const QDir dir(programDir);
-    const QString beside = dir.filePath("Pellucid.hlp");
-    if (QFileInfo(beside).isFile()) {
-        return beside;
-    }
-    // MORROW_GUIDE_FROM_PROGRAM is the install's data folder seen from its program folder
-    // ("../share/morrow"), so an installed tree can be moved, or staged under DESTDIR, as a whole.
-    return QDir::cleanPath(dir.filePath(QStringLiteral(MORROW_GUIDE_FROM_PROGRAM "/Pellucid.hlp")));
+    return QString::fromStdString(morrow::findHelpGuide(programDir.toStdString()));
 }
+
+QWidget* MainDialog::helpWindow() const { return helpWindow_; }
 
 void MainDialog::showHelp() {
     QFile file(helpPath_);
     if (!file.open(QIODevice::ReadOnly)) {
-        host_.showAppMessage("The help file could not be opened:\n" + QDir::toNativeSeparators(helpPath_).toStdString() +
-                                 "\n" + file.errorString().toStdString(),
+        host_.showAppMessage(helpGuideUnreadable(QDir::toNativeSeparators(helpPath_).toStdString(),
+                                                 file.errorString().toStdString()),
                              style::OkStop);
         return;
     }
     const QString html = QString::fromUtf8(file.readAll());
     if (!helpWindow_) {
-        auto* window = new QWidget(this, Qt::Window);
-        window->setAttribute(Qt::WA_DeleteOnClose);
-        window->setObjectName("helpWindow");
-        window->setWindowTitle("Morrow Help");
-        window->resize(560, 520);
-        auto* layout = new QVBoxLayout(window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        auto* browser = new QTextBrowser(window);
-        browser->setObjectName("helpBrowser");
-        browser->setOpenExternalLinks(true);
-        layout->addWidget(browser);
-        helpWindow_ = window;
+        helpWindow_ = new HelpWindow(this);
     }
-    auto* browser = helpWindow_->findChild<QTextBrowser*>("helpBrowser");
-    browser->setSearchPaths({QFileInfo(helpPath_).absolutePath()});
-    browser->setHtml(html);
-    browser->scrollToAnchor("contents");
-    helpWindow_->show();
-    helpWindow_->raise();
+    helpWindow_->showGuide(html, QFileInfo(helpPath_).absolutePath());
 }
 
 } // namespace morrow

@@ -11,17 +11,12 @@
 
 namespace morrow {
 
-std::uint64_t CompoundDocCarver::carvedLength(std::int64_t offset, std::uint64_t length,
-                                              std::uint64_t evidenceSize, std::uint64_t maxPadding) {
+std::uint64_t CompoundDocCarver::carvedLength(std::int64_t offset, std::uint64_t length, std::uint64_t evidenceSize) {
     const std::uint64_t start = static_cast<std::uint64_t>(offset);
     const std::uint64_t inEvidence = start < evidenceSize ? evidenceSize - start : 0;
-    // A damaged header can make a document run gigabytes past the end of the evidence; the zeros
-    // written for the missing part are capped at the maximum size setting, so one bad header
-    // cannot fill the examiner's drive.
-    if (length <= inEvidence || length - inEvidence <= maxPadding) {
-        return length;
-    }
-    return inEvidence + maxPadding;
+    // A document cut by the end of the evidence is carved up to that end: zeros in place of the
+    // missing sectors would pass for carved data.
+    return std::min(length, inEvidence);
 }
 
 int CompoundDocCarver::analyse(PassContext& context, EvidenceReader& evidence, const OffsetList& headers,
@@ -83,8 +78,11 @@ bool CompoundDocCarver::carve(PassContext& context, const CarvePass& pass) {
                 return false;
             }
             const CompoundDocRecord& record = records[static_cast<std::size_t>(j - first)];
+            if (pass.exactEnds && !record.sound) {
+                continue; // exact ends are only read from a document that holds together
+            }
             const std::uint64_t length = static_cast<std::uint64_t>(record.lastSectorIndex + 1) * limits::sectorSize;
-            const std::uint64_t x = carvedLength(record.startOffset, length, opened->size(), pass.maxFileSizeBytes);
+            const std::uint64_t x = carvedLength(record.startOffset, length, opened->size());
             if (!context.carve(pass, fileNumber, record.startOffset, x, x, record.extension)) {
                 endPass();
                 return false;

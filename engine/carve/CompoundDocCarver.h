@@ -32,11 +32,9 @@ class CompoundDocCarver {
     // of compound document headers never fill the memory.
     static constexpr std::int64_t window = 16384;
 
-    // The bytes carved for a document of `length` bytes at `offset`: the whole document, zeros
-    // past the end of the evidence included, unless those zeros would exceed `maxPadding`; then
-    // the evidence up to its end plus `maxPadding` zero bytes.
-    static std::uint64_t carvedLength(std::int64_t offset, std::uint64_t length, std::uint64_t evidenceSize,
-                                      std::uint64_t maxPadding);
+    // The bytes carved for a document of `length` bytes at `offset`: the whole document, or the
+    // evidence up to its end when the document runs past it.
+    static std::uint64_t carvedLength(std::int64_t offset, std::uint64_t length, std::uint64_t evidenceSize);
 };
 
 } // namespace morrow

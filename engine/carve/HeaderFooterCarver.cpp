@@ -9,6 +9,7 @@
 #include "carve/HeaderScan.h"
 #include "carve/PassContext.h"
 #include "evidence/EvidenceReader.h"
+#include "formats/ExactEnds.h"
 #include "formats/JpegValidator.h"
 #include "search/HexText.h"
 #include "search/PatternSearch.h"
@@ -98,6 +99,7 @@ bool HeaderFooterCarver::carve(PassContext& context, const CarvePass& pass) {
             host.setStatusText("");
             host.setStatusText("Please wait...");
             CandidateLoop loop(context, pass.kindTag, count);
+            ExactWalks walks(pass.exactReader, evidence, candidates, static_cast<std::uint64_t>(M));
             loop.setRange();
             loop.show();
             for (std::int64_t i = 0; i < count; ++i) {
@@ -107,9 +109,7 @@ bool HeaderFooterCarver::carve(PassContext& context, const CarvePass& pass) {
                 }
                 if (pass.exactEnds) {
                     // The file's own structure decides; a candidate that is none takes no number.
-                    const Extent extent = pass.exactReader != nullptr
-                                              ? pass.exactReader(evidence, H, static_cast<std::uint64_t>(M))
-                                              : Extent::rejected("no structural reader for this kind");
+                    const Extent extent = walks.measure(static_cast<std::size_t>(i));
                     if (!extent) {
                         continue;
                     }

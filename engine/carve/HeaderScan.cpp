@@ -174,6 +174,14 @@ HeaderScan::Result HeaderScan::run(PassContext& context, EvidenceReader& evidenc
                 blockEnd = std::min(sectors, s + blockSectors);
                 evidence.readAt(static_cast<std::int64_t>(s * sectorSize), block.data(),
                                 static_cast<std::size_t>((blockEnd - s) * sectorSize) + longest);
+                if (evidence.readFailed()) {
+                    // Nothing past a read that cannot be read past is the evidence's: the scan
+                    // ends here, with its message, and no pass carves what it found.
+                    context.evidenceFailed(evidence);
+                    result.matches.clear();
+                    finished = false;
+                    break;
+                }
                 if (digest != nullptr) {
                     digest->update(block.data(), static_cast<std::size_t>((blockEnd - s) * sectorSize));
                 }

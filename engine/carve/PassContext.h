@@ -59,8 +59,12 @@ public:
     // The same at every sector of a header scan, where the animation pauses while a question is
     // open and a confirmed Stop or Quit also marks the scan aborted.
     virtual bool pollScan() = 0;
-    // True once the user confirmed Stop or Quit during a header scan of this run.
+    // True once the user confirmed Stop or Quit during a header scan of this run, or a scan met
+    // evidence it could not read past.
     virtual bool scanAborted() const = 0;
+    // A read of `evidence` failed in a way that cannot be read past: the user is told what the
+    // evidence says, and the scan counts as aborted, so the run ends.
+    virtual void evidenceFailed(EvidenceReader& evidence) = 0;
 
     // The header matches of every signature of this evidence file's passes, gathered by one read.
     virtual HeaderIndex& headerCache() = 0;

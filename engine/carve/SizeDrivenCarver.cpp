@@ -48,6 +48,7 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
     std::int64_t fileNumber = 0;
     // Where the last archive walked ends: local headers before it belong to that archive.
     std::uint64_t zipResumeOffset = 0;
+    ExactWalks walks(pass.exactReader, evidence, headers, pass.maxFileSizeBytes);
 
     for (std::int64_t w = 0; w < n; ++w) {
         if (!loop.next(w, w + 1)) {
@@ -71,7 +72,7 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
                 L = *linearized;
                 pdfCarvedBySize += 1;
             } else {
-                const Extent extent = pass.exactReader(evidence, H, pass.maxFileSizeBytes);
+                const Extent extent = walks.measure(static_cast<std::size_t>(w));
                 if (!extent) {
                     continue;
                 }

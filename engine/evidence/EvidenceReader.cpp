@@ -6,12 +6,67 @@
 namespace morrow {
 
 std::size_t EvidenceReader::fetch(std::int64_t offset, unsigned char* out, std::size_t length) {
-    const std::size_t got = source_->read(static_cast<std::uint64_t>(offset), out, length);
-    bytesFetched_ += got;
-    if (got < length && static_cast<std::uint64_t>(offset) + got < size_) {
-        readFailed_ = true;
+    const auto start = static_cast<std::uint64_t>(offset);
+    std::size_t done = 0;
+    for (;;) {
+        const std::size_t got = source_->read(start + done, out + done, length - done);
+        bytesFetched_ += got;
+        done += got;
+        const std::uint64_t at = start + done;
+        if (done == length || at >= size_) {
+            return done;
+        }
+        // A short read inside the evidence: damage the source can tell the end of is read past as
+        // zeros and noted; anything else ends what can be trusted.
+        const std::uint64_t end = readFailed_ ? at : std::min(size_, source_->damageEnd(at));
+        if (end <= at) {
+            if (!readFailed_) {
+                readFailed_ = true;
+                failedAt_ = at;
+            }
+            return done;
+        }
+        if (damage_.empty()) {
+            damageReason_ = source_->readFault();
+        }
+        if (!damage_.empty() && damage_.back().second == at) {
+            damage_.back().second = end;
+        } else if (std::find_if(damage_.begin(), damage_.end(), [&](const auto& d) {
+                       return d.first <= at && at < d.second;
+                   }) == damage_.end()) {
+            damage_.emplace_back(at, end);
+        }
+        const std::size_t skip = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, end - at));
+        std::memset(out + done, 0, skip);
+        done += skip;
     }
-    return got;
+}
+
+bool EvidenceReader::touchesDamage(std::int64_t offset, std::uint64_t length) const {
+    const std::uint64_t first = offset < 0 ? 0 : static_cast<std::uint64_t>(offset);
+    const std::uint64_t end = offset < 0 ? 0 : first + length;
+    return std::any_of(damage_.begin(), damage_.end(),
+                       [&](const auto& d) { return d.first < end && first < d.second; });
+}
+
+std::string EvidenceReader::damageText() const {
+    if (damage_.empty()) {
+        return {};
+    }
+    std::string text = "sectors ";
+    std::size_t listed = 0;
+    for (const auto& [first, end] : damage_) {
+        if (listed == 8) {
+            text += " and " + std::to_string(damage_.size() - listed) + " stretches more";
+            break;
+        }
+        text += (listed++ > 0 ? ", " : "") + std::to_string(first / 512) + " to " + std::to_string((end - 1) / 512);
+    }
+    text += " cannot be read";
+    if (!damageReason_.empty()) {
+        text += " (" + damageReason_ + ")";
+    }
+    return text;
 }
 
 std::size_t EvidenceReader::readAt(std::int64_t offset, void* outVoid, std::size_t length) {
@@ -53,10 +108,20 @@ std::size_t EvidenceReader::readAt(std::int64_t offset, void* outVoid, std::size
     return got;
 }
 
-std::string EvidenceReader::changed() {
+std::string EvidenceReader::changed(bool* unreadable) {
     std::string what = source_->changed();
+    if (unreadable != nullptr) {
+        *unreadable = what.empty() && readFailed_;
+    }
     if (what.empty() && readFailed_) {
-        what = "a read came back short";
+        what = "sector " + std::to_string(failedAt_ / 512) + " cannot be read";
+        const std::string why = source_->readFault();
+        if (!why.empty()) {
+            what += ": " + why;
+        }
+        if (!damage_.empty()) {
+            what += "; before it, " + damageText();
+        }
     }
     return what;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace morrow {
@@ -47,16 +48,27 @@ public:
 
     // Bytes fetched from the source since the reader was made (what a run really reads).
     std::uint64_t bytesFetched() const { return bytesFetched_; }
-    // True once a read inside the evidence came back short: the image changed or failed under us.
+    // True once a read inside the evidence came back short where it could not be read past: the
+    // image changed or failed under us, and the run must end.
     bool readFailed() const { return readFailed_; }
+
+    // Damage read past: byte ranges [first, end) that could not be read and read as zeros, in
+    // the order met, neighbours joined. The source bounds how many there can be.
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>>& damage() const { return damage_; }
+    // Whether any of the `length` bytes at `offset` lie in damage read past: such bytes are not
+    // the evidence's, and nothing holding them is carved.
+    bool touchesDamage(std::int64_t offset, std::uint64_t length) const;
+    // The damaged sectors and why, in words ("sectors 64 to 127 cannot be read (…)"); "" for none.
+    std::string damageText() const;
 
     // Hint that the caller is about to read the whole evidence front to back.
     void adviseSequential() { source_->adviseSequential(); }
     // See EvidenceSource::nextData.
     std::uint64_t nextData(std::uint64_t offset) { return source_->nextData(offset); }
-    // Empty while every read so far was whole and the evidence is the one that was opened, as it
-    // was; otherwise what went wrong, in words for a message.
-    std::string changed();
+    // Empty while every read so far was whole or read past damage, and the evidence is the one
+    // that was opened, as it was; otherwise what went wrong, in words for a message.
+    // `unreadable` (when given) is set when it is a read that failed rather than a change.
+    std::string changed(bool* unreadable = nullptr);
 
 private:
     std::size_t fetch(std::int64_t offset, unsigned char* out, std::size_t length);
@@ -65,6 +77,9 @@ private:
     std::uint64_t size_ = 0;
     std::uint64_t bytesFetched_ = 0;
     bool readFailed_ = false;
+    std::uint64_t failedAt_ = 0;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> damage_;
+    std::string damageReason_;
 
     // Small enough that a candidate's few scattered field reads do not fetch data nobody uses,
     // large enough for a marker walk or an allocation-table sector.

@@ -4,7 +4,23 @@
 #include "evidence/RawEvidence.h"
 #include "evidence/SplitRawEvidence.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace morrow {
+
+namespace {
+
+// Whether the name ends in .E01 or .Ex01 (in either case), as the first segment of an E01 image.
+bool namedAsEwf(const std::string& path) {
+    std::string tail = path.substr(path.size() - std::min<std::size_t>(path.size(), 5));
+    for (char& c : tail) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return tail.size() == 5 && (tail.substr(1) == ".e01" || tail == ".ex01");
+}
+
+} // namespace
 
 // The kind of evidence is told by its content first: a file that starts with an EWF signature is
 // an E01 image whatever it is called (and one called .E01 that does not is a raw image). Only then
@@ -15,6 +31,11 @@ std::unique_ptr<EvidenceSource> openEvidenceSource(const std::string& path, std:
     if (!raw) {
         return nullptr;
     }
+    if (raw->size() == 0 && namedAsEwf(path)) {
+        // Not an image at all: carving its zero bytes would complete without a word.
+        error = "the file is empty (0 bytes), not an E01 image";
+        return nullptr;
+    }
     unsigned char head[8] = {};
     const std::size_t headLength = raw->size() > 0 ? raw->read(0, head, sizeof head) : 0;
     if (EwfEvidence::signature(head, headLength) != EwfEvidence::Signature::None) {
@@ -22,6 +43,12 @@ std::unique_ptr<EvidenceSource> openEvidenceSource(const std::string& path, std:
         return EwfEvidence::open(path, error);
     }
     const std::vector<std::string> pieces = SplitRawEvidence::pieceNames(path);
+    // A gap in the numbering would shorten the image without a word: the examiner must see the
+    // whole set (or give the pieces another name) before anything is carved.
+    if (const std::string gap = SplitRawEvidence::gapAfter(pieces); !gap.empty()) {
+        error = gap;
+        return nullptr;
+    }
     if (pieces.size() > 1) {
         raw.reset();
         return SplitRawEvidence::open(pieces, error);

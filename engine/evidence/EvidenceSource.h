@@ -55,6 +55,14 @@ public:
     // or data that failed its checksum), in words for a message.
     virtual std::string changed() { return {}; }
 
+    // After a read came back short at `offset` (below size()): where the damage there ends when
+    // the reader may read on past it (a chunk of an E01 image that cannot be decoded), its bytes
+    // then reading as zeros and never carved; `offset` itself when nothing past it can be trusted
+    // (the image changed, or too much of it fails), which ends the run.
+    virtual std::uint64_t damageEnd(std::uint64_t offset) { return offset; }
+    // Why reads came back short, in words; "" when the source cannot tell.
+    virtual std::string readFault() { return {}; }
+
     // The files the image is stored in, in order (the path alone for a single file).
     virtual std::vector<std::string> segments() const { return {path()}; }
     // What an image format records of its acquisition (case number, examiner ...), as name and

@@ -431,6 +431,24 @@ std::unique_ptr<EwfEvidence> EwfEvidence::open(const std::string& path, std::str
         chunkSize <= (1u << 20)) {
         ewf->lineBytes_ = chunkSize;
     }
+    // libewf takes the media size from the volume section as it stands, whatever the segments
+    // hold: every chunk needs at least its 4-byte entry in a table section, so a claim of more
+    // chunks than the segments have bytes for is refused rather than read as one failed chunk
+    // after another to its end.
+    std::uint32_t chunkBytes = 0;
+    if (libewf_handle_get_chunk_size(lib.handle, &chunkBytes, nullptr) == 1 && chunkBytes > 0) {
+        std::uint64_t stored = 0;
+        for (const auto& segment : ewf->segments_) {
+            stored += segment->size();
+        }
+        const std::uint64_t claimed = mediaSize / chunkBytes + (mediaSize % chunkBytes != 0 ? 1 : 0);
+        if (claimed > stored / 4) {
+            error = "it claims " + std::to_string(mediaSize) + " bytes of media (" + std::to_string(claimed) +
+                    " chunks), more than its segments can hold: " + std::to_string(stored) +
+                    " bytes of segments hold at most " + std::to_string(stored / 4) + " chunks";
+            return nullptr;
+        }
+    }
     // What the image says of its acquisition, for the DFXML report.
     std::uint8_t md5[16];
     if (libewf_handle_get_md5_hash(lib.handle, md5, sizeof md5, nullptr) == 1) {
@@ -522,6 +540,9 @@ const EwfEvidence::Line* EwfEvidence::cachedLine(std::uint64_t index) {
             oldest = &line;
         }
     }
+    if (std::find(badLines_.begin(), badLines_.end(), index) != badLines_.end()) {
+        return nullptr; // decoded once and failed: libewf is not asked again
+    }
     Line* slot = oldest;
     if (lines_.size() < linesKept) {
         lines_.emplace_back();
@@ -533,6 +554,12 @@ const EwfEvidence::Line* EwfEvidence::cachedLine(std::uint64_t index) {
     const std::size_t got = decode(start, slot->bytes.data(), bytes);
     if (got != bytes) {
         slot->bytes.clear(); // never a line with less than the media holds there
+        if (readFault_.empty()) {
+            badLines_.push_back(index);
+            if (badLines_.size() > badChunksRead) {
+                readFault_ = "more than " + std::to_string(badChunksRead) + " of its chunks cannot be decoded";
+            }
+        }
         return nullptr;
     }
     slot->index = index;
@@ -544,8 +571,8 @@ std::size_t EwfEvidence::decode(std::uint64_t offset, void* out, std::size_t len
     if (offset >= size_) {
         return 0;
     }
-    // After a failed read the image is damaged and the run ends at its next check; until then
-    // nothing more is decoded, as libewf leaks the chunk buffer of every read that fails.
+    // Once reading has stopped for good nothing more is decoded: libewf leaks the chunk buffer of
+    // every read that fails, which is why the chunks read past are bounded too.
     if (!readFault_.empty()) {
         return 0;
     }
@@ -572,8 +599,8 @@ std::size_t EwfEvidence::decode(std::uint64_t offset, void* out, std::size_t len
     const ssize_t got =
         libewf_handle_read_random(lib.handle, out, want, static_cast<off64_t>(offset), &failure);
     if (got < 0) {
-        if (readFault_.empty()) {
-            readFault_ = "reading byte " + std::to_string(offset) + " failed: " + errorText(failure);
+        if (damageReason_.empty()) {
+            damageReason_ = errorText(failure);
         } else {
             libewf_error_free(&failure);
         }
@@ -584,16 +611,8 @@ std::size_t EwfEvidence::decode(std::uint64_t offset, void* out, std::size_t len
     std::uint32_t errors = 0;
     if (libewf_handle_get_number_of_checksum_errors(lib.handle, &errors, nullptr) == 1 &&
         errors > checksumErrors_) {
-        std::uint64_t firstSector = 0;
-        std::uint64_t sectors = 0;
-        if (readFault_.empty()) {
-            readFault_ = "its data is damaged";
-            if (libewf_handle_get_checksum_error(lib.handle, checksumErrors_, &firstSector, &sectors,
-                                                 nullptr) == 1 &&
-                sectors > 0) {
-                readFault_ += ": sectors " + std::to_string(firstSector) + " to " +
-                              std::to_string(firstSector + sectors - 1) + " fail their checksum";
-            }
+        if (damageReason_.empty()) {
+            damageReason_ = "they fail their checksum";
         }
         checksumErrors_ = errors;
         return 0;
@@ -653,7 +672,19 @@ std::string EwfEvidence::changed() {
             return "segment " + baseName(segment->path()) + ": " + what;
         }
     }
-    return readFault_;
+    return {};
+}
+
+std::uint64_t EwfEvidence::damageEnd(std::uint64_t offset) {
+    const std::uint64_t index = offset / lineBytes_;
+    if (!readFault_.empty() || std::find(badLines_.begin(), badLines_.end(), index) == badLines_.end()) {
+        return offset;
+    }
+    return std::min(size_, (index + 1) * lineBytes_);
+}
+
+std::string EwfEvidence::readFault() {
+    return readFault_.empty() ? damageReason_ : readFault_;
 }
 
 } // namespace morrow

@@ -65,11 +65,15 @@ class EwfEvidence : public EvidenceSource {
     const std::string& path() const override { return path_; }
     // The media size libewf reports, in bytes.
     std::uint64_t size() const override { return size_; }
-    // Fewer bytes than asked (none) when libewf fails, or when the chunks read fail their
-    // checksums: damaged data is not handed on as the evidence's. changed() then says why.
+    // Fewer bytes than asked when libewf fails on a chunk, or the chunk fails its checksum:
+    // damaged data is not handed on as the evidence's. damageEnd() gives the end of that chunk,
+    // so reading goes on after it, until more than badChunksRead chunks have failed; readFault()
+    // says why.
     std::size_t read(std::uint64_t offset, void* out, std::size_t length) override;
+    std::uint64_t damageEnd(std::uint64_t offset) override;
+    std::string readFault() override;
     void adviseSequential() override;
-    // The first change any segment reports, naming the segment; else why a read failed.
+    // The first change any segment reports, naming the segment.
     std::string changed() override;
     // The segment files, in order; the case data the image holds (case number, examiner, …, as
     // libewf names them); the MD5 stored at acquisition, lower-case hex, or "" when there is none.
@@ -104,7 +108,14 @@ class EwfEvidence : public EvidenceSource {
     std::vector<std::unique_ptr<RawEvidence>> segments_;
     std::unique_ptr<Library> library_;
     std::uint32_t checksumErrors_ = 0;
+    // Reading stopped for good (too many chunks failed, or libewf could not open the set again).
     std::string readFault_;
+    // The chunks that could not be decoded, read past as damage, and why the first failed. Past
+    // badChunksRead of them nothing more is read: an image that fails that much (or one that
+    // claims far more media than it stores) is not read on chunk by chunk to its claimed end.
+    static constexpr std::size_t badChunksRead = 64;
+    std::vector<std::uint64_t> badLines_;
+    std::string damageReason_;
     std::vector<std::pair<std::string, std::string>> acquisition_;
     std::string storedMd5_;
     std::uint64_t lineBytes_ = 32768;

@@ -36,9 +36,15 @@ std::unique_ptr<RawEvidence> RawEvidence::open(const std::string& path, std::str
         ::close(fd);
         return nullptr;
     }
-    // Images are regular files or block devices; a folder, a pipe or a socket is no image.
+    // Images are regular files or block devices; a folder, a pipe, a socket or a character
+    // device (/dev/zero, /dev/null, a terminal) is no image.
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
-        error = std::strerror(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR)
+                                    : std::string("not a regular file or block device but ") +
+                                          (S_ISFIFO(st.st_mode)  ? "a named pipe"
+                                           : S_ISSOCK(st.st_mode) ? "a socket"
+                                           : S_ISCHR(st.st_mode)  ? "a character device"
+                                                                  : "a special file");
         ::close(fd);
         return nullptr;
     }
@@ -48,6 +54,8 @@ std::unique_ptr<RawEvidence> RawEvidence::open(const std::string& path, std::str
     raw->inode_ = static_cast<std::uint64_t>(st.st_ino);
     raw->modifiedSeconds_ = st.st_mtim.tv_sec;
     raw->modifiedNanoseconds_ = st.st_mtim.tv_nsec;
+    raw->statusChangedSeconds_ = st.st_ctim.tv_sec;
+    raw->statusChangedNanoseconds_ = st.st_ctim.tv_nsec;
     return raw;
 }
 
@@ -85,6 +93,13 @@ std::string RawEvidence::changed() {
     }
     if (static_cast<std::uint64_t>(named.st_dev) != device_ || static_cast<std::uint64_t>(named.st_ino) != inode_) {
         return "its path now names another file";
+    }
+    // Written to with its modification time put back (or its owner, mode or links changed):
+    // reading, with or without O_NOATIME, leaves the change time alone. Asked last, as a path
+    // that now names another file (or none) moved the change time too.
+    if (known && (now.st_ctim.tv_sec != statusChangedSeconds_ || now.st_ctim.tv_nsec != statusChangedNanoseconds_)) {
+        return "its change time moved: it was written to with its modification time put back, or its owner, "
+               "permissions or links changed";
     }
     return {};
 }

@@ -11,7 +11,7 @@ namespace morrow {
 class RawEvidence : public EvidenceSource {
 public:
     // Opens `path` read-only; null with the system's reason in `error` when it cannot. Folders,
-    // pipes and sockets are refused: they are no images.
+    // pipes, sockets and character devices are refused, saying what they are: they are no images.
     static std::unique_ptr<RawEvidence> open(const std::string& path, std::string& error);
     ~RawEvidence() override;
     RawEvidence(const RawEvidence&) = delete;
@@ -36,6 +36,10 @@ private:
     std::uint64_t inode_ = 0;
     std::int64_t modifiedSeconds_ = 0;
     std::int64_t modifiedNanoseconds_ = 0;
+    // And when its inode last changed, which no caller can set back as it can the modification
+    // time (on Windows the change time of FILE_BASIC_INFO, in 100 ns ticks).
+    std::int64_t statusChangedSeconds_ = 0;
+    std::int64_t statusChangedNanoseconds_ = 0;
     bool holesKnown_ = true; // false once the file system said it cannot tell holes
     std::uint32_t sectorSize_ = 1; // reads go in whole sectors of this size (a Windows disk or volume)
 };

@@ -32,6 +32,13 @@ std::int64_t ticks(const FILETIME& t) {
 
 std::string reason(int error) { return systemErrorText(error); }
 
+// When the file's metadata last changed (ChangeTime, which a write moves and SetFileTime cannot
+// set); 0 when the file system does not say.
+std::int64_t changeTicks(HANDLE h) {
+    FILE_BASIC_INFO basic{};
+    return GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) ? basic.ChangeTime.QuadPart : 0;
+}
+
 // One ReadFile at `offset`; the bytes it delivered.
 std::size_t readOnce(HANDLE h, std::uint64_t offset, void* out, std::size_t length) {
     std::size_t done = 0;
@@ -71,10 +78,12 @@ std::unique_ptr<RawEvidence> RawEvidence::open(const std::string& path, std::str
         error = reason(win32::lastError());
         return nullptr;
     }
-    // Images are files or disks; a pipe or a console is no image.
-    if (GetFileType(h) != FILE_TYPE_DISK) {
+    // Images are files or disks; a pipe, a console or NUL is no image.
+    if (const DWORD type = GetFileType(h); type != FILE_TYPE_DISK) {
         CloseHandle(h);
-        error = reason(EINVAL);
+        error = std::string("not a file or disk but ") + (type == FILE_TYPE_PIPE   ? "a pipe"
+                                                           : type == FILE_TYPE_CHAR ? "a character device"
+                                                                                    : "a special file");
         return nullptr;
     }
     std::uint64_t size = 0;
@@ -113,6 +122,7 @@ std::unique_ptr<RawEvidence> RawEvidence::open(const std::string& path, std::str
     raw->device_ = info.dwVolumeSerialNumber;
     raw->inode_ = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     raw->modifiedSeconds_ = ticks(info.ftLastWriteTime); // in 100 ns ticks, which is all Windows gives
+    raw->statusChangedSeconds_ = device ? 0 : changeTicks(h);
     raw->sectorSize_ = sectorSize;
     raw->holesKnown_ = false;
     return raw;
@@ -168,6 +178,10 @@ std::string RawEvidence::changed() {
     const std::uint64_t index = (static_cast<std::uint64_t>(other.nFileIndexHigh) << 32) | other.nFileIndexLow;
     if (known && (other.dwVolumeSerialNumber != device_ || index != inode_)) {
         return "its path now names another file";
+    }
+    if (changeTicks(h) != statusChangedSeconds_) {
+        return "its change time moved: it was written to with its modification time put back, or its owner, "
+               "permissions or links changed";
     }
     return {};
 }

@@ -99,6 +99,35 @@ std::vector<std::string> SplitRawEvidence::pieceNames(const std::string& firstPa
     return names;
 }
 
+std::string SplitRawEvidence::gapAfter(const std::vector<std::string>& pieces) {
+    const std::string& first = pieces.front();
+    const std::size_t start = suffixStart(first);
+    if (start == std::string::npos || !isFirstSuffix(first.substr(start))) {
+        return {};
+    }
+    const std::string base = first.substr(0, start);
+    const std::string missing = nextSuffix(pieces.back().substr(start));
+    // A thousand names reach past a whole width of numbers (.001 to .999) or letters (.aa to .zz).
+    std::vector<std::string> after;
+    std::string suffix = missing;
+    for (int n = 0; n < 1000 && !suffix.empty(); ++n) {
+        suffix = nextSuffix(suffix);
+        if (!suffix.empty() && exists(base + suffix)) {
+            after.push_back(fileName(base + suffix));
+        }
+    }
+    if (after.empty()) {
+        return {};
+    }
+    std::string leftOut = after.front();
+    if (after.size() == 2) {
+        leftOut += " and " + after.back();
+    } else if (after.size() > 2) {
+        leftOut += " to " + after.back() + " (" + std::to_string(after.size()) + " pieces)";
+    }
+    return "piece " + fileName(base + missing) + " is missing, so " + leftOut + " would be left out";
+}
+
 std::unique_ptr<SplitRawEvidence> SplitRawEvidence::open(const std::vector<std::string>& paths,
                                                          std::string& error) {
     std::unique_ptr<SplitRawEvidence> split(new SplitRawEvidence());

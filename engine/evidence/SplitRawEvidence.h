@@ -20,6 +20,10 @@ class SplitRawEvidence : public EvidenceSource {
     // Just `firstPath` when it is not named as a first piece (`.001`, `.01`, `.aa`, `.AA`, …) or
     // when the next piece is missing: such a file is a raw image of its own.
     static std::vector<std::string> pieceNames(const std::string& firstPath);
+    // What is wrong with a set whose numbering has a gap: empty when no piece follows the first
+    // missing name of `pieces` (as pieceNames gives them) within the next thousand names,
+    // otherwise the missing piece and the ones after it that would be left out, in words.
+    static std::string gapAfter(const std::vector<std::string>& pieces);
 
     // Opens every piece read-only; null when one cannot be opened, with `error` naming the piece
     // and the system's reason. `paths` holds at least one name, the first piece first.

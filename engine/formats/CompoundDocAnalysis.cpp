@@ -131,7 +131,7 @@ class FatSectorWalk {
 // `window` for the classifier. Neither the FAT sector numbers nor the rest of the table are kept,
 // so memory does not grow with what the header claims. Returns lastSectorIndex.
 std::int64_t analyseTable(EvidenceReader& evidence, std::int64_t H, std::vector<std::int64_t>& window,
-                          std::int64_t& firstHeld, std::int64_t& tableSize) {
+                          std::int64_t& firstHeld, std::int64_t& tableSize, bool& sound) {
     const std::uint64_t start = static_cast<std::uint64_t>(H);
     const std::uint64_t evidenceSize = evidence.size();
     const std::uint64_t sectorBound =
@@ -147,8 +147,25 @@ std::int64_t analyseTable(EvidenceReader& evidence, std::int64_t H, std::vector<
     std::int64_t lastInUse = -1;
     bool windowClosed = false;
     std::uint64_t fatSector = 0;
+    // A sound document: its FAT sectors lie whole in the evidence, and those the header lists
+    // are each marked as a FAT sector in the table they make up.
+    const std::uint64_t wholeSectors = start < evidenceSize ? (evidenceSize - start) / sectorSize : 0;
+    std::vector<std::uint64_t> listed;
+    const std::uint64_t fatCount = evidence.le32(H + 44);
+    for (std::uint64_t i = 0; i < std::min(fatCount, headerFatNumbers); ++i) {
+        listed.push_back(evidence.le32(H + 76 + static_cast<std::int64_t>(i) * 4));
+    }
+    std::uint64_t fatSectors = 0;
+    sound = evidence.le16(H + 28) == 0xFFFE && evidence.le16(H + 30) == 9;
     while (walk.next(fatSector)) {
+        sound = sound && fatSector + 2 <= wholeSectors;
         evidence.readAt(H + static_cast<std::int64_t>(fatSector + 1) * sectorSize, buffer.data(), buffer.size());
+        for (const std::uint64_t f : listed) {
+            if (f / entriesPerSector == fatSectors) {
+                sound = sound && le32(buffer.data() + (f % entriesPerSector) * 4) == fatSectorEntry;
+            }
+        }
+        ++fatSectors;
         for (int i = 0; i < entriesPerSector; ++i, ++index) {
             const std::uint32_t raw = le32(buffer.data() + i * 4);
             if (raw != freeEntry) {
@@ -166,6 +183,12 @@ std::int64_t analyseTable(EvidenceReader& evidence, std::int64_t H, std::vector<
     }
     firstHeld = firstDirectory;
     tableSize = index;
+    // Every listed FAT sector was met in the table (none lies beyond it), the header's count was
+    // met, and the directory starts inside the evidence with the root entry (type 5).
+    const std::int64_t directory = H + (firstDirectory + 1) * sectorSize;
+    sound = sound && fatSectors > 0 && fatSectors == fatCount &&
+            std::all_of(listed.begin(), listed.end(), [&](std::uint64_t f) { return f < fatSectors * entriesPerSector; }) &&
+            static_cast<std::uint64_t>(firstDirectory) + 2 <= wholeSectors && evidence.u8(directory + 66) == 5;
     return lastInUse + 1; // 0 when no entry is in use: the header sector alone
 }
 
@@ -175,9 +198,10 @@ CompoundDocRecord CompoundDocAnalysis::analyse(EvidenceReader& evidence, std::in
     std::vector<std::int64_t> window;
     std::int64_t firstHeld = 0;
     std::int64_t tableSize = 0;
-    const std::int64_t lastSectorIndex = analyseTable(evidence, H, window, firstHeld, tableSize);
+    bool sound = false;
+    const std::int64_t lastSectorIndex = analyseTable(evidence, H, window, firstHeld, tableSize, sound);
     std::string extension = CompoundDocClassifier::classify(evidence, H, window, firstHeld, tableSize);
-    return CompoundDocRecord{H, lastSectorIndex, std::move(extension)};
+    return CompoundDocRecord{H, lastSectorIndex, std::move(extension), sound};
 }
 
 } // namespace morrow

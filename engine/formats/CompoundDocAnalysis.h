@@ -13,6 +13,10 @@ struct CompoundDocRecord {
     std::int64_t startOffset = 0;
     std::int64_t lastSectorIndex = 0;
     std::string extension;
+    // The document holds together in the evidence: a header of 512-byte sectors, allocation
+    // sectors that lie in the evidence and are marked as such in their own table, and a
+    // directory whose first entry is the root. Random bytes after the signature do not.
+    bool sound = false;
 };
 
 // Reads a compound document's allocation table and directory: how long the document is and

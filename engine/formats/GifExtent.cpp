@@ -79,9 +79,10 @@ Extent GifExtent::measure(EvidenceReader& evidence, std::int64_t H) {
     }
 
     SubBlocks subBlocks(evidence, size);
-    bool first = true;
+    // A GIF without one whole image is no picture, however sound its extensions.
+    bool pictured = false;
     auto broken = [&](const char* why) {
-        return first ? Extent::rejected(why) : Extent::found(pos - start, true);
+        return pictured ? Extent::found(pos - start, true) : Extent::rejected(why);
     };
 
     for (;;) {
@@ -93,7 +94,7 @@ Extent GifExtent::measure(EvidenceReader& evidence, std::int64_t H) {
         std::uint64_t data = 0; // where the block's sub-blocks begin
         switch (block[0]) {
         case 0x3B:
-            return Extent::found(pos + 1 - start);
+            return pictured ? Extent::found(pos + 1 - start) : Extent::rejected("no image before the trailer");
         case 0x21:
             data = pos + 2; // after the label
             break;
@@ -117,7 +118,7 @@ Extent GifExtent::measure(EvidenceReader& evidence, std::int64_t H) {
             return broken("sub-blocks that run past the evidence");
         }
         pos = *end;
-        first = false;
+        pictured = pictured || block[0] == 0x2C;
     }
 }
 

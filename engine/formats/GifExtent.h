@@ -14,11 +14,10 @@ class EvidenceReader;
 class GifExtent {
   public:
     // found(length): the file is `length` bytes from H, up to and including the trailer.
-    // found(length, true): after a sound first block the walk met a byte that introduces no
-    // block, a block that breaks, or the end of the evidence; `length` ends after the last whole
-    // block.
-    // rejected: no GIF87a/GIF89a header, or the screen descriptor, its colour table or the first
-    // block is not whole in the evidence or is no block.
+    // found(length, true): after a whole image the walk met a byte that introduces no block, a
+    // block that breaks, or the end of the evidence; `length` ends after the last whole block.
+    // rejected: no GIF87a/GIF89a header, the screen descriptor or its colour table is not whole
+    // in the evidence, or the walk breaks or ends before one whole image (descriptor and data).
     static Extent measure(EvidenceReader& evidence, std::int64_t H);
 
     // Sub-blocks are stepped through in blocks of this many bytes.

@@ -171,12 +171,14 @@ Extent JpegExtent::measure(EvidenceReader& evidence, std::int64_t H) {
     Block block(evidence, size);
     // Where the last sound part ends, which is where the next marker must begin.
     std::uint64_t sound = start + 2;
-    // Until the first segment after SOI has been read whole, a break means "no JPEG file".
+    // Until the first segment after SOI has been read whole.
     bool first = true;
     bool framed = false;
     bool scanned = false;
+    // Without a frame header and a scan there is no picture to keep, however sound the segments
+    // before the break: application segments alone are what a hostile image repeats at will.
     auto broken = [&](const char* why) {
-        return first ? Extent::rejected(why) : Extent::found(sound - start, true);
+        return scanned ? Extent::found(sound - start, true) : Extent::rejected(why);
     };
 
     for (;;) {
@@ -203,6 +205,9 @@ Extent JpegExtent::measure(EvidenceReader& evidence, std::int64_t H) {
         if (kind == Marker::End) {
             if (first) {
                 return Extent::rejected("EOI right after SOI");
+            }
+            if (!scanned) {
+                return Extent::rejected("EOI before any scan");
             }
             return Extent::found(codeAt + 1 - start);
         }

@@ -15,12 +15,12 @@ class EvidenceReader;
 class JpegExtent {
   public:
     // found(length): the file is `length` bytes from H, up to and including its FF D9.
-    // found(length, true): the walk broke after a sound first segment (a byte that is no marker
-    // where one must stand, the evidence ending); `length` ends at the last whole segment or at
-    // the end of the scan data seen.
-    // rejected: no SOI, a first segment that is no segment or does not fit in the evidence, a
-    // frame header with impossible values before the first scan, or a scan without a frame before
-    // it.
+    // found(length, true): the walk broke after a frame header and a scan (a byte that is no
+    // marker where one must stand, the evidence ending); `length` ends at the last whole segment
+    // or at the end of the scan data seen.
+    // rejected: no SOI, a walk that breaks or ends before it has read a frame header and a scan
+    // (segments alone are no picture), a frame header with impossible values before the first
+    // scan, or a scan without a frame before it.
     static Extent measure(EvidenceReader& evidence, std::int64_t H);
 
     // The entropy-coded data is read in blocks of this many bytes.

@@ -79,14 +79,17 @@ Extent PngExtent::measure(EvidenceReader& evidence, std::int64_t H) {
         return Extent::rejected("no PNG signature");
     }
 
-    std::vector<unsigned char> block(blockSize);
+    // Never more than the evidence after H: a walk held to a sector's stretch clears no whole block.
+    std::vector<unsigned char> block(static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, size - start)));
     // The end of the last chunk whose CRC held: where the next chunk must begin.
     std::uint64_t pos = start + 8;
     bool headerSeen = false;
+    // A PNG without image data is no picture, however sound its other chunks.
+    bool dataSeen = false;
     // Apple's iOS build tools write a CgBI chunk before IHDR; such files are real PNG files.
     bool appleChunkAllowed = true;
     auto broken = [&](const char* why) {
-        return headerSeen ? Extent::found(pos - start, true) : Extent::rejected(why);
+        return dataSeen ? Extent::found(pos - start, true) : Extent::rejected(why);
     };
 
     for (;;) {
@@ -119,7 +122,7 @@ Extent PngExtent::measure(EvidenceReader& evidence, std::int64_t H) {
         std::uint64_t at = pos + 4;
         std::uint64_t left = 4 + static_cast<std::uint64_t>(length);
         while (left > 0) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, blockSize));
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
             evidence.readAt(static_cast<std::int64_t>(at), block.data(), n);
             crc = crc32(crc, block.data(), static_cast<uInt>(n));
             at += n;
@@ -131,8 +134,9 @@ Extent PngExtent::measure(EvidenceReader& evidence, std::int64_t H) {
 
         pos = at + 4;
         if (last) {
-            return Extent::found(pos - start);
+            return dataSeen ? Extent::found(pos - start) : Extent::rejected("no IDAT chunk before IEND");
         }
+        dataSeen = dataSeen || isType(type, "IDAT");
         if (appleChunk) {
             appleChunkAllowed = false;
         } else {

@@ -13,9 +13,10 @@ class EvidenceReader;
 class PngExtent {
   public:
     // found(length): the file is `length` bytes from H, up to and including IEND's CRC.
-    // found(length, true): after a sound IHDR a chunk broke (a bad CRC, a length or type that is
-    // none, the end of the evidence); `length` ends after the last chunk whose CRC held.
-    // rejected: no signature, or no sound IHDR chunk first.
+    // found(length, true): after a sound IHDR and image data (IDAT) a chunk broke (a bad CRC, a
+    // length or type that is none, the end of the evidence); `length` ends after the last chunk
+    // whose CRC held.
+    // rejected: no signature, no sound IHDR chunk first, or no IDAT chunk whose CRC held.
     static Extent measure(EvidenceReader& evidence, std::int64_t H);
 
     // Chunk data is read for its CRC in blocks of this many bytes.

@@ -105,7 +105,10 @@ Extent QuickTimeExtent::measure(EvidenceReader& evidence, std::int64_t H) {
     if (boxes == 1) {
         return Extent::rejected("no box after ftyp");
     }
-    return Extent::found(at, truncated || !movie);
+    if (!movie) {
+        return Extent::rejected("no movie box");
+    }
+    return Extent::found(at, truncated);
 }
 
 } // namespace morrow

@@ -17,10 +17,11 @@ class EvidenceReader;
 // impossible size, and must not take the rest of the evidence with them.
 //
 // Rejected: no "ftyp" box at H, one whose size cannot hold a major brand, minor version and whole
-// compatible brands or is absurdly large, a major brand that is not printable, or no box after it.
-// Truncated: a box that runs past the end of the evidence (the extent goes to that end), a walk
-// that reached maxBoxes, or a file without a movie box ("moov", or "meta" for HEIF pictures),
-// since the media data alone cannot be played.
+// compatible brands or is absurdly large, a major brand that is not printable, no box after it,
+// or no whole movie box ("moov", or "meta" for HEIF pictures): the media data alone cannot be
+// played, and an mdat of size 0 "to the end of the file" says nothing of where the file ends.
+// Truncated: a box that runs past the end of the evidence (the extent goes to that end), or a
+// walk that reached maxBoxes.
 class QuickTimeExtent {
   public:
     static Extent measure(EvidenceReader& evidence, std::int64_t H);

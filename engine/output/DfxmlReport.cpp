@@ -1,6 +1,7 @@
 // Digital Forensics XML, schema version 1.2.0 (the DFXML working group's dfxml.xsd): the root
 // element in the DFXML namespace holding metadata (Dublin Core), creator, source, one fileobject
-// per carved file with its byte_runs and hashdigests, and rusage.
+// per carved file with its byte_runs and hashdigests, then Morrow's run_status and, after a
+// complete run, rusage.
 #include "output/DfxmlReport.h"
 
 #include "base/Limits.h"
@@ -15,8 +16,25 @@ namespace morrow {
 
 namespace {
 
-std::string element(const std::string& indent, const std::string& name, const std::string& value) {
-    return indent + "<" + name + ">" + DfxmlReport::escape(value) + "</" + name + ">\n";
+// <name attributes...>text</name> (or <name attributes.../> when there is no text). When any of
+// its values needs backslash escapes, all of them are escaped and the element says so.
+std::string element(const std::string& indent, const std::string& name, const std::string& text,
+                    const std::vector<std::pair<std::string, std::string>>& attributes = {}) {
+    bool escaped = DfxmlReport::needsBackslashEscapes(text);
+    for (const auto& attribute : attributes) {
+        escaped = escaped || DfxmlReport::needsBackslashEscapes(attribute.second);
+    }
+    std::string tag = "<" + name;
+    for (const auto& [attribute, value] : attributes) {
+        tag += " " + attribute + "=\"" + DfxmlReport::escape(value, escaped) + "\"";
+    }
+    if (escaped) {
+        tag += " encoding=\"backslash-escaped\"";
+    }
+    if (text.empty() && !attributes.empty()) {
+        return indent + tag + "/>\n";
+    }
+    return indent + tag + ">" + DfxmlReport::escape(text, escaped) + "</" + name + ">\n";
 }
 
 std::string compilerText() {
@@ -29,56 +47,120 @@ std::string compilerText() {
 #endif
 }
 
+// The length of the UTF-8 sequence at text[i] when it is one whose character XML 1.0 can hold
+// (tab, LF, CR, U+0020 to U+D7FF, U+E000 to U+FFFD, U+10000 to U+10FFFF), otherwise 0:
+// overlong forms, encoded surrogates, code points past U+10FFFF, U+FFFE and U+FFFF, other
+// control characters and stray bytes are not.
+std::size_t xmlCharacterLength(const std::string& text, std::size_t i) {
+    auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char c = at(i);
+    if (c < 0x80) {
+        return c >= 0x20 || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
+    }
+    const std::size_t length = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) {
+        return 0;
+    }
+    std::uint32_t cp = c & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((at(i + k) & 0xC0) != 0x80) {
+            return 0;
+        }
+        cp = (cp << 6) | (at(i + k) & 0x3F);
+    }
+    static const std::uint32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < shortest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF) {
+        return 0;
+    }
+    return length;
+}
+
+// XML's own references for what may not stand for itself: markup, and tab, LF and CR, which a
+// parser would turn into blanks (in attributes) or CR into LF.
+const char* reference(char c) {
+    switch (c) {
+    case '&':
+        return "&amp;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '"':
+        return "&quot;";
+    case '\t':
+        return "&#x9;";
+    case '\n':
+        return "&#xA;";
+    case '\r':
+        return "&#xD;";
+    default:
+        return nullptr;
+    }
+}
+
 } // namespace
 
-std::string DfxmlReport::escape(const std::string& text) {
+bool DfxmlReport::needsBackslashEscapes(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = xmlCharacterLength(text, i);
+        if (length == 0) {
+            return true;
+        }
+        i += length;
+    }
+    return false;
+}
+
+std::string DfxmlReport::escape(const std::string& text, bool backslashEscaped) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '&') {
-            out += "&amp;";
-        } else if (c == '<') {
-            out += "&lt;";
-        } else if (c == '>') {
-            out += "&gt;";
-        } else if (c == '"') {
-            out += "&quot;";
-        } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-            out += "&#x24";
+        const std::size_t length = xmlCharacterLength(text, i);
+        if (length == 0) {
+            const auto c = static_cast<unsigned char>(text[i++]);
+            out += "\\x";
             out.push_back(upperHexDigits[c >> 4]);
             out.push_back(upperHexDigits[c & 15]);
-            out.push_back(';');
-        } else if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            // A whole UTF-8 sequence is kept; a byte that starts none is written as a reference.
-            std::size_t length = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-            bool valid = length != 0 && i + length <= text.size();
-            for (std::size_t k = 1; valid && k < length; ++k) {
-                valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-            }
-            if (valid) {
-                out.append(text, i, length);
-                i += length;
-                continue;
-            }
-            out += "&#x";
-            out.push_back(upperHexDigits[c >> 4]);
-            out.push_back(upperHexDigits[c & 15]);
-            out.push_back(';');
+            continue;
         }
-        ++i;
+        if (const char* ref = reference(text[i])) {
+            out += ref;
+        } else if (text[i] == '\\' && backslashEscaped) {
+            out += "\\\\";
+        } else {
+            out.append(text, i, length);
+        }
+        i += length;
     }
     return out;
+}
+
+namespace {
+
+std::string scratchFailure(int error) {
+    return "its scratch file in " + TempFile::describeFolder() + " failed: " + systemErrorText(error != 0 ? error : EIO);
+}
+
+} // namespace
+
+bool DfxmlReport::probeScratch(std::string& failure) {
+    TempFile probe;
+    const std::string block(512, '\0');
+    errno = 0;
+    if (probe.create() && probe.writeAt(0, block.data(), block.size())) {
+        return true;
+    }
+    failure = TempFile::describeFolder() + ": " + systemErrorText(errno != 0 ? errno : EIO);
+    return false;
 }
 
 bool DfxmlReport::begin(const std::string& path, DfxmlCreator creator) {
     abandon();
     path_ = path;
     creator_ = std::move(creator);
+    errno = 0;
     if (!objects_.create()) {
-        error_ = errno != 0 ? errno : EIO;
+        failure_ = scratchFailure(errno);
         return false;
     }
     active_ = true;
@@ -86,8 +168,12 @@ bool DfxmlReport::begin(const std::string& path, DfxmlCreator creator) {
 }
 
 void DfxmlReport::append(const std::string& text) {
-    if (objectsFailed_ || !objects_.writeAt(objectBytes_, text.data(), text.size())) {
-        objectsFailed_ = true;
+    if (scratchError_ != 0) {
+        return;
+    }
+    errno = 0;
+    if (!objects_.writeAt(objectBytes_, text.data(), text.size())) {
+        scratchError_ = errno != 0 ? errno : EIO;
         return;
     }
     objectBytes_ += text.size();
@@ -125,13 +211,13 @@ void DfxmlReport::addFile(const CarvedFile& file, std::uint64_t evidenceSize, co
     append(xml);
 }
 
-bool DfxmlReport::finish(const DfxmlSource& source) {
+bool DfxmlReport::finish(const DfxmlSource& source, bool complete) {
     if (!active_) {
         return true;
     }
     active_ = false;
-    if (objectsFailed_) {
-        error_ = EIO;
+    if (scratchError_ != 0) {
+        failure_ = scratchFailure(scratchError_);
         objects_.close();
         return false;
     }
@@ -144,8 +230,8 @@ bool DfxmlReport::finish(const DfxmlSource& source) {
     head += element("    ", "version", creator_.version);
     head += "    <build_environment>\n";
     head += element("      ", "compiler", compilerText());
-    head += "      <library name=\"zlib\" version=\"" + escape(zlibVersion()) + "\"/>\n";
-    head += "      <library name=\"OpenSSL\" version=\"" + escape(Digest::libraryVersion()) + "\"/>\n";
+    head += element("      ", "library", "", {{"name", "zlib"}, {"version", zlibVersion()}});
+    head += element("      ", "library", "", {{"name", "OpenSSL"}, {"version", Digest::libraryVersion()}});
     head += "    </build_environment>\n    <execution_environment>\n";
     if (const auto system = describeSystem()) {
         head += element("      ", "os_sysname", system->sysname);
@@ -169,12 +255,18 @@ bool DfxmlReport::finish(const DfxmlSource& source) {
     if (source.digestsKnown) {
         head += "    <hashdigest type=\"md5\">" + source.digests.md5 + "</hashdigest>\n";
         head += "    <hashdigest type=\"sha256\">" + source.digests.sha256 + "</hashdigest>\n";
+    } else if (!source.digestsOmitted.empty()) {
+        std::string why = escape(source.digestsOmitted, needsBackslashEscapes(source.digestsOmitted));
+        for (std::size_t dash = why.find("--"); dash != std::string::npos; dash = why.find("--", dash)) {
+            why.replace(dash, 2, "- -"); // a comment cannot hold two dashes running
+        }
+        head += "    <!-- no hashdigest of the image: " + why + " -->\n";
     }
     if (!source.storedMd5.empty()) {
-        head += "    <acquisition_hashdigest type=\"md5\">" + escape(source.storedMd5) + "</acquisition_hashdigest>\n";
+        head += element("    ", "acquisition_hashdigest", source.storedMd5, {{"type", "md5"}});
     }
     for (const auto& [name, value] : source.acquisition) {
-        head += "    <acquisition_data name=\"" + escape(name) + "\">" + escape(value) + "</acquisition_data>\n";
+        head += element("    ", "acquisition_data", value, {{"name", name}});
     }
     head += "  </source>\n";
 
@@ -186,17 +278,22 @@ bool DfxmlReport::finish(const DfxmlSource& source) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), objectBytes_ - at));
         ok = objects_.readAt(at, block.data(), n) && out.write(block.data(), n);
     }
-    const ResourceUsage usage = resourceUsage();
-    auto seconds = [](std::uint64_t microseconds) {
-        return std::to_string(microseconds / 1000000) + "." + std::to_string(1000000 + microseconds % 1000000).substr(1);
-    };
-    const std::string tail = "  <rusage>\n" + element("    ", "utime", seconds(usage.userMicroseconds)) +
-                             element("    ", "stime", seconds(usage.systemMicroseconds)) +
-                             element("    ", "maxrss", std::to_string(usage.peakResidentKiB)) + "  </rusage>\n</dfxml>\n";
+    std::string tail = element("  ", "run_status", complete ? "complete" : "incomplete");
+    if (complete) {
+        const ResourceUsage usage = resourceUsage();
+        auto seconds = [](std::uint64_t microseconds) {
+            return std::to_string(microseconds / 1000000) + "." +
+                   std::to_string(1000000 + microseconds % 1000000).substr(1);
+        };
+        tail += "  <rusage>\n" + element("    ", "utime", seconds(usage.userMicroseconds)) +
+                element("    ", "stime", seconds(usage.systemMicroseconds)) +
+                element("    ", "maxrss", std::to_string(usage.peakResidentKiB)) + "  </rusage>\n";
+    }
+    tail += "</dfxml>\n";
     ok = ok && out.write(tail.data(), tail.size());
     const int writeError = out.error();
     if (!out.close() || !ok) {
-        error_ = writeError != 0 ? writeError : out.error() != 0 ? out.error() : EIO;
+        failure_ = systemErrorText(writeError != 0 ? writeError : out.error() != 0 ? out.error() : EIO);
         if (created) {
             removeFile(path_); // a cut document is no report
         }
@@ -212,8 +309,8 @@ void DfxmlReport::abandon() {
     active_ = false;
     objects_.close();
     objectBytes_ = 0;
-    objectsFailed_ = false;
-    error_ = 0;
+    scratchError_ = 0;
+    failure_.clear();
 }
 
 } // namespace morrow

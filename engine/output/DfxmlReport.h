@@ -25,6 +25,7 @@ struct DfxmlSource {
     std::vector<std::string> segments; // the files the image is stored in, in order
     std::uint64_t imageSize = 0;
     bool digestsKnown = false; // the run read the whole image
+    std::string digestsOmitted; // why a whole read's digests are not the image's (damage, a change)
     Digest::Values digests;
     std::vector<std::pair<std::string, std::string>> acquisition; // what an E01 image holds of its case
     std::string storedMd5;                                         // the MD5 stored at acquisition, if any
@@ -33,11 +34,23 @@ struct DfxmlSource {
 // The Digital Forensics XML report written beside STEM~Report.xls: the creator, the source and
 // one fileobject per carved file. File objects are kept in an anonymous scratch file as the run
 // goes, so memory does not grow with the files carved; the document is written whole when the
-// evidence file's passes end, complete or not, and closes with the run's resource use so that a
-// reader can tell a finished report from a cut one.
+// evidence file's passes end, complete or not. It closes with run_status, "complete" or
+// "incomplete", and only a complete run's document with the run's resource use (rusage), so
+// that a reader can tell a finished report from a cut one.
+//
+// Every text is written so that the document is well-formed XML 1.0 and names what it names
+// exactly: markup characters, tab, LF and CR as XML references. A text holding bytes that XML
+// cannot carry (bytes that are not UTF-8, control characters other than tab, LF and CR, encoded
+// surrogates, U+FFFE and U+FFFF) is backslash-escaped instead: each such byte as \xHH (two
+// upper-case hex digits) and each backslash as \\; its element carries
+// encoding="backslash-escaped". Texts without such bytes stay as they are, backslashes included.
 class DfxmlReport {
 public:
-    // Starts a report to be written at `path`. False (error() set) when no scratch file can be made.
+    // Whether a scratch file can be made and written; otherwise false with what failed in
+    // `failure` (naming the temporary folder). Asked before a run makes anything.
+    static bool probeScratch(std::string& failure);
+
+    // Starts a report to be written at `path`. False (failure() set) when no scratch file can be made.
     bool begin(const std::string& path, DfxmlCreator creator);
     bool active() const { return active_; }
     const std::string& path() const { return path_; }
@@ -46,17 +59,19 @@ public:
     // the evidence is a run of zeros) and, when it was written, its digests.
     void addFile(const CarvedFile& file, std::uint64_t evidenceSize, const Digest::Values* digests);
 
-    // Writes the document and ends the report. False (error() set) when it could not be written;
-    // nothing is left at `path` then.
-    bool finish(const DfxmlSource& source);
+    // Writes the document and ends the report; `complete` when every pass of the evidence file
+    // ran to its end. False (failure() set) when it could not be written, the scratch file
+    // included; nothing is left at `path` then.
+    bool finish(const DfxmlSource& source, bool complete);
     // Ends the report without writing it.
     void abandon();
-    int error() const { return error_; }
+    // Why begin() or finish() failed, in words for a message.
+    const std::string& failure() const { return failure_; }
 
-    // Text for XML character data and attribute values: markup escaped, UTF-8 kept, bytes that
-    // are not UTF-8 written as the Latin-1 characters they would be, and control characters
-    // (which XML 1.0 cannot hold) as the pictures of U+2400.
-    static std::string escape(const std::string& text);
+    // The text as it stands in the document (see above); `backslashEscaped` asks for the
+    // backslash escapes, which needsBackslashEscapes() tells.
+    static std::string escape(const std::string& text, bool backslashEscaped);
+    static bool needsBackslashEscapes(const std::string& text);
 
 private:
     void append(const std::string& text);
@@ -66,8 +81,8 @@ private:
     DfxmlCreator creator_;
     TempFile objects_;
     std::uint64_t objectBytes_ = 0;
-    bool objectsFailed_ = false;
-    int error_ = 0;
+    int scratchError_ = 0; // the system's error once a write to the scratch file failed
+    std::string failure_;
 };
 
 } // namespace morrow

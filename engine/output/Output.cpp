@@ -97,8 +97,12 @@ std::string Output::pathToReportBytes(const std::string& path) { return convertF
 
 OutputOutcome Output::ensureCarvingPath(const std::string& carvingPath) {
     int error = 0;
+    madeCarvingPath_.clear();
     if (!exists(carvingPath)) {
         error = createFolder(carvingPath);
+        if (error == 0) {
+            madeCarvingPath_ = carvingPath;
+        }
     }
     if (!exists(carvingPath)) {
         OutputOutcome outcome = OutputOutcome::failed(
@@ -129,6 +133,22 @@ bool Output::createOutputFolder(const std::string& carvingPath, const std::strin
     }
 }
 
+void Output::discardOutputFolder() {
+    closeReport();
+    if (reportMade_) {
+        removeFile(reportPath_);
+        reportMade_ = false;
+    }
+    removeEmptyFolder(outputFolder_);
+}
+
+void Output::discardCarvingPath() {
+    if (!madeCarvingPath_.empty()) {
+        removeEmptyFolder(madeCarvingPath_);
+        madeCarvingPath_.clear();
+    }
+}
+
 std::string Output::reportPath(const std::string& evidencePath) const {
     return outputFolder_ + pathSeparator + evidenceStem(evidencePath) + "~Report" + ".xls";
 }
@@ -137,6 +157,7 @@ Output::ReportStatus Output::openReport(const std::string& evidencePath, const s
     closeReport();
     const std::string path = reportPath(evidencePath);
     reportPath_ = path;
+    reportMade_ = false;
     if (exists(path)) {
         lastError_ = EEXIST;
         return ReportStatus::Exists;
@@ -152,6 +173,7 @@ Output::ReportStatus Output::openReport(const std::string& evidencePath, const s
         removeFile(path);
         return ReportStatus::Failed;
     }
+    reportMade_ = true;
     return ReportStatus::Created;
 }
 
@@ -202,12 +224,15 @@ OutputOutcome Output::appendReportRow(const std::string& path, std::int64_t offs
 }
 
 OutputOutcome Output::evidenceIntact(EvidenceReader& evidence) {
-    const std::string what = evidence.changed();
+    bool unreadable = false;
+    const std::string what = evidence.changed(&unreadable);
     if (what.empty()) {
         return OutputOutcome::done();
     }
-    OutputOutcome outcome =
-        OutputOutcome::failed("Evidence file changed during carving: " + evidence.path() + ": " + what, true);
+    OutputOutcome outcome = OutputOutcome::failed(
+        std::string(unreadable ? "Evidence file could not be read: " : "Evidence file changed during carving: ") +
+            evidence.path() + ": " + what,
+        true);
     outcome.stopsCarving = true;
     return outcome;
 }

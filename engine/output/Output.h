@@ -60,6 +60,12 @@ public:
     // The output folder of the evidence file being carved.
     const std::string& outputFolder() const { return outputFolder_; }
 
+    // Undo what was made for a run that could not go on with it, so that no empty folder is
+    // left behind: the output folder last made, with the report openReport made in it (nothing
+    // else is there yet), and the carving path when this run made it and it is empty.
+    void discardOutputFolder();
+    void discardCarvingPath();
+
     enum class ReportStatus { Created, Exists, Failed };
     // Creates outputFolder/stem~Report.xls and writes `headerLine`. Never touches a report
     // that is already there. On failure lastError() says why.
@@ -111,6 +117,8 @@ private:
     std::string outputFolder_;
     OutputFile report_;
     std::string reportPath_;
+    bool reportMade_ = false;     // openReport created reportPath_
+    std::string madeCarvingPath_; // the carving path, when this run made it
     int lastError_ = 0;
     FreeSpaceProbe freeSpaceProbe_;
 };

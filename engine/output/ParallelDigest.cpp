@@ -16,12 +16,14 @@ std::string hex(const unsigned char* bytes, unsigned length) { return toLowerHex
 
 } // namespace
 
-ParallelDigest::ParallelDigest(std::size_t blockSize) : blockSize_(blockSize) {
+ParallelDigest::ParallelDigest(std::size_t blockSize, bool md5Only) : blockSize_(blockSize), md5Only_(md5Only) {
     for (Block& b : blocks_) {
         b.bytes.resize(blockSize_);
     }
     threads_[0] = std::thread([this] { work(0); });
-    threads_[1] = std::thread([this] { work(1); });
+    if (!md5Only_) {
+        threads_[1] = std::thread([this] { work(1); });
+    }
 }
 
 ParallelDigest::~ParallelDigest() {
@@ -85,7 +87,9 @@ void ParallelDigest::update(const void* data, std::size_t length) {
         if (open_ == nullptr) {
             // The next block is free once both threads are past its last use.
             std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [&] { return filled_ - std::min(hashed_[0], hashed_[1]) < blockCount; });
+            changed_.wait(lock, [&] {
+                return filled_ - std::min(hashed_[0], md5Only_ ? hashed_[0] : hashed_[1]) < blockCount;
+            });
             open_ = &blocks_[filled_ % blockCount];
             open_->length = 0;
         }
@@ -106,7 +110,7 @@ Digest::Values ParallelDigest::finish() {
     }
     open_ = nullptr;
     std::unique_lock<std::mutex> lock(mutex_);
-    finishing_ = {true, true};
+    finishing_ = {true, !md5Only_};
     changed_.notify_all();
     changed_.wait(lock, [&] { return !finishing_[0] && !finishing_[1]; });
     return Digest::Values{results_[0], results_[1]};
@@ -118,7 +122,9 @@ Digest::Values ParallelDigest::finish() {
 
 namespace morrow {
 
-ParallelDigest::ParallelDigest(std::size_t blockSize) : blockSize_(blockSize) {}
+ParallelDigest::ParallelDigest(std::size_t blockSize, bool md5Only) : blockSize_(blockSize), md5Only_(md5Only) {
+    (void)blockSize_, (void)md5Only_;
+}
 ParallelDigest::~ParallelDigest() = default;
 void ParallelDigest::update(const void*, std::size_t) {}
 Digest::Values ParallelDigest::finish() { return {}; }

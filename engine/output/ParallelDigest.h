@@ -18,8 +18,9 @@ namespace morrow {
 // the stream's length. Without OpenSSL (MORROW_WITH_DFXML off) it hashes nothing.
 class ParallelDigest {
 public:
-    // `blockSize`: the bytes each of the few blocks holds.
-    explicit ParallelDigest(std::size_t blockSize = std::size_t{1} << 20);
+    // `blockSize`: the bytes each of the few blocks holds. `md5Only`: the SHA-256 is not wanted
+    // (its thread is not started, and finish() gives it empty).
+    explicit ParallelDigest(std::size_t blockSize = std::size_t{1} << 20, bool md5Only = false);
     ~ParallelDigest();
     ParallelDigest(const ParallelDigest&) = delete;
     ParallelDigest& operator=(const ParallelDigest&) = delete;
@@ -31,6 +32,7 @@ public:
 private:
     static constexpr std::size_t blockCount = 4;
     std::size_t blockSize_;
+    bool md5Only_ = false;
     struct Block {
         std::vector<unsigned char> bytes;
         std::size_t length = 0;

@@ -34,6 +34,19 @@ bool pathExists(const std::string& path);
 // Makes the folder `path` (one level). 0, or the system's error (EEXIST when the name is taken).
 int createFolder(const std::string& path);
 
+// Removes the folder `path` if it is empty. 0, or the system's error.
+int removeEmptyFolder(const std::string& path);
+
+// What tells one file from another whatever path names it: its device (volume) and its number
+// there.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+// The identity of what `path` names (through links); nothing when the system cannot tell.
+std::optional<FileIdentity> fileIdentity(const std::string& path);
+
 // The bytes Morrow may still write on the volume holding `folder`; nothing when the query fails.
 std::optional<std::uint64_t> freeSpace(const std::string& folder);
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace morrow {
 
@@ -26,10 +27,15 @@ public:
         return *this;
     }
 
-    // False when no scratch file can be made (no temporary folder, or it is full).
+    // False when no scratch file can be made (no temporary folder, or it is full), with the
+    // reason in errno.
     bool create();
+    // The folder scratch files are made in, for messages: "/big/tmp ($TMPDIR)" or "/tmp" (on
+    // Windows the folder GetTempPath gives).
+    static std::string describeFolder();
     bool isOpen() const { return file_ != noFile; }
-    // Whole writes and reads at `offset`; false on any failure or short transfer.
+    // Whole writes and reads at `offset`; false on any failure or short transfer (errno says why
+    // when the system did).
     bool writeAt(std::uint64_t offset, const void* data, std::size_t length);
     bool readAt(std::uint64_t offset, void* data, std::size_t length) const;
     void close();

@@ -8,12 +8,26 @@
 
 namespace morrow {
 
+namespace {
+
+const char* temporaryFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder != nullptr && *folder != '\0' ? folder : nullptr;
+}
+
+} // namespace
+
 TempFile::~TempFile() { close(); }
+
+std::string TempFile::describeFolder() {
+    const char* folder = temporaryFolder();
+    return folder != nullptr ? std::string(folder) + " ($TMPDIR)" : "/tmp";
+}
 
 bool TempFile::create() {
     close();
-    const char* folder = std::getenv("TMPDIR");
-    std::string pattern = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/morrow-XXXXXX";
+    const char* folder = temporaryFolder();
+    std::string pattern = std::string(folder != nullptr ? folder : "/tmp") + "/morrow-XXXXXX";
     file_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (file_ < 0) {
         return false;

@@ -25,6 +25,12 @@ OVERLAPPED at(std::uint64_t offset) {
 
 TempFile::~TempFile() { close(); }
 
+std::string TempFile::describeFolder() {
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    return length == 0 || length > MAX_PATH ? std::string("(no temporary folder)") : win32::narrow(folder);
+}
+
 bool TempFile::create() {
     close();
     wchar_t folder[MAX_PATH + 1];
@@ -60,7 +66,9 @@ bool TempFile::writeAt(std::uint64_t offset, const void* data, std::size_t lengt
         OVERLAPPED where = at(offset);
         DWORD put = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(length, 1u << 30));
-        if (!WriteFile(handleOf(file_), p, chunk, &put, &where) || put == 0) {
+        const BOOL written = WriteFile(handleOf(file_), p, chunk, &put, &where);
+        if (!written || put == 0) {
+            errno = written ? EIO : win32::lastError();
             return false;
         }
         p += put;

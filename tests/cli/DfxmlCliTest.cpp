@@ -3,11 +3,13 @@
 // report-only run writes the rows a full run writes, and no carved file.
 #include "TestSupport.h"
 #include "evidence/EwfEvidence.h"
+#include "output/Digest.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <regex>
+#include <sys/stat.h>
 
 using namespace morrow;
 
@@ -147,5 +149,152 @@ TEST(DfxmlEwfCliTest, SourceHoldsTheSegmentsAndTheStoredHash) {
     EXPECT_NE(xml.find("<acquisition_hashdigest type=\"md5\">" + md5 + "</acquisition_hashdigest>"),
               std::string::npos);
 }
+
+// Evidence names of every awkward kind, made on a real file system: each DFXML report is read by
+// an XML parser, and every name in it, its backslash escapes undone, gives back the exact bytes of
+// the file it names. Names without bytes that XML cannot carry stay plain.
+struct NameRow {
+    std::string stem;
+    bool escaped;
+};
+
+const char* const nameCheck = R"(import os, sys, xml.etree.ElementTree as ET
+ns = '{http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML}'
+def name(element):
+    raw = element.text.encode('utf-8')
+    if element.get('encoding') != 'backslash-escaped':
+        return raw
+    out, i = bytearray(), 0
+    while i < len(raw):
+        if raw[i:i + 2] == b'\\\\':
+            out.append(92)
+            i += 2
+        elif raw[i:i + 2] == b'\\x':
+            out.append(int(raw[i + 2:i + 4], 16))
+            i += 4
+        else:
+            out.append(raw[i])
+            i += 1
+    return bytes(out)
+for path in open(sys.argv[1], 'rb').read().split(b'\0'):
+    root = ET.parse(open(path, 'rb')).getroot()
+    image = root.find(ns + 'source/' + ns + 'image_filename')
+    files = [name(f) for f in root.iter(ns + 'filename')]
+    print(image.get('encoding', '-'), name(image).hex(), sum(os.path.exists(f) for f in files), len(files))
+)";
+
+std::string hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char c : bytes) {
+        text += {digits[c >> 4], digits[c & 15]};
+    }
+    return text;
+}
+
+TEST(DfxmlNamesCliTest, EveryNameIsWellFormedXmlAndNamesItsFileExactly) {
+    if (!Digest::available() || !test::haveProgram("python3")) {
+        GTEST_SKIP() << "needs a build that writes DFXML, and python3";
+    }
+    const std::vector<NameRow> rows = {
+        {"back\\slash", false},   {"mark&<>\"'up", false},     {"cr\rname", false},
+        {"tab\tlf\nname", false}, {"euro\xE2\x82\xAC", false}, {"ctl\x01", true},
+        {"nc\xEF\xBF\xBE", true}, {"nc\xEF\xBF\xBF", true},    {"surrogate\xED\xA0\x80", true},
+        {"ovl\xC0\xAF", true},    {"big\xF4\x90\x80\x80", true}, {"ff\xFF\xFE", true},
+        {"back\\\xFF", true},
+    };
+    test::TempDir dir;
+    std::vector<std::string> args{"--dfxml", "-y", "-q", "-t", "jpeg", "-o", dir / "out"};
+    std::string reports;
+    for (const NameRow& row : rows) {
+        args.push_back(dir / (row.stem + ".P01"));
+        test::ImageBuilder(4096).randomFill(4).place(1024, test::fixture("photo-jfif.jpg")).writeTo(args.back());
+        reports += (reports.empty() ? "" : std::string(1, '\0')) + dir / ("out/" + row.stem + "/" + row.stem) +
+                   "~Report.dfxml";
+    }
+    const test::ChildResult result = test::runCliWith(args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    test::writeFile(dir / "check.py", nameCheck);
+    test::writeFile(dir / "reports", reports);
+    std::string lines;
+    if (FILE* pipe = ::popen(("python3 '" + dir / "check.py" + "' '" + dir / "reports" + "' 2>&1").c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            lines += buffer;
+        }
+        ::pclose(pipe);
+    }
+    std::string expected;
+    for (const NameRow& row : rows) {
+        expected += std::string(row.escaped ? "backslash-escaped " : "- ") + hex(dir / (row.stem + ".P01")) + " 1 1\n";
+    }
+    EXPECT_EQ(lines, expected);
+}
+
+// The DFXML asked for and not written is a partial run (exit 1) that says why; a temporary
+// folder that cannot hold the report's scratch file is named, and refuses the run before
+// anything is made. The file size limit plays the full volume.
+struct UnwrittenRow {
+    const char* name;
+    std::vector<std::string> options;
+    const char* tmpdir;       // under the test's folder; made unless "missing"
+    std::uint64_t sizeLimit;  // RLIMIT_FSIZE, 0 for none
+    int status;
+    const char* message;      // on standard error; @ stands for the test's folder
+};
+
+class DfxmlUnwrittenTest : public ::testing::TestWithParam<UnwrittenRow> {};
+
+TEST_P(DfxmlUnwrittenTest, ADfxmlNotWrittenIsNoCompleteRun) {
+    const UnwrittenRow& row = GetParam();
+    if (!Digest::available()) {
+        GTEST_SKIP() << "needs a build that writes DFXML";
+    }
+    test::TempDir dir;
+    test::ImageBuilder image(32 * 1024);
+    image.randomFill(6);
+    for (int i = 0; i < 12; ++i) {
+        image.place(1024 + i * 2048, test::fixture("photo-jfif.jpg"));
+    }
+    image.writeTo(dir / "disk.img");
+    if (std::string(row.tmpdir) != "missing") {
+        ASSERT_EQ(::mkdir((dir / row.tmpdir).c_str(), 0755), 0);
+    }
+    test::ChildOptions options;
+    options.fileSizeLimit = row.sizeLimit;
+    options.environment = {{"TMPDIR", dir / row.tmpdir}};
+    std::vector<std::string> args = row.options;
+    for (const std::string& a : {std::string("--dfxml"), std::string("-y"), std::string("-q"), std::string("-t"),
+                                 std::string("jpeg"), std::string("-o"), dir / "out", dir / "disk.img"}) {
+        args.push_back(a);
+    }
+    const test::ChildResult result = test::runCliWith(args, options);
+    EXPECT_EQ(result.status, row.status) << result.err;
+    std::string message = row.message;
+    for (auto at = message.find('@'); at != std::string::npos; at = message.find('@', at)) {
+        message.replace(at, 1, dir.path());
+    }
+    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    EXPECT_FALSE(test::fileExists(dir / "out/disk/disk~Report.dfxml"));
+    if (row.status == 2) {
+        EXPECT_FALSE(test::fileExists(dir / "out"));
+    } else {
+        EXPECT_EQ(result.out.rfind("Carving Completed Partially.\n", 0), 0u) << result.out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DfxmlUnwrittenTest,
+    ::testing::Values(
+        UnwrittenRow{"TemporaryFolderMissing", {}, "missing", 0, 2,
+                     "morrow-cli: DFXML scratch file creation failed: @/missing ($TMPDIR): No such file or directory\n"},
+        // Report-only: the scratch file outgrows the limit long before the report does.
+        UnwrittenRow{"TemporaryFolderFull", {"--list"}, "scratch", 2000, 1,
+                     "morrow-cli: DFXML report write failed: @/out/disk/disk~Report.dfxml: its scratch file in "
+                     "@/scratch ($TMPDIR) failed: File too large\n"},
+        // The carved files and the report fit, the whole document does not.
+        UnwrittenRow{"OutputFull", {}, "scratch", 6000, 1,
+                     "morrow-cli: DFXML report write failed: @/out/disk/disk~Report.dfxml: File too large\n"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

@@ -67,4 +67,24 @@ INSTANTIATE_TEST_SUITE_P(
                       ExactRow{"ZipWithComment", "with-comment.zip", "zip", "disk~ZIPFile0.zip", false}),
     [](const auto& row) { return std::string(row.param.name); });
 
+// Every sector of 1 MiB starts a JPEG with only an APP1 running into the next sector's, or an ftyp
+// with an mdat of size 0: each was carved to the end of the image, about 1 GiB in all. Neither is
+// a file.
+TEST(ExactEndsCliTest, HostileEverySectorStartsCarveNothing) {
+    const std::pair<const char*, std::string> shapes[] = {
+        {"jpeg", std::string("\xFF\xD8\xFF\xE1\x01\xFE", 6)},
+        {"video", std::string("\0\0\0\x14" "ftypisom\0\0\0\1" "isom\0\0\0\0" "mdat", 28)}};
+    for (const auto& [kind, start] : shapes) {
+        test::TempDir dir;
+        std::string bytes;
+        for (int i = 0; i < 2048; ++i) {
+            bytes += start + std::string(512 - start.size(), '\0');
+        }
+        test::writeFile(dir / "disk.img", bytes);
+        const test::ChildResult result = test::runCliWith({"-x", "-y", "-q", "-t", kind, "-o", dir / "out", dir / "disk.img"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(test::listFolder(dir / "out/disk"), std::vector<std::string>{"disk~Report.xls"}) << kind;
+    }
+}
+
 } // namespace

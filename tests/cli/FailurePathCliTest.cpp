@@ -92,7 +92,7 @@ TEST_P(ReadOnlyTest, ReadOnlyOutputIsRefusedWithTheFolderNamed) {
     const std::string target = GetParam().carvingPathExists ? carvingPath : locked + "/out";
     const std::string refused = GetParam().carvingPathExists ? carvingPath + "/disk" : target;
 
-    const int status = runCliLimited({"-y", "-t", "jpeg", "-o", target, evidence}, {true, 0, {}, false}, &out, &err);
+    const int status = runCliLimited({"-y", "-t", "jpeg", "-o", target, evidence}, {true, 0, {}, false, {}}, &out, &err);
     if (status == unprivilegedImpossible) {
         GTEST_SKIP() << "morrow-cli cannot be run under uid " << nobody;
     }
@@ -134,7 +134,7 @@ TEST_F(CliFailure, FailedWriteRemovesTheFileAndEndsAPartialRun) {
     EvidenceSnapshot before(evidence);
     const std::string folder = tmp / "out/disk";
 
-    EXPECT_EQ(runCliLimited({"-y", "-t", "jpeg", "-o", tmp / "out", evidence}, {false, 2048, {}, false}, &out, &err), 1) << err;
+    EXPECT_EQ(runCliLimited({"-y", "-t", "jpeg", "-o", tmp / "out", evidence}, {false, 2048, {}, false, {}}, &out, &err), 1) << err;
     EXPECT_EQ(err, "morrow-cli: Carved file write failed: " + folder + "/disk~JPEGFile1.jpg: File too large\n");
     EXPECT_EQ(out.rfind(summaryPartial + "Total No:Of files carved: 1\n", 0), 0u) << out;
     EXPECT_EQ(listFolder(folder), (std::vector<std::string>{"disk~JPEGFile0.jpg", "disk~Report.xls"}));
@@ -159,6 +159,19 @@ TEST_F(CliFailure, CarvedFileThatCannotBeCreatedIsNotCounted) {
     EXPECT_EQ(readFile(folder + "/" + stem + "~Report.xls"), Output::reportHeader());
 }
 
+// Broke: an evidence name too long for its report's name left the output folder and the carving
+// path behind, empty. The folder's name (250 bytes) fits, the report's (261) does not.
+TEST_F(CliFailure, NameTooLongForTheReportLeavesNothingBehind) {
+    const std::string stem(250, 'n');
+    const std::string path = tmp / (stem + ".P01");
+    ImageBuilder(4096).randomFill(8).place(512, fixture("photo-jfif.jpg")).writeTo(path);
+
+    EXPECT_EQ(runCli({"-y", "-t", "jpeg", "-o", tmp / "out", path}, &out, &err), 2) << err;
+    EXPECT_EQ(err, "morrow-cli: A report file creation error.: " + tmp / ("out/" + stem + "/" + stem) +
+                       "~Report.xls: File name too long\n");
+    EXPECT_FALSE(fileExists(tmp / "out"));
+}
+
 // Regression: a report row that hit the file size limit was left half-written in the report, and
 // the carved file it described stayed behind without a row.
 TEST_F(CliFailure, FailedReportRowLeavesNeitherAPartRowNorAnUnrecordedFile) {
@@ -174,7 +187,7 @@ TEST_F(CliFailure, FailedReportRowLeavesNeitherAPartRowNorAnUnrecordedFile) {
     const std::uint64_t limit = Output::reportHeader().size() + firstRow.size() + 100;
     ASSERT_GT(limit, page.size());
 
-    EXPECT_EQ(runCliLimited({"-y", "-t", "html", "-o", carvingPath, evidence}, {false, limit, {}, false}, &out, &err), 1) << err;
+    EXPECT_EQ(runCliLimited({"-y", "-t", "html", "-o", carvingPath, evidence}, {false, limit, {}, false, {}}, &out, &err), 1) << err;
     EXPECT_EQ(err, "morrow-cli: Report write failed: " + folder + "/disk~Report.xls: File too large\n");
     EXPECT_EQ(out.rfind(summaryPartial + "Total No:Of files carved: 1\n", 0), 0u) << out;
     EXPECT_EQ(listFolder(folder), (std::vector<std::string>{"disk~HTMLFile0.html", "disk~Report.xls"}));

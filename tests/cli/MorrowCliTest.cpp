@@ -3,7 +3,9 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -24,18 +26,22 @@ struct RefusalCase {
     const char* name;
     std::vector<std::string> args;
     const char* message; // expected on standard error
+    std::function<void(const TempDir&)> make = {}; // more evidence files
 };
 
 class CliRefusalTest : public CliFixture, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(CliRefusalTest, RefusedSettingsExitWithTwoAndTheExactWarning) {
+    if (GetParam().make) {
+        GetParam().make(tmp);
+    }
     std::vector<std::string> args;
     for (const auto& a : GetParam().args) {
         args.push_back(a == "EV" ? evidence : a == "OUT" ? tmp / "out" : a.rfind("TMP", 0) == 0 ? tmp.path() + a.substr(3) : a);
     }
     EXPECT_EQ(runCli(args, &out, &err), 2);
     std::string message = GetParam().message;
-    if (const auto at = message.find("TMP"); at != std::string::npos) {
+    for (auto at = message.find("TMP"); at != std::string::npos; at = message.find("TMP", at)) {
         message.replace(at, 3, tmp.path());
     }
     EXPECT_NE(err.find(message), std::string::npos) << err;
@@ -59,7 +65,27 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"missingEvidence",
                     {"-o", "OUT", "EV", "TMP/absent.P01", "EV"},
                     "morrow-cli: Evidence file open failed: TMP/absent.P01: No such file or directory\n"},
-        RefusalCase{"folderAsEvidence", {"-o", "OUT", "TMP"}, "morrow-cli: Evidence file open failed: TMP: Is a directory"}),
+        RefusalCase{"folderAsEvidence", {"-o", "OUT", "TMP"}, "morrow-cli: Evidence file open failed: TMP: Is a directory"},
+        RefusalCase{"namedPipe", {"-o", "OUT", "TMP/pipe"},
+                    "Evidence file open failed: TMP/pipe: not a regular file or block device but a named pipe\n",
+                    [](const TempDir& dir) { ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0); }},
+        RefusalCase{"nullDevice", {"-o", "OUT", "/dev/null"},
+                    "Evidence file open failed: /dev/null: not a regular file or block device but a character device\n"},
+        // Broke: the run went on with the two pieces before the gap and said nothing.
+        RefusalCase{"gapInSplitPieces", {"-o", "OUT", "TMP/set.001"},
+                    "Evidence file open failed: TMP/set.001: piece set.003 is missing, so set.004 would be left out\n",
+                    [](const TempDir& dir) {
+                        for (const char* piece : {"set.001", "set.002", "set.004"}) {
+                            writeFile(dir / piece, std::string(512, 's'));
+                        }
+                    }},
+        // Broke: taken as "unknown option: OUT", the word before the group.
+        RefusalCase{"unknownLetterInGroup", {"-o", "OUT", "-dash", "EV"}, "morrow-cli: unknown option: -d\n"},
+        RefusalCase{"sameEvidenceTwice", {"-o", "OUT", "EV", "EV"},
+                    "morrow-cli: Evidence is already selected.: TMP/disk.P01\n"},
+        RefusalCase{"sameEvidenceUnderAnotherName", {"-o", "OUT", "EV", "TMP/link.P01"},
+                    "morrow-cli: Evidence is already selected.: TMP/link.P01 (the same file as TMP/disk.P01)\n",
+                    [](const TempDir& dir) { ASSERT_EQ(::link((dir / "disk.P01").c_str(), (dir / "link.P01").c_str()), 0); }}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(CliFixture, HelpPrintsTheUsage) {
@@ -106,15 +132,19 @@ class CliSignalTest : public CliFixture, public ::testing::WithParamInterface<Si
 
 TEST_P(CliSignalTest, SignalEndsALongScanAsAPartialRun) {
     // Sparse, with a byte of data every 64 MiB so that the scan cannot pass it all over as holes:
-    // costs little disk, takes a while to scan, three times over.
-    std::string big = tmp / "big.P01";
-    int fd = ::open(big.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_EQ(::ftruncate(fd, off_t{256} << 30), 0);
-    for (off_t at = 0; at < (off_t{256} << 30); at += off_t{64} << 20) {
-        ASSERT_EQ(::pwrite(fd, "\x01", 1, at), 1);
+    // costs little disk, takes a while to scan, three of them (one evidence file is given once).
+    std::vector<std::string> args{"-t", "all", "-o", tmp / "out"};
+    for (const char* folder : {"a", "b", "c"}) {
+        ASSERT_EQ(::mkdir((tmp / folder).c_str(), 0755), 0);
+        args.push_back(tmp / (std::string(folder) + "/big.P01"));
+        int fd = ::open(args.back().c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_EQ(::ftruncate(fd, off_t{256} << 30), 0);
+        for (off_t at = 0; at < (off_t{256} << 30); at += off_t{64} << 20) {
+            ASSERT_EQ(::pwrite(fd, "\x01", 1, at), 1);
+        }
+        ::close(fd);
     }
-    ::close(fd);
-    CliProcess cli({"-t", "all", "-o", tmp / "out", big, big, big});
+    CliProcess cli(args);
     // Wait until the run has made its first report (its signal handlers are in place by then),
     // then hold it still while the signal is sent, so the signal lands during the run however
     // fast the machine is.

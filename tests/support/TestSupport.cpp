@@ -16,10 +16,14 @@
 
 #include <windows.h>
 #else
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #endif
 
@@ -344,6 +348,9 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const ChildOptions&
     for (int fd : options.closed) {
         ::close(fd);
     }
+    for (const auto& [name, value] : options.environment) {
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
     std::vector<std::string> copy = args;
     std::vector<char*> argv{const_cast<char*>(MORROW_CLI_PATH)};
     for (auto& a : copy) {
@@ -371,6 +378,19 @@ ChildResult CliProcess::wait() {
     result.out = readFile(tmp_ / "out");
     result.err = readFile(tmp_ / "err");
     return result;
+}
+
+void writeWithTimesPutBack(const std::string& path) {
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0) << path;
+    // The change time must move even where the file system's clock ticks coarsely.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(::pwrite(fd, "x", 1, 200), 1);
+    ::close(fd);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
 int runCommand(const std::string& commandLine) {

@@ -168,6 +168,8 @@ struct ChildOptions {
     std::vector<int> closed;
     // Standard output is a pipe whose reader has gone, as with `| true`.
     bool stdoutToClosedPipe = false;
+    // Environment variables set for the child (TMPDIR ...).
+    std::vector<std::pair<std::string, std::string>> environment;
 };
 inline constexpr int unprivilegedImpossible = 124;
 
@@ -193,6 +195,10 @@ private:
     TempDir tmp_;
     pid_t pid_ = -1;
 };
+
+// Overwrites a byte of `path` and puts its access and modification times back, as a careful
+// tamperer would: only its change time moves.
+void writeWithTimesPutBack(const std::string& path);
 
 // Runs `commandLine` through the shell with its output discarded; its exit status, or -1.
 int runCommand(const std::string& commandLine);

@@ -1,3 +1,4 @@
+#include "ActivityClip.h"
 #include "DialogHost.h"
 #include "MainDialog.h"
 
@@ -30,25 +31,48 @@ private slots:
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
-    void styleLooks_data() {
+    // The real presenter, driven as a user would: the box shows the buttons and icon of the style,
+    // and the button pressed comes back as the engine's answer.
+    void presentedBoxAnswers_data() {
         QTest::addColumn<int>("style");
         QTest::addColumn<int>("buttons");
         QTest::addColumn<int>("icon");
-        QTest::newRow("stop_and_quit_questions")
-            << 0x14 << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::Critical);
-        QTest::newRow("settings_warning") << 0x30 << int(QMessageBox::Ok) << int(QMessageBox::Warning);
-        QTest::newRow("summary") << 0x44 << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::Information);
-        QTest::newRow("hard_error") << 0x10 << int(QMessageBox::Ok) << int(QMessageBox::Critical);
-        QTest::newRow("plain") << 0 << int(QMessageBox::Ok) << int(QMessageBox::NoIcon);
+        QTest::addColumn<int>("press");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("question_no") << 0x14 << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::Critical)
+                                     << int(QMessageBox::No) << answerNo;
+        QTest::newRow("summary_yes") << 0x44 << int(QMessageBox::Yes | QMessageBox::No)
+                                     << int(QMessageBox::Information) << int(QMessageBox::Yes) << answerYes;
+        QTest::newRow("warning_ok") << 0x30 << int(QMessageBox::Ok) << int(QMessageBox::Warning)
+                                    << int(QMessageBox::Ok) << answerOk;
+        QTest::newRow("ok_cancel") << 0x01 << int(QMessageBox::Ok | QMessageBox::Cancel) << int(QMessageBox::NoIcon)
+                                   << int(QMessageBox::Cancel) << 2;
     }
 
-    void styleLooks() {
+    void presentedBoxAnswers() {
         QFETCH(int, style);
         QFETCH(int, buttons);
         QFETCH(int, icon);
-        const MessageBoxLook look = messageBoxLook(style);
-        QCOMPARE(look.buttons, buttons);
-        QCOMPARE(look.icon, icon);
+        QFETCH(int, press);
+        QFETCH(int, answer);
+        int shownButtons = -1;
+        int shownIcon = -1;
+        std::function<void()> answerBox = [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(w);
+                if (box != nullptr && box->isVisible()) {
+                    shownButtons = int(box->standardButtons());
+                    shownIcon = int(box->icon());
+                    box->button(QMessageBox::StandardButton(press))->click();
+                    return;
+                }
+            }
+            QTimer::singleShot(10, answerBox); // not shown yet
+        };
+        QTimer::singleShot(0, answerBox);
+        QCOMPARE(presentMessageBox(dialog, MessageRequest{"Question?", "Morrow, Warning...", style, false}), answer);
+        QCOMPARE(shownButtons, buttons);
+        QCOMPARE(shownIcon, icon);
     }
 
     void appMessagesAddTheExclamationAndTheTitle() {

@@ -2,6 +2,7 @@
 // platform, so the layout can be looked at without a desktop:
 //
 //   QT_QPA_PLATFORM=offscreen build/bin/morrow_screenshots build/screenshots
+#include "ActivityClip.h"
 #include "MainDialog.h"
 #include "ScanningCarvers.h"
 #include "TestSupport.h"

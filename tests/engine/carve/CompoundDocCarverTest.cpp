@@ -268,61 +268,66 @@ TEST(CompoundDocCarverTest, EveryHeaderGetsOneRecordInIndexOrder) {
     EXPECT_EQ(records[0].extension, ".ukn");
 }
 
-struct PaddingRow {
+struct ClampRow {
     const char* label;
-    friend void PrintTo(const PaddingRow& r, std::ostream* os) { *os << r.label; }
+    friend void PrintTo(const ClampRow& r, std::ostream* os) { *os << r.label; }
     std::int64_t offset;
-    std::uint64_t length, evidenceSize, maxPadding, expected;
+    std::uint64_t length, evidenceSize, expected;
 };
 
-class PaddingTest : public ::testing::TestWithParam<PaddingRow> {};
+class ClampTest : public ::testing::TestWithParam<ClampRow> {};
 
-TEST_P(PaddingTest, ZerosPastTheEndAreCappedAtTheMaximumSize) {
-    const PaddingRow& p = GetParam();
-    EXPECT_EQ(CompoundDocCarver::carvedLength(p.offset, p.length, p.evidenceSize, p.maxPadding), p.expected);
+TEST_P(ClampTest, NoCarvedBytePastTheEndOfTheEvidence) {
+    const ClampRow& p = GetParam();
+    EXPECT_EQ(CompoundDocCarver::carvedLength(p.offset, p.length, p.evidenceSize), p.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    CompoundDocCarverTest, PaddingTest,
-    ::testing::Values(PaddingRow{"InsideTheEvidence", 512, 1024, 4096, 0, 1024},
-                      PaddingRow{"EndingAtTheEnd", 512, 3584, 4096, 0, 3584},
-                      PaddingRow{"ShortOverrunWhole", 512, 4096, 4096, 1024, 4096},
-                      PaddingRow{"OverrunEqualToTheCapWhole", 512, 4608, 4096, 1024, 4608},
-                      PaddingRow{"LongOverrunCapped", 512, 1ull << 40, 4096, 1024, 4608},
-                      PaddingRow{"HugeLength", 0, ~0ull - 511, 4096, 10485760, 10489856}),
-    [](const ::testing::TestParamInfo<PaddingRow>& row) { return std::string(row.param.label); });
+INSTANTIATE_TEST_SUITE_P(CompoundDocCarverTest, ClampTest,
+                         ::testing::Values(ClampRow{"InsideTheEvidence", 512, 1024, 4096, 1024},
+                                           ClampRow{"EndingAtTheEnd", 512, 3584, 4096, 3584},
+                                           ClampRow{"RunningPastTheEnd", 512, 4096, 4096, 3584},
+                                           ClampRow{"HugeLength", 0, ~0ull - 511, 4096, 4096}),
+                         [](const ::testing::TestParamInfo<ClampRow>& row) { return std::string(row.param.label); });
 
 struct CutRow {
     const char* label;
     friend void PrintTo(const CutRow& r, std::ostream* os) { *os << r.label; }
-    std::size_t kept; // bytes of sheet.xls left in the evidence
-    std::int32_t maxKB;
-    std::size_t carved;    // bytes of the carved file
-    const char* extension; // the directory (sector 8) is lost when the cut comes before it
+    std::size_t kept;      // bytes of sheet.xls left in the evidence
+    bool exactEnds;
+    const char* extension; // the directory (sector 8) is lost when the cut comes before it; null:
+                           // nothing carved
 };
 
 class CutDocumentTest : public ::testing::TestWithParam<CutRow> {};
 
+// Both modes carve what the evidence holds and nothing after it; exact ends only a document whose
+// allocation table and directory are still there.
 TEST_P(CutDocumentTest, DocumentCutByTheEndOfTheEvidence) {
     const CutRow& c = GetParam();
     const std::string doc = test::fixture("sheet.xls");
     CompoundDocRun r;
-    r.run(filler(1024, 5) + doc.substr(0, c.kept), c.maxKB);
+    r.host.exactEnds = c.exactEnds;
+    r.run(filler(1024, 5) + doc.substr(0, c.kept), 1);
+    if (c.extension == nullptr) {
+        EXPECT_TRUE(r.carvedNames().empty());
+        return;
+    }
     const std::string name = std::string("disk~CDocFile0") + c.extension;
     ASSERT_EQ(r.carvedNames(), std::vector<std::string>{name});
-    std::string expected = doc.substr(0, c.kept) + std::string(c.carved - c.kept, '\0');
-    EXPECT_EQ(r.carved(name), expected);
+    EXPECT_EQ(r.carved(name), doc.substr(0, c.kept));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     CompoundDocCarverTest, CutDocumentTest,
-    ::testing::Values(CutRow{"ShortOfOneSectorCarvedWholeWithZeros", 5120, 1, 5632, ".xls"},
-                      CutRow{"PaddingCappedAtTheMaximumSize", 3584, 1, 4608, ".ukn"}),
+    ::testing::Values(CutRow{"ShortOfOneSector", 5120, false, ".xls"}, CutRow{"BeforeItsDirectory", 3584, false, ".ukn"},
+                      CutRow{"ExactShortOfOneSector", 5120, true, ".xls"},
+                      CutRow{"ExactBeforeItsDirectoryNotCarved", 3584, true, nullptr}),
     [](const ::testing::TestParamInfo<CutRow>& row) { return std::string(row.param.label); });
 
 // Regression: a header claiming 2^32-1 FAT sectors made the analysis read and hold billions of
-// entries and the carve write terabytes of zeros.
-TEST(CompoundDocCarverTest, HostileFatCountStaysBoundedAndPaddingCapped) {
+// entries and the carve write terabytes of zeros. Exact ends carve no such document, nor the
+// signature followed by random bytes.
+TEST(CompoundDocCarverTest, HostileHeadersStayBoundedAndInsideTheEvidence) {
     std::string doc = BuiltDoc(0).field(44, 0xFFFFFFFF).bytes();
     for (std::size_t i = 0; i < 109; ++i) {
         put32(doc, 76 + 4 * i, static_cast<std::uint32_t>(i));
@@ -331,10 +336,15 @@ TEST(CompoundDocCarverTest, HostileFatCountStaysBoundedAndPaddingCapped) {
     CompoundDocRun r;
     r.run(image, 2);
     ASSERT_EQ(r.carvedNames(), std::vector<std::string>{"disk~CDocFile0.ukn"});
-    const std::string carved = r.carved("disk~CDocFile0.ukn");
-    EXPECT_EQ(carved.size(), image.size() - 4096 + 2048);
-    EXPECT_EQ(carved.substr(0, image.size() - 4096), image.substr(4096));
-    EXPECT_EQ(carved.substr(image.size() - 4096), std::string(2048, '\0'));
+    EXPECT_EQ(r.carved("disk~CDocFile0.ukn"), image.substr(4096));
+
+    const std::string random = filler(4096, 8) + "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1" + filler(100 * 1024, 9);
+    for (const std::string& hostile : {image, random}) {
+        CompoundDocRun x;
+        x.host.exactEnds = true;
+        x.run(hostile, 2);
+        EXPECT_TRUE(x.carvedNames().empty());
+    }
 }
 
 struct StopRow {

@@ -44,6 +44,7 @@ public:
         return !aborted;
     }
     bool scanAborted() const override { return aborted; }
+    void evidenceFailed(EvidenceReader&) override { aborted = true; }
     HeaderIndex& headerCache() override { return cache; }
     ParallelDigest* evidenceDigest() override { return nullptr; }
     void evidenceDigestDone() override {}

@@ -101,6 +101,14 @@ INSTANTIATE_TEST_SUITE_P(
                       KindRow{"LoneFirstPiece", false,
                               [](const TempDir& dir) { writeFile(dir / "disk.001", "1"); }, "disk.001",
                               Kind::Raw, ""},
+                      KindRow{"GapInTheNumbering", false,
+                              [](const TempDir& dir) {
+                                  for (const char* piece : {"disk.001", "disk.003", "disk.004", "disk.009"}) {
+                                      writeFile(dir / piece, "p");
+                                  }
+                              },
+                              "disk.001", Kind::Refused,
+                              "piece disk.002 is missing, so disk.003 to disk.009 (3 pieces) would be left out"},
                       KindRow{"PieceThatIsAFolder", false,
                               [](const TempDir& dir) {
                                   writeFile(dir / "disk.001", "1");
@@ -158,6 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
     Changes, EvidenceSetChangeTest,
     ::testing::Values(SetChangeRow{"SplitPieceWritten", false, "disk.002", writeInPlace,
                                    "piece disk.002: it was written to"},
+                      SetChangeRow{"SplitPieceWrittenWithTimesPutBack", false, "disk.002", writeWithTimesPutBack,
+                                   "piece disk.002: its change time moved"},
                       SetChangeRow{"SplitLastPieceCut", false, "disk.003",
                                    [](const std::string& p) { ASSERT_EQ(::truncate(p.c_str(), 10), 0); },
                                    "piece disk.003: its size changed from 4096 to 10 bytes"},

@@ -1,5 +1,6 @@
 #include "evidence/EwfEvidence.h"
 #include "TestSupport.h"
+#include "evidence/EvidenceReader.h"
 #include "evidence/EvidenceSource.h"
 
 #include <gtest/gtest.h>
@@ -76,20 +77,31 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) { return std::string(row.param.name); });
 
 // Broke: libewf hands on a chunk that fails its checksum as it is and only counts it, so carved
-// files took damaged bytes for the evidence's. The read now fails and says why.
-TEST_F(EwfFixture, ChunkFailingItsChecksumIsNotHandedOn) {
+// files took damaged bytes for the evidence's; then one such chunk ended the whole run as a change.
+// The chunk now reads short, and a reader reads on past it: zeros there, noted as damage, every
+// other byte the image's.
+TEST_F(EwfFixture, ChunkFailingItsChecksumIsReadPastAsDamage) {
     overwrite("disk.E02", "sectors", 76 + 100000, "XXXXXXXX");
     std::string error;
     auto source = openEvidenceSource(tmp / "disk.E01", error);
     ASSERT_NE(source, nullptr) << error;
-    std::string block(1 << 20, '\0');
-    bool shortRead = false;
-    for (std::uint64_t offset = 0; offset < source->size(); offset += block.size()) {
-        const std::size_t want = std::min<std::uint64_t>(block.size(), source->size() - offset);
-        shortRead = shortRead || source->read(offset, block.data(), want) < want;
+    EvidenceReader reader(*source);
+    std::string image(source->size(), '\0');
+    for (std::uint64_t offset = 0; offset < image.size(); offset += 1 << 20) {
+        const std::size_t want = std::min<std::uint64_t>(1 << 20, image.size() - offset);
+        EXPECT_EQ(reader.readAt(static_cast<std::int64_t>(offset), image.data() + offset, want), want);
     }
-    EXPECT_TRUE(shortRead);
-    EXPECT_EQ(source->changed().rfind("its data is damaged: sectors ", 0), 0u) << source->changed();
+    EXPECT_FALSE(reader.readFailed());
+    EXPECT_EQ(reader.changed(), "");
+    ASSERT_EQ(reader.damage().size(), 1u);
+    const auto [first, end] = reader.damage()[0];
+    EXPECT_EQ(end - first, 32768u);
+    EXPECT_EQ(first % 32768, 0u);
+    std::string raw = readFile(tmp / "disk.raw");
+    raw.replace(first, end - first, std::string(end - first, '\0'));
+    EXPECT_TRUE(image == raw);
+    EXPECT_EQ(reader.damageText(), "sectors " + std::to_string(first / 512) + " to " +
+                                       std::to_string(end / 512 - 1) + " cannot be read (they fail their checksum)");
 }
 
 // Broke: libewf's index of the chunks grew by 4 MiB per GiB read, without bound. The handle is now

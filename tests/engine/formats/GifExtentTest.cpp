@@ -57,8 +57,10 @@ INSTANTIATE_TEST_SUITE_P(
             screen.size() + image().size(), true},
         Row{"CodeSizeThirteenInTheSecondImage", screen + image() + image(13) + trailer, true,
             screen.size() + image().size(), true},
-        Row{"SubBlocksPastTheEvidence", screen + control + bytes({0x21, 0xFE, 200}) + "short", true,
-            screen.size() + control.size(), true},
+        Row{"SubBlocksPastTheEvidence", screen + image() + bytes({0x21, 0xFE, 200}) + "short", true,
+            screen.size() + image().size(), true},
+        // Extensions without an image are no picture.
+        Row{"NoImage", screen + control + trailer, false, 0, false},
         Row{"Version88a", std::string("GIF88a") + screen.substr(6) + image() + trailer, false, 0, false},
         Row{"NoBlockFirst", screen + bytes({0x2D}) + image() + trailer, false, 0, false},
         Row{"CodeSizeThirteenFirst", screen + image(13) + trailer, false, 0, false},

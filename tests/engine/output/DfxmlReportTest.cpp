@@ -17,7 +17,7 @@ TEST(DfxmlReportTest, EveryRunOfAFileIsABytesRunAtItsPlaceInTheFile) {
     file.path = "/out/disk~JPEGFile0.jpg";
     file.runs = {{4096, 100}, {512, 1000}, {8000, 300}};
     report.addFile(file, 8192, nullptr);
-    ASSERT_TRUE(report.finish(DfxmlSource{}));
+    ASSERT_TRUE(report.finish(DfxmlSource{}, true));
     const std::string xml = test::readFile(tmp / "r.dfxml");
     EXPECT_NE(xml.find("<filesize>1400</filesize>"), std::string::npos) << xml;
     EXPECT_NE(xml.find("      <byte_run offset=\"0\" img_offset=\"4096\" len=\"100\"/>\n"

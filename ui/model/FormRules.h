@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace morrow::form {
+
+// The maximum file size in KB: what the form starts with and what its arrows step within. The run
+// itself refuses 0 and anything above the maximum; the engine and morrow-cli hold the same numbers.
+inline constexpr std::int32_t defaultMaxFileSizeKB = 1024;
+inline constexpr std::int32_t minimumFileSizeKB = 1;
+inline constexpr std::int32_t maximumFileSizeKB = 10240;
+
+// A whole decimal number: blanks around it are ignored and a sign may lead. Nothing for anything
+// else, the empty text among it, or for a number beyond 64 bits.
+std::optional<long long> parseWhole(std::string_view text);
+
+// The same within 32 bits: the size box's rule.
+std::optional<std::int32_t> parseInteger(std::string_view text);
+
+// A remembered flag as it was written ("true"/"false"); anything but empty, "0" or "false" is set.
+bool flagValue(std::string_view text);
+
+} // namespace morrow::form
