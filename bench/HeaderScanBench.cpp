@@ -2,8 +2,8 @@
 // first scan reads the file; the scans after it in the same run take their matches from what
 // it gathered.
 #include "CarveEngine.h"
-#include "HeaderScan.h"
-#include "HexText.h"
+#include "carve/HeaderScan.h"
+#include "search/HexText.h"
 #include "QuietHost.h"
 
 #include <benchmark/benchmark.h>
@@ -43,12 +43,11 @@ void BM_HeaderScanFirstRead(benchmark::State& state) {
     std::string path = imagePath();
     QuietHost host;
     CarveEngine engine(host);
-    CarveState& st = engine.state();
     std::uint64_t size = 0;
     for (auto _ : state) {
-        size = engine.openEvidence(path)->size();
-        HeaderScan::run(engine, path, "JPEGFile", HexText::toBytes("FFD8FF"));
-        st.headerIndex.clear();
+        EvidenceReader* evidence = engine.openEvidence(path);
+        size = evidence->size();
+        HeaderScan::run(engine, *evidence, path, "JPEGFile", HeaderKey{HexText::toBytes("FFD8FF")});
         engine.closeEvidence();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size));
@@ -59,12 +58,10 @@ void BM_HeaderScanAllKindsOneRead(benchmark::State& state) {
     std::string path = imagePath();
     QuietHost host;
     CarveEngine engine(host);
-    CarveState& st = engine.state();
     std::vector<std::pair<std::string, bool>> hexes;
-    for (std::size_t t = 0; t < engine.catalog().headerSignatures.size(); ++t) {
-        const std::string& list = engine.catalog().headerSignatures[t];
-        for (int n = 1; !HexText::listField(list, n, ',').empty(); ++n) {
-            hexes.emplace_back(HexText::listField(list, n, ','), t == 11);
+    for (const KindInfo& kind : kindTable()) {
+        for (int n = 1; !HexText::listField(kind.headerSignature, n, ',').empty(); ++n) {
+            hexes.emplace_back(HexText::listField(kind.headerSignature, n, ','), kind.headerShifted);
         }
     }
     std::uint64_t size = 0;
@@ -73,12 +70,11 @@ void BM_HeaderScanAllKindsOneRead(benchmark::State& state) {
         for (auto& [hex, shifted] : hexes) {
             keys.push_back(HeaderKey{HexText::toBytes(hex), shifted});
         }
-        engine.headerIndexCache().prepare(path, keys);
+        engine.headerCache().prepare(path, keys);
         for (auto& [hex, shifted] : hexes) {
-            size = engine.openEvidence(path)->size();
-            st.mp4Pass = shifted ? 1 : 0;
-            HeaderScan::run(engine, path, "Bench", HexText::toBytes(hex));
-            st.headerIndex.clear();
+            EvidenceReader* evidence = engine.openEvidence(path);
+            size = evidence->size();
+            HeaderScan::run(engine, *evidence, path, "Bench", HeaderKey{HexText::toBytes(hex), shifted});
         }
         engine.closeEvidence();
     }

@@ -1,6 +1,6 @@
 // Footer search speed on 32 KiB blocks, the block size the carvers search in.
 #include "CarveState.h"
-#include "PatternSearch.h"
+#include "search/PatternSearch.h"
 
 #include <benchmark/benchmark.h>
 #include <random>

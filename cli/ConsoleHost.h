@@ -1,6 +1,7 @@
 #pragma once
 
 #include "QuietHost.h"
+#include "base/Limits.h"
 
 #include <chrono>
 #include <cstdint>
@@ -14,7 +15,7 @@ struct ConsoleOptions {
     std::vector<std::string> evidence;
     std::vector<std::string> kindRows; // the kind list rows to tick
     std::string carvingPath;
-    std::int32_t maxFileSizeKB = 1024;
+    std::int32_t maxFileSizeKB = limits::defaultMaxFileSizeKB;
     bool neverAsk = false;
     bool quiet = false;
     bool exactEnds = false;

@@ -5,19 +5,16 @@
 #include "BuildFeatures.h"
 #include "ConsoleHost.h"
 #include "MorrowVersion.h"
+#include "base/Limits.h"
+#include "base/Text.h"
 #include "evidence/EvidenceSource.h"
-#include "evidence/EwfEvidence.h"
-#include "output/Digest.h"
 #include "platform/FileSystem.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
 #include <algorithm>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -26,17 +23,19 @@ using namespace morrow;
 
 namespace {
 
-const char* const usageText =
-    "Usage: morrow-cli [options] EVIDENCE...\n"
+std::string usageText() {
+    return std::string("Usage: morrow-cli [options] EVIDENCE...\n"
     "Carves files of known kinds out of disk or partition images: raw (a file or a device), split\n"
     "raw (disk.001, disk.002, ... or disk.aa, disk.ab, ...: give the first) or E01 (disk.E01).\n"
     "\n"
     "  -o, --out DIR        carving path: one output folder per evidence file is made in it\n"
     "  -t, --types LIST     kinds to carve, comma-separated (default all):\n"
     "                       bmp gif jpeg tiff png psd cdoc pdf html zip video,\n"
-    "                       pictures (bmp,gif,jpeg,png,psd,tiff) or all\n"
-    "  -s, --max-size KB    maximum size for kinds whose length cannot be read (default 1024,\n"
-    "                       1 to 10240)\n"
+    "                       pictures (bmp,gif,jpeg,png,psd,tiff) or all; also jpg, tif, doc, htm,\n"
+    "                       and avi, dat, mp4, mov, 3gp, wmv for video\n"
+    "  -s, --max-size KB    maximum size for kinds whose length cannot be read (default ") +
+           std::to_string(limits::defaultMaxFileSizeKB) + ",\n" + "                       " +
+           std::to_string(limits::minMaxFileSizeKB) + " to " + std::to_string(limits::maxMaxFileSizeKB) + ")\n" +
     "  -x, --exact          exact file ends: every file ends where its own structure ends,\n"
     "                       not at the first footer or the maximum size\n"
     "  -y, --yes            never ask: Stop and Quit are confirmed, the carving path is not opened\n"
@@ -50,24 +49,6 @@ const char* const usageText =
     "\n"
     "Ctrl-C asks to stop the run, SIGTERM to quit; what was carved so far stays on disk.\n"
     "Exit status: 0 complete run, 1 partial run, 2 settings refused or bad options.\n";
-
-const std::map<std::string, std::vector<std::string>>& typeNames() {
-    static const std::map<std::string, std::vector<std::string>> names = {
-        {"bmp", {"BMP Files"}},
-        {"gif", {"GIF Files"}},
-        {"jpeg", {"JPEG Files"}},
-        {"tiff", {"TIFF Files"}},
-        {"png", {"PNG Files"}},
-        {"psd", {"PSD Files"}},
-        {"cdoc", {"Compound Doc Files"}},
-        {"pdf", {"PDF Files"}},
-        {"html", {"HTML Files"}},
-        {"zip", {"ZIP Files"}},
-        {"video", {"Video Files"}},
-        {"pictures", pictureRowNames()},
-        {"all", kindRowNames()},
-    };
-    return names;
 }
 
 int usageError(const std::string& text) {
@@ -75,32 +56,15 @@ int usageError(const std::string& text) {
     return 2;
 }
 
-// A whole decimal number, as the dialog's size box takes it.
-bool parseInteger(const std::string& text, std::int32_t& out) {
-    if (text.empty()) {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    long long v = std::strtoll(text.c_str(), &end, 10);
-    if (*end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX) {
-        return false;
-    }
-    out = static_cast<std::int32_t>(v);
-    return true;
-}
-
 // After the summary: what the run carved (or found), kind by kind, and where it went.
 void printTally(const RunResult& result, bool reportOnly) {
-    static const char* const names[] = {"BMP", "GIF", "JPEG", "TIFF", "PNG", "PSD", "compound documents",
-                                        "PDF", "HTML", "ZIP", "AVI/DAT", "MP4/3GP/MOV", "WMV"};
     std::int64_t files = 0;
     std::uint64_t bytes = 0;
     std::printf("\n%-20s %10s %16s\n", reportOnly ? "Found" : "Carved", "files", "bytes");
     for (std::size_t k = 0; k < result.perKind.size(); ++k) {
         const RunResult::Tally& t = result.perKind[k];
         if (t.files > 0) {
-            std::printf("%-20s %10lld %16llu\n", names[k], static_cast<long long>(t.files),
+            std::printf("%-20s %10lld %16llu\n", kindInfo(static_cast<FileTypeId>(k)).tallyName, static_cast<long long>(t.files),
                         static_cast<unsigned long long>(t.bytes));
         }
         files += t.files;
@@ -190,8 +154,8 @@ int main(int argc, char** systemArgv) {
             options.exactEnds = true;
             break;
         case dfxmlOption:
-            if (!Digest::available()) {
-                std::fprintf(stderr, "morrow-cli: --dfxml: %s\n", CarveEngine::dfxmlUnavailable);
+            if (const char* why = dfxmlUnavailable()) {
+                std::fprintf(stderr, "morrow-cli: --dfxml: %s\n", why);
                 return 2;
             }
             options.writeDfxml = true;
@@ -200,7 +164,7 @@ int main(int argc, char** systemArgv) {
             options.reportOnly = true;
             break;
         case 'h':
-            std::fputs(usageText, stdout);
+            std::fputs(usageText().c_str(), stdout);
             return 0;
         case versionOption:
             // The same lines as `morrow --version`: program, package and version, then the optional parts.
@@ -226,11 +190,11 @@ int main(int argc, char** systemArgv) {
     std::stringstream list(types);
     std::string name;
     while (std::getline(list, name, ',')) {
-        auto it = typeNames().find(name);
-        if (it == typeNames().end()) {
+        const std::vector<std::string> rows = rowsForWord(name);
+        if (rows.empty()) {
             return usageError("unknown kind: '" + name + "'");
         }
-        for (const std::string& row : it->second) {
+        for (const std::string& row : rows) {
             if (std::find(options.kindRows.begin(), options.kindRows.end(), row) == options.kindRows.end()) {
                 options.kindRows.push_back(row);
             }

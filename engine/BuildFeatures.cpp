@@ -5,6 +5,13 @@
 
 namespace morrow {
 
+const char* dfxmlUnavailable() {
+    return Digest::available()
+               ? nullptr
+               : "DFXML reports are not available in this build of Morrow: it was built without OpenSSL "
+                 "(MORROW_WITH_DFXML).";
+}
+
 std::string buildFeatures() {
     std::string text = "Optional parts: DFXML reports and hashes ";
     text += Digest::available() ? "(" + Digest::libraryVersion() + ")" : "not built (this build has no OpenSSL)";

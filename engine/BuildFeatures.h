@@ -8,4 +8,8 @@ namespace morrow {
 // one line each, for both programs' --version.
 std::string buildFeatures();
 
+// Why this build cannot write DFXML reports (it has no digests), or null when it can: the one
+// check both front ends make before a DFXML run.
+const char* dfxmlUnavailable();
+
 } // namespace morrow

@@ -1,10 +1,11 @@
 #include "CarveEngine.h"
 
-#include "CompoundDocCarver.h"
-#include "HeaderFooterCarver.h"
-#include "HexText.h"
-#include "SizeDrivenCarver.h"
+#include "BuildFeatures.h"
+#include "carve/CompoundDocCarver.h"
+#include "carve/HeaderFooterCarver.h"
+#include "carve/SizeDrivenCarver.h"
 #include "platform/OutputFile.h"
+#include "search/HexText.h"
 
 #include <ctime>
 
@@ -13,8 +14,6 @@ namespace morrow {
 const char* const CarveEngine::warningTitle = "Morrow, Warning...";
 const char* const CarveEngine::stopQuestion = "Do you want to Cancel the Carving Process?";
 const char* const CarveEngine::quitQuestion = "Carving Process is in progress!.\n Do you want to Quit the process?";
-const char* const CarveEngine::dfxmlUnavailable =
-    "DFXML reports are not available in this build of Morrow: it was built without OpenSSL (MORROW_WITH_DFXML).";
 
 namespace {
 
@@ -31,65 +30,19 @@ std::string isoTimeNow() {
     return text;
 }
 
-enum class CarverKind { HeaderFooter, SizeDriven, CompoundDoc };
-
-// One pass of the dispatch table, in the fixed order of carving.
-struct PassSpec {
-    std::int32_t CarveState::*selected;
-    FileTypeId type;
-    CarverKind carver;
-    const char* kindTag;
-    const char* extension;
-    const char* passLabel;    // set before the pass when not null
-    bool firstOfRow;          // passLabel and pdfCarvedBySize are reset before a row's first pass
-    bool scansHeaders;        // false for the PDF footer pass, which takes the size-driven pass's leftovers
-};
-
-const PassSpec dispatchTable[] = {
-    {&CarveState::bmpSelected, kind::Bmp, CarverKind::SizeDriven, "BMPFile", ".bmp", nullptr, true, true},
-    {&CarveState::gifSelected, kind::Gif, CarverKind::HeaderFooter, "GIFFile", ".gif", nullptr, true, true},
-    {&CarveState::jpegSelected, kind::Jpeg, CarverKind::HeaderFooter, "JPEGFile", ".jpg", nullptr, true, true},
-    {&CarveState::tiffSelected, kind::Tiff, CarverKind::HeaderFooter, "TIFFile", ".tif", nullptr, true, true},
-    {&CarveState::pngSelected, kind::Png, CarverKind::HeaderFooter, "PNGFile", ".png", nullptr, true, true},
-    {&CarveState::psdSelected, kind::Psd, CarverKind::SizeDriven, "PSDFile", ".psd", nullptr, true, true},
-    {&CarveState::compoundDocSelected, kind::CompoundDoc, CarverKind::CompoundDoc, "CDocFile", "", nullptr, true, true},
-    {&CarveState::pdfSelected, kind::Pdf, CarverKind::SizeDriven, "PDFFile", ".pdf", nullptr, true, true},
-    {&CarveState::pdfSelected, kind::Pdf, CarverKind::HeaderFooter, "PDFFile", ".pdf", nullptr, false, false},
-    {&CarveState::htmlSelected, kind::Html, CarverKind::HeaderFooter, "HTMLFile", ".html", nullptr, true, true},
-    {&CarveState::zipSelected, kind::Zip, CarverKind::SizeDriven, "ZIPFile", ".zip", nullptr, true, true},
-    {&CarveState::videoSelected, kind::VideoRiff, CarverKind::SizeDriven, "VideoFiles", "", "(AVI,DAT)", true, true},
-    {&CarveState::videoSelected, kind::VideoQuickTime, CarverKind::SizeDriven, "VideoFiles", "", "(MP4,3GP,MOV)",
-     false, true},
-    {&CarveState::videoSelected, kind::VideoAsf, CarverKind::SizeDriven, "VideoFiles", ".wmv", "(WMV)", false, true},
-};
-
-struct RowFlag {
-    const char* text;
-    std::int32_t CarveState::*flag;
-};
-
-const RowFlag rowFlags[] = {
-    {"BMP Files", &CarveState::bmpSelected},   {"Compound Doc Files", &CarveState::compoundDocSelected},
-    {"GIF Files", &CarveState::gifSelected},   {"HTML Files", &CarveState::htmlSelected},
-    {"JPEG Files", &CarveState::jpegSelected}, {"PDF Files", &CarveState::pdfSelected},
-    {"TIFF Files", &CarveState::tiffSelected}, {"PNG Files", &CarveState::pngSelected},
-    {"PSD Files", &CarveState::psdSelected},   {"ZIP Files", &CarveState::zipSelected},
-    {"Video Files", &CarveState::videoSelected},
-};
-
 } // namespace
 
 CarveEngine::CarveEngine(CarveHost& host)
-    : host_(host), output_(state_, host), fileSink_(output_), listSink_(output_), sink_(&fileSink_),
-      catalog_(FileTypeCatalog::standard()), carvers_(standardCarvers()), opener_(openEvidenceSource) {}
+    : host_(host), fileSink_(output_), listSink_(output_), sink_(&fileSink_), carvers_(standardCarvers()),
+      opener_(openEvidenceSource) {}
 
 CarveEngine::~CarveEngine() = default;
 
 CarveEngine::Carvers CarveEngine::standardCarvers() {
     return Carvers{
-        [](CarveEngine& e, const CarvePass& p) { return HeaderFooterCarver::carve(e, p); },
-        [](CarveEngine& e, const CarvePass& p) { return SizeDrivenCarver::carve(e, p); },
-        [](CarveEngine& e, const CarvePass& p) { return CompoundDocCarver::carve(e, p); },
+        [](PassContext& c, const CarvePass& p) { return HeaderFooterCarver::carve(c, p); },
+        [](PassContext& c, const CarvePass& p) { return SizeDrivenCarver::carve(c, p); },
+        [](PassContext& c, const CarvePass& p) { return CompoundDocCarver::carve(c, p); },
     };
 }
 
@@ -113,20 +66,6 @@ void CarveEngine::closeEvidence() {
     source_.reset();
 }
 
-bool CarveEngine::carve(const CarvePass& pass, std::int64_t number, std::int64_t offset, std::uint64_t length,
-                        std::uint64_t spaceNeeded, const std::string& extension) {
-    CarvedFile file;
-    file.evidencePath = pass.evidencePath;
-    file.type = pass.type;
-    file.kindTag = pass.kindTag;
-    file.number = number;
-    file.offset = offset;
-    file.length = length;
-    file.spaceNeeded = spaceNeeded;
-    file.path = output_.carvedFilePath(pass.evidencePath, pass.kindTag, number, extension);
-    return carve(file);
-}
-
 ParallelDigest* CarveEngine::evidenceDigest() {
     if (evidenceDigestDone_) {
         return nullptr;
@@ -141,18 +80,39 @@ ParallelDigest* CarveEngine::evidenceDigest() {
 bool CarveEngine::carve(const CarvedFile& file) {
     // Damage read past reads as zeros, which are not the evidence's: no file holding any is
     // carved (the run names the sectors when the evidence's passes end).
-    if (reader_->touchesDamage(file.offset, file.length)) {
-        return true;
+    for (const ByteRun& run : file.runs) {
+        if (reader_->touchesDamage(run.offset, run.length)) {
+            return true;
+        }
     }
-    if (!sink_->accept(file, *reader_)) {
+    if (const OutputOutcome outcome = sink_->accept(file, *reader_); !outcome) {
+        tell(outcome);
         return false;
     }
+    ++state_.filesCarvedTotal;
     if (file.type >= 0 && static_cast<std::size_t>(file.type) < result_.perKind.size()) {
         RunResult::Tally& tally = result_.perKind[static_cast<std::size_t>(file.type)];
         ++tally.files;
-        tally.bytes += file.length;
+        tally.bytes += file.length();
     }
     return true;
+}
+
+void CarveEngine::evidenceFailed(EvidenceReader& evidence) {
+    tell(Output::evidenceIntact(evidence));
+    state_.scanAborted = 1;
+}
+
+void CarveEngine::tell(const OutputOutcome& outcome) {
+    if (!outcome.message.empty()) {
+        host_.showAppMessage(outcome.message, outcome.hardError ? style::OkStop : style::Ok);
+    }
+    if (outcome.stopsCarving) {
+        state_.carvingInProgress = 0;
+    }
+    if (outcome.focus == OutputOutcome::Field::CarvingPath) {
+        host_.focusControl(control::CarvingPath);
+    }
 }
 
 bool CarveEngine::askStopOrQuit(bool duringScan) {
@@ -200,8 +160,8 @@ RunResult CarveEngine::startRun() {
     if (st.evidenceFiles.empty()) {
         return warn("No Evidence File(s) is added.");
     }
-    for (const RowFlag& r : rowFlags) {
-        st.*(r.flag) = 0;
+    for (const KindInfo& k : kindTable()) {
+        st.*(k.selected) = 0;
     }
     st.anyKindSelected = 0;
     for (const KindRow& row : host_.kindRows()) {
@@ -209,21 +169,21 @@ RunResult CarveEngine::startRun() {
             continue;
         }
         st.anyKindSelected = 1;
-        for (const RowFlag& r : rowFlags) {
-            if (row.text == r.text) {
-                st.*(r.flag) = 1;
+        for (const KindInfo& k : kindTable()) {
+            if (row.text == k.rowText) {
+                st.*(k.selected) = 1;
             }
         }
     }
     if (st.anyKindSelected == 0) {
         return warn("Select One of the File Type to Carve");
     }
-    if (st.maxFileSizeKB < 1) {
+    if (st.maxFileSizeKB < limits::minMaxFileSizeKB) {
         warn("File Size can't be null.");
         host_.focusControl(control::MaxFileSize);
         return result_;
     }
-    if (st.maxFileSizeKB > 10240) {
+    if (st.maxFileSizeKB > limits::maxMaxFileSizeKB) {
         warn("Carving of File Size >10240KB(10MB) is not supported.");
         host_.focusControl(control::MaxFileSize);
         return result_;
@@ -233,8 +193,8 @@ RunResult CarveEngine::startRun() {
         host_.focusControl(control::CarvingPath);
         return result_;
     }
-    if (st.writeDfxml != 0 && !Digest::available()) {
-        return warn(dfxmlUnavailable);
+    if (st.writeDfxml != 0 && dfxmlUnavailable() != nullptr) {
+        return warn(dfxmlUnavailable());
     }
 
     // Setting up the run.
@@ -242,7 +202,7 @@ RunResult CarveEngine::startRun() {
     sink_ = customSink_ != nullptr ? customSink_ : st.reportOnly != 0 ? static_cast<CarveSink*>(&listSink_) : &fileSink_;
     fileSink_.setDfxml(st.writeDfxml != 0 ? &dfxml_ : nullptr);
     listSink_.setDfxml(st.writeDfxml != 0 ? &dfxml_ : nullptr);
-    st.maxFileSizeBytes = static_cast<std::uint64_t>(st.maxFileSizeKB) * 1024;
+    st.maxFileSizeBytes = static_cast<std::uint64_t>(st.maxFileSizeKB) * limits::bytesPerKB;
     st.filesCarvedTotal = 0;
     st.reportHeaderLine = Output::reportHeader();
     // The DFXML's file objects wait in a scratch file: a temporary folder that cannot hold one
@@ -254,7 +214,8 @@ RunResult CarveEngine::startRun() {
             return result_;
         }
     }
-    if (!output_.ensureCarvingPath(st.carvingPath)) {
+    if (const OutputOutcome path = output_.ensureCarvingPath(st.carvingPath); !path) {
+        tell(path);
         return result_;
     }
     st.scanAborted = 0;
@@ -277,14 +238,16 @@ RunResult CarveEngine::startRun() {
     const std::vector<std::string> evidenceFiles = st.evidenceFiles;
     for (const std::string& evidencePath : evidenceFiles) {
         st.carvingInProgress = 1;
-        if (!output_.createOutputFolder(evidencePath)) {
+        const bool folderMade = output_.createOutputFolder(st.carvingPath, evidencePath);
+        st.outputFolder = output_.outputFolder();
+        if (!folderMade) {
             host_.showAppMessage("Folder creation failed: " + st.outputFolder + ": " + systemErrorText(output_.lastError()),
                                  style::Ok);
             host_.focusControl(control::CarvingPath);
             return endWithoutSummary();
         }
         result_.outputFolders.push_back(st.outputFolder);
-        if (output_.openReport(evidencePath) != Output::ReportStatus::Created) {
+        if (output_.openReport(evidencePath, st.reportHeaderLine) != Output::ReportStatus::Created) {
             host_.showAppMessage("A report file creation error.: " + output_.reportPath(evidencePath) + ": " +
                                      systemErrorText(output_.lastError()),
                                  style::Ok);
@@ -330,12 +293,29 @@ RunResult CarveEngine::startRun() {
     return result_;
 }
 
-const std::string& CarveEngine::headerSignature(FileTypeId type) const {
-    const auto t = static_cast<std::size_t>(type);
-    if (state_.exactEnds != 0 && t < catalog_.exactHeaderSignatures.size() && !catalog_.exactHeaderSignatures[t].empty()) {
-        return catalog_.exactHeaderSignatures[t];
+const char* CarveEngine::headerSignature(const KindInfo& kind) const {
+    return state_.exactEnds != 0 && kind.exactHeaderSignature != nullptr ? kind.exactHeaderSignature
+                                                                        : kind.headerSignature;
+}
+
+CarvePass CarveEngine::makePass(const KindInfo& kind, CarverFamily family, const std::string& evidencePath) const {
+    CarvePass pass;
+    pass.type = kind.id;
+    pass.kindTag = kind.kindTag;
+    pass.extension = kind.extension;
+    pass.headerSignature = headerSignature(kind);
+    if (family != CarverFamily::CompoundDoc) {
+        pass.footerSignature = kind.footerSignature;
     }
-    return catalog_.headerSignatures[t];
+    pass.evidencePath = evidencePath;
+    pass.exactEnds = state_.exactEnds != 0;
+    pass.maxFileSizeBytes = state_.maxFileSizeBytes;
+    pass.passLabel = kind.passLabel != nullptr ? kind.passLabel : "";
+    pass.headerShifted = kind.headerShifted;
+    pass.labelsAlternatives = kind.labelsAlternatives;
+    pass.footerTail = kind.footerTail;
+    pass.exactReader = kind.exactReader;
+    return pass;
 }
 
 bool CarveEngine::runPasses(const std::string& evidencePath) {
@@ -344,55 +324,46 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
     // Every header signature this evidence file's passes will scan, so that the first scan
     // gathers them all in one read.
     std::vector<HeaderKey> keys;
-    for (const PassSpec& p : dispatchTable) {
-        if (st.*(p.selected) == 0 || !p.scansHeaders) {
+    for (const KindInfo& k : kindTable()) {
+        if (st.*(k.selected) == 0) {
             continue;
         }
-        const std::string& list = headerSignature(p.type);
+        const std::string list = headerSignature(k);
         for (int n = 1;; ++n) {
             std::string field = HexText::listField(list, n, ',');
             if (field.empty()) {
                 break;
             }
             keys.push_back(HeaderKey{st.exactEnds != 0 ? HexText::toRawBytes(field) : HexText::toBytes(field),
-                                     p.type == kind::VideoQuickTime});
+                                     k.headerShifted});
         }
     }
     headerIndex_.prepare(evidencePath, std::move(keys));
 
-    for (const PassSpec& p : dispatchTable) {
-        if (st.*(p.selected) == 0) {
+    // The kinds in the table's order, one pass each; PDF's size-driven pass is followed by a
+    // header/footer pass over the headers it could not measure.
+    for (const KindInfo& k : kindTable()) {
+        if (st.*(k.selected) == 0) {
             continue;
         }
-        if (p.firstOfRow) {
-            st.passLabel.clear();
-            st.pdfCarvedBySize = 0;
-        }
-        if (p.passLabel != nullptr) {
-            st.passLabel = p.passLabel;
-        }
-        st.mp4Pass = p.type == kind::VideoQuickTime ? 1 : 0;
-
-        CarvePass pass;
-        pass.type = p.type;
-        pass.kindTag = p.kindTag;
-        pass.extension = p.extension;
-        pass.headerSignature = headerSignature(p.type);
-        pass.exactEnds = st.exactEnds != 0;
-        if (p.carver != CarverKind::CompoundDoc && static_cast<std::size_t>(p.type) < catalog_.footerSignatures.size()) {
-            pass.footerSignature = catalog_.footerSignatures[static_cast<std::size_t>(p.type)];
-        }
-        pass.evidencePath = evidencePath;
-
-        const Carver& carver = p.carver == CarverKind::HeaderFooter ? carvers_.headerFooter
-                               : p.carver == CarverKind::SizeDriven ? carvers_.sizeDriven
-                                                                    : carvers_.compoundDoc;
-        if (carver && !carver(*this, pass)) {
-            return false;
-        }
-        // Evidence that changed under a pass that carved nothing from it still ends the run.
-        if (reader_ && !output_.evidenceIntact(*reader_)) {
-            return false;
+        st.pdfCarvedBySize = 0;
+        for (int n = 0; n < (k.footerPassAfter ? 2 : 1); ++n) {
+            const CarverFamily family = n == 0 ? k.carver : CarverFamily::HeaderFooter;
+            st.passLabel = k.passLabel != nullptr ? k.passLabel : "";
+            st.mp4Pass = k.headerShifted ? 1 : 0;
+            const Carver& carver = family == CarverFamily::HeaderFooter ? carvers_.headerFooter
+                                   : family == CarverFamily::SizeDriven ? carvers_.sizeDriven
+                                                                        : carvers_.compoundDoc;
+            if (carver && !carver(*this, makePass(k, family, evidencePath))) {
+                return false;
+            }
+            // Evidence that changed under a pass that carved nothing from it still ends the run.
+            if (reader_) {
+                if (const OutputOutcome intact = Output::evidenceIntact(*reader_); !intact) {
+                    tell(intact);
+                    return false;
+                }
+            }
         }
     }
     st.mp4Pass = 0;
@@ -459,7 +430,6 @@ void CarveEngine::finishPartialRun(const std::string& carvingRoot) {
     host_.resetForm(st);
     host_.leaveRunMode();
     closeEvidence();
-    st.headerIndex.clear();
     st.pdfHeaderIndex.clear();
     headerIndex_.clear();
     output_.closeReport();

@@ -3,7 +3,9 @@
 #include "CarveHost.h"
 #include "CarveState.h"
 #include "Catalog.h"
-#include "HeaderIndex.h"
+#include "carve/CarvePass.h"
+#include "carve/HeaderIndex.h"
+#include "carve/PassContext.h"
 #include "evidence/EvidenceReader.h"
 #include "evidence/EvidenceSource.h"
 #include "output/CarveSink.h"
@@ -37,14 +39,15 @@ struct RunResult {
         std::int64_t files = 0;
         std::uint64_t bytes = 0;
     };
-    std::array<Tally, 13> perKind{};
+    std::array<Tally, kind::count> perKind{};
     // The output folder made for each evidence file, in order.
     std::vector<std::string> outputFolders;
 };
 
 // The carving engine: owns the shared state, reaches the front end only through CarveHost, and
-// runs everything on the caller's thread. startRun is the operation behind Start.
-class CarveEngine {
+// runs everything on the caller's thread. startRun is the operation behind Start. To the carvers
+// it is their PassContext, and no more.
+class CarveEngine : public PassContext {
 public:
     explicit CarveEngine(CarveHost& host);
     ~CarveEngine();
@@ -52,8 +55,7 @@ public:
     CarveState& state() { return state_; }
     CarveHost& host() { return host_; }
     Output& output() { return output_; }
-    HeaderIndex& headerIndexCache() { return headerIndex_; }
-    const FileTypeCatalog& catalog() const { return catalog_; }
+    HeaderIndex& headerCache() override { return headerIndex_; }
 
     // Reads the form, checks the settings and carves every listed evidence file with every
     // selected kind, then shows the summary. Returns how the run ended.
@@ -61,7 +63,7 @@ public:
 
     // A carver entry point: true when the pass went through all its candidates, false when the
     // whole run must end (the carver has shown its own message first).
-    using Carver = std::function<bool(CarveEngine&, const CarvePass&)>;
+    using Carver = std::function<bool(PassContext&, const CarvePass&)>;
     struct Carvers {
         Carver headerFooter;
         Carver sizeDriven;
@@ -76,9 +78,8 @@ public:
 
     // The evidence of a pass. The first pass of an evidence file opens it; the passes after it
     // share it until the file's passes are over. Shows "Evidence file open failed" with the path
-    // and the reason, and returns
-    // null when it cannot be opened.
-    EvidenceReader* openEvidence(const std::string& path);
+    // and the reason, and returns null when it cannot be opened.
+    EvidenceReader* openEvidence(const std::string& path) override;
     // The evidence opened for the current evidence file; only valid after openEvidence succeeded.
     EvidenceReader& evidence() { return *reader_; }
     bool evidenceOpen() const { return reader_ != nullptr; }
@@ -92,33 +93,48 @@ public:
     // The digest of the evidence being read whole by the first header scan of a DFXML run, or of
     // evidence that stores the MD5 it had at acquisition (an E01 image: its MD5 alone); null
     // when none is wanted or it is done. The scan feeds it every byte in order and marks it done.
-    ParallelDigest* evidenceDigest();
-    void evidenceDigestDone() { evidenceDigestDone_ = true; }
-    // Hands a carved file to the sink and counts it. False when the run must end.
-    bool carve(const CarvedFile& file);
-    // The same for file `number` of `pass`, named with `extension`.
-    bool carve(const CarvePass& pass, std::int64_t number, std::int64_t offset, std::uint64_t length,
-               std::uint64_t spaceNeeded, const std::string& extension);
+    ParallelDigest* evidenceDigest() override;
+    void evidenceDigestDone() override { evidenceDigestDone_ = true; }
+    // Hands a carved file to the sink and counts it; tells the user when it could not. False when
+    // the run must end.
+    bool carve(const CarvedFile& file) override;
+    using PassContext::carve;
+    std::string carvedFilePath(const std::string& evidencePath, const std::string& kindTag, std::int64_t number,
+                               const std::string& extension) const override {
+        return output_.carvedFilePath(evidencePath, kindTag, number, extension);
+    }
+    PassDisplay& display() override { return host_; }
+    OffsetList& pdfHeaderIndex() override { return state_.pdfHeaderIndex; }
+    std::int32_t& pdfCarvedBySize() override { return state_.pdfCarvedBySize; }
+    // A read of the evidence failed in a way that cannot be read past: tells the user and marks
+    // the scan aborted.
+    void evidenceFailed(EvidenceReader& evidence) override;
 
     // The poll point of a carver's candidate loop and of the header scan: asks the Stop question
     // and then the Quit question when they were requested. False when the user confirmed one of
     // them (carvingInProgress cleared, or quitConfirmed set): the pass must end with false.
     // During a scan the animation pauses while a question is open, and a confirmed Stop or Quit
     // also sets scanAborted.
-    bool pollCandidate() { return !host_.pollDue() || askStopOrQuit(false); }
+    bool pollCandidate() override { return !host_.pollDue() || askStopOrQuit(false); }
+    bool pollScan() override { return !host_.pollDue() || askStopOrQuit(true); }
+    bool scanAborted() const override { return state_.scanAborted == 1; }
     bool askStopOrQuit(bool duringScan);
+
+    // The pass of `kind` over `evidencePath` with the run's settings, as the dispatch gives it to
+    // a carver of `family`.
+    CarvePass makePass(const KindInfo& kind, CarverFamily family, const std::string& evidencePath) const;
 
     // Texts of the Stop and Quit questions and their title.
     static const char* const warningTitle;
     static const char* const stopQuestion;
     static const char* const quitQuestion;
-    // The warning that refuses a DFXML report in a build without digests.
-    static const char* const dfxmlUnavailable;
 
 private:
     bool runPasses(const std::string& evidencePath);
     // The header signature list of a kind in the run's mode.
-    const std::string& headerSignature(FileTypeId type) const;
+    const char* headerSignature(const KindInfo& kind) const;
+    // Tells the user what an output operation that failed said, and acts on it.
+    void tell(const OutputOutcome& outcome);
     // What is said of the evidence file just carved when its passes are over (`passed`: all of
     // them went through): damage read past, its MD5 against the one stored at acquisition, and
     // its DFXML report. Clears `sound` when the evidence is not sound (the run then ends
@@ -140,7 +156,6 @@ private:
     bool evidenceDigestDone_ = false;
     std::uint64_t digestedSize_ = 0;
     HeaderIndex headerIndex_;
-    FileTypeCatalog catalog_;
     Carvers carvers_;
     EvidenceOpener opener_;
     std::unique_ptr<EvidenceSource> source_;

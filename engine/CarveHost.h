@@ -1,5 +1,7 @@
 #pragma once
 
+#include "carve/PassContext.h"
+
 #include <csignal>
 #include <cstdint>
 #include <string>
@@ -36,26 +38,15 @@ struct KindRow {
 
 // Everything the engine needs from a front end. The engine never touches a window or the
 // console itself; the desktop dialog and the console each implement this. All texts are UTF-8.
-class CarveHost {
+// The progress display (status and percentage texts, progress bar, animation) is the part the
+// passes see, PassDisplay.
+class CarveHost : public PassDisplay {
 public:
-    virtual ~CarveHost() = default;
 
     // Modal; returns the button pressed (answerYes for Yes).
     virtual int showMessage(const std::string& text, const std::string& title, int style) = 0;
     // As showMessage, titled with the application's name.
     virtual int showAppMessage(const std::string& text, int style) = 0;
-
-    virtual void setStatusText(const std::string& text) = 0;
-    virtual void setPercentText(const std::string& text) = 0;
-    // The lower bound is always 0. The carvers pass count - 1, which is -1 for no candidate.
-    virtual void setProgressRange(std::int64_t upper) = 0;
-    virtual void setProgressPos(std::int64_t position) = 0;
-    virtual void showProgress(bool visible) = 0;
-
-    virtual void startAnimation() = 0;
-    virtual void pauseAnimation() = 0;
-    virtual void resumeAnimation() = 0;
-    virtual void closeAnimation() = 0;
 
     // Handles whatever input is waiting, then returns. May run the Stop and Quit handlers.
     virtual void drainMessages() = 0;

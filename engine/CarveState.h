@@ -1,6 +1,7 @@
 #pragma once
 
-#include "OffsetList.h"
+#include "base/Limits.h"
+#include "search/OffsetList.h"
 
 #include <cstdint>
 #include <string>
@@ -14,7 +15,7 @@ namespace morrow {
 // holding 0 or 1. What a format reader finds it returns to its caller; none of it is kept here.
 struct CarveState {
     // Settings, exchanged with the form by readForm.
-    std::int32_t maxFileSizeKB = 1024;
+    std::int32_t maxFileSizeKB = limits::defaultMaxFileSizeKB;
     std::string carvingPath;
     std::string pendingEvidencePath;
     std::int32_t allPictureFiles = 0;
@@ -29,7 +30,8 @@ struct CarveState {
     std::string programVersion;
     std::string invocation;
 
-    // Kind selection, set at the start of every run from the kind list.
+    // Kind selection, set at the start of every run from the kind list; each kind's row in the
+    // kind table (Catalog.h) names its flag.
     std::int32_t bmpSelected = 0;
     std::int32_t gifSelected = 0;
     std::int32_t jpegSelected = 0;
@@ -54,12 +56,11 @@ struct CarveState {
 
     // Pass: the label shown in the status text, whether the MP4 family's pass is on (its header
     // signature sits 4 bytes in), how many PDF files the size-driven pass carved (the footer pass
-    // numbers on from there), the header scan's matches, and the PDF headers the size-driven pass
-    // could not measure, handed to the footer pass.
+    // numbers on from there), and the PDF headers the size-driven pass could not measure, handed
+    // to the footer pass. The header scan returns its matches to the carver that asked.
     std::string passLabel;
     std::int32_t mp4Pass = 0;
     std::int32_t pdfCarvedBySize = 0;
-    OffsetList headerIndex;
     OffsetList pdfHeaderIndex;
 
     // Run control.

@@ -1,62 +1,66 @@
 #pragma once
 
+#include "CarveState.h"
+#include "base/FileType.h"
+#include "formats/ExactEnds.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace morrow {
 
-// The index of a carvable kind. The "Video Files" row of the kind list covers three entries
-// (10, 11 and 12), one per container family.
-using FileTypeId = int;
+// The carver family that carves a kind.
+enum class CarverFamily { HeaderFooter, SizeDriven, CompoundDoc };
 
-namespace kind {
-inline constexpr FileTypeId Bmp = 0;
-inline constexpr FileTypeId Gif = 1;
-inline constexpr FileTypeId Jpeg = 2;
-inline constexpr FileTypeId Tiff = 3;
-inline constexpr FileTypeId Png = 4;
-inline constexpr FileTypeId Psd = 5;
-inline constexpr FileTypeId CompoundDoc = 6;
-inline constexpr FileTypeId Pdf = 7;
-inline constexpr FileTypeId Html = 8;
-inline constexpr FileTypeId Zip = 9;
-inline constexpr FileTypeId VideoRiff = 10;
-inline constexpr FileTypeId VideoQuickTime = 11;
-inline constexpr FileTypeId VideoAsf = 12;
-} // namespace kind
+// Everything Morrow knows of one carvable kind: one row of the kind table, which every part
+// reads (the run's dispatch, the kind list, the console's words and tally, the carvers' per-kind
+// data). Signatures are upper-case hex text; a header entry may hold several alternatives
+// separated by commas (TIFF, HTML).
+struct KindInfo {
+    FileTypeId id;
+    // The kind list's row: the key by which a run finds the selected kinds, so it must stay
+    // exactly as written. The three video kinds share one row.
+    const char* rowText;
+    int listPosition;                   // where that row stands in the kind list
+    std::int32_t CarveState::*selected; // the flag the row's tick sets
+    bool picture;                       // one of the rows "All Picture Files" ticks
+    // The console's words for the row (-t), the first its name; the rest are aliases.
+    std::array<const char*, 3> words;
+    const char* tallyName; // the console's name of the kind in its closing tally
 
-// Header and footer signatures as upper-case hex text. A header entry may hold several
-// alternatives separated by commas (TIFF, HTML). There are footer entries for kinds 0 to 9 only;
-// an empty entry means the kind has no footer.
-struct FileTypeCatalog {
-    std::vector<std::string> headerSignatures; // 13 entries, index = FileTypeId
-    std::vector<std::string> footerSignatures; // 10 entries, index = FileTypeId 0..9
-    // The header signatures of the exact-ends mode, where they differ (13 entries; empty: the
-    // same as headerSignatures). Their 00 bytes are real zeros.
-    std::vector<std::string> exactHeaderSignatures;
+    const char* kindTag;   // in carved file names: "JPEGFile"
+    const char* extension; // with its dot; empty when the carver picks it
+    const char* headerSignature;
+    // The exact-ends mode's header signature where it differs, its 00 bytes real zeros; else null.
+    const char* exactHeaderSignature;
+    const char* footerSignature; // empty: the kind has no footer
 
-    static FileTypeCatalog standard();
+    CarverFamily carver;
+    // PDF: a header/footer pass follows the size-driven one and takes the headers it could not
+    // measure.
+    bool footerPassAfter;
+    const char* passLabel;   // shown after the tag while its headers are searched; null for none
+    bool headerShifted;      // the signature sits 4 bytes after the sector start (the MP4 family)
+    bool labelsAlternatives; // each header alternative searched under its own label "(1)", "(2)"...
+    int footerTail;          // bytes after the footer that belong to the file (PNG's IEND CRC)
+    ExactReader exactReader; // the exact-ends mode's reader; null where the carver's rules follow the structure
 };
 
-// The kind list's row texts, in the order they are added to the list. These texts are the keys by
-// which a run finds the selected kinds, so they must stay exactly as written.
-const std::vector<std::string>& kindRowNames();
+// The table, one row per FileTypeId in order, which is also the fixed order of carving.
+std::span<const KindInfo> kindTable();
+const KindInfo& kindInfo(FileTypeId id);
 
-// The six rows that "All Picture Files" ticks.
+// The kind list's row texts, in the order they are added to the list.
+const std::vector<std::string>& kindRowNames();
+// The six rows that "All Picture Files" ticks, in list order.
 const std::vector<std::string>& pictureRowNames();
 
-// What a carver receives for one pass over one evidence file. All texts are UTF-8.
-struct CarvePass {
-    FileTypeId type = 0;         // the kind this pass carves
-    std::string kindTag;         // the kind's word in carved file names, e.g. "JPEGFile"
-    std::string extension;       // with its leading dot, or empty when the carver picks it
-    std::string headerSignature; // hex text, possibly a comma list
-    std::string footerSignature; // hex text or empty; unused by the compound document carver
-    std::string evidencePath;
-    bool exactEnds = false;      // the run's exact-ends mode: ends by each file's own structure
-
-    // The bytes of one header signature of this pass as the scan compares them.
-    std::string headerBytes(const std::string& hex) const;
-};
+// Every word the console takes for -t: the kinds' words in table order, then "pictures" and "all".
+std::vector<std::string> kindWords();
+// The kind list rows a console word ticks, in list order; empty for a word that is none.
+std::vector<std::string> rowsForWord(const std::string& word);
 
 } // namespace morrow

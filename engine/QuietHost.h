@@ -17,7 +17,7 @@ public:
     // The form.
     std::vector<std::string> evidence;
     std::vector<KindRow> kinds;
-    std::int32_t maxFileSizeKB = 1024;
+    std::int32_t maxFileSizeKB = limits::defaultMaxFileSizeKB;
     std::string carvingPath;
     bool exactEnds = false;
     bool writeDfxml = false;
@@ -54,7 +54,7 @@ public:
     void resetForm(CarveState& state) override {
         state.carvingPath.clear();
         state.pendingEvidencePath.clear();
-        state.maxFileSizeKB = 1024;
+        state.maxFileSizeKB = limits::defaultMaxFileSizeKB;
         state.allPictureFiles = 0;
     }
     void focusControl(int) override {}

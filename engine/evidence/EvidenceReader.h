@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Limits.h"
 #include "evidence/EvidenceSource.h"
 
 #include <cstddef>
@@ -30,7 +31,7 @@ public:
     // Size in bytes, taken when the source was opened.
     std::uint64_t size() const { return size_; }
     // Whole 512-byte sectors.
-    std::uint64_t sectors() const { return size_ / 512; }
+    std::uint64_t sectors() const { return size_ / limits::sectorSize; }
 
     // Fills `out[0..length)` with the evidence bytes at `offset`; what lies beyond the end (or a
     // negative offset) reads as 0. Returns the number of real evidence bytes delivered.

@@ -1,10 +1,12 @@
 #include "evidence/EwfSegmentNames.h"
 
+#include "platform/FileSystem.h"
+
 namespace morrow {
 
 std::string nextEwfSegmentName(const std::string& path) {
     const std::size_t dot = path.rfind('.');
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(pathSeparators);
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || path.size() - dot != 4) {
         return {};
     }
@@ -42,8 +44,7 @@ std::string nextEwfSegmentName(const std::string& path) {
 }
 
 std::string ewfSegmentFileName(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return baseName(path);
 }
 
 } // namespace morrow

@@ -1,6 +1,6 @@
 #include "formats/CompoundDocClassifier.h"
 
-#include "HexText.h"
+#include "search/HexText.h"
 #include "evidence/EvidenceReader.h"
 
 #include <array>

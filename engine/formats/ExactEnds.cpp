@@ -1,16 +1,8 @@
 #include "formats/ExactEnds.h"
 
-#include "OffsetList.h"
 #include "evidence/EvidenceReader.h"
-#include "formats/BmpExtent.h"
-#include "formats/GifExtent.h"
 #include "formats/HtmlExtent.h"
-#include "formats/JpegExtent.h"
-#include "formats/PdfExtent.h"
-#include "formats/PngExtent.h"
-#include "formats/PsdExtent.h"
-#include "formats/QuickTimeExtent.h"
-#include "formats/TiffExtent.h"
+#include "search/OffsetList.h"
 
 #include <algorithm>
 #include <cstring>
@@ -53,56 +45,37 @@ private:
 
 } // namespace
 
-Extent ExactEnds::measure(FileTypeId type, EvidenceReader& evidence, std::int64_t H, std::uint64_t maxBytes) {
-    switch (type) {
-    case kind::Bmp:
-        return BmpExtent::measure(evidence, H);
-    case kind::Gif:
-        return GifExtent::measure(evidence, H);
-    case kind::Jpeg:
-        return JpegExtent::measure(evidence, H);
-    case kind::Png:
-        return PngExtent::measure(evidence, H);
-    case kind::Tiff:
-        return TiffExtent::measure(evidence, H);
-    case kind::Psd:
-        return PsdExtent::measure(evidence, H);
-    case kind::Pdf:
-        return PdfExtent::measure(evidence, H);
-    case kind::Html: {
-        if (!HtmlExtent::startsDocument(evidence, H)) {
-            return Extent::rejected("no HTML document starts here");
-        }
-        const Extent closed = HtmlExtent::measure(evidence, H);
-        if (closed) {
-            return closed;
-        }
-        // No closing tag: the page runs as far as its text does, up to the maximum size.
-        const std::uint64_t text = HtmlExtent::textLength(evidence, H, maxBytes);
-        return text > 0 ? Extent::found(text, true) : Extent::rejected("no text");
+Extent ExactEnds::html(EvidenceReader& evidence, std::int64_t H, std::uint64_t maxBytes) {
+    if (!HtmlExtent::startsDocument(evidence, H)) {
+        return Extent::rejected("no HTML document starts here");
     }
-    case kind::VideoQuickTime:
-        return QuickTimeExtent::measure(evidence, H);
-    default:
-        return Extent::rejected("no structural reader for this kind");
+    const Extent closed = HtmlExtent::measure(evidence, H);
+    if (closed) {
+        return closed;
     }
+    // No closing tag: the page runs as far as its text does, up to the maximum size.
+    const std::uint64_t text = HtmlExtent::textLength(evidence, H, maxBytes);
+    return text > 0 ? Extent::found(text, true) : Extent::rejected("no text");
 }
 
-ExactWalks::ExactWalks(FileTypeId type, EvidenceReader& evidence, const OffsetList& candidates,
+ExactWalks::ExactWalks(ExactReader reader, EvidenceReader& evidence, const OffsetList& candidates,
                        std::uint64_t maxBytes)
-    : type_(type), evidence_(evidence), candidates_(candidates), maxBytes_(maxBytes) {}
+    : reader_(reader), evidence_(evidence), candidates_(candidates), maxBytes_(maxBytes) {}
 
 std::uint64_t ExactWalks::stretchEnd(std::size_t i) const {
     return i + 1 < candidates_.size() ? static_cast<std::uint64_t>(candidates_[i + 1]) : evidence_.size();
 }
 
 Extent ExactWalks::within(std::int64_t H, std::uint64_t end) {
+    if (reader_ == nullptr) {
+        return Extent::rejected("no structural reader for this kind");
+    }
     if (end >= evidence_.size()) {
-        return ExactEnds::measure(type_, evidence_, H, maxBytes_);
+        return reader_(evidence_, H, maxBytes_);
     }
     StretchSource stretch(evidence_, end);
     EvidenceReader reader(stretch);
-    return ExactEnds::measure(type_, reader, H, maxBytes_);
+    return reader_(reader, H, maxBytes_);
 }
 
 bool ExactWalks::contests(std::size_t i, const Extent& alone) {

@@ -1,24 +1,30 @@
 #pragma once
 
-#include "Catalog.h"
 #include "formats/Extent.h"
 
 #include <cstddef>
-
 #include <cstdint>
-#include <string>
 
 namespace morrow {
 
 class EvidenceReader;
 class OffsetList;
 
-// The exact-ends mode's one question to the format readers: where does the file of kind `type`
-// that starts at H end, by its own structure? Each kind has its reader in formats/; this only
-// picks it. `maxBytes` bounds what has no structural end (an HTML page without its closing tag).
+// The exact-ends mode's one question to a format reader: where does the file that starts at H
+// end, by its own structure? `maxBytes` bounds what has no structural end (an HTML page without
+// its closing tag). Each kind's reader is named in the kind table (Catalog.h).
+using ExactReader = Extent (*)(EvidenceReader& evidence, std::int64_t H, std::uint64_t maxBytes);
+
 class ExactEnds {
 public:
-    static Extent measure(FileTypeId type, EvidenceReader& evidence, std::int64_t H, std::uint64_t maxBytes);
+    // A reader whose structure always ends, as an ExactReader.
+    template <Extent (*Measure)(EvidenceReader&, std::int64_t)>
+    static Extent structural(EvidenceReader& evidence, std::int64_t H, std::uint64_t) {
+        return Measure(evidence, H);
+    }
+    // An HTML document: to its closing tag, or without one as far as its text runs, up to
+    // `maxBytes`.
+    static Extent html(EvidenceReader& evidence, std::int64_t H, std::uint64_t maxBytes);
 
     // The extension a QuickTime-family file gets from its major brand: ".mov" for QuickTime's
     // "qt  ", ".3gp" for the 3GPP brands, ".mp4" for every other brand.
@@ -44,7 +50,8 @@ public:
 // the other, as a thumbnail lies in its photo).
 class ExactWalks {
 public:
-    ExactWalks(FileTypeId type, EvidenceReader& evidence, const OffsetList& candidates, std::uint64_t maxBytes);
+    // `reader` may be null: then every candidate is rejected.
+    ExactWalks(ExactReader reader, EvidenceReader& evidence, const OffsetList& candidates, std::uint64_t maxBytes);
 
     Extent measure(std::size_t i);
 
@@ -53,7 +60,7 @@ private:
     Extent within(std::int64_t H, std::uint64_t end);
     bool contests(std::size_t i, const Extent& alone);
 
-    FileTypeId type_;
+    ExactReader reader_;
     EvidenceReader& evidence_;
     const OffsetList& candidates_;
     std::uint64_t maxBytes_;

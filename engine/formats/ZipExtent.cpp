@@ -1,7 +1,7 @@
 #include "formats/ZipExtent.h"
 
-#include "HexText.h"
-#include "PatternSearch.h"
+#include "search/HexText.h"
+#include "search/PatternSearch.h"
 #include "evidence/EvidenceReader.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "output/CarvedFile.h"
+#include "output/Output.h"
 
 namespace morrow {
 
@@ -11,9 +12,9 @@ class EvidenceReader;
 class CarveSink {
 public:
     virtual ~CarveSink() = default;
-    // True when the file was written and recorded. False when it was not and the run must end:
-    // the user has been told, and nothing of the file is left behind.
-    virtual bool accept(const CarvedFile& file, EvidenceReader& evidence) = 0;
+    // Goes through when the file was written and recorded. Fails when it was not and the run
+    // must end, with what the user is to be told; nothing of the file is left behind.
+    virtual OutputOutcome accept(const CarvedFile& file, EvidenceReader& evidence) = 0;
 };
 
 } // namespace morrow

@@ -4,6 +4,8 @@
 // complete run, rusage.
 #include "output/DfxmlReport.h"
 
+#include "base/Limits.h"
+#include "base/Text.h"
 #include "platform/OutputFile.h"
 #include "platform/SystemInfo.h"
 
@@ -110,7 +112,6 @@ bool DfxmlReport::needsBackslashEscapes(const std::string& text) {
 }
 
 std::string DfxmlReport::escape(const std::string& text, bool backslashEscaped) {
-    static const char digits[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
@@ -118,8 +119,8 @@ std::string DfxmlReport::escape(const std::string& text, bool backslashEscaped) 
         if (length == 0) {
             const auto c = static_cast<unsigned char>(text[i++]);
             out += "\\x";
-            out.push_back(digits[c >> 4]);
-            out.push_back(digits[c & 15]);
+            out.push_back(upperHexDigits[c >> 4]);
+            out.push_back(upperHexDigits[c & 15]);
             continue;
         }
         if (const char* ref = reference(text[i])) {
@@ -182,20 +183,24 @@ void DfxmlReport::addFile(const CarvedFile& file, std::uint64_t evidenceSize, co
     if (!active_) {
         return;
     }
-    const auto start = static_cast<std::uint64_t>(file.offset);
-    const std::uint64_t inEvidence = start >= evidenceSize ? 0 : std::min(file.length, evidenceSize - start);
     std::string xml = "  <fileobject>\n";
     xml += element("    ", "filename", file.path);
-    xml += element("    ", "filesize", std::to_string(file.length));
+    xml += element("    ", "filesize", std::to_string(file.length()));
     xml += "    <byte_runs>\n";
-    if (inEvidence > 0) {
-        xml += "      <byte_run offset=\"0\" img_offset=\"" + std::to_string(start) + "\" len=\"" +
-               std::to_string(inEvidence) + "\"/>\n";
-    }
-    if (inEvidence < file.length) {
-        // Zeros written for what the file claims past the end of the evidence.
-        xml += "      <byte_run offset=\"" + std::to_string(inEvidence) + "\" fill=\"0\" len=\"" +
-               std::to_string(file.length - inEvidence) + "\"/>\n";
+    std::uint64_t at = 0; // where the run starts in the carved file
+    for (const ByteRun& run : file.runs) {
+        const auto start = static_cast<std::uint64_t>(run.offset);
+        const std::uint64_t inEvidence = start >= evidenceSize ? 0 : std::min(run.length, evidenceSize - start);
+        if (inEvidence > 0) {
+            xml += "      <byte_run offset=\"" + std::to_string(at) + "\" img_offset=\"" + std::to_string(start) +
+                   "\" len=\"" + std::to_string(inEvidence) + "\"/>\n";
+        }
+        if (inEvidence < run.length) {
+            // Zeros written for what the file claims past the end of the evidence.
+            xml += "      <byte_run offset=\"" + std::to_string(at + inEvidence) + "\" fill=\"0\" len=\"" +
+                   std::to_string(run.length - inEvidence) + "\"/>\n";
+        }
+        at += run.length;
     }
     xml += "    </byte_runs>\n";
     if (digests != nullptr) {
@@ -246,7 +251,7 @@ bool DfxmlReport::finish(const DfxmlSource& source, bool complete) {
         head += element("    ", "image_filename", segment);
     }
     head += element("    ", "image_size", std::to_string(source.imageSize));
-    head += element("    ", "sectorsize", "512");
+    head += element("    ", "sectorsize", std::to_string(limits::sectorSize));
     if (source.digestsKnown) {
         head += "    <hashdigest type=\"md5\">" + source.digests.md5 + "</hashdigest>\n";
         head += "    <hashdigest type=\"sha256\">" + source.digests.sha256 + "</hashdigest>\n";

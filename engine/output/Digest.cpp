@@ -1,5 +1,6 @@
 #include "output/Digest.h"
 
+#include "base/Text.h"
 #if MORROW_WITH_DFXML
 
 #include <openssl/evp.h>
@@ -9,16 +10,7 @@ namespace morrow {
 
 namespace {
 
-std::string hex(const unsigned char* bytes, unsigned length) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (unsigned i = 0; i < length; ++i) {
-        text.push_back(digits[bytes[i] >> 4]);
-        text.push_back(digits[bytes[i] & 15]);
-    }
-    return text;
-}
+std::string hex(const unsigned char* bytes, unsigned length) { return toLowerHex(bytes, length); }
 
 } // namespace
 

@@ -16,9 +16,9 @@ constexpr std::size_t copyBlockSize = 1 << 20;
 
 } // namespace
 
-bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
-    if (!output_.checkFreeSpace(file.spaceNeeded)) {
-        return false;
+OutputOutcome FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
+    if (OutputOutcome space = output_.checkFreeSpace(file.spaceNeeded); !space) {
+        return space;
     }
     // The file gets its final name only when it is whole, just before its row: a run that is
     // killed leaves no cut-off file under a name that looks carved. Where the system allows, it is
@@ -30,59 +30,64 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
     const std::string partial = folder + pathSeparator + "~carving.part";
     OutputFile out;
     if (namesNonFile(file.path)) {
-        output_.reportWriteFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(ELOOP));
-        return false;
+        return Output::writeFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(ELOOP));
     }
     const bool unnamed = out.openUnnamed(folder);
     if (!unnamed && (namesNonFile(partial) || !Output::createCarvedFile(partial, out))) {
-        output_.reportWriteFailure(0, "Carved file creation failed: " + file.path + ": " +
-                                          systemErrorText(out.error() != 0 ? out.error() : ELOOP));
-        return false;
+        return Output::writeFailure(0, "Carved file creation failed: " + file.path + ": " +
+                                           systemErrorText(out.error() != 0 ? out.error() : ELOOP));
     }
     bool ok = true;
     int err = 0;
-    std::uint64_t done = 0;
-    // The part that lies in the evidence goes by the source's fast path when it has one (the
-    // kernel's copy, no trip through our buffer); what it cannot copy, and the zeros past the end,
-    // go through the buffer.
-    const std::uint64_t size = evidence.size();
-    const std::uint64_t inEvidence =
-        file.offset < 0 || static_cast<std::uint64_t>(file.offset) >= size
-            ? 0
-            : std::min<std::uint64_t>(file.length, size - static_cast<std::uint64_t>(file.offset));
     // Bytes to be hashed must pass through our buffer: the kernel's copy is for runs without.
     const bool hashing = dfxml_ != nullptr;
     if (hashing && !digest_) {
         digest_ = std::make_unique<ParallelDigest>(std::size_t{256} << 10); // carved files are mostly small
     }
-    if (inEvidence > 0 && !hashing) {
-        const auto fast = evidence.source().copyTo(out, static_cast<std::uint64_t>(file.offset), inEvidence);
-        done = fast.copied;
-        if (fast.error != 0) {
-            ok = false;
-            err = fast.error;
+    const std::uint64_t size = evidence.size();
+    for (const ByteRun& run : file.runs) {
+        std::uint64_t done = 0;
+        // The part of a run that lies in the evidence goes by the source's fast path when it has
+        // one (the kernel's copy, no trip through our buffer); what it cannot copy, and the zeros
+        // past the end, go through the buffer.
+        const std::uint64_t inEvidence =
+            run.offset < 0 || static_cast<std::uint64_t>(run.offset) >= size
+                ? 0
+                : std::min<std::uint64_t>(run.length, size - static_cast<std::uint64_t>(run.offset));
+        if (inEvidence > 0 && !hashing) {
+            const auto fast = evidence.source().copyTo(out, static_cast<std::uint64_t>(run.offset), inEvidence);
+            done = fast.copied;
+            if (fast.error != 0) {
+                ok = false;
+                err = fast.error;
+            }
         }
-    }
-    if (ok && done < file.length && buffer_.empty()) {
-        buffer_.resize(copyBlockSize);
-    }
-    while (ok && done < file.length) {
-        const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(copyBlockSize, file.length - done));
-        evidence.readAt(file.offset + static_cast<std::int64_t>(done), buffer_.data(), chunk);
-        if (hashing) {
-            digest_->update(buffer_.data(), chunk);
+        if (ok && done < run.length && buffer_.empty()) {
+            buffer_.resize(copyBlockSize);
         }
-        if (!out.write(buffer_.data(), chunk)) {
-            ok = false;
-            err = out.error();
+        while (ok && done < run.length) {
+            const std::size_t chunk =
+                static_cast<std::size_t>(std::min<std::uint64_t>(copyBlockSize, run.length - done));
+            evidence.readAt(run.offset + static_cast<std::int64_t>(done), buffer_.data(), chunk);
+            if (hashing) {
+                digest_->update(buffer_.data(), chunk);
+            }
+            if (!out.write(buffer_.data(), chunk)) {
+                ok = false;
+                err = out.error();
+                break;
+            }
+            done += chunk;
+        }
+        if (!ok) {
             break;
         }
-        done += chunk;
     }
     // Bytes read from evidence that changed under the run are not the evidence's: not recorded.
-    const bool intact = ok && output_.evidenceIntact(evidence);
+    OutputOutcome intact = ok ? Output::evidenceIntact(evidence) : OutputOutcome::done();
+    const bool isIntact = ok && intact.ok;
     int naming = 0;
-    if (intact && unnamed) {
+    if (isIntact && unnamed) {
         naming = out.giveName(file.path);
     }
     if (!out.close() && ok) {
@@ -95,18 +100,17 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
     auto discard = [&] {
         if (!unnamed) {
             removeFile(partial);
-        } else if (intact && naming == 0) {
+        } else if (isIntact && naming == 0) {
             removeFile(file.path);
         }
     };
     if (!ok) {
         discard();
-        output_.reportWriteFailure(err, "Carved file write failed: " + file.path + ": " + systemErrorText(err));
-        return false;
+        return Output::writeFailure(err, "Carved file write failed: " + file.path + ": " + systemErrorText(err));
     }
-    if (!intact) {
+    if (!isIntact) {
         discard();
-        return false;
+        return intact;
     }
     if (!unnamed) {
         naming = renameFile(partial, file.path);
@@ -116,18 +120,18 @@ bool FileSink::accept(const CarvedFile& file, EvidenceReader& evidence) {
         if (!unnamed) {
             removeFile(partial);
         }
-        output_.reportWriteFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(naming));
-        return false;
+        return Output::writeFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(naming));
     }
-    if (!output_.appendReportRow(file.path, file.offset, static_cast<std::int64_t>(file.length))) {
+    if (OutputOutcome row = output_.appendReportRow(file.path, file.offset(), static_cast<std::int64_t>(file.length()));
+        !row) {
         // A carved file the report does not record is not carved: it goes, like a failed write.
         removeFile(file.path);
-        return false;
+        return row;
     }
     if (hashing) {
         dfxml_->addFile(file, evidence.size(), &digests);
     }
-    return true;
+    return OutputOutcome::done();
 }
 
 } // namespace morrow

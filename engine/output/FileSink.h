@@ -20,7 +20,7 @@ public:
     explicit FileSink(Output& output) : output_(output) {}
     // Null for none.
     void setDfxml(DfxmlReport* dfxml) { dfxml_ = dfxml; }
-    bool accept(const CarvedFile& file, EvidenceReader& evidence) override;
+    OutputOutcome accept(const CarvedFile& file, EvidenceReader& evidence) override;
 
 private:
     Output& output_;

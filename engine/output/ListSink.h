@@ -13,7 +13,7 @@ class ListSink : public CarveSink {
 public:
     explicit ListSink(Output& output) : output_(output) {}
     void setDfxml(DfxmlReport* dfxml) { dfxml_ = dfxml; }
-    bool accept(const CarvedFile& file, EvidenceReader& evidence) override;
+    OutputOutcome accept(const CarvedFile& file, EvidenceReader& evidence) override;
 
 private:
     Output& output_;

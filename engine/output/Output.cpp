@@ -1,7 +1,6 @@
 #include "output/Output.h"
 
-#include "CarveHost.h"
-#include "CarveState.h"
+#include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
 
 #include <cerrno>
@@ -11,7 +10,13 @@ namespace morrow {
 
 namespace {
 
-const char* const noFreeSpaceText = "No free space availabe on the destination drive.\nCarving can't be continued.";
+// A full volume: the message, and carving stops.
+OutputOutcome noFreeSpace() {
+    OutputOutcome outcome =
+        OutputOutcome::failed("No free space availabe on the destination drive.\nCarving can't be continued.", false);
+    outcome.stopsCarving = true;
+    return outcome;
+}
 
 void appendReference(std::string& out, std::uint32_t codePoint) {
     char buf[16];
@@ -72,15 +77,12 @@ std::string convertForReport(const std::string& text, bool escapeLineBreaks) {
 
 } // namespace
 
-Output::Output(CarveState& state, CarveHost& host) : state_(state), host_(host) {}
-
 Output::~Output() { closeReport(); }
 
 bool Output::exists(const std::string& path) const { return pathExists(path); }
 
 std::string Output::evidenceStem(const std::string& evidencePath) {
-    std::size_t slash = evidencePath.find_last_of(pathSeparators);
-    std::string name = slash == std::string::npos ? evidencePath : evidencePath.substr(slash + 1);
+    const std::string name = baseName(evidencePath);
     std::size_t dot = name.rfind('.');
     return dot == std::string::npos ? std::string() : name.substr(0, dot);
 }
@@ -93,7 +95,7 @@ std::string Output::toReportBytes(const std::string& text) { return convertForRe
 
 std::string Output::pathToReportBytes(const std::string& path) { return convertForReport(path, true); }
 
-bool Output::ensureCarvingPath(const std::string& carvingPath) {
+OutputOutcome Output::ensureCarvingPath(const std::string& carvingPath) {
     int error = 0;
     madeCarvingPath_.clear();
     if (!exists(carvingPath)) {
@@ -103,19 +105,19 @@ bool Output::ensureCarvingPath(const std::string& carvingPath) {
         }
     }
     if (!exists(carvingPath)) {
-        host_.showAppMessage("Folder creation failed: " + carvingPath + ": " + systemErrorText(error != 0 ? error : ENOENT),
-                             style::Ok);
-        host_.focusControl(control::CarvingPath);
-        return false;
+        OutputOutcome outcome = OutputOutcome::failed(
+            "Folder creation failed: " + carvingPath + ": " + systemErrorText(error != 0 ? error : ENOENT), false);
+        outcome.focus = OutputOutcome::Field::CarvingPath;
+        return outcome;
     }
-    return true;
+    return OutputOutcome::done();
 }
 
-bool Output::createOutputFolder(const std::string& evidencePath) {
-    const std::string base = state_.carvingPath + pathSeparator + evidenceStem(evidencePath);
+bool Output::createOutputFolder(const std::string& carvingPath, const std::string& evidencePath) {
+    const std::string base = carvingPath + pathSeparator + evidenceStem(evidencePath);
     for (long n = 0;; ++n) {
         const std::string candidate = n == 0 ? base : base + "(" + std::to_string(n) + ")";
-        state_.outputFolder = candidate;
+        outputFolder_ = candidate;
         if (exists(candidate)) {
             continue;
         }
@@ -137,7 +139,7 @@ void Output::discardOutputFolder() {
         removeFile(reportPath_);
         reportMade_ = false;
     }
-    removeEmptyFolder(state_.outputFolder);
+    removeEmptyFolder(outputFolder_);
 }
 
 void Output::discardCarvingPath() {
@@ -148,10 +150,10 @@ void Output::discardCarvingPath() {
 }
 
 std::string Output::reportPath(const std::string& evidencePath) const {
-    return state_.outputFolder + pathSeparator + evidenceStem(evidencePath) + "~Report" + ".xls";
+    return outputFolder_ + pathSeparator + evidenceStem(evidencePath) + "~Report" + ".xls";
 }
 
-Output::ReportStatus Output::openReport(const std::string& evidencePath) {
+Output::ReportStatus Output::openReport(const std::string& evidencePath, const std::string& headerLine) {
     closeReport();
     const std::string path = reportPath(evidencePath);
     reportPath_ = path;
@@ -164,7 +166,7 @@ Output::ReportStatus Output::openReport(const std::string& evidencePath) {
         lastError_ = report_.error();
         return report_.error() == EEXIST ? ReportStatus::Exists : ReportStatus::Failed;
     }
-    std::string header = toReportBytes(state_.reportHeaderLine);
+    std::string header = toReportBytes(headerLine);
     if (!report_.write(header.data(), header.size())) {
         lastError_ = report_.error();
         report_.close();
@@ -179,7 +181,7 @@ void Output::closeReport() { report_.close(); }
 
 std::string Output::carvedFilePath(const std::string& evidencePath, const std::string& kindTag, std::int64_t number,
                                    const std::string& extension) const {
-    return state_.outputFolder + pathSeparator + evidenceStem(evidencePath) + "~" + kindTag + std::to_string(number) +
+    return outputFolder_ + pathSeparator + evidenceStem(evidencePath) + "~" + kindTag + std::to_string(number) +
            extension;
 }
 
@@ -187,24 +189,24 @@ bool Output::createCarvedFile(const std::string& path, OutputFile& file) {
     return file.open(path, OutputFile::Mode::Replace);
 }
 
-bool Output::checkFreeSpace(std::uint64_t bytesNeeded) {
+OutputOutcome Output::checkFreeSpace(std::uint64_t bytesNeeded) {
+    // The volume tested is the one holding the output folder: on this platform the folder itself.
     std::optional<std::uint64_t> freeBytes;
     if (freeSpaceProbe_) {
-        freeBytes = freeSpaceProbe_(state_.outputDrive);
+        freeBytes = freeSpaceProbe_(outputFolder_);
     } else {
-        freeBytes = freeSpace(state_.outputDrive);
+        freeBytes = freeSpace(outputFolder_);
     }
     if (freeBytes && *freeBytes < bytesNeeded) {
-        host_.showAppMessage(noFreeSpaceText, style::Ok);
-        state_.carvingInProgress = 0;
-        return false;
+        return noFreeSpace();
     }
-    return true;
+    return OutputOutcome::done();
 }
 
-bool Output::appendReportRow(const std::string& path, std::int64_t offset, std::int64_t size) {
-    std::int64_t startSector = (offset >= 0 ? offset / 512 : -((-offset + 511) / 512)) - 1;
-    std::int64_t sectors = size > 0 ? (size + 511) / 512 : 0;
+OutputOutcome Output::appendReportRow(const std::string& path, std::int64_t offset, std::int64_t size) {
+    constexpr std::int64_t sector = limits::sectorSize;
+    std::int64_t startSector = (offset >= 0 ? offset / sector : -((-offset + sector - 1) / sector)) - 1;
+    std::int64_t sectors = size > 0 ? (size + sector - 1) / sector : 0;
     const std::string row = "\r\n" + pathToReportBytes(path) + "\t" + std::to_string(offset) + "\t" +
                             std::to_string(startSector) + "\t" + std::to_string(sectors) + "\t" +
                             std::to_string(size) + "\t";
@@ -216,34 +218,27 @@ bool Output::appendReportRow(const std::string& path, std::int64_t offset, std::
         if (rowStart >= 0) {
             report_.truncate(rowStart);
         }
-        reportWriteFailure(err, "Report write failed: " + reportPath_ + ": " + systemErrorText(err));
-        return false;
+        return writeFailure(err, "Report write failed: " + reportPath_ + ": " + systemErrorText(err));
     }
-    ++state_.filesCarvedTotal;
-    return true;
+    return OutputOutcome::done();
 }
 
-bool Output::evidenceIntact(EvidenceReader& evidence) {
+OutputOutcome Output::evidenceIntact(EvidenceReader& evidence) {
     bool unreadable = false;
     const std::string what = evidence.changed(&unreadable);
     if (what.empty()) {
-        return true;
+        return OutputOutcome::done();
     }
-    host_.showAppMessage(std::string(unreadable ? "Evidence file could not be read: "
-                                                : "Evidence file changed during carving: ") +
-                             evidence.path() + ": " + what,
-                         style::OkStop);
-    state_.carvingInProgress = 0;
-    return false;
+    OutputOutcome outcome = OutputOutcome::failed(
+        std::string(unreadable ? "Evidence file could not be read: " : "Evidence file changed during carving: ") +
+            evidence.path() + ": " + what,
+        true);
+    outcome.stopsCarving = true;
+    return outcome;
 }
 
-void Output::reportWriteFailure(int error, const std::string& text) {
-    if (isOutOfSpace(error)) {
-        host_.showAppMessage(noFreeSpaceText, style::Ok);
-        state_.carvingInProgress = 0;
-    } else {
-        host_.showAppMessage(text, style::OkStop);
-    }
+OutputOutcome Output::writeFailure(int error, const std::string& text) {
+    return isOutOfSpace(error) ? noFreeSpace() : OutputOutcome::failed(text, true);
 }
 
 } // namespace morrow

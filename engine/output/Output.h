@@ -10,9 +10,30 @@
 
 namespace morrow {
 
-struct CarveState;
-class CarveHost;
 class EvidenceReader;
+
+// What an output operation tells the run driver: whether it went through, and when it did not,
+// what the user is to be told and what that does to the run. Output itself never speaks to the
+// user and keeps no run state; the run driver shows the message and acts on the rest.
+struct OutputOutcome {
+    enum class Field { None, CarvingPath };
+
+    bool ok = true;
+    std::string message;       // what the user is told; empty for nothing
+    bool hardError = false;    // told as a hard error (stop icon) rather than a plain message
+    bool stopsCarving = false; // carving can't be continued: the run is no longer in progress
+    Field focus = Field::None; // the form field that gets the focus
+
+    explicit operator bool() const { return ok; }
+    static OutputOutcome done() { return {}; }
+    static OutputOutcome failed(std::string message, bool hardError) {
+        OutputOutcome outcome;
+        outcome.ok = false;
+        outcome.message = std::move(message);
+        outcome.hardError = hardError;
+        return outcome;
+    }
+};
 
 // Where Morrow's output goes: the carving path, one output folder per evidence file, the names of
 // the carved files in it and the tab-separated report that records each of them. FileSink writes
@@ -24,18 +45,20 @@ class EvidenceReader;
 // is cut and every path stays readable. Bytes that are not valid UTF-8 are written as they are.
 class Output {
 public:
-    Output(CarveState& state, CarveHost& host);
+    Output() = default;
     ~Output();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    // Creates the carving path (one level) when missing. On failure shows "Folder creation
-    // failed: " + path, moves the focus to the path field and returns false.
-    bool ensureCarvingPath(const std::string& carvingPath);
-    // Creates carvingPath/stem, or stem(1), stem(2) ... when taken; sets outputFolder (also on
+    // Creates the carving path (one level) when missing. On failure: "Folder creation failed: " +
+    // path, with the focus to the path field.
+    OutputOutcome ensureCarvingPath(const std::string& carvingPath);
+    // Creates carvingPath/stem, or stem(1), stem(2) ... when taken; sets outputFolder() (also on
     // failure, so the caller can name it, with the reason in lastError()). A name another run
     // takes at the same moment counts as taken: each run gets a folder of its own.
-    bool createOutputFolder(const std::string& evidencePath);
+    bool createOutputFolder(const std::string& carvingPath, const std::string& evidencePath);
+    // The output folder of the evidence file being carved.
+    const std::string& outputFolder() const { return outputFolder_; }
 
     // Undo what was made for a run that could not go on with it, so that no empty folder is
     // left behind: the output folder last made, with the report openReport made in it (nothing
@@ -44,9 +67,9 @@ public:
     void discardCarvingPath();
 
     enum class ReportStatus { Created, Exists, Failed };
-    // Creates outputFolder/stem~Report.xls and writes the header line. Never touches a report
+    // Creates outputFolder/stem~Report.xls and writes `headerLine`. Never touches a report
     // that is already there. On failure lastError() says why.
-    ReportStatus openReport(const std::string& evidencePath);
+    ReportStatus openReport(const std::string& evidencePath, const std::string& headerLine = reportHeader());
     std::string reportPath(const std::string& evidencePath) const;
     // The system's error number of the last folder or report creation that failed.
     int lastError() const { return lastError_; }
@@ -58,23 +81,21 @@ public:
     // Opens `path` into `file` for writing, emptied, never through a symbolic link. False on
     // failure, with the system's error in file.error().
     static bool createCarvedFile(const std::string& path, OutputFile& file);
-    // False (after the "No free space" message, with carvingInProgress cleared) when the
-    // volume holding the output folder has fewer free bytes than `bytesNeeded`. A failed query
-    // means no test.
-    bool checkFreeSpace(std::uint64_t bytesNeeded);
-    // Writes one report row and counts the file. False (after a message) when the row could not
-    // be written: the run must end, since a carved file would otherwise go unrecorded.
-    bool appendReportRow(const std::string& path, std::int64_t offset, std::int64_t size);
+    // Fails with the "No free space" message, which stops carving, when the volume holding the
+    // output folder has fewer free bytes than `bytesNeeded`. A failed query means no test.
+    OutputOutcome checkFreeSpace(std::uint64_t bytesNeeded);
+    // Writes one report row. Fails when the row could not be written: the run must end, since a
+    // carved file would otherwise go unrecorded.
+    OutputOutcome appendReportRow(const std::string& path, std::int64_t offset, std::int64_t size);
 
-    // True while the evidence is the one that was opened, as it was, and every read of it was
-    // whole. Otherwise nothing more may be recorded from it: tells the user what changed, clears
-    // carvingInProgress and returns false, and the run ends as a partial run.
-    bool evidenceIntact(EvidenceReader& evidence);
+    // Goes through while the evidence is the one that was opened, as it was, and every read of it
+    // was whole. Otherwise nothing more may be recorded from it: fails with what changed, which
+    // stops carving, and the run ends as a partial run.
+    static OutputOutcome evidenceIntact(EvidenceReader& evidence);
 
-    // Tells the user that a write failed with the system's error `error`: a full volume (or
-    // quota) gets the "No free space" message and clears carvingInProgress; anything else gets
-    // `text` as a hard error.
-    void reportWriteFailure(int error, const std::string& text);
+    // A write that failed with the system's error `error`: a full volume (or quota) gets the
+    // "No free space" message, which stops carving; anything else gets `text` as a hard error.
+    static OutputOutcome writeFailure(int error, const std::string& text);
 
     // The free bytes Morrow can write on the volume holding `folder`, or nothing when the query
     // fails. Replaceable so tests can play a full volume.
@@ -93,8 +114,7 @@ public:
 private:
     bool exists(const std::string& path) const;
 
-    CarveState& state_;
-    CarveHost& host_;
+    std::string outputFolder_;
     OutputFile report_;
     std::string reportPath_;
     bool reportMade_ = false;     // openReport created reportPath_

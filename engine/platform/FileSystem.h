@@ -21,6 +21,13 @@ inline constexpr char pathSeparator = '/';
 inline constexpr const char* pathSeparators = "/";
 #endif
 
+// The name after the last separator of `path` (any of pathSeparators); the whole path when it has
+// none.
+inline std::string baseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of(pathSeparators);
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // True when something (a file, a folder, a link, whatever it points at) is at `path`.
 bool pathExists(const std::string& path);
 

@@ -4,7 +4,7 @@
 #include "output/Digest.h"
 #include "output/Output.h"
 #include "TestSupport.h"
-#include "SizeDrivenCarver.h"
+#include "carve/SizeDrivenCarver.h"
 
 #include <gtest/gtest.h>
 
@@ -305,7 +305,7 @@ TEST_P(PollTest, StopAndQuitEndTheRunOnlyWhenConfirmed) {
     EXPECT_EQ(reportRows(), c.files.size());
     EXPECT_EQ(host.ended, c.quit && c.yes);
     EXPECT_EQ(engine.state().carvingInProgress, 0);
-    EXPECT_TRUE(engine.state().headerIndex.empty());
+    EXPECT_TRUE(engine.state().pdfHeaderIndex.empty());
     EXPECT_EQ(host.runModeDepth, 0);
     if (c.quit && c.yes) {
         auto end = std::find(host.log.begin(), host.log.end(), "endApplication");
@@ -375,8 +375,8 @@ TEST_P(ChangedEvidenceTest, NothingReadFromChangedEvidenceIsRecorded) {
         return std::optional<std::uint64_t>();
     });
     CarveEngine::Carvers carvers = CarveEngine::standardCarvers();
-    carvers.sizeDriven = [&](CarveEngine& e, const CarvePass& pass) {
-        const bool result = SizeDrivenCarver::carve(e, pass);
+    carvers.sizeDriven = [&](PassContext& context, const CarvePass& pass) {
+        const bool result = SizeDrivenCarver::carve(context, pass);
         if (pass.type == kind::Bmp && GetParam().betweenPasses) {
             GetParam().change(*source);
         }

@@ -276,10 +276,10 @@ void FakeHost::resetForm(CarveState& state) {
     log.push_back("resetForm");
     state.carvingPath.clear();
     state.pendingEvidencePath.clear();
-    state.maxFileSizeKB = 1024;
+    state.maxFileSizeKB = limits::defaultMaxFileSizeKB;
     state.allPictureFiles = 0;
     carvingPath.clear();
-    maxFileSizeKB = 1024;
+    maxFileSizeKB = limits::defaultMaxFileSizeKB;
     for (auto& k : kinds) {
         k.checked = false;
     }

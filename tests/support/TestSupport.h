@@ -82,7 +82,7 @@ public:
     // The form.
     std::vector<std::string> evidence;
     std::vector<KindRow> kinds;
-    std::int32_t maxFileSizeKB = 1024;
+    std::int32_t maxFileSizeKB = limits::defaultMaxFileSizeKB;
     std::string carvingPath;
     bool exactEnds = false;
     bool writeDfxml = false;

@@ -5,21 +5,21 @@
 // and its animation, whatever carvers the engine has been given so far.
 
 #include "CarveEngine.h"
-#include "HeaderScan.h"
-#include "HexText.h"
+#include "carve/HeaderScan.h"
+#include "search/HexText.h"
 
 namespace morrow::test {
 
 inline CarveEngine::Carvers scanningCarvers() {
-    auto scan = [](CarveEngine& engine, const CarvePass& pass) {
-        CarveState& st = engine.state();
-        if (engine.openEvidence(pass.evidencePath) == nullptr) {
+    auto scan = [](PassContext& context, const CarvePass& pass) {
+        EvidenceReader* evidence = context.openEvidence(pass.evidencePath);
+        if (evidence == nullptr) {
             return false;
         }
-        const int finished = HeaderScan::run(engine, pass.evidencePath, pass.kindTag,
-                                             HexText::toBytes(HexText::listField(pass.headerSignature, 1, ',')));
-        st.headerIndex.clear();
-        return finished == 1 && st.scanAborted == 0;
+        const HeaderScan::Result result =
+            HeaderScan::run(context, *evidence, pass.evidencePath, pass.kindTag + pass.passLabel,
+                            HeaderKey{HexText::toBytes(HexText::listField(pass.headerSignature, 1, ',')), pass.headerShifted});
+        return result.finished && !context.scanAborted();
     };
     return CarveEngine::Carvers{scan, scan, scan};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Limits.h"
+
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -7,10 +9,10 @@
 namespace morrow::form {
 
 // The maximum file size in KB: what the form starts with and what its arrows step within. The run
-// itself refuses 0 and anything above the maximum; the engine and morrow-cli hold the same numbers.
-inline constexpr std::int32_t defaultMaxFileSizeKB = 1024;
-inline constexpr std::int32_t minimumFileSizeKB = 1;
-inline constexpr std::int32_t maximumFileSizeKB = 10240;
+// itself refuses 0 and anything above the maximum: these are the engine's own limits.
+inline constexpr std::int32_t defaultMaxFileSizeKB = limits::defaultMaxFileSizeKB;
+inline constexpr std::int32_t minimumFileSizeKB = limits::minMaxFileSizeKB;
+inline constexpr std::int32_t maximumFileSizeKB = limits::maxMaxFileSizeKB;
 
 // A whole decimal number: blanks around it are ignored and a sign may lead. Nothing for anything
 // else, the empty text among it, or for a number beyond 64 bits.

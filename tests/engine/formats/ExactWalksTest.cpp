@@ -1,4 +1,5 @@
-#include "OffsetList.h"
+#include "Catalog.h"
+#include "search/OffsetList.h"
 #include "formats/ExactEnds.h"
 #include "ExtentTests.h"
 
@@ -134,7 +135,7 @@ TEST_P(HostileExactTest, EverySectorStartStaysLinear) {
     for (std::size_t at = 0; at < bytes.size(); at += sector) {
         candidates.push_back(static_cast<std::int64_t>(at));
     }
-    ExactWalks walks(GetParam().type, image, candidates, std::uint64_t{1} << 20);
+    ExactWalks walks(kindInfo(GetParam().type).exactReader, image, candidates, std::uint64_t{1} << 20);
     std::uint64_t carved = 0;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         const Extent e = walks.measure(i);
@@ -163,7 +164,7 @@ TEST(ExactWalksTest, PhotoWalksPastItsSectorAlignedThumbnail) {
                               static_cast<char>((app1.size() + 2) & 0xFF) + app1 + thumb.substr(2);
     test::MemoryImage image(photo + test::garbage(3000, 3));
     const OffsetList candidates{0, sector};
-    ExactWalks walks(kind::Jpeg, image, candidates, std::uint64_t{1} << 20);
+    ExactWalks walks(kindInfo(kind::Jpeg).exactReader, image, candidates, std::uint64_t{1} << 20);
     test::expectExtent(walks.measure(0), true, photo.size(), false);
     test::expectExtent(walks.measure(1), true, thumb.size(), false);
 }
@@ -171,12 +172,12 @@ TEST(ExactWalksTest, PhotoWalksPastItsSectorAlignedThumbnail) {
 // Without its essential parts a start is no file, however sound what it has.
 TEST(ExactWalksTest, NoFileWithoutItsEssentialParts) {
     const std::string jpeg = std::string("\xFF\xD8\xFF\xE0", 4) + test::garbage(100 * 1024, 4);
-    EXPECT_FALSE(ExactEnds::measure(kind::Jpeg, test::MemoryImage(jpeg), 0, 1 << 20));
+    EXPECT_FALSE(kindInfo(kind::Jpeg).exactReader(test::MemoryImage(jpeg), 0, 1 << 20));
     const std::string png = pngSector().substr(0, 33) + std::string(4, '\0') + "IEND" + be32(crc("IEND"));
-    EXPECT_FALSE(ExactEnds::measure(kind::Png, test::MemoryImage(png), 0, 1 << 20));
-    EXPECT_FALSE(ExactEnds::measure(kind::VideoQuickTime, test::MemoryImage(mp4Sector() + test::garbage(4096, 5)), 0, 1 << 20));
+    EXPECT_FALSE(kindInfo(kind::Png).exactReader(test::MemoryImage(png), 0, 1 << 20));
+    EXPECT_FALSE(kindInfo(kind::VideoQuickTime).exactReader(test::MemoryImage(mp4Sector() + test::garbage(4096, 5)), 0, 1 << 20));
     const std::string gif = gifSector().substr(0, 15) + std::string("\x03" "abc" "\0" "\x3B", 6);
-    EXPECT_FALSE(ExactEnds::measure(kind::Gif, test::MemoryImage(gif), 0, 1 << 20));
+    EXPECT_FALSE(kindInfo(kind::Gif).exactReader(test::MemoryImage(gif), 0, 1 << 20));
 }
 
 } // namespace

@@ -15,12 +15,12 @@ using morrow::test::le32;
 
 namespace {
 
-// What the readers found, in the carver's terms: lengths, and the container code (1 AVI, 2 DAT,
-// 3 mp4, 4 mov, 5 3gp, 0 none).
+// What the last read found: a length, and the container code (1 AVI, 2 DAT, 3 mp4, 4 mov, 5 3gp,
+// 0 none); all zero when it found nothing.
 struct Found {
-    std::uint64_t pdfLinearizedLength = 0;
+    std::uint64_t pdfLength = 0;
     std::uint64_t videoLength = 0;
-    std::uint8_t videoContainer = 0;
+    int container = 0;
 };
 
 // A reader's evidence in memory, and the readers run over it.
@@ -33,23 +33,24 @@ class OpenImage {
     bool checkBitmap(std::int64_t H) { return LengthReaders::checkBitmap(*evidence_, H); }
     bool readPdfLinearized(std::int64_t H) {
         const auto length = LengthReaders::readPdfLinearized(*evidence_, H);
-        if (length) {
-            state.pdfLinearizedLength = *length;
-        }
+        found = Found{};
+        found.pdfLength = length.value_or(0);
         return length.has_value();
     }
     bool readAsfFileSize(std::int64_t H) {
         const auto length = LengthReaders::readAsfFileSize(*evidence_, H);
-        state.videoLength = length.value_or(0);
+        found = Found{};
+        found.videoLength = length.value_or(0);
         return length.has_value();
     }
-    bool readVideoLength(std::int64_t H, int mp4Pass) {
-        const auto found = LengthReaders::readVideoLength(*evidence_, H, mp4Pass == 1);
-        state.videoLength = found ? found->length : 0;
-        state.videoContainer = found ? static_cast<std::uint8_t>(found->container) : 0;
-        return found.has_value();
+    bool readVideoLength(std::int64_t H, bool quickTime) {
+        const auto video = LengthReaders::readVideoLength(*evidence_, H, quickTime);
+        found = Found{};
+        found.videoLength = video ? video->length : 0;
+        found.container = video ? static_cast<int>(video->container) : 0;
+        return video.has_value();
     }
-    Found state;
+    Found found;
 
   private:
     std::unique_ptr<morrow::test::MemoryImage> evidence_;
@@ -121,7 +122,7 @@ TEST(LengthReadersTest, BitmapFixturesAcceptedAndTruncationRefused) {
 TEST(LengthReadersTest, LinearizedPdfGivesItsStatedLength) {
     OpenImage ev(garbage(1024) + fixture("linearized.pdf") + garbage(100));
     ASSERT_TRUE(ev.readPdfLinearized(1024));
-    EXPECT_EQ(ev.state.pdfLinearizedLength, 13197u);
+    EXPECT_EQ(ev.found.pdfLength, 13197u);
 
     OpenImage plain(garbage(1024) + fixture("plain.pdf"));
     EXPECT_FALSE(plain.readPdfLinearized(1024));
@@ -143,10 +144,9 @@ class LengthReadersPdfTest : public testing::TestWithParam<PdfRow> {};
 
 TEST_P(LengthReadersPdfTest, ReadsTheLengthKey) {
     OpenImage ev(garbage(512) + GetParam().head + "\nendobj\n" + garbage(600));
-    ev.state.pdfLinearizedLength = 99;
     EXPECT_EQ(ev.readPdfLinearized(512), GetParam().accepted);
     if (GetParam().accepted) {
-        EXPECT_EQ(ev.state.pdfLinearizedLength, GetParam().length);
+        EXPECT_EQ(ev.found.pdfLength, GetParam().length);
     }
 }
 
@@ -170,10 +170,9 @@ TEST(LengthReadersTest, PdfTruncatedAtEveryByteNeverOverreads) {
     OpenImage ev("");
     for (std::size_t cut = 0; cut <= head.size(); ++cut) {
         ev.reopen(head.substr(0, cut));
-        ev.state.pdfLinearizedLength = 0;
         if (ev.readPdfLinearized(0)) {
             // Only a prefix of the digits can have been read.
-            EXPECT_LE(ev.state.pdfLinearizedLength, 4823u) << "cut " << cut;
+            EXPECT_LE(ev.found.pdfLength, 4823u) << "cut " << cut;
         }
     }
 }
@@ -183,14 +182,13 @@ TEST(LengthReadersTest, PdfTruncatedAtEveryByteNeverOverreads) {
 TEST(LengthReadersTest, AsfFileSizeFromFileProperties) {
     OpenImage ev(garbage(2048) + fixture("clip.wmv") + garbage(100));
     ASSERT_TRUE(ev.readAsfFileSize(2048));
-    EXPECT_EQ(ev.state.videoLength, 3825u);
+    EXPECT_EQ(ev.found.videoLength, 3825u);
 
     std::string broken = fixture("clip.wmv");
     broken[30 + 5] = 0; // the identifier's sixth byte
     OpenImage bad(garbage(2048) + broken);
-    bad.state.videoLength = 7;
     EXPECT_FALSE(bad.readAsfFileSize(2048));
-    EXPECT_EQ(bad.state.videoLength, 0u);
+    EXPECT_EQ(bad.found.videoLength, 0u);
 }
 
 TEST(LengthReadersTest, AsfIdentifierMustBeginWithin514BytesOfTheHeader) {
@@ -203,7 +201,7 @@ TEST(LengthReadersTest, AsfIdentifierMustBeginWithin514BytesOfTheHeader) {
     };
     OpenImage last(image(514, 1ull << 63));
     ASSERT_TRUE(last.readAsfFileSize(0));
-    EXPECT_EQ(last.state.videoLength, 1ull << 63); // taken as written: the carver decides
+    EXPECT_EQ(last.found.videoLength, 1ull << 63); // taken as written: the carver decides
     OpenImage late(image(515, 100));
     EXPECT_FALSE(late.readAsfFileSize(0));
 }
@@ -213,7 +211,7 @@ TEST(LengthReadersTest, AsfIdentifierMustBeginWithin514BytesOfTheHeader) {
 struct VideoRow {
     const char* name;
     const char* file;
-    std::int32_t mp4Pass;
+    bool quickTime;
     bool accepted;
     std::uint64_t length;
     int container;
@@ -229,10 +227,9 @@ class LengthReadersVideoFixtureTest : public testing::TestWithParam<VideoRow> {}
 TEST_P(LengthReadersVideoFixtureTest, MeasuresRealFiles) {
     const VideoRow& row = GetParam();
     OpenImage ev(garbage(1536) + fixture(row.file) + std::string(64, '\0') + garbage(300));
-    ev.state.videoContainer = 9;
-    EXPECT_EQ(ev.readVideoLength(1536, row.mp4Pass), row.accepted);
-    EXPECT_EQ(ev.state.videoLength, row.length);
-    EXPECT_EQ(ev.state.videoContainer, row.container);
+    EXPECT_EQ(ev.readVideoLength(1536, row.quickTime), row.accepted);
+    EXPECT_EQ(ev.found.videoLength, row.length);
+    EXPECT_EQ(ev.found.container, row.container);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, LengthReadersVideoFixtureTest,
@@ -250,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, LengthReadersVideoFixtureTest,
 TEST(LengthReadersTest, RiffSizeIsSummedIn64Bits) {
     OpenImage ev("RIFF" + le32(0xFFFFFFFFu) + "AVI LIST" + garbage(100));
     ASSERT_TRUE(ev.readVideoLength(0, 0));
-    EXPECT_EQ(ev.state.videoLength, 0x100000007ull);
+    EXPECT_EQ(ev.found.videoLength, 0x100000007ull);
 
     OpenImage wave("RIFF" + le32(1000) + "WAVEfmt " + garbage(100));
     EXPECT_FALSE(wave.readVideoLength(0, 0));
@@ -269,7 +266,7 @@ TEST(LengthReadersTest, VideoTruncatedAtEveryByteNeverOverreads) {
             ev.reopen(file.substr(0, cut));
             if (ev.readVideoLength(0, pass)) {
                 // Box and chunk sizes are claims: never more than the whole file claims.
-                EXPECT_LE(ev.state.videoLength, file.size()) << name << " cut " << cut;
+                EXPECT_LE(ev.found.videoLength, file.size()) << name << " cut " << cut;
             }
         }
     }
@@ -296,8 +293,8 @@ TEST_P(LengthReadersBoxTest, WalksTopLevelBoxes) {
     const BoxRow& row = GetParam();
     OpenImage ev(garbage(512) + row.data);
     EXPECT_EQ(ev.readVideoLength(512, 1), row.accepted);
-    EXPECT_EQ(ev.state.videoLength, row.length);
-    EXPECT_EQ(ev.state.videoContainer, row.container);
+    EXPECT_EQ(ev.found.videoLength, row.length);
+    EXPECT_EQ(ev.found.container, row.container);
 }
 
 std::string ftyp(const std::string& brand) {
@@ -340,5 +337,5 @@ TEST(LengthReadersTest, QuickTimeWalkStopsAtItsLimit) {
     }
     OpenImage ev(data);
     ASSERT_TRUE(ev.readVideoLength(0, 1));
-    EXPECT_EQ(ev.state.videoLength, LengthReaders::quickTimeWalkLimit);
+    EXPECT_EQ(ev.found.videoLength, LengthReaders::quickTimeWalkLimit);
 }

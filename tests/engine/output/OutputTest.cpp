@@ -1,6 +1,10 @@
-#include "CarveEngine.h"
+#include "evidence/EvidenceReader.h"
+#include "evidence/EvidenceSource.h"
+#include "output/FileSink.h"
 #include "output/Output.h"
 #include "TestSupport.h"
+
+#include <memory>
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
@@ -38,50 +42,56 @@ INSTANTIATE_TEST_SUITE_P(Stems, OutputStemTest,
                                            StemCase{"splitLetters", "/ev/disk.img.aa", "disk.img"}),
                          [](const auto& row) { return std::string(row.param.name); });
 
-// An engine with its output operations pointed at a temporary carving path.
+// Output pointed at a temporary carving path, with no engine around it.
 struct OutputFixture : ::testing::Test {
     TempDir tmp;
-    FakeHost host;
-    CarveEngine engine{host};
-    CarveState& st = engine.state();
-    Output& out = engine.output();
+    Output out;
+    std::unique_ptr<EvidenceSource> source;
+    std::unique_ptr<EvidenceReader> reader;
+    OutputOutcome last; // what the last carveFile said
 
-    void SetUp() override {
-        st.carvingPath = tmp.path();
-        st.reportHeaderLine = Output::reportHeader();
-    }
+    bool createOutputFolder(const std::string& evidence) { return out.createOutputFolder(tmp.path(), evidence); }
     std::string report(const std::string& evidence) {
-        return readFile(st.outputFolder + "/" + Output::evidenceStem(evidence) + "~Report.xls");
+        return readFile(out.outputFolder() + "/" + Output::evidenceStem(evidence) + "~Report.xls");
     }
-    // Writes `length` bytes of the open evidence from `offset` to `path` through the file sink,
-    // testing the free space for `spaceNeeded`.
-    bool carveFile(const std::string& path, std::int64_t offset, std::uint64_t length, std::uint64_t spaceNeeded) {
+    void openEvidence(const std::string& path) {
+        std::string error;
+        source = openEvidenceSource(path, error);
+        ASSERT_TRUE(source) << error;
+        reader = std::make_unique<EvidenceReader>(*source);
+    }
+    // Writes `runs` of the open evidence to `path` through the file sink, testing the free space
+    // for `spaceNeeded`.
+    bool carveFile(const std::string& path, std::vector<ByteRun> runs, std::uint64_t spaceNeeded) {
         CarvedFile file;
-        file.offset = offset;
-        file.length = length;
+        file.runs = std::move(runs);
         file.spaceNeeded = spaceNeeded;
         file.path = path;
         FileSink sink(out);
-        return sink.accept(file, engine.evidence());
+        last = sink.accept(file, *reader);
+        return last.ok;
+    }
+    bool carveFile(const std::string& path, std::int64_t offset, std::uint64_t length, std::uint64_t spaceNeeded) {
+        return carveFile(path, {ByteRun{offset, length}}, spaceNeeded);
     }
 };
 
 TEST_F(OutputFixture, OutputFoldersAreNumberedWhenTheStemIsTaken) {
-    ASSERT_TRUE(out.createOutputFolder("/a/disk.P01"));
-    EXPECT_EQ(st.outputFolder, tmp / "disk");
-    ASSERT_TRUE(out.createOutputFolder("/b/disk.P01"));
-    EXPECT_EQ(st.outputFolder, tmp / "disk(1)");
-    ASSERT_TRUE(out.createOutputFolder("/c/disk.img"));
-    EXPECT_EQ(st.outputFolder, tmp / "disk(2)");
+    ASSERT_TRUE(createOutputFolder("/a/disk.P01"));
+    EXPECT_EQ(out.outputFolder(), tmp / "disk");
+    ASSERT_TRUE(createOutputFolder("/b/disk.P01"));
+    EXPECT_EQ(out.outputFolder(), tmp / "disk(1)");
+    ASSERT_TRUE(createOutputFolder("/c/disk.img"));
+    EXPECT_EQ(out.outputFolder(), tmp / "disk(2)");
     // A file (not a folder) of the same name counts as taken too.
     writeFile(tmp / "disk(3)", "x");
-    ASSERT_TRUE(out.createOutputFolder("/d/disk.P01"));
-    EXPECT_EQ(st.outputFolder, tmp / "disk(4)");
+    ASSERT_TRUE(createOutputFolder("/d/disk.P01"));
+    EXPECT_EQ(out.outputFolder(), tmp / "disk(4)");
 }
 
 TEST_F(OutputFixture, EmptyStemGetsANumberedFolderDirectlyUnderTheCarvingPath) {
-    ASSERT_TRUE(out.createOutputFolder("/ev/disk"));
-    EXPECT_EQ(st.outputFolder, tmp / "(1)");
+    ASSERT_TRUE(createOutputFolder("/ev/disk"));
+    EXPECT_EQ(out.outputFolder(), tmp / "(1)");
     ASSERT_EQ(out.openReport("/ev/disk"), Output::ReportStatus::Created);
     out.closeReport();
     EXPECT_TRUE(fileExists(tmp / "(1)/~Report.xls"));
@@ -89,15 +99,15 @@ TEST_F(OutputFixture, EmptyStemGetsANumberedFolderDirectlyUnderTheCarvingPath) {
 }
 
 TEST_F(OutputFixture, ReportOfARunThatCarvesNothingIsTheHeaderLineWithoutLineEnd) {
-    ASSERT_TRUE(out.createOutputFolder("/ev/disk.P01"));
+    ASSERT_TRUE(createOutputFolder("/ev/disk.P01"));
     ASSERT_EQ(out.openReport("/ev/disk.P01"), Output::ReportStatus::Created);
     out.closeReport();
     EXPECT_EQ(report("/ev/disk.P01"), "File Name\tFile Offset\tStarting Sector\tNo: of Sectors\tFile Size(in Bytes)");
 }
 
 TEST_F(OutputFixture, AnExistingReportIsNeverTouched) {
-    ASSERT_TRUE(out.createOutputFolder("/ev/disk.P01"));
-    writeFile(st.outputFolder + "/disk~Report.xls", "earlier run");
+    ASSERT_TRUE(createOutputFolder("/ev/disk.P01"));
+    writeFile(out.outputFolder() + "/disk~Report.xls", "earlier run");
     EXPECT_EQ(out.openReport("/ev/disk.P01"), Output::ReportStatus::Exists);
     EXPECT_EQ(report("/ev/disk.P01"), "earlier run");
 }
@@ -107,14 +117,14 @@ TEST_F(OutputFixture, ReportInAReadOnlyFolderIsAFailureNotASilentSkip) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "root writes into read-only folders";
     }
-    ASSERT_TRUE(out.createOutputFolder("/ev/disk.P01"));
-    ::chmod(st.outputFolder.c_str(), 0555);
+    ASSERT_TRUE(createOutputFolder("/ev/disk.P01"));
+    ::chmod(out.outputFolder().c_str(), 0555);
     EXPECT_EQ(out.openReport("/ev/disk.P01"), Output::ReportStatus::Failed);
 }
 #endif
 
 TEST_F(OutputFixture, RowsHoldOffsetSectorsAndSizeInFullWithCrLf) {
-    ASSERT_TRUE(out.createOutputFolder("/ev/disk.P01"));
+    ASSERT_TRUE(createOutputFolder("/ev/disk.P01"));
     ASSERT_EQ(out.openReport("/ev/disk.P01"), Output::ReportStatus::Created);
     ASSERT_TRUE(out.appendReportRow("/o/a.jpg", 1024, 1536));
     ASSERT_TRUE(out.appendReportRow("/o/b.jpg", 0, 1));
@@ -126,7 +136,6 @@ TEST_F(OutputFixture, RowsHoldOffsetSectorsAndSizeInFullWithCrLf) {
                                           "\r\n/o/b.jpg\t0\t-1\t1\t1\t"
                                           "\r\n/o/c.jpg\t4294967808\t8388608\t0\t0\t"
                                           "\r\n/o/d.jpg\t512\t0\t2\t513\t");
-    EXPECT_EQ(st.filesCarvedTotal, 4);
 }
 
 TEST(OutputReportTextTest, PathsAreWrittenAsLatin1WithUnholdableCharactersAsReferences) {
@@ -140,13 +149,11 @@ TEST(OutputReportTextTest, PathsAreWrittenAsLatin1WithUnholdableCharactersAsRefe
 TEST_F(OutputFixture, FreeSpaceEqualToTheNeedPasses) {
     out.setFreeSpaceProbe([](const std::string&) { return std::optional<std::uint64_t>(1000); });
     EXPECT_TRUE(out.checkFreeSpace(1000));
-    EXPECT_TRUE(host.messages.empty());
-    st.carvingInProgress = 1;
-    EXPECT_FALSE(out.checkFreeSpace(1001));
-    EXPECT_EQ(st.carvingInProgress, 0);
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, "No free space availabe on the destination drive.\nCarving can't be continued.");
-    EXPECT_TRUE(host.messages[0].app);
+    const OutputOutcome refused = out.checkFreeSpace(1001);
+    EXPECT_FALSE(refused);
+    EXPECT_TRUE(refused.stopsCarving);
+    EXPECT_FALSE(refused.hardError);
+    EXPECT_EQ(refused.message, "No free space availabe on the destination drive.\nCarving can't be continued.");
 }
 
 TEST_F(OutputFixture, AFailedFreeSpaceQueryMeansNoTest) {
@@ -159,8 +166,8 @@ TEST_F(OutputFixture, CarveFileCopiesInBlocksAndPadsPastTheEndWithZeros) {
     ImageBuilder img(3 * 1024 * 1024);
     img.randomFill(5);
     img.writeTo(evidence);
-    ASSERT_TRUE(engine.openEvidence(evidence));
-    ASSERT_TRUE(out.createOutputFolder(evidence));
+    openEvidence(evidence);
+    ASSERT_TRUE(createOutputFolder(evidence));
     ASSERT_EQ(out.openReport(evidence), Output::ReportStatus::Created);
     std::string path = out.carvedFilePath(evidence, "CDocFile", 0, ".doc");
     const std::int64_t at = 2 * 1024 * 1024 + 512;
@@ -173,11 +180,28 @@ TEST_F(OutputFixture, CarveFileCopiesInBlocksAndPadsPastTheEndWithZeros) {
     EXPECT_EQ(carved.substr(real.size()), std::string(length - real.size(), '\0'));
 }
 
+TEST_F(OutputFixture, ACarvedFileIsItsRunsInOrderAndItsRowGivesTheFirstOffsetAndTheTotal) {
+    std::string evidence = tmp / "ev.img";
+    ImageBuilder img(8192);
+    img.randomFill(3);
+    img.writeTo(evidence);
+    openEvidence(evidence);
+    ASSERT_TRUE(createOutputFolder(evidence));
+    ASSERT_EQ(out.openReport(evidence), Output::ReportStatus::Created);
+    const std::string path = out.carvedFilePath(evidence, "JPEGFile", 0, ".jpg");
+    // Three runs: one from the middle, one from before it, one running 10 bytes past the end.
+    ASSERT_TRUE(carveFile(path, {{4096, 100}, {512, 1000}, {8000, 202}}, 1302));
+    out.closeReport();
+    const std::string& d = img.data();
+    EXPECT_EQ(readFile(path), d.substr(4096, 100) + d.substr(512, 1000) + d.substr(8000) + std::string(10, '\0'));
+    EXPECT_EQ(report(evidence), Output::reportHeader() + "\r\n" + path + "\t4096\t7\t3\t1302\t");
+}
+
 TEST_F(OutputFixture, CarvedFileReplacesStaleBytesAndRefusesSymbolicLinks) {
     std::string evidence = tmp / "ev.img";
     writeFile(evidence, std::string(2048, 'e'));
-    ASSERT_TRUE(engine.openEvidence(evidence));
-    ASSERT_TRUE(out.createOutputFolder(evidence));
+    openEvidence(evidence);
+    ASSERT_TRUE(createOutputFolder(evidence));
     ASSERT_EQ(out.openReport(evidence), Output::ReportStatus::Created);
 
     std::string stale = out.carvedFilePath(evidence, "BMPFile", 0, ".bmp");
@@ -193,17 +217,16 @@ TEST_F(OutputFixture, CarvedFileReplacesStaleBytesAndRefusesSymbolicLinks) {
     ASSERT_EQ(::symlink(victim.c_str(), planted.c_str()), 0);
     EXPECT_FALSE(carveFile(planted, 0, 10, 10));
     EXPECT_EQ(readFile(victim), "keep");
-    EXPECT_EQ(host.messages.back().text, "Carved file creation failed: " + planted + ": Too many levels of symbolic links");
-    EXPECT_EQ(host.messages.back().style, 0x10);
+    EXPECT_EQ(last.message, "Carved file creation failed: " + planted + ": Too many levels of symbolic links");
+    EXPECT_TRUE(last.hardError);
 #endif
-    EXPECT_EQ(st.filesCarvedTotal, 1);
 }
 
 TEST_F(OutputFixture, RefusedFreeSpaceCreatesNoFile) {
     std::string evidence = tmp / "ev.img";
     writeFile(evidence, std::string(2048, 'e'));
-    ASSERT_TRUE(engine.openEvidence(evidence));
-    ASSERT_TRUE(out.createOutputFolder(evidence));
+    openEvidence(evidence);
+    ASSERT_TRUE(createOutputFolder(evidence));
     ASSERT_EQ(out.openReport(evidence), Output::ReportStatus::Created);
     out.setFreeSpaceProbe([](const std::string&) { return std::optional<std::uint64_t>(5); });
     std::string path = out.carvedFilePath(evidence, "PSDFile", 0, ".psd");

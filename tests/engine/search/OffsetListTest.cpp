@@ -1,4 +1,4 @@
-#include "OffsetList.h"
+#include "search/OffsetList.h"
 
 #include "CarveEngine.h"
 #include "QuietHost.h"

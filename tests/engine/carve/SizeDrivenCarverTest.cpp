@@ -1,4 +1,4 @@
-#include "SizeDrivenCarver.h"
+#include "carve/SizeDrivenCarver.h"
 #include "CarveEngine.h"
 #include "TestSupport.h"
 
@@ -120,11 +120,11 @@ TEST(SizeDrivenCarverTest, CarvesEveryKindFromRealFiles) {
     std::vector<std::int64_t> pdfLeftOver;
     std::int32_t pdfBySize = -1;
     CarveEngine::Carvers carvers = CarveEngine::standardCarvers();
-    carvers.headerFooter = [&](CarveEngine& e, const CarvePass& pass) {
+    carvers.headerFooter = [&](PassContext& context, const CarvePass& pass) {
         if (pass.kindTag == "PDFFile") {
-            pdfLeftOver = e.state().pdfHeaderIndex.toVector();
-            pdfBySize = e.state().pdfCarvedBySize;
-            e.state().pdfHeaderIndex.clear();
+            pdfLeftOver = context.pdfHeaderIndex().toVector();
+            pdfBySize = context.pdfCarvedBySize();
+            context.pdfHeaderIndex().clear();
         }
         return true;
     };
@@ -278,7 +278,7 @@ TEST(SizeDrivenCarverTest, StopDuringAScanWithoutCandidatesEndsTheRun) {
     run.go(image.data(), {"BMP Files", "PSD Files"});
     EXPECT_EQ(run.files(), std::vector<std::string>{"disk~Report.xls"});
     EXPECT_FALSE(run.summaryComplete());
-    EXPECT_TRUE(run.engine.state().headerIndex.empty());
+    EXPECT_TRUE(run.engine.state().pdfHeaderIndex.empty());
 }
 
 struct StopRow {

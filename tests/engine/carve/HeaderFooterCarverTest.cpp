@@ -1,5 +1,5 @@
 #include "CarveEngine.h"
-#include "HeaderFooterCarver.h"
+#include "carve/HeaderFooterCarver.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -112,7 +112,7 @@ TEST(HeaderFooterCarverTest, RealFilesComeOutWhole) {
                                       {120 * 512, 712},
                                       {140 * 512, 205}}));
     EXPECT_EQ(b.engine.state().filesCarvedTotal, 7);
-    EXPECT_TRUE(b.engine.state().headerIndex.empty());
+    EXPECT_TRUE(b.engine.state().pdfHeaderIndex.empty());
 }
 
 // A JPEG ticked together with GIF ended at the first FF D9 that followed a 00 byte, running on
@@ -253,7 +253,7 @@ TEST(HeaderFooterCarverTest, RefusedFreeSpaceLeavesNoFileBehind) {
                         "No free space availabe on the destination drive.\nCarving can't be continued."),
               texts.end());
     EXPECT_EQ(texts.back().rfind("Carving Completed Partially.", 0), 0u);
-    EXPECT_TRUE(b.engine.state().headerIndex.empty());
+    EXPECT_TRUE(b.engine.state().pdfHeaderIndex.empty());
 }
 
 // The PDF footer pass, driven directly: its candidates come from the size-driven pass.
@@ -264,18 +264,11 @@ struct PdfBench : Bench {
         CarveState& st = engine.state();
         st.carvingPath = dir / "out";
         EXPECT_TRUE(engine.output().ensureCarvingPath(st.carvingPath));
-        EXPECT_TRUE(engine.output().createOutputFolder(evidence));
-        st.reportHeaderLine = Output::reportHeader();
+        EXPECT_TRUE(engine.output().createOutputFolder(st.carvingPath, evidence));
         EXPECT_EQ(engine.output().openReport(evidence), Output::ReportStatus::Created);
-        st.outputDrive = st.outputFolder;
         st.maxFileSizeBytes = 1024 * 1024;
         st.carvingInProgress = 1;
-        pass.type = kind::Pdf;
-        pass.kindTag = "PDFFile";
-        pass.extension = ".pdf";
-        pass.headerSignature = engine.catalog().headerSignatures[kind::Pdf];
-        pass.footerSignature = engine.catalog().footerSignatures[kind::Pdf];
-        pass.evidencePath = evidence;
+        pass = engine.makePass(kindInfo(kind::Pdf), CarverFamily::HeaderFooter, evidence);
     }
     bool carve() {
         bool result = HeaderFooterCarver::carve(engine, pass);

@@ -1,11 +1,11 @@
-#include "CandidateLoop.h"
+#include "carve/CandidateLoop.h"
 
-#include "CarveEngine.h"
+#include "carve/PassContext.h"
 
 namespace morrow {
 
-CandidateLoop::CandidateLoop(CarveEngine& engine, std::string kindTag, std::int64_t count)
-    : engine_(engine), host_(engine.host()), kindTag_(std::move(kindTag)), count_(count),
+CandidateLoop::CandidateLoop(PassContext& context, std::string kindTag, std::int64_t count)
+    : context_(context), host_(context.display()), kindTag_(std::move(kindTag)), count_(count),
       countText_(std::to_string(count)) {}
 
 void CandidateLoop::setRange() {
@@ -16,7 +16,7 @@ void CandidateLoop::setRange() {
 void CandidateLoop::show() { host_.showProgress(true); }
 
 bool CandidateLoop::next(std::int64_t i, std::int64_t position) {
-    if (!engine_.pollCandidate()) {
+    if (!context_.pollCandidate()) {
         return false;
     }
     host_.setStatusText("");

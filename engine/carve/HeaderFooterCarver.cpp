@@ -2,15 +2,17 @@
 // whose length the size-driven pass could not read. Each file runs from its header at a sector
 // start to the end of the first footer found after it, searched block by block; without a footer
 // it gets the maximum size, or what is left of the evidence.
-#include "HeaderFooterCarver.h"
+#include "carve/HeaderFooterCarver.h"
 
-#include "CandidateLoop.h"
-#include "CarveEngine.h"
-#include "HeaderScan.h"
-#include "HexText.h"
-#include "PatternSearch.h"
+#include "carve/CandidateLoop.h"
+#include "carve/CarvePass.h"
+#include "carve/HeaderScan.h"
+#include "carve/PassContext.h"
+#include "evidence/EvidenceReader.h"
 #include "formats/ExactEnds.h"
 #include "formats/JpegValidator.h"
+#include "search/HexText.h"
+#include "search/PatternSearch.h"
 
 #include <algorithm>
 #include <array>
@@ -22,17 +24,12 @@ namespace {
 
 constexpr std::int64_t blockSize = 32768;
 constexpr std::size_t printableWindow = 16;
-// The IEND chunk's CRC follows its type; without it a PNG reader rejects the file.
-constexpr std::int64_t pngCrcBytes = 4;
 
-// Every way out of a pass leaves both candidate lists empty, so the next pass and the next
+// Every way out of a pass leaves the PDF candidates empty, so the next pass and the next
 // evidence file never see stale offsets.
 struct CandidateListsGuard {
-    CarveState& state;
-    ~CandidateListsGuard() {
-        state.headerIndex.clear();
-        state.pdfHeaderIndex.clear();
-    }
+    OffsetList& pdfHeaders;
+    ~CandidateListsGuard() { pdfHeaders.clear(); }
 };
 
 bool printableAscii(const unsigned char* bytes, std::size_t count) {
@@ -48,17 +45,17 @@ bool gifVersionKnown(EvidenceReader& evidence, std::int64_t start) {
 
 } // namespace
 
-bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
-    CarveState& st = engine.state();
-    CarveHost& host = engine.host();
-    CandidateListsGuard guard{st};
+bool HeaderFooterCarver::carve(PassContext& context, const CarvePass& pass) {
+    PassDisplay& host = context.display();
+    CandidateListsGuard guard{context.pdfHeaderIndex()};
 
     const bool isJpeg = pass.type == kind::Jpeg;
     const bool isGif = pass.type == kind::Gif;
     const bool isHtml = pass.type == kind::Html;
     const bool isPdf = pass.type == kind::Pdf;
-    const bool isPng = pass.type == kind::Png;
-    const bool labelled = isHtml || pass.type == kind::Tiff;
+    // The bytes after the footer that belong to the file: the IEND chunk's CRC follows its
+    // type, and without it a PNG reader rejects the file.
+    const std::int64_t footerTail = pass.footerTail;
     // A GIF trailer 3B is an everyday byte inside image data; only after the block terminator 00
     // does it end the file. Other kinds' footers are taken as they come.
     const bool zeroBeforeFooter = isGif;
@@ -69,15 +66,15 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
     const PreparedPattern footer(HexText::toBytes(pass.footerSignature));
     const std::int64_t f = footer.length();
 
-    EvidenceReader* opened = engine.openEvidence(pass.evidencePath);
+    EvidenceReader* opened = context.openEvidence(pass.evidencePath);
     if (opened == nullptr) {
         return false;
     }
     EvidenceReader& evidence = *opened;
     const auto E = static_cast<std::int64_t>(evidence.size());
-    const auto M = static_cast<std::int64_t>(st.maxFileSizeBytes);
+    const auto M = static_cast<std::int64_t>(pass.maxFileSizeBytes);
 
-    std::int32_t pdfNumber = st.pdfCarvedBySize;
+    std::int32_t pdfNumber = context.pdfCarvedBySize();
     std::int64_t fileNumber = 0;
     std::vector<unsigned char> block(static_cast<std::size_t>(blockSize));
 
@@ -86,23 +83,23 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
         if (headerText.empty()) {
             break;
         }
-        if (labelled) {
-            st.passLabel = "(" + std::to_string(n) + ")";
-        }
+        const std::string label = pass.labelsAlternatives ? "(" + std::to_string(n) + ")" : pass.passLabel;
         const std::string header = pass.headerBytes(headerText);
         const int headerLength = static_cast<int>(header.size());
 
+        HeaderScan::Result scan;
         if (!isPdf) {
-            HeaderScan::run(engine, pass.evidencePath, pass.kindTag, header);
+            scan = HeaderScan::run(context, evidence, pass.evidencePath, pass.kindTag + label,
+                                   HeaderKey{header, pass.headerShifted});
         }
-        const OffsetList& candidates = isPdf ? st.pdfHeaderIndex : st.headerIndex;
+        const OffsetList& candidates = isPdf ? context.pdfHeaderIndex() : scan.matches;
         const auto count = static_cast<std::int64_t>(candidates.size());
 
         if (count > 0) {
             host.setStatusText("");
             host.setStatusText("Please wait...");
-            CandidateLoop loop(engine, pass.kindTag, count);
-            ExactWalks walks(pass.type, evidence, candidates, static_cast<std::uint64_t>(M));
+            CandidateLoop loop(context, pass.kindTag, count);
+            ExactWalks walks(pass.exactReader, evidence, candidates, static_cast<std::uint64_t>(M));
             loop.setRange();
             loop.show();
             for (std::int64_t i = 0; i < count; ++i) {
@@ -119,7 +116,7 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
                     const auto length =
                         std::min<std::uint64_t>(extent.length, static_cast<std::uint64_t>(std::max<std::int64_t>(0, E - H)));
                     const std::int64_t exactNumber = isPdf ? pdfNumber++ : fileNumber++;
-                    if (!engine.carve(pass, exactNumber, H, length, length, pass.extension)) {
+                    if (!context.carve(pass, exactNumber, H, length, length, pass.extension)) {
                         return false;
                     }
                     continue;
@@ -162,9 +159,8 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
                 std::int64_t length = capped;
                 std::int64_t freeSpace = capped;
                 auto footerEnd = [&](std::int64_t P) {
-                    std::int64_t tail = isPng ? pngCrcBytes : 0;
-                    length = std::min(P - H + f + tail, remaining);
-                    freeSpace = P - H + tail;
+                    length = std::min(P - H + f + footerTail, remaining);
+                    freeSpace = P - H + footerTail;
                 };
 
                 std::int64_t W = S;
@@ -202,7 +198,7 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
                     }
                 }
 
-                if (!engine.carve(pass, number, H, static_cast<std::uint64_t>(length),
+                if (!context.carve(pass, number, H, static_cast<std::uint64_t>(length),
                                   static_cast<std::uint64_t>(freeSpace), pass.extension)) {
                     return false;
                 }
@@ -214,10 +210,9 @@ bool HeaderFooterCarver::carve(CarveEngine& engine, const CarvePass& pass) {
             loop.hide();
         }
 
-        st.headerIndex.clear();
-        st.pdfHeaderIndex.clear();
+        context.pdfHeaderIndex().clear();
         host.setProgressPos(0);
-        if (st.scanAborted == 1) {
+        if (context.scanAborted()) {
             return false;
         }
     }

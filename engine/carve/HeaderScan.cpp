@@ -1,7 +1,12 @@
-#include "HeaderScan.h"
+#include "carve/HeaderScan.h"
 
-#include "CarveEngine.h"
+#include "base/Limits.h"
+#include "carve/PassContext.h"
+#include "evidence/EvidenceReader.h"
+#include "output/ParallelDigest.h"
+#include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -13,16 +18,11 @@ namespace {
 // The evidence is read in blocks of this many sectors (plus a small tail so that the signature of
 // the block's last sector can be compared), not one read per sector.
 constexpr std::uint64_t blockSectors = 2048;
-constexpr std::size_t sectorSize = 512;
-
-std::string fileName(const std::string& path) {
-    std::size_t slash = path.rfind(pathSeparator);
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+constexpr std::size_t sectorSize = limits::sectorSize;
 
 // Per-sector progress: the bar moves about a hundred times per scan, one step behind the text.
 struct Progress {
-    CarveHost& host;
+    PassDisplay& host;
     std::uint64_t step = 0;
     std::uint64_t threshold = 0;
     int k = 0;
@@ -60,23 +60,16 @@ std::uint64_t firstSectorWithData(EvidenceReader& evidence, std::uint64_t s, std
 
 } // namespace
 
-int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const std::string& kindTag,
-                    const std::string& signature) {
-    CarveState& st = engine.state();
-    CarveHost& host = engine.host();
+HeaderScan::Result HeaderScan::run(PassContext& context, EvidenceReader& evidence, const std::string& evidencePath,
+                                   const std::string& label, const HeaderKey& key) {
+    PassDisplay& host = context.display();
+    Result result;
 
     host.setProgressPos(0);
     host.showProgress(true);
     host.setStatusText("");
-    host.setStatusText(std::string("Searching ") + " " + kindTag + st.passLabel + " " + "headers" + " " +
-                       "and indexing, " + "evidence: " + fileName(evidencePath));
-
-    if (!engine.evidenceOpen()) {
-        host.showAppMessage("Can't open evidence file", style::Ok);
-        host.showProgress(false);
-        return 1;
-    }
-    EvidenceReader& evidence = engine.evidence();
+    host.setStatusText(std::string("Searching ") + " " + label + " " + "headers" + " " + "and indexing, " +
+                       "evidence: " + baseName(evidencePath));
 
     const std::uint64_t sectors = evidence.sectors();
     Progress progress{host};
@@ -90,9 +83,8 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
     progress.threshold = progress.step;
     host.startAnimation();
 
-    const HeaderKey key{signature, st.mp4Pass == 1};
-    HeaderIndex& cache = engine.headerIndexCache();
-    bool finished = true;
+    HeaderIndex& cache = context.headerCache();
+    bool& finished = result.finished;
     // Holes of sparse evidence are passed over a block at a time: their progress steps are
     // taken and one poll is made per block, but nothing is read or compared there.
     // A DFXML run hashes the evidence as its first scan reads it: every byte, in order, holes as
@@ -109,7 +101,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
                 digest->update(zeros.data(), static_cast<std::size_t>((to - s) * sectorSize));
             }
             progress.skip(s, to);
-            if (host.pollDue() && !engine.askStopOrQuit(true)) {
+            if (!context.pollScan()) {
                 return false;
             }
             s = to;
@@ -134,13 +126,13 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
                 }
             }
             progress.at(s);
-            if (host.pollDue() && !engine.askStopOrQuit(true)) {
+            if (!context.pollScan()) {
                 finished = false;
                 break;
             }
             auto offset = static_cast<std::int64_t>(s * sectorSize);
             if (next < known->size() && (*known)[next] == offset) {
-                st.headerIndex.push_back(offset);
+                result.matches.push_back(offset);
                 ++next;
             }
         }
@@ -160,7 +152,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
             longest = std::max(longest, keys[i].signature.size() + (keys[i].shifted ? 4 : 0));
         }
         evidence.adviseSequential();
-        digest = engine.evidenceDigest();
+        digest = context.evidenceDigest();
         std::vector<unsigned char> block(blockSectors * sectorSize + longest + 1);
         std::uint64_t blockStart = 0;
         std::uint64_t blockEnd = 0;
@@ -173,7 +165,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
                 break;
             }
             progress.at(s);
-            if (host.pollDue() && !engine.askStopOrQuit(true)) {
+            if (!context.pollScan()) {
                 finished = false;
                 break;
             }
@@ -185,9 +177,8 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
                 if (evidence.readFailed()) {
                     // Nothing past a read that cannot be read past is the evidence's: the scan
                     // ends here, with its message, and no pass carves what it found.
-                    engine.output().evidenceIntact(evidence);
-                    st.headerIndex.clear();
-                    st.scanAborted = 1;
+                    context.evidenceFailed(evidence);
+                    result.matches.clear();
                     finished = false;
                     break;
                 }
@@ -206,7 +197,7 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
                     const auto offset = static_cast<std::int64_t>(s * sectorSize);
                     matches[static_cast<std::size_t>(i)].push_back(offset);
                     if (i == 0) {
-                        st.headerIndex.push_back(offset);
+                        result.matches.push_back(offset);
                     }
                 }
             }
@@ -218,17 +209,17 @@ int HeaderScan::run(CarveEngine& engine, const std::string& evidencePath, const 
             std::vector<unsigned char> rest(static_cast<std::size_t>(evidence.size() - done));
             evidence.readAt(static_cast<std::int64_t>(done), rest.data(), rest.size());
             digest->update(rest.data(), rest.size());
-            engine.evidenceDigestDone();
+            context.evidenceDigestDone();
         }
     }
 
     if (!finished) {
-        return 0;
+        return result;
     }
     host.closeAnimation();
     host.showProgress(false);
     host.setPercentText("");
-    return 1;
+    return result;
 }
 
 } // namespace morrow

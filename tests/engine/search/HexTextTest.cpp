@@ -1,4 +1,4 @@
-#include "HexText.h"
+#include "search/HexText.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,9 @@
 
 namespace morrow {
 
-class CarveEngine;
+class EvidenceReader;
+class OffsetList;
+class PassContext;
 struct CarvePass;
 
 // Compound documents (the sector-allocated container of older office documents and thumbnail
@@ -18,16 +20,13 @@ class CompoundDocCarver {
   public:
     // One pass over one evidence file. True when every candidate was handled, false when the
     // run must end (the message has been shown).
-    static bool carve(CarveEngine& engine, const CarvePass& pass);
+    static bool carve(PassContext& context, const CarvePass& pass);
 
-    // Analyses the headers at headerIndex[first..last] of the open evidence into `records`, one
-    // each; the progress bar runs from 0 to `upper`. 1 when every header was analysed, 0 when the
-    // user confirmed Stop or Quit (`records` is then empty).
-    static int analyse(CarveEngine& engine, std::int64_t first, std::int64_t last, std::int64_t upper,
-                       std::vector<CompoundDocRecord>& records);
-    static int analyse(CarveEngine& engine, std::int64_t lastIndex, std::vector<CompoundDocRecord>& records) {
-        return analyse(engine, 0, lastIndex, lastIndex, records);
-    }
+    // Analyses the headers at headers[first..last] of `evidence` into `records`, one each; the
+    // progress bar runs from 0 to `upper`. 1 when every header was analysed, 0 when the user
+    // confirmed Stop or Quit (`records` is then empty).
+    static int analyse(PassContext& context, EvidenceReader& evidence, const OffsetList& headers, std::int64_t first,
+                       std::int64_t last, std::int64_t upper, std::vector<CompoundDocRecord>& records);
 
     // Headers are analysed and carved this many at a time, so that the records of an image full
     // of compound document headers never fill the memory.

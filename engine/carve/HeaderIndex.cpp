@@ -1,4 +1,4 @@
-#include "HeaderIndex.h"
+#include "carve/HeaderIndex.h"
 
 #include <algorithm>
 

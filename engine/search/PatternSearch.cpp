@@ -1,4 +1,4 @@
-#include "PatternSearch.h"
+#include "search/PatternSearch.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,19 +1,15 @@
-#include "CompoundDocCarver.h"
+#include "carve/CompoundDocCarver.h"
 
-#include "CandidateLoop.h"
-#include "CarveEngine.h"
-#include "HeaderScan.h"
-#include "HexText.h"
+#include "base/Limits.h"
+#include "carve/CandidateLoop.h"
+#include "carve/CarvePass.h"
+#include "carve/HeaderScan.h"
+#include "carve/PassContext.h"
+#include "evidence/EvidenceReader.h"
 
 #include <algorithm>
 
 namespace morrow {
-
-namespace {
-
-constexpr std::int64_t sectorSize = 512;
-
-} // namespace
 
 std::uint64_t CompoundDocCarver::carvedLength(std::int64_t offset, std::uint64_t length, std::uint64_t evidenceSize) {
     const std::uint64_t start = static_cast<std::uint64_t>(offset);
@@ -23,10 +19,10 @@ std::uint64_t CompoundDocCarver::carvedLength(std::int64_t offset, std::uint64_t
     return std::min(length, inEvidence);
 }
 
-int CompoundDocCarver::analyse(CarveEngine& engine, std::int64_t first, std::int64_t last, std::int64_t upper,
+int CompoundDocCarver::analyse(PassContext& context, EvidenceReader& evidence, const OffsetList& headers,
+                               std::int64_t first, std::int64_t last, std::int64_t upper,
                                std::vector<CompoundDocRecord>& records) {
-    CarveState& st = engine.state();
-    CarveHost& host = engine.host();
+    PassDisplay& host = context.display();
 
     host.setStatusText("");
     host.setStatusText("Analysing Copound Doc file system...");
@@ -34,42 +30,43 @@ int CompoundDocCarver::analyse(CarveEngine& engine, std::int64_t first, std::int
     host.setProgressRange(upper);
     host.showProgress(true);
     for (std::int64_t w = first; w <= last; ++w) {
-        if (!engine.pollCandidate()) {
+        if (!context.pollCandidate()) {
             records.clear();
             return 0;
         }
         host.setProgressPos(w);
-        const std::int64_t H = st.headerIndex[static_cast<std::size_t>(w)];
-        records.push_back(CompoundDocAnalysis::analyse(engine.evidence(), H));
+        const std::int64_t H = headers[static_cast<std::size_t>(w)];
+        records.push_back(CompoundDocAnalysis::analyse(evidence, H));
     }
     host.showProgress(false);
     return 1;
 }
 
-bool CompoundDocCarver::carve(CarveEngine& engine, const CarvePass& pass) {
-    CarveState& st = engine.state();
-    EvidenceReader* opened = engine.openEvidence(pass.evidencePath);
+bool CompoundDocCarver::carve(PassContext& context, const CarvePass& pass) {
+    EvidenceReader* opened = context.openEvidence(pass.evidencePath);
     if (opened == nullptr) {
         return false;
     }
-    HeaderScan::run(engine, pass.evidencePath, pass.kindTag, pass.headerBytes(pass.headerSignature));
+    OffsetList headers = HeaderScan::run(context, *opened, pass.evidencePath, pass.kindTag + pass.passLabel,
+                                         HeaderKey{pass.headerBytes(pass.headerSignature), pass.headerShifted})
+                             .matches;
 
-    const std::int64_t n = static_cast<std::int64_t>(st.headerIndex.size());
+    const std::int64_t n = static_cast<std::int64_t>(headers.size());
     if (n == 0) {
         // A Stop or Quit confirmed during a scan that found nothing still ends the run.
-        return st.scanAborted != 1;
+        return !context.scanAborted();
     }
     std::vector<CompoundDocRecord> records;
     auto endPass = [&] {
         records.clear();
-        st.headerIndex.clear();
+        headers.clear();
     };
-    CandidateLoop loop(engine, pass.kindTag, n);
+    CandidateLoop loop(context, pass.kindTag, n);
     std::int64_t fileNumber = 0;
     for (std::int64_t first = 0; first < n; first += window) {
         const std::int64_t last = std::min(n, first + window) - 1;
         records.clear();
-        if (analyse(engine, first, last, n - 1, records) == 0) {
+        if (analyse(context, *opened, headers, first, last, n - 1, records) == 0) {
             endPass();
             return false;
         }
@@ -84,9 +81,9 @@ bool CompoundDocCarver::carve(CarveEngine& engine, const CarvePass& pass) {
             if (pass.exactEnds && !record.sound) {
                 continue; // exact ends are only read from a document that holds together
             }
-            const std::uint64_t length = static_cast<std::uint64_t>(record.lastSectorIndex + 1) * sectorSize;
+            const std::uint64_t length = static_cast<std::uint64_t>(record.lastSectorIndex + 1) * limits::sectorSize;
             const std::uint64_t x = carvedLength(record.startOffset, length, opened->size());
-            if (!engine.carve(pass, fileNumber, record.startOffset, x, x, record.extension)) {
+            if (!context.carve(pass, fileNumber, record.startOffset, x, x, record.extension)) {
                 endPass();
                 return false;
             }
@@ -96,7 +93,7 @@ bool CompoundDocCarver::carve(CarveEngine& engine, const CarvePass& pass) {
 
     loop.hide();
     endPass();
-    return st.scanAborted != 1;
+    return !context.scanAborted();
 }
 
 } // namespace morrow

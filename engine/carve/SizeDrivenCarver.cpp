@@ -1,9 +1,10 @@
-#include "SizeDrivenCarver.h"
+#include "carve/SizeDrivenCarver.h"
 
-#include "CandidateLoop.h"
-#include "CarveEngine.h"
-#include "HeaderScan.h"
-#include "HexText.h"
+#include "carve/CandidateLoop.h"
+#include "carve/CarvePass.h"
+#include "carve/HeaderScan.h"
+#include "carve/PassContext.h"
+#include "evidence/EvidenceReader.h"
 #include "formats/ExactEnds.h"
 #include "formats/LengthReaders.h"
 #include "formats/PdfExtent.h"
@@ -13,40 +14,31 @@
 
 namespace morrow {
 
-namespace {
-
-// The kinds whose end the exact-ends mode finds by their structure in this carver; ZIP, RIFF and
-// ASF keep their own rules, which already follow the structure.
-bool exactByStructure(FileTypeId type) {
-    return type == kind::Bmp || type == kind::Psd || type == kind::Pdf || type == kind::VideoQuickTime;
-}
-
-} // namespace
-
-bool SizeDrivenCarver::carve(CarveEngine& engine, const CarvePass& pass) {
-    CarveState& st = engine.state();
-
-    EvidenceReader* opened = engine.openEvidence(pass.evidencePath);
+bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
+    EvidenceReader* opened = context.openEvidence(pass.evidencePath);
     if (opened == nullptr) {
         return false;
     }
     EvidenceReader& evidence = *opened;
     // An aborted scan is seen through scanAborted at the end, after the headers it found.
-    HeaderScan::run(engine, pass.evidencePath, pass.kindTag, pass.headerBytes(pass.headerSignature));
+    const OffsetList headers = HeaderScan::run(context, evidence, pass.evidencePath, pass.kindTag + pass.passLabel,
+                                               HeaderKey{pass.headerBytes(pass.headerSignature), pass.headerShifted})
+                                   .matches;
+    OffsetList& pdfHeaders = context.pdfHeaderIndex();
+    std::int32_t& pdfCarvedBySize = context.pdfCarvedBySize();
 
     // No later pass of the run takes these once the run ends.
-    auto endRun = [&st] {
-        st.headerIndex.clear();
-        st.pdfHeaderIndex.clear();
+    auto endRun = [&pdfHeaders] {
+        pdfHeaders.clear();
         return false;
     };
 
-    const auto n = static_cast<std::int64_t>(st.headerIndex.size());
-    CandidateLoop loop(engine, pass.kindTag, n);
+    const auto n = static_cast<std::int64_t>(headers.size());
+    CandidateLoop loop(context, pass.kindTag, n);
     loop.setRange();
     if (n == 0) {
         // A confirmed Stop or Quit during the scan ends the run even when it found nothing.
-        return st.scanAborted == 1 ? endRun() : true;
+        return context.scanAborted() ? endRun() : true;
     }
     loop.show();
 
@@ -56,28 +48,29 @@ bool SizeDrivenCarver::carve(CarveEngine& engine, const CarvePass& pass) {
     std::int64_t fileNumber = 0;
     // Where the last archive walked ends: local headers before it belong to that archive.
     std::uint64_t zipResumeOffset = 0;
-    ExactWalks walks(pass.type, evidence, st.headerIndex, st.maxFileSizeBytes);
+    ExactWalks walks(pass.exactReader, evidence, headers, pass.maxFileSizeBytes);
 
     for (std::int64_t w = 0; w < n; ++w) {
         if (!loop.next(w, w + 1)) {
             return endRun();
         }
-        std::uint64_t L = st.maxFileSizeBytes;
-        const std::int64_t H = st.headerIndex[static_cast<std::size_t>(w)];
+        std::uint64_t L = pass.maxFileSizeBytes;
+        const std::int64_t H = headers[static_cast<std::size_t>(w)];
         const std::uint64_t room = evidence.size() - static_cast<std::uint64_t>(H);
 
-        if (pass.exactEnds && exactByStructure(pass.type)) {
+        // ZIP, RIFF and ASF have no exact reader: their own rules below already follow the structure.
+        if (pass.exactEnds && pass.exactReader != nullptr) {
             std::string exactExtension = pass.extension;
             if (pass.type == kind::Pdf) {
                 // A linearized file keeps its /L when a %%EOF ends exactly there; any other goes to
                 // the footer pass, which follows its updates to the last %%EOF.
                 const auto linearized = LengthReaders::readPdfLinearized(evidence, H);
                 if (!linearized || !PdfExtent::linearizedLengthAgrees(evidence, H, *linearized)) {
-                    st.pdfHeaderIndex.push_back(H);
+                    pdfHeaders.push_back(H);
                     continue;
                 }
                 L = *linearized;
-                st.pdfCarvedBySize += 1;
+                pdfCarvedBySize += 1;
             } else {
                 const Extent extent = walks.measure(static_cast<std::size_t>(w));
                 if (!extent) {
@@ -89,7 +82,7 @@ bool SizeDrivenCarver::carve(CarveEngine& engine, const CarvePass& pass) {
                 }
             }
             const std::uint64_t x = L > room ? room : L;
-            if (!engine.carve(pass, fileNumber, H, x, x, exactExtension)) {
+            if (!context.carve(pass, fileNumber, H, x, x, exactExtension)) {
                 return endRun();
             }
             ++fileNumber;
@@ -120,17 +113,17 @@ bool SizeDrivenCarver::carve(CarveEngine& engine, const CarvePass& pass) {
                 continue;
             }
             const std::uint64_t sizeField = evidence.le32(H + h);
-            if (sizeField < st.maxFileSizeBytes) {
+            if (sizeField < pass.maxFileSizeBytes) {
                 L = sizeField;
             }
         } else if (pass.type == kind::Pdf) {
             const auto length = LengthReaders::readPdfLinearized(evidence, H);
             if (!length) {
-                st.pdfHeaderIndex.push_back(H); // the footer pass carves it
+                pdfHeaders.push_back(H); // the footer pass carves it
                 continue;
             }
             L = *length;
-            st.pdfCarvedBySize += 1;
+            pdfCarvedBySize += 1;
         } else if (pass.type == kind::Zip) {
             // A local header inside an archive already walked is part of that archive.
             if (w > 0 && zipResumeOffset > static_cast<std::uint64_t>(H)) {
@@ -146,15 +139,14 @@ bool SizeDrivenCarver::carve(CarveEngine& engine, const CarvePass& pass) {
 
         // The free space is tested for the length the data claims; only the copy stops at the
         // end of the evidence. The copy goes through one fixed buffer, whatever L says.
-        if (!engine.carve(pass, fileNumber, H, L > room ? room : L, L, extension)) {
+        if (!context.carve(pass, fileNumber, H, L > room ? room : L, L, extension)) {
             return endRun();
         }
         ++fileNumber;
     }
 
     loop.hide();
-    st.headerIndex.clear();
-    return st.scanAborted == 1 ? endRun() : true;
+    return context.scanAborted() ? endRun() : true;
 }
 
 } // namespace morrow

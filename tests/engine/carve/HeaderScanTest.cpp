@@ -1,10 +1,12 @@
-#include "CarveEngine.h"
-#include "HeaderScan.h"
-#include "HexText.h"
+#include "carve/HeaderScan.h"
+#include "carve/PassContext.h"
+#include "evidence/EvidenceSource.h"
+#include "search/HexText.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <cstring>
+#include <memory>
 #include <random>
 #ifndef _WIN32
 #include <fcntl.h>
@@ -18,25 +20,63 @@ namespace {
 
 const std::string jpeg = bytes({0xFF, 0xD8, 0xFF});
 
-struct ScanFixture : ::testing::Test {
-    TempDir tmp;
-    FakeHost host;
-    CarveEngine engine{host};
-    CarveState& st = engine.state();
-    std::string path = tmp / "image.P01";
+// What a header scan sees of a run: a display that records, a poll that answers "stop" at poll
+// number `stopAt` (from 1), and the run's match cache. No engine, host form or output folder.
+class ScanContext : public PassContext {
+public:
+    FakeHost display_;
+    HeaderIndex cache;
+    std::int64_t polls = 0;
+    std::int64_t stopAt = -1;
+    bool aborted = false;
+    OffsetList pdf;
+    std::int32_t pdfCount = 0;
 
-    int scan(const std::string& hex, const std::string& tag = "JPEGFile") {
-        EXPECT_TRUE(engine.openEvidence(path));
-        return HeaderScan::run(engine, path, tag, HexText::toBytes(hex));
+    EvidenceReader* openEvidence(const std::string&) override { return nullptr; }
+    bool carve(const CarvedFile&) override { return true; }
+    std::string carvedFilePath(const std::string&, const std::string&, std::int64_t, const std::string&) const override {
+        return {};
+    }
+    PassDisplay& display() override { return display_; }
+    bool pollCandidate() override { return ++polls != stopAt; }
+    bool pollScan() override {
+        aborted = ++polls == stopAt;
+        return !aborted;
+    }
+    bool scanAborted() const override { return aborted; }
+    void evidenceFailed(EvidenceReader&) override { aborted = true; }
+    HeaderIndex& headerCache() override { return cache; }
+    ParallelDigest* evidenceDigest() override { return nullptr; }
+    void evidenceDigestDone() override {}
+    OffsetList& pdfHeaderIndex() override { return pdf; }
+    std::int32_t& pdfCarvedBySize() override { return pdfCount; }
+};
+
+struct ScanFixture : ::testing::Test {
+    ScanContext context;
+    FakeHost& host = context.display_;
+    std::unique_ptr<MemoryImage> image;
+    std::unique_ptr<EvidenceSource> file;
+    std::unique_ptr<EvidenceReader> fileReader;
+    std::string path = "image.P01";
+    HeaderScan::Result result;
+
+    void load(const std::string& bytes) { image = std::make_unique<MemoryImage>(bytes); }
+    void load(const ImageBuilder& img) { load(img.data()); }
+    EvidenceReader& evidence() { return image ? image->reader() : *fileReader; }
+    // Scans for `hex` (the MP4 family's way when `shifted`); true when the scan went through.
+    bool scan(const std::string& hex, const std::string& label = "JPEGFile", bool shifted = false) {
+        result = HeaderScan::run(context, evidence(), path, label, HeaderKey{HexText::toBytes(hex), shifted});
+        return result.finished;
     }
 };
 
 TEST_F(ScanFixture, OnlyWholeSectorStartsAreIndexed) {
     ImageBuilder img(4096 + 300);
     img.place(512, jpeg).place(700, jpeg).place(0, jpeg).place(4096, jpeg); // last: a partial sector
-    img.writeTo(path);
-    EXPECT_EQ(scan("FFD8FF"), 1);
-    EXPECT_EQ(st.headerIndex, (std::vector<std::int64_t>{0, 512}));
+    load(img);
+    EXPECT_TRUE(scan("FFD8FF"));
+    EXPECT_EQ(result.matches, (std::vector<std::int64_t>{0, 512}));
 }
 
 TEST_F(ScanFixture, TheLastWholeSectorMayCompareIntoThePartialOne) {
@@ -46,49 +86,48 @@ TEST_F(ScanFixture, TheLastWholeSectorMayCompareIntoThePartialOne) {
     img.resize(1024 + 10);
     img.place(512, bytes({0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A}));
     img.place(1024, bytes({0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A})); // in the partial sector
-    img.writeTo(path);
-    EXPECT_EQ(scan("89504E470D0A1A0A", "PNGFile"), 1);
-    EXPECT_EQ(st.headerIndex, (std::vector<std::int64_t>{512}));
+    load(img);
+    EXPECT_TRUE(scan("89504E470D0A1A0A", "PNGFile"));
+    EXPECT_EQ(result.matches, (std::vector<std::int64_t>{512}));
 }
 
 TEST_F(ScanFixture, Mp4PassComparesFourBytesIntoTheSectorAndIndexesTheSector) {
     ImageBuilder img(2048);
     img.place(1024 + 4, "ftyp").place(512, "ftyp");
-    img.writeTo(path);
-    st.mp4Pass = 1;
-    EXPECT_EQ(scan("66747970", "VideoFiles"), 1);
-    EXPECT_EQ(st.headerIndex, (std::vector<std::int64_t>{1024}));
+    load(img);
+    EXPECT_TRUE(scan("66747970", "VideoFiles", true));
+    EXPECT_EQ(result.matches, (std::vector<std::int64_t>{1024}));
 }
 
 TEST_F(ScanFixture, BigEndianTiffWithItsZeroByteMatchesNothing) {
     ImageBuilder img(1024);
     img.place(0, bytes({0x4D, 0x4D, 0x00, 0x2A}));
-    img.writeTo(path);
+    load(img);
     for (const char* alt : {"4D4D2A", "4949", "492049"}) {
-        EXPECT_EQ(scan(alt, "TIFFile"), 1);
+        EXPECT_TRUE(scan(alt, "TIFFile"));
     }
-    EXPECT_TRUE(st.headerIndex.empty());
+    EXPECT_TRUE(result.matches.empty());
 }
 
 TEST_F(ScanFixture, StatusLineNamesTheKindLabelAndEvidence) {
-    ImageBuilder(512).writeTo(path);
-    st.passLabel = "(2)";
-    scan("4949", "TIFFile");
+    load(ImageBuilder(512));
+    path = "/cases/17/image.P01";
+    scan("4949", "TIFFile(2)");
     ASSERT_GE(host.statusTexts.size(), 2u);
     EXPECT_EQ(host.statusTexts[0], "");
     EXPECT_EQ(host.statusTexts[1], "Searching  TIFFile(2) headers and indexing, evidence: image.P01");
 }
 
 TEST_F(ScanFixture, ShorterThanASectorHasNoSectorToScan) {
-    writeFile(path, jpeg + "abc");
-    EXPECT_EQ(scan("FFD8FF"), 1);
-    EXPECT_TRUE(st.headerIndex.empty());
+    load(jpeg + "abc");
+    EXPECT_TRUE(scan("FFD8FF"));
+    EXPECT_TRUE(result.matches.empty());
     EXPECT_NE(std::find(host.log.begin(), host.log.end(), "range:0"), host.log.end());
     EXPECT_TRUE(host.percentTexts == std::vector<std::string>{""});
 }
 
 TEST_F(ScanFixture, ProgressStepsAreAHundredthAndTheBarLagsTheText) {
-    ImageBuilder(1000 * 512).writeTo(path);
+    load(ImageBuilder(1000 * 512));
     scan("FFD8FF");
     std::vector<std::string> expectedPercent;
     for (int k = 1; k <= 99; ++k) {
@@ -109,54 +148,23 @@ TEST_F(ScanFixture, ProgressStepsAreAHundredthAndTheBarLagsTheText) {
 }
 
 TEST_F(ScanFixture, FewSectorsShowOneStepAtTheFirst) {
-    ImageBuilder(7 * 512).writeTo(path);
+    load(ImageBuilder(7 * 512));
     scan("FFD8FF");
     EXPECT_EQ(host.percentTexts, (std::vector<std::string>{"1%", ""}));
     EXPECT_NE(std::find(host.log.begin(), host.log.end(), "range:7"), host.log.end());
 }
 
-TEST_F(ScanFixture, StopAnsweredYesKeepsTheMatchesOfTheSectorsBefore) {
+TEST_F(ScanFixture, AStopKeepsTheMatchesOfTheSectorsBeforeAndLeavesTheBarShown) {
     ImageBuilder img(10 * 512);
     for (int s : {1, 3, 4, 7}) {
         img.place(static_cast<std::uint64_t>(s) * 512, jpeg);
     }
-    img.writeTo(path);
-    host.stopAt = 5; // the poll of sector 4
-    host.answer = [](const Message& m) { return m.style == 0x14 ? answerYes : answerOk; };
-    st.carvingInProgress = 1;
-    EXPECT_EQ(scan("FFD8FF"), 0);
-    EXPECT_EQ(st.headerIndex, (std::vector<std::int64_t>{512, 1536}));
-    EXPECT_EQ(st.scanAborted, 1);
-    EXPECT_EQ(st.carvingInProgress, 0);
-    EXPECT_EQ(host.messages.at(0).text, "Do you want to Cancel the Carving Process?");
-    EXPECT_EQ(host.percentTexts.back(), "");
-    // The bar stays visible and the animation stopped on its frame.
+    load(img);
+    context.stopAt = 5; // the poll of sector 4
+    EXPECT_FALSE(scan("FFD8FF"));
+    EXPECT_EQ(result.matches, (std::vector<std::int64_t>{512, 1536}));
     EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "hide"), 0);
-    EXPECT_EQ(host.log.back(), "showMessage:Do you want to Cancel the Carving Process?");
-}
-
-TEST_F(ScanFixture, StopAnsweredNoComparesTheSameSectorAndGoesOn) {
-    ImageBuilder img(10 * 512);
-    img.place(4 * 512, jpeg);
-    img.writeTo(path);
-    host.stopAt = 5;
-    EXPECT_EQ(scan("FFD8FF"), 1);
-    EXPECT_EQ(st.headerIndex, (std::vector<std::int64_t>{2048}));
-    EXPECT_EQ(st.scanAborted, 0);
-    auto pause = std::find(host.log.begin(), host.log.end(), "pauseAnimation");
-    ASSERT_NE(pause, host.log.end());
-    EXPECT_EQ(*(pause + 2), "resumeAnimation");
-}
-
-TEST_F(ScanFixture, QuitAnsweredYesEndsTheScanAndConfirmsQuit) {
-    ImageBuilder img(10 * 512);
-    img.writeTo(path);
-    host.quitAt = 3;
-    host.answer = [](const Message& m) { return m.style == 0x14 ? answerYes : answerOk; };
-    EXPECT_EQ(scan("FFD8FF"), 0);
-    EXPECT_EQ(st.quitConfirmed, 1);
-    EXPECT_EQ(st.scanAborted, 1);
-    EXPECT_EQ(host.messages.at(0).text, "Carving Process is in progress!.\n Do you want to Quit the process?");
+    EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "closeAnimation"), 0);
 }
 
 // The first scan of a run reads the evidence once for every signature the run will look for;
@@ -165,41 +173,37 @@ TEST_F(ScanFixture, LaterScansOfARunTakeTheirMatchesFromTheFirstRead) {
     ImageBuilder img(3 * 1024 * 1024);
     img.randomFill(3);
     img.place(512 * 9, jpeg).place(512 * 4000, "II").place(512 * 4001, "MM*").place(512 * 5000 + 4, "ftyp");
-    img.writeTo(path);
+    load(img);
     std::vector<HeaderKey> keys;
     for (const char* hex : {"FFD8FF", "4D4D2A", "4949", "66747970"}) {
         keys.push_back(HeaderKey{HexText::toBytes(hex), std::string(hex) == "66747970"});
     }
-    engine.headerIndexCache().prepare(path, keys);
+    context.cache.prepare(path, keys);
 
     scan("FFD8FF");
-    EXPECT_EQ(st.headerIndex, (std::vector<std::int64_t>{512 * 9}));
-    std::uint64_t firstRead = engine.evidence().bytesFetched();
+    EXPECT_EQ(result.matches, (std::vector<std::int64_t>{512 * 9}));
+    std::uint64_t firstRead = evidence().bytesFetched();
     EXPECT_GE(firstRead, img.data().size());
 
-    st.headerIndex.clear();
     scan("4949", "TIFFile");
-    EXPECT_EQ(st.headerIndex, (std::vector<std::int64_t>{512 * 4000}));
-    EXPECT_EQ(engine.evidence().bytesFetched(), firstRead); // nothing more read
-    st.headerIndex.clear();
-    st.mp4Pass = 1;
-    scan("66747970", "VideoFiles");
-    EXPECT_EQ(st.headerIndex, (std::vector<std::int64_t>{512 * 5000}));
+    EXPECT_EQ(result.matches, (std::vector<std::int64_t>{512 * 4000}));
+    EXPECT_EQ(evidence().bytesFetched(), firstRead); // nothing more read
+    scan("66747970", "VideoFiles", true);
+    EXPECT_EQ(result.matches, (std::vector<std::int64_t>{512 * 5000}));
 
     // A Stop at sector s leaves exactly the matches before s, also from the index.
-    st.headerIndex.clear();
-    st.mp4Pass = 0;
-    host.polls = 0;
-    host.stopAt = 4001; // the poll of sector 4000
-    host.answer = [](const Message& m) { return m.style == 0x14 ? answerYes : answerOk; };
-    EXPECT_EQ(scan("4D4D2A", "TIFFile"), 0);
-    EXPECT_TRUE(st.headerIndex.empty());
+    context.polls = 0;
+    context.stopAt = 4001; // the poll of sector 4000
+    EXPECT_FALSE(scan("4D4D2A", "TIFFile"));
+    EXPECT_TRUE(result.matches.empty());
 }
 
 #ifndef _WIN32 // sparse files
 // Evidence larger than 4 GiB (sparse, so it costs no disk): the block reads must index exactly
 // what one read per sector finds, offsets past 2 GiB and 4 GiB included.
 TEST_F(ScanFixture, LargeSparseImageMatchesAPerSectorReference) {
+    TempDir tmp;
+    path = tmp / "image.P01";
     const std::uint64_t size = (4ULL << 30) + 512 * 77 + 100;
     int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
@@ -220,8 +224,12 @@ TEST_F(ScanFixture, LargeSparseImageMatchesAPerSectorReference) {
     // Two bytes of a header split over a sector start: not a match.
     ASSERT_EQ(::pwrite(fd, jpeg.data(), 3, static_cast<off_t>((1ULL << 31) + 511)), 3);
     ::close(fd);
+    std::string error;
+    file = openEvidenceSource(path, error);
+    ASSERT_TRUE(file) << error;
+    fileReader = std::make_unique<EvidenceReader>(*file);
 
-    EXPECT_EQ(scan("FFD8FF"), 1);
+    EXPECT_TRUE(scan("FFD8FF"));
 
     // The reference: one small read per sector, the plain way.
     std::vector<std::int64_t> reference;
@@ -234,8 +242,8 @@ TEST_F(ScanFixture, LargeSparseImageMatchesAPerSectorReference) {
         }
     }
     ::close(rfd);
-    EXPECT_EQ(st.headerIndex, reference);
-    EXPECT_EQ(st.headerIndex.back(), static_cast<std::int64_t>((size / 512 - 1) * 512));
+    EXPECT_EQ(result.matches, reference);
+    EXPECT_EQ(result.matches.back(), static_cast<std::int64_t>((size / 512 - 1) * 512));
 }
 #endif
 

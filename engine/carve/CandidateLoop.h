@@ -5,14 +5,14 @@
 
 namespace morrow {
 
-class CarveEngine;
-class CarveHost;
+class PassContext;
+class PassDisplay;
 
 // What every carver's loop over its candidates shares: the progress bar over the candidates,
 // the Stop and Quit poll at each one and the status text "Carving KIND: i Of n".
 class CandidateLoop {
 public:
-    CandidateLoop(CarveEngine& engine, std::string kindTag, std::int64_t count);
+    CandidateLoop(PassContext& context, std::string kindTag, std::int64_t count);
 
     // The bar at 0 with the range count - 1 (-1 for no candidate), then shown.
     void setRange();
@@ -23,8 +23,8 @@ public:
     void hide();
 
 private:
-    CarveEngine& engine_;
-    CarveHost& host_;
+    PassContext& context_;
+    PassDisplay& host_;
     std::string kindTag_;
     std::int64_t count_;
     std::string countText_;

@@ -1,4 +1,4 @@
-#include "CompoundDocCarver.h"
+#include "carve/CompoundDocCarver.h"
 
 #include "CarveEngine.h"
 #include "TestSupport.h"
@@ -61,11 +61,11 @@ std::vector<CompoundDocRecord> analyseImage(const std::string& image, std::vecto
     CarveEngine engine(host);
     test::serveFromMemory(engine, {{"ev.img", image}});
     EXPECT_TRUE(engine.openEvidence("ev.img"));
-    engine.state().headerIndex = std::move(headers);
+    OffsetList list;
+    list = headers;
+    const auto last = static_cast<std::int64_t>(headers.size()) - 1;
     std::vector<CompoundDocRecord> records;
-    EXPECT_EQ(CompoundDocCarver::analyse(engine, static_cast<std::int64_t>(engine.state().headerIndex.size()) - 1,
-                                         records),
-              1);
+    EXPECT_EQ(CompoundDocCarver::analyse(engine, engine.evidence(), list, 0, last, last, records), 1);
     return records;
 }
 
@@ -127,7 +127,7 @@ TEST(CompoundDocCarverTest, RealDocumentsWithFreeEntryInTheMiddleCarvedWhole) {
     EXPECT_NE(report.find("\t18\t9216"), std::string::npos) << report;
     EXPECT_NE(report.find("~CDocFile2.ppt\t81920\t"), std::string::npos) << report;
     EXPECT_NE(report.find("\t57\t29184"), std::string::npos) << report;
-    EXPECT_TRUE(r.engine.state().headerIndex.empty());
+    EXPECT_TRUE(r.engine.state().pdfHeaderIndex.empty());
 
     const auto& status = r.host.statusTexts;
     auto analysing = std::find(status.begin(), status.end(), "Analysing Copound Doc file system...");
@@ -381,7 +381,7 @@ TEST_P(StopDuringAnalysisTest, NothingCarvedAndTheRunEnds) {
                      [](const std::string& t) { return t.rfind("Carving Completed Partially.", 0) == 0; }),
         texts.end());
     EXPECT_EQ(r.host.ended, GetParam().quit);
-    EXPECT_TRUE(r.engine.state().headerIndex.empty());
+    EXPECT_TRUE(r.engine.state().pdfHeaderIndex.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(CompoundDocCarverTest, StopDuringAnalysisTest,

@@ -1,4 +1,4 @@
-#include "HexText.h"
+#include "search/HexText.h"
 
 #include <cctype>
 

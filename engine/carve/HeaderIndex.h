@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OffsetList.h"
+#include "search/OffsetList.h"
 
 #include <cstdint>
 #include <string>
