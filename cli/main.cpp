@@ -139,7 +139,9 @@ int main(int argc, char** systemArgv) {
             types = optarg;
             break;
         case 's':
-            if (!parseInteger(optarg, options.maxFileSizeKB)) {
+            if (const std::optional<std::int32_t> size = parseInteger(optarg)) {
+                options.maxFileSizeKB = *size;
+            } else {
                 std::fprintf(stderr, "morrow-cli: Please enter an integer.\n");
                 return 2;
             }

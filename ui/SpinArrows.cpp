@@ -30,7 +30,7 @@ SpinArrows::SpinArrows(QLineEdit* buddy, int minimum, int maximum, QWidget* pare
 
 void SpinArrows::stepBy(int steps) {
     // A box without a number starts from the minimum.
-    const std::optional<long long> value = form::parseWhole(buddy_->text().toStdString());
+    const std::optional<long long> value = parseWhole(buddy_->text().toStdString());
     buddy_->setText(
         QString::number(value ? std::clamp<long long>(*value + steps, minimum_, maximum_) : minimum_));
 }

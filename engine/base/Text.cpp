@@ -1,8 +1,7 @@
 #include "base/Text.h"
 
-#include <cerrno>
+#include <cctype>
 #include <climits>
-#include <cstdlib>
 
 namespace morrow {
 
@@ -15,18 +14,46 @@ std::string toLowerHex(const unsigned char* bytes, std::size_t count) {
     return text;
 }
 
-bool parseInteger(const std::string& text, std::int32_t& out) {
+std::optional<long long> parseWhole(std::string_view text) {
+    auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
     if (text.empty()) {
-        return false;
+        return std::nullopt;
     }
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (*end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX) {
-        return false;
+    // Gathered as a negative number, whose range reaches one further than the positive one.
+    long long value = 0;
+    for (char c : text) {
+        const int digit = c - '0';
+        if (digit < 0 || digit > 9 || value < (LLONG_MIN + digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 - digit;
     }
-    out = static_cast<std::int32_t>(v);
-    return true;
+    if (!negative) {
+        if (value == LLONG_MIN) {
+            return std::nullopt;
+        }
+        value = -value;
+    }
+    return value;
+}
+
+std::optional<std::int32_t> parseInteger(std::string_view text) {
+    const std::optional<long long> value = parseWhole(text);
+    if (!value || *value < INT_MIN || *value > INT_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(*value);
 }
 
 } // namespace morrow

@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace morrow {
 
@@ -14,8 +16,12 @@ inline constexpr char upperHexDigits[] = "0123456789ABCDEF";
 // Two lower-case hex digits per byte.
 std::string toLowerHex(const unsigned char* bytes, std::size_t count);
 
-// A whole decimal number that fits 32 bits, nothing before or after it: how a number typed by
-// the examiner (the maximum size) is read. False for anything else, `out` then unchanged.
-bool parseInteger(const std::string& text, std::int32_t& out);
+// A whole decimal number as the examiner types it, in the dialog's size box or after -s: blanks
+// around it are ignored and a sign may lead. Nothing for anything else, the empty text among it,
+// or for a number beyond 64 bits. Read digit by digit, so no locale has a say.
+std::optional<long long> parseWhole(std::string_view text);
+
+// The same within 32 bits: the maximum size's rule.
+std::optional<std::int32_t> parseInteger(std::string_view text);
 
 } // namespace morrow

@@ -73,7 +73,7 @@ FormValues DialogModel::form() const {
 }
 
 bool DialogModel::readForm(const FormValues& shown) {
-    const std::optional<std::int32_t> size = form::parseInteger(shown.maxFileSize);
+    const std::optional<std::int32_t> size = parseInteger(shown.maxFileSize);
     if (!size) {
         return false;
     }
@@ -190,7 +190,7 @@ void DialogModel::rememberIn(SettingsStore* store) {
     store_ = store;
     evidenceFolder_ = existingFolder(store->text(evidenceFolderKey));
     state_.carvingPath = existingFolder(store->text(carvingPathKey));
-    const std::optional<std::int32_t> size = form::parseInteger(store->text(maxFileSizeKey));
+    const std::optional<std::int32_t> size = parseInteger(store->text(maxFileSizeKey));
     if (size && *size >= form::minimumFileSizeKB && *size <= form::maximumFileSizeKB) {
         state_.maxFileSizeKB = *size;
     }

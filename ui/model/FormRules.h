@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Limits.h"
+#include "base/Text.h"
 
 #include <cstdint>
 #include <optional>
@@ -13,13 +14,6 @@ namespace morrow::form {
 inline constexpr std::int32_t defaultMaxFileSizeKB = limits::defaultMaxFileSizeKB;
 inline constexpr std::int32_t minimumFileSizeKB = limits::minMaxFileSizeKB;
 inline constexpr std::int32_t maximumFileSizeKB = limits::maxMaxFileSizeKB;
-
-// A whole decimal number: blanks around it are ignored and a sign may lead. Nothing for anything
-// else, the empty text among it, or for a number beyond 64 bits.
-std::optional<long long> parseWhole(std::string_view text);
-
-// The same within 32 bits: the size box's rule.
-std::optional<std::int32_t> parseInteger(std::string_view text);
 
 // A remembered flag as it was written ("true"/"false"); anything but empty, "0" or "false" is set.
 bool flagValue(std::string_view text);
