@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CarveHost.h"
+
 namespace morrow {
 
 // Control ids of the main dialog; the Qt view names each widget "control" + id.
@@ -9,10 +11,10 @@ inline constexpr int Cancel = 2; // Quit
 inline constexpr int KindList = 1000;
 inline constexpr int KindSelectAll = 1001;
 inline constexpr int KindDeselectAll = 1002;
-inline constexpr int CarvingPath = 1003;
+inline constexpr int CarvingPath = control::CarvingPath; // the engine moves the focus here
 inline constexpr int CarvingBrowse = 1004;
 inline constexpr int SizeSpin = 1008;
-inline constexpr int MaxFileSize = 1009;
+inline constexpr int MaxFileSize = control::MaxFileSize; // and here
 inline constexpr int AllPictureFiles = 1010;
 inline constexpr int EvidenceList = 1011;
 inline constexpr int Progress = 1012;
