@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
         return (m.style & 0x0F) == 0x04 ? answerNo : answerOk;
     });
     dialog.host().setFolderExplorer([](const QString&) {});
-    dialog.setFileChooser([&](QWidget*, const QString&, const QString&) { return QString::fromStdString(evidence); });
+    dialog.setFileChooser(
+        [&](QWidget*, const QString&, const QString&) { return QString::fromStdString(evidence); });
     dialog.setFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(out); });
     dialog.show();
     QApplication::processEvents();

@@ -2,9 +2,9 @@
 // first scan reads the file; the scans after it in the same run take their matches from what
 // it gathered.
 #include "CarveEngine.h"
+#include "QuietHost.h"
 #include "carve/HeaderScan.h"
 #include "search/HexText.h"
-#include "QuietHost.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>

@@ -29,16 +29,25 @@ void searchBlocks(benchmark::State& state, const std::string& pattern) {
     CarveState st;
     PreparedPattern p(pattern);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(p.find(st, block.data(), 0, static_cast<std::uint32_t>(block.size()),
-                                        SearchTarget::Footer));
+        benchmark::DoNotOptimize(
+            p.find(st, block.data(), 0, static_cast<std::uint32_t>(block.size()), SearchTarget::Footer));
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(block.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(block.size()));
 }
 
-void BM_FindJpegFooter(benchmark::State& state) { searchBlocks(state, "\xFF\xD9"); }
-void BM_FindPngFooter(benchmark::State& state) { searchBlocks(state, "IEND"); }
-void BM_FindHtmlFooter(benchmark::State& state) { searchBlocks(state, "</html>"); }
-void BM_FindLinearizedKeyword(benchmark::State& state) { searchBlocks(state, "Linearized"); }
+void BM_FindJpegFooter(benchmark::State& state) {
+    searchBlocks(state, "\xFF\xD9");
+}
+void BM_FindPngFooter(benchmark::State& state) {
+    searchBlocks(state, "IEND");
+}
+void BM_FindHtmlFooter(benchmark::State& state) {
+    searchBlocks(state, "</html>");
+}
+void BM_FindLinearizedKeyword(benchmark::State& state) {
+    searchBlocks(state, "Linearized");
+}
 
 } // namespace
 

@@ -16,7 +16,9 @@ using console::hungUp;
 using console::quitSignalled;
 using console::stopSignalled;
 
-bool isQuestion(int messageStyle) { return (messageStyle & 0x0F) == 0x04; }
+bool isQuestion(int messageStyle) {
+    return (messageStyle & 0x0F) == 0x04;
+}
 
 } // namespace
 
@@ -30,7 +32,8 @@ ConsoleHost::ConsoleHost(ConsoleOptions options, std::string appName)
     writeDfxml = options_.writeDfxml;
     reportOnly = options_.reportOnly;
     for (const std::string& name : kindRowNames()) {
-        bool ticked = std::find(options_.kindRows.begin(), options_.kindRows.end(), name) != options_.kindRows.end();
+        bool ticked =
+            std::find(options_.kindRows.begin(), options_.kindRows.end(), name) != options_.kindRows.end();
         kinds.push_back(KindRow{name, ticked});
     }
     interactive_ = !options_.neverAsk && console::isTerminal(0);
@@ -47,7 +50,9 @@ ConsoleHost::~ConsoleHost() {
     console::runOver();
 }
 
-void ConsoleHost::installSignalHandlers() { console::installHandlers(); }
+void ConsoleHost::installSignalHandlers() {
+    console::installHandlers();
+}
 
 void ConsoleHost::clearProgressLine() {
     if (progressDrawn_) {

@@ -29,7 +29,7 @@ struct ConsoleOptions {
 // SIGINT (Ctrl-C) raises Stop, SIGTERM and SIGHUP Quit; on Windows Ctrl-C raises Stop, Ctrl-Break
 // and a closed console Quit (Console.h).
 class ConsoleHost : public QuietHost {
-public:
+  public:
     ConsoleHost(ConsoleOptions options, std::string appName);
     ~ConsoleHost() override;
 
@@ -47,7 +47,7 @@ public:
     void resetForm(CarveState& state) override;
     void exploreFolder(const std::string& path) override;
 
-private:
+  private:
     bool ask(const std::string& question);
     void drawProgress(bool force);
     void clearProgressLine();

@@ -47,15 +47,25 @@ void installHandlers() {
 
 void runOver() {}
 
-bool isTerminal(int stream) { return ::isatty(stream) == 1; }
+bool isTerminal(int stream) {
+    return ::isatty(stream) == 1;
+}
 
-void print(std::FILE* stream, const std::string& text) { std::fputs(text.c_str(), stream); }
+void print(std::FILE* stream, const std::string& text) {
+    std::fputs(text.c_str(), stream);
+}
 
-void drawLine(const std::string& text) { std::fprintf(stderr, "\r\033[K%s", text.c_str()); }
+void drawLine(const std::string& text) {
+    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+}
 
-void clearLine() { std::fputs("\r\033[K", stderr); }
+void clearLine() {
+    std::fputs("\r\033[K", stderr);
+}
 
-std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+std::vector<std::string> arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
 
 void keepStandardStreamsOpen() {
     for (int fd = 0; fd <= 2; ++fd) {

@@ -2,8 +2,10 @@
 
 #include "platform/WinApi.h"
 
-#include <io.h>
+// <windows.h> before the headers that build on it.
 #include <windows.h>
+
+#include <io.h>
 #include <shellapi.h>
 
 namespace morrow::console {
@@ -49,7 +51,9 @@ BOOL WINAPI onControl(DWORD event) {
     return TRUE;
 }
 
-HANDLE handleOf(std::FILE* stream) { return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream))); }
+HANDLE handleOf(std::FILE* stream) {
+    return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+}
 
 bool isConsole(HANDLE h) {
     DWORD mode = 0;
@@ -81,7 +85,9 @@ void runOver() {
 }
 
 bool isTerminal(int stream) {
-    return isConsole(GetStdHandle(stream == 0 ? STD_INPUT_HANDLE : stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE));
+    return isConsole(GetStdHandle(stream == 0   ? STD_INPUT_HANDLE
+                                  : stream == 1 ? STD_OUTPUT_HANDLE
+                                                : STD_ERROR_HANDLE));
 }
 
 void print(std::FILE* stream, const std::string& text) {

@@ -1,8 +1,8 @@
 // morrow-cli: carves evidence images from the command line with the same engine as the desktop
 // application.
+#include "BuildFeatures.h"
 #include "CarveEngine.h"
 #include "Console.h"
-#include "BuildFeatures.h"
 #include "ConsoleHost.h"
 #include "MorrowVersion.h"
 #include "base/Limits.h"
@@ -10,11 +10,11 @@
 #include "evidence/EvidenceSource.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
-#include <algorithm>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -24,31 +24,35 @@ using namespace morrow;
 namespace {
 
 std::string usageText() {
-    return std::string("Usage: morrow-cli [options] EVIDENCE...\n"
-    "Carves files of known kinds out of disk or partition images: raw (a file or a device), split\n"
-    "raw (disk.001, disk.002, ... or disk.aa, disk.ab, ...: give the first) or E01 (disk.E01).\n"
-    "\n"
-    "  -o, --out DIR        carving path: one output folder per evidence file is made in it\n"
-    "  -t, --types LIST     kinds to carve, comma-separated (default all):\n"
-    "                       bmp gif jpeg tiff png psd cdoc pdf html zip video,\n"
-    "                       pictures (bmp,gif,jpeg,png,psd,tiff) or all; also jpg, tif, doc, htm,\n"
-    "                       and avi, dat, mp4, mov, 3gp, wmv for video\n"
-    "  -s, --max-size KB    maximum size for kinds whose length cannot be read (default ") +
+    return std::string(
+               "Usage: morrow-cli [options] EVIDENCE...\n"
+               "Carves files of known kinds out of disk or partition images: raw (a file or a device), "
+               "split\n"
+               "raw (disk.001, disk.002, ... or disk.aa, disk.ab, ...: give the first) or E01 (disk.E01).\n"
+               "\n"
+               "  -o, --out DIR        carving path: one output folder per evidence file is made in it\n"
+               "  -t, --types LIST     kinds to carve, comma-separated (default all):\n"
+               "                       bmp gif jpeg tiff png psd cdoc pdf html zip video,\n"
+               "                       pictures (bmp,gif,jpeg,png,psd,tiff) or all; also jpg, tif, doc, "
+               "htm,\n"
+               "                       and avi, dat, mp4, mov, 3gp, wmv for video\n"
+               "  -s, --max-size KB    maximum size for kinds whose length cannot be read (default ") +
            std::to_string(limits::defaultMaxFileSizeKB) + ",\n" + "                       " +
-           std::to_string(limits::minMaxFileSizeKB) + " to " + std::to_string(limits::maxMaxFileSizeKB) + ")\n" +
-    "  -x, --exact          exact file ends: every file ends where its own structure ends,\n"
-    "                       not at the first footer or the maximum size\n"
-    "  -y, --yes            never ask: Stop and Quit are confirmed, the carving path is not opened\n"
-    "  -q, --quiet          no progress line\n"
-    "      --dfxml          also write STEM~Report.dfxml: every carved file with its MD5 and\n"
-    "                       SHA-256, and the evidence's own, in Digital Forensics XML\n"
-    "      --list           report only: find every file and write the report rows (and the\n"
-    "                       DFXML, without file hashes), but write no carved file\n"
-    "  -h, --help           this text\n"
-    "      --version        the version\n"
-    "\n"
-    "Ctrl-C asks to stop the run, SIGTERM to quit; what was carved so far stays on disk.\n"
-    "Exit status: 0 complete run, 1 partial run, 2 settings refused or bad options.\n";
+           std::to_string(limits::minMaxFileSizeKB) + " to " + std::to_string(limits::maxMaxFileSizeKB) +
+           ")\n" +
+           "  -x, --exact          exact file ends: every file ends where its own structure ends,\n"
+           "                       not at the first footer or the maximum size\n"
+           "  -y, --yes            never ask: Stop and Quit are confirmed, the carving path is not opened\n"
+           "  -q, --quiet          no progress line\n"
+           "      --dfxml          also write STEM~Report.dfxml: every carved file with its MD5 and\n"
+           "                       SHA-256, and the evidence's own, in Digital Forensics XML\n"
+           "      --list           report only: find every file and write the report rows (and the\n"
+           "                       DFXML, without file hashes), but write no carved file\n"
+           "  -h, --help           this text\n"
+           "      --version        the version\n"
+           "\n"
+           "Ctrl-C asks to stop the run, SIGTERM to quit; what was carved so far stays on disk.\n"
+           "Exit status: 0 complete run, 1 partial run, 2 settings refused or bad options.\n";
 }
 
 int usageError(const std::string& text) {
@@ -64,8 +68,8 @@ void printTally(const RunResult& result, bool reportOnly) {
     for (std::size_t k = 0; k < result.perKind.size(); ++k) {
         const RunResult::Tally& t = result.perKind[k];
         if (t.files > 0) {
-            std::printf("%-20s %10lld %16llu\n", kindInfo(static_cast<FileTypeId>(k)).tallyName, static_cast<long long>(t.files),
-                        static_cast<unsigned long long>(t.bytes));
+            std::printf("%-20s %10lld %16llu\n", kindInfo(static_cast<FileTypeId>(k)).tallyName,
+                        static_cast<long long>(t.files), static_cast<unsigned long long>(t.bytes));
         }
         files += t.files;
         bytes += t.bytes;
@@ -86,8 +90,9 @@ std::string commandLine(int argc, char** argv) {
         if (i > 0) {
             line += ' ';
         }
-        if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
-                                                     "-_./=:,+@%") == std::string::npos) {
+        if (!word.empty() &&
+            word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                                   "-_./=:,+@%") == std::string::npos) {
             line += word;
             continue;
         }
@@ -120,11 +125,16 @@ int main(int argc, char** systemArgv) {
     enum : int { versionOption = 0x100, dfxmlOption, listOption };
     static const char* const shortOptions = ":o:t:s:xyqh";
     static const option longOptions[] = {
-        {"out", required_argument, nullptr, 'o'},  {"types", required_argument, nullptr, 't'},
-        {"max-size", required_argument, nullptr, 's'}, {"yes", no_argument, nullptr, 'y'},
-        {"quiet", no_argument, nullptr, 'q'},      {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, versionOption}, {"dfxml", no_argument, nullptr, dfxmlOption},
-        {"list", no_argument, nullptr, listOption},       {"exact", no_argument, nullptr, 'x'},
+        {"out", required_argument, nullptr, 'o'},
+        {"types", required_argument, nullptr, 't'},
+        {"max-size", required_argument, nullptr, 's'},
+        {"yes", no_argument, nullptr, 'y'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, versionOption},
+        {"dfxml", no_argument, nullptr, dfxmlOption},
+        {"list", no_argument, nullptr, listOption},
+        {"exact", no_argument, nullptr, 'x'},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
@@ -216,9 +226,10 @@ int main(int argc, char** systemArgv) {
         const std::optional<FileIdentity> identity = fileIdentity(path);
         for (const auto& [earlier, earlierIdentity] : seen) {
             if (earlier == path || (identity && identity == earlierIdentity)) {
-                console::print(stderr, "morrow-cli: Evidence is already selected.: " + path +
-                                           (earlier == path ? std::string() : " (the same file as " + earlier + ")") +
-                                           "\n");
+                console::print(stderr,
+                               "morrow-cli: Evidence is already selected.: " + path +
+                                   (earlier == path ? std::string() : " (the same file as " + earlier + ")") +
+                                   "\n");
                 return 2;
             }
         }

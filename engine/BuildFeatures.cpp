@@ -14,9 +14,11 @@ const char* dfxmlUnavailable() {
 
 std::string buildFeatures() {
     std::string text = "Optional parts: DFXML reports and hashes ";
-    text += Digest::available() ? "(" + Digest::libraryVersion() + ")" : "not built (this build has no OpenSSL)";
+    text +=
+        Digest::available() ? "(" + Digest::libraryVersion() + ")" : "not built (this build has no OpenSSL)";
     text += ".\nE01 images: ";
-    text += EwfEvidence::builtIn() ? "read with libewf " + EwfEvidence::libraryVersion() : "not supported by this build";
+    text += EwfEvidence::builtIn() ? "read with libewf " + EwfEvidence::libraryVersion()
+                                   : "not supported by this build";
     return text + "\n";
 }
 

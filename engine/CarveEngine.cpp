@@ -13,7 +13,8 @@ namespace morrow {
 
 const char* const CarveEngine::warningTitle = "Morrow, Warning...";
 const char* const CarveEngine::stopQuestion = "Do you want to Cancel the Carving Process?";
-const char* const CarveEngine::quitQuestion = "Carving Process is in progress!.\n Do you want to Quit the process?";
+const char* const CarveEngine::quitQuestion =
+    "Carving Process is in progress!.\n Do you want to Quit the process?";
 
 namespace {
 
@@ -199,7 +200,9 @@ RunResult CarveEngine::startRun() {
 
     // Setting up the run.
     const std::string carvingRoot = st.carvingPath;
-    sink_ = customSink_ != nullptr ? customSink_ : st.reportOnly != 0 ? static_cast<CarveSink*>(&listSink_) : &fileSink_;
+    sink_ = customSink_ != nullptr ? customSink_
+            : st.reportOnly != 0   ? static_cast<CarveSink*>(&listSink_)
+                                   : &fileSink_;
     fileSink_.setDfxml(st.writeDfxml != 0 ? &dfxml_ : nullptr);
     listSink_.setDfxml(st.writeDfxml != 0 ? &dfxml_ : nullptr);
     st.maxFileSizeBytes = static_cast<std::uint64_t>(st.maxFileSizeKB) * limits::bytesPerKB;
@@ -241,7 +244,8 @@ RunResult CarveEngine::startRun() {
         const bool folderMade = output_.createOutputFolder(st.carvingPath, evidencePath);
         st.outputFolder = output_.outputFolder();
         if (!folderMade) {
-            host_.showAppMessage("Folder creation failed: " + st.outputFolder + ": " + systemErrorText(output_.lastError()),
+            host_.showAppMessage("Folder creation failed: " + st.outputFolder + ": " +
+                                     systemErrorText(output_.lastError()),
                                  style::Ok);
             host_.focusControl(control::CarvingPath);
             return endWithoutSummary();
@@ -258,8 +262,10 @@ RunResult CarveEngine::startRun() {
         if (st.writeDfxml != 0) {
             const std::string reportPath = output_.reportPath(evidencePath);
             const std::string dfxmlPath = reportPath.substr(0, reportPath.size() - 4) + ".dfxml";
-            if (!dfxml_.begin(dfxmlPath, DfxmlCreator{"Morrow", st.programVersion, st.invocation, isoTimeNow()})) {
-                host_.showAppMessage("DFXML report creation failed: " + dfxmlPath + ": " + dfxml_.failure(), style::Ok);
+            if (!dfxml_.begin(dfxmlPath,
+                              DfxmlCreator{"Morrow", st.programVersion, st.invocation, isoTimeNow()})) {
+                host_.showAppMessage("DFXML report creation failed: " + dfxmlPath + ": " + dfxml_.failure(),
+                                     style::Ok);
                 output_.discardOutputFolder();
                 result_.outputFolders.pop_back();
                 return endWithoutSummary();
@@ -295,10 +301,11 @@ RunResult CarveEngine::startRun() {
 
 const char* CarveEngine::headerSignature(const KindInfo& kind) const {
     return state_.exactEnds != 0 && kind.exactHeaderSignature != nullptr ? kind.exactHeaderSignature
-                                                                        : kind.headerSignature;
+                                                                         : kind.headerSignature;
 }
 
-CarvePass CarveEngine::makePass(const KindInfo& kind, CarverFamily family, const std::string& evidencePath) const {
+CarvePass CarveEngine::makePass(const KindInfo& kind, CarverFamily family,
+                                const std::string& evidencePath) const {
     CarvePass pass;
     pass.type = kind.id;
     pass.kindTag = kind.kindTag;
@@ -382,8 +389,8 @@ bool CarveEngine::finishEvidence(const std::string& evidencePath, bool passed, b
         } else if (!reader_->damage().empty()) {
             notWhole = "it could not be read whole: " + reader_->damageText();
             if (passed) {
-                host_.showAppMessage("Evidence file is damaged: " + evidencePath + ": " + reader_->damageText() +
-                                         "; no file holding them was carved",
+                host_.showAppMessage("Evidence file is damaged: " + evidencePath + ": " +
+                                         reader_->damageText() + "; no file holding them was carved",
                                      style::OkStop);
             }
             sound = false;
@@ -410,16 +417,19 @@ bool CarveEngine::finishEvidence(const std::string& evidencePath, bool passed, b
     evidenceDigest_.reset();
     if (source.digestsKnown && !source.storedMd5.empty()) {
         if (source.storedMd5 == source.digests.md5) {
-            host_.showAppMessage("Evidence MD5 matches the hash stored at acquisition: " + evidencePath, style::Ok);
+            host_.showAppMessage("Evidence MD5 matches the hash stored at acquisition: " + evidencePath,
+                                 style::Ok);
         } else {
-            host_.showAppMessage("Evidence MD5 does not match the hash stored at acquisition: " + evidencePath +
-                                     ": stored " + source.storedMd5 + ", read " + source.digests.md5,
-                                 style::OkStop);
+            host_.showAppMessage(
+                "Evidence MD5 does not match the hash stored at acquisition: " + evidencePath + ": stored " +
+                    source.storedMd5 + ", read " + source.digests.md5,
+                style::OkStop);
             sound = false;
         }
     }
     if (dfxml_.active() && !dfxml_.finish(source, passed)) {
-        host_.showAppMessage("DFXML report write failed: " + dfxml_.path() + ": " + dfxml_.failure(), style::OkStop);
+        host_.showAppMessage("DFXML report write failed: " + dfxml_.path() + ": " + dfxml_.failure(),
+                             style::OkStop);
         return false;
     }
     return true;
@@ -448,7 +458,7 @@ void CarveEngine::showSummary(bool complete, const std::string& carvingRoot) {
     std::string text = complete ? "Carving Completed Successfully.\n" : "Carving Completed Partially.\n";
     // A report-only run writes no file: it says how many it found.
     text += (state_.reportOnly != 0 ? "Total No:Of files found (report only, none written): "
-                                     : "Total No:Of files carved: ") +
+                                    : "Total No:Of files carved: ") +
             std::to_string(state_.filesCarvedTotal) + "\nDo you want to view the resutlted files?.";
     if (host_.showMessage(text, "Completed..", style::YesNoInfo) == answerYes) {
         host_.exploreFolder(carvingRoot);

@@ -13,8 +13,8 @@
 #include "output/Digest.h"
 #include "output/FileSink.h"
 #include "output/ListSink.h"
-#include "output/ParallelDigest.h"
 #include "output/Output.h"
+#include "output/ParallelDigest.h"
 
 #include <array>
 #include <functional>
@@ -48,7 +48,7 @@ struct RunResult {
 // runs everything on the caller's thread. startRun is the operation behind Start. To the carvers
 // it is their PassContext, and no more.
 class CarveEngine : public PassContext {
-public:
+  public:
     explicit CarveEngine(CarveHost& host);
     ~CarveEngine();
 
@@ -99,8 +99,8 @@ public:
     // the run must end.
     bool carve(const CarvedFile& file) override;
     using PassContext::carve;
-    std::string carvedFilePath(const std::string& evidencePath, const std::string& kindTag, std::int64_t number,
-                               const std::string& extension) const override {
+    std::string carvedFilePath(const std::string& evidencePath, const std::string& kindTag,
+                               std::int64_t number, const std::string& extension) const override {
         return output_.carvedFilePath(evidencePath, kindTag, number, extension);
     }
     PassDisplay& display() override { return host_; }
@@ -129,7 +129,7 @@ public:
     static const char* const stopQuestion;
     static const char* const quitQuestion;
 
-private:
+  private:
     bool runPasses(const std::string& evidencePath);
     // The header signature list of a kind in the run's mode.
     const char* headerSignature(const KindInfo& kind) const;

@@ -13,11 +13,11 @@ struct CarveState;
 
 // Message box styles the engine passes to showMessage and showAppMessage.
 namespace style {
-inline constexpr int Ok = 0x00;              // OK (showAppMessage adds the exclamation icon)
-inline constexpr int OkStop = 0x10;          // OK, stop icon: hard errors
-inline constexpr int YesNoStop = 0x14;       // Yes/No, stop icon: the Stop and Quit questions
-inline constexpr int OkExclamation = 0x30;   // OK, exclamation icon: settings warnings
-inline constexpr int YesNoInfo = 0x44;       // Yes/No, information icon: the summary
+inline constexpr int Ok = 0x00;            // OK (showAppMessage adds the exclamation icon)
+inline constexpr int OkStop = 0x10;        // OK, stop icon: hard errors
+inline constexpr int YesNoStop = 0x14;     // Yes/No, stop icon: the Stop and Quit questions
+inline constexpr int OkExclamation = 0x30; // OK, exclamation icon: settings warnings
+inline constexpr int YesNoInfo = 0x44;     // Yes/No, information icon: the summary
 } // namespace style
 
 inline constexpr int answerYes = 6;
@@ -41,8 +41,7 @@ struct KindRow {
 // The progress display (status and percentage texts, progress bar, animation) is the part the
 // passes see, PassDisplay.
 class CarveHost : public PassDisplay {
-public:
-
+  public:
     // Modal; returns the button pressed (answerYes for Yes).
     virtual int showMessage(const std::string& text, const std::string& title, int style) = 0;
     // As showMessage, titled with the application's name.

@@ -89,9 +89,13 @@ std::vector<std::string> rowNames(bool picturesOnly) {
 
 } // namespace
 
-std::span<const KindInfo> kindTable() { return table; }
+std::span<const KindInfo> kindTable() {
+    return table;
+}
 
-const KindInfo& kindInfo(FileTypeId id) { return table[id]; }
+const KindInfo& kindInfo(FileTypeId id) {
+    return table[id];
+}
 
 const std::vector<std::string>& kindRowNames() {
     static const std::vector<std::string> names = rowNames(false);
@@ -125,7 +129,8 @@ std::vector<std::string> rowsForWord(const std::string& word) {
         return pictureRowNames();
     }
     for (const KindInfo& k : table) {
-        if (std::any_of(k.words.begin(), k.words.end(), [&](const char* w) { return w != nullptr && word == w; })) {
+        if (std::any_of(k.words.begin(), k.words.end(),
+                        [&](const char* w) { return w != nullptr && word == w; })) {
             return {k.rowText};
         }
     }

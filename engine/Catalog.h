@@ -46,7 +46,8 @@ struct KindInfo {
     bool headerShifted;      // the signature sits 4 bytes after the sector start (the MP4 family)
     bool labelsAlternatives; // each header alternative searched under its own label "(1)", "(2)"...
     int footerTail;          // bytes after the footer that belong to the file (PNG's IEND CRC)
-    ExactReader exactReader; // the exact-ends mode's reader; null where the carver's rules follow the structure
+    ExactReader
+        exactReader; // the exact-ends mode's reader; null where the carver's rules follow the structure
 };
 
 // The table, one row per FileTypeId in order, which is also the fixed order of carving.

@@ -13,7 +13,7 @@ namespace morrow {
 // (the answer is No) and no Stop or Quit is ever requested. Front ends without a window start
 // from here and override what they do show; benchmarks and fuzz targets use it as it is.
 class QuietHost : public CarveHost {
-public:
+  public:
     // The form.
     std::vector<std::string> evidence;
     std::vector<KindRow> kinds;

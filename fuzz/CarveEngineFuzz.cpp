@@ -17,7 +17,8 @@ const char* const allRows[] = {"BMP Files",  "Compound Doc Files", "GIF Files", 
                                "JPEG Files", "PDF Files",          "PNG Files", "PSD Files",
                                "TIFF Files", "Video Files",        "ZIP Files"};
 
-const char* const noFreeSpace = "No free space availabe on the destination drive.\nCarving can't be continued.";
+const char* const noFreeSpace =
+    "No free space availabe on the destination drive.\nCarving can't be continued.";
 
 std::size_t countRows(const std::string& report) {
     std::size_t rows = 0;
@@ -54,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool full = host.messages.size() == 2 && host.messages[0] == noFreeSpace &&
                       host.lastSummary.rfind("Carving Completed Partially.", 0) == 0;
     fuzz::check(complete ? host.messages.size() == 1 : full, "the run did not complete");
-    fuzz::check(complete == (result.end == RunResult::End::Complete), "the result disagrees with the summary");
+    fuzz::check(complete == (result.end == RunResult::End::Complete),
+                "the result disagrees with the summary");
 
     // Every file in the output folder has its row and nothing else is there.
     const std::string folder = carvingPath + "/input";

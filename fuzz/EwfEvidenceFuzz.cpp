@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // its end, which is where a table that lies about the chunks shows.
     std::vector<unsigned char> block(1 << 16);
     const std::uint64_t mediaSize = source->size();
-    for (std::uint64_t offset = 0; offset < std::min<std::uint64_t>(mediaSize, 1 << 20); offset += block.size()) {
+    for (std::uint64_t offset = 0; offset < std::min<std::uint64_t>(mediaSize, 1 << 20);
+         offset += block.size()) {
         fuzz::check(source->read(offset, block.data(), block.size()) <= block.size(), "read past the buffer");
     }
     if (mediaSize > block.size()) {

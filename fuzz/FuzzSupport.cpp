@@ -1,8 +1,8 @@
 #include "FuzzSupport.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 
 namespace morrow::fuzz {
 

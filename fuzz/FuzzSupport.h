@@ -3,8 +3,8 @@
 // Shared by the fuzz targets. Format readers take the input as evidence in memory; the whole-run
 // target writes it to a real evidence file, as an examiner's run reads one.
 
-#include "QuietHost.h"
 #include "CarveState.h"
+#include "QuietHost.h"
 #include "evidence/EvidenceReader.h"
 #include "evidence/MemoryEvidence.h"
 
@@ -19,7 +19,7 @@ namespace morrow::fuzz {
 
 // One temporary folder per process, holding the evidence file that every input overwrites.
 class InputFile {
-public:
+  public:
     InputFile();
     ~InputFile();
     // Writes the input as the evidence file.
@@ -27,7 +27,7 @@ public:
     const std::string& folder() const { return folder_; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string folder_;
     std::string path_;
 };
@@ -54,7 +54,7 @@ inline void check(bool ok, const char* what) {
 // A quiet host that keeps every text it was shown: the run goes through, and the target can
 // check what the run reported.
 class QuietHost : public morrow::QuietHost {
-public:
+  public:
     QuietHost() { maxFileSizeKB = 1; }
     std::string lastSummary;
     std::vector<std::string> messages; // every text shown, the summary included

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     EvidenceReader& evidence = input.reader;
 
     const std::uint8_t infoSize = size > 14 ? data[14] : 0;
-    fuzz::check(LengthReaders::checkBitmap(evidence, 0) == (infoSize == 0x28 || infoSize == 0x0C || infoSize == 0xF0),
+    fuzz::check(LengthReaders::checkBitmap(evidence, 0) ==
+                    (infoSize == 0x28 || infoSize == 0x0C || infoSize == 0xF0),
                 "bitmap check disagrees with the byte at 14");
 
     if (const auto length = LengthReaders::readPdfLinearized(evidence, 0)) {

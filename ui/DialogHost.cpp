@@ -74,9 +74,8 @@ int presentMessageBox(QWidget* owner, const MessageRequest& request) {
 }
 
 DialogHost::DialogHost(HostedForm& form)
-    : form_(form), presenter_(presentMessageBox), explorer_([](const QString& path) {
-          QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-      }) {
+    : form_(form), presenter_(presentMessageBox),
+      explorer_([](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }) {
     // Clicks reach the flags only through a drain, and a drain is due every few milliseconds,
     // so most poll points need not call in at all: the engine asks every 16th sector, and of
     // those calls every 64th reads the clock.
@@ -97,13 +96,13 @@ QString DialogHost::applicationTitle() {
 }
 
 int DialogHost::showMessage(const std::string& text, const std::string& title, int style) {
-    return presenter_(form_.formWindow(),
-                      MessageRequest{QString::fromStdString(text), QString::fromStdString(title), style, false});
+    return presenter_(form_.formWindow(), MessageRequest{QString::fromStdString(text),
+                                                         QString::fromStdString(title), style, false});
 }
 
 int DialogHost::showAppMessage(const std::string& text, int style) {
-    return presenter_(form_.formWindow(),
-                      MessageRequest{QString::fromStdString(text), applicationTitle(), appMessageStyle(style), true});
+    return presenter_(form_.formWindow(), MessageRequest{QString::fromStdString(text), applicationTitle(),
+                                                         appMessageStyle(style), true});
 }
 
 void DialogHost::setStatusText(const std::string& text) {
@@ -133,14 +132,26 @@ void DialogHost::setProgressPos(std::int64_t position) {
     bar->setUpdatesEnabled(true);
 }
 
-void DialogHost::showProgress(bool visible) { form_.control(ctl::Progress)->setVisible(visible); }
+void DialogHost::showProgress(bool visible) {
+    form_.control(ctl::Progress)->setVisible(visible);
+}
 
-ActivityClip* DialogHost::clip() const { return qobject_cast<ActivityClip*>(form_.control(ctl::Animation)); }
+ActivityClip* DialogHost::clip() const {
+    return qobject_cast<ActivityClip*>(form_.control(ctl::Animation));
+}
 
-void DialogHost::startAnimation() { clip()->play(); }
-void DialogHost::pauseAnimation() { clip()->stop(); }
-void DialogHost::resumeAnimation() { clip()->play(); }
-void DialogHost::closeAnimation() { clip()->close(); }
+void DialogHost::startAnimation() {
+    clip()->play();
+}
+void DialogHost::pauseAnimation() {
+    clip()->stop();
+}
+void DialogHost::resumeAnimation() {
+    clip()->play();
+}
+void DialogHost::closeAnimation() {
+    clip()->close();
+}
 
 void DialogHost::drainMessages() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -164,13 +175,21 @@ void DialogHost::enterRunMode() {
     drainNext_ = true;
 }
 
-void DialogHost::leaveRunMode() { form_.setRunMode(false); }
+void DialogHost::leaveRunMode() {
+    form_.setRunMode(false);
+}
 
-void DialogHost::endApplication() { form_.model().run().endApplication(); }
+void DialogHost::endApplication() {
+    form_.model().run().endApplication();
+}
 
-void DialogHost::readForm(CarveState&) { form_.exchangeFromControls(); }
+void DialogHost::readForm(CarveState&) {
+    form_.exchangeFromControls();
+}
 
-std::vector<std::string> DialogHost::evidenceRows() { return form_.model().evidence().texts(); }
+std::vector<std::string> DialogHost::evidenceRows() {
+    return form_.model().evidence().texts();
+}
 
 std::vector<KindRow> DialogHost::kindRows() {
     std::vector<KindRow> rows;
@@ -180,7 +199,9 @@ std::vector<KindRow> DialogHost::kindRows() {
     return rows;
 }
 
-void DialogHost::resetForm(CarveState&) { form_.resetForm(); }
+void DialogHost::resetForm(CarveState&) {
+    form_.resetForm();
+}
 
 void DialogHost::focusControl(int controlId) {
     if (QWidget* w = form_.control(controlId)) {
@@ -188,6 +209,8 @@ void DialogHost::focusControl(int controlId) {
     }
 }
 
-void DialogHost::exploreFolder(const std::string& path) { explorer_(QString::fromStdString(path)); }
+void DialogHost::exploreFolder(const std::string& path) {
+    explorer_(QString::fromStdString(path));
+}
 
 } // namespace morrow

@@ -43,7 +43,7 @@ MessageBoxLook messageBoxLook(int style);
 // What the host needs of the window it serves, which the main dialog gives it: the controls by
 // id, the model behind them, and the form operations that touch both.
 class HostedForm {
-public:
+  public:
     virtual QWidget* formWindow() = 0; // owns the message boxes
     virtual QWidget* control(int id) const = 0;
     virtual DialogModel& model() = 0;
@@ -51,7 +51,7 @@ public:
     virtual void resetForm() = 0;
     virtual void setRunMode(bool on) = 0;
 
-protected:
+  protected:
     ~HostedForm() = default;
 };
 
@@ -59,7 +59,7 @@ protected:
 // form. The engine runs on the window thread inside the Start handler; this host keeps the window
 // alive by running pending Qt events at the engine's poll points.
 class DialogHost : public CarveHost {
-public:
+  public:
     explicit DialogHost(HostedForm& form);
 
     void setMessagePresenter(MessagePresenter presenter) { presenter_ = std::move(presenter); }
@@ -109,7 +109,7 @@ public:
     // The state whose request flags the polls read; set by the dialog once its engine exists.
     void attach(CarveState& state) { state_ = &state; }
 
-private:
+  private:
     // The cheap part of a poll stays inline: a counter, and the clock only now and then.
     void pollDrain() {
         if (++pollsSinceClock_ >= clockEvery_ || drainNext_) {

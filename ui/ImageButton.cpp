@@ -4,8 +4,8 @@
 #include <QtGui/QBitmap>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QImage>
-#include <QtGui/QPainter>
 #include <QtGui/QPaintEvent>
+#include <QtGui/QPainter>
 
 namespace morrow {
 
@@ -23,7 +23,9 @@ QPixmap maskedPicture(const QString& path, const QColor& maskColor) {
 }
 
 // Win32-style rectangles (right and bottom exclusive) to QRect.
-QRect edges(int left, int top, int right, int bottom) { return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)); }
+QRect edges(int left, int top, int right, int bottom) {
+    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+}
 
 } // namespace
 

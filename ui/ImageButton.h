@@ -17,15 +17,15 @@ QString pictureForScreen(const QString& path);
 // whatever the desktop's style.
 class ImageButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     // Layout flags: where the picture, the caption and the focus rectangle go.
     enum LayoutFlag {
-        WithText = 0x01,       // compute textRect and focusRect; else only imageRect
-        ImageRight = 0x02,     // picture at the right edge instead of the left
-        ImageVCenter = 0x04,   // picture centred vertically, caption beside it
-        ImageBottom = 0x08,    // picture at the bottom (without ImageVCenter), caption above
-        ImageHCenter = 0x10,   // picture centred horizontally
-        OwnFocusRect = 0x20,   // focus rectangle at focusRect instead of the face shrunk by 4
+        WithText = 0x01,     // compute textRect and focusRect; else only imageRect
+        ImageRight = 0x02,   // picture at the right edge instead of the left
+        ImageVCenter = 0x04, // picture centred vertically, caption beside it
+        ImageBottom = 0x08,  // picture at the bottom (without ImageVCenter), caption above
+        ImageHCenter = 0x10, // picture centred horizontally
+        OwnFocusRect = 0x20, // focus rectangle at focusRect instead of the face shrunk by 4
     };
 
     explicit ImageButton(QWidget* parent = nullptr);
@@ -45,13 +45,13 @@ public:
     QRect textRect() const { return textRect_; }
     QRect focusRect() const { return focusRect_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     void computeLayout();
 
     QPixmap normal_;

@@ -28,7 +28,9 @@
 
 #include <algorithm>
 
-static void initMorrowResources() { Q_INIT_RESOURCE(morrow); }
+static void initMorrowResources() {
+    Q_INIT_RESOURCE(morrow);
+}
 
 namespace morrow {
 
@@ -110,8 +112,9 @@ void MainDialog::registerControl(int id, QWidget* widget) {
 
 void MainDialog::buildControls() {
     setWindowTitle(DialogModel::caption);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     setWindowIcon(QIcon(":/morrow/morrow.png"));
     // The layout was drawn for a small, narrow sans serif; a condensed face keeps the captions
     // inside their controls.
@@ -180,7 +183,8 @@ void MainDialog::buildControls() {
     registerControl(ctl::AllPictureFiles, allPictures_);
 
     auto* kindSelectAll = imageButton(ctl::KindSelectAll, "&Select All", du(259, 187, 67, 18), "select-all");
-    auto* kindDeselectAll = imageButton(ctl::KindDeselectAll, "&DeSelect All", du(259, 209, 67, 18), "deselect-all");
+    auto* kindDeselectAll =
+        imageButton(ctl::KindDeselectAll, "&DeSelect All", du(259, 209, 67, 18), "deselect-all");
 
     // The opt-in modes sit where the form had room, so no control of the design moves: the exact
     // ends just above the settings, the two report modes beside Help.
@@ -191,15 +195,18 @@ void MainDialog::buildControls() {
         registerControl(id, box);
         return box;
     };
-    exactEnds_ = checkBox(ctl::ExactEnds, "Exact file ends",
-                          "End every file where its own structure ends, not at the first footer or the maximum size",
-                          du(259, 229, 74, 13));
-    writeDfxml_ = checkBox(ctl::WriteDfxml, "DFXML report with hashes",
-                           "Also write STEM~Report.dfxml: every carved file with its MD5 and SHA-256, and the "
-                           "evidence's own",
-                           du(12, 352, 106, 13));
-    reportOnly_ = checkBox(ctl::ReportOnly, "Report only",
-                           "Find every file and write the report, but write no carved file", du(124, 352, 62, 13));
+    exactEnds_ =
+        checkBox(ctl::ExactEnds, "Exact file ends",
+                 "End every file where its own structure ends, not at the first footer or the maximum size",
+                 du(259, 229, 74, 13));
+    writeDfxml_ =
+        checkBox(ctl::WriteDfxml, "DFXML report with hashes",
+                 "Also write STEM~Report.dfxml: every carved file with its MD5 and SHA-256, and the "
+                 "evidence's own",
+                 du(12, 352, 106, 13));
+    reportOnly_ =
+        checkBox(ctl::ReportOnly, "Report only",
+                 "Find every file and write the report, but write no carved file", du(124, 352, 62, 13));
 
     sizeEdit_ = pathEdit(ctl::MaxFileSize, du(59, 254, 50, 13), false);
     sizeEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), sizeEdit_));
@@ -243,7 +250,8 @@ void MainDialog::buildControls() {
     {
         // Run mode disables the bar; it should still show how far the scan has come.
         QPalette pal = progress_->palette();
-        pal.setColor(QPalette::Disabled, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
+        pal.setColor(QPalette::Disabled, QPalette::Highlight,
+                     pal.color(QPalette::Active, QPalette::Highlight));
         progress_->setPalette(pal);
     }
     registerControl(ctl::Progress, progress_);
@@ -260,7 +268,8 @@ void MainDialog::buildControls() {
 
     backdrops.push_back(group("Settings", du(7, 245, 326, 48)));
     label("(This is applicable only for the unknown file size)", du(140, 254, 186, 10));
-    auto* evidenceSelectAll = imageButton(ctl::EvidenceSelectAll, "&Select All", du(259, 109, 67, 18), "select-all");
+    auto* evidenceSelectAll =
+        imageButton(ctl::EvidenceSelectAll, "&Select All", du(259, 109, 67, 18), "select-all");
     auto* evidenceDeselectAll =
         imageButton(ctl::EvidenceDeselectAll, "&DeSelect All", du(259, 129, 67, 18), "deselect-all");
     backdrops.push_back(group(QString(), du(7, 293, 325, 52)));
@@ -288,10 +297,26 @@ void MainDialog::buildControls() {
     }
 
     // Tab order as the template lists the controls.
-    QWidget* order[] = {evidencePath_,  evidenceBrowse,    add,          remove,        kindList_,
-                        allPictures_,   kindSelectAll,     kindDeselectAll, exactEnds_, sizeEdit_,
-                        carvingPath_,   carvingBrowse,     writeDfxml_,  reportOnly_,   help,
-                        start,          quit,              stop,         evidenceList_, evidenceSelectAll,
+    QWidget* order[] = {evidencePath_,
+                        evidenceBrowse,
+                        add,
+                        remove,
+                        kindList_,
+                        allPictures_,
+                        kindSelectAll,
+                        kindDeselectAll,
+                        exactEnds_,
+                        sizeEdit_,
+                        carvingPath_,
+                        carvingBrowse,
+                        writeDfxml_,
+                        reportOnly_,
+                        help,
+                        start,
+                        quit,
+                        stop,
+                        evidenceList_,
+                        evidenceSelectAll,
                         evidenceDeselectAll};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
@@ -327,7 +352,6 @@ void MainDialog::buildControls() {
     connect(allPictures_, &QCheckBox::clicked, this, &MainDialog::allPictureFilesClicked);
     connect(carvingBrowse, &QPushButton::clicked, this, &MainDialog::browseCarvingPath);
 }
-
 
 void MainDialog::initialise() {
     control(ctl::Add)->setEnabled(false);
@@ -522,8 +546,8 @@ void MainDialog::removeEvidence() {
 void MainDialog::showEvidenceTicks() {
     const auto& rows = model_.evidence().rows();
     for (int i = 0; i < evidenceList_->topLevelItemCount(); ++i) {
-        evidenceList_->topLevelItem(i)->setCheckState(0, rows[static_cast<std::size_t>(i)].ticked ? Qt::Checked
-                                                                                                 : Qt::Unchecked);
+        evidenceList_->topLevelItem(i)->setCheckState(
+            0, rows[static_cast<std::size_t>(i)].ticked ? Qt::Checked : Qt::Unchecked);
     }
     control(ctl::Remove)->setEnabled(model_.removeEnabled());
 }
@@ -531,7 +555,8 @@ void MainDialog::showEvidenceTicks() {
 void MainDialog::showKindTicks() {
     const auto& rows = model_.kinds().rows();
     for (int i = 0; i < kindList_->count(); ++i) {
-        kindList_->item(i)->setCheckState(rows[static_cast<std::size_t>(i)].ticked ? Qt::Checked : Qt::Unchecked);
+        kindList_->item(i)->setCheckState(rows[static_cast<std::size_t>(i)].ticked ? Qt::Checked
+                                                                                   : Qt::Unchecked);
     }
 }
 
@@ -552,7 +577,9 @@ QString MainDialog::findHelpGuide(const QString& programDir) {
     return QString::fromStdString(morrow::findHelpGuide(programDir.toStdString()));
 }
 
-QWidget* MainDialog::helpWindow() const { return helpWindow_; }
+QWidget* MainDialog::helpWindow() const {
+    return helpWindow_;
+}
 
 void MainDialog::showHelp() {
     QFile file(helpPath_);

@@ -41,7 +41,7 @@ using FolderChooser = std::function<QString(QWidget* owner, const QString& title
 // class builds the controls, shows the model and passes the user's changes to it.
 class MainDialog : public QDialog, public HostedForm {
     Q_OBJECT
-public:
+  public:
     explicit MainDialog(QWidget* parent = nullptr);
     ~MainDialog() override;
 
@@ -82,16 +82,16 @@ public:
 
     static const char* const evidenceFilter;
 
-public slots:
+  public slots:
     // Quit, Esc and the close box: during a run only a request; otherwise the dialog ends.
     void reject() override;
     void startRun();
     void showHelp();
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private slots:
+  private slots:
     void browseEvidence();
     void addEvidence();
     void removeEvidence();
@@ -100,7 +100,7 @@ private slots:
     void evidenceItemChanged(QTreeWidgetItem* item);
     void kindItemChanged(QListWidgetItem* item);
 
-private:
+  private:
     QWidget* formWindow() override { return this; }
     FormValues shownForm() const;
     void buildControls();

@@ -13,7 +13,9 @@ void CandidateLoop::setRange() {
     host_.setProgressRange(count_ - 1);
 }
 
-void CandidateLoop::show() { host_.showProgress(true); }
+void CandidateLoop::show() {
+    host_.showProgress(true);
+}
 
 bool CandidateLoop::next(std::int64_t i, std::int64_t position) {
     if (!context_.pollCandidate()) {
@@ -25,6 +27,8 @@ bool CandidateLoop::next(std::int64_t i, std::int64_t position) {
     return true;
 }
 
-void CandidateLoop::hide() { host_.showProgress(false); }
+void CandidateLoop::hide() {
+    host_.showProgress(false);
+}
 
 } // namespace morrow

@@ -11,7 +11,7 @@ class PassDisplay;
 // What every carver's loop over its candidates shares: the progress bar over the candidates,
 // the Stop and Quit poll at each one and the status text "Carving KIND: i Of n".
 class CandidateLoop {
-public:
+  public:
     CandidateLoop(PassContext& context, std::string kindTag, std::int64_t count);
 
     // The bar at 0 with the range count - 1 (-1 for no candidate), then shown.
@@ -22,7 +22,7 @@ public:
     bool next(std::int64_t i, std::int64_t position);
     void hide();
 
-private:
+  private:
     PassContext& context_;
     PassDisplay& host_;
     std::string kindTag_;

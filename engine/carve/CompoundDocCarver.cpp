@@ -11,7 +11,8 @@
 
 namespace morrow {
 
-std::uint64_t CompoundDocCarver::carvedLength(std::int64_t offset, std::uint64_t length, std::uint64_t evidenceSize) {
+std::uint64_t CompoundDocCarver::carvedLength(std::int64_t offset, std::uint64_t length,
+                                              std::uint64_t evidenceSize) {
     const std::uint64_t start = static_cast<std::uint64_t>(offset);
     const std::uint64_t inEvidence = start < evidenceSize ? evidenceSize - start : 0;
     // A document cut by the end of the evidence is carved up to that end: zeros in place of the
@@ -47,9 +48,10 @@ bool CompoundDocCarver::carve(PassContext& context, const CarvePass& pass) {
     if (opened == nullptr) {
         return false;
     }
-    OffsetList headers = HeaderScan::run(context, *opened, pass.evidencePath, pass.kindTag + pass.passLabel,
-                                         HeaderKey{pass.headerBytes(pass.headerSignature), pass.headerShifted})
-                             .matches;
+    OffsetList headers =
+        HeaderScan::run(context, *opened, pass.evidencePath, pass.kindTag + pass.passLabel,
+                        HeaderKey{pass.headerBytes(pass.headerSignature), pass.headerShifted})
+            .matches;
 
     const std::int64_t n = static_cast<std::int64_t>(headers.size());
     if (n == 0) {
@@ -81,7 +83,8 @@ bool CompoundDocCarver::carve(PassContext& context, const CarvePass& pass) {
             if (pass.exactEnds && !record.sound) {
                 continue; // exact ends are only read from a document that holds together
             }
-            const std::uint64_t length = static_cast<std::uint64_t>(record.lastSectorIndex + 1) * limits::sectorSize;
+            const std::uint64_t length =
+                static_cast<std::uint64_t>(record.lastSectorIndex + 1) * limits::sectorSize;
             const std::uint64_t x = carvedLength(record.startOffset, length, opened->size());
             if (!context.carve(pass, fileNumber, record.startOffset, x, x, record.extension)) {
                 endPass();

@@ -25,8 +25,9 @@ class CompoundDocCarver {
     // Analyses the headers at headers[first..last] of `evidence` into `records`, one each; the
     // progress bar runs from 0 to `upper`. 1 when every header was analysed, 0 when the user
     // confirmed Stop or Quit (`records` is then empty).
-    static int analyse(PassContext& context, EvidenceReader& evidence, const OffsetList& headers, std::int64_t first,
-                       std::int64_t last, std::int64_t upper, std::vector<CompoundDocRecord>& records);
+    static int analyse(PassContext& context, EvidenceReader& evidence, const OffsetList& headers,
+                       std::int64_t first, std::int64_t last, std::int64_t upper,
+                       std::vector<CompoundDocRecord>& records);
 
     // Headers are analysed and carved this many at a time, so that the records of an image full
     // of compound document headers never fill the memory.

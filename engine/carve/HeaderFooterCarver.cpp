@@ -113,8 +113,8 @@ bool HeaderFooterCarver::carve(PassContext& context, const CarvePass& pass) {
                     if (!extent) {
                         continue;
                     }
-                    const auto length =
-                        std::min<std::uint64_t>(extent.length, static_cast<std::uint64_t>(std::max<std::int64_t>(0, E - H)));
+                    const auto length = std::min<std::uint64_t>(
+                        extent.length, static_cast<std::uint64_t>(std::max<std::int64_t>(0, E - H)));
                     const std::int64_t exactNumber = isPdf ? pdfNumber++ : fileNumber++;
                     if (!context.carve(pass, exactNumber, H, length, length, pass.extension)) {
                         return false;
@@ -143,7 +143,8 @@ bool HeaderFooterCarver::carve(PassContext& context, const CarvePass& pass) {
                     // The window sits as many bytes after the header as the header text has hex
                     // digits: for <html> that is the 16 bytes from H + 12.
                     std::array<unsigned char, printableWindow> window{};
-                    evidence.readAt(S + static_cast<std::int64_t>(headerText.size()), window.data(), window.size());
+                    evidence.readAt(S + static_cast<std::int64_t>(headerText.size()), window.data(),
+                                    window.size());
                     if (!printableAscii(window.data(), window.size())) {
                         continue;
                     }
@@ -190,8 +191,8 @@ bool HeaderFooterCarver::carve(PassContext& context, const CarvePass& pass) {
                     const std::int64_t tailBytes = std::clamp<std::int64_t>(E - W, 0, blockSize);
                     if (tailBytes > 0) {
                         evidence.readAt(W, block.data(), static_cast<std::size_t>(tailBytes));
-                        const auto match =
-                            footer.find(block.data(), W, static_cast<std::uint32_t>(tailBytes), zeroBeforeFooter);
+                        const auto match = footer.find(block.data(), W, static_cast<std::uint32_t>(tailBytes),
+                                                       zeroBeforeFooter);
                         if (match && *match - H < M) {
                             footerEnd(*match);
                         }
@@ -199,7 +200,7 @@ bool HeaderFooterCarver::carve(PassContext& context, const CarvePass& pass) {
                 }
 
                 if (!context.carve(pass, number, H, static_cast<std::uint64_t>(length),
-                                  static_cast<std::uint64_t>(freeSpace), pass.extension)) {
+                                   static_cast<std::uint64_t>(freeSpace), pass.extension)) {
                     return false;
                 }
                 if (!isPdf) {

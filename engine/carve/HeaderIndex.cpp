@@ -25,7 +25,8 @@ const OffsetList* HeaderIndex::complete(const std::string& evidencePath, const H
     return it == gathered_.end() ? nullptr : &matches_[static_cast<std::size_t>(it - gathered_.begin())];
 }
 
-std::vector<HeaderKey> HeaderIndex::keysToGather(const std::string& evidencePath, const HeaderKey& key) const {
+std::vector<HeaderKey> HeaderIndex::keysToGather(const std::string& evidencePath,
+                                                 const HeaderKey& key) const {
     std::vector<HeaderKey> keys{key};
     if (evidencePath == evidencePath_) {
         for (const auto& k : planned_) {

@@ -24,7 +24,7 @@ struct HeaderKey {
 // the file, and every later scan takes its matches from here instead of reading the file again.
 // It costs 8 bytes per match, nothing per sector, in bounded memory (OffsetList).
 class HeaderIndex {
-public:
+  public:
     // Starts a new evidence file: forgets everything and records the signatures to gather.
     void prepare(const std::string& evidencePath, std::vector<HeaderKey> keys);
     void clear();
@@ -35,10 +35,10 @@ public:
     // For the scan that reads: the signatures to gather (`key` included), in a fixed order.
     std::vector<HeaderKey> keysToGather(const std::string& evidencePath, const HeaderKey& key) const;
     // Stores what one read gathered for `keys`; `finished` is false when the read was stopped.
-    void store(const std::string& evidencePath, const std::vector<HeaderKey>& keys, std::vector<OffsetList> matches,
-               bool finished);
+    void store(const std::string& evidencePath, const std::vector<HeaderKey>& keys,
+               std::vector<OffsetList> matches, bool finished);
 
-private:
+  private:
     std::string evidencePath_;
     std::vector<HeaderKey> planned_;
     std::vector<HeaderKey> gathered_;

@@ -50,7 +50,8 @@ struct Progress {
 
 // The first sector at or after `s` whose bytes (with the tail a signature may need) are not all
 // in a hole of sparse evidence: holes read as zeros, which start no header.
-std::uint64_t firstSectorWithData(EvidenceReader& evidence, std::uint64_t s, std::uint64_t sectors, std::size_t tail) {
+std::uint64_t firstSectorWithData(EvidenceReader& evidence, std::uint64_t s, std::uint64_t sectors,
+                                  std::size_t tail) {
     const std::uint64_t data = evidence.nextData(s * sectorSize);
     if (data <= s * sectorSize + tail) {
         return s;
@@ -60,8 +61,9 @@ std::uint64_t firstSectorWithData(EvidenceReader& evidence, std::uint64_t s, std
 
 } // namespace
 
-HeaderScan::Result HeaderScan::run(PassContext& context, EvidenceReader& evidence, const std::string& evidencePath,
-                                   const std::string& label, const HeaderKey& key) {
+HeaderScan::Result HeaderScan::run(PassContext& context, EvidenceReader& evidence,
+                                   const std::string& evidencePath, const std::string& label,
+                                   const HeaderKey& key) {
     PassDisplay& host = context.display();
     Result result;
 

@@ -14,7 +14,7 @@ class PassContext;
 // bytes 4 after its start) equal a header signature, and returns the sector offsets in ascending
 // order. Drives the progress display and is the poll point for Stop and Quit at every sector.
 class HeaderScan {
-public:
+  public:
     struct Result {
         OffsetList matches;
         bool finished = true; // false when the user confirmed Stop or Quit (the scan is then aborted)

@@ -16,7 +16,7 @@ struct CarvePass;
 // The progress a pass shows while it runs: the status and percentage texts, the progress bar and
 // the animation. A front end's host provides it.
 class PassDisplay {
-public:
+  public:
     virtual ~PassDisplay() = default;
 
     virtual void setStatusText(const std::string& text) = 0;
@@ -38,7 +38,7 @@ public:
 // size-driven pass leaves to the footer pass). The run driver provides it; nothing below the run
 // driver sees more of the run.
 class PassContext {
-public:
+  public:
     virtual ~PassContext() = default;
 
     // The evidence of a pass. The first pass of an evidence file opens it; the passes after it

@@ -21,9 +21,10 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
     }
     EvidenceReader& evidence = *opened;
     // An aborted scan is seen through scanAborted at the end, after the headers it found.
-    const OffsetList headers = HeaderScan::run(context, evidence, pass.evidencePath, pass.kindTag + pass.passLabel,
-                                               HeaderKey{pass.headerBytes(pass.headerSignature), pass.headerShifted})
-                                   .matches;
+    const OffsetList headers =
+        HeaderScan::run(context, evidence, pass.evidencePath, pass.kindTag + pass.passLabel,
+                        HeaderKey{pass.headerBytes(pass.headerSignature), pass.headerShifted})
+            .matches;
     OffsetList& pdfHeaders = context.pdfHeaderIndex();
     std::int32_t& pdfCarvedBySize = context.pdfCarvedBySize();
 
@@ -42,7 +43,8 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
     }
     loop.show();
 
-    const bool video = pass.type == kind::VideoRiff || pass.type == kind::VideoQuickTime || pass.type == kind::VideoAsf;
+    const bool video =
+        pass.type == kind::VideoRiff || pass.type == kind::VideoQuickTime || pass.type == kind::VideoAsf;
     const std::int64_t h = static_cast<std::int64_t>(pass.headerSignature.size() / 2);
     std::string extension = pass.extension;
     std::int64_t fileNumber = 0;
@@ -97,7 +99,8 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
                 }
                 L = *length;
             } else {
-                const auto found = LengthReaders::readVideoLength(evidence, H, pass.type == kind::VideoQuickTime);
+                const auto found =
+                    LengthReaders::readVideoLength(evidence, H, pass.type == kind::VideoQuickTime);
                 if (!found) {
                     continue;
                 }

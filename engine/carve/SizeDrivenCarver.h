@@ -6,7 +6,7 @@ class PassContext;
 struct CarvePass;
 
 class SizeDrivenCarver {
-public:
+  public:
     // One pass over one evidence file. True when every candidate was handled, false when the
     // run must end (the message has been shown).
     static bool carve(PassContext& context, const CarvePass& pass);

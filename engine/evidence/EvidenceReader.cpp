@@ -60,7 +60,8 @@ std::string EvidenceReader::damageText() const {
             text += " and " + std::to_string(damage_.size() - listed) + " stretches more";
             break;
         }
-        text += (listed++ > 0 ? ", " : "") + std::to_string(first / 512) + " to " + std::to_string((end - 1) / 512);
+        text += (listed++ > 0 ? ", " : "") + std::to_string(first / 512) + " to " +
+                std::to_string((end - 1) / 512);
     }
     text += " cannot be read";
     if (!damageReason_.empty()) {
@@ -129,7 +130,8 @@ std::string EvidenceReader::changed(bool* unreadable) {
 namespace {
 
 // The N bytes at `offset` (zeros past the end), decoded.
-template <std::size_t N, class Decode> auto field(EvidenceReader& reader, std::int64_t offset, Decode decode) {
+template <std::size_t N, class Decode>
+auto field(EvidenceReader& reader, std::int64_t offset, Decode decode) {
     unsigned char b[N];
     reader.readAt(offset, b, N);
     return decode(b);
@@ -140,11 +142,23 @@ template <std::size_t N, class Decode> auto field(EvidenceReader& reader, std::i
 std::uint8_t EvidenceReader::u8(std::int64_t offset) {
     return field<1>(*this, offset, [](const unsigned char* b) { return b[0]; });
 }
-std::uint16_t EvidenceReader::le16(std::int64_t offset) { return field<2>(*this, offset, morrow::le16); }
-std::uint32_t EvidenceReader::le32(std::int64_t offset) { return field<4>(*this, offset, morrow::le32); }
-std::uint64_t EvidenceReader::le64(std::int64_t offset) { return field<8>(*this, offset, morrow::le64); }
-std::uint16_t EvidenceReader::be16(std::int64_t offset) { return field<2>(*this, offset, morrow::be16); }
-std::uint32_t EvidenceReader::be32(std::int64_t offset) { return field<4>(*this, offset, morrow::be32); }
-std::uint64_t EvidenceReader::be64(std::int64_t offset) { return field<8>(*this, offset, morrow::be64); }
+std::uint16_t EvidenceReader::le16(std::int64_t offset) {
+    return field<2>(*this, offset, morrow::le16);
+}
+std::uint32_t EvidenceReader::le32(std::int64_t offset) {
+    return field<4>(*this, offset, morrow::le32);
+}
+std::uint64_t EvidenceReader::le64(std::int64_t offset) {
+    return field<8>(*this, offset, morrow::le64);
+}
+std::uint16_t EvidenceReader::be16(std::int64_t offset) {
+    return field<2>(*this, offset, morrow::be16);
+}
+std::uint32_t EvidenceReader::be32(std::int64_t offset) {
+    return field<4>(*this, offset, morrow::be32);
+}
+std::uint64_t EvidenceReader::be64(std::int64_t offset) {
+    return field<8>(*this, offset, morrow::be64);
+}
 
 } // namespace morrow

@@ -21,7 +21,7 @@ namespace morrow {
 //
 // The reader does not own its source; the source must outlive it.
 class EvidenceReader {
-public:
+  public:
     explicit EvidenceReader(EvidenceSource& source) : source_(&source), size_(source.size()) {}
     EvidenceReader(const EvidenceReader&) = delete;
     EvidenceReader& operator=(const EvidenceReader&) = delete;
@@ -70,7 +70,7 @@ public:
     // `unreadable` (when given) is set when it is a read that failed rather than a change.
     std::string changed(bool* unreadable = nullptr);
 
-private:
+  private:
     std::size_t fetch(std::int64_t offset, unsigned char* out, std::size_t length);
 
     EvidenceSource* source_;
@@ -90,7 +90,9 @@ private:
 };
 
 // Little- and big-endian helpers over a byte buffer.
-inline std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+inline std::uint16_t le16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 inline std::uint32_t le32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -98,7 +100,9 @@ inline std::uint32_t le32(const unsigned char* p) {
 inline std::uint64_t le64(const unsigned char* p) {
     return static_cast<std::uint64_t>(le32(p)) | (static_cast<std::uint64_t>(le32(p + 4)) << 32);
 }
-inline std::uint16_t be16(const unsigned char* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
+inline std::uint16_t be16(const unsigned char* p) {
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
 inline std::uint32_t be32(const unsigned char* p) {
     return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
            (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);

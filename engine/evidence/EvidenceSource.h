@@ -16,7 +16,7 @@ class OutputFile;
 // split raw image (SplitRawEvidence), an E01 image (EwfEvidence) or a buffer in memory (tests).
 // Sources are opened read-only, once per run, and never written.
 class EvidenceSource {
-public:
+  public:
     virtual ~EvidenceSource() = default;
 
     // The path the examiner gave (the first piece of a multi-file image).
@@ -73,7 +73,8 @@ public:
 
 // Opens the evidence at `path`. On failure returns null and puts the reason in `error`: the
 // system's, or what is wrong with a split or E01 image (naming the piece or segment).
-using EvidenceOpener = std::function<std::unique_ptr<EvidenceSource>(const std::string& path, std::string& error)>;
+using EvidenceOpener =
+    std::function<std::unique_ptr<EvidenceSource>(const std::string& path, std::string& error)>;
 
 // The opener a run uses unless told otherwise: it tells the kind of evidence by its content (an
 // EWF signature), then its name (the first piece of a split image), else takes it as raw.

@@ -249,7 +249,8 @@ std::unique_ptr<EvidenceSource> EwfEvidence::open(const std::string& path, std::
 
     unsigned char head[8] = {};
     const std::size_t headLength = ewf->segments_.front()->read(0, head, sizeof head);
-    if (ewfSignature(head, headLength) == EwfSignature::Ewf2 && !Library::knowsSignature(*ewf->segments_.front())) {
+    if (ewfSignature(head, headLength) == EwfSignature::Ewf2 &&
+        !Library::knowsSignature(*ewf->segments_.front())) {
         error = "Ex01 images are not supported by libewf " + libraryVersion() +
                 ", which this build reads E01 images with";
         return nullptr;
@@ -332,15 +333,16 @@ std::unique_ptr<EvidenceSource> EwfEvidence::open(const std::string& path, std::
                 continue;
             }
             std::vector<std::uint8_t> name(nameSize);
-            if (libewf_handle_get_header_value_identifier(lib.handle, i, name.data(), nameSize, nullptr) != 1 ||
-                libewf_handle_get_utf8_header_value_size(lib.handle, name.data(), nameSize - 1, &valueSize, nullptr) !=
+            if (libewf_handle_get_header_value_identifier(lib.handle, i, name.data(), nameSize, nullptr) !=
                     1 ||
+                libewf_handle_get_utf8_header_value_size(lib.handle, name.data(), nameSize - 1, &valueSize,
+                                                         nullptr) != 1 ||
                 valueSize == 0 || valueSize > 65536) {
                 continue;
             }
             std::vector<std::uint8_t> value(valueSize);
-            if (libewf_handle_get_utf8_header_value(lib.handle, name.data(), nameSize - 1, value.data(), valueSize,
-                                                    nullptr) == 1) {
+            if (libewf_handle_get_utf8_header_value(lib.handle, name.data(), nameSize - 1, value.data(),
+                                                    valueSize, nullptr) == 1) {
                 ewf->acquisition_.emplace_back(std::string(reinterpret_cast<const char*>(name.data())),
                                                std::string(reinterpret_cast<const char*>(value.data())));
             }
@@ -349,7 +351,6 @@ std::unique_ptr<EvidenceSource> EwfEvidence::open(const std::string& path, std::
     const auto chunkBytesKept = static_cast<std::size_t>(ewf->chunkBytes_);
     return std::make_unique<CachedEvidence>(std::move(ewf), chunkBytesKept, chunksKept);
 }
-
 
 bool EwfEvidence::reopen() {
     Library& lib = *library_;
@@ -392,7 +393,8 @@ std::size_t EwfEvidence::read(std::uint64_t offset, void* outVoid, std::size_t l
             if (readFault_.empty()) {
                 badChunks_.push_back(index);
                 if (badChunks_.size() > badChunksRead) {
-                    readFault_ = "more than " + std::to_string(badChunksRead) + " of its chunks cannot be decoded";
+                    readFault_ =
+                        "more than " + std::to_string(badChunksRead) + " of its chunks cannot be decoded";
                 }
             }
             return done; // never part of a chunk: it is damaged as a whole

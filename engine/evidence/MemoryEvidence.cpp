@@ -16,7 +16,8 @@ std::size_t MemoryEvidence::read(std::uint64_t offset, void* out, std::size_t le
 
 std::string MemoryEvidence::changed() {
     if (bytes_.size() != size_) {
-        return "its size changed from " + std::to_string(size_) + " to " + std::to_string(bytes_.size()) + " bytes";
+        return "its size changed from " + std::to_string(size_) + " to " + std::to_string(bytes_.size()) +
+               " bytes";
     }
     return {};
 }

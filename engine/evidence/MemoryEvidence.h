@@ -8,7 +8,7 @@ namespace morrow {
 
 // An image held in memory, for tests and fuzz targets: no temporary file, no system call.
 class MemoryEvidence : public EvidenceSource {
-public:
+  public:
     MemoryEvidence(std::string path, std::string bytes)
         : path_(std::move(path)), bytes_(std::move(bytes)), size_(bytes_.size()) {}
 
@@ -21,7 +21,7 @@ public:
     // The bytes, for a test that changes the image under a run.
     std::string& bytes() { return bytes_; }
 
-private:
+  private:
     std::string path_;
     std::string bytes_;
     std::uint64_t size_;

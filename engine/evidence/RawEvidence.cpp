@@ -41,7 +41,7 @@ std::unique_ptr<RawEvidence> RawEvidence::open(const std::string& path, std::str
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
         error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR)
                                     : std::string("not a regular file or block device but ") +
-                                          (S_ISFIFO(st.st_mode)  ? "a named pipe"
+                                          (S_ISFIFO(st.st_mode)   ? "a named pipe"
                                            : S_ISSOCK(st.st_mode) ? "a socket"
                                            : S_ISCHR(st.st_mode)  ? "a character device"
                                                                   : "a special file");
@@ -49,7 +49,8 @@ std::unique_ptr<RawEvidence> RawEvidence::open(const std::string& path, std::str
         return nullptr;
     }
     off_t end = ::lseek(fd, 0, SEEK_END);
-    std::unique_ptr<RawEvidence> raw(new RawEvidence(fd, path, end > 0 ? static_cast<std::uint64_t>(end) : 0));
+    std::unique_ptr<RawEvidence> raw(
+        new RawEvidence(fd, path, end > 0 ? static_cast<std::uint64_t>(end) : 0));
     raw->device_ = static_cast<std::uint64_t>(st.st_dev);
     raw->inode_ = static_cast<std::uint64_t>(st.st_ino);
     raw->modifiedSeconds_ = st.st_mtim.tv_sec;
@@ -91,13 +92,15 @@ std::string RawEvidence::changed() {
     if (::stat(path_.c_str(), &named) != 0) {
         return std::string("its path no longer opens (") + std::strerror(errno) + ")";
     }
-    if (static_cast<std::uint64_t>(named.st_dev) != device_ || static_cast<std::uint64_t>(named.st_ino) != inode_) {
+    if (static_cast<std::uint64_t>(named.st_dev) != device_ ||
+        static_cast<std::uint64_t>(named.st_ino) != inode_) {
         return "its path now names another file";
     }
     // Written to with its modification time put back (or its owner, mode or links changed):
     // reading, with or without O_NOATIME, leaves the change time alone. Asked last, as a path
     // that now names another file (or none) moved the change time too.
-    if (known && (now.st_ctim.tv_sec != statusChangedSeconds_ || now.st_ctim.tv_nsec != statusChangedNanoseconds_)) {
+    if (known &&
+        (now.st_ctim.tv_sec != statusChangedSeconds_ || now.st_ctim.tv_nsec != statusChangedNanoseconds_)) {
         return "its change time moved: it was written to with its modification time put back, or its owner, "
                "permissions or links changed";
     }
@@ -110,7 +113,9 @@ RawEvidence::~RawEvidence() {
     }
 }
 
-void RawEvidence::adviseSequential() { ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL); }
+void RawEvidence::adviseSequential() {
+    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
 
 std::size_t RawEvidence::read(std::uint64_t offset, void* outVoid, std::size_t length) {
     auto* out = static_cast<unsigned char*>(outVoid);
@@ -132,7 +137,8 @@ EvidenceSource::CopyResult RawEvidence::copyTo(OutputFile& out, std::uint64_t of
     CopyResult result;
     while (result.copied < length) {
         loff_t from = static_cast<loff_t>(offset + result.copied);
-        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - result.copied, 1u << 30));
+        std::size_t chunk =
+            static_cast<std::size_t>(std::min<std::uint64_t>(length - result.copied, 1u << 30));
         ssize_t copied = ::copy_file_range(fd_, &from, out.native(), nullptr, chunk, 0);
         if (copied < 0 && errno == EINTR) {
             continue;

@@ -9,7 +9,7 @@ namespace morrow {
 // A raw image: one regular file or block device, read with positioned reads. Bulk copies go
 // through the kernel (copy_file_range) when the file systems allow it.
 class RawEvidence : public EvidenceSource {
-public:
+  public:
     // Opens `path` read-only; null with the system's reason in `error` when it cannot. Folders,
     // pipes, sockets and character devices are refused, saying what they are: they are no images.
     static std::unique_ptr<RawEvidence> open(const std::string& path, std::string& error);
@@ -25,8 +25,9 @@ public:
     std::uint64_t nextData(std::uint64_t offset) override;
     std::string changed() override;
 
-private:
-    RawEvidence(int fd, std::string path, std::uint64_t size) : fd_(fd), path_(std::move(path)), size_(size) {}
+  private:
+    RawEvidence(int fd, std::string path, std::uint64_t size)
+        : fd_(fd), path_(std::move(path)), size_(size) {}
 
     int fd_ = -1;
     std::string path_;
@@ -40,7 +41,7 @@ private:
     // time (on Windows the change time of FILE_BASIC_INFO, in 100 ns ticks).
     std::int64_t statusChangedSeconds_ = 0;
     std::int64_t statusChangedNanoseconds_ = 0;
-    bool holesKnown_ = true; // false once the file system said it cannot tell holes
+    bool holesKnown_ = true;       // false once the file system said it cannot tell holes
     std::uint32_t sectorSize_ = 1; // reads go in whole sectors of this size (a Windows disk or volume)
 };
 

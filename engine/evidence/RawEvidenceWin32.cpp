@@ -19,7 +19,9 @@ namespace morrow {
 
 namespace {
 
-HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
+HANDLE handleOf(int fd) {
+    return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+}
 
 bool isDevicePath(const std::string& path) {
     return path.size() > 4 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/') &&
@@ -30,13 +32,16 @@ std::int64_t ticks(const FILETIME& t) {
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
 }
 
-std::string reason(int error) { return systemErrorText(error); }
+std::string reason(int error) {
+    return systemErrorText(error);
+}
 
 // When the file's metadata last changed (ChangeTime, which a write moves and SetFileTime cannot
 // set); 0 when the file system does not say.
 std::int64_t changeTicks(HANDLE h) {
     FILE_BASIC_INFO basic{};
-    return GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) ? basic.ChangeTime.QuadPart : 0;
+    return GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) ? basic.ChangeTime.QuadPart
+                                                                                : 0;
 }
 
 // One ReadFile at `offset`; the bytes it delivered.
@@ -72,8 +77,8 @@ std::unique_ptr<RawEvidence> RawEvidence::open(const std::string& path, std::str
     }
     // Others may go on reading and writing the evidence (a mounted volume is written all the
     // time); Morrow notices a change through changed(). It never writes.
-    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         error = reason(win32::lastError());
         return nullptr;
@@ -82,8 +87,8 @@ std::unique_ptr<RawEvidence> RawEvidence::open(const std::string& path, std::str
     if (const DWORD type = GetFileType(h); type != FILE_TYPE_DISK) {
         CloseHandle(h);
         error = std::string("not a file or disk but ") + (type == FILE_TYPE_PIPE   ? "a pipe"
-                                                           : type == FILE_TYPE_CHAR ? "a character device"
-                                                                                    : "a special file");
+                                                          : type == FILE_TYPE_CHAR ? "a character device"
+                                                                                   : "a special file");
         return nullptr;
     }
     std::uint64_t size = 0;
@@ -94,7 +99,8 @@ std::unique_ptr<RawEvidence> RawEvidence::open(const std::string& path, std::str
         // us read past the end of its file system only when asked to.
         DWORD bytes = 0;
         GET_LENGTH_INFORMATION length{};
-        if (DeviceIoControl(h, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &bytes, nullptr)) {
+        if (DeviceIoControl(h, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &bytes,
+                            nullptr)) {
             size = static_cast<std::uint64_t>(length.Length.QuadPart);
         }
         DISK_GEOMETRY geometry{};
@@ -139,18 +145,22 @@ std::size_t RawEvidence::read(std::uint64_t offset, void* out, std::size_t lengt
     if (sectorSize_ <= 1) {
         return readOnce(h, offset, out, length);
     }
-    return readInWholeSectors(offset, out, length, sectorSize_, [h](std::uint64_t at, void* to, std::size_t n) {
-        return readOnce(h, at, to, n);
-    });
+    return readInWholeSectors(
+        offset, out, length, sectorSize_,
+        [h](std::uint64_t at, void* to, std::size_t n) { return readOnce(h, at, to, n); });
 }
 
 // Windows has no call that copies a range of one open file into another; the caller's buffer does.
-EvidenceSource::CopyResult RawEvidence::copyTo(OutputFile&, std::uint64_t, std::uint64_t) { return {}; }
+EvidenceSource::CopyResult RawEvidence::copyTo(OutputFile&, std::uint64_t, std::uint64_t) {
+    return {};
+}
 
 void RawEvidence::adviseSequential() {}
 
 // Holes of sparse files are read like any other bytes here.
-std::uint64_t RawEvidence::nextData(std::uint64_t offset) { return offset; }
+std::uint64_t RawEvidence::nextData(std::uint64_t offset) {
+    return offset;
+}
 
 std::string RawEvidence::changed() {
     if (sectorSize_ > 1) {
@@ -159,7 +169,8 @@ std::string RawEvidence::changed() {
     const HANDLE h = handleOf(fd_);
     LARGE_INTEGER length{};
     if (GetFileSizeEx(h, &length) && static_cast<std::uint64_t>(length.QuadPart) != size_) {
-        return "its size changed from " + std::to_string(size_) + " to " + std::to_string(length.QuadPart) + " bytes";
+        return "its size changed from " + std::to_string(size_) + " to " + std::to_string(length.QuadPart) +
+               " bytes";
     }
     BY_HANDLE_FILE_INFORMATION now{};
     if (GetFileInformationByHandle(h, &now) && ticks(now.ftLastWriteTime) != modifiedSeconds_) {
@@ -175,7 +186,8 @@ std::string RawEvidence::changed() {
     BY_HANDLE_FILE_INFORMATION other{};
     const bool known = GetFileInformationByHandle(named, &other);
     CloseHandle(named);
-    const std::uint64_t index = (static_cast<std::uint64_t>(other.nFileIndexHigh) << 32) | other.nFileIndexLow;
+    const std::uint64_t index =
+        (static_cast<std::uint64_t>(other.nFileIndexHigh) << 32) | other.nFileIndexLow;
     if (known && (other.dwVolumeSerialNumber != device_ || index != inode_)) {
         return "its path now names another file";
     }

@@ -13,8 +13,9 @@ namespace morrow {
 // the walk leaves it: a walk over data (entropy-coded scans, sub-blocks) costs a memchr or an
 // index, not a call per byte.
 class BlockWindow {
-public:
-    BlockWindow(EvidenceReader& evidence, std::size_t blockSize) : evidence_(evidence), blockSize_(blockSize) {}
+  public:
+    BlockWindow(EvidenceReader& evidence, std::size_t blockSize)
+        : evidence_(evidence), blockSize_(blockSize) {}
 
     // Makes `offset` (below the evidence size) lie in the block; the number of real bytes from
     // there on, 0 only when the evidence failed to deliver any.
@@ -22,7 +23,8 @@ public:
         if (bytes_.empty()) {
             // No later load needs more than the evidence left after the first: a walk held to a
             // sector's stretch does not clear a whole block for it.
-            bytes_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(blockSize_, evidence_.size() - offset)));
+            bytes_.resize(
+                static_cast<std::size_t>(std::min<std::uint64_t>(blockSize_, evidence_.size() - offset)));
         }
         if (offset < start_ || offset - start_ >= length_) {
             start_ = offset;
@@ -33,7 +35,7 @@ public:
     // The byte at `offset`, which load() made lie in the block.
     const unsigned char* at(std::uint64_t offset) const { return bytes_.data() + (offset - start_); }
 
-private:
+  private:
     EvidenceReader& evidence_;
     std::size_t blockSize_;
     std::vector<unsigned char> bytes_;

@@ -159,7 +159,8 @@ std::int64_t analyseTable(EvidenceReader& evidence, std::int64_t H, std::vector<
     sound = evidence.le16(H + 28) == 0xFFFE && evidence.le16(H + 30) == 9;
     while (walk.next(fatSector)) {
         sound = sound && fatSector + 2 <= wholeSectors;
-        evidence.readAt(H + static_cast<std::int64_t>(fatSector + 1) * sectorSize, buffer.data(), buffer.size());
+        evidence.readAt(H + static_cast<std::int64_t>(fatSector + 1) * sectorSize, buffer.data(),
+                        buffer.size());
         for (const std::uint64_t f : listed) {
             if (f / entriesPerSector == fatSectors) {
                 sound = sound && le32(buffer.data() + (f % entriesPerSector) * 4) == fatSectorEntry;
@@ -187,8 +188,10 @@ std::int64_t analyseTable(EvidenceReader& evidence, std::int64_t H, std::vector<
     // met, and the directory starts inside the evidence with the root entry (type 5).
     const std::int64_t directory = H + (firstDirectory + 1) * sectorSize;
     sound = sound && fatSectors > 0 && fatSectors == fatCount &&
-            std::all_of(listed.begin(), listed.end(), [&](std::uint64_t f) { return f < fatSectors * entriesPerSector; }) &&
-            static_cast<std::uint64_t>(firstDirectory) + 2 <= wholeSectors && evidence.u8(directory + 66) == 5;
+            std::all_of(listed.begin(), listed.end(),
+                        [&](std::uint64_t f) { return f < fatSectors * entriesPerSector; }) &&
+            static_cast<std::uint64_t>(firstDirectory) + 2 <= wholeSectors &&
+            evidence.u8(directory + 66) == 5;
     return lastInUse + 1; // 0 when no entry is in use: the header sector alone
 }
 

@@ -1,7 +1,7 @@
 #include "formats/CompoundDocClassifier.h"
 
-#include "search/HexText.h"
 #include "evidence/EvidenceReader.h"
+#include "search/HexText.h"
 
 #include <array>
 

@@ -22,9 +22,9 @@ class CompoundDocClassifier {
     // hand over only that part; the walk ends where the entries handed over end.
     //
     // The directory sectors searched are appended to `searched` when it is given.
-    static std::string classify(EvidenceReader& evidence, std::int64_t H, const std::vector<std::int64_t>& table,
-                                std::int64_t firstIndex = 0, std::int64_t tableSize = -1,
-                                std::vector<std::uint64_t>* searched = nullptr);
+    static std::string classify(EvidenceReader& evidence, std::int64_t H,
+                                const std::vector<std::int64_t>& table, std::int64_t firstIndex = 0,
+                                std::int64_t tableSize = -1, std::vector<std::uint64_t>* searched = nullptr);
 };
 
 } // namespace morrow

@@ -15,7 +15,7 @@ namespace {
 // through the run's reader, the small ones in pieces that its window serves, so that walk after
 // walk over neighbouring sectors fetches each part of the evidence once.
 class StretchSource final : public EvidenceSource {
-public:
+  public:
     StretchSource(EvidenceReader& evidence, std::uint64_t end) : evidence_(evidence), end_(end) {}
 
     const std::string& path() const override { return evidence_.path(); }
@@ -31,13 +31,13 @@ public:
         std::size_t got = 0;
         for (std::size_t done = 0; done < n; done += smallRead) {
             const std::size_t piece = std::min(smallRead, n - done);
-            got += evidence_.readAt(static_cast<std::int64_t>(offset + done), static_cast<unsigned char*>(out) + done,
-                                    piece);
+            got += evidence_.readAt(static_cast<std::int64_t>(offset + done),
+                                    static_cast<unsigned char*>(out) + done, piece);
         }
         return got;
     }
 
-private:
+  private:
     static constexpr std::size_t smallRead = 4096;
     EvidenceReader& evidence_;
     std::uint64_t end_;
@@ -103,7 +103,8 @@ Extent ExactWalks::measure(std::size_t i) {
     while (next < candidates_.size() && !contests(next, within(candidates_[next], stretchEnd(next)))) {
         ++next;
     }
-    const std::uint64_t end = next < candidates_.size() ? static_cast<std::uint64_t>(candidates_[next]) : evidence_.size();
+    const std::uint64_t end =
+        next < candidates_.size() ? static_cast<std::uint64_t>(candidates_[next]) : evidence_.size();
     return end == stretchEnd(i) ? alone : within(H, end);
 }
 

@@ -16,7 +16,7 @@ class OffsetList;
 using ExactReader = Extent (*)(EvidenceReader& evidence, std::int64_t H, std::uint64_t maxBytes);
 
 class ExactEnds {
-public:
+  public:
     // A reader whose structure always ends, as an ExactReader.
     template <Extent (*Measure)(EvidenceReader&, std::int64_t)>
     static Extent structural(EvidenceReader& evidence, std::int64_t H, std::uint64_t) {
@@ -49,13 +49,14 @@ public:
 // therefore read by a bounded number of walks, and carved into at most two files (one inside
 // the other, as a thumbnail lies in its photo).
 class ExactWalks {
-public:
+  public:
     // `reader` may be null: then every candidate is rejected.
-    ExactWalks(ExactReader reader, EvidenceReader& evidence, const OffsetList& candidates, std::uint64_t maxBytes);
+    ExactWalks(ExactReader reader, EvidenceReader& evidence, const OffsetList& candidates,
+               std::uint64_t maxBytes);
 
     Extent measure(std::size_t i);
 
-private:
+  private:
     std::uint64_t stretchEnd(std::size_t i) const;
     Extent within(std::int64_t H, std::uint64_t end);
     bool contests(std::size_t i, const Extent& alone);

@@ -15,7 +15,9 @@ struct Extent {
     bool truncated = false;
 
     explicit operator bool() const { return whyNot == nullptr; }
-    static Extent found(std::uint64_t length, bool truncated = false) { return Extent{length, nullptr, truncated}; }
+    static Extent found(std::uint64_t length, bool truncated = false) {
+        return Extent{length, nullptr, truncated};
+    }
     static Extent rejected(const char* why) { return Extent{0, why, false}; }
 };
 

@@ -36,7 +36,8 @@ std::uint64_t colourTable(unsigned char packed) {
 // its size, so one block read covers hundreds of them.
 class SubBlocks {
   public:
-    SubBlocks(EvidenceReader& evidence, std::uint64_t size) : window_(evidence, GifExtent::blockSize), size_(size) {}
+    SubBlocks(EvidenceReader& evidence, std::uint64_t size)
+        : window_(evidence, GifExtent::blockSize), size_(size) {}
 
     // The offset after the terminating size byte 0 of the sub-blocks from `from` on, or nothing
     // when the evidence ends first.
@@ -94,7 +95,8 @@ Extent GifExtent::measure(EvidenceReader& evidence, std::int64_t H) {
         std::uint64_t data = 0; // where the block's sub-blocks begin
         switch (block[0]) {
         case 0x3B:
-            return pictured ? Extent::found(pos + 1 - start) : Extent::rejected("no image before the trailer");
+            return pictured ? Extent::found(pos + 1 - start)
+                            : Extent::rejected("no image before the trailer");
         case 0x21:
             data = pos + 2; // after the label
             break;

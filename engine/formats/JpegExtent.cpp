@@ -96,7 +96,8 @@ bool possibleFrameHeader(const unsigned char* h, unsigned char code) {
 // The walk's block of evidence bytes: the entropy-coded data is scanned here with memchr.
 class Block : public BlockWindow {
   public:
-    Block(EvidenceReader& evidence, std::uint64_t size) : BlockWindow(evidence, JpegExtent::blockSize), size_(size) {}
+    Block(EvidenceReader& evidence, std::uint64_t size)
+        : BlockWindow(evidence, JpegExtent::blockSize), size_(size) {}
 
     // The first offset from `from` on whose byte is not FF, or the evidence size.
     std::uint64_t skipFill(std::uint64_t from) {

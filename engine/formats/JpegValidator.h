@@ -14,7 +14,7 @@ class EvidenceReader;
 // and DHT segments only. The footer search then starts at FF DA, so the FF D9 that ends an Exif
 // thumbnail inside APP1 is never taken for the end of the file.
 class JpegValidator {
-public:
+  public:
     // `headerOffset` is the candidate's byte offset in the evidence, `signatureLength` the number
     // of bytes of its header signature (3 for FF D8 FF). Returns the evidence offset of the FF DA
     // marker, or nothing when the candidate is no JPEG file Morrow carves. Bytes past the end of

@@ -1,8 +1,8 @@
 #include "formats/LengthReaders.h"
 
+#include "evidence/EvidenceReader.h"
 #include "search/HexText.h"
 #include "search/PatternSearch.h"
-#include "evidence/EvidenceReader.h"
 
 #include <array>
 #include <cstring>

@@ -39,7 +39,8 @@ class LengthReaders {
 
     // RIFF (quickTime false, H at "RIFF") or QuickTime family (quickTime true, H at the ftyp
     // box's size): the length in bytes and the container; nothing for another form or brand.
-    static std::optional<VideoLength> readVideoLength(EvidenceReader& evidence, std::int64_t H, bool quickTime);
+    static std::optional<VideoLength> readVideoLength(EvidenceReader& evidence, std::int64_t H,
+                                                      bool quickTime);
 
     // The most bytes of top-level QuickTime boxes one walk adds up before it stops.
     static constexpr std::uint64_t quickTimeWalkLimit = 10485760;

@@ -80,7 +80,8 @@ Extent PngExtent::measure(EvidenceReader& evidence, std::int64_t H) {
     }
 
     // Never more than the evidence after H: a walk held to a sector's stretch clears no whole block.
-    std::vector<unsigned char> block(static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, size - start)));
+    std::vector<unsigned char> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, size - start)));
     // The end of the last chunk whose CRC held: where the next chunk must begin.
     std::uint64_t pos = start + 8;
     bool headerSeen = false;

@@ -1,8 +1,8 @@
 #include "formats/ZipExtent.h"
 
+#include "evidence/EvidenceReader.h"
 #include "search/HexText.h"
 #include "search/PatternSearch.h"
-#include "evidence/EvidenceReader.h"
 
 #include <algorithm>
 #include <limits>
@@ -24,7 +24,8 @@ int searchForward(EvidenceReader& evidence, std::vector<unsigned char>& buffer, 
         int found = -1;
         std::int64_t best = 0;
         for (std::size_t k = 0; k < patterns.size(); ++k) {
-            const auto match = patterns[k]->find(buffer.data(), static_cast<std::int64_t>(B), ZipExtent::blockSize);
+            const auto match =
+                patterns[k]->find(buffer.data(), static_cast<std::int64_t>(B), ZipExtent::blockSize);
             if (match && (found < 0 || *match < best)) {
                 found = static_cast<int>(k);
                 best = *match;

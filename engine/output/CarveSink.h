@@ -10,7 +10,7 @@ class EvidenceReader;
 // Where the carvers hand every file they decided on. The sink writes it (or only records it) and
 // adds its report row; hashes, a second report and a preview run plug in here.
 class CarveSink {
-public:
+  public:
     virtual ~CarveSink() = default;
     // Goes through when the file was written and recorded. Fails when it was not and the run
     // must end, with what the user is to be told; nothing of the file is left behind.

@@ -22,7 +22,7 @@ struct CarvedFile {
     std::string evidencePath;
     FileTypeId type = 0;
     std::string kindTag;
-    std::int64_t number = 0;       // the number in its name
+    std::int64_t number = 0; // the number in its name
     std::vector<ByteRun> runs;
     std::uint64_t spaceNeeded = 0; // the free space tested before writing (the length the data claims)
     std::string path;              // the full path it is written to and recorded under

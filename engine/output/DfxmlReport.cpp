@@ -69,7 +69,8 @@ std::size_t xmlCharacterLength(const std::string& text, std::size_t i) {
         cp = (cp << 6) | (at(i + k) & 0x3F);
     }
     static const std::uint32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < shortest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF) {
+    if (cp < shortest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE ||
+        cp == 0xFFFF) {
         return 0;
     }
     return length;
@@ -138,7 +139,8 @@ std::string DfxmlReport::escape(const std::string& text, bool backslashEscaped) 
 namespace {
 
 std::string scratchFailure(int error) {
-    return "its scratch file in " + TempFile::describeFolder() + " failed: " + systemErrorText(error != 0 ? error : EIO);
+    return "its scratch file in " + TempFile::describeFolder() +
+           " failed: " + systemErrorText(error != 0 ? error : EIO);
 }
 
 } // namespace
@@ -190,10 +192,11 @@ void DfxmlReport::addFile(const CarvedFile& file, std::uint64_t evidenceSize, co
     std::uint64_t at = 0; // where the run starts in the carved file
     for (const ByteRun& run : file.runs) {
         const auto start = static_cast<std::uint64_t>(run.offset);
-        const std::uint64_t inEvidence = start >= evidenceSize ? 0 : std::min(run.length, evidenceSize - start);
+        const std::uint64_t inEvidence =
+            start >= evidenceSize ? 0 : std::min(run.length, evidenceSize - start);
         if (inEvidence > 0) {
-            xml += "      <byte_run offset=\"" + std::to_string(at) + "\" img_offset=\"" + std::to_string(start) +
-                   "\" len=\"" + std::to_string(inEvidence) + "\"/>\n";
+            xml += "      <byte_run offset=\"" + std::to_string(at) + "\" img_offset=\"" +
+                   std::to_string(start) + "\" len=\"" + std::to_string(inEvidence) + "\"/>\n";
         }
         if (inEvidence < run.length) {
             // Zeros written for what the file claims past the end of the evidence.
@@ -275,7 +278,8 @@ bool DfxmlReport::finish(const DfxmlSource& source, bool complete) {
     bool ok = created && out.write(head.data(), head.size());
     std::string block(1 << 16, '\0');
     for (std::uint64_t at = 0; ok && at < objectBytes_; at += block.size()) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), objectBytes_ - at));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), objectBytes_ - at));
         ok = objects_.readAt(at, block.data(), n) && out.write(block.data(), n);
     }
     std::string tail = element("  ", "run_status", complete ? "complete" : "incomplete");

@@ -24,11 +24,11 @@ struct DfxmlSource {
     std::string imageFilename;
     std::vector<std::string> segments; // the files the image is stored in, in order
     std::uint64_t imageSize = 0;
-    bool digestsKnown = false; // the run read the whole image
+    bool digestsKnown = false;  // the run read the whole image
     std::string digestsOmitted; // why a whole read's digests are not the image's (damage, a change)
     Digest::Values digests;
     std::vector<std::pair<std::string, std::string>> acquisition; // what an E01 image holds of its case
-    std::string storedMd5;                                         // the MD5 stored at acquisition, if any
+    std::string storedMd5;                                        // the MD5 stored at acquisition, if any
 };
 
 // The Digital Forensics XML report written beside STEM~Report.xls: the creator, the source and
@@ -45,7 +45,7 @@ struct DfxmlSource {
 // upper-case hex digits) and each backslash as \\; its element carries
 // encoding="backslash-escaped". Texts without such bytes stay as they are, backslashes included.
 class DfxmlReport {
-public:
+  public:
     // Whether a scratch file can be made and written; otherwise false with what failed in
     // `failure` (naming the temporary folder). Asked before a run makes anything.
     static bool probeScratch(std::string& failure);
@@ -73,7 +73,7 @@ public:
     static std::string escape(const std::string& text, bool backslashEscaped);
     static bool needsBackslashEscapes(const std::string& text);
 
-private:
+  private:
     void append(const std::string& text);
 
     bool active_ = false;

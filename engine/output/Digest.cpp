@@ -10,7 +10,9 @@ namespace morrow {
 
 namespace {
 
-std::string hex(const unsigned char* bytes, unsigned length) { return toLowerHex(bytes, length); }
+std::string hex(const unsigned char* bytes, unsigned length) {
+    return toLowerHex(bytes, length);
+}
 
 } // namespace
 
@@ -49,9 +51,13 @@ Digest::Values Digest::finish() {
     return values;
 }
 
-std::string Digest::libraryVersion() { return OPENSSL_VERSION_TEXT; }
+std::string Digest::libraryVersion() {
+    return OPENSSL_VERSION_TEXT;
+}
 
-bool Digest::available() { return true; }
+bool Digest::available() {
+    return true;
+}
 
 } // namespace morrow
 
@@ -67,11 +73,17 @@ Digest::~Digest() = default;
 
 void Digest::update(const void*, std::size_t) {}
 
-Digest::Values Digest::finish() { return {}; }
+Digest::Values Digest::finish() {
+    return {};
+}
 
-std::string Digest::libraryVersion() { return {}; }
+std::string Digest::libraryVersion() {
+    return {};
+}
 
-bool Digest::available() { return false; }
+bool Digest::available() {
+    return false;
+}
 
 } // namespace morrow
 

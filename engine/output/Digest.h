@@ -10,7 +10,7 @@ namespace morrow {
 // nothing has to be read a second time to be hashed. A build without OpenSSL (MORROW_WITH_DFXML
 // off) has no digests: available() is false, and finish() gives empty values.
 class Digest {
-public:
+  public:
     struct Values {
         std::string md5;    // lower-case hex
         std::string sha256; // lower-case hex
@@ -29,7 +29,7 @@ public:
     // False in a build without OpenSSL, where DFXML reports are refused.
     static bool available();
 
-private:
+  private:
     struct Contexts;
     std::unique_ptr<Contexts> contexts_;
 };

@@ -30,7 +30,8 @@ OutputOutcome FileSink::accept(const CarvedFile& file, EvidenceReader& evidence)
     const std::string partial = folder + pathSeparator + "~carving.part";
     OutputFile out;
     if (namesNonFile(file.path)) {
-        return Output::writeFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(ELOOP));
+        return Output::writeFailure(0, "Carved file creation failed: " + file.path + ": " +
+                                           systemErrorText(ELOOP));
     }
     const bool unnamed = out.openUnnamed(folder);
     if (!unnamed && (namesNonFile(partial) || !Output::createCarvedFile(partial, out))) {
@@ -55,7 +56,8 @@ OutputOutcome FileSink::accept(const CarvedFile& file, EvidenceReader& evidence)
                 ? 0
                 : std::min<std::uint64_t>(run.length, size - static_cast<std::uint64_t>(run.offset));
         if (inEvidence > 0 && !hashing) {
-            const auto fast = evidence.source().copyTo(out, static_cast<std::uint64_t>(run.offset), inEvidence);
+            const auto fast =
+                evidence.source().copyTo(out, static_cast<std::uint64_t>(run.offset), inEvidence);
             done = fast.copied;
             if (fast.error != 0) {
                 ok = false;
@@ -106,7 +108,8 @@ OutputOutcome FileSink::accept(const CarvedFile& file, EvidenceReader& evidence)
     };
     if (!ok) {
         discard();
-        return Output::writeFailure(err, "Carved file write failed: " + file.path + ": " + systemErrorText(err));
+        return Output::writeFailure(err,
+                                    "Carved file write failed: " + file.path + ": " + systemErrorText(err));
     }
     if (!isIntact) {
         discard();
@@ -120,9 +123,11 @@ OutputOutcome FileSink::accept(const CarvedFile& file, EvidenceReader& evidence)
         if (!unnamed) {
             removeFile(partial);
         }
-        return Output::writeFailure(0, "Carved file creation failed: " + file.path + ": " + systemErrorText(naming));
+        return Output::writeFailure(0, "Carved file creation failed: " + file.path + ": " +
+                                           systemErrorText(naming));
     }
-    if (OutputOutcome row = output_.appendReportRow(file.path, file.offset(), static_cast<std::int64_t>(file.length()));
+    if (OutputOutcome row =
+            output_.appendReportRow(file.path, file.offset(), static_cast<std::int64_t>(file.length()));
         !row) {
         // A carved file the report does not record is not carved: it goes, like a failed write.
         removeFile(file.path);

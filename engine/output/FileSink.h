@@ -16,13 +16,13 @@ class Output;
 // hashes each file from the bytes it writes, in the same pass (MD5 and SHA-256 each on a thread
 // of its own while the copy goes on), and records it there.
 class FileSink : public CarveSink {
-public:
+  public:
     explicit FileSink(Output& output) : output_(output) {}
     // Null for none.
     void setDfxml(DfxmlReport* dfxml) { dfxml_ = dfxml; }
     OutputOutcome accept(const CarvedFile& file, EvidenceReader& evidence) override;
 
-private:
+  private:
     Output& output_;
     DfxmlReport* dfxml_ = nullptr;
     std::unique_ptr<ParallelDigest> digest_; // made when a DFXML run first needs it

@@ -11,7 +11,8 @@ OutputOutcome ListSink::accept(const CarvedFile& file, EvidenceReader& evidence)
     if (OutputOutcome intact = Output::evidenceIntact(evidence); !intact) {
         return intact;
     }
-    if (OutputOutcome row = output_.appendReportRow(file.path, file.offset(), static_cast<std::int64_t>(file.length()));
+    if (OutputOutcome row =
+            output_.appendReportRow(file.path, file.offset(), static_cast<std::int64_t>(file.length()));
         !row) {
         return row;
     }

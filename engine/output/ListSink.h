@@ -10,12 +10,12 @@ class Output;
 // The sink of a report-only run: every file a full run would carve gets its report row (and its
 // DFXML file object, without digests), and no file is written, so no free space is needed.
 class ListSink : public CarveSink {
-public:
+  public:
     explicit ListSink(Output& output) : output_(output) {}
     void setDfxml(DfxmlReport* dfxml) { dfxml_ = dfxml; }
     OutputOutcome accept(const CarvedFile& file, EvidenceReader& evidence) override;
 
-private:
+  private:
     Output& output_;
     DfxmlReport* dfxml_ = nullptr;
 };

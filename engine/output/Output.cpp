@@ -12,8 +12,8 @@ namespace {
 
 // A full volume: the message, and carving stops.
 OutputOutcome noFreeSpace() {
-    OutputOutcome outcome =
-        OutputOutcome::failed("No free space availabe on the destination drive.\nCarving can't be continued.", false);
+    OutputOutcome outcome = OutputOutcome::failed(
+        "No free space availabe on the destination drive.\nCarving can't be continued.", false);
     outcome.stopsCarving = true;
     return outcome;
 }
@@ -77,9 +77,13 @@ std::string convertForReport(const std::string& text, bool escapeLineBreaks) {
 
 } // namespace
 
-Output::~Output() { closeReport(); }
+Output::~Output() {
+    closeReport();
+}
 
-bool Output::exists(const std::string& path) const { return pathExists(path); }
+bool Output::exists(const std::string& path) const {
+    return pathExists(path);
+}
 
 std::string Output::evidenceStem(const std::string& evidencePath) {
     const std::string name = baseName(evidencePath);
@@ -91,9 +95,13 @@ std::string Output::reportHeader() {
     return "File Name\tFile Offset\tStarting Sector\tNo: of Sectors\tFile Size(in Bytes)";
 }
 
-std::string Output::toReportBytes(const std::string& text) { return convertForReport(text, false); }
+std::string Output::toReportBytes(const std::string& text) {
+    return convertForReport(text, false);
+}
 
-std::string Output::pathToReportBytes(const std::string& path) { return convertForReport(path, true); }
+std::string Output::pathToReportBytes(const std::string& path) {
+    return convertForReport(path, true);
+}
 
 OutputOutcome Output::ensureCarvingPath(const std::string& carvingPath) {
     int error = 0;
@@ -105,8 +113,9 @@ OutputOutcome Output::ensureCarvingPath(const std::string& carvingPath) {
         }
     }
     if (!exists(carvingPath)) {
-        OutputOutcome outcome = OutputOutcome::failed(
-            "Folder creation failed: " + carvingPath + ": " + systemErrorText(error != 0 ? error : ENOENT), false);
+        OutputOutcome outcome = OutputOutcome::failed("Folder creation failed: " + carvingPath + ": " +
+                                                          systemErrorText(error != 0 ? error : ENOENT),
+                                                      false);
         outcome.focus = OutputOutcome::Field::CarvingPath;
         return outcome;
     }
@@ -177,12 +186,14 @@ Output::ReportStatus Output::openReport(const std::string& evidencePath, const s
     return ReportStatus::Created;
 }
 
-void Output::closeReport() { report_.close(); }
+void Output::closeReport() {
+    report_.close();
+}
 
-std::string Output::carvedFilePath(const std::string& evidencePath, const std::string& kindTag, std::int64_t number,
-                                   const std::string& extension) const {
-    return outputFolder_ + pathSeparator + evidenceStem(evidencePath) + "~" + kindTag + std::to_string(number) +
-           extension;
+std::string Output::carvedFilePath(const std::string& evidencePath, const std::string& kindTag,
+                                   std::int64_t number, const std::string& extension) const {
+    return outputFolder_ + pathSeparator + evidenceStem(evidencePath) + "~" + kindTag +
+           std::to_string(number) + extension;
 }
 
 bool Output::createCarvedFile(const std::string& path, OutputFile& file) {
@@ -229,10 +240,11 @@ OutputOutcome Output::evidenceIntact(EvidenceReader& evidence) {
     if (what.empty()) {
         return OutputOutcome::done();
     }
-    OutputOutcome outcome = OutputOutcome::failed(
-        std::string(unreadable ? "Evidence file could not be read: " : "Evidence file changed during carving: ") +
-            evidence.path() + ": " + what,
-        true);
+    OutputOutcome outcome =
+        OutputOutcome::failed(std::string(unreadable ? "Evidence file could not be read: "
+                                                     : "Evidence file changed during carving: ") +
+                                  evidence.path() + ": " + what,
+                              true);
     outcome.stopsCarving = true;
     return outcome;
 }

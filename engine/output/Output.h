@@ -44,7 +44,7 @@ struct OutputOutcome {
 // characters that would break a row, are written as an XML-style reference "&#xHEX;", so no row
 // is cut and every path stays readable. Bytes that are not valid UTF-8 are written as they are.
 class Output {
-public:
+  public:
     Output() = default;
     ~Output();
     Output(const Output&) = delete;
@@ -76,8 +76,8 @@ public:
     void closeReport();
     bool reportOpen() const { return report_.isOpen(); }
 
-    std::string carvedFilePath(const std::string& evidencePath, const std::string& kindTag, std::int64_t number,
-                               const std::string& extension) const;
+    std::string carvedFilePath(const std::string& evidencePath, const std::string& kindTag,
+                               std::int64_t number, const std::string& extension) const;
     // Opens `path` into `file` for writing, emptied, never through a symbolic link. False on
     // failure, with the system's error in file.error().
     static bool createCarvedFile(const std::string& path, OutputFile& file);
@@ -111,7 +111,7 @@ public:
     // Converts a path for the report: as toReportBytes, but tab, CR and LF are escaped too.
     static std::string pathToReportBytes(const std::string& path);
 
-private:
+  private:
     bool exists(const std::string& path) const;
 
     std::string outputFolder_;

@@ -12,11 +12,14 @@ namespace morrow {
 
 namespace {
 
-std::string hex(const unsigned char* bytes, unsigned length) { return toLowerHex(bytes, length); }
+std::string hex(const unsigned char* bytes, unsigned length) {
+    return toLowerHex(bytes, length);
+}
 
 } // namespace
 
-ParallelDigest::ParallelDigest(std::size_t blockSize, bool md5Only) : blockSize_(blockSize), md5Only_(md5Only) {
+ParallelDigest::ParallelDigest(std::size_t blockSize, bool md5Only)
+    : blockSize_(blockSize), md5Only_(md5Only) {
     for (Block& b : blocks_) {
         b.bytes.resize(blockSize_);
     }
@@ -122,12 +125,15 @@ Digest::Values ParallelDigest::finish() {
 
 namespace morrow {
 
-ParallelDigest::ParallelDigest(std::size_t blockSize, bool md5Only) : blockSize_(blockSize), md5Only_(md5Only) {
+ParallelDigest::ParallelDigest(std::size_t blockSize, bool md5Only)
+    : blockSize_(blockSize), md5Only_(md5Only) {
     (void)blockSize_, (void)md5Only_;
 }
 ParallelDigest::~ParallelDigest() = default;
 void ParallelDigest::update(const void*, std::size_t) {}
-Digest::Values ParallelDigest::finish() { return {}; }
+Digest::Values ParallelDigest::finish() {
+    return {};
+}
 
 } // namespace morrow
 

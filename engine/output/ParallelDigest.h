@@ -17,7 +17,7 @@ namespace morrow {
 // of the slower digest instead of both on top of the scan. Memory is the few blocks, whatever
 // the stream's length. Without OpenSSL (MORROW_WITH_DFXML off) it hashes nothing.
 class ParallelDigest {
-public:
+  public:
     // `blockSize`: the bytes each of the few blocks holds. `md5Only`: the SHA-256 is not wanted
     // (its thread is not started, and finish() gives it empty).
     explicit ParallelDigest(std::size_t blockSize = std::size_t{1} << 20, bool md5Only = false);
@@ -29,7 +29,7 @@ public:
     // Waits for both threads to hash everything given so far; the digests, and a fresh start.
     Digest::Values finish();
 
-private:
+  private:
     static constexpr std::size_t blockCount = 4;
     std::size_t blockSize_;
     bool md5Only_ = false;
@@ -41,9 +41,9 @@ private:
     void publish();
 
     std::array<Block, blockCount> blocks_;
-    std::size_t filled_ = 0;                   // blocks published so far
-    std::array<std::size_t, 2> hashed_{};      // blocks each thread has hashed
-    Block* open_ = nullptr;                    // the block being filled, not yet published
+    std::size_t filled_ = 0;              // blocks published so far
+    std::array<std::size_t, 2> hashed_{}; // blocks each thread has hashed
+    Block* open_ = nullptr;               // the block being filled, not yet published
     std::mutex mutex_;
     std::condition_variable changed_;
     bool stopping_ = false;

@@ -12,9 +12,13 @@ bool pathExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-int createFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
+int createFolder(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
+}
 
-int removeEmptyFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0 ? 0 : errno; }
+int removeEmptyFolder(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0 ? 0 : errno;
+}
 
 std::optional<FileIdentity> fileIdentity(const std::string& path) {
     struct stat st {};

@@ -16,7 +16,7 @@ namespace morrow {
 // missing folder ENOENT), so that the engine tells them apart and words them alike on both systems,
 // and keeps any other as a number of its own whose text Windows gives.
 class OutputFile {
-public:
+  public:
     enum class Mode {
         Replace,   // create or empty the file (carved files)
         CreateNew, // fail when the name is taken (reports)
@@ -49,7 +49,7 @@ public:
     // The system's descriptor or handle, for a source's fast copy path.
     NativeFile native() const { return file_; }
 
-private:
+  private:
     NativeFile file_ = noFile;
     int error_ = 0;
 };

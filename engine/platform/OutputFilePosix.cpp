@@ -1,8 +1,8 @@
 #include "platform/OutputFile.h"
 
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,7 +47,8 @@ int OutputFile::giveName(const std::string& path) {
         return errno;
     }
     // A stale file of that name goes, as a rename would replace it.
-    if (::unlink(path.c_str()) != 0 || ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    if (::unlink(path.c_str()) != 0 ||
+        ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
         return errno;
     }
     return 0;
@@ -79,7 +80,8 @@ std::int64_t OutputFile::position() {
 }
 
 bool OutputFile::truncate(std::int64_t length) {
-    if (::ftruncate(file_, static_cast<off_t>(length)) != 0 || ::lseek(file_, static_cast<off_t>(length), SEEK_SET) < 0) {
+    if (::ftruncate(file_, static_cast<off_t>(length)) != 0 ||
+        ::lseek(file_, static_cast<off_t>(length), SEEK_SET) < 0) {
         error_ = errno;
         return false;
     }
@@ -99,11 +101,17 @@ bool OutputFile::close() {
     return true;
 }
 
-std::string systemErrorText(int error) { return std::strerror(error); }
+std::string systemErrorText(int error) {
+    return std::strerror(error);
+}
 
-bool isOutOfSpace(int error) { return error == ENOSPC || error == EDQUOT; }
+bool isOutOfSpace(int error) {
+    return error == ENOSPC || error == EDQUOT;
+}
 
-void removeFile(const std::string& path) { ::unlink(path.c_str()); }
+void removeFile(const std::string& path) {
+    ::unlink(path.c_str());
+}
 
 int renameFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;

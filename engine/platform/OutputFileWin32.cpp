@@ -11,7 +11,9 @@ namespace morrow {
 
 namespace {
 
-HANDLE handleOf(NativeFile file) { return static_cast<HANDLE>(file); }
+HANDLE handleOf(NativeFile file) {
+    return static_cast<HANDLE>(file);
+}
 
 } // namespace
 
@@ -38,9 +40,13 @@ bool OutputFile::open(const std::string& path, Mode mode) {
 }
 
 // Windows has no file without a name: the caller writes under a scratch name and renames it.
-bool OutputFile::openUnnamed(const std::string&) { return false; }
+bool OutputFile::openUnnamed(const std::string&) {
+    return false;
+}
 
-int OutputFile::giveName(const std::string&) { return EINVAL; }
+int OutputFile::giveName(const std::string&) {
+    return EINVAL;
+}
 
 bool OutputFile::write(const void* data, std::size_t length) {
     const auto* p = static_cast<const unsigned char*>(data);
@@ -103,10 +109,9 @@ std::string systemErrorText(int error) {
     }
     const DWORD code = static_cast<DWORD>(error - win32::firstWindowsError);
     wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string message = length > 0 ? win32::narrow(std::wstring(text, length)) : std::string();
     LocalFree(text);
     // Windows ends its texts with a full stop and a line break; the messages quote them mid-line.
@@ -117,12 +122,17 @@ std::string systemErrorText(int error) {
     return message.empty() ? "Windows error " + std::to_string(code) : message;
 }
 
-bool isOutOfSpace(int error) { return error == ENOSPC; }
+bool isOutOfSpace(int error) {
+    return error == ENOSPC;
+}
 
-void removeFile(const std::string& path) { DeleteFileW(win32::systemPath(path).c_str()); }
+void removeFile(const std::string& path) {
+    DeleteFileW(win32::systemPath(path).c_str());
+}
 
 int renameFile(const std::string& from, const std::string& to) {
-    return MoveFileExW(win32::systemPath(from).c_str(), win32::systemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING)
+    return MoveFileExW(win32::systemPath(from).c_str(), win32::systemPath(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING)
                ? 0
                : win32::lastError();
 }
@@ -130,7 +140,8 @@ int renameFile(const std::string& from, const std::string& to) {
 bool namesNonFile(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(win32::systemPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0;
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) !=
+               0;
 }
 
 } // namespace morrow

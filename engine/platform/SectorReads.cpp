@@ -6,8 +6,8 @@
 
 namespace morrow {
 
-std::size_t readInWholeSectors(std::uint64_t offset, void* outVoid, std::size_t length, std::uint32_t sectorSize,
-                               const SectorReadFunction& readSectors) {
+std::size_t readInWholeSectors(std::uint64_t offset, void* outVoid, std::size_t length,
+                               std::uint32_t sectorSize, const SectorReadFunction& readSectors) {
     auto* out = static_cast<unsigned char*>(outVoid);
     if (sectorSize <= 1) {
         return readSectors(offset, out, length);
@@ -32,7 +32,8 @@ std::size_t readInWholeSectors(std::uint64_t offset, void* outVoid, std::size_t 
         sector.resize(sectorSize);
         const std::size_t got = readSectors(at - within, sector.data(), sectorSize);
         const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left, sectorSize - within));
-        const std::size_t usable = got > within ? std::min<std::size_t>(take, got - static_cast<std::size_t>(within)) : 0;
+        const std::size_t usable =
+            got > within ? std::min<std::size_t>(take, got - static_cast<std::size_t>(within)) : 0;
         std::memcpy(out + done, sector.data() + within, usable);
         done += usable;
         if (usable < take) {

@@ -14,7 +14,9 @@ std::optional<SystemDescription> describeSystem() {
     return SystemDescription{system.sysname, system.release, system.version, system.nodename, system.machine};
 }
 
-std::string currentUser() { return std::to_string(::getuid()); }
+std::string currentUser() {
+    return std::to_string(::getuid());
+}
 
 ResourceUsage resourceUsage() {
     rusage usage{};
@@ -22,7 +24,8 @@ ResourceUsage resourceUsage() {
     auto micro = [](const timeval& t) {
         return static_cast<std::uint64_t>(t.tv_sec) * 1000000 + static_cast<std::uint64_t>(t.tv_usec);
     };
-    return ResourceUsage{micro(usage.ru_utime), micro(usage.ru_stime), static_cast<std::uint64_t>(usage.ru_maxrss)};
+    return ResourceUsage{micro(usage.ru_utime), micro(usage.ru_stime),
+                         static_cast<std::uint64_t>(usage.ru_maxrss)};
 }
 
 } // namespace morrow

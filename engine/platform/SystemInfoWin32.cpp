@@ -2,7 +2,9 @@
 
 #include "platform/WinApi.h"
 
+// <windows.h> before the headers that build on it.
 #include <windows.h>
+
 #include <psapi.h>
 
 namespace morrow {
@@ -46,7 +48,8 @@ std::optional<SystemDescription> describeSystem() {
 std::string currentUser() {
     wchar_t name[256];
     DWORD length = 256;
-    return GetUserNameW(name, &length) && length > 0 ? win32::narrow(std::wstring(name, length - 1)) : std::string();
+    return GetUserNameW(name, &length) && length > 0 ? win32::narrow(std::wstring(name, length - 1))
+                                                     : std::string();
 }
 
 ResourceUsage resourceUsage() {

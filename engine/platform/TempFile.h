@@ -12,7 +12,7 @@ namespace morrow {
 // is gone when closed, whatever happens to the process. For lists too long to keep in memory.
 // (On Windows it keeps its name while open, shared with nobody, and is deleted on close.)
 class TempFile {
-public:
+  public:
     TempFile() = default;
     ~TempFile();
     TempFile(const TempFile&) = delete;
@@ -40,7 +40,7 @@ public:
     bool readAt(std::uint64_t offset, void* data, std::size_t length) const;
     void close();
 
-private:
+  private:
     NativeFile file_ = noFile;
 };
 

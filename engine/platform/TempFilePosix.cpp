@@ -1,8 +1,8 @@
 #include "platform/TempFile.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -17,7 +17,9 @@ const char* temporaryFolder() {
 
 } // namespace
 
-TempFile::~TempFile() { close(); }
+TempFile::~TempFile() {
+    close();
+}
 
 std::string TempFile::describeFolder() {
     const char* folder = temporaryFolder();

@@ -12,7 +12,9 @@ namespace morrow {
 
 namespace {
 
-HANDLE handleOf(NativeFile file) { return static_cast<HANDLE>(file); }
+HANDLE handleOf(NativeFile file) {
+    return static_cast<HANDLE>(file);
+}
 
 OVERLAPPED at(std::uint64_t offset) {
     OVERLAPPED where{};
@@ -23,7 +25,9 @@ OVERLAPPED at(std::uint64_t offset) {
 
 } // namespace
 
-TempFile::~TempFile() { close(); }
+TempFile::~TempFile() {
+    close();
+}
 
 std::string TempFile::describeFolder() {
     wchar_t folder[MAX_PATH + 1];
@@ -43,8 +47,9 @@ bool TempFile::create() {
     // system deletes when the last handle closes, even when the process is killed, comes closest.
     static std::atomic<unsigned> made{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring name = std::wstring(folder) + L"morrow-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(made++) + L"-" + std::to_wstring(GetTickCount64()) + L".tmp";
+        const std::wstring name = std::wstring(folder) + L"morrow-" + std::to_wstring(GetCurrentProcessId()) +
+                                  L"-" + std::to_wstring(made++) + L"-" + std::to_wstring(GetTickCount64()) +
+                                  L".tmp";
         HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (h != INVALID_HANDLE_VALUE) {

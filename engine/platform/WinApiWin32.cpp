@@ -13,7 +13,8 @@ std::wstring widen(const std::string& utf8) {
     if (utf8.empty()) {
         return {};
     }
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
     return wide;
@@ -23,11 +24,11 @@ std::string narrow(const std::wstring& utf16) {
     if (utf16.empty()) {
         return {};
     }
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr, 0, nullptr, nullptr);
+    const int length = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr,
+                                           0, nullptr, nullptr);
     std::string text(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), text.data(), length, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), text.data(), length,
+                        nullptr, nullptr);
     return text;
 }
 
@@ -106,6 +107,8 @@ int errorNumber(unsigned long windowsCode) {
     }
 }
 
-int lastError() { return errorNumber(GetLastError()); }
+int lastError() {
+    return errorNumber(GetLastError());
+}
 
 } // namespace morrow::win32

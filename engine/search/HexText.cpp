@@ -39,7 +39,8 @@ std::int32_t HexText::parse(const std::string& text, int count, int base) {
     std::uint32_t value = 0; // unsigned so that the wrap is defined
     int limit = count < static_cast<int>(text.size()) ? count : static_cast<int>(text.size());
     for (int i = 0; i < limit; ++i) {
-        char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[static_cast<std::size_t>(i)])));
+        char c =
+            static_cast<char>(std::toupper(static_cast<unsigned char>(text[static_cast<std::size_t>(i)])));
         int d = -1;
         for (int k = 0; k < base; ++k) {
             if (upperDigits[k] == c) {

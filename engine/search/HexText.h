@@ -15,7 +15,7 @@ enum class HexStyle {
 // bytes read from the evidence are often tested by turning them into hex text and comparing that
 // text with a literal. These are the conversions.
 class HexText {
-public:
+  public:
     // Hex text of the first `count` bytes; "" when count <= 0.
     static std::string fromBytes(const unsigned char* bytes, int count, HexStyle style);
     // "0".."9", "A".."F" for 0..15; "" for anything else.

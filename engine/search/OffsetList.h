@@ -17,7 +17,7 @@ namespace morrow {
 //
 // Reading is cheapest front to back; any index works.
 class OffsetList {
-public:
+  public:
     OffsetList() = default;
     OffsetList(std::initializer_list<std::int64_t> values) { assign(values.begin(), values.end()); }
     OffsetList(OffsetList&& other) noexcept = default;
@@ -44,7 +44,7 @@ public:
     // Entries per chunk: 128 KiB of offsets.
     static constexpr std::size_t chunkEntries = 16384;
 
-private:
+  private:
     void assign(const std::int64_t* first, const std::int64_t* last);
 
     std::vector<std::int64_t> tail_; // the entries after the spilled ones

@@ -50,8 +50,9 @@ void PatternSearch::prepareGoodSuffixTable(const unsigned char* pattern, int m, 
     }
 }
 
-std::optional<std::int64_t> PatternSearch::find(const unsigned char* pattern, int m, const unsigned char* block,
-                                                std::int64_t blockOffset, std::uint32_t n, const BadCharTable& badChar,
+std::optional<std::int64_t> PatternSearch::find(const unsigned char* pattern, int m,
+                                                const unsigned char* block, std::int64_t blockOffset,
+                                                std::uint32_t n, const BadCharTable& badChar,
                                                 const GoodSuffixTable& goodSuffix, bool zeroBefore) {
     if (m <= 0 || n < static_cast<std::uint32_t>(m)) {
         return std::nullopt;
@@ -64,7 +65,8 @@ std::optional<std::int64_t> PatternSearch::find(const unsigned char* pattern, in
         const unsigned char* p = block;
         const unsigned char* end = block + last + 1;
         while (p < end) {
-            p = static_cast<const unsigned char*>(std::memchr(p, pattern[0], static_cast<std::size_t>(end - p)));
+            p = static_cast<const unsigned char*>(
+                std::memchr(p, pattern[0], static_cast<std::size_t>(end - p)));
             if (p == nullptr) {
                 return std::nullopt;
             }

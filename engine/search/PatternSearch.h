@@ -1,8 +1,8 @@
 #pragma once
 
 #include <array>
-#include <optional>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +15,7 @@ using GoodSuffixTable = std::vector<std::int32_t>;
 // in-memory block. It never looks across the end of the block: a pattern that straddles two
 // blocks is not found.
 class PatternSearch {
-public:
+  public:
     static void prepareBadCharTable(const unsigned char* pattern, int m, BadCharTable& table);
     // Fills `table` with m entries.
     static void prepareGoodSuffixTable(const unsigned char* pattern, int m, GoodSuffixTable& table);
@@ -27,8 +27,9 @@ public:
     // after a 00 byte (the trailer follows the block terminator). Only the GIF footer search
     // sets it.
     static std::optional<std::int64_t> find(const unsigned char* pattern, int m, const unsigned char* block,
-                                            std::int64_t blockOffset, std::uint32_t n, const BadCharTable& badChar,
-                                            const GoodSuffixTable& goodSuffix, bool zeroBefore = false);
+                                            std::int64_t blockOffset, std::uint32_t n,
+                                            const BadCharTable& badChar, const GoodSuffixTable& goodSuffix,
+                                            bool zeroBefore = false);
 };
 
 // A pattern with its two tables, prepared once and reused for every block.
@@ -42,7 +43,8 @@ struct PreparedPattern {
     int length() const { return static_cast<int>(bytes.size()); }
     std::optional<std::int64_t> find(const unsigned char* block, std::int64_t blockOffset, std::uint32_t n,
                                      bool zeroBefore = false) const {
-        return PatternSearch::find(bytes.data(), length(), block, blockOffset, n, badChar, goodSuffix, zeroBefore);
+        return PatternSearch::find(bytes.data(), length(), block, blockOffset, n, badChar, goodSuffix,
+                                   zeroBefore);
     }
 };
 

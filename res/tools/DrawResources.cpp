@@ -7,6 +7,8 @@
 //   QT_QPA_PLATFORM=offscreen build/bin/morrow_draw_resources res
 //
 // Button pictures keep magenta (255, 0, 255) where the button face must show through.
+#include <QtCore/QDir>
+#include <QtCore/QtMath>
 #include <QtGui/QFont>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QImage>
@@ -14,8 +16,6 @@
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
 #include <QtGui/QRadialGradient>
-#include <QtCore/QDir>
-#include <QtCore/QtMath>
 
 #include <cstdio>
 #include <functional>
@@ -200,8 +200,8 @@ void drawPlatter(QPainter& p, QPointF centre, double radius, double litAngle) {
     }
     QPainterPath wedge;
     wedge.moveTo(centre);
-    wedge.arcTo(QRectF(centre.x() - radius + 1, centre.y() - radius + 1, 2 * radius - 2, 2 * radius - 2), litAngle,
-                40);
+    wedge.arcTo(QRectF(centre.x() - radius + 1, centre.y() - radius + 1, 2 * radius - 2, 2 * radius - 2),
+                litAngle, 40);
     wedge.closeSubpath();
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(255, 170, 40, 200));
@@ -301,7 +301,8 @@ int main(int argc, char** argv) {
     bool ok = true;
     for (int scale : {1, 2}) {
         auto name = [scale](const char* stem) {
-            return QString::fromLatin1(stem) + (scale == 1 ? QString() : QStringLiteral("@%1x").arg(scale)) + ".png";
+            return QString::fromLatin1(stem) + (scale == 1 ? QString() : QStringLiteral("@%1x").arg(scale)) +
+                   ".png";
         };
         ok &= save(startPicture(scale), folder, name("buttons/start"));
         ok &= save(stopPicture(scale), folder, name("buttons/stop"));

@@ -84,7 +84,8 @@ TEST_P(DfxmlCliTest, ReportsTellTheTruthAboutWhatWasWritten) {
     plainRows = std::regex_replace(plainRows, std::regex(dir / "plain/"), dir / "out/");
 
     std::vector<std::string> args = row.options;
-    for (const std::string& a : {std::string("-y"), std::string("-q"), std::string("-o"), dir / "out", evidence}) {
+    for (const std::string& a :
+         {std::string("-y"), std::string("-q"), std::string("-o"), dir / "out", evidence}) {
         args.push_back(a);
     }
     const test::ChildResult result = test::runCliWith(args);
@@ -92,9 +93,11 @@ TEST_P(DfxmlCliTest, ReportsTellTheTruthAboutWhatWasWritten) {
     const std::string folder = dir / "out/disk";
     EXPECT_EQ(test::readFile(folder + "/disk~Report.xls"), plainRows);
     const std::vector<std::string> listed = test::listFolder(folder);
-    EXPECT_EQ(listed.size(), (row.files ? 4u : 0u) + 1u + (row.dfxml ? 1u : 0u)) << testing::PrintToString(listed);
+    EXPECT_EQ(listed.size(), (row.files ? 4u : 0u) + 1u + (row.dfxml ? 1u : 0u))
+        << testing::PrintToString(listed);
     if (!row.files) {
-        EXPECT_NE(result.out.find("Total No:Of files found (report only, none written): 4"), std::string::npos);
+        EXPECT_NE(result.out.find("Total No:Of files found (report only, none written): 4"),
+                  std::string::npos);
     }
     if (!row.dfxml) {
         return;
@@ -102,8 +105,9 @@ TEST_P(DfxmlCliTest, ReportsTellTheTruthAboutWhatWasWritten) {
     const std::string dfxmlPath = folder + "/disk~Report.dfxml";
     EXPECT_EQ(std::system(("xmllint --noout '" + dfxmlPath + "'").c_str()), 0);
     const std::string xml = test::readFile(dfxmlPath);
-    EXPECT_NE(xml.find("<hashdigest type=\"md5\">" + firstWord("md5sum '" + evidence + "'") + "</hashdigest>"),
-              std::string::npos);
+    EXPECT_NE(
+        xml.find("<hashdigest type=\"md5\">" + firstWord("md5sum '" + evidence + "'") + "</hashdigest>"),
+        std::string::npos);
     EXPECT_NE(xml.find("<hashdigest type=\"sha256\">" + firstWord("sha256sum '" + evidence + "'")),
               std::string::npos);
     const std::vector<FileObject> objects = fileObjects(xml);
@@ -133,9 +137,13 @@ TEST(DfxmlEwfCliTest, SourceHoldsTheSegmentsAndTheStoredHash) {
         GTEST_SKIP() << "needs ewfacquire (ewf-tools) and a build that reads E01 images";
     }
     test::TempDir dir;
-    test::ImageBuilder(5 << 19).randomFill(4).place(8192, test::fixture("image.png")).writeTo(dir / "disk.raw");
+    test::ImageBuilder(5 << 19)
+        .randomFill(4)
+        .place(8192, test::fixture("image.png"))
+        .writeTo(dir / "disk.raw");
     ASSERT_TRUE(test::acquireEwf(dir / "disk.raw", dir / "disk", 1 << 20, "none"));
-    const test::ChildResult result = test::runCliWith({"--dfxml", "-y", "-q", "-o", dir / "out", dir / "disk.E01"});
+    const test::ChildResult result =
+        test::runCliWith({"--dfxml", "-y", "-q", "-o", dir / "out", dir / "disk.E01"});
     ASSERT_EQ(result.status, 0) << result.err;
     const std::string md5 = firstWord("md5sum '" + dir / "disk.raw" + "'");
     EXPECT_NE(result.err.find("Evidence MD5 matches the hash stored at acquisition: " + dir / "disk.E01"),
@@ -143,7 +151,8 @@ TEST(DfxmlEwfCliTest, SourceHoldsTheSegmentsAndTheStoredHash) {
         << result.err;
     const std::string xml = test::readFile(dir / "out/disk/disk~Report.dfxml");
     for (const char* segment : {"disk.E01", "disk.E02", "disk.E03"}) {
-        EXPECT_NE(xml.find("<image_filename>" + dir / segment + "</image_filename>"), std::string::npos) << segment;
+        EXPECT_NE(xml.find("<image_filename>" + dir / segment + "</image_filename>"), std::string::npos)
+            << segment;
     }
     EXPECT_NE(xml.find("<hashdigest type=\"md5\">" + md5 + "</hashdigest>"), std::string::npos);
     EXPECT_NE(xml.find("<acquisition_hashdigest type=\"md5\">" + md5 + "</acquisition_hashdigest>"),
@@ -197,9 +206,9 @@ TEST(DfxmlNamesCliTest, EveryNameIsWellFormedXmlAndNamesItsFileExactly) {
         GTEST_SKIP() << "needs a build that writes DFXML, and python3";
     }
     const std::vector<NameRow> rows = {
-        {"back\\slash", false},   {"mark&<>\"'up", false},     {"cr\rname", false},
-        {"tab\tlf\nname", false}, {"euro\xE2\x82\xAC", false}, {"ctl\x01", true},
-        {"nc\xEF\xBF\xBE", true}, {"nc\xEF\xBF\xBF", true},    {"surrogate\xED\xA0\x80", true},
+        {"back\\slash", false},   {"mark&<>\"'up", false},       {"cr\rname", false},
+        {"tab\tlf\nname", false}, {"euro\xE2\x82\xAC", false},   {"ctl\x01", true},
+        {"nc\xEF\xBF\xBE", true}, {"nc\xEF\xBF\xBF", true},      {"surrogate\xED\xA0\x80", true},
         {"ovl\xC0\xAF", true},    {"big\xF4\x90\x80\x80", true}, {"ff\xFF\xFE", true},
         {"back\\\xFF", true},
     };
@@ -208,16 +217,20 @@ TEST(DfxmlNamesCliTest, EveryNameIsWellFormedXmlAndNamesItsFileExactly) {
     std::string reports;
     for (const NameRow& row : rows) {
         args.push_back(dir / (row.stem + ".P01"));
-        test::ImageBuilder(4096).randomFill(4).place(1024, test::fixture("photo-jfif.jpg")).writeTo(args.back());
-        reports += (reports.empty() ? "" : std::string(1, '\0')) + dir / ("out/" + row.stem + "/" + row.stem) +
-                   "~Report.dfxml";
+        test::ImageBuilder(4096)
+            .randomFill(4)
+            .place(1024, test::fixture("photo-jfif.jpg"))
+            .writeTo(args.back());
+        reports += (reports.empty() ? "" : std::string(1, '\0')) +
+                   dir / ("out/" + row.stem + "/" + row.stem) + "~Report.dfxml";
     }
     const test::ChildResult result = test::runCliWith(args);
     ASSERT_EQ(result.status, 0) << result.err;
     test::writeFile(dir / "check.py", nameCheck);
     test::writeFile(dir / "reports", reports);
     std::string lines;
-    if (FILE* pipe = ::popen(("python3 '" + dir / "check.py" + "' '" + dir / "reports" + "' 2>&1").c_str(), "r")) {
+    if (FILE* pipe =
+            ::popen(("python3 '" + dir / "check.py" + "' '" + dir / "reports" + "' 2>&1").c_str(), "r")) {
         char buffer[512];
         while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
             lines += buffer;
@@ -226,7 +239,8 @@ TEST(DfxmlNamesCliTest, EveryNameIsWellFormedXmlAndNamesItsFileExactly) {
     }
     std::string expected;
     for (const NameRow& row : rows) {
-        expected += std::string(row.escaped ? "backslash-escaped " : "- ") + hex(dir / (row.stem + ".P01")) + " 1 1\n";
+        expected += std::string(row.escaped ? "backslash-escaped " : "- ") + hex(dir / (row.stem + ".P01")) +
+                    " 1 1\n";
     }
     EXPECT_EQ(lines, expected);
 }
@@ -237,10 +251,10 @@ TEST(DfxmlNamesCliTest, EveryNameIsWellFormedXmlAndNamesItsFileExactly) {
 struct UnwrittenRow {
     const char* name;
     std::vector<std::string> options;
-    const char* tmpdir;       // under the test's folder; made unless "missing"
-    std::uint64_t sizeLimit;  // RLIMIT_FSIZE, 0 for none
+    const char* tmpdir;      // under the test's folder; made unless "missing"
+    std::uint64_t sizeLimit; // RLIMIT_FSIZE, 0 for none
     int status;
-    const char* message;      // on standard error; @ stands for the test's folder
+    const char* message; // on standard error; @ stands for the test's folder
 };
 
 class DfxmlUnwrittenTest : public ::testing::TestWithParam<UnwrittenRow> {};
@@ -264,8 +278,9 @@ TEST_P(DfxmlUnwrittenTest, ADfxmlNotWrittenIsNoCompleteRun) {
     options.fileSizeLimit = row.sizeLimit;
     options.environment = {{"TMPDIR", dir / row.tmpdir}};
     std::vector<std::string> args = row.options;
-    for (const std::string& a : {std::string("--dfxml"), std::string("-y"), std::string("-q"), std::string("-t"),
-                                 std::string("jpeg"), std::string("-o"), dir / "out", dir / "disk.img"}) {
+    for (const std::string& a :
+         {std::string("--dfxml"), std::string("-y"), std::string("-q"), std::string("-t"),
+          std::string("jpeg"), std::string("-o"), dir / "out", dir / "disk.img"}) {
         args.push_back(a);
     }
     const test::ChildResult result = test::runCliWith(args, options);
@@ -286,15 +301,30 @@ TEST_P(DfxmlUnwrittenTest, ADfxmlNotWrittenIsNoCompleteRun) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DfxmlUnwrittenTest,
     ::testing::Values(
-        UnwrittenRow{"TemporaryFolderMissing", {}, "missing", 0, 2,
-                     "morrow-cli: DFXML scratch file creation failed: @/missing ($TMPDIR): No such file or directory\n"},
+        UnwrittenRow{"TemporaryFolderMissing",
+                     {},
+                     "missing",
+                     0,
+                     2,
+                     "morrow-cli: DFXML scratch file creation failed: @/missing ($TMPDIR): No such file or "
+                     "directory\n"},
         // Report-only: the scratch file outgrows the limit long before the report does.
-        UnwrittenRow{"TemporaryFolderFull", {"--list"}, "scratch", 2000, 1,
-                     "morrow-cli: DFXML report write failed: @/out/disk/disk~Report.dfxml: its scratch file in "
-                     "@/scratch ($TMPDIR) failed: File too large\n"},
+        UnwrittenRow{
+            "TemporaryFolderFull",
+            {"--list"},
+            "scratch",
+            2000,
+            1,
+            "morrow-cli: DFXML report write failed: @/out/disk/disk~Report.dfxml: its scratch file in "
+            "@/scratch ($TMPDIR) failed: File too large\n"},
         // The carved files and the report fit, the whole document does not.
-        UnwrittenRow{"OutputFull", {}, "scratch", 6000, 1,
-                     "morrow-cli: DFXML report write failed: @/out/disk/disk~Report.dfxml: File too large\n"}),
+        UnwrittenRow{
+            "OutputFull",
+            {},
+            "scratch",
+            6000,
+            1,
+            "morrow-cli: DFXML report write failed: @/out/disk/disk~Report.dfxml: File too large\n"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

@@ -136,8 +136,8 @@ INSTANTIATE_TEST_SUITE_P(
                      segment.replace(third + 100, 8, "XXXXXXXX");
                      putLe(segment, third + chunkBytes, adler32(segment, third, chunkBytes), 4);
                      raw.replace(2 * chunkBytes + 100, 8, "XXXXXXXX");
-                     return "Evidence MD5 does not match the hash stored at acquisition: " + evidence + ": stored " +
-                            stored + ", read " + md5(raw);
+                     return "Evidence MD5 does not match the hash stored at acquisition: " + evidence +
+                            ": stored " + stored + ", read " + md5(raw);
                  },
                  1, true, true},
         // Broke: a 512-byte image claiming 32768 sectors was read chunk by failed chunk to its end
@@ -173,8 +173,10 @@ TEST_P(EvidenceOpenFaultCliTest, RefusedAtOpenWithExitTwo) {
     GetParam().make(tmp);
     std::string err;
     EXPECT_EQ(runCli({"-y", "-o", tmp / "out", tmp / "disk.E01"}, nullptr, &err), 2);
-    EXPECT_EQ(err.rfind("morrow-cli: Evidence file open failed: " + (tmp / "disk.E01") + ": " + GetParam().reason, 0),
-              0u)
+    EXPECT_EQ(
+        err.rfind("morrow-cli: Evidence file open failed: " + (tmp / "disk.E01") + ": " + GetParam().reason,
+                  0),
+        0u)
         << err;
     EXPECT_FALSE(fileExists(tmp / "out"));
 }
@@ -186,16 +188,17 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFaultRow{"Empty", [](const TempDir& tmp) { writeFile(tmp / "disk.E01", ""); },
                      "the file is empty (0 bytes), not an E01 image"},
         // Broke: 512 TiB of failed reads scanned as zeros, some 7 hours.
-        OpenFaultRow{"Claims512TiB",
-                     [](const TempDir& tmp) {
-                         ImageBuilder(512).randomFill(5).writeTo(tmp / "disk.raw");
-                         ASSERT_TRUE(acquireEwf(tmp / "disk.raw", tmp / "disk", 1 << 20, "none"));
-                         std::string segment = readFile(tmp / "disk.E01");
-                         claimSectors(segment, std::uint64_t{1} << 40);
-                         writeFile(tmp / "disk.E01", segment);
-                     },
-                     "it claims 562949953421312 bytes of media (17179869184 chunks), more than its segments can "
-                     "hold"}),
+        OpenFaultRow{
+            "Claims512TiB",
+            [](const TempDir& tmp) {
+                ImageBuilder(512).randomFill(5).writeTo(tmp / "disk.raw");
+                ASSERT_TRUE(acquireEwf(tmp / "disk.raw", tmp / "disk", 1 << 20, "none"));
+                std::string segment = readFile(tmp / "disk.E01");
+                claimSectors(segment, std::uint64_t{1} << 40);
+                writeFile(tmp / "disk.E01", segment);
+            },
+            "it claims 562949953421312 bytes of media (17179869184 chunks), more than its segments can "
+            "hold"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

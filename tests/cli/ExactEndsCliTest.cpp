@@ -35,36 +35,39 @@ TEST_P(ExactEndsCliTest, CarvesTheFileByteForByte) {
         ASSERT_EQ(result.status, 0) << result.err;
         const std::string carved = out + "/disk/" + row.carved;
         const bool whole = test::fileExists(carved) && test::readFile(carved) == file;
-        EXPECT_EQ(whole, exact || row.defaultWhole) << (exact ? "exact" : "default") << " run of " << row.fixture;
+        EXPECT_EQ(whole, exact || row.defaultWhole)
+            << (exact ? "exact" : "default") << " run of " << row.fixture;
         if (exact) {
-            EXPECT_NE(test::readFile(out + "/disk/disk~Report.xls").find(carved + "\t8192\t15\t"), std::string::npos);
+            EXPECT_NE(test::readFile(out + "/disk/disk~Report.xls").find(carved + "\t8192\t15\t"),
+                      std::string::npos);
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, ExactEndsCliTest,
-    ::testing::Values(ExactRow{"JpegOverAMebibyte", "photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", false},
-                      ExactRow{"ProgressiveJpeg", "photo-progressive.jpg", "jpeg", "disk~JPEGFile0.jpg", true},
-                      ExactRow{"PngOverAMebibyte", "image-large.png", "png", "disk~PNGFile0.png", false},
-                      ExactRow{"GifHolding003B", "image-00-3b.gif", "gif", "disk~GIFFile0.gif", false},
-                      ExactRow{"AnimatedGif", "image-animated.gif", "gif", "disk~GIFFile0.gif", true},
-                      ExactRow{"BmpVersion5", "bitmap124.bmp", "bmp", "disk~BMPFile0.bmp", false},
-                      ExactRow{"BmpRle8", "bitmap-rle8.bmp", "bmp", "disk~BMPFile0.bmp", true},
-                      ExactRow{"TiffLittleEndian", "image.tif", "tiff", "disk~TIFFile0.tif", false},
-                      ExactRow{"TiffBigEndianWithExif", "exif-be.tif", "tiff", "disk~TIFFile0.tif", false},
-                      ExactRow{"TiffPages", "pages.tif", "tiff", "disk~TIFFile0.tif", false},
-                      ExactRow{"BigTiff", "bigtiff.tif", "tiff", "disk~TIFFile0.tif", false},
-                      ExactRow{"PsdLayers", "layers.psd", "psd", "disk~PSDFile0.psd", false},
-                      ExactRow{"Psb", "layers.psb", "psd", "disk~PSDFile0.psd", false},
-                      ExactRow{"PdfWithAnUpdate", "update.pdf", "pdf", "disk~PDFFile0.pdf", false},
-                      ExactRow{"LinearizedPdf", "linearized.pdf", "pdf", "disk~PDFFile0.pdf", true},
-                      ExactRow{"HtmlAfterXmlDeclaration", "page-xml.html", "html", "disk~HTMLFile0.html", false},
-                      ExactRow{"HtmlAfterComment", "page-comment.html", "html", "disk~HTMLFile0.html", false},
-                      ExactRow{"HtmlUtf8UpperCaseEnd", "page-utf8.html", "html", "disk~HTMLFile0.html", false},
-                      ExactRow{"Mp4Isom", "clip-isom.mp4", "video", "disk~VideoFiles0.mp4", false},
-                      ExactRow{"QuickTimeMov", "clip.mov", "video", "disk~VideoFiles0.mov", false},
-                      ExactRow{"ZipWithComment", "with-comment.zip", "zip", "disk~ZIPFile0.zip", false}),
+    ::testing::Values(
+        ExactRow{"JpegOverAMebibyte", "photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", false},
+        ExactRow{"ProgressiveJpeg", "photo-progressive.jpg", "jpeg", "disk~JPEGFile0.jpg", true},
+        ExactRow{"PngOverAMebibyte", "image-large.png", "png", "disk~PNGFile0.png", false},
+        ExactRow{"GifHolding003B", "image-00-3b.gif", "gif", "disk~GIFFile0.gif", false},
+        ExactRow{"AnimatedGif", "image-animated.gif", "gif", "disk~GIFFile0.gif", true},
+        ExactRow{"BmpVersion5", "bitmap124.bmp", "bmp", "disk~BMPFile0.bmp", false},
+        ExactRow{"BmpRle8", "bitmap-rle8.bmp", "bmp", "disk~BMPFile0.bmp", true},
+        ExactRow{"TiffLittleEndian", "image.tif", "tiff", "disk~TIFFile0.tif", false},
+        ExactRow{"TiffBigEndianWithExif", "exif-be.tif", "tiff", "disk~TIFFile0.tif", false},
+        ExactRow{"TiffPages", "pages.tif", "tiff", "disk~TIFFile0.tif", false},
+        ExactRow{"BigTiff", "bigtiff.tif", "tiff", "disk~TIFFile0.tif", false},
+        ExactRow{"PsdLayers", "layers.psd", "psd", "disk~PSDFile0.psd", false},
+        ExactRow{"Psb", "layers.psb", "psd", "disk~PSDFile0.psd", false},
+        ExactRow{"PdfWithAnUpdate", "update.pdf", "pdf", "disk~PDFFile0.pdf", false},
+        ExactRow{"LinearizedPdf", "linearized.pdf", "pdf", "disk~PDFFile0.pdf", true},
+        ExactRow{"HtmlAfterXmlDeclaration", "page-xml.html", "html", "disk~HTMLFile0.html", false},
+        ExactRow{"HtmlAfterComment", "page-comment.html", "html", "disk~HTMLFile0.html", false},
+        ExactRow{"HtmlUtf8UpperCaseEnd", "page-utf8.html", "html", "disk~HTMLFile0.html", false},
+        ExactRow{"Mp4Isom", "clip-isom.mp4", "video", "disk~VideoFiles0.mp4", false},
+        ExactRow{"QuickTimeMov", "clip.mov", "video", "disk~VideoFiles0.mov", false},
+        ExactRow{"ZipWithComment", "with-comment.zip", "zip", "disk~ZIPFile0.zip", false}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // Every sector of 1 MiB starts a JPEG with only an APP1 running into the next sector's, or an ftyp
@@ -73,7 +76,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ExactEndsCliTest, HostileEverySectorStartsCarveNothing) {
     const std::pair<const char*, std::string> shapes[] = {
         {"jpeg", std::string("\xFF\xD8\xFF\xE1\x01\xFE", 6)},
-        {"video", std::string("\0\0\0\x14" "ftypisom\0\0\0\1" "isom\0\0\0\0" "mdat", 28)}};
+        {"video", std::string("\0\0\0\x14"
+                              "ftypisom\0\0\0\1"
+                              "isom\0\0\0\0"
+                              "mdat",
+                              28)}};
     for (const auto& [kind, start] : shapes) {
         test::TempDir dir;
         std::string bytes;
@@ -81,7 +88,8 @@ TEST(ExactEndsCliTest, HostileEverySectorStartsCarveNothing) {
             bytes += start + std::string(512 - start.size(), '\0');
         }
         test::writeFile(dir / "disk.img", bytes);
-        const test::ChildResult result = test::runCliWith({"-x", "-y", "-q", "-t", kind, "-o", dir / "out", dir / "disk.img"});
+        const test::ChildResult result =
+            test::runCliWith({"-x", "-y", "-q", "-t", kind, "-o", dir / "out", dir / "disk.img"});
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(test::listFolder(dir / "out/disk"), std::vector<std::string>{"disk~Report.xls"}) << kind;
     }

@@ -1,8 +1,8 @@
 // morrow-cli against real files and folders that get in the way: read-only and missing folders, a
 // write that fails half-way, awkward evidence names, and evidence larger than 4 GiB. Every run
 // leaves the evidence with the bytes and modification time it had.
-#include "output/Output.h"
 #include "TestSupport.h"
+#include "output/Output.h"
 
 #include <gtest/gtest.h>
 
@@ -55,8 +55,8 @@ const std::string summaryPartial = "Carving Completed Partially.\n";
 
 std::string row(const std::string& path, std::int64_t offset, std::int64_t size) {
     return "\r\n" + Output::pathToReportBytes(path) + "\t" + std::to_string(offset) + "\t" +
-           std::to_string(offset / 512 - 1) + "\t" + std::to_string((size + 511) / 512) + "\t" + std::to_string(size) +
-           "\t";
+           std::to_string(offset / 512 - 1) + "\t" + std::to_string((size + 511) / 512) + "\t" +
+           std::to_string(size) + "\t";
 }
 
 struct CliFailure : ::testing::Test {
@@ -75,7 +75,9 @@ struct ReadOnlyCase {
 };
 
 // Rows print as their names in test listings.
-void PrintTo(const ReadOnlyCase& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const ReadOnlyCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class ReadOnlyTest : public CliFailure, public ::testing::WithParamInterface<ReadOnlyCase> {};
 
@@ -92,7 +94,8 @@ TEST_P(ReadOnlyTest, ReadOnlyOutputIsRefusedWithTheFolderNamed) {
     const std::string target = GetParam().carvingPathExists ? carvingPath : locked + "/out";
     const std::string refused = GetParam().carvingPathExists ? carvingPath + "/disk" : target;
 
-    const int status = runCliLimited({"-y", "-t", "jpeg", "-o", target, evidence}, {true, 0, {}, false, {}}, &out, &err);
+    const int status =
+        runCliLimited({"-y", "-t", "jpeg", "-o", target, evidence}, {true, 0, {}, false, {}}, &out, &err);
     if (status == unprivilegedImpossible) {
         GTEST_SKIP() << "morrow-cli cannot be run under uid " << nobody;
     }
@@ -134,8 +137,12 @@ TEST_F(CliFailure, FailedWriteRemovesTheFileAndEndsAPartialRun) {
     EvidenceSnapshot before(evidence);
     const std::string folder = tmp / "out/disk";
 
-    EXPECT_EQ(runCliLimited({"-y", "-t", "jpeg", "-o", tmp / "out", evidence}, {false, 2048, {}, false, {}}, &out, &err), 1) << err;
-    EXPECT_EQ(err, "morrow-cli: Carved file write failed: " + folder + "/disk~JPEGFile1.jpg: File too large\n");
+    EXPECT_EQ(runCliLimited({"-y", "-t", "jpeg", "-o", tmp / "out", evidence}, {false, 2048, {}, false, {}},
+                            &out, &err),
+              1)
+        << err;
+    EXPECT_EQ(err,
+              "morrow-cli: Carved file write failed: " + folder + "/disk~JPEGFile1.jpg: File too large\n");
     EXPECT_EQ(out.rfind(summaryPartial + "Total No:Of files carved: 1\n", 0), 0u) << out;
     EXPECT_EQ(listFolder(folder), (std::vector<std::string>{"disk~JPEGFile0.jpg", "disk~Report.xls"}));
     EXPECT_EQ(readFile(folder + "/disk~JPEGFile0.jpg"), small);
@@ -153,7 +160,8 @@ TEST_F(CliFailure, CarvedFileThatCannotBeCreatedIsNotCounted) {
     const std::string folder = tmp / ("out/" + stem);
 
     EXPECT_EQ(runCli({"-y", "-t", "jpeg", "-o", tmp / "out", path}, &out, &err), 1) << err;
-    EXPECT_EQ(err, "morrow-cli: Carved file creation failed: " + folder + "/" + stem + "~JPEGFile0.jpg: File name too long\n");
+    EXPECT_EQ(err, "morrow-cli: Carved file creation failed: " + folder + "/" + stem +
+                       "~JPEGFile0.jpg: File name too long\n");
     EXPECT_EQ(out.rfind(summaryPartial + "Total No:Of files carved: 0\n", 0), 0u) << out;
     EXPECT_EQ(listFolder(folder), std::vector<std::string>{stem + "~Report.xls"});
     EXPECT_EQ(readFile(folder + "/" + stem + "~Report.xls"), Output::reportHeader());
@@ -187,7 +195,10 @@ TEST_F(CliFailure, FailedReportRowLeavesNeitherAPartRowNorAnUnrecordedFile) {
     const std::uint64_t limit = Output::reportHeader().size() + firstRow.size() + 100;
     ASSERT_GT(limit, page.size());
 
-    EXPECT_EQ(runCliLimited({"-y", "-t", "html", "-o", carvingPath, evidence}, {false, limit, {}, false, {}}, &out, &err), 1) << err;
+    EXPECT_EQ(runCliLimited({"-y", "-t", "html", "-o", carvingPath, evidence}, {false, limit, {}, false, {}},
+                            &out, &err),
+              1)
+        << err;
     EXPECT_EQ(err, "morrow-cli: Report write failed: " + folder + "/disk~Report.xls: File too large\n");
     EXPECT_EQ(out.rfind(summaryPartial + "Total No:Of files carved: 1\n", 0), 0u) << out;
     EXPECT_EQ(listFolder(folder), (std::vector<std::string>{"disk~HTMLFile0.html", "disk~Report.xls"}));
@@ -203,7 +214,9 @@ struct NameCase {
 };
 
 // Rows print as their names in test listings.
-void PrintTo(const NameCase& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const NameCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class EvidenceNameTest : public CliFailure, public ::testing::WithParamInterface<NameCase> {};
 
@@ -222,13 +235,13 @@ TEST_P(EvidenceNameTest, AwkwardEvidenceNamesCarveIntoTheirOwnFolder) {
     before.expectUnchanged();
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, EvidenceNameTest,
-                         ::testing::Values(NameCase{"blanks", "my disk  image"},
-                                           NameCase{"latin1AsUtf8", "caf\xC3\xA9 \xC3\xBF"},
-                                           NameCase{"latin1Bytes", "caf\xE9"},
-                                           NameCase{"nonLatin", "\xE8\xAF\x81\xE6\x8D\xAE \xD0\xB4\xD0\xB8\xD1\x81\xD0\xBA"},
-                                           NameCase{"leadingDash", "-disk"}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Names, EvidenceNameTest,
+    ::testing::Values(NameCase{"blanks", "my disk  image"}, NameCase{"latin1AsUtf8", "caf\xC3\xA9 \xC3\xBF"},
+                      NameCase{"latin1Bytes", "caf\xE9"},
+                      NameCase{"nonLatin", "\xE8\xAF\x81\xE6\x8D\xAE \xD0\xB4\xD0\xB8\xD1\x81\xD0\xBA"},
+                      NameCase{"leadingDash", "-disk"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(CliFailure, SameStemEvidenceCarvesIntoSeparateNumberedFolders) {
     const std::string a = tmp / "a/disk.P01", b = tmp / "b/disk.P01";
@@ -239,8 +252,10 @@ TEST_F(CliFailure, SameStemEvidenceCarvesIntoSeparateNumberedFolders) {
     EvidenceSnapshot beforeA(a), beforeB(b);
 
     EXPECT_EQ(runCli({"-y", "-t", "jpeg,png", "-o", tmp / "out", a, b}, &out, &err), 0) << err;
-    EXPECT_EQ(listFolder(tmp / "out/disk"), (std::vector<std::string>{"disk~JPEGFile0.jpg", "disk~Report.xls"}));
-    EXPECT_EQ(listFolder(tmp / "out/disk(1)"), (std::vector<std::string>{"disk~PNGFile0.png", "disk~Report.xls"}));
+    EXPECT_EQ(listFolder(tmp / "out/disk"),
+              (std::vector<std::string>{"disk~JPEGFile0.jpg", "disk~Report.xls"}));
+    EXPECT_EQ(listFolder(tmp / "out/disk(1)"),
+              (std::vector<std::string>{"disk~PNGFile0.png", "disk~Report.xls"}));
     EXPECT_EQ(readFile(tmp / "out/disk(1)/disk~Report.xls"),
               Output::reportHeader() + row(tmp / "out/disk(1)/disk~PNGFile0.png", 1536, 1824));
     EXPECT_EQ(readFile(tmp / "out/disk(1)/disk~PNGFile0.png"), fixture("image.png"));

@@ -20,8 +20,8 @@ TEST(HeaderFooterCliTest, CarvesPicturesAndPagesWhole) {
     };
     const Placed placed[] = {
         {"photo-exif.jpg", 4096, "disk~JPEGFile0.jpg", 0}, {"image89a.gif", 16384, "disk~GIFFile0.gif", 0},
-        {"image.png", 24576, "disk~PNGFile0.png", 0},       {"photo-jfif.jpg", 32768, "disk~JPEGFile1.jpg", 0},
-        {"page.html", 49152, "disk~HTMLFile0.html", 1},     {"image87a.gif", 65536, "disk~GIFFile1.gif", 0},
+        {"image.png", 24576, "disk~PNGFile0.png", 0},      {"photo-jfif.jpg", 32768, "disk~JPEGFile1.jpg", 0},
+        {"page.html", 49152, "disk~HTMLFile0.html", 1},    {"image87a.gif", 65536, "disk~GIFFile1.gif", 0},
     };
     test::ImageBuilder image(256 * 1024);
     image.randomFill(7).place(98304, test::fixture("plain.pdf"));
@@ -32,8 +32,8 @@ TEST(HeaderFooterCliTest, CarvesPicturesAndPagesWhole) {
 
     std::string out;
     std::string err;
-    int status = test::runCli({"-o", dir / "out", "-t", "pictures,html,pdf", "-y", "-q", dir / "disk.img"}, &out,
-                              &err);
+    int status = test::runCli({"-o", dir / "out", "-t", "pictures,html,pdf", "-y", "-q", dir / "disk.img"},
+                              &out, &err);
     ASSERT_EQ(status, 0) << out << err;
 
     const std::string report = test::readFile(dir / "out/disk/disk~Report.xls");

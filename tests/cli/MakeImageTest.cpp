@@ -63,7 +63,8 @@ TEST_P(MakeImageTest, PlacesWholeSamplesAtSectorStartsWithinTheExactSize) {
     std::string printed;
     ASSERT_EQ(runMakeImage(std::string("--size ") + GetParam().size + " --gap " + GetParam().gap +
                                " --seed 5 --out " + image,
-                           &printed), 0)
+                           &printed),
+              0)
         << printed;
     EXPECT_EQ(printed, image + "\n");
     std::string data = readFile(image);
@@ -109,7 +110,8 @@ TEST(MakeImageReuseTest, SameSeedSameImageAndAMatchingImageIsReused) {
     EXPECT_FALSE(readFile(tmp / "a.img") == readFile(tmp / "c.img"));
 
     // A matching image is kept as it is; one of another size under the same name is rebuilt.
-    struct stat before {}, after {};
+    struct stat before {
+    }, after{};
     ASSERT_EQ(::stat((tmp / "a.img").c_str(), &before), 0);
     ASSERT_EQ(runMakeImage("--size 256K --seed 3 --out " + tmp / "a.img"), 0);
     ASSERT_EQ(::stat((tmp / "a.img").c_str(), &after), 0);

@@ -1,5 +1,5 @@
-#include "output/Output.h"
 #include "TestSupport.h"
+#include "output/Output.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -25,7 +25,7 @@ struct CliFixture : ::testing::Test {
 struct RefusalCase {
     const char* name;
     std::vector<std::string> args;
-    const char* message; // expected on standard error
+    const char* message;                           // expected on standard error
     std::function<void(const TempDir&)> make = {}; // more evidence files
 };
 
@@ -37,7 +37,10 @@ TEST_P(CliRefusalTest, RefusedSettingsExitWithTwoAndTheExactWarning) {
     }
     std::vector<std::string> args;
     for (const auto& a : GetParam().args) {
-        args.push_back(a == "EV" ? evidence : a == "OUT" ? tmp / "out" : a.rfind("TMP", 0) == 0 ? tmp.path() + a.substr(3) : a);
+        args.push_back(a == "EV"                ? evidence
+                       : a == "OUT"             ? tmp / "out"
+                       : a.rfind("TMP", 0) == 0 ? tmp.path() + a.substr(3)
+                                                : a);
     }
     EXPECT_EQ(runCli(args, &out, &err), 2);
     std::string message = GetParam().message;
@@ -53,8 +56,10 @@ INSTANTIATE_TEST_SUITE_P(
     Settings, CliRefusalTest,
     ::testing::Values(
         RefusalCase{"noEvidence", {"-o", "OUT"}, "Morrow, Warning...: No Evidence File(s) is added."},
-        RefusalCase{"sizeZero", {"-s", "0", "-o", "OUT", "EV"}, "Morrow, Warning...: File Size can't be null."},
-        RefusalCase{"sizeTooLarge", {"-s", "10241", "-o", "OUT", "EV"},
+        RefusalCase{
+            "sizeZero", {"-s", "0", "-o", "OUT", "EV"}, "Morrow, Warning...: File Size can't be null."},
+        RefusalCase{"sizeTooLarge",
+                    {"-s", "10241", "-o", "OUT", "EV"},
                     "Morrow, Warning...: Carving of File Size >10240KB(10MB) is not supported."},
         RefusalCase{"noCarvingPath", {"EV"}, "Morrow, Warning...: Specify Folder Path for Carving Files"},
         RefusalCase{"sizeNotAnInteger", {"-s", "12k", "-o", "OUT", "EV"}, "Please enter an integer."},
@@ -65,15 +70,23 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"missingEvidence",
                     {"-o", "OUT", "EV", "TMP/absent.P01", "EV"},
                     "morrow-cli: Evidence file open failed: TMP/absent.P01: No such file or directory\n"},
-        RefusalCase{"folderAsEvidence", {"-o", "OUT", "TMP"}, "morrow-cli: Evidence file open failed: TMP: Is a directory"},
-        RefusalCase{"namedPipe", {"-o", "OUT", "TMP/pipe"},
-                    "Evidence file open failed: TMP/pipe: not a regular file or block device but a named pipe\n",
-                    [](const TempDir& dir) { ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0); }},
-        RefusalCase{"nullDevice", {"-o", "OUT", "/dev/null"},
-                    "Evidence file open failed: /dev/null: not a regular file or block device but a character device\n"},
+        RefusalCase{"folderAsEvidence",
+                    {"-o", "OUT", "TMP"},
+                    "morrow-cli: Evidence file open failed: TMP: Is a directory"},
+        RefusalCase{
+            "namedPipe",
+            {"-o", "OUT", "TMP/pipe"},
+            "Evidence file open failed: TMP/pipe: not a regular file or block device but a named pipe\n",
+            [](const TempDir& dir) { ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0); }},
+        RefusalCase{"nullDevice",
+                    {"-o", "OUT", "/dev/null"},
+                    "Evidence file open failed: /dev/null: not a regular file or block device but a "
+                    "character device\n"},
         // Broke: the run went on with the two pieces before the gap and said nothing.
-        RefusalCase{"gapInSplitPieces", {"-o", "OUT", "TMP/set.001"},
-                    "Evidence file open failed: TMP/set.001: piece set.003 is missing, so set.004 would be left out\n",
+        RefusalCase{"gapInSplitPieces",
+                    {"-o", "OUT", "TMP/set.001"},
+                    "Evidence file open failed: TMP/set.001: piece set.003 is missing, so set.004 would be "
+                    "left out\n",
                     [](const TempDir& dir) {
                         for (const char* piece : {"set.001", "set.002", "set.004"}) {
                             writeFile(dir / piece, std::string(512, 's'));
@@ -81,11 +94,16 @@ INSTANTIATE_TEST_SUITE_P(
                     }},
         // Broke: taken as "unknown option: OUT", the word before the group.
         RefusalCase{"unknownLetterInGroup", {"-o", "OUT", "-dash", "EV"}, "morrow-cli: unknown option: -d\n"},
-        RefusalCase{"sameEvidenceTwice", {"-o", "OUT", "EV", "EV"},
+        RefusalCase{"sameEvidenceTwice",
+                    {"-o", "OUT", "EV", "EV"},
                     "morrow-cli: Evidence is already selected.: TMP/disk.P01\n"},
-        RefusalCase{"sameEvidenceUnderAnotherName", {"-o", "OUT", "EV", "TMP/link.P01"},
-                    "morrow-cli: Evidence is already selected.: TMP/link.P01 (the same file as TMP/disk.P01)\n",
-                    [](const TempDir& dir) { ASSERT_EQ(::link((dir / "disk.P01").c_str(), (dir / "link.P01").c_str()), 0); }}),
+        RefusalCase{
+            "sameEvidenceUnderAnotherName",
+            {"-o", "OUT", "EV", "TMP/link.P01"},
+            "morrow-cli: Evidence is already selected.: TMP/link.P01 (the same file as TMP/disk.P01)\n",
+            [](const TempDir& dir) {
+                ASSERT_EQ(::link((dir / "disk.P01").c_str(), (dir / "link.P01").c_str()), 0);
+            }}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(CliFixture, HelpPrintsTheUsage) {
@@ -102,8 +120,11 @@ TEST_F(CliFixture, ACompleteRunPrintsTheSummaryAndExitsZero) {
                    "resutlted files?.\n\n"
                    "Carved                    files            bytes\n"
                    "all kinds                     0                0\n"
-                   "Output folder: " + tmp / "out/disk" + "\n"
-                   "Output folder: " + tmp / "out/disk(1)" + "\n");
+                   "Output folder: " +
+                       tmp / "out/disk" +
+                       "\n"
+                       "Output folder: " +
+                       tmp / "out/disk(1)" + "\n");
     EXPECT_EQ(listFolder(tmp / "out"), (std::vector<std::string>{"disk", "disk(1)"}));
     EXPECT_EQ(readFile(tmp / "out/disk(1)/disk~Report.xls"), Output::reportHeader());
 }
@@ -161,10 +182,11 @@ TEST_P(CliSignalTest, SignalEndsALongScanAsAPartialRun) {
     EXPECT_EQ(readFile(tmp / "out/big/big~Report.xls"), Output::reportHeader());
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, CliSignalTest,
-                         ::testing::Values(SignalRow{"Interrupt", SIGINT, "Do you want to Cancel the Carving Process?"},
-                                           SignalRow{"Terminate", SIGTERM, "Do you want to Quit the process?"},
-                                           SignalRow{"HangUp", SIGHUP, "Do you want to Quit the process?"}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Signals, CliSignalTest,
+    ::testing::Values(SignalRow{"Interrupt", SIGINT, "Do you want to Cancel the Carving Process?"},
+                      SignalRow{"Terminate", SIGTERM, "Do you want to Quit the process?"},
+                      SignalRow{"HangUp", SIGHUP, "Do you want to Quit the process?"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

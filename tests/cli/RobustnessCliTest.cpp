@@ -1,8 +1,8 @@
 // morrow-cli started the way careless and hostile callers start it: with standard descriptors
 // closed, with its output piped into a reader that has gone, and many times at once into one
 // carving path. Every report must hold exactly its rows, and every row a whole carved file.
-#include "output/Output.h"
 #include "TestSupport.h"
+#include "output/Output.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +45,8 @@ TEST_P(ClosedDescriptorTest, PrintedTextNeverLandsInTheReport) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Descriptors, ClosedDescriptorTest,
-                         ::testing::Values(ClosedRow{"StandardError", {2}}, ClosedRow{"OutputAndError", {1, 2}},
+                         ::testing::Values(ClosedRow{"StandardError", {2}},
+                                           ClosedRow{"OutputAndError", {1, 2}},
                                            ClosedRow{"AllThree", {0, 1, 2}}),
                          [](const auto& row) { return std::string(row.param.name); });
 
@@ -64,7 +65,8 @@ TEST_F(Robustness, RunsStartedTogetherIntoOneCarvingPathEachGetAFolder) {
     constexpr int runs = 8;
     std::vector<std::unique_ptr<CliProcess>> started;
     for (int i = 0; i < runs; ++i) {
-        started.push_back(std::make_unique<CliProcess>(std::vector<std::string>{"-t", "jpeg", "-o", tmp / "out", evidence}));
+        started.push_back(std::make_unique<CliProcess>(
+            std::vector<std::string>{"-t", "jpeg", "-o", tmp / "out", evidence}));
     }
     for (auto& run : started) {
         const ChildResult result = run->wait();
@@ -77,7 +79,8 @@ TEST_F(Robustness, RunsStartedTogetherIntoOneCarvingPathEachGetAFolder) {
     std::sort(expected.begin(), expected.end());
     ASSERT_EQ(listFolder(tmp / "out"), expected);
     for (const std::string& name : expected) {
-        EXPECT_EQ(readFile(tmp / ("out/" + name) + "/disk~Report.xls"), expectedReport(tmp / ("out/" + name))) << name;
+        EXPECT_EQ(readFile(tmp / ("out/" + name) + "/disk~Report.xls"), expectedReport(tmp / ("out/" + name)))
+            << name;
     }
 }
 

@@ -23,8 +23,8 @@ struct RunFixture : ::testing::Test {
     void SetUp() override {
         auto recorder = [this](const char* carver) {
             return [this, carver](PassContext&, const CarvePass& p) {
-                passes.push_back(std::string(carver) + " " + p.kindTag + " " + p.extension + " " + p.passLabel + " " +
-                                 std::to_string(p.headerShifted));
+                passes.push_back(std::string(carver) + " " + p.kindTag + " " + p.extension + " " +
+                                 p.passLabel + " " + std::to_string(p.headerShifted));
                 return passResult(p);
             };
         };
@@ -62,7 +62,8 @@ TEST_F(RunFixture, PassesRunInDispatchOrderWithTheirRecords) {
         "size VideoFiles .wmv (WMV) 0",
     };
     EXPECT_EQ(passes, expected);
-    EXPECT_EQ(summary(), "Carving Completed Successfully.\nTotal No:Of files carved: 0\nDo you want to view the resutlted files?.");
+    EXPECT_EQ(summary(), "Carving Completed Successfully.\nTotal No:Of files carved: 0\nDo you want to view "
+                         "the resutlted files?.");
     EXPECT_EQ(host.messages.back().style, 0x44);
     EXPECT_EQ(readFile(tmp / "out/disk/disk~Report.xls"), Output::reportHeader());
     EXPECT_EQ(engine.state().carvingInProgress, 0);
@@ -105,27 +106,28 @@ TEST_P(RunCheckTest, SettingsAreCheckedInOrderAndNothingIsCreated) {
 
 INSTANTIATE_TEST_SUITE_P(
     Warnings, RunCheckTest,
-    ::testing::Values(
-        CheckCase{"noEvidenceBeatsEverythingElse",
-                  [](FakeHost& h) {
-                      h.evidence.clear();
-                      h.kinds.clear();
-                      h.maxFileSizeKB = 0;
-                      h.carvingPath.clear();
-                  },
-                  "No Evidence File(s) is added.", 0},
-        CheckCase{"noKindBeatsABadSize",
-                  [](FakeHost& h) {
-                      h.tick({});
-                      h.maxFileSizeKB = -5;
-                  },
-                  "Select One of the File Type to Carve", 0},
-        CheckCase{"sizeZero", [](FakeHost& h) { h.maxFileSizeKB = 0; }, "File Size can't be null.", 1009},
-        CheckCase{"sizeNegative", [](FakeHost& h) { h.maxFileSizeKB = -5; }, "File Size can't be null.", 1009},
-        CheckCase{"sizeTooLarge", [](FakeHost& h) { h.maxFileSizeKB = 10241; },
-                  "Carving of File Size >10240KB(10MB) is not supported.", 1009},
-        CheckCase{"noCarvingPath", [](FakeHost& h) { h.carvingPath.clear(); }, "Specify Folder Path for Carving Files",
-                  1003}),
+    ::testing::Values(CheckCase{"noEvidenceBeatsEverythingElse",
+                                [](FakeHost& h) {
+                                    h.evidence.clear();
+                                    h.kinds.clear();
+                                    h.maxFileSizeKB = 0;
+                                    h.carvingPath.clear();
+                                },
+                                "No Evidence File(s) is added.", 0},
+                      CheckCase{"noKindBeatsABadSize",
+                                [](FakeHost& h) {
+                                    h.tick({});
+                                    h.maxFileSizeKB = -5;
+                                },
+                                "Select One of the File Type to Carve", 0},
+                      CheckCase{"sizeZero", [](FakeHost& h) { h.maxFileSizeKB = 0; },
+                                "File Size can't be null.", 1009},
+                      CheckCase{"sizeNegative", [](FakeHost& h) { h.maxFileSizeKB = -5; },
+                                "File Size can't be null.", 1009},
+                      CheckCase{"sizeTooLarge", [](FakeHost& h) { h.maxFileSizeKB = 10241; },
+                                "Carving of File Size >10240KB(10MB) is not supported.", 1009},
+                      CheckCase{"noCarvingPath", [](FakeHost& h) { h.carvingPath.clear(); },
+                                "Specify Folder Path for Carving Files", 1003}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(RunFixture, LargestSizeIsAccepted) {
@@ -138,8 +140,8 @@ TEST_F(RunFixture, LargestSizeIsAccepted) {
 TEST_F(RunFixture, CarvingPathWhoseParentIsMissingIsRefusedWithFocus) {
     host.carvingPath = tmp / "missing/out";
     engine.startRun();
-    EXPECT_EQ(host.messageTexts(),
-              std::vector<std::string>{"Folder creation failed: " + tmp / "missing/out" + ": No such file or directory"});
+    EXPECT_EQ(host.messageTexts(), std::vector<std::string>{"Folder creation failed: " + tmp / "missing/out" +
+                                                            ": No such file or directory"});
     EXPECT_EQ(host.focused, std::vector<int>{1003});
     EXPECT_TRUE(passes.empty());
     EXPECT_EQ(host.runModeDepth, 0);
@@ -170,7 +172,8 @@ TEST_F(RunFixture, StopDuringTheSecondEvidenceEndsAPartialRunThatCountsTheFirst)
     };
     host.answer = [](const Message& m) { return m.title == "Completed.." ? answerYes : answerOk; };
     engine.startRun();
-    EXPECT_EQ(summary(), "Carving Completed Partially.\nTotal No:Of files carved: 4\nDo you want to view the resutlted files?.");
+    EXPECT_EQ(summary(), "Carving Completed Partially.\nTotal No:Of files carved: 4\nDo you want to view the "
+                         "resutlted files?.");
     EXPECT_EQ(listFolder(tmp / "out"), (std::vector<std::string>{"one", "two"}));
     // Yes opens the root the user chose, although the form was reset before the summary.
     EXPECT_EQ(host.explored, std::vector<std::string>{tmp / "out"});
@@ -187,8 +190,9 @@ TEST_F(RunFixture, ConfirmedQuitEndsTheApplicationBeforeTheSummary) {
     };
     engine.startRun();
     auto end = std::find(host.log.begin(), host.log.end(), "endApplication");
-    auto sum = std::find_if(host.log.begin(), host.log.end(),
-                            [](const std::string& l) { return l.rfind("showMessage:Carving Completed Partially.", 0) == 0; });
+    auto sum = std::find_if(host.log.begin(), host.log.end(), [](const std::string& l) {
+        return l.rfind("showMessage:Carving Completed Partially.", 0) == 0;
+    });
     ASSERT_NE(end, host.log.end());
     ASSERT_NE(sum, host.log.end());
     EXPECT_LT(end, sum);
@@ -207,9 +211,9 @@ TEST_F(RunFixture, AReportThatCannotBeCreatedEndsTheRunWithoutCarving) {
     // passes the 255-byte limit, so the report cannot be created.
     host.evidence = {tmp / (std::string(246, 'a') + ".P01")};
     engine.startRun();
-    const std::string expected =
-        "A report file creation error.: " + tmp / ("out/" + std::string(246, 'a') + "/" + std::string(246, 'a')) +
-        "~Report.xls: ";
+    const std::string expected = "A report file creation error.: " +
+                                 tmp / ("out/" + std::string(246, 'a') + "/" + std::string(246, 'a')) +
+                                 "~Report.xls: ";
 #ifdef _WIN32
     // Windows words an overlong name in ways of its own (and Wine in others): the path is what counts.
     ASSERT_EQ(host.messageTexts().size(), 1u);

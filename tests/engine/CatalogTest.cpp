@@ -68,8 +68,8 @@ TEST(CatalogTest, EveryWordTicksItsKindsRow) {
             }
         }
     }
-    EXPECT_EQ(rowsForWord("pictures"), (std::vector<std::string>{"BMP Files", "GIF Files", "JPEG Files", "PNG Files",
-                                                                  "PSD Files", "TIFF Files"}));
+    EXPECT_EQ(rowsForWord("pictures"), (std::vector<std::string>{"BMP Files", "GIF Files", "JPEG Files",
+                                                                 "PNG Files", "PSD Files", "TIFF Files"}));
     EXPECT_EQ(rowsForWord("all"), kindRowNames());
     EXPECT_EQ(kindRowNames().size(), 11u);
     EXPECT_TRUE(rowsForWord("JPEG").empty());

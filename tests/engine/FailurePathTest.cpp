@@ -1,10 +1,10 @@
 // Runs of the real engine that go wrong: evidence that is no image, a volume that fills up, and
 // Stop and Quit at every kind of poll point. Every run leaves the evidence as it found it.
 #include "CarveEngine.h"
-#include "output/Digest.h"
-#include "output/Output.h"
 #include "TestSupport.h"
 #include "carve/SizeDrivenCarver.h"
+#include "output/Digest.h"
+#include "output/Output.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,8 @@ using namespace morrow::test;
 
 namespace {
 
-const char* const noFreeSpace = "No free space availabe on the destination drive.\nCarving can't be continued.";
+const char* const noFreeSpace =
+    "No free space availabe on the destination drive.\nCarving can't be continued.";
 
 // The bytes and modification time of an evidence file, to prove a run never wrote to it.
 struct EvidenceSnapshot {
@@ -64,7 +65,11 @@ struct FailureRun : ::testing::Test {
     }
     // Two real JPEG files at sectors 2 and 10 of a 16-sector image.
     void writeTwoJpegs() {
-        ImageBuilder(16 * 512).randomFill(3).place(1024, fixture("photo-jfif.jpg")).place(5120, fixture("photo-jfif.jpg")).writeTo(evidence);
+        ImageBuilder(16 * 512)
+            .randomFill(3)
+            .place(1024, fixture("photo-jfif.jpg"))
+            .place(5120, fixture("photo-jfif.jpg"))
+            .writeTo(evidence);
     }
     std::string summary() const {
         for (const auto& m : host.messages) {
@@ -87,7 +92,8 @@ struct FailureRun : ::testing::Test {
 
 std::string summaryText(bool complete, int files) {
     return std::string(complete ? "Carving Completed Successfully.\n" : "Carving Completed Partially.\n") +
-           "Total No:Of files carved: " + std::to_string(files) + "\nDo you want to view the resutlted files?.";
+           "Total No:Of files carved: " + std::to_string(files) +
+           "\nDo you want to view the resutlted files?.";
 }
 
 // Evidence files that hold no image to carve.
@@ -98,7 +104,9 @@ struct ShapeCase {
 };
 
 // Rows print as their names in test listings.
-void PrintTo(const ShapeCase& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const ShapeCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class EvidenceShapeTest : public FailureRun, public ::testing::WithParamInterface<ShapeCase> {};
 
@@ -174,11 +182,12 @@ TEST_F(FailureRun, EvidenceWrittenWithItsTimesPutBackEndsTheRun) {
     });
     EXPECT_EQ(engine.startRun().end, RunResult::End::Partial);
     const std::vector<std::string> texts = host.messageTexts();
-    EXPECT_NE(std::find(texts.begin(), texts.end(),
-                        "Evidence file changed during carving: " + evidence +
-                            ": its change time moved: it was written to with its modification time put back, or "
-                            "its owner, permissions or links changed"),
-              texts.end())
+    EXPECT_NE(
+        std::find(texts.begin(), texts.end(),
+                  "Evidence file changed during carving: " + evidence +
+                      ": its change time moved: it was written to with its modification time put back, or "
+                      "its owner, permissions or links changed"),
+        texts.end())
         << testing::PrintToString(texts);
     EXPECT_EQ(carved(), std::vector<std::string>{"disk~JPEGFile0.jpg"});
 }
@@ -207,20 +216,22 @@ TEST_P(DfxmlEndTest, TheReportSaysWhetherTheRunWentThrough) {
     EXPECT_NE(xml.find(GetParam().tail), std::string::npos) << xml;
 }
 
-INSTANTIATE_TEST_SUITE_P(Ends, DfxmlEndTest,
-                         ::testing::Values(DfxmlEndRow{"Complete", -1, "  <run_status>complete</run_status>\n  <rusage>\n"},
-                                           DfxmlEndRow{"Stopped", 1, "  <run_status>incomplete</run_status>\n</dfxml>\n"}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Ends, DfxmlEndTest,
+    ::testing::Values(DfxmlEndRow{"Complete", -1, "  <run_status>complete</run_status>\n  <rusage>\n"},
+                      DfxmlEndRow{"Stopped", 1, "  <run_status>incomplete</run_status>\n</dfxml>\n"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 #ifndef _WIN32
 // The readers that walk structures (allocation tables, ZIP records, RIFF and bitmap sizes, the
 // PDF dictionary) on real files past 4 GiB of a sparse image: every offset stays 64-bit.
 TEST_F(FailureRun, SizeDrivenAndCompoundFilesPastFourGiBComeOutWhole) {
     constexpr std::int64_t base = std::int64_t{1} << 32;
-    const std::vector<std::pair<std::string, std::string>> placed = {
-        {"doc.doc", "disk~CDocFile0.doc"},      {"bitmap40.bmp", "disk~BMPFile0.bmp"},
-        {"linearized.pdf", "disk~PDFFile0.pdf"}, {"two-stored.zip", "disk~ZIPFile0.zip"},
-        {"clip.avi", "disk~VideoFiles0.avi"}};
+    const std::vector<std::pair<std::string, std::string>> placed = {{"doc.doc", "disk~CDocFile0.doc"},
+                                                                     {"bitmap40.bmp", "disk~BMPFile0.bmp"},
+                                                                     {"linearized.pdf", "disk~PDFFile0.pdf"},
+                                                                     {"two-stored.zip", "disk~ZIPFile0.zip"},
+                                                                     {"clip.avi", "disk~VideoFiles0.avi"}};
     int fd = ::open(evidence.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::ftruncate(fd, base + 256 * 1024), 0);
@@ -248,8 +259,8 @@ TEST_F(FailureRun, SizeDrivenAndCompoundFilesPastFourGiBComeOutWhole) {
         const std::string path = folder + "/" + placed[i].second;
         EXPECT_EQ(readFile(path), data) << placed[i].second;
         const auto size = static_cast<std::int64_t>(data.size());
-        expectedReport += "\r\n" + path + "\t" + std::to_string(at) + "\t" + std::to_string(at / 512 - 1) + "\t" +
-                          std::to_string((size + 511) / 512) + "\t" + std::to_string(size) + "\t";
+        expectedReport += "\r\n" + path + "\t" + std::to_string(at) + "\t" + std::to_string(at / 512 - 1) +
+                          "\t" + std::to_string((size + 511) / 512) + "\t" + std::to_string(size) + "\t";
     }
     EXPECT_EQ(readFile(folder + "/disk~Report.xls"), expectedReport);
 
@@ -280,7 +291,9 @@ struct PollCase {
 };
 
 // Rows print as their names in test listings.
-void PrintTo(const PollCase& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const PollCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class PollTest : public FailureRun, public ::testing::WithParamInterface<PollCase> {};
 
@@ -292,7 +305,9 @@ TEST_P(PollTest, StopAndQuitEndTheRunOnlyWhenConfirmed) {
     // scan after the first JPEG's sector and before the second's.
     const std::int64_t at = c.atCandidate ? 18 : 6;
     (c.quit ? host.quitAt : host.stopAt) = at;
-    host.answer = [&](const Message& m) { return m.title == "Completed.." ? answerNo : c.yes ? answerYes : answerNo; };
+    host.answer = [&](const Message& m) {
+        return m.title == "Completed.." ? answerNo : c.yes ? answerYes : answerNo;
+    };
     engine.startRun();
 
     const char* question = c.quit ? CarveEngine::quitQuestion : CarveEngine::stopQuestion;
@@ -309,8 +324,9 @@ TEST_P(PollTest, StopAndQuitEndTheRunOnlyWhenConfirmed) {
     EXPECT_EQ(host.runModeDepth, 0);
     if (c.quit && c.yes) {
         auto end = std::find(host.log.begin(), host.log.end(), "endApplication");
-        auto sum = std::find_if(host.log.begin(), host.log.end(),
-                                [](const std::string& l) { return l.rfind("showMessage:Carving Completed", 0) == 0; });
+        auto sum = std::find_if(host.log.begin(), host.log.end(), [](const std::string& l) {
+            return l.rfind("showMessage:Carving Completed", 0) == 0;
+        });
         EXPECT_LT(end, sum);
     }
     before.expectUnchanged();
@@ -335,13 +351,15 @@ INSTANTIATE_TEST_SUITE_P(Polls, PollTest,
 // recorded and not left behind, what was carved before it stays, and the run ends partially with
 // a message that names the evidence and what changed.
 class ChangingEvidence : public MemoryEvidence {
-public:
+  public:
     using MemoryEvidence::MemoryEvidence;
     std::size_t read(std::uint64_t offset, void* out, std::size_t length) override {
         const std::size_t got = MemoryEvidence::read(offset, out, length);
         return failReads ? got / 2 : got;
     }
-    std::string changed() override { return replaced ? "its path now names another file" : MemoryEvidence::changed(); }
+    std::string changed() override {
+        return replaced ? "its path now names another file" : MemoryEvidence::changed();
+    }
     bool failReads = false;
     bool replaced = false;
 };
@@ -349,8 +367,8 @@ public:
 struct ChangeRow {
     const char* name;
     std::function<void(ChangingEvidence&)> change;
-    const char* what; // how the message says it
-    bool betweenPasses; // the change comes after the JPEG pass, under a pass with nothing to carve
+    const char* what;        // how the message says it
+    bool betweenPasses;      // the change comes after the JPEG pass, under a pass with nothing to carve
     bool unreadable = false; // a read failed: the evidence could not be read rather than changed
 };
 
@@ -358,7 +376,8 @@ class ChangedEvidenceTest : public FailureRun, public ::testing::WithParamInterf
 
 TEST_P(ChangedEvidenceTest, NothingReadFromChangedEvidenceIsRecorded) {
     // Two bitmaps of 6000 bytes: more than a small read, so their bytes are read when copied.
-    const std::string bitmap = bytes({'B', 'M'}) + test::le32(6000) + test::le32(0) + test::le32(54) + test::le32(40);
+    const std::string bitmap =
+        bytes({'B', 'M'}) + test::le32(6000) + test::le32(0) + test::le32(54) + test::le32(40);
     ChangingEvidence* source = nullptr;
     engine.setEvidenceOpener([&](const std::string& path, std::string&) -> std::unique_ptr<EvidenceSource> {
         auto made = std::make_unique<ChangingEvidence>(
@@ -386,14 +405,15 @@ TEST_P(ChangedEvidenceTest, NothingReadFromChangedEvidenceIsRecorded) {
     host.tick({"BMP Files", "PNG Files"});
 
     EXPECT_EQ(engine.startRun().end, RunResult::End::Partial);
-    const std::string expected =
-        (GetParam().unreadable ? "Evidence file could not be read: " : "Evidence file changed during carving: ") +
-        evidence + ": " + GetParam().what;
-    EXPECT_NE(std::find(host.messageTexts().begin(), host.messageTexts().end(), expected), host.messageTexts().end())
+    const std::string expected = (GetParam().unreadable ? "Evidence file could not be read: "
+                                                        : "Evidence file changed during carving: ") +
+                                 evidence + ": " + GetParam().what;
+    EXPECT_NE(std::find(host.messageTexts().begin(), host.messageTexts().end(), expected),
+              host.messageTexts().end())
         << testing::PrintToString(host.messageTexts());
-    const std::vector<std::string> kept = GetParam().betweenPasses
-                                              ? std::vector<std::string>{"disk~BMPFile0.bmp", "disk~BMPFile1.bmp"}
-                                              : std::vector<std::string>{"disk~BMPFile0.bmp"};
+    const std::vector<std::string> kept =
+        GetParam().betweenPasses ? std::vector<std::string>{"disk~BMPFile0.bmp", "disk~BMPFile1.bmp"}
+                                 : std::vector<std::string>{"disk~BMPFile0.bmp"};
     EXPECT_EQ(carved(), kept);
     EXPECT_EQ(reportRows(), kept.size());
     EXPECT_EQ(summary(), summaryText(false, static_cast<int>(kept.size())));

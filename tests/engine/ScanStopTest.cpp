@@ -1,7 +1,7 @@
 #include "CarveEngine.h"
+#include "TestSupport.h"
 #include "carve/HeaderScan.h"
 #include "search/HexText.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +37,8 @@ TEST_P(ScanStopTest, StopConfirmedInAScanThatFoundNothingEndsTheRun) {
     EXPECT_EQ(scans, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Carvers, ScanStopTest, ::testing::Values("BMP Files", "JPEG Files", "Compound Doc Files"),
+INSTANTIATE_TEST_SUITE_P(Carvers, ScanStopTest,
+                         ::testing::Values("BMP Files", "JPEG Files", "Compound Doc Files"),
                          [](const auto& row) {
                              std::string name = row.param;
                              name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
@@ -55,7 +56,8 @@ struct ScanQuestionFixture : ::testing::Test {
 
     HeaderScan::Result scan() {
         EXPECT_TRUE(engine.openEvidence(path));
-        return HeaderScan::run(engine, engine.evidence(), path, "JPEGFile", HeaderKey{HexText::toBytes("FFD8FF")});
+        return HeaderScan::run(engine, engine.evidence(), path, "JPEGFile",
+                               HeaderKey{HexText::toBytes("FFD8FF")});
     }
 };
 
@@ -100,7 +102,8 @@ TEST_F(ScanQuestionFixture, QuitAnsweredYesEndsTheScanAndConfirmsQuit) {
     EXPECT_FALSE(scan().finished);
     EXPECT_EQ(st.quitConfirmed, 1);
     EXPECT_EQ(st.scanAborted, 1);
-    EXPECT_EQ(host.messages.at(0).text, "Carving Process is in progress!.\n Do you want to Quit the process?");
+    EXPECT_EQ(host.messages.at(0).text,
+              "Carving Process is in progress!.\n Do you want to Quit the process?");
 }
 
 } // namespace

@@ -28,10 +28,14 @@ struct ExtentRow {
     std::uint64_t length; // when found
     bool truncated;
 };
-inline void PrintTo(const ExtentRow& row, std::ostream* os) { *os << row.name; }
+inline void PrintTo(const ExtentRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 // Seeded filler bytes.
-inline std::string garbage(std::size_t n, std::uint32_t seed = 7) { return ImageBuilder(n).randomFill(seed).data(); }
+inline std::string garbage(std::size_t n, std::uint32_t seed = 7) {
+    return ImageBuilder(n).randomFill(seed).data();
+}
 
 // Checks a reader's answer against what a row says it must be.
 inline void expectExtent(const Extent& e, bool found, std::uint64_t length, bool truncated) {

@@ -37,7 +37,8 @@ TempDir::TempDir() {
     std::mt19937 rng(seed());
     std::error_code ec;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-        const fs::path candidate = fs::temp_directory_path() / ("morrow-test-" + std::to_string(rng() % 1000000000));
+        const fs::path candidate =
+            fs::temp_directory_path() / ("morrow-test-" + std::to_string(rng() % 1000000000));
         if (fs::create_directory(candidate, ec)) {
             path_ = candidate.string();
         }
@@ -106,8 +107,8 @@ TempDir::~TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     // Tests make folders read-only; give the owner its rights back so everything can go.
-    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_directory(ec) && !it->is_symlink(ec)) {
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
         }
@@ -147,7 +148,9 @@ std::vector<std::string> listFolder(const std::string& path) {
     return names;
 }
 
-std::string fixturePath(const std::string& name) { return std::string(MORROW_TEST_DATA) + "/" + name; }
+std::string fixturePath(const std::string& name) {
+    return std::string(MORROW_TEST_DATA) + "/" + name;
+}
 
 std::string fixture(const std::string& name) {
     std::string data = readFile(fixturePath(name));
@@ -165,9 +168,15 @@ std::string bytes(std::initializer_list<int> values) {
     return s;
 }
 
-std::string le32(std::uint32_t v) { return bytes({int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)}); }
-std::string le16(std::uint16_t v) { return bytes({int(v & 0xFF), int(v >> 8)}); }
-std::string be32(std::uint32_t v) { return bytes({int(v >> 24), int((v >> 16) & 0xFF), int((v >> 8) & 0xFF), int(v & 0xFF)}); }
+std::string le32(std::uint32_t v) {
+    return bytes({int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)});
+}
+std::string le16(std::uint16_t v) {
+    return bytes({int(v & 0xFF), int(v >> 8)});
+}
+std::string be32(std::uint32_t v) {
+    return bytes({int(v >> 24), int((v >> 16) & 0xFF), int((v >> 8) & 0xFF), int(v & 0xFF)});
+}
 
 ImageBuilder::ImageBuilder(std::uint64_t size, char fill) : data_(size, fill) {}
 
@@ -194,20 +203,24 @@ ImageBuilder& ImageBuilder::resize(std::uint64_t size, char fill) {
     return *this;
 }
 
-void ImageBuilder::writeTo(const std::string& path) const { writeFile(path, data_); }
+void ImageBuilder::writeTo(const std::string& path) const {
+    writeFile(path, data_);
+}
 
 void FakeHost::tick(std::initializer_list<const char*> rows) {
     kinds.clear();
-    for (const char* name : {"BMP Files", "Compound Doc Files", "GIF Files", "HTML Files", "JPEG Files", "PDF Files",
-                             "PNG Files", "PSD Files", "TIFF Files", "Video Files", "ZIP Files"}) {
-        bool on = std::any_of(rows.begin(), rows.end(), [&](const char* r) { return std::string(r) == name; });
+    for (const char* name :
+         {"BMP Files", "Compound Doc Files", "GIF Files", "HTML Files", "JPEG Files", "PDF Files",
+          "PNG Files", "PSD Files", "TIFF Files", "Video Files", "ZIP Files"}) {
+        bool on =
+            std::any_of(rows.begin(), rows.end(), [&](const char* r) { return std::string(r) == name; });
         kinds.push_back(KindRow{name, on});
     }
 }
 
 void FakeHost::tickAll() {
-    tick({"BMP Files", "Compound Doc Files", "GIF Files", "HTML Files", "JPEG Files", "PDF Files", "PNG Files",
-          "PSD Files", "TIFF Files", "Video Files", "ZIP Files"});
+    tick({"BMP Files", "Compound Doc Files", "GIF Files", "HTML Files", "JPEG Files", "PDF Files",
+          "PNG Files", "PSD Files", "TIFF Files", "Video Files", "ZIP Files"});
 }
 
 int FakeHost::showMessage(const std::string& text, const std::string& title, int style) {
@@ -234,10 +247,18 @@ void FakeHost::setStatusText(const std::string& text) {
     statusTexts.push_back(text);
 }
 
-void FakeHost::setPercentText(const std::string& text) { percentTexts.push_back(text); }
-void FakeHost::setProgressRange(std::int64_t upper) { log.push_back("range:" + std::to_string(upper)); }
-void FakeHost::setProgressPos(std::int64_t position) { log.push_back("pos:" + std::to_string(position)); }
-void FakeHost::showProgress(bool visible) { log.push_back(visible ? "show" : "hide"); }
+void FakeHost::setPercentText(const std::string& text) {
+    percentTexts.push_back(text);
+}
+void FakeHost::setProgressRange(std::int64_t upper) {
+    log.push_back("range:" + std::to_string(upper));
+}
+void FakeHost::setProgressPos(std::int64_t position) {
+    log.push_back("pos:" + std::to_string(position));
+}
+void FakeHost::showProgress(bool visible) {
+    log.push_back(visible ? "show" : "hide");
+}
 
 bool FakeHost::takeStopRequest() {
     ++polls;
@@ -285,8 +306,12 @@ void FakeHost::resetForm(CarveState& state) {
     }
 }
 
-void FakeHost::focusControl(int id) { focused.push_back(id); }
-void FakeHost::exploreFolder(const std::string& path) { explored.push_back(path); }
+void FakeHost::focusControl(int id) {
+    focused.push_back(id);
+}
+void FakeHost::exploreFolder(const std::string& path) {
+    explored.push_back(path);
+}
 
 std::vector<std::string> FakeHost::messageTexts() const {
     std::vector<std::string> texts;
@@ -297,14 +322,15 @@ std::vector<std::string> FakeHost::messageTexts() const {
 }
 
 void serveFromMemory(CarveEngine& engine, std::map<std::string, std::string> images) {
-    engine.setEvidenceOpener([images = std::move(images)](const std::string& path,
-                                                          std::string& error) -> std::unique_ptr<EvidenceSource> {
-        auto it = images.find(path);
-        if (it == images.end()) {
-            return openEvidenceSource(path, error);
-        }
-        return std::make_unique<MemoryEvidence>(path, it->second);
-    });
+    engine.setEvidenceOpener(
+        [images = std::move(images)](const std::string& path,
+                                     std::string& error) -> std::unique_ptr<EvidenceSource> {
+            auto it = images.find(path);
+            if (it == images.end()) {
+                return openEvidenceSource(path, error);
+            }
+            return std::make_unique<MemoryEvidence>(path, it->second);
+        });
 }
 
 #ifndef _WIN32
@@ -398,7 +424,9 @@ int runCommand(const std::string& commandLine) {
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool haveProgram(const std::string& program) { return runCommand("command -v '" + program + "'") == 0; }
+bool haveProgram(const std::string& program) {
+    return runCommand("command -v '" + program + "'") == 0;
+}
 
 bool acquireEwf(const std::string& image, const std::string& target, std::uint64_t segmentBytes,
                 const std::string& compression) {

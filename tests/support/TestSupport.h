@@ -26,7 +26,7 @@ namespace morrow::test {
 // A fresh folder under the system's temporary folder, removed with everything in it. Paths are
 // joined with the system's separator, and `tmp / "a/b"` gives a/b in the system's form.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -34,7 +34,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const;
 
-private:
+  private:
     std::string path_;
 };
 
@@ -55,7 +55,7 @@ std::string be32(std::uint32_t v);
 // An evidence image built in memory: pieces placed at offsets over seeded filler that holds no
 // zero byte and no byte of any signature's first byte, unless asked otherwise.
 class ImageBuilder {
-public:
+  public:
     explicit ImageBuilder(std::uint64_t size = 0, char fill = 0);
     // Filler of pseudo-random bytes (seeded) for the whole image.
     ImageBuilder& randomFill(std::uint32_t seed);
@@ -64,7 +64,7 @@ public:
     const std::string& data() const { return data_; }
     void writeTo(const std::string& path) const;
 
-private:
+  private:
     std::string data_;
 };
 
@@ -78,7 +78,7 @@ struct Message {
 // A CarveHost for tests: the form's contents are fields; every call is recorded in `log`;
 // questions are answered by `answer` (default: No), Stop and Quit are raised by `onPoll`.
 class FakeHost : public CarveHost {
-public:
+  public:
     // The form.
     std::vector<std::string> evidence;
     std::vector<KindRow> kinds;
@@ -136,18 +136,18 @@ public:
     // The texts of the messages shown, in order.
     std::vector<std::string> messageTexts() const;
 
-private:
+  private:
     std::int64_t quitPolls_ = 0;
 };
 
 // An evidence image in memory with a reader over it, for the format readers.
 class MemoryImage {
-public:
+  public:
     explicit MemoryImage(std::string bytes) : source_("ev.img", std::move(bytes)), reader_(source_) {}
     EvidenceReader& reader() { return reader_; }
     operator EvidenceReader&() { return reader_; }
 
-private:
+  private:
     MemoryEvidence source_;
     EvidenceReader reader_;
 };
@@ -183,7 +183,7 @@ struct ChildResult {
 // morrow-cli started in the background with standard input from /dev/null and both outputs
 // captured; wait() collects it (the destructor does, when the test did not).
 class CliProcess {
-public:
+  public:
     explicit CliProcess(const std::vector<std::string>& args, const ChildOptions& options = {});
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
@@ -191,7 +191,7 @@ public:
     pid_t pid() const { return pid_; }
     ChildResult wait();
 
-private:
+  private:
     TempDir tmp_;
     pid_t pid_ = -1;
 };

@@ -1,5 +1,5 @@
-#include "ActivityClip.h"
 #include "DialogHost.h"
+#include "ActivityClip.h"
 #include "MainDialog.h"
 
 #include <QtTest/QtTest>
@@ -16,7 +16,7 @@ class DialogHostTest : public QObject {
     MainDialog* dialog = nullptr;
     std::vector<MessageRequest> messages;
 
-private slots:
+  private slots:
     void init() {
         messages.clear();
         dialog = new MainDialog;
@@ -39,14 +39,14 @@ private slots:
         QTest::addColumn<int>("icon");
         QTest::addColumn<int>("press");
         QTest::addColumn<int>("answer");
-        QTest::newRow("question_no") << 0x14 << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::Critical)
-                                     << int(QMessageBox::No) << answerNo;
+        QTest::newRow("question_no") << 0x14 << int(QMessageBox::Yes | QMessageBox::No)
+                                     << int(QMessageBox::Critical) << int(QMessageBox::No) << answerNo;
         QTest::newRow("summary_yes") << 0x44 << int(QMessageBox::Yes | QMessageBox::No)
                                      << int(QMessageBox::Information) << int(QMessageBox::Yes) << answerYes;
         QTest::newRow("warning_ok") << 0x30 << int(QMessageBox::Ok) << int(QMessageBox::Warning)
                                     << int(QMessageBox::Ok) << answerOk;
-        QTest::newRow("ok_cancel") << 0x01 << int(QMessageBox::Ok | QMessageBox::Cancel) << int(QMessageBox::NoIcon)
-                                   << int(QMessageBox::Cancel) << 2;
+        QTest::newRow("ok_cancel") << 0x01 << int(QMessageBox::Ok | QMessageBox::Cancel)
+                                   << int(QMessageBox::NoIcon) << int(QMessageBox::Cancel) << 2;
     }
 
     void presentedBoxAnswers() {
@@ -70,7 +70,8 @@ private slots:
             QTimer::singleShot(10, answerBox); // not shown yet
         };
         QTimer::singleShot(0, answerBox);
-        QCOMPARE(presentMessageBox(dialog, MessageRequest{"Question?", "Morrow, Warning...", style, false}), answer);
+        QCOMPARE(presentMessageBox(dialog, MessageRequest{"Question?", "Morrow, Warning...", style, false}),
+                 answer);
         QCOMPARE(shownButtons, buttons);
         QCOMPARE(shownIcon, icon);
     }

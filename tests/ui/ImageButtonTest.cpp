@@ -41,7 +41,7 @@ class ImageButtonTest : public QObject {
 
     QColor face() const { return button->palette().color(QPalette::Button); }
 
-private slots:
+  private slots:
     void init() {
         temp = std::make_unique<test::TempDir>();
         picture = writePicture(*temp);
@@ -68,12 +68,12 @@ private slots:
         // W 100, H 31, picture 10 by 8.
         QTest::newRow("right_vcentred_dialog_buttons")
             << 7 << QRect(84, 11, 10, 8) << QRect(6, 6, 72, 19) << QRect(4, 4, 76, 23);
-        QTest::newRow("left_vcentred_default") << 0x25 << QRect(6, 11, 10, 8) << QRect(22, 6, 72, 19)
-                                               << QRect(20, 4, 76, 23);
-        QTest::newRow("bottom_text_above") << 0x09 << QRect(6, 17, 10, 8) << QRect(6, 6, 88, 5)
-                                           << QRect(4, 4, 92, 9);
-        QTest::newRow("top_centred_text_below") << 0x11 << QRect(45, 6, 10, 8) << QRect(6, 20, 88, 5)
-                                                << QRect(4, 18, 92, 9);
+        QTest::newRow("left_vcentred_default")
+            << 0x25 << QRect(6, 11, 10, 8) << QRect(22, 6, 72, 19) << QRect(20, 4, 76, 23);
+        QTest::newRow("bottom_text_above")
+            << 0x09 << QRect(6, 17, 10, 8) << QRect(6, 6, 88, 5) << QRect(4, 4, 92, 9);
+        QTest::newRow("top_centred_text_below")
+            << 0x11 << QRect(45, 6, 10, 8) << QRect(6, 20, 88, 5) << QRect(4, 18, 92, 9);
         QTest::newRow("picture_only") << 0x06 << QRect(84, 11, 10, 8) << QRect() << QRect();
     }
 

@@ -1,10 +1,10 @@
+#include "MainDialog.h"
 #include "ActivityClip.h"
 #include "ImageButton.h"
-#include "MainDialog.h"
-#include "output/Output.h"
 #include "ScanningCarvers.h"
 #include "SpinArrows.h"
 #include "TestSupport.h"
+#include "output/Output.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QMimeData>
@@ -50,14 +50,29 @@ QStringList texts(QTreeWidget* list, bool tickedOnly = false) {
 
 // The controls whose enabled state run mode changes, and what they must be in it.
 const std::vector<std::pair<int, bool>> runModeStates = {
-    {ctl::EvidencePath, false},  {ctl::EvidenceBrowse, false},      {ctl::EvidenceList, false},
-    {ctl::Add, false},           {ctl::Remove, false},              {ctl::KindList, false},
-    {ctl::AllPictureFiles, false}, {ctl::KindSelectAll, false},     {ctl::KindDeselectAll, false},
-    {ctl::EvidenceSelectAll, false}, {ctl::EvidenceDeselectAll, false}, {ctl::MaxFileSize, false},
-    {ctl::SizeSpin, false},      {ctl::CarvingPath, false},         {ctl::CarvingBrowse, false},
-    {ctl::Progress, false},      {ctl::Ok, false},                  {ctl::Stop, true},
-    {ctl::Cancel, true},         {ctl::Help, true},                 {ctl::ExactEnds, false},
-    {ctl::WriteDfxml, false},    {ctl::ReportOnly, false},
+    {ctl::EvidencePath, false},
+    {ctl::EvidenceBrowse, false},
+    {ctl::EvidenceList, false},
+    {ctl::Add, false},
+    {ctl::Remove, false},
+    {ctl::KindList, false},
+    {ctl::AllPictureFiles, false},
+    {ctl::KindSelectAll, false},
+    {ctl::KindDeselectAll, false},
+    {ctl::EvidenceSelectAll, false},
+    {ctl::EvidenceDeselectAll, false},
+    {ctl::MaxFileSize, false},
+    {ctl::SizeSpin, false},
+    {ctl::CarvingPath, false},
+    {ctl::CarvingBrowse, false},
+    {ctl::Progress, false},
+    {ctl::Ok, false},
+    {ctl::Stop, true},
+    {ctl::Cancel, true},
+    {ctl::Help, true},
+    {ctl::ExactEnds, false},
+    {ctl::WriteDfxml, false},
+    {ctl::ReportOnly, false},
 };
 
 } // namespace
@@ -86,7 +101,8 @@ class MainDialogTest : public QObject {
         QWidget* target = evidence()->viewport();
         const QPointF at = QPointF(target->rect().center());
         if (type == QEvent::DragEnter) {
-            QDragEnterEvent event(at.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QDragEnterEvent event(at.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                                  Qt::NoModifier);
             QApplication::sendEvent(target, &event);
             return event.isAccepted();
         }
@@ -169,7 +185,7 @@ class MainDialogTest : public QObject {
         dialog->show();
     }
 
-private slots:
+  private slots:
     void init() {
         temp = std::make_unique<test::TempDir>();
         messages.clear();
@@ -188,9 +204,9 @@ private slots:
 
     void opensAtRest() {
         QCOMPARE(dialog->windowTitle(), QString("Morrow  - A Forensic Data Carving tool"));
-        QCOMPARE(texts(kinds()),
-                 QStringList({"BMP Files", "Compound Doc Files", "GIF Files", "HTML Files", "JPEG Files", "PDF Files",
-                              "PNG Files", "PSD Files", "TIFF Files", "Video Files", "ZIP Files"}));
+        QCOMPARE(texts(kinds()), QStringList({"BMP Files", "Compound Doc Files", "GIF Files", "HTML Files",
+                                              "JPEG Files", "PDF Files", "PNG Files", "PSD Files",
+                                              "TIFF Files", "Video Files", "ZIP Files"}));
         QVERIFY(texts(kinds(), true).isEmpty());
         QCOMPARE(evidence()->headerItem()->text(0), QString("Evidence File Path"));
         QCOMPARE(sizeBox()->text(), QString("1024"));
@@ -202,11 +218,27 @@ private slots:
             QVERIFY2(control(id)->isEnabled() == expected, qPrintable(control(id)->objectName()));
         }
         // The template's tab order, through the controls that take the focus.
-        const int order[] = {ctl::EvidencePath, ctl::EvidenceBrowse, ctl::Add, ctl::Remove, ctl::KindList,
-                             ctl::AllPictureFiles, ctl::KindSelectAll, ctl::KindDeselectAll, ctl::ExactEnds,
-                             ctl::MaxFileSize, ctl::CarvingPath, ctl::CarvingBrowse, ctl::WriteDfxml,
-                             ctl::ReportOnly, ctl::Help, ctl::Ok, ctl::Cancel, ctl::Stop, ctl::EvidenceList,
-                             ctl::EvidenceSelectAll, ctl::EvidenceDeselectAll};
+        const int order[] = {ctl::EvidencePath,
+                             ctl::EvidenceBrowse,
+                             ctl::Add,
+                             ctl::Remove,
+                             ctl::KindList,
+                             ctl::AllPictureFiles,
+                             ctl::KindSelectAll,
+                             ctl::KindDeselectAll,
+                             ctl::ExactEnds,
+                             ctl::MaxFileSize,
+                             ctl::CarvingPath,
+                             ctl::CarvingBrowse,
+                             ctl::WriteDfxml,
+                             ctl::ReportOnly,
+                             ctl::Help,
+                             ctl::Ok,
+                             ctl::Cancel,
+                             ctl::Stop,
+                             ctl::EvidenceList,
+                             ctl::EvidenceSelectAll,
+                             ctl::EvidenceDeselectAll};
         for (std::size_t i = 1; i < std::size(order); ++i) {
             QWidget* next = control(order[i - 1])->nextInFocusChain();
             while (!next->objectName().startsWith("control") || next->focusPolicy() == Qt::NoFocus) {
@@ -233,11 +265,13 @@ private slots:
             << false << false << "0" << false << "No Evidence File(s) is added." << 0;
         QTest::newRow("no_kind_size_not_looked_at")
             << true << false << "0" << false << "Select One of the File Type to Carve" << 0;
-        QTest::newRow("size_zero") << true << true << "0" << true << "File Size can't be null." << ctl::MaxFileSize;
+        QTest::newRow("size_zero") << true << true << "0" << true << "File Size can't be null."
+                                   << ctl::MaxFileSize;
         QTest::newRow("size_10241") << true << true << "10241" << true
-                                    << "Carving of File Size >10240KB(10MB) is not supported." << ctl::MaxFileSize;
-        QTest::newRow("empty_carving_path")
-            << true << true << "10240" << false << "Specify Folder Path for Carving Files" << ctl::CarvingPath;
+                                    << "Carving of File Size >10240KB(10MB) is not supported."
+                                    << ctl::MaxFileSize;
+        QTest::newRow("empty_carving_path") << true << true << "10240" << false
+                                            << "Specify Folder Path for Carving Files" << ctl::CarvingPath;
     }
 
     void settingsWarnings() {
@@ -303,7 +337,8 @@ private slots:
         click(ctl::Ok);
         // The exchange stops at the size box, the run goes on with the last good size and refuses
         // the missing kind.
-        QCOMPARE(messageTexts(), QStringList({"Please enter an integer.", "Select One of the File Type to Carve"}));
+        QCOMPARE(messageTexts(),
+                 QStringList({"Please enter an integer.", "Select One of the File Type to Carve"}));
         QVERIFY(messages[0].app);
         QCOMPARE(messages[0].title, DialogHost::applicationTitle());
         QCOMPARE(messages[0].style, 0x30);
@@ -369,7 +404,8 @@ private slots:
             dialog->addEvidenceFiles(paths);
         }
         QCOMPARE(texts(evidence()), QStringList({"/e/a.img", "/e/b.img", "/e/c.img"}));
-        QCOMPARE(messageTexts(), QStringList({"Evidence is already selected.", "Evidence is already selected."}));
+        QCOMPARE(messageTexts(),
+                 QStringList({"Evidence is already selected.", "Evidence is already selected."}));
         QCOMPARE(dialog->control<QLineEdit>(ctl::EvidencePath)->text(), QString("/e/chosen.img"));
         QVERIFY(control(ctl::Add)->isEnabled());
     }
@@ -451,8 +487,8 @@ private slots:
         tickKind("ZIP Files");
         auto* box = dialog->control<QCheckBox>(ctl::AllPictureFiles);
         box->click();
-        QCOMPARE(texts(kinds(), true),
-                 QStringList({"BMP Files", "GIF Files", "JPEG Files", "PNG Files", "PSD Files", "TIFF Files"}));
+        QCOMPARE(texts(kinds(), true), QStringList({"BMP Files", "GIF Files", "JPEG Files", "PNG Files",
+                                                    "PSD Files", "TIFF Files"}));
         box->click();
         QVERIFY(texts(kinds(), true).isEmpty());
     }
@@ -493,12 +529,16 @@ private slots:
         QTest::addColumn<bool>("closes");
         const QString stopQ = "Do you want to Cancel the Carving Process?";
         const QString quitQ = "Carving Process is in progress!.\n Do you want to Quit the process?";
-        QTest::newRow("stop_yes") << "stop" << answerYes << stopQ << "Carving Completed Partially.\n" << false;
-        QTest::newRow("stop_no") << "stop" << answerNo << stopQ << "Carving Completed Successfully.\n" << false;
+        QTest::newRow("stop_yes") << "stop" << answerYes << stopQ << "Carving Completed Partially.\n"
+                                  << false;
+        QTest::newRow("stop_no") << "stop" << answerNo << stopQ << "Carving Completed Successfully.\n"
+                                 << false;
         QTest::newRow("quit_yes") << "quit" << answerYes << quitQ << "Carving Completed Partially.\n" << true;
-        QTest::newRow("quit_no") << "quit" << answerNo << quitQ << "Carving Completed Successfully.\n" << false;
+        QTest::newRow("quit_no") << "quit" << answerNo << quitQ << "Carving Completed Successfully.\n"
+                                 << false;
         QTest::newRow("esc_yes") << "esc" << answerYes << quitQ << "Carving Completed Partially.\n" << true;
-        QTest::newRow("close_box_yes") << "close" << answerYes << quitQ << "Carving Completed Partially.\n" << true;
+        QTest::newRow("close_box_yes") << "close" << answerYes << quitQ << "Carving Completed Partially.\n"
+                                       << true;
     }
 
     void stopAndQuit() {
@@ -642,7 +682,8 @@ private slots:
         const std::string dfxml = test::readFile(folder + "/disk~Report.dfxml");
         QVERIFY(dfxml.find("disk~JPEGFile0.jpg</filename>") != std::string::npos);
         QVERIFY(dfxml.find(reportOnly ? "report only" : "exact file ends") != std::string::npos);
-        QCOMPARE(dfxml.find("<hashdigest type=\"md5\">") != dfxml.rfind("<hashdigest type=\"md5\">"), !reportOnly);
+        QCOMPARE(dfxml.find("<hashdigest type=\"md5\">") != dfxml.rfind("<hashdigest type=\"md5\">"),
+                 !reportOnly);
         for (int id : {ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly}) {
             QVERIFY(!dialog->control<QCheckBox>(id)->isChecked());
         }
@@ -654,10 +695,14 @@ private slots:
     void picturesDrawnPixelForPixel() {
         const qreal ratio = dialog->devicePixelRatioF();
         const QString twin = ratio > 1 ? "@2x" : "";
-        const std::pair<int, const char*> buttons[] = {
-            {ctl::Ok, "start"}, {ctl::Stop, "stop"}, {ctl::Cancel, "quit"}, {ctl::Help, "help"},
-            {ctl::Add, "add"}, {ctl::Remove, "remove"}, {ctl::KindSelectAll, "select-all"},
-            {ctl::EvidenceDeselectAll, "deselect-all"}};
+        const std::pair<int, const char*> buttons[] = {{ctl::Ok, "start"},
+                                                       {ctl::Stop, "stop"},
+                                                       {ctl::Cancel, "quit"},
+                                                       {ctl::Help, "help"},
+                                                       {ctl::Add, "add"},
+                                                       {ctl::Remove, "remove"},
+                                                       {ctl::KindSelectAll, "select-all"},
+                                                       {ctl::EvidenceDeselectAll, "deselect-all"}};
         for (const auto& [id, name] : buttons) {
             auto* button = dialog->control<ImageButton>(id);
             const QImage shot = button->grab().toImage();

@@ -18,7 +18,8 @@ inline CarveEngine::Carvers scanningCarvers() {
         }
         const HeaderScan::Result result =
             HeaderScan::run(context, *evidence, pass.evidencePath, pass.kindTag + pass.passLabel,
-                            HeaderKey{HexText::toBytes(HexText::listField(pass.headerSignature, 1, ',')), pass.headerShifted});
+                            HeaderKey{HexText::toBytes(HexText::listField(pass.headerSignature, 1, ',')),
+                                      pass.headerShifted});
         return result.finished && !context.scanAborted();
     };
     return CarveEngine::Carvers{scan, scan, scan};

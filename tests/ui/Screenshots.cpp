@@ -38,20 +38,25 @@ int main(int argc, char** argv) {
     QDir().mkpath(folder);
     test::TempDir temp;
     const std::string image = temp / "disk.P01";
-    test::ImageBuilder(8 * 1024 * 1024).randomFill(3).place(16 * 512, test::fixture("photo-jfif.jpg")).writeTo(image);
+    test::ImageBuilder(8 * 1024 * 1024)
+        .randomFill(3)
+        .place(16 * 512, test::fixture("photo-jfif.jpg"))
+        .writeTo(image);
 
     bool ok = true;
     MainDialog dialog;
     dialog.show();
     ok &= save(&dialog, folder, "initial.png");
 
-    dialog.setFileChooser([&](QWidget*, const QString&, const QString&) { return QString::fromStdString(image); });
+    dialog.setFileChooser(
+        [&](QWidget*, const QString&, const QString&) { return QString::fromStdString(image); });
     dialog.setFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(temp / "out"); });
     dialog.control<QAbstractButton>(ctl::EvidenceBrowse)->click();
     dialog.control<QAbstractButton>(ctl::Add)->click();
     const std::string second = temp / "usb-stick.P01";
     test::ImageBuilder(64 * 1024).randomFill(4).writeTo(second);
-    dialog.setFileChooser([&](QWidget*, const QString&, const QString&) { return QString::fromStdString(second); });
+    dialog.setFileChooser(
+        [&](QWidget*, const QString&, const QString&) { return QString::fromStdString(second); });
     dialog.control<QAbstractButton>(ctl::EvidenceBrowse)->click();
     dialog.control<QAbstractButton>(ctl::Add)->click();
     dialog.control<QAbstractButton>(ctl::AllPictureFiles)->click();

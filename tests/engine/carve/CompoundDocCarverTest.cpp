@@ -287,12 +287,14 @@ INSTANTIATE_TEST_SUITE_P(CompoundDocCarverTest, ClampTest,
                                            ClampRow{"EndingAtTheEnd", 512, 3584, 4096, 3584},
                                            ClampRow{"RunningPastTheEnd", 512, 4096, 4096, 3584},
                                            ClampRow{"HugeLength", 0, ~0ull - 511, 4096, 4096}),
-                         [](const ::testing::TestParamInfo<ClampRow>& row) { return std::string(row.param.label); });
+                         [](const ::testing::TestParamInfo<ClampRow>& row) {
+                             return std::string(row.param.label);
+                         });
 
 struct CutRow {
     const char* label;
     friend void PrintTo(const CutRow& r, std::ostream* os) { *os << r.label; }
-    std::size_t kept;      // bytes of sheet.xls left in the evidence
+    std::size_t kept; // bytes of sheet.xls left in the evidence
     bool exactEnds;
     const char* extension; // the directory (sector 8) is lost when the cut comes before it; null:
                            // nothing carved
@@ -317,12 +319,14 @@ TEST_P(CutDocumentTest, DocumentCutByTheEndOfTheEvidence) {
     EXPECT_EQ(r.carved(name), doc.substr(0, c.kept));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    CompoundDocCarverTest, CutDocumentTest,
-    ::testing::Values(CutRow{"ShortOfOneSector", 5120, false, ".xls"}, CutRow{"BeforeItsDirectory", 3584, false, ".ukn"},
-                      CutRow{"ExactShortOfOneSector", 5120, true, ".xls"},
-                      CutRow{"ExactBeforeItsDirectoryNotCarved", 3584, true, nullptr}),
-    [](const ::testing::TestParamInfo<CutRow>& row) { return std::string(row.param.label); });
+INSTANTIATE_TEST_SUITE_P(CompoundDocCarverTest, CutDocumentTest,
+                         ::testing::Values(CutRow{"ShortOfOneSector", 5120, false, ".xls"},
+                                           CutRow{"BeforeItsDirectory", 3584, false, ".ukn"},
+                                           CutRow{"ExactShortOfOneSector", 5120, true, ".xls"},
+                                           CutRow{"ExactBeforeItsDirectoryNotCarved", 3584, true, nullptr}),
+                         [](const ::testing::TestParamInfo<CutRow>& row) {
+                             return std::string(row.param.label);
+                         });
 
 // Regression: a header claiming 2^32-1 FAT sectors made the analysis read and hold billions of
 // entries and the carve write terabytes of zeros. Exact ends carve no such document, nor the

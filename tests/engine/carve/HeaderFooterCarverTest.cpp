@@ -1,5 +1,5 @@
-#include "CarveEngine.h"
 #include "carve/HeaderFooterCarver.h"
+#include "CarveEngine.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -28,8 +28,7 @@ struct Bench {
         image.writeTo(evidence);
         host.kinds.clear();
         for (const std::string& name : kindRowNames()) {
-            host.kinds.push_back(
-                KindRow{name, std::find(rows.begin(), rows.end(), name) != rows.end()});
+            host.kinds.push_back(KindRow{name, std::find(rows.begin(), rows.end(), name) != rows.end()});
         }
         engine.startRun();
     }
@@ -47,7 +46,8 @@ struct Bench {
         std::size_t at = report.find("\r\n");
         while (at != std::string::npos) {
             std::size_t next = report.find("\r\n", at + 2);
-            std::string row = report.substr(at + 2, next == std::string::npos ? std::string::npos : next - at - 2);
+            std::string row =
+                report.substr(at + 2, next == std::string::npos ? std::string::npos : next - at - 2);
             std::vector<std::string> cols;
             std::size_t start = 0;
             for (std::size_t tab; (tab = row.find('\t', start)) != std::string::npos; start = tab + 1) {
@@ -68,7 +68,9 @@ test::ImageBuilder filler(std::uint64_t size, std::uint32_t seed = 1) {
     return image;
 }
 
-std::string withoutLastByte(const std::string& s) { return s.substr(0, s.size() - 1); }
+std::string withoutLastByte(const std::string& s) {
+    return s.substr(0, s.size() - 1);
+}
 
 TEST(HeaderFooterCarverTest, RealFilesComeOutWhole) {
     const std::string exif = test::fixture("photo-exif.jpg");
@@ -315,8 +317,9 @@ TEST(HeaderFooterCarverTest, UnreadableEvidenceIsReported) {
     b.pass.evidencePath = b.dir / "missing.img";
     b.engine.state().pdfHeaderIndex = {0};
     EXPECT_FALSE(b.carve());
-    EXPECT_EQ(b.host.messageTexts(), (std::vector<std::string>{"Evidence file open failed: " + b.pass.evidencePath +
-                                                                ": No such file or directory"}));
+    EXPECT_EQ(b.host.messageTexts(),
+              (std::vector<std::string>{"Evidence file open failed: " + b.pass.evidencePath +
+                                        ": No such file or directory"}));
     EXPECT_TRUE(b.engine.state().pdfHeaderIndex.empty());
 }
 

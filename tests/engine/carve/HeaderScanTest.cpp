@@ -1,11 +1,11 @@
 #include "carve/HeaderScan.h"
+#include "TestSupport.h"
 #include "carve/PassContext.h"
 #include "evidence/EvidenceSource.h"
 #include "search/HexText.h"
-#include "TestSupport.h"
 
-#include <gtest/gtest.h>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <memory>
 #include <random>
 #ifndef _WIN32
@@ -23,7 +23,7 @@ const std::string jpeg = bytes({0xFF, 0xD8, 0xFF});
 // What a header scan sees of a run: a display that records, a poll that answers "stop" at poll
 // number `stopAt` (from 1), and the run's match cache. No engine, host form or output folder.
 class ScanContext : public PassContext {
-public:
+  public:
     FakeHost display_;
     HeaderIndex cache;
     std::int64_t polls = 0;
@@ -34,7 +34,8 @@ public:
 
     EvidenceReader* openEvidence(const std::string&) override { return nullptr; }
     bool carve(const CarvedFile&) override { return true; }
-    std::string carvedFilePath(const std::string&, const std::string&, std::int64_t, const std::string&) const override {
+    std::string carvedFilePath(const std::string&, const std::string&, std::int64_t,
+                               const std::string&) const override {
         return {};
     }
     PassDisplay& display() override { return display_; }
@@ -214,7 +215,8 @@ TEST_F(ScanFixture, LargeSparseImageMatchesAPerSectorReference) {
         placed.push_back((rng() % (size / 512)) * 512);
     }
     // Around the scan's block edges and the 2 GiB / 4 GiB marks, and right at the end.
-    for (std::uint64_t edge : {std::uint64_t{2048 * 512}, std::uint64_t{1} << 31, std::uint64_t{1} << 32, (size / 512 - 1) * 512}) {
+    for (std::uint64_t edge : {std::uint64_t{2048 * 512}, std::uint64_t{1} << 31, std::uint64_t{1} << 32,
+                               (size / 512 - 1) * 512}) {
         placed.push_back(edge - 512);
         placed.push_back(edge);
     }

@@ -1,9 +1,9 @@
 #include "evidence/EvidenceReader.h"
-#include "evidence/EvidenceSource.h"
 #include "TestSupport.h"
+#include "evidence/EvidenceSource.h"
 
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -47,7 +47,6 @@ struct RawChangeRow {
 
 class RawEvidenceChangeTest : public ::testing::TestWithParam<RawChangeRow> {};
 
-
 TEST_P(RawEvidenceChangeTest, ChangesThroughThePathAreSeen) {
     TempDir tmp;
     const std::string path = tmp / "disk.img";
@@ -70,7 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
     Changes, RawEvidenceChangeTest,
     ::testing::Values(
         RawChangeRow{"Untouched", [](const std::string&, const TempDir&) {}, ""},
-        RawChangeRow{"Truncated", [](const std::string& p, const TempDir&) { ASSERT_EQ(::truncate(p.c_str(), 1000), 0); },
+        RawChangeRow{"Truncated",
+                     [](const std::string& p, const TempDir&) { ASSERT_EQ(::truncate(p.c_str(), 1000), 0); },
                      "its size changed from 4096 to 1000 bytes"},
         RawChangeRow{"WrittenInPlace",
                      [](const std::string& p, const TempDir&) {
@@ -80,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      "it was written to"},
         // Broke: unseen, the bytes carved were not those hashed.
-        RawChangeRow{"WrittenWithTimesPutBack", [](const std::string& p, const TempDir&) { writeWithTimesPutBack(p); },
+        RawChangeRow{"WrittenWithTimesPutBack",
+                     [](const std::string& p, const TempDir&) { writeWithTimesPutBack(p); },
                      "its change time moved"},
         RawChangeRow{"Replaced",
                      [](const std::string& p, const TempDir& folder) {
@@ -88,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                          ASSERT_EQ(::rename((folder / "other").c_str(), p.c_str()), 0);
                      },
                      "its path now names another file"},
-        RawChangeRow{"Removed", [](const std::string& p, const TempDir&) { ASSERT_EQ(::unlink(p.c_str()), 0); },
+        RawChangeRow{"Removed",
+                     [](const std::string& p, const TempDir&) { ASSERT_EQ(::unlink(p.c_str()), 0); },
                      "its path no longer opens"}),
     [](const auto& row) { return std::string(row.param.name); });
 

@@ -80,45 +80,44 @@ TEST_P(EvidenceKindTest, KindIsToldByContentThenName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, EvidenceKindTest,
-    ::testing::Values(KindRow{"EwfUnderAnyName", true,
-                              [](const TempDir& dir) {
-                                  makeEwf(dir, 65536, "img");
-                                  ASSERT_EQ(
-                                      ::rename((dir / "img.E01").c_str(), (dir / "evidence.bin").c_str()), 0);
-                              },
-                              "evidence.bin", Kind::Ewf, ""},
-                      KindRow{"EwfVersionTwoUnknownToLibewf", true,
-                              [](const TempDir& dir) {
-                                  writeFile(dir / "disk.Ex01",
-                                            std::string("EVF2\x0d\x0a\x81\x00", 8) + std::string(4096, 0));
-                              },
-                              "disk.Ex01", Kind::Refused, "libewf"},
-                      KindRow{"RawNamedE01", false,
-                              [](const TempDir& dir) { writeFile(dir / "disk.E01", std::string(4096, 'r')); },
-                              "disk.E01", Kind::Raw, ""},
-                      KindRow{"LetteredPieces", false,
-                              [](const TempDir& dir) {
-                                  writeFile(dir / "disk.aa", "a");
-                                  writeFile(dir / "disk.ab", "b");
-                              },
-                              "disk.aa", Kind::Split, ""},
-                      KindRow{"LoneFirstPiece", false,
-                              [](const TempDir& dir) { writeFile(dir / "disk.001", "1"); }, "disk.001",
-                              Kind::Raw, ""},
-                      KindRow{"GapInTheNumbering", false,
-                              [](const TempDir& dir) {
-                                  for (const char* piece : {"disk.001", "disk.003", "disk.004", "disk.009"}) {
-                                      writeFile(dir / piece, "p");
-                                  }
-                              },
-                              "disk.001", Kind::Refused,
-                              "piece disk.002 is missing, so disk.003 to disk.009 (3 pieces) would be left out"},
-                      KindRow{"PieceThatIsAFolder", false,
-                              [](const TempDir& dir) {
-                                  writeFile(dir / "disk.001", "1");
-                                  ::mkdir((dir / "disk.002").c_str(), 0755);
-                              },
-                              "disk.001", Kind::Refused, "piece disk.002: Is a directory"}),
+    ::testing::Values(
+        KindRow{"EwfUnderAnyName", true,
+                [](const TempDir& dir) {
+                    makeEwf(dir, 65536, "img");
+                    ASSERT_EQ(::rename((dir / "img.E01").c_str(), (dir / "evidence.bin").c_str()), 0);
+                },
+                "evidence.bin", Kind::Ewf, ""},
+        KindRow{"EwfVersionTwoUnknownToLibewf", true,
+                [](const TempDir& dir) {
+                    writeFile(dir / "disk.Ex01",
+                              std::string("EVF2\x0d\x0a\x81\x00", 8) + std::string(4096, 0));
+                },
+                "disk.Ex01", Kind::Refused, "libewf"},
+        KindRow{"RawNamedE01", false,
+                [](const TempDir& dir) { writeFile(dir / "disk.E01", std::string(4096, 'r')); }, "disk.E01",
+                Kind::Raw, ""},
+        KindRow{"LetteredPieces", false,
+                [](const TempDir& dir) {
+                    writeFile(dir / "disk.aa", "a");
+                    writeFile(dir / "disk.ab", "b");
+                },
+                "disk.aa", Kind::Split, ""},
+        KindRow{"LoneFirstPiece", false, [](const TempDir& dir) { writeFile(dir / "disk.001", "1"); },
+                "disk.001", Kind::Raw, ""},
+        KindRow{"GapInTheNumbering", false,
+                [](const TempDir& dir) {
+                    for (const char* piece : {"disk.001", "disk.003", "disk.004", "disk.009"}) {
+                        writeFile(dir / piece, "p");
+                    }
+                },
+                "disk.001", Kind::Refused,
+                "piece disk.002 is missing, so disk.003 to disk.009 (3 pieces) would be left out"},
+        KindRow{"PieceThatIsAFolder", false,
+                [](const TempDir& dir) {
+                    writeFile(dir / "disk.001", "1");
+                    ::mkdir((dir / "disk.002").c_str(), 0755);
+                },
+                "disk.001", Kind::Refused, "piece disk.002: Is a directory"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // A change to any piece or segment of a multi-file image under a run is seen, and named.
@@ -170,8 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
     Changes, EvidenceSetChangeTest,
     ::testing::Values(SetChangeRow{"SplitPieceWritten", false, "disk.002", writeInPlace,
                                    "piece disk.002: it was written to"},
-                      SetChangeRow{"SplitPieceWrittenWithTimesPutBack", false, "disk.002", writeWithTimesPutBack,
-                                   "piece disk.002: its change time moved"},
+                      SetChangeRow{"SplitPieceWrittenWithTimesPutBack", false, "disk.002",
+                                   writeWithTimesPutBack, "piece disk.002: its change time moved"},
                       SetChangeRow{"SplitLastPieceCut", false, "disk.003",
                                    [](const std::string& p) { ASSERT_EQ(::truncate(p.c_str(), 10), 0); },
                                    "piece disk.003: its size changed from 4096 to 10 bytes"},

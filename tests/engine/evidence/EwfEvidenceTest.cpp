@@ -101,7 +101,8 @@ TEST_F(EwfFixture, ChunkFailingItsChecksumIsReadPastAsDamage) {
     raw.replace(first, end - first, std::string(end - first, '\0'));
     EXPECT_TRUE(image == raw);
     EXPECT_EQ(reader.damageText(), "sectors " + std::to_string(first / 512) + " to " +
-                                       std::to_string(end / 512 - 1) + " cannot be read (they fail their checksum)");
+                                       std::to_string(end / 512 - 1) +
+                                       " cannot be read (they fail their checksum)");
 }
 
 // Broke: libewf's index of the chunks grew by 4 MiB per GiB read, without bound. The handle is now

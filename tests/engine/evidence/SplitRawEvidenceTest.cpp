@@ -45,7 +45,8 @@ TEST_P(SplitRawPieceTest, FollowingPiecesAreFoundByName) {
         // The names are built in the first piece's letter case; the file system takes either.
         for (auto* names : {&expected, &found}) {
             for (std::string& n : *names) {
-                std::transform(n.begin(), n.end(), n.begin(), [](unsigned char c) { return std::tolower(c); });
+                std::transform(n.begin(), n.end(), n.begin(),
+                               [](unsigned char c) { return std::tolower(c); });
             }
         }
     }
@@ -62,18 +63,19 @@ std::vector<std::string> pieces(const std::string& base, int count, bool letters
     return names;
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, SplitRawPieceTest,
-                         ::testing::Values(PieceRow{"NumberedPastNine", pieces("disk.", 11, false), 11},
-                                           PieceRow{"TwoDigits", {"disk.01", "disk.02"}, 2},
-                                           PieceRow{"GapEndsTheSet", {"disk.001", "disk.002", "disk.004"}, 2},
-                                           PieceRow{"LoneFirstPiece", {"disk.001"}, 1},
-                                           PieceRow{"LaterPieceStartsNoSet", {"disk.002", "disk.003"}, 1},
-                                           PieceRow{"OneDigitIsNoPiece", {"disk.1", "disk.2"}, 1},
-                                           PieceRow{"LettersCarry", pieces("disk.", 28, true), 28},
-                                           PieceRow{"CapitalLetters", {"disk.AA", "disk.AB"}, 2},
-                                           // Windows' file names ignore letter case: there it is the next.
-                                           PieceRow{"MixedCaseIsNoNext", {"disk.aa", "disk.AB"}, namesIgnoreCase ? 2u : 1u}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Names, SplitRawPieceTest,
+    ::testing::Values(PieceRow{"NumberedPastNine", pieces("disk.", 11, false), 11},
+                      PieceRow{"TwoDigits", {"disk.01", "disk.02"}, 2},
+                      PieceRow{"GapEndsTheSet", {"disk.001", "disk.002", "disk.004"}, 2},
+                      PieceRow{"LoneFirstPiece", {"disk.001"}, 1},
+                      PieceRow{"LaterPieceStartsNoSet", {"disk.002", "disk.003"}, 1},
+                      PieceRow{"OneDigitIsNoPiece", {"disk.1", "disk.2"}, 1},
+                      PieceRow{"LettersCarry", pieces("disk.", 28, true), 28},
+                      PieceRow{"CapitalLetters", {"disk.AA", "disk.AB"}, 2},
+                      // Windows' file names ignore letter case: there it is the next.
+                      PieceRow{"MixedCaseIsNoNext", {"disk.aa", "disk.AB"}, namesIgnoreCase ? 2u : 1u}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // Uneven pieces, an empty and a sparse one among them: reads and kernel copies that span pieces
 // give the pieces' bytes one after the other, and holes are passed over across the bounds.

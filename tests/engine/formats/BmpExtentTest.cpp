@@ -7,8 +7,8 @@
 #include <string>
 
 using namespace morrow;
-using morrow::test::garbage;
 using morrow::test::fixture;
+using morrow::test::garbage;
 using morrow::test::le16;
 using morrow::test::le32;
 

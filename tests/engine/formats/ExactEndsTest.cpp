@@ -1,5 +1,5 @@
-#include "Catalog.h"
 #include "formats/ExactEnds.h"
+#include "Catalog.h"
 #include "ExtentTests.h"
 
 #include <gtest/gtest.h>
@@ -20,18 +20,21 @@ struct SampleRow {
     std::vector<std::size_t> prefixes; // garbage before it; no multiple of 4 KiB puts headers across a block
     std::uint32_t seed;
 };
-void PrintTo(const SampleRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const SampleRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class ExactEndsSampleTest : public testing::TestWithParam<SampleRow> {};
 
-// Every sample, between garbage, measures whole through the reader the kind table gives its kind. The prefixes
-// put its headers across the readers' 4 KiB and 8 KiB windows and the 64 KiB scan blocks.
+// Every sample, between garbage, measures whole through the reader the kind table gives its kind. The
+// prefixes put its headers across the readers' 4 KiB and 8 KiB windows and the 64 KiB scan blocks.
 TEST_P(ExactEndsSampleTest, MeasuresTheWholeFile) {
     const SampleRow& row = GetParam();
     const std::string file = test::fixture(row.file);
     for (std::size_t prefix : row.prefixes) {
         test::MemoryImage image(test::garbage(prefix, row.seed) + file + test::garbage(3000, row.seed));
-        const Extent e = kindInfo(row.type).exactReader(image, static_cast<std::int64_t>(prefix), std::uint64_t{1} << 30);
+        const Extent e =
+            kindInfo(row.type).exactReader(image, static_cast<std::int64_t>(prefix), std::uint64_t{1} << 30);
         ASSERT_TRUE(e) << e.whyNot << " after " << prefix;
         EXPECT_EQ(e.length, file.size()) << "after " << prefix;
         EXPECT_FALSE(e.truncated) << "after " << prefix;

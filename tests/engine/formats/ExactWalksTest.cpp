@@ -1,7 +1,7 @@
 #include "Catalog.h"
-#include "search/OffsetList.h"
-#include "formats/ExactEnds.h"
 #include "ExtentTests.h"
+#include "formats/ExactEnds.h"
+#include "search/OffsetList.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -17,19 +17,28 @@ namespace {
 
 constexpr std::size_t sector = 512;
 
-void put(std::string& s, std::size_t at, const std::string& bytes) { s.replace(at, bytes.size(), bytes); }
-std::string be32(std::uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+void put(std::string& s, std::size_t at, const std::string& bytes) {
+    s.replace(at, bytes.size(), bytes);
 }
-std::string le16(std::uint16_t v) { return {static_cast<char>(v), static_cast<char>(v >> 8)}; }
-std::string le32(std::uint32_t v) { return le16(static_cast<std::uint16_t>(v)) + le16(static_cast<std::uint16_t>(v >> 16)); }
+std::string be32(std::uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+            static_cast<char>(v)};
+}
+std::string le16(std::uint16_t v) {
+    return {static_cast<char>(v), static_cast<char>(v >> 8)};
+}
+std::string le32(std::uint32_t v) {
+    return le16(static_cast<std::uint16_t>(v)) + le16(static_cast<std::uint16_t>(v >> 16));
+}
 std::uint32_t crc(const std::string& s) {
-    return static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
+    return static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
 }
 
 // Sets the 4 bytes at `at` so that `of(s)` is `target`: CRC-32 is affine in the bits, so the
 // target is an XOR of the flips of those 32 bits.
-void forgeCrc(std::string& s, std::size_t at, std::uint32_t target, const std::function<std::uint32_t(const std::string&)>& of) {
+void forgeCrc(std::string& s, std::size_t at, std::uint32_t target,
+              const std::function<std::uint32_t(const std::string&)>& of) {
     const std::uint32_t base = of(s);
     std::array<std::uint32_t, 32> basis{};
     std::array<std::uint32_t, 32> flips{};
@@ -95,7 +104,8 @@ std::string mp4Sector() { // ftyp, then an mdat of size 0 "to the end of the fil
 std::string tiffSector() { // one strip of 1 GiB
     std::string s(sector, '\0');
     std::string ifd = le16(5);
-    const std::pair<unsigned, unsigned> entries[] = {{256, 64}, {257, 1u << 20}, {273, 0}, {278, 1u << 20}, {279, 1u << 30}};
+    const std::pair<unsigned, unsigned> entries[] = {
+        {256, 64}, {257, 1u << 20}, {273, 0}, {278, 1u << 20}, {279, 1u << 30}};
     for (const auto& [tag, value] : entries) {
         ifd += le16(static_cast<std::uint16_t>(tag)) + le16(4) + le32(1) + le32(value);
     }
@@ -104,7 +114,9 @@ std::string tiffSector() { // one strip of 1 GiB
 }
 std::string bmpSector() { // a 300 MB pixel array
     std::string s(sector, '\0');
-    put(s, 0, "BM" + le32(54 + 3072 * 100000) + le32(0) + le32(54) + le32(40) + le32(1024) + le32(100000) + le16(1) + le16(24));
+    put(s, 0,
+        "BM" + le32(54 + 3072 * 100000) + le32(0) + le32(54) + le32(40) + le32(1024) + le32(100000) +
+            le16(1) + le16(24));
     return s;
 }
 std::string htmlSector() { // text without a closing tag
@@ -118,7 +130,9 @@ struct HostileRow {
     FileTypeId type;
     std::string (*sector)();
 };
-void PrintTo(const HostileRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const HostileRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class HostileExactTest : public testing::TestWithParam<HostileRow> {};
 
@@ -175,8 +189,13 @@ TEST(ExactWalksTest, NoFileWithoutItsEssentialParts) {
     EXPECT_FALSE(kindInfo(kind::Jpeg).exactReader(test::MemoryImage(jpeg), 0, 1 << 20));
     const std::string png = pngSector().substr(0, 33) + std::string(4, '\0') + "IEND" + be32(crc("IEND"));
     EXPECT_FALSE(kindInfo(kind::Png).exactReader(test::MemoryImage(png), 0, 1 << 20));
-    EXPECT_FALSE(kindInfo(kind::VideoQuickTime).exactReader(test::MemoryImage(mp4Sector() + test::garbage(4096, 5)), 0, 1 << 20));
-    const std::string gif = gifSector().substr(0, 15) + std::string("\x03" "abc" "\0" "\x3B", 6);
+    EXPECT_FALSE(kindInfo(kind::VideoQuickTime)
+                     .exactReader(test::MemoryImage(mp4Sector() + test::garbage(4096, 5)), 0, 1 << 20));
+    const std::string gif = gifSector().substr(0, 15) + std::string("\x03"
+                                                                    "abc"
+                                                                    "\0"
+                                                                    "\x3B",
+                                                                    6);
     EXPECT_FALSE(kindInfo(kind::Gif).exactReader(test::MemoryImage(gif), 0, 1 << 20));
 }
 

@@ -7,9 +7,9 @@
 #include <string>
 
 using namespace morrow;
-using morrow::test::garbage;
 using morrow::test::bytes;
 using morrow::test::fixture;
+using morrow::test::garbage;
 
 namespace {
 

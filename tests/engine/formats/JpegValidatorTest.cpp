@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-
 using namespace morrow;
 using morrow::test::bytes;
 
@@ -29,8 +28,8 @@ Checked checkAt(const std::string& data, std::uint64_t offset = 0, std::uint64_t
     return c;
 }
 
-const std::string jfifApp0 = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1,
-                                    0, 0});
+const std::string jfifApp0 =
+    bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
 
 struct Row {
     const char* name;
@@ -77,9 +76,10 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"EndOfImageBeforeScan", jfifApp0 + bytes({0xFF, 0xD9}) + scan, false, 0},
         Row{"ArithmeticConditioning", jfifApp0 + bytes({0xFF, 0xCC, 0x00, 0x02}) + scan, false, 0},
         Row{"SegmentLengthZero", bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x00}) + scan, false, 0},
-        Row{"SegmentLengthOneLandsOnNoMarker", bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x01, 0xFF}) + scan, false, 0},
-        Row{"LengthMissesTheNextMarker", bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x11}) + std::string(14, 'x') + scan,
-            false, 0}),
+        Row{"SegmentLengthOneLandsOnNoMarker", bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x01, 0xFF}) + scan,
+            false, 0},
+        Row{"LengthMissesTheNextMarker",
+            bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x11}) + std::string(14, 'x') + scan, false, 0}),
     [](const ::testing::TestParamInfo<Row>& p) { return std::string(p.param.name); });
 
 TEST(JpegValidatorTest, ChainRunningPastTheEndIsRejected) {

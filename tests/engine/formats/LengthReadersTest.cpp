@@ -303,28 +303,26 @@ std::string ftyp(const std::string& brand) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, LengthReadersBoxTest,
-    testing::Values(BoxRow{"MoovMdatThenZeros",
-                           ftyp("mp42") + box("moov", 1000) + box("mdat", 5000) + std::string(16, '\0'), true,
-                           6024, 3},
-                    // The walk stops before a box whose type is not listed; what follows it is not counted.
-                    BoxRow{"UuidStopsTheWalk",
-                           ftyp("mp42") + box("moov", 1000) + box("uuid", 100) + box("mdat", 5000), true,
-                           1024, 3},
-                    BoxRow{"Brand3gp5", ftyp("3gp5") + box("mdat", 100) + std::string(8, '\0'), true, 124, 5},
-                    BoxRow{"BrandMoov", ftyp("moov") + box("mdat", 100) + std::string(8, '\0'), true, 124, 4},
-                    BoxRow{"BrandIsom", ftyp("isom") + box("mdat", 100), false, 0, 0},
-                    BoxRow{"BrandQt", ftyp("qt  ") + box("mdat", 100), false, 0, 0},
-                    BoxRow{"BrandM4v", ftyp("M4V ") + box("mdat", 100), false, 0, 0},
-                    // A 64-bit size mark gets no special treatment: the walk moves one byte and stops.
-                    BoxRow{"FtypSizeOne", be(1) + "ftypmp42" + be(0) + "mp42", true, 1, 3},
-                    BoxRow{"FtypSizeZero", be(0) + "ftypmp42" + be(0) + "mp42", true, 0, 3},
-                    // Regression: a zero byte where the next type would be was taken as a listed
-                    // type, and the size field before it (here the disk's next bytes, 0x01000000)
-                    // was added: a 1124-byte file was carved as 16 MiB of unrelated data.
-                    BoxRow{"ZeroTypeAfterTheLastBoxEndsTheWalk",
-                           ftyp("mp42") + box("mdat", 100) + be(0x01000000) + std::string(4, '\0') +
-                               std::string(20, 'x'),
-                           true, 124, 3}),
+    testing::Values(
+        BoxRow{"MoovMdatThenZeros",
+               ftyp("mp42") + box("moov", 1000) + box("mdat", 5000) + std::string(16, '\0'), true, 6024, 3},
+        // The walk stops before a box whose type is not listed; what follows it is not counted.
+        BoxRow{"UuidStopsTheWalk", ftyp("mp42") + box("moov", 1000) + box("uuid", 100) + box("mdat", 5000),
+               true, 1024, 3},
+        BoxRow{"Brand3gp5", ftyp("3gp5") + box("mdat", 100) + std::string(8, '\0'), true, 124, 5},
+        BoxRow{"BrandMoov", ftyp("moov") + box("mdat", 100) + std::string(8, '\0'), true, 124, 4},
+        BoxRow{"BrandIsom", ftyp("isom") + box("mdat", 100), false, 0, 0},
+        BoxRow{"BrandQt", ftyp("qt  ") + box("mdat", 100), false, 0, 0},
+        BoxRow{"BrandM4v", ftyp("M4V ") + box("mdat", 100), false, 0, 0},
+        // A 64-bit size mark gets no special treatment: the walk moves one byte and stops.
+        BoxRow{"FtypSizeOne", be(1) + "ftypmp42" + be(0) + "mp42", true, 1, 3},
+        BoxRow{"FtypSizeZero", be(0) + "ftypmp42" + be(0) + "mp42", true, 0, 3},
+        // Regression: a zero byte where the next type would be was taken as a listed
+        // type, and the size field before it (here the disk's next bytes, 0x01000000)
+        // was added: a 1124-byte file was carved as 16 MiB of unrelated data.
+        BoxRow{"ZeroTypeAfterTheLastBoxEndsTheWalk",
+               ftyp("mp42") + box("mdat", 100) + be(0x01000000) + std::string(4, '\0') + std::string(20, 'x'),
+               true, 124, 3}),
     RowName());
 
 TEST(LengthReadersTest, QuickTimeWalkStopsAtItsLimit) {

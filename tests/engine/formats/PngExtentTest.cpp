@@ -8,10 +8,10 @@
 #include <zlib.h>
 
 using namespace morrow;
-using morrow::test::garbage;
 using morrow::test::be32;
 using morrow::test::bytes;
 using morrow::test::fixture;
+using morrow::test::garbage;
 
 namespace {
 
@@ -81,7 +81,9 @@ TEST(PngExtentTest, CutAnywhereNeverReachesPastTheCut) {
         const std::string png = fixture(c.file);
         // Up to the first IDAT chunk's CRC there is no picture yet.
         const std::size_t data = png.find("IDAT") - 4;
-        const std::size_t dataEnd = data + 12 + (static_cast<unsigned char>(png[data + 2]) << 8 | static_cast<unsigned char>(png[data + 3]));
+        const std::size_t dataEnd =
+            data + 12 +
+            (static_cast<unsigned char>(png[data + 2]) << 8 | static_cast<unsigned char>(png[data + 3]));
         for (std::size_t cut = 1; cut < png.size(); cut += c.step) {
             const Extent e = measure(png.substr(0, cut));
             if (cut < dataEnd) {

@@ -1,8 +1,8 @@
+#include "output/Output.h"
+#include "TestSupport.h"
 #include "evidence/EvidenceReader.h"
 #include "evidence/EvidenceSource.h"
 #include "output/FileSink.h"
-#include "output/Output.h"
-#include "TestSupport.h"
 
 #include <memory>
 
@@ -29,18 +29,16 @@ TEST_P(OutputStemTest, StemIsTheNameCutBeforeItsLastFullStop) {
     EXPECT_EQ(Output::evidenceStem(GetParam().path), GetParam().stem);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stems, OutputStemTest,
-                         ::testing::Values(StemCase{"plain", "/ev/disk.P01", "disk"},
-                                           StemCase{"twoDots", "/ev/a.b.P01", "a.b"},
-                                           StemCase{"noDot", "/ev/disk", ""},
-                                           StemCase{"onlyExtension", "/ev/.P01", ""},
-                                           StemCase{"noFolder", "disk.img", "disk"},
-                                           StemCase{"dotInFolderOnly", "/ev.d/disk", ""},
-                                           // E01 and split images are named by their first file
-                                           StemCase{"ewfFirstSegment", "/ev/disk.E01", "disk"},
-                                           StemCase{"splitFirstPiece", "/ev/disk.001", "disk"},
-                                           StemCase{"splitLetters", "/ev/disk.img.aa", "disk.img"}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Stems, OutputStemTest,
+    ::testing::Values(StemCase{"plain", "/ev/disk.P01", "disk"}, StemCase{"twoDots", "/ev/a.b.P01", "a.b"},
+                      StemCase{"noDot", "/ev/disk", ""}, StemCase{"onlyExtension", "/ev/.P01", ""},
+                      StemCase{"noFolder", "disk.img", "disk"}, StemCase{"dotInFolderOnly", "/ev.d/disk", ""},
+                      // E01 and split images are named by their first file
+                      StemCase{"ewfFirstSegment", "/ev/disk.E01", "disk"},
+                      StemCase{"splitFirstPiece", "/ev/disk.001", "disk"},
+                      StemCase{"splitLetters", "/ev/disk.img.aa", "disk.img"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // Output pointed at a temporary carving path, with no engine around it.
 struct OutputFixture : ::testing::Test {
@@ -50,7 +48,9 @@ struct OutputFixture : ::testing::Test {
     std::unique_ptr<EvidenceReader> reader;
     OutputOutcome last; // what the last carveFile said
 
-    bool createOutputFolder(const std::string& evidence) { return out.createOutputFolder(tmp.path(), evidence); }
+    bool createOutputFolder(const std::string& evidence) {
+        return out.createOutputFolder(tmp.path(), evidence);
+    }
     std::string report(const std::string& evidence) {
         return readFile(out.outputFolder() + "/" + Output::evidenceStem(evidence) + "~Report.xls");
     }
@@ -71,7 +71,8 @@ struct OutputFixture : ::testing::Test {
         last = sink.accept(file, *reader);
         return last.ok;
     }
-    bool carveFile(const std::string& path, std::int64_t offset, std::uint64_t length, std::uint64_t spaceNeeded) {
+    bool carveFile(const std::string& path, std::int64_t offset, std::uint64_t length,
+                   std::uint64_t spaceNeeded) {
         return carveFile(path, {ByteRun{offset, length}}, spaceNeeded);
     }
 };
@@ -102,7 +103,8 @@ TEST_F(OutputFixture, ReportOfARunThatCarvesNothingIsTheHeaderLineWithoutLineEnd
     ASSERT_TRUE(createOutputFolder("/ev/disk.P01"));
     ASSERT_EQ(out.openReport("/ev/disk.P01"), Output::ReportStatus::Created);
     out.closeReport();
-    EXPECT_EQ(report("/ev/disk.P01"), "File Name\tFile Offset\tStarting Sector\tNo: of Sectors\tFile Size(in Bytes)");
+    EXPECT_EQ(report("/ev/disk.P01"),
+              "File Name\tFile Offset\tStarting Sector\tNo: of Sectors\tFile Size(in Bytes)");
 }
 
 TEST_F(OutputFixture, AnExistingReportIsNeverTouched) {
@@ -131,18 +133,17 @@ TEST_F(OutputFixture, RowsHoldOffsetSectorsAndSizeInFullWithCrLf) {
     ASSERT_TRUE(out.appendReportRow("/o/c.jpg", 4294967808LL, 0));
     ASSERT_TRUE(out.appendReportRow("/o/d.jpg", 512, 513));
     out.closeReport();
-    EXPECT_EQ(report("/ev/disk.P01"), Output::reportHeader() +
-                                          "\r\n/o/a.jpg\t1024\t1\t3\t1536\t"
-                                          "\r\n/o/b.jpg\t0\t-1\t1\t1\t"
-                                          "\r\n/o/c.jpg\t4294967808\t8388608\t0\t0\t"
-                                          "\r\n/o/d.jpg\t512\t0\t2\t513\t");
+    EXPECT_EQ(report("/ev/disk.P01"), Output::reportHeader() + "\r\n/o/a.jpg\t1024\t1\t3\t1536\t"
+                                                               "\r\n/o/b.jpg\t0\t-1\t1\t1\t"
+                                                               "\r\n/o/c.jpg\t4294967808\t8388608\t0\t0\t"
+                                                               "\r\n/o/d.jpg\t512\t0\t2\t513\t");
 }
 
 TEST(OutputReportTextTest, PathsAreWrittenAsLatin1WithUnholdableCharactersAsReferences) {
-    EXPECT_EQ(Output::pathToReportBytes("/ev/caf\xC3\xA9"), "/ev/caf\xE9");        // é fits in one byte
-    EXPECT_EQ(Output::pathToReportBytes("/ev/\xE6\x97\xA5"), "/ev/&#x65E5;");      // 日 does not
-    EXPECT_EQ(Output::pathToReportBytes("/ev/a\tb\nc"), "/ev/a&#x9;b&#xA;c");    // would break the row
-    EXPECT_EQ(Output::pathToReportBytes("/ev/\xFF\xFE"), "/ev/\xFF\xFE");          // not UTF-8: kept
+    EXPECT_EQ(Output::pathToReportBytes("/ev/caf\xC3\xA9"), "/ev/caf\xE9");   // é fits in one byte
+    EXPECT_EQ(Output::pathToReportBytes("/ev/\xE6\x97\xA5"), "/ev/&#x65E5;"); // 日 does not
+    EXPECT_EQ(Output::pathToReportBytes("/ev/a\tb\nc"), "/ev/a&#x9;b&#xA;c"); // would break the row
+    EXPECT_EQ(Output::pathToReportBytes("/ev/\xFF\xFE"), "/ev/\xFF\xFE");     // not UTF-8: kept
     EXPECT_EQ(Output::toReportBytes("a\nb"), "a\r\nb");
 }
 
@@ -153,7 +154,8 @@ TEST_F(OutputFixture, FreeSpaceEqualToTheNeedPasses) {
     EXPECT_FALSE(refused);
     EXPECT_TRUE(refused.stopsCarving);
     EXPECT_FALSE(refused.hardError);
-    EXPECT_EQ(refused.message, "No free space availabe on the destination drive.\nCarving can't be continued.");
+    EXPECT_EQ(refused.message,
+              "No free space availabe on the destination drive.\nCarving can't be continued.");
 }
 
 TEST_F(OutputFixture, AFailedFreeSpaceQueryMeansNoTest) {
@@ -193,7 +195,8 @@ TEST_F(OutputFixture, ACarvedFileIsItsRunsInOrderAndItsRowGivesTheFirstOffsetAnd
     ASSERT_TRUE(carveFile(path, {{4096, 100}, {512, 1000}, {8000, 202}}, 1302));
     out.closeReport();
     const std::string& d = img.data();
-    EXPECT_EQ(readFile(path), d.substr(4096, 100) + d.substr(512, 1000) + d.substr(8000) + std::string(10, '\0'));
+    EXPECT_EQ(readFile(path),
+              d.substr(4096, 100) + d.substr(512, 1000) + d.substr(8000) + std::string(10, '\0'));
     EXPECT_EQ(report(evidence), Output::reportHeader() + "\r\n" + path + "\t4096\t7\t3\t1302\t");
 }
 
@@ -217,7 +220,8 @@ TEST_F(OutputFixture, CarvedFileReplacesStaleBytesAndRefusesSymbolicLinks) {
     ASSERT_EQ(::symlink(victim.c_str(), planted.c_str()), 0);
     EXPECT_FALSE(carveFile(planted, 0, 10, 10));
     EXPECT_EQ(readFile(victim), "keep");
-    EXPECT_EQ(last.message, "Carved file creation failed: " + planted + ": Too many levels of symbolic links");
+    EXPECT_EQ(last.message,
+              "Carved file creation failed: " + planted + ": Too many levels of symbolic links");
     EXPECT_TRUE(last.hardError);
 #endif
 }

@@ -20,8 +20,8 @@ namespace {
 
 // The whole file at `path` (UTF-8), read through the W functions.
 std::string readWide(const std::string& path) {
-    HANDLE h = CreateFileW(win32::systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileW(win32::systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return "<missing>";
     }
@@ -38,7 +38,8 @@ std::string readWide(const std::string& path) {
 // The first report row's path (what the report holds, in its 8-bit form).
 std::string firstRowPath(const std::string& report) {
     const std::size_t start = report.find("\r\n");
-    return start == std::string::npos ? std::string() : report.substr(start + 2, report.find('\t', start) - start - 2);
+    return start == std::string::npos ? std::string()
+                                      : report.substr(start + 2, report.find('\t', start) - start - 2);
 }
 
 // A run of the real engine carving one JPEG out of `evidence` into `carvingPath`.
@@ -48,7 +49,8 @@ struct JpegRun {
     std::string jpeg = fixture("photo-jfif.jpg");
 
     RunResult go(const std::string& evidence, const std::string& carvingPath) {
-        HANDLE h = CreateFileW(win32::systemPath(evidence).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        HANDLE h = CreateFileW(win32::systemPath(evidence).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               0, nullptr);
         const std::string image = ImageBuilder(64 * 1024).randomFill(5).place(8192, jpeg).data();
         DWORD put = 0;
         WriteFile(h, image.data(), static_cast<DWORD>(image.size()), &put, nullptr);
@@ -119,7 +121,8 @@ TEST_P(EvidenceSharingTest, OtherWritersMayGoOnAndTheirChangesAreSeen) {
     writeFile(path, std::string(4096, 'e'));
     const std::wstring wide = win32::systemPath(path);
     // The writer shares even deletion: only Morrow's own handle may stand in the way of one.
-    HANDLE writer = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    HANDLE writer = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     // An old write time, so that a write a moment later surely gives another one.
@@ -150,7 +153,8 @@ INSTANTIATE_TEST_SUITE_P(Writers, EvidenceSharingTest,
                                                     [](HANDLE w) {
                                                         LARGE_INTEGER at{};
                                                         at.QuadPart = 1000;
-                                                        ASSERT_TRUE(SetFilePointerEx(w, at, nullptr, FILE_BEGIN));
+                                                        ASSERT_TRUE(
+                                                            SetFilePointerEx(w, at, nullptr, FILE_BEGIN));
                                                         ASSERT_TRUE(SetEndOfFile(w));
                                                     },
                                                     "its size changed from 4096 to 1000 bytes"}),

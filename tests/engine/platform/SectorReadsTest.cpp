@@ -45,27 +45,28 @@ TEST_P(SectorReadsTest, AnyRangeIsServedFromWholeSectors) {
         device.bytes[i] = static_cast<char>(i * 7 + i / 251);
     }
     std::string out(row.length, 'x');
-    const std::size_t got = readInWholeSectors(row.offset, out.data(), row.length, row.sectorSize,
-                                               [&](std::uint64_t at, void* to, std::size_t n) { return device.read(at, to, n); });
+    const std::size_t got =
+        readInWholeSectors(row.offset, out.data(), row.length, row.sectorSize,
+                           [&](std::uint64_t at, void* to, std::size_t n) { return device.read(at, to, n); });
     const std::size_t expected =
         row.offset >= row.deviceSize ? 0 : std::min<std::size_t>(row.length, row.deviceSize - row.offset);
     ASSERT_EQ(got, expected);
-    EXPECT_EQ(out.substr(0, got), device.bytes.substr(std::min<std::uint64_t>(row.offset, row.deviceSize), got));
+    EXPECT_EQ(out.substr(0, got),
+              device.bytes.substr(std::min<std::uint64_t>(row.offset, row.deviceSize), got));
     EXPECT_EQ(out.substr(got), std::string(row.length - got, 'x')) << "wrote past what it delivered";
     EXPECT_EQ(device.calls, row.calls);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ranges, SectorReadsTest,
-    ::testing::Values(SectorRow{"Aligned", 512, 8192, 1024, 2048, 1},
-                      SectorRow{"InsideOneSector", 512, 8192, 700, 100, 1},
-                      SectorRow{"PartialHeadAndTail", 512, 8192, 500, 1100, 3},
-                      SectorRow{"PartialHeadOnly", 512, 8192, 100, 924, 2},
-                      SectorRow{"PartialTailOnly", 512, 8192, 512, 600, 2},
-                      SectorRow{"AdvancedFormatSectors", 4096, 65536, 4000, 9000, 3},
-                      SectorRow{"EndsAtTheDeviceEnd", 512, 4096, 3000, 4000, 2},
-                      SectorRow{"StartsPastTheDeviceEnd", 512, 4096, 5000, 100, 1},
-                      SectorRow{"NoSectorSize", 1, 4096, 3, 10, 1}),
-    [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ranges, SectorReadsTest,
+                         ::testing::Values(SectorRow{"Aligned", 512, 8192, 1024, 2048, 1},
+                                           SectorRow{"InsideOneSector", 512, 8192, 700, 100, 1},
+                                           SectorRow{"PartialHeadAndTail", 512, 8192, 500, 1100, 3},
+                                           SectorRow{"PartialHeadOnly", 512, 8192, 100, 924, 2},
+                                           SectorRow{"PartialTailOnly", 512, 8192, 512, 600, 2},
+                                           SectorRow{"AdvancedFormatSectors", 4096, 65536, 4000, 9000, 3},
+                                           SectorRow{"EndsAtTheDeviceEnd", 512, 4096, 3000, 4000, 2},
+                                           SectorRow{"StartsPastTheDeviceEnd", 512, 4096, 5000, 100, 1},
+                                           SectorRow{"NoSectorSize", 1, 4096, 3, 10, 1}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

@@ -24,7 +24,8 @@ TEST(OffsetListTest, SpilledChunksReadBackInOrderAndAtRandom) {
         list.push_back(static_cast<std::int64_t>(i) * 512);
     }
     ASSERT_EQ(list.size(), count);
-    for (std::size_t i : {count - 1, std::size_t{0}, OffsetList::chunkEntries * 2 + 7, OffsetList::chunkEntries - 1}) {
+    for (std::size_t i :
+         {count - 1, std::size_t{0}, OffsetList::chunkEntries * 2 + 7, OffsetList::chunkEntries - 1}) {
         EXPECT_EQ(list[i], static_cast<std::int64_t>(i) * 512) << i;
     }
     const std::vector<std::int64_t> all = list.toVector();
@@ -39,7 +40,7 @@ TEST(OffsetListTest, SpilledChunksReadBackInOrderAndAtRandom) {
 
 // An image of any size whose every sector starts FF D8 FF, made up as it is read.
 class AllHeaders : public EvidenceSource {
-public:
+  public:
     explicit AllHeaders(std::uint64_t size) : size_(size) {}
     const std::string& path() const override { return path_; }
     std::uint64_t size() const override { return size_; }
@@ -55,7 +56,7 @@ public:
         return n;
     }
 
-private:
+  private:
     std::string path_ = "/ev/headers.img";
     std::uint64_t size_;
 };

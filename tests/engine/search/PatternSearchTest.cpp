@@ -9,7 +9,9 @@ using morrow::test::bytes;
 
 namespace {
 
-const unsigned char* u(const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+const unsigned char* u(const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
 
 // The plain definition of "first match", for checking the shifts against.
 std::int64_t naiveFind(const std::string& block, const std::string& pattern, bool zeroBefore) {
