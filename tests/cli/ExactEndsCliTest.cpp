@@ -54,6 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExactRow{"AnimatedGif", "image-animated.gif", "gif", "disk~GIFFile0.gif", true},
         ExactRow{"BmpVersion5", "bitmap124.bmp", "bmp", "disk~BMPFile0.bmp", false},
         ExactRow{"BmpRle8", "bitmap-rle8.bmp", "bmp", "disk~BMPFile0.bmp", true},
+        ExactRow{"BmpVersion5WithProfile", "bitmap124-profile.bmp", "bmp", "disk~BMPFile0.bmp", false},
         ExactRow{"TiffLittleEndian", "image.tif", "tiff", "disk~TIFFile0.tif", false},
         ExactRow{"TiffBigEndianWithExif", "exif-be.tif", "tiff", "disk~TIFFile0.tif", false},
         ExactRow{"TiffPages", "pages.tif", "tiff", "disk~TIFFile0.tif", false},

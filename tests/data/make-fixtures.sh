@@ -167,6 +167,9 @@ $IM -delay 20 -loop 0 -size 16x12 xc:red xc:blue xc:green -strip GIF:"$OUT/image
 # BMP with a BITMAPV5HEADER (124 bytes): ImageMagick writes one for 32-bit
 # pictures with alpha (BI_BITFIELDS, masks inside the header).
 $IM -size 32x24 -seed 13 plasma:coral-olive -strip -alpha on BMP:"$OUT/bitmap124.bmp"
+# BMP with a BITMAPV5HEADER and an embedded ICC profile after the pixels (the file size field
+# counts it); the profile is ghostscript's a98.icc (Debian package libgs-common).
+$IM -size 8x8 xc:red -profile /usr/share/color/icc/ghostscript/a98.icc BMP:"$OUT/bitmap124-profile.bmp"
 # BMP with run-length 8 compression: its end is the file size field.
 $IM -size 32x24 -seed 14 plasma:teal-gold -strip -colors 16 -type Palette -compress RLE BMP3:"$OUT/bitmap-rle8.bmp"
 
