@@ -66,6 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExactRow{"HtmlAfterXmlDeclaration", "page-xml.html", "html", "disk~HTMLFile0.html", false},
         ExactRow{"HtmlAfterComment", "page-comment.html", "html", "disk~HTMLFile0.html", false},
         ExactRow{"HtmlUtf8UpperCaseEnd", "page-utf8.html", "html", "disk~HTMLFile0.html", false},
+        ExactRow{"HtmlTrailingComments", "page-stamp.html", "html", "disk~HTMLFile0.html", false},
         ExactRow{"Mp4Isom", "clip-isom.mp4", "video", "disk~VideoFiles0.mp4", false},
         ExactRow{"QuickTimeMov", "clip.mov", "video", "disk~VideoFiles0.mov", false},
         ExactRow{"ZipWithComment", "with-comment.zip", "zip", "disk~ZIPFile0.zip", false}),

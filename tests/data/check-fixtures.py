@@ -402,6 +402,11 @@ for name, start, end in (('page-xml.html', b'<?xml', b'</html>\n'),
     check(name, all(c >= 0x20 or c in b'\t\r\n' for c in d), 'no control bytes')
 check('page-utf8.html', any(len(c.encode()) == 4 for c in read('page-utf8.html').decode()), 'a 4-byte sequence')
 
+d = read('page-stamp.html')
+tail = d[d.index(b'</html>\n') + 8:]
+report('page-stamp.html', f'after </html>: {tail!r}')
+check('page-stamp.html', tail.count(b'<!--') == 2 and tail.endswith(b'-->\n\n'), 'two comments and a blank line after </html>')
+
 d = read('bitmap124-profile.bmp')
 fsize, offset = struct.unpack('<I', d[2:6])[0], struct.unpack('<I', d[10:14])[0]
 width, height, bits, compression = struct.unpack('<iixxHI', d[18:34])

@@ -79,6 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Byte order mark, a comment first, CR LF line ends.
         SampleRow{"HtmlCommentFirst", kind::Html, "page-comment.html", nearBlock, 7},
         SampleRow{"HtmlUtf8UpperCase", kind::Html, "page-utf8.html", nearBlock, 7},
+        // Comments and blank lines after </html>.
+        SampleRow{"HtmlTrailingComments", kind::Html, "page-stamp.html", nearBlock, 7},
         SampleRow{"QuickTimeIsom", kind::VideoQuickTime, "clip-isom.mp4", nearBlock, 7},
         SampleRow{"QuickTimeBrand", kind::VideoQuickTime, "clip.mov", nearBlock, 7},
         SampleRow{"QuickTimeMp42", kind::VideoQuickTime, "clip.mp4", nearBlock, 7},
