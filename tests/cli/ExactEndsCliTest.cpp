@@ -72,6 +72,32 @@ INSTANTIATE_TEST_SUITE_P(
         ExactRow{"ZipWithComment", "with-comment.zip", "zip", "disk~ZIPFile0.zip", false}),
     [](const auto& row) { return std::string(row.param.name); });
 
+// An archive cut before its end record, then a whole one a sector later: the default run carves
+// one file from the first to the second's end record; -x ends the first with its central
+// directory and carves the second on its own.
+TEST(ExactEndsCliTest, ZipWithoutEndRecordLeavesTheNextArchive) {
+    test::TempDir dir;
+    const std::string first = test::fixture("two-stored.zip").substr(0, 274); // end record at 274
+    const std::string second = test::fixture("with-comment.zip");
+    test::ImageBuilder(16384).randomFill(11).place(8192, first).place(8704, second).writeTo(dir / "disk.img");
+    for (const bool exact : {true, false}) {
+        const std::string out = dir / (exact ? "exact" : "default");
+        std::vector<std::string> args = {"-y", "-q", "-t", "zip", "-o", out, dir / "disk.img"};
+        if (exact) {
+            args.insert(args.begin(), "-x");
+        }
+        const test::ChildResult result = test::runCliWith(args);
+        ASSERT_EQ(result.status, 0) << result.err;
+        if (exact) {
+            EXPECT_EQ(test::readFile(out + "/disk/disk~ZIPFile0.zip"), first);
+            EXPECT_EQ(test::readFile(out + "/disk/disk~ZIPFile1.zip"), second);
+        } else {
+            EXPECT_EQ(test::readFile(out + "/disk/disk~ZIPFile0.zip").size(), 8704 - 8192 + 296u);
+            EXPECT_FALSE(test::fileExists(out + "/disk/disk~ZIPFile1.zip"));
+        }
+    }
+}
+
 // Every sector of 1 MiB starts a JPEG with only an APP1 running into the next sector's, or an ftyp
 // with an mdat of size 0: each was carved to the end of the image, about 1 GiB in all. Neither is
 // a file.
