@@ -132,7 +132,7 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
             if (w > 0 && zipResumeOffset > static_cast<std::uint64_t>(H)) {
                 continue;
             }
-            const ZipExtent::Result zip = ZipExtent::measure(evidence, H);
+            const ZipExtent::Result zip = ZipExtent::measure(evidence, H, pass.exactEnds);
             zipResumeOffset = zip.resumeOffset;
             if (!zip.extent || zip.extent.length == 0) {
                 continue;

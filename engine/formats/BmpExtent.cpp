@@ -162,13 +162,30 @@ Extent BmpExtent::measure(EvidenceReader& evidence, std::int64_t H) {
         if (height > maxPixelArrayEnd / stride || offset + stride * height > maxPixelArrayEnd) {
             return Extent::rejected("a pixel array beyond 4 GiB");
         }
-        const std::uint64_t end = offset + stride * height;
+        std::uint64_t end = offset + stride * height;
         std::uint64_t allowed = end;
         if (headerSize == 124) {
             const std::uint32_t profileKind = le32(info + 56);
+            const std::uint64_t profileStart = 14 + static_cast<std::uint64_t>(le32(info + 112));
+            const std::uint64_t profileEnd = profileStart + le32(info + 116);
             if (profileKind == embeddedProfile || profileKind == linkedProfile) {
-                allowed =
-                    std::max(allowed, 14 + static_cast<std::uint64_t>(le32(info + 112)) + le32(info + 116));
+                allowed = std::max(allowed, profileEnd);
+            }
+            // An embedded profile that is one (an ICC profile: "acsp" at 36 and its own length in
+            // its first 4 bytes, big-endian; writers pad the stored size to 4 bytes) belongs to
+            // the file even when the size field says otherwise.
+            unsigned char icc[40] = {};
+            const std::uint64_t stored = profileEnd - profileStart;
+            if (profileKind == embeddedProfile && profileStart >= 14 + headerSize &&
+                profileEnd <= maxPixelArrayEnd && stored >= sizeof icc &&
+                evidence.readAt(H + static_cast<std::int64_t>(profileStart), icc, sizeof icc) == sizeof icc &&
+                icc[36] == 'a' && icc[37] == 'c' && icc[38] == 's' && icc[39] == 'p') {
+                const std::uint64_t own = std::uint64_t{icc[0]} << 24 | std::uint64_t{icc[1]} << 16 |
+                                          std::uint64_t{icc[2]} << 8 | icc[3];
+                if (own <= stored && stored - own < 4) {
+                    end = std::max(end, profileEnd);
+                    allowed = std::max(allowed, end);
+                }
             }
         }
         length = fileSize >= end && fileSize <= allowed + sizeFieldSlack ? fileSize : end;

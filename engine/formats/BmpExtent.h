@@ -10,8 +10,10 @@ class EvidenceReader;
 
 // Finds where a BMP file ends from its file header and info header (Microsoft's BITMAPFILEHEADER,
 // BITMAPCOREHEADER, BITMAPINFOHEADER, BITMAPV4HEADER and BITMAPV5HEADER, and the OS/2 2.x header):
-// for uncompressed pixels, at the pixel array's end, computed from the dimensions; for compressed
-// ones, at the file size field.
+// for uncompressed pixels, at the pixel array's end, computed from the dimensions, or at the end of
+// the ICC profile a version 5 header embeds after it, whichever is further (the file size field
+// when it lies between that end and the claimed profile's end plus sizeFieldSlack); for
+// compressed ones, at the file size field.
 class BmpExtent {
   public:
     // found(length): the file is `length` bytes from H.

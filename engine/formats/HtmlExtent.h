@@ -10,9 +10,10 @@ namespace morrow {
 class EvidenceReader;
 
 // Finds where an HTML document ends: after its closing </html> tag (any letter case) and the line
-// end that follows it (CR LF, LF or CR). The document must be text all the way: printable ASCII,
-// tab, CR, LF and valid UTF-8 sequences; a NUL, another control byte or invalid UTF-8 ends the
-// text.
+// end that follows it (CR LF, LF or CR), then after the white space and complete <!-- ... -->
+// comments that follow (an unfinished comment is left out). The document must be text all the
+// way: printable ASCII, tab, CR, LF and valid UTF-8 sequences; a NUL, another control byte or
+// invalid UTF-8 ends the text.
 //
 // Rejected: no document start at H (see startsDocument), or no closing tag before the text ends,
 // the evidence ends or maxScan bytes went by ("no closing tag"). Such a document has no

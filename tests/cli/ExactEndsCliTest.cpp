@@ -54,6 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExactRow{"AnimatedGif", "image-animated.gif", "gif", "disk~GIFFile0.gif", true},
         ExactRow{"BmpVersion5", "bitmap124.bmp", "bmp", "disk~BMPFile0.bmp", false},
         ExactRow{"BmpRle8", "bitmap-rle8.bmp", "bmp", "disk~BMPFile0.bmp", true},
+        ExactRow{"BmpVersion5WithProfile", "bitmap124-profile.bmp", "bmp", "disk~BMPFile0.bmp", false},
         ExactRow{"TiffLittleEndian", "image.tif", "tiff", "disk~TIFFile0.tif", false},
         ExactRow{"TiffBigEndianWithExif", "exif-be.tif", "tiff", "disk~TIFFile0.tif", false},
         ExactRow{"TiffPages", "pages.tif", "tiff", "disk~TIFFile0.tif", false},
@@ -65,10 +66,37 @@ INSTANTIATE_TEST_SUITE_P(
         ExactRow{"HtmlAfterXmlDeclaration", "page-xml.html", "html", "disk~HTMLFile0.html", false},
         ExactRow{"HtmlAfterComment", "page-comment.html", "html", "disk~HTMLFile0.html", false},
         ExactRow{"HtmlUtf8UpperCaseEnd", "page-utf8.html", "html", "disk~HTMLFile0.html", false},
+        ExactRow{"HtmlTrailingComments", "page-stamp.html", "html", "disk~HTMLFile0.html", false},
         ExactRow{"Mp4Isom", "clip-isom.mp4", "video", "disk~VideoFiles0.mp4", false},
         ExactRow{"QuickTimeMov", "clip.mov", "video", "disk~VideoFiles0.mov", false},
         ExactRow{"ZipWithComment", "with-comment.zip", "zip", "disk~ZIPFile0.zip", false}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// An archive cut before its end record, then a whole one a sector later: the default run carves
+// one file from the first to the second's end record; -x ends the first with its central
+// directory and carves the second on its own.
+TEST(ExactEndsCliTest, ZipWithoutEndRecordLeavesTheNextArchive) {
+    test::TempDir dir;
+    const std::string first = test::fixture("two-stored.zip").substr(0, 274); // end record at 274
+    const std::string second = test::fixture("with-comment.zip");
+    test::ImageBuilder(16384).randomFill(11).place(8192, first).place(8704, second).writeTo(dir / "disk.img");
+    for (const bool exact : {true, false}) {
+        const std::string out = dir / (exact ? "exact" : "default");
+        std::vector<std::string> args = {"-y", "-q", "-t", "zip", "-o", out, dir / "disk.img"};
+        if (exact) {
+            args.insert(args.begin(), "-x");
+        }
+        const test::ChildResult result = test::runCliWith(args);
+        ASSERT_EQ(result.status, 0) << result.err;
+        if (exact) {
+            EXPECT_EQ(test::readFile(out + "/disk/disk~ZIPFile0.zip"), first);
+            EXPECT_EQ(test::readFile(out + "/disk/disk~ZIPFile1.zip"), second);
+        } else {
+            EXPECT_EQ(test::readFile(out + "/disk/disk~ZIPFile0.zip").size(), 8704 - 8192 + 296u);
+            EXPECT_FALSE(test::fileExists(out + "/disk/disk~ZIPFile1.zip"));
+        }
+    }
+}
 
 // Every sector of 1 MiB starts a JPEG with only an APP1 running into the next sector's, or an ftyp
 // with an mdat of size 0: each was carved to the end of the image, about 1 GiB in all. Neither is

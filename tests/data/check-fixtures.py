@@ -402,6 +402,23 @@ for name, start, end in (('page-xml.html', b'<?xml', b'</html>\n'),
     check(name, all(c >= 0x20 or c in b'\t\r\n' for c in d), 'no control bytes')
 check('page-utf8.html', any(len(c.encode()) == 4 for c in read('page-utf8.html').decode()), 'a 4-byte sequence')
 
+d = read('page-stamp.html')
+tail = d[d.index(b'</html>\n') + 8:]
+report('page-stamp.html', f'after </html>: {tail!r}')
+check('page-stamp.html', tail.count(b'<!--') == 2 and tail.endswith(b'-->\n\n'), 'two comments and a blank line after </html>')
+
+d = read('bitmap124-profile.bmp')
+fsize, offset = struct.unpack('<I', d[2:6])[0], struct.unpack('<I', d[10:14])[0]
+width, height, bits, compression = struct.unpack('<iixxHI', d[18:34])
+cstype, (pdata, psize) = d[14 + 56:14 + 60], struct.unpack('<II', d[14 + 112:14 + 120])
+pixels_end = offset + (width * bits + 31) // 32 * 4 * abs(height)
+report('bitmap124-profile.bmp', f'{width}x{height}, {bits} bits, pixels end at {pixels_end}',
+       f'profile {cstype!r} at {14 + pdata}, {psize} bytes', f'file size field {fsize}')
+check('bitmap124-profile.bmp', struct.unpack('<I', d[14:18])[0] == 124 and compression == 0, 'v5 header, BI_RGB')
+check('bitmap124-profile.bmp', cstype == b'DEBM' and d[14 + pdata + 36:14 + pdata + 40] == b'acsp', 'embedded ICC profile')
+check('bitmap124-profile.bmp', pixels_end == 14 + pdata and 14 + pdata + psize == fsize == len(d),
+      'the profile follows the pixels and ends the file')
+
 total = sum(os.path.getsize(os.path.join(HERE, f)) for f in os.listdir(HERE)
             if not f.endswith(('.md', '.sh', '.py')))
 print(f'total size of sample files: {total} bytes')

@@ -161,6 +161,24 @@ INSTANTIATE_TEST_SUITE_P(
                         false, 0}),
     test::RowName());
 
+// The ICC profile after the pixels belongs to the file whatever the size field says; a profile
+// that is none (no "acsp") does not.
+TEST(BmpExtentTest, EmbeddedProfileEndsTheFile) {
+    const std::string file = fixture("bitmap124-profile.bmp"); // 8x8, 24 bits: pixels end at 330
+    // The size field, and the length without a true profile (the field, when it lies within the
+    // claimed profile's end, else the pixels' end).
+    const std::pair<std::uint32_t, std::uint64_t> rows[] = {{894, 894}, {0, 330}, {400, 400}, {10894, 330}};
+    for (const auto& [sizeField, withoutProfile] : rows) {
+        std::string bad = file;
+        bad.replace(2, 4, le32(sizeField));
+        const Extent e = measure(bad + garbage(2000));
+        ASSERT_TRUE(e) << e.whyNot;
+        EXPECT_EQ(e.length, file.size()) << sizeField;
+        bad.replace(330 + 36, 4, "xxxx");
+        EXPECT_EQ(measure(bad + garbage(2000)).length, withoutProfile) << sizeField;
+    }
+}
+
 TEST(BmpExtentTest, CutAnywhereNeverReachesPastTheCut) {
     const std::string file = fixture("bitmap40.bmp");
     for (std::size_t cut = 1; cut < file.size(); ++cut) {

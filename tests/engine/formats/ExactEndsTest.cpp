@@ -50,6 +50,8 @@ INSTANTIATE_TEST_SUITE_P(
         SampleRow{"BmpCoreHeader", kind::Bmp, "bitmap12.bmp", {1024, 4096 - 20}, 13},
         SampleRow{"BmpV5HeaderWithBitfields", kind::Bmp, "bitmap124.bmp", {1024, 4096 - 20}, 13},
         SampleRow{"BmpRunLength8", kind::Bmp, "bitmap-rle8.bmp", {1024, 4096 - 20}, 13},
+        // An ICC profile after the pixels, counted by the file size field.
+        SampleRow{"BmpV5HeaderWithProfile", kind::Bmp, "bitmap124-profile.bmp", {1024, 4096 - 20}, 13},
         SampleRow{"Gif89a", kind::Gif, "image89a.gif", {1024, 4096 - 3}, 11},
         SampleRow{"Gif87a", kind::Gif, "image87a.gif", {1024, 4096 - 3}, 11},
         // 00 3B at 925, inside the image data.
@@ -77,6 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Byte order mark, a comment first, CR LF line ends.
         SampleRow{"HtmlCommentFirst", kind::Html, "page-comment.html", nearBlock, 7},
         SampleRow{"HtmlUtf8UpperCase", kind::Html, "page-utf8.html", nearBlock, 7},
+        // Comments and blank lines after </html>.
+        SampleRow{"HtmlTrailingComments", kind::Html, "page-stamp.html", nearBlock, 7},
         SampleRow{"QuickTimeIsom", kind::VideoQuickTime, "clip-isom.mp4", nearBlock, 7},
         SampleRow{"QuickTimeBrand", kind::VideoQuickTime, "clip.mov", nearBlock, 7},
         SampleRow{"QuickTimeMp42", kind::VideoQuickTime, "clip.mp4", nearBlock, 7},

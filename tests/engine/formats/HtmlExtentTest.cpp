@@ -94,7 +94,11 @@ INSTANTIATE_TEST_SUITE_P(
                     EndRow{"AboveUnicode", "\xF4\x90\x80\x80</html>\n", 0},
                     EndRow{"TruncatedSequence", "\xE2\x82</html>\n", 0},
                     EndRow{"ControlByte", "\x1B[0m</html>\n", 0},
-                    EndRow{"NoClosingTag", "<body></body>\n", 0}),
+                    EndRow{"NoClosingTag", "<body></body>\n", 0},
+                    // White space and complete comments after the closing tag belong to the page.
+                    EndRow{"CommentsAndSpaceAfter", "</html>\n<!-- a -->\n \t<!---->\r\n", 36},
+                    EndRow{"UnfinishedCommentAfter", "</html>\n \n<!-- a --", 16},
+                    EndRow{"CommentOpenerIsNoEnd", "</html>\n<!-->", 14}),
     [](const testing::TestParamInfo<EndRow>& row) { return std::string(row.param.name); });
 
 TEST(HtmlExtentTest, TextLengthStopsAtTheFirstByteThatIsNoText) {

@@ -90,6 +90,31 @@ TEST(ZipExtentTest, TruncatedArchiveIsSkippedAfterItsLastLocalHeader) {
     EXPECT_EQ(r.resumeOffset, 512u + 72u); // the second member's header
 }
 
+// An archive cut before its end record, then a whole one. The default walk runs on to the second
+// archive's end record; ending at the directory, the first ends with its own central directory
+// (or, cut before it, where the second archive's members begin) and the second is measured whole.
+TEST(ZipExtentTest, WithoutEndRecordEndsAtTheDirectoryItWalked) {
+    const std::string whole = fixture("with-comment.zip"); // end record at 274
+    const std::string second = fixture("data-descriptor.zip");
+    for (const std::size_t cut : {274u, 165u}) { // before the end record; before the directory
+        const std::string first = fixture("two-stored.zip").substr(0, cut);
+        morrow::test::MemoryImage image(garbage(512) + first + second + garbage(3000));
+        const ZipExtent::Result exact = ZipExtent::measure(image, 512, true);
+        ASSERT_TRUE(exact.extent) << cut;
+        EXPECT_EQ(exact.extent.length, cut);
+        EXPECT_EQ(exact.extent.truncated, cut == 165u);
+        EXPECT_EQ(exact.resumeOffset, 512u + cut);
+        EXPECT_EQ(ZipExtent::lengthWithComment(image, 512, exact), cut);
+        EXPECT_EQ(ZipExtent::measure(image, 512).extent.length, cut + 329u); // the default walk
+        EXPECT_EQ(ZipExtent::measure(image, static_cast<std::int64_t>(512 + cut), true).extent.length, 329u);
+    }
+    // A whole archive measures as before.
+    morrow::test::MemoryImage image(garbage(512) + whole + garbage(3000));
+    const ZipExtent::Result r = ZipExtent::measure(image, 512, true);
+    EXPECT_EQ(r.extent.length, 296u);
+    EXPECT_EQ(ZipExtent::lengthWithComment(image, 512, r), whole.size());
+}
+
 TEST(ZipExtentTest, TruncatedAtEveryByteEndsAndNeverMeasuresPastTheEndRecord) {
     const std::string zip = fixture("data-descriptor.zip");
     Image img("");
