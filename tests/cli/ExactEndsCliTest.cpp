@@ -67,6 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExactRow{"HtmlUtf8UpperCaseEnd", "page-utf8.html", "html", "disk~HTMLFile0.html", false},
         ExactRow{"Mp4Isom", "clip-isom.mp4", "video", "disk~VideoFiles0.mp4", false},
         ExactRow{"QuickTimeMov", "clip.mov", "video", "disk~VideoFiles0.mov", false},
+        ExactRow{"Mp4FastStart", "clip-faststart.mp4", "video", "disk~VideoFiles0.mp4", false},
         ExactRow{"ZipWithComment", "with-comment.zip", "zip", "disk~ZIPFile0.zip", false}),
     [](const auto& row) { return std::string(row.param.name); });
 
