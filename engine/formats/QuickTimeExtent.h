@@ -11,10 +11,14 @@ class EvidenceReader;
 // Finds where an ISO base media file (MP4, 3GP, HEIF...) or QuickTime movie ends by walking its
 // top-level boxes from the file type box at H. The walk stops at the first thing that is no box
 // (a type that is not four printable ASCII characters, a size below 8); the file ends at the end
-// of the last box before it. A box of size 0 runs to the end of the file, here the end of the
-// evidence. A box that would run to or past the end of the evidence must be of a known top-level
-// type (mdat, moov, free...): bytes after a file often read as four printable characters with an
-// impossible size, and must not take the rest of the evidence with them.
+// of the last box before it. A box that would run to or past the end of the evidence must be of a
+// known top-level type (mdat, moov, free...): bytes after a file often read as four printable
+// characters with an impossible size, and must not take the rest of the evidence with them. Once a
+// whole movie box has been walked, only known top-level types follow at all: random bytes after
+// the last box read as a box that fits often enough to stretch a carve over gigabytes.
+// A box of size 0 runs to the end of the file: an mdat of size 0 after a movie box with sample
+// tables ends with the furthest chunk they place (chunk offset plus the sizes of its samples);
+// any other runs to the end of the evidence.
 //
 // Rejected: no "ftyp" box at H, one whose size cannot hold a major brand, minor version and whole
 // compatible brands or is absurdly large, a major brand that is not printable, no box after it,

@@ -69,6 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExactRow{"HtmlTrailingComments", "page-stamp.html", "html", "disk~HTMLFile0.html", false},
         ExactRow{"Mp4Isom", "clip-isom.mp4", "video", "disk~VideoFiles0.mp4", false},
         ExactRow{"QuickTimeMov", "clip.mov", "video", "disk~VideoFiles0.mov", false},
+        ExactRow{"Mp4FastStart", "clip-faststart.mp4", "video", "disk~VideoFiles0.mp4", false},
         ExactRow{"ZipWithComment", "with-comment.zip", "zip", "disk~ZIPFile0.zip", false}),
     [](const auto& row) { return std::string(row.param.name); });
 

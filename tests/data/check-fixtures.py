@@ -283,7 +283,7 @@ def top_boxes(d):
 
 
 WALKED = {'moov', 'mdat', 'free', 'skip', 'wide', 'pnot', 'mdhd', 'minf', 'trac'}
-for name in ('clip.mp4', 'clip-isom.mp4', 'clip.mov', 'clip-moov.mov', 'clip.3gp'):
+for name in ('clip.mp4', 'clip-isom.mp4', 'clip-faststart.mp4', 'clip.mov', 'clip-moov.mov', 'clip.3gp'):
     d = read(name)
     boxes, end = top_boxes(d)
     brand = d[8:12].decode('latin-1')
@@ -292,6 +292,9 @@ for name in ('clip.mp4', 'clip-isom.mp4', 'clip.mov', 'clip-moov.mov', 'clip.3gp
     report(name, f'major brand {brand!r}', 'boxes ' + ', '.join(f'{t}({s})' for t, s in boxes),
            f'all boxes after ftyp walkable: {whole}')
     check(name, end == len(d), 'boxes cover the file exactly')
+
+boxes, _ = top_boxes(read('clip-faststart.mp4'))
+check('clip-faststart.mp4', [t for t, _ in boxes] == ['ftyp', 'moov', 'free', 'mdat'], 'index first: ftyp moov free mdat')
 
 # ------------------------------------------------------------------ ASF
 d = read('clip.wmv')

@@ -316,6 +316,8 @@ SRC=(-f lavfi -i testsrc=size=32x24:rate=5 -t 1)
 # MP4 family.  MPEG-4 Visual video (ffmpeg mpeg4 encoder), very low bitrate.
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -brand mp42 -f mp4 "$OUT/clip.mp4"
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -f mp4 "$OUT/clip-isom.mp4"
+# The same written index first (the movie box moved before the media data).
+"${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -movflags +faststart -f mp4 "$OUT/clip-faststart.mp4"
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -f mov "$OUT/clip.mov"
 # The same with the major brand "moov", one that a QuickTime walk accepts.
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -brand moov -f mov "$OUT/clip-moov.mov"

@@ -84,6 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
         SampleRow{"QuickTimeIsom", kind::VideoQuickTime, "clip-isom.mp4", nearBlock, 7},
         SampleRow{"QuickTimeBrand", kind::VideoQuickTime, "clip.mov", nearBlock, 7},
         SampleRow{"QuickTimeMp42", kind::VideoQuickTime, "clip.mp4", nearBlock, 7},
+        // Index first: ftyp moov free mdat.
+        SampleRow{"QuickTimeFastStart", kind::VideoQuickTime, "clip-faststart.mp4", nearBlock, 7},
         SampleRow{"QuickTimeMoovBrand", kind::VideoQuickTime, "clip-moov.mov", nearBlock, 7},
         SampleRow{"QuickTimeThreeGpp", kind::VideoQuickTime, "clip.3gp", nearBlock, 7}),
     test::RowName());

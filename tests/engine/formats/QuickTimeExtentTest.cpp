@@ -58,6 +58,36 @@ TEST_P(QuickTimeExtentWalkTest, Measures) {
 
 const std::string movie = ftyp + box("moov", 40) + box("mdat", 100);
 
+std::string nest(const char* type, const std::string& content) {
+    return be32(static_cast<std::uint32_t>(8 + content.size())) + type + content;
+}
+
+// A movie whose one track holds two chunks in an mdat of size 0: samples of 10 and 20 bytes, then
+// one of 40, and 30 bytes of data that no sample covers; the file ends after the 40.
+std::string movieWithSampleTables() {
+    const auto tables = [](std::uint32_t data) {
+        const std::string flags = be32(0);
+        return nest(
+            "trak",
+            nest("mdia",
+                 nest("minf", nest("stbl", nest("stco", flags + be32(2) + be32(data) + be32(data + 30)) +
+                                               nest("stsc", flags + be32(2) + be32(1) + be32(2) + be32(1) +
+                                                                be32(2) + be32(1) + be32(1)) +
+                                               nest("stsz", flags + be32(0) + be32(3) + be32(10) + be32(20) +
+                                                                be32(40))))));
+    };
+    const std::string probe = nest("moov", tables(0));
+    const auto data = static_cast<std::uint32_t>(ftyp.size() + probe.size() + 8);
+    return ftyp + nest("moov", tables(data)) + be32(0) + "mdat" + std::string(100, 'm');
+}
+
+// The sample fixture written index first (ftyp moov free mdat) with its mdat's size set to 0.
+std::string fastStartSizeZero() {
+    std::string clip = fixture("clip-faststart.mp4");
+    clip.replace(855, 4, be32(0));
+    return clip;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rows, QuickTimeExtentWalkTest,
     testing::Values(
@@ -84,6 +114,17 @@ INSTANTIATE_TEST_SUITE_P(
         WalkRow{"TextAfterTheFile", movie + "Some text follows the movie.", movie.size(), false},
         WalkRow{"SizeZeroOfUnknownType", movie + be32(0) + "abcd" + std::string(50, 'm'), movie.size(),
                 false},
+        // After the movie box only top-level boxes follow: random bytes that read as a box that fits
+        // are not the file's.
+        WalkRow{"UnknownBoxAfterTheMovie", movie + be32(40) + "k3$Q" + garbage(32, 5), movie.size(), false},
+        WalkRow{"UnknownBoxAfterMovieLast",
+                ftyp + box("mdat", 100) + box("moov", 40) + be32(16) + "zq7r" + garbage(8, 6), 20 + 108 + 48,
+                false},
+        WalkRow{"TopLevelBoxAfterTheMovie", movie + box("uuid", 20), movie.size() + 28, false},
+        // Size 0 after a movie box with sample tables: the data ends with its last sample.
+        WalkRow{"SizeZeroEndsAtTheLastSample", movieWithSampleTables(), movieWithSampleTables().size() - 30,
+                false},
+        WalkRow{"SizeZeroFastStartClip", fastStartSizeZero(), fastStartSizeZero().size(), false},
         WalkRow{"FtypTooShort", be32(12) + "ftypisom" + be32(0) + box("moov", 8), 0, false},
         WalkRow{"FtypPartialBrand", be32(22) + "ftypisom" + be32(0) + "mp41xx" + box("moov", 8), 0, false},
         WalkRow{"FtypAbsurd", be32(8192) + "ftypisom" + be32(0) + box("moov", 8), 0, false},
