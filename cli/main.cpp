@@ -76,6 +76,9 @@ void printTally(const RunResult& result, bool reportOnly) {
     }
     std::printf("%-20s %10lld %16llu\n", "all kinds", static_cast<long long>(files),
                 static_cast<unsigned long long>(bytes));
+    if (result.embedded > 0) {
+        std::printf("%lld embedded in other carved files\n", static_cast<long long>(result.embedded));
+    }
     for (const std::string& folder : result.outputFolders) {
         std::printf("Output folder: %s\n", folder.c_str());
     }

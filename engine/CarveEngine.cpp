@@ -7,6 +7,7 @@
 #include "platform/OutputFile.h"
 #include "search/HexText.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace morrow {
@@ -85,6 +86,24 @@ bool CarveEngine::carve(const CarvedFile& file) {
         if (reader_->touchesDamage(run.offset, run.length)) {
             return true;
         }
+    }
+    if (measuringContainers_) {
+        const std::size_t dot = file.path.find_last_of('.');
+        containers_.add(file, dot == std::string::npos ? std::string() : file.path.substr(dot));
+        return true;
+    }
+    // A frame, member or thumbnail of a file of another kind that this run carves is that file's
+    // bytes: it is listed in the DFXML report, not written again.
+    if (const ContainerMap::Container* holder = containers_.holding(file.offset(), file.type)) {
+        ++result_.embedded;
+        if (dfxml_.active()) {
+            const KindInfo& kind = kindInfo(holder->type);
+            const std::string holderPath = carvedFilePath(file.evidencePath, kind.kindTag, holder->number,
+                                                          containers_.extension(*holder));
+            dfxml_.addEmbedded(file, reader_->size(), holderPath,
+                               static_cast<std::uint64_t>(file.offset() - holder->begin));
+        }
+        return true;
     }
     if (const OutputOutcome outcome = sink_->accept(file, *reader_); !outcome) {
         tell(outcome);
@@ -347,12 +366,43 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
     }
     headerIndex_.prepare(evidencePath, std::move(keys));
 
-    // The kinds in the table's order, one pass each; PDF's size-driven pass is followed by a
-    // header/footer pass over the headers it could not measure.
+    // An exact-ends run of more than one kind first measures the files of the kinds that hold
+    // others, without carving them, so that whichever pass reaches a frame, member or thumbnail of
+    // one of them knows it for that file's bytes.
+    containers_.clear();
+    std::vector<std::int32_t CarveState::*> rowsTicked;
     for (const KindInfo& k : kindTable()) {
-        if (st.*(k.selected) == 0) {
-            continue;
+        if (st.*(k.selected) != 0 &&
+            std::find(rowsTicked.begin(), rowsTicked.end(), k.selected) == rowsTicked.end()) {
+            rowsTicked.push_back(k.selected);
         }
+    }
+    if (st.exactEnds != 0 && rowsTicked.size() > 1) {
+        measuringContainers_ = true;
+        for (const KindInfo& k : kindTable()) {
+            if (st.*(k.selected) != 0 && k.holdsOthers && !runKind(k, evidencePath)) {
+                measuringContainers_ = false;
+                return false;
+            }
+        }
+        measuringContainers_ = false;
+        containers_.seal();
+    }
+
+    // The kinds in the table's order, one pass each.
+    for (const KindInfo& k : kindTable()) {
+        if (st.*(k.selected) != 0 && !runKind(k, evidencePath)) {
+            return false;
+        }
+    }
+    st.mp4Pass = 0;
+    return true;
+}
+
+// PDF's size-driven pass is followed by a header/footer pass over the headers it could not measure.
+bool CarveEngine::runKind(const KindInfo& k, const std::string& evidencePath) {
+    CarveState& st = state_;
+    {
         st.pdfCarvedBySize = 0;
         for (int n = 0; n < (k.footerPassAfter ? 2 : 1); ++n) {
             const CarverFamily family = n == 0 ? k.carver : CarverFamily::HeaderFooter;
@@ -373,7 +423,6 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
             }
         }
     }
-    st.mp4Pass = 0;
     return true;
 }
 
@@ -459,7 +508,11 @@ void CarveEngine::showSummary(bool complete, const std::string& carvingRoot) {
     // A report-only run writes no file: it says how many it found.
     text += (state_.reportOnly != 0 ? "Total No:Of files found (report only, none written): "
                                     : "Total No:Of files carved: ") +
-            std::to_string(state_.filesCarvedTotal) + "\nDo you want to view the resutlted files?.";
+            std::to_string(state_.filesCarvedTotal) + "\n";
+    if (result_.embedded > 0) {
+        text += std::to_string(result_.embedded) + " embedded in other carved files\n";
+    }
+    text += "Do you want to view the resutlted files?.";
     if (host_.showMessage(text, "Completed..", style::YesNoInfo) == answerYes) {
         host_.exploreFolder(carvingRoot);
     }

@@ -4,6 +4,7 @@
 #include "CarveState.h"
 #include "Catalog.h"
 #include "carve/CarvePass.h"
+#include "carve/ContainerMap.h"
 #include "carve/HeaderIndex.h"
 #include "carve/PassContext.h"
 #include "evidence/EvidenceReader.h"
@@ -33,6 +34,9 @@ struct RunResult {
     End end = End::Refused;
     bool quit = false;            // the user confirmed Quit: the application is to end
     std::int32_t filesCarved = 0; // the summary's total
+    // Files an exact-ends run found inside a file of another kind that it carved, and did not
+    // write again.
+    std::int64_t embedded = 0;
 
     // Files and bytes carved per kind, by FileTypeId.
     struct Tally {
@@ -104,6 +108,7 @@ class CarveEngine : public PassContext {
         return output_.carvedFilePath(evidencePath, kindTag, number, extension);
     }
     PassDisplay& display() override { return host_; }
+    bool measuringOnly() const override { return measuringContainers_; }
     OffsetList& pdfHeaderIndex() override { return state_.pdfHeaderIndex; }
     std::int32_t& pdfCarvedBySize() override { return state_.pdfCarvedBySize; }
     // A read of the evidence failed in a way that cannot be read past: tells the user and marks
@@ -131,6 +136,8 @@ class CarveEngine : public PassContext {
 
   private:
     bool runPasses(const std::string& evidencePath);
+    // The pass (or passes) of one kind; false when the run must end.
+    bool runKind(const KindInfo& kind, const std::string& evidencePath);
     // The header signature list of a kind in the run's mode.
     const char* headerSignature(const KindInfo& kind) const;
     // Tells the user what an output operation that failed said, and acts on it.
@@ -156,6 +163,8 @@ class CarveEngine : public PassContext {
     bool evidenceDigestDone_ = false;
     std::uint64_t digestedSize_ = 0;
     HeaderIndex headerIndex_;
+    ContainerMap containers_;
+    bool measuringContainers_ = false; // carve() records files instead of carving them
     Carvers carvers_;
     EvidenceOpener opener_;
     std::unique_ptr<EvidenceSource> source_;

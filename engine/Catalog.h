@@ -48,6 +48,9 @@ struct KindInfo {
     int footerTail;          // bytes after the footer that belong to the file (PNG's IEND CRC)
     ExactReader
         exactReader; // the exact-ends mode's reader; null where the carver's rules follow the structure
+    // Its files may hold whole files of other kinds (frames, members, thumbnails): an exact-ends
+    // run measures them before its passes, and does not carve those again.
+    bool holdsOthers;
 };
 
 // The table, one row per FileTypeId in order, which is also the fixed order of carving.

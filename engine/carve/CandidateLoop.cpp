@@ -22,7 +22,8 @@ bool CandidateLoop::next(std::int64_t i, std::int64_t position) {
         return false;
     }
     host_.setStatusText("");
-    host_.setStatusText("Carving " + kindTag_ + ": " + std::to_string(i + 1) + " Of " + countText_);
+    host_.setStatusText((context_.measuringOnly() ? "Measuring " : "Carving ") + kindTag_ + ": " +
+                        std::to_string(i + 1) + " Of " + countText_);
     host_.setProgressPos(position);
     return true;
 }

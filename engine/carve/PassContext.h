@@ -52,6 +52,9 @@ class PassContext {
                                        std::int64_t number, const std::string& extension) const = 0;
 
     virtual PassDisplay& display() = 0;
+    // True while a pass only measures its files for the run (carve() records them, writes
+    // nothing): its candidates show as "Measuring", not "Carving".
+    virtual bool measuringOnly() const { return false; }
     // The poll point of a carver's candidate loop: asks the Stop question and then the Quit
     // question when they were requested. False when the user confirmed one of them: the pass
     // must end with false.

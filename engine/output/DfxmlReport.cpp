@@ -99,6 +99,28 @@ const char* reference(char c) {
     }
 }
 
+// The byte_runs of `file`, its first run at `at` in the file they describe.
+std::string byteRuns(const std::string& indent, const CarvedFile& file, std::uint64_t evidenceSize,
+                     std::uint64_t at) {
+    std::string xml = indent + "<byte_runs>\n";
+    for (const ByteRun& run : file.runs) {
+        const auto start = static_cast<std::uint64_t>(run.offset);
+        const std::uint64_t inEvidence =
+            start >= evidenceSize ? 0 : std::min(run.length, evidenceSize - start);
+        if (inEvidence > 0) {
+            xml += indent + "  <byte_run offset=\"" + std::to_string(at) + "\" img_offset=\"" +
+                   std::to_string(start) + "\" len=\"" + std::to_string(inEvidence) + "\"/>\n";
+        }
+        if (inEvidence < run.length) {
+            // Zeros written for what the file claims past the end of the evidence.
+            xml += indent + "  <byte_run offset=\"" + std::to_string(at + inEvidence) +
+                   "\" fill=\"0\" len=\"" + std::to_string(run.length - inEvidence) + "\"/>\n";
+        }
+        at += run.length;
+    }
+    return xml + indent + "</byte_runs>\n";
+}
+
 } // namespace
 
 bool DfxmlReport::needsBackslashEscapes(const std::string& text) {
@@ -188,28 +210,28 @@ void DfxmlReport::addFile(const CarvedFile& file, std::uint64_t evidenceSize, co
     std::string xml = "  <fileobject>\n";
     xml += element("    ", "filename", file.path);
     xml += element("    ", "filesize", std::to_string(file.length()));
-    xml += "    <byte_runs>\n";
-    std::uint64_t at = 0; // where the run starts in the carved file
-    for (const ByteRun& run : file.runs) {
-        const auto start = static_cast<std::uint64_t>(run.offset);
-        const std::uint64_t inEvidence =
-            start >= evidenceSize ? 0 : std::min(run.length, evidenceSize - start);
-        if (inEvidence > 0) {
-            xml += "      <byte_run offset=\"" + std::to_string(at) + "\" img_offset=\"" +
-                   std::to_string(start) + "\" len=\"" + std::to_string(inEvidence) + "\"/>\n";
-        }
-        if (inEvidence < run.length) {
-            // Zeros written for what the file claims past the end of the evidence.
-            xml += "      <byte_run offset=\"" + std::to_string(at + inEvidence) + "\" fill=\"0\" len=\"" +
-                   std::to_string(run.length - inEvidence) + "\"/>\n";
-        }
-        at += run.length;
-    }
-    xml += "    </byte_runs>\n";
+    xml += byteRuns("    ", file, evidenceSize, 0);
     if (digests != nullptr) {
         xml += "    <hashdigest type=\"md5\">" + digests->md5 + "</hashdigest>\n";
         xml += "    <hashdigest type=\"sha256\">" + digests->sha256 + "</hashdigest>\n";
     }
+    xml += "  </fileobject>\n";
+    append(xml);
+}
+
+void DfxmlReport::addEmbedded(const CarvedFile& file, std::uint64_t evidenceSize,
+                              const std::string& holderPath, std::uint64_t inHolder) {
+    if (!active_) {
+        return;
+    }
+    std::string xml = "  <fileobject>\n";
+    xml += "    <!-- " + file.kindTag + " inside another carved file: not written -->\n";
+    xml += element("    ", "filesize", std::to_string(file.length()));
+    xml += byteRuns("    ", file, evidenceSize, 0);
+    xml += "    <parent_object>\n";
+    xml += element("      ", "filename", holderPath);
+    xml += byteRuns("      ", file, evidenceSize, inHolder);
+    xml += "    </parent_object>\n";
     xml += "  </fileobject>\n";
     append(xml);
 }

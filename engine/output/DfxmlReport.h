@@ -58,6 +58,10 @@ class DfxmlReport {
     // One carved file: its name, size, where it lies in the evidence (what lies past the end of
     // the evidence is a run of zeros) and, when it was written, its digests.
     void addFile(const CarvedFile& file, std::uint64_t evidenceSize, const Digest::Values* digests);
+    // A file found inside another carved file (`holderPath`, `inHolder` bytes from its start) and
+    // not written again: where it lies, and its holder as its parent object.
+    void addEmbedded(const CarvedFile& file, std::uint64_t evidenceSize, const std::string& holderPath,
+                     std::uint64_t inHolder);
 
     // Writes the document and ends the report; `complete` when every pass of the evidence file
     // ran to its end. False (failure() set) when it could not be written, the scratch file

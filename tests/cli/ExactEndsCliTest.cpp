@@ -125,3 +125,41 @@ TEST(ExactEndsCliTest, HostileEverySectorStartsCarveNothing) {
 }
 
 } // namespace
+
+// A movie's first frame and a picture stored in an archive, each at a sector start: -x carves
+// the movie and the archive whole and lists the two pictures in the DFXML as their bytes, not
+// written; a run for pictures alone has no container and carves them.
+TEST(ExactEndsCliTest, EmbeddedFilesAreNotCarvedAgain) {
+    test::TempDir dir;
+    const std::string movie = test::fixture("clip-mjpeg-aligned.avi"); // a JPEG at 5632
+    const std::string archive = test::fixture("stored-png.zip");       // a PNG at 512
+    test::ImageBuilder(65536)
+        .randomFill(5)
+        .place(8192, movie)
+        .place(32768, archive)
+        .writeTo(dir / "disk.img");
+
+    test::ChildResult all =
+        test::runCliWith({"-x", "--dfxml", "-y", "-t", "all", "-o", dir / "all", dir / "disk.img"});
+    ASSERT_EQ(all.status, 0) << all.err;
+    EXPECT_EQ(test::listFolder(dir / "all/disk"),
+              (std::vector<std::string>{"disk~Report.dfxml", "disk~Report.xls", "disk~VideoFiles0.avi",
+                                        "disk~ZIPFile0.zip"}));
+    EXPECT_EQ(test::readFile(dir / "all/disk/disk~VideoFiles0.avi"), movie);
+    EXPECT_EQ(test::readFile(dir / "all/disk/disk~ZIPFile0.zip"), archive);
+    EXPECT_NE(all.out.find("2 embedded in other carved files"), std::string::npos) << all.out;
+    const std::string dfxml = test::readFile(dir / "all/disk/disk~Report.dfxml");
+    for (const auto& [holder, at, img] : {std::tuple{"disk~VideoFiles0.avi", 5632, 8192 + 5632},
+                                          std::tuple{"disk~ZIPFile0.zip", 512, 32768 + 512}}) {
+        const std::string parent = "<filename>" + dir / "all/disk/" + holder +
+                                   "</filename>\n      <byte_runs>\n" + "        <byte_run offset=\"" +
+                                   std::to_string(at) + "\" img_offset=\"" + std::to_string(img) + "\"";
+        EXPECT_NE(dfxml.find(parent), std::string::npos) << holder;
+    }
+
+    ASSERT_EQ(
+        test::runCliWith({"-x", "-y", "-q", "-t", "pictures", "-o", dir / "pics", dir / "disk.img"}).status,
+        0);
+    EXPECT_EQ(test::listFolder(dir / "pics/disk"),
+              (std::vector<std::string>{"disk~JPEGFile0.jpg", "disk~PNGFile0.png", "disk~Report.xls"}));
+}

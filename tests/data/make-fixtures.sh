@@ -305,6 +305,14 @@ zip -q -X - alpha.txt beta.txt | cat > "$OUT/data-descriptor.zip"
 head -c 475 /dev/zero | tr '\0' 'p' > pad.txt
 touch -d "$STAMP" pad.txt
 zip -q -X -0 "$OUT/aligned.zip" pad.txt alpha.txt
+# A picture stored uncompressed in an archive, its PNG signature at offset 512
+# (30 + 7 + 436 + 30 + 9): a header scan indexes the archive's own bytes as a
+# PNG of its own.
+head -c 436 /dev/zero | tr '\0' 'p' > pad.txt
+touch -d "$STAMP" pad.txt
+cp "$OUT/image.png" image.png
+touch -d "$STAMP" image.png
+zip -q -X -0 "$OUT/stored-png.zip" pad.txt image.png
 
 # ---------------------------------------------------------------- video
 
@@ -312,6 +320,19 @@ SRC=(-f lavfi -i testsrc=size=32x24:rate=5 -t 1)
 
 # AVI, Motion JPEG
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mjpeg -q:v 10 -f avi "$OUT/clip.avi"
+# The same with the JUNK chunk before the movie list shortened by 96 bytes, so
+# that the first frame's JPEG starts at offset 5632, a sector start.
+python3 - "$OUT/clip.avi" "$OUT/clip-mjpeg-aligned.avi" <<'PY'
+import struct, sys
+d = bytearray(open(sys.argv[1], 'rb').read())
+junk = d.index(b'JUNK', 4600)
+size = struct.unpack_from('<I', d, junk + 4)[0]
+d[junk + 8:junk + 8 + 96] = b''
+struct.pack_into('<I', d, junk + 4, size - 96)
+struct.pack_into('<I', d, 4, len(d) - 8)
+assert d.index(b'\xff\xd8') % 512 == 0
+open(sys.argv[2], 'wb').write(d)
+PY
 
 # MP4 family.  MPEG-4 Visual video (ffmpeg mpeg4 encoder), very low bitrate.
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -brand mp42 -f mp4 "$OUT/clip.mp4"
