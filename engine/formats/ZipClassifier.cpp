@@ -117,7 +117,7 @@ std::string ZipClassifier::classify(EvidenceReader& evidence, std::int64_t H, st
     // 28), the extra field (30) and the comment (32); the member's local header offset, from the
     // archive's first byte, is at 42.
     std::size_t entries = 0;
-    if (directory >= start) {
+    if (directory > start) {
         for (std::uint64_t D = directory;
              entries < maxEntries && D + 46 <= end && hasSignature(evidence, D, 1, 2); ++entries) {
             const auto at = static_cast<std::int64_t>(D);
