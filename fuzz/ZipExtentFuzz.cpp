@@ -1,6 +1,11 @@
-// The ZIP walk over a fuzzed archive whose first local file header sits at offset 0.
+// The ZIP walk over a fuzzed archive whose first local file header sits at offset 0, and the
+// exact mode's walk and naming of what it found.
 #include "FuzzSupport.h"
+#include "formats/ZipClassifier.h"
 #include "formats/ZipExtent.h"
+
+#include <set>
+#include <string>
 
 using namespace morrow;
 
@@ -19,5 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         fuzz::check(zip.resumeOffset < size || zip.resumeOffset == 0, "resume offset past the evidence");
     }
+
+    static const std::set<std::string> extensions = {".zip", ".docx", ".xlsx", ".pptx", ".odt", ".ods",
+                                                     ".odp", ".odg",  ".epub", ".jar",  ".apk"};
+    const ZipExtent::Result exact = ZipExtent::measure(input.reader, 0, true);
+    fuzz::check(exact.directory < size, "directory past the evidence");
+    const std::uint64_t length = exact.extent ? ZipExtent::lengthWithComment(input.reader, 0, exact) : size;
+    fuzz::check(extensions.count(ZipClassifier::classify(input.reader, 0, length, exact.directory)) == 1,
+                "unknown extension");
     return 0;
 }

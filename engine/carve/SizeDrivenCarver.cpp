@@ -8,6 +8,7 @@
 #include "formats/ExactEnds.h"
 #include "formats/LengthReaders.h"
 #include "formats/PdfExtent.h"
+#include "formats/ZipClassifier.h"
 #include "formats/ZipExtent.h"
 
 #include <string>
@@ -137,7 +138,13 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
             if (!zip.extent || zip.extent.length == 0) {
                 continue;
             }
-            L = pass.exactEnds ? ZipExtent::lengthWithComment(evidence, H, zip) : zip.extent.length;
+            if (pass.exactEnds) {
+                L = ZipExtent::lengthWithComment(evidence, H, zip);
+                // Named by what it holds (.docx, .odt, .jar ...); the tag and numbering stay ZIP's.
+                extension = ZipClassifier::classify(evidence, H, L, zip.directory);
+            } else {
+                L = zip.extent.length;
+            }
         }
 
         // The free space is tested for the length the data claims; only the copy stops at the

@@ -109,6 +109,7 @@ ZipExtent::Result ZipExtent::measure(EvidenceReader& evidence, std::int64_t H, b
                     return std::binary_search(walked.begin() + first, walked.end(), S + offset);
                 })) {
                 result.resumeOffset = S;
+                result.directory = 0;
                 result.extent = Extent::found(S - static_cast<std::uint64_t>(H), true);
                 return result;
             }
@@ -146,6 +147,7 @@ ZipExtent::Result ZipExtent::measure(EvidenceReader& evidence, std::int64_t H, b
             continue;
         }
         if (text == "504B12") {
+            result.directory = C;
             return endAtDirectory ? walkDirectory(C) : searchEndRecord(C);
         }
         // A member with a data descriptor (compressed size 0 here), a damaged archive, or local
@@ -157,6 +159,7 @@ ZipExtent::Result ZipExtent::measure(EvidenceReader& evidence, std::int64_t H, b
             return fail();
         }
         if (found == 1) {
+            result.directory = F;
             return endAtDirectory ? walkDirectory(F) : searchEndRecord(F);
         }
         result.resumeOffset = F;

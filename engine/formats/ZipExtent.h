@@ -22,6 +22,9 @@ class ZipExtent {
         std::uint64_t resumeOffset = 0;
         // The extent ends with an end record (else with the central directory, or truncated).
         bool endRecord = false;
+        // Where the archive's central directory starts, as the walk met it; 0 when the walk met
+        // none of this archive's (the directory it ran into was a later archive's).
+        std::uint64_t directory = 0;
     };
     // `endAtDirectory` (the exact-ends mode): the central directory is walked to its end. Without
     // an end record there, the archive ends with its directory (found) and the walk does not go

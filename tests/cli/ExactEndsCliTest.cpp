@@ -1,6 +1,7 @@
 // morrow-cli -x on an image holding one real file of a rule the exact-ends mode follows: the file
 // comes out byte for byte under the name a default run would give it, where the default run cuts
-// it short, runs it on or misses it.
+// it short, runs it on or misses it. An archive that -x names by what it holds (.docx, .odt ...)
+// keeps its tag and number, and a default run still names it .zip.
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@ struct ExactRow {
     const char* kind;   // morrow-cli's -t
     const char* carved; // its name in the output folder
     bool defaultWhole;  // a default run carves it whole too
+    // Its name in a default run when -x names it otherwise (an archive named by what it holds).
+    const char* defaultCarved = nullptr;
 };
 
 class ExactEndsCliTest : public ::testing::TestWithParam<ExactRow> {};
@@ -33,7 +36,8 @@ TEST_P(ExactEndsCliTest, CarvesTheFileByteForByte) {
         }
         const test::ChildResult result = test::runCliWith(args);
         ASSERT_EQ(result.status, 0) << result.err;
-        const std::string carved = out + "/disk/" + row.carved;
+        const std::string carved =
+            out + "/disk/" + (exact || row.defaultCarved == nullptr ? row.carved : row.defaultCarved);
         const bool whole = test::fileExists(carved) && test::readFile(carved) == file;
         EXPECT_EQ(whole, exact || row.defaultWhole)
             << (exact ? "exact" : "default") << " run of " << row.fixture;
@@ -70,7 +74,16 @@ INSTANTIATE_TEST_SUITE_P(
         ExactRow{"Mp4Isom", "clip-isom.mp4", "video", "disk~VideoFiles0.mp4", false},
         ExactRow{"QuickTimeMov", "clip.mov", "video", "disk~VideoFiles0.mov", false},
         ExactRow{"Mp4FastStart", "clip-faststart.mp4", "video", "disk~VideoFiles0.mp4", false},
-        ExactRow{"ZipWithComment", "with-comment.zip", "zip", "disk~ZIPFile0.zip", false}),
+        ExactRow{"ZipWithComment", "with-comment.zip", "zip", "disk~ZIPFile0.zip", false},
+        ExactRow{"Docx", "doc.docx", "zip", "disk~ZIPFile0.docx", true, "disk~ZIPFile0.zip"},
+        ExactRow{"Xlsx", "sheet.xlsx", "zip", "disk~ZIPFile0.xlsx", true, "disk~ZIPFile0.zip"},
+        ExactRow{"Pptx", "slides.pptx", "zip", "disk~ZIPFile0.pptx", true, "disk~ZIPFile0.zip"},
+        ExactRow{"Odt", "doc.odt", "zip", "disk~ZIPFile0.odt", true, "disk~ZIPFile0.zip"},
+        ExactRow{"Ods", "sheet.ods", "zip", "disk~ZIPFile0.ods", true, "disk~ZIPFile0.zip"},
+        ExactRow{"Odp", "slides.odp", "zip", "disk~ZIPFile0.odp", true, "disk~ZIPFile0.zip"},
+        ExactRow{"Odg", "drawing.odg", "zip", "disk~ZIPFile0.odg", true, "disk~ZIPFile0.zip"},
+        ExactRow{"Epub", "book.epub", "zip", "disk~ZIPFile0.epub", true, "disk~ZIPFile0.zip"},
+        ExactRow{"Jar", "app.jar", "zip", "disk~ZIPFile0.jar", true, "disk~ZIPFile0.zip"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // An archive cut before its end record, then a whole one a sector later: the default run carves

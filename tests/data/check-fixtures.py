@@ -254,6 +254,44 @@ for name in ('two-stored.zip', 'with-comment.zip', 'data-descriptor.zip'):
     if name == 'with-comment.zip':
         check(name, clen > 0, 'has comment')
 
+# ------------------------------------------------------------------ ZIP by content
+# What the exact mode names each archive by: the stored mimetype member first (OpenDocument,
+# EPUB), [Content_Types].xml with the main part (Office Open XML), the Java manifest.
+def zip_members(d):
+    eocd = d.rfind(b'PK\x05\x06')
+    count, _, cd = struct.unpack('<HII', d[eocd + 10:eocd + 20])
+    names, o = [], cd
+    for _ in range(count):
+        nlen, xlen, clen = struct.unpack('<HHH', d[o + 28:o + 34])
+        names.append(d[o + 46:o + 46 + nlen].decode())
+        o += 46 + nlen + xlen + clen
+    return eocd, cd, names
+
+
+MIMETYPE = 'application/vnd.oasis.opendocument.'
+for name, want in (('doc.docx', 'word/document.xml'), ('sheet.xlsx', 'xl/workbook.xml'),
+                   ('slides.pptx', 'ppt/presentation.xml'), ('doc.odt', MIMETYPE + 'text'),
+                   ('sheet.ods', MIMETYPE + 'spreadsheet'), ('slides.odp', MIMETYPE + 'presentation'),
+                   ('drawing.odg', MIMETYPE + 'graphics'), ('book.epub', 'application/epub+zip'),
+                   ('app.jar', 'META-INF/MANIFEST.MF')):
+    d = read(name)
+    eocd, cd, names = zip_members(d)
+    locs = zip_locals(d)
+    report(name, f'{len(names)} members, central directory at {cd}, EOCD at {eocd}',
+           f'first local header: flags 0x{locs[0][1]:04x} method {locs[0][2]} {locs[0][5]}',
+           f'members with a data descriptor: {sum(1 for l in locs if l[1] & 8)}')
+    check(name, eocd + 22 == len(d), 'EOCD ends the file, no comment')
+    check(name, len(d) <= 40 * 1024, 'at most 40 KB')
+    check(name, 'AndroidManifest.xml' not in names, 'no AndroidManifest.xml')
+    if want.startswith('application/'):
+        o, f, m, c, u, n = locs[0]
+        check(name, n == 'mimetype' and m == 0 and d[o + 30 + len(n):o + 30 + len(n) + c] == want.encode(),
+              f'stored mimetype member first: {want}')
+    elif name == 'app.jar':
+        check(name, want in names and '[Content_Types].xml' not in names, want)
+    else:
+        check(name, '[Content_Types].xml' in names and want in names, f'[Content_Types].xml and {want}')
+
 # ------------------------------------------------------------------ RIFF
 for name, form in (('clip.avi', b'AVI '), ('clip-cdxa.dat', b'CDXA')):
     d = read(name)

@@ -466,4 +466,87 @@ cat > "$OUT/page-utf8.html" <<'EOF'
 </HTML>
 EOF
 
+# ---------------------------------------------------------------- ZIP by content
+# ZIP archives that their programs know by their own extension: Office Open XML and OpenDocument
+# files from LibreOffice (the text, CSV and flat presentation above, and a flat drawing), an EPUB
+# and a Java archive put together with zip.  LibreOffice writes the current time into the archives
+# and a few bytes of settings.xml change from run to run, so these are not byte-identical on a
+# rerun (same members, about the same sizes).
+soffice_convert 'docx:MS Word 2007 XML' note.txt
+cp lo/note.docx "$OUT/doc.docx"
+soffice_convert odt note.txt
+cp lo/note.odt "$OUT/doc.odt"
+soffice_convert 'xlsx:Calc MS Excel 2007 XML' sheet.csv
+cp lo/sheet.xlsx "$OUT/sheet.xlsx"
+soffice_convert ods sheet.csv
+cp lo/sheet.ods "$OUT/sheet.ods"
+soffice_convert 'pptx:Impress MS PowerPoint 2007 XML' slides-src.fodp
+cp lo/slides-src.pptx "$OUT/slides.pptx"
+soffice_convert odp slides-src.fodp
+cp lo/slides-src.odp "$OUT/slides.odp"
+cat > drawing.fodg <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
+ xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0"
+ xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"
+ xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0"
+ office:version="1.2" office:mimetype="application/vnd.oasis.opendocument.graphics">
+ <office:body>
+  <office:drawing>
+   <draw:page draw:name="page1">
+    <draw:rect svg:x="1cm" svg:y="1cm" svg:width="4cm" svg:height="2cm"><text:p>Item 3</text:p></draw:rect>
+   </draw:page>
+  </office:drawing>
+ </office:body>
+</office:document>
+EOF
+soffice_convert odg drawing.fodg
+cp lo/drawing.odg "$OUT/drawing.odg"
+
+# EPUB 3: the mimetype member stored first (no extra field), then the container, the package
+# document and its navigation page, deflated.
+mkdir -p epub/META-INF epub/OEBPS
+printf 'application/epub+zip' > epub/mimetype
+cat > epub/META-INF/container.xml <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<container version="1.0" xmlns="urn:oasis:names:tc:opendocument:xmlns:container">
+ <rootfiles><rootfile full-path="OEBPS/content.opf" media-type="application/oebps-package+xml"/></rootfiles>
+</container>
+EOF
+cat > epub/OEBPS/content.opf <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<package xmlns="http://www.idpf.org/2007/opf" version="3.0" unique-identifier="id">
+ <metadata xmlns:dc="http://purl.org/dc/elements/1.1/">
+  <dc:identifier id="id">urn:uuid:2024017-0003</dc:identifier>
+  <dc:title>Case 2024-017 handbook</dc:title>
+  <dc:language>en</dc:language>
+  <meta property="dcterms:modified">2024-03-01T12:00:00Z</meta>
+ </metadata>
+ <manifest>
+  <item id="nav" href="nav.xhtml" media-type="application/xhtml+xml" properties="nav"/>
+ </manifest>
+ <spine><itemref idref="nav"/></spine>
+</package>
+EOF
+cat > epub/OEBPS/nav.xhtml <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<html xmlns="http://www.w3.org/1999/xhtml" xmlns:epub="http://www.idpf.org/2007/ops">
+<head><title>Handbook</title></head>
+<body><nav epub:type="toc"><ol><li><a href="nav.xhtml">Imaging a USB stick</a></li></ol></nav></body>
+</html>
+EOF
+find epub -exec touch -d "$STAMP" {} +
+rm -f "$OUT/book.epub"
+(cd epub && zip -q -X -0 "$OUT/book.epub" mimetype &&
+    zip -q -X -D -9 "$OUT/book.epub" META-INF/container.xml OEBPS/content.opf OEBPS/nav.xhtml)
+
+# A Java archive as the jar tool lays it out: the manifest first, then a resource.
+mkdir -p jar/META-INF jar/morrow
+printf 'Manifest-Version: 1.0\r\nCreated-By: Morrow fixtures\r\nMain-Class: morrow.Note\r\n\r\n' \
+    > jar/META-INF/MANIFEST.MF
+printf 'Evidence item 3: USB stick, 16 GB.\n' > jar/morrow/note.txt
+find jar -exec touch -d "$STAMP" {} +
+rm -f "$OUT/app.jar"
+(cd jar && zip -q -X -D "$OUT/app.jar" META-INF/MANIFEST.MF morrow/note.txt)
+
 echo "fixtures written to $OUT"
