@@ -1,7 +1,7 @@
 # Top-level driver: `make` builds Release into build/, `make test` builds and runs every test
 # (then checks an install of the build and its .deb, scripts/check-install, and runs the Windows
-# build's tests under Wine), `make windows` cross-builds morrow-cli.exe and the engine's tests
-# for 64-bit Windows into build-win/,
+# build's tests under Wine), `make windows` cross-builds morrow-cli.exe, the dialog morrow.exe and
+# their tests for 64-bit Windows into build-win/,
 # `make demo` carves a small bundled image, `make screenshots` draws the dialog into
 # build/screenshots/, `make install` installs under PREFIX (and DESTDIR), `make package` makes
 # a .deb in build/. Every target installs what it needs first.
@@ -34,14 +34,16 @@ test: build
 format: deps
 	bash scripts/check-format --fix
 
-# The engine and morrow-cli for 64-bit Windows, cross-built with MinGW-w64 and linked statically:
-# $(WIN_BUILD)/bin/morrow-cli.exe and morrow_tests.exe. The dialog needs a Qt for Windows: not here.
+# The engine, morrow-cli and the dialog for 64-bit Windows, cross-built with MinGW-w64 and linked
+# statically: $(WIN_BUILD)/bin/morrow-cli.exe, morrow.exe (the dialog on the Win32 API, no toolkit),
+# morrow_tests.exe and morrow_win32_ui_tests.exe.
 windows: deps
 	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
 	    -DCMAKE_BUILD_TYPE=Release -DMORROW_BUILD_UI=OFF -DMORROW_GTEST_SOURCE_DIR=/usr/src/googletest $(WIN_CMAKE_FLAGS)
-	cmake --build $(WIN_BUILD) -j $(JOBS) --target morrow_cli morrow_tests
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target morrow_cli morrow_tests morrow_win32 morrow_win32_ui_tests
 
-# The Windows build's engine suite under Wine, then its morrow-cli.exe against the Linux build's
+# The Windows build's engine suite and dialog tests under Wine (the dialog on a virtual X server),
+# then its morrow-cli.exe against the Linux build's
 # on the demo image (scripts/compare-windows).
 windows-test: windows build
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
