@@ -37,9 +37,10 @@ format: deps
 # The engine, morrow-cli and the dialog for 64-bit Windows, cross-built with MinGW-w64 and linked
 # statically: $(WIN_BUILD)/bin/morrow-cli.exe, morrow.exe (the dialog on the Win32 API, no toolkit),
 # morrow_tests.exe and morrow_win32_ui_tests.exe.
-windows: deps
-	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
 	    -DCMAKE_BUILD_TYPE=Release -DMORROW_BUILD_UI=OFF -DMORROW_GTEST_SOURCE_DIR=/usr/src/googletest $(WIN_CMAKE_FLAGS)
+windows: deps
+	$(WIN_CONFIGURE)
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target morrow_cli morrow_tests morrow_win32 morrow_win32_ui_tests
 
 # The Windows build's engine suite and dialog tests under Wine (the dialog on a virtual X server),
@@ -74,13 +75,18 @@ fuzz: deps
 	cmake --build build-fuzz -j $(JOBS)
 
 # PNGs of the dialog at rest, during a run and at the summary, drawn offscreen; those in 2x/ at a
-# device pixel ratio of 2, where pictures and text must stay as sharp.
+# device pixel ratio of 2, where pictures and text must stay as sharp; those in windows/ of the
+# Windows dialog (morrow.exe's), drawn under Wine on a virtual X server.
 screenshots: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS) --target morrow_screenshots
 	mkdir -p $(BUILD)/screenshots/2x
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots
 	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots/2x
+	$(WIN_CONFIGURE)
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target morrow_win32_screenshots
+	rm -rf $(BUILD)/screenshots/windows && mkdir -p $(BUILD)/screenshots/windows
+	bash scripts/wine-gui-run $(WIN_BUILD)/bin/morrow_win32_screenshots.exe $(abspath $(BUILD))/screenshots/windows
 
 clean:
 	rm -rf $(BUILD) $(WIN_BUILD) build-asan build-fuzz demo-out

@@ -1,9 +1,9 @@
 // The Windows dialog driven through window messages, as a user's clicks reach it: evidence, kinds,
 // the size, the carving path, Start, Stop and Quit, with the message boxes answered by the test.
+#include "Win32Dialog.h"
 #include "ControlIds.h"
 #include "RunModeTable.h"
 #include "TestSupport.h"
-#include "Win32Dialog.h"
 #include "Win32Settings.h"
 #include "output/Output.h"
 #include "platform/WinApi.h"
@@ -87,14 +87,15 @@ class Win32DialogTest : public ::testing::Test {
         LVITEMW item{};
         item.stateMask = LVIS_STATEIMAGEMASK;
         item.state = INDEXTOSTATEIMAGEMASK(on ? 2 : 1);
-        SendMessageW(control(list), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+        SendMessageW(control(list), LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                     reinterpret_cast<LPARAM>(&item));
     }
     void tickKind(const std::wstring& name) {
         LVFINDINFOW find{};
         find.flags = LVFI_STRING;
         find.psz = name.c_str();
-        const int row = static_cast<int>(SendMessageW(control(ctl::KindList), LVM_FINDITEMW, static_cast<WPARAM>(-1),
-                                                      reinterpret_cast<LPARAM>(&find)));
+        const int row = static_cast<int>(SendMessageW(
+            control(ctl::KindList), LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
         ASSERT_GE(row, 0);
         tick(ctl::KindList, row);
     }
@@ -135,10 +136,10 @@ TEST_F(Win32DialogTest, OpensAsDesigned) {
     wchar_t caption[128] = {};
     GetWindowTextW(dialog->window(), caption, 128);
     EXPECT_STREQ(caption, L"Morrow  - A Forensic Data Carving tool");
-    EXPECT_EQ(rows(ctl::KindList), (std::vector<std::wstring>{L"BMP Files", L"Compound Doc Files", L"GIF Files",
-                                                                L"HTML Files", L"JPEG Files", L"PDF Files",
-                                                                L"PNG Files", L"PSD Files", L"TIFF Files",
-                                                                L"Video Files", L"ZIP Files"}));
+    EXPECT_EQ(rows(ctl::KindList),
+              (std::vector<std::wstring>{L"BMP Files", L"Compound Doc Files", L"GIF Files", L"HTML Files",
+                                         L"JPEG Files", L"PDF Files", L"PNG Files", L"PSD Files",
+                                         L"TIFF Files", L"Video Files", L"ZIP Files"}));
     EXPECT_EQ(text(ctl::Status), L"Select all required fields and Click Start to proceed.");
     EXPECT_EQ(text(ctl::MaxFileSize), L"1024");
     for (int id : {ctl::Add, ctl::Remove, ctl::Stop}) {
@@ -152,11 +153,24 @@ TEST_F(Win32DialogTest, OpensAsDesigned) {
               reinterpret_cast<LRESULT>(control(ctl::MaxFileSize)));
 
     // Tab order: the Qt dialog's.
-    const int order[] = {ctl::EvidencePath,        ctl::EvidenceBrowse, ctl::Add,         ctl::Remove,
-                         ctl::KindList,            ctl::AllPictureFiles, ctl::ExactEnds,  ctl::MaxFileSize,
-                         ctl::CarvingPath,         ctl::CarvingBrowse,  ctl::WriteDfxml,  ctl::ReportOnly,
-                         ctl::Help,                ctl::Ok,             ctl::Cancel,      ctl::EvidenceList,
-                         ctl::EvidenceSelectAll,   ctl::EvidenceDeselectAll};
+    const int order[] = {ctl::EvidencePath,
+                         ctl::EvidenceBrowse,
+                         ctl::Add,
+                         ctl::Remove,
+                         ctl::KindList,
+                         ctl::AllPictureFiles,
+                         ctl::ExactEnds,
+                         ctl::MaxFileSize,
+                         ctl::CarvingPath,
+                         ctl::CarvingBrowse,
+                         ctl::WriteDfxml,
+                         ctl::ReportOnly,
+                         ctl::Help,
+                         ctl::Ok,
+                         ctl::Cancel,
+                         ctl::EvidenceList,
+                         ctl::EvidenceSelectAll,
+                         ctl::EvidenceDeselectAll};
     // Disabled controls are no tab stops (Add, Remove, Stop), and the kinds' two buttons come
     // between All Picture Files and the exact ends box; after the last, the first again.
     std::vector<int> expected;
@@ -236,7 +250,7 @@ TEST_F(Win32DialogTest, EvidenceIsAddedDroppedAndRemoved) {
 TEST_F(Win32DialogTest, AllPictureFilesTicksThePictureKinds) {
     tickKind(L"ZIP Files");
     click(ctl::AllPictureFiles);
-    const std::vector<std::wstring> pictures{L"BMP Files", L"GIF Files",  L"JPEG Files",
+    const std::vector<std::wstring> pictures{L"BMP Files", L"GIF Files", L"JPEG Files",
                                              L"PNG Files", L"PSD Files", L"TIFF Files"};
     EXPECT_EQ(rows(ctl::KindList, true), pictures);
     click(ctl::KindSelectAll);
@@ -302,7 +316,8 @@ TEST_F(Win32DialogTest, RunCarvesReportsAndResetsTheForm) {
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back().title, L"Completed..");
     EXPECT_EQ(messages.back().style, 0x44);
-    EXPECT_EQ(messages.back().text.rfind(L"Carving Completed Successfully.\nTotal No:Of files carved: ", 0), 0u);
+    EXPECT_EQ(messages.back().text.rfind(L"Carving Completed Successfully.\nTotal No:Of files carved: ", 0),
+              0u);
     EXPECT_EQ(explored, std::vector<std::wstring>{out});
 
     const std::string folder = narrow(out) + "\\disk";
