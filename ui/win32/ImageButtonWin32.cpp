@@ -7,9 +7,10 @@ namespace morrow {
 
 void ButtonPicture::load(HINSTANCE module, int id, int twinId) {
     release();
-    normal = static_cast<HBITMAP>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    twice =
-        static_cast<HBITMAP>(LoadImageW(module, MAKEINTRESOURCEW(twinId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    normal = static_cast<HBITMAP>(
+        LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    twice = static_cast<HBITMAP>(
+        LoadImageW(module, MAKEINTRESOURCEW(twinId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     BITMAP info{};
     if (normal != nullptr && GetObjectW(normal, sizeof info, &info) != 0) {
         width = info.bmWidth;
@@ -79,7 +80,8 @@ void drawImageButton(const DRAWITEMSTRUCT& item, const ButtonPicture& picture, U
         HGDIOBJ old = SelectObject(mem, useTwice ? picture.twice : picture.normal);
         const int sw = useTwice ? picture.width * 2 : picture.width;
         const int sh = useTwice ? picture.height * 2 : picture.height;
-        TransparentBlt(dc, a.left + left + shift, a.top + top + shift, w, h, mem, 0, 0, sw, sh, RGB(255, 0, 255));
+        TransparentBlt(dc, a.left + left + shift, a.top + top + shift, w, h, mem, 0, 0, sw, sh,
+                       RGB(255, 0, 255));
         SelectObject(mem, old);
         DeleteDC(mem);
     } else {
@@ -94,9 +96,10 @@ void drawImageButton(const DRAWITEMSTRUCT& item, const ButtonPicture& picture, U
     }
     HGDIOBJ oldFont = SelectObject(dc, font);
     SetBkMode(dc, TRANSPARENT);
-    RECT text{a.left + px(6) + shift, a.top + px(6) + shift, a.left + left - px(6) + shift, a.bottom - px(6) + shift};
-    const UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE |
-                        ((item.itemState & ODS_NOACCEL) != 0 ? DT_HIDEPREFIX : 0);
+    RECT text{a.left + px(6) + shift, a.top + px(6) + shift, a.left + left - px(6) + shift,
+              a.bottom - px(6) + shift};
+    const UINT format =
+        DT_CENTER | DT_VCENTER | DT_SINGLELINE | ((item.itemState & ODS_NOACCEL) != 0 ? DT_HIDEPREFIX : 0);
     if (disabled) {
         RECT engraved = text;
         OffsetRect(&engraved, 1, 1);

@@ -19,9 +19,10 @@ namespace morrow {
 using win32::narrow;
 using win32::widen;
 
-const wchar_t Win32Dialog::evidenceFilter[] = L"Evidence Files (*.P01)\0*.P01\0"
-                                              L"E01 and Split Raw Images (*.E01, *.001, *.aa)\0*.E01;*.001;*.aa\0"
-                                              L" All Files (*.*)\0*.*\0";
+const wchar_t Win32Dialog::evidenceFilter[] =
+    L"Evidence Files (*.P01)\0*.P01\0"
+    L"E01 and Split Raw Images (*.E01, *.001, *.aa)\0*.E01;*.001;*.aa\0"
+    L" All Files (*.*)\0*.*\0";
 
 namespace {
 
@@ -149,7 +150,8 @@ void openGuide(const std::wstring& path) {
 
 // Bitmap `id` drawn at `width` by `height` pixels, smoothly.
 HBITMAP scaledBitmap(HINSTANCE module, int id, int width, int height) {
-    auto* source = static_cast<HBITMAP>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    auto* source = static_cast<HBITMAP>(
+        LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     BITMAP info{};
     if (source == nullptr || GetObjectW(source, sizeof info, &info) == 0) {
         return source;
@@ -181,8 +183,8 @@ std::wstring shownPath(const std::string& utf8) {
 }
 
 Win32Dialog::Win32Dialog(HINSTANCE module)
-    : module_(module), host_(*this), engine_(host_), model_(engine_.state()), fileChooser_(chooseEvidenceFile),
-      folderChooser_(chooseFolder), helpOpener_(openGuide) {
+    : module_(module), host_(*this), engine_(host_), model_(engine_.state()),
+      fileChooser_(chooseEvidenceFile), folderChooser_(chooseFolder), helpOpener_(openGuide) {
     host_.attach(engine_.state());
     std::wstring folder = programFolder();
     std::replace(folder.begin(), folder.end(), L'\\', L'/');
@@ -208,11 +210,13 @@ Win32Dialog::~Win32Dialog() {
 }
 
 INT_PTR Win32Dialog::runModal() {
-    return DialogBoxParamW(module_, MAKEINTRESOURCEW(IDD_MAIN), nullptr, dialogProc, reinterpret_cast<LPARAM>(this));
+    return DialogBoxParamW(module_, MAKEINTRESOURCEW(IDD_MAIN), nullptr, dialogProc,
+                           reinterpret_cast<LPARAM>(this));
 }
 
 HWND Win32Dialog::createModeless() {
-    CreateDialogParamW(module_, MAKEINTRESOURCEW(IDD_MAIN), nullptr, dialogProc, reinterpret_cast<LPARAM>(this));
+    CreateDialogParamW(module_, MAKEINTRESOURCEW(IDD_MAIN), nullptr, dialogProc,
+                       reinterpret_cast<LPARAM>(this));
     return hwnd_;
 }
 
@@ -226,8 +230,8 @@ INT_PTR CALLBACK Win32Dialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam,
     return self != nullptr ? self->handle(message, wParam, lParam) : FALSE;
 }
 
-LRESULT CALLBACK Win32Dialog::evidenceListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                               DWORD_PTR data) {
+LRESULT CALLBACK Win32Dialog::evidenceListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                               UINT_PTR, DWORD_PTR data) {
     if (message == WM_DROPFILES) {
         reinterpret_cast<Win32Dialog*>(data)->dropFiles(reinterpret_cast<HDROP>(wParam));
         return 0;
@@ -284,10 +288,12 @@ INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 void Win32Dialog::initialise() {
     dpi_ = dpiOf(hwnd_);
     SendMessageW(hwnd_, DM_SETDEFID, IDOK, 0);
-    HICON icon = static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(IDI_MORROW), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    HICON icon = static_cast<HICON>(
+        LoadImageW(module_, MAKEINTRESOURCEW(IDI_MORROW), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     HICON small = static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(IDI_MORROW), IMAGE_ICON,
-                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                                LR_SHARED));
     SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 
     enable(ctl::Add, false);
@@ -359,7 +365,8 @@ void Win32Dialog::applyScale() {
     HWND bannerControl = control(IDC_BANNER);
     RECT units{0, 0, 345, 55};
     MapDialogRect(hwnd_, &units);
-    HBITMAP banner = scaledBitmap(module_, dpi_ > 120 ? IDB_TWICE + IDB_BANNER : IDB_BANNER, units.right, units.bottom);
+    HBITMAP banner =
+        scaledBitmap(module_, dpi_ > 120 ? IDB_TWICE + IDB_BANNER : IDB_BANNER, units.right, units.bottom);
     if (banner != nullptr) {
         SendMessageW(bannerControl, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner));
         if (banner_ != nullptr) {
@@ -631,10 +638,11 @@ void Win32Dialog::browseCarvingPath() {
 }
 
 void Win32Dialog::showHelp() {
-    HANDLE file = CreateFileW(win32::systemPath(narrow(helpPath_)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(win32::systemPath(narrow(helpPath_)).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        host_.showAppMessage(helpGuideUnreadable(narrow(helpPath_), systemReason(GetLastError())), style::OkStop);
+        host_.showAppMessage(helpGuideUnreadable(narrow(helpPath_), systemReason(GetLastError())),
+                             style::OkStop);
         return;
     }
     CloseHandle(file);

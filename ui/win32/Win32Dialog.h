@@ -23,7 +23,8 @@ namespace morrow {
 // choice). The filter is evidenceFilter.
 using Win32FileChooser = std::function<std::wstring(HWND owner, const std::wstring& folder)>;
 // Chooses a folder (empty when cancelled), opening at `folder`.
-using Win32FolderChooser = std::function<std::wstring(HWND owner, const std::wstring& title, const std::wstring& folder)>;
+using Win32FolderChooser =
+    std::function<std::wstring(HWND owner, const std::wstring& title, const std::wstring& folder)>;
 // Shows the user guide at `path`.
 using Win32HelpOpener = std::function<void(const std::wstring& path)>;
 

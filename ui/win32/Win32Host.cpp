@@ -52,7 +52,8 @@ int Win32Host::showMessage(const std::string& text, const std::string& title, in
 }
 
 int Win32Host::showAppMessage(const std::string& text, int style) {
-    return presenter_(form_.window(), Win32Message{widen(text), applicationTitle(), appMessageStyle(style), true});
+    return presenter_(form_.window(),
+                      Win32Message{widen(text), applicationTitle(), appMessageStyle(style), true});
 }
 
 void Win32Host::setStatusText(const std::string& text) {
@@ -66,7 +67,8 @@ void Win32Host::setPercentText(const std::string& text) {
 void Win32Host::setProgressRange(std::int64_t upper) {
     // The carvers pass count - 1, so a pass without candidates sets -1: an empty bar.
     progressUpper_ = std::clamp<std::int64_t>(upper, 0, INT_MAX);
-    SendMessageW(item(ctl::Progress), PBM_SETRANGE32, 0, static_cast<LPARAM>(std::max<std::int64_t>(progressUpper_, 1)));
+    SendMessageW(item(ctl::Progress), PBM_SETRANGE32, 0,
+                 static_cast<LPARAM>(std::max<std::int64_t>(progressUpper_, 1)));
     SendMessageW(item(ctl::Progress), PBM_SETPOS, 0, 0);
 }
 

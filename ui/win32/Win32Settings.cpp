@@ -28,8 +28,8 @@ std::wstring readValue(const std::wstring& subKey, const std::string& name, DWOR
     std::wstring value;
     if (RegQueryValueExW(key, wide.c_str(), nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS && bytes > 0) {
         value.resize(bytes / sizeof(wchar_t) + 1);
-        if (RegQueryValueExW(key, wide.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &bytes) !=
-            ERROR_SUCCESS) {
+        if (RegQueryValueExW(key, wide.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
+                             &bytes) != ERROR_SUCCESS) {
             value.clear();
             type = REG_NONE;
         } else {
@@ -42,8 +42,8 @@ std::wstring readValue(const std::wstring& subKey, const std::string& name, DWOR
 
 void writeValue(const std::wstring& subKey, const std::string& name, DWORD type, const std::wstring& data) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
         return; // nothing remembered: the dialog works as before
     }
     RegSetValueExW(key, widen(name).c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),

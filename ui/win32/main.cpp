@@ -34,7 +34,8 @@ std::vector<std::wstring> evidenceArguments() {
             continue;
         }
         std::wstring full(32768, L'\0');
-        const DWORD n = GetFullPathNameW(argument.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        const DWORD n =
+            GetFullPathNameW(argument.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
         files.push_back(n > 0 && n < full.size() ? full.substr(0, n) : argument);
     }
     LocalFree(arguments);
@@ -44,8 +45,9 @@ std::vector<std::wstring> evidenceArguments() {
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_UPDOWN_CLASS |
-                                                       ICC_ANIMATE_CLASS | ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS |
+                                                       ICC_UPDOWN_CLASS | ICC_ANIMATE_CLASS |
+                                                       ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     // The folder browser and the shell's file dialogs want a single-threaded apartment.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
