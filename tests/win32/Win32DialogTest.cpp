@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 using namespace morrow;
@@ -336,6 +337,76 @@ TEST_F(Win32DialogTest, RunCarvesReportsAndResetsTheForm) {
     EXPECT_TRUE(enabled(ctl::Ok));
     EXPECT_FALSE(enabled(ctl::Stop));
     EXPECT_FALSE(dialog->ended());
+}
+
+// The report's rows with the file name alone in place of the full path, and each carved file's bytes.
+std::map<std::string, std::string> carvedIn(const std::string& folder, std::vector<std::string>& rows) {
+    const std::string report = test::readFile(folder + "\\demo~Report.xls");
+    std::size_t at = report.find("\r\n"); // past the header line
+    while (at != std::string::npos && at + 2 < report.size()) {
+        const std::size_t end = report.find("\r\n", at + 2);
+        const std::string row =
+            report.substr(at + 2, end == std::string::npos ? std::string::npos : end - at - 2);
+        rows.push_back(row.substr(row.rfind('\\', row.find('\t')) + 1));
+        at = end;
+    }
+    std::map<std::string, std::string> files;
+    for (const std::string& name : test::listFolder(folder)) {
+        files[name] = test::readFile(folder + "\\" + name);
+    }
+    return files;
+}
+
+// Every kind ticked in the dialog carves what morrow-cli.exe carves with its defaults (which
+// scripts/compare-windows holds to the Linux build's): the same rows, the same bytes.
+TEST_F(Win32DialogTest, CarvesWhatMorrowCliCarves) {
+    test::ImageBuilder image(512);
+    std::uint64_t offset = 8 * 512;
+    for (const std::string& name : test::listFolder(MORROW_TEST_DATA)) {
+        if (name.ends_with(".md") || name.ends_with(".sh") || name.ends_with(".py")) {
+            continue;
+        }
+        const std::string bytes = test::fixture(name);
+        image.resize(offset + bytes.size() + 4096).place(offset, bytes);
+        offset = (offset + bytes.size() + 3 * 512 + 511) / 512 * 512;
+    }
+    const std::string evidence = temp / "demo.img";
+    image.resize(offset + 8 * 512).writeTo(evidence);
+
+    addEvidence(widen(evidence));
+    click(ctl::KindSelectAll);
+    nextFolder = widen(temp / "dialog");
+    click(ctl::CarvingBrowse);
+    click(ctl::Ok);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().title, L"Completed..");
+
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring cli = self;
+    cli = cli.substr(0, cli.find_last_of(L'\\') + 1) + L"morrow-cli.exe";
+    std::wstring commandLine =
+        L"\"" + cli + L"\" -y -q -o \"" + widen(temp / "cli") + L"\" \"" + widen(evidence) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(cli.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                               nullptr, nullptr, &startup, &process));
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    std::vector<std::string> dialogRows, cliRows;
+    const auto dialogFiles = carvedIn(temp / "dialog\\demo", dialogRows);
+    const auto cliFiles = carvedIn(temp / "cli\\demo", cliRows);
+    EXPECT_GT(dialogRows.size(), 30u);
+    EXPECT_EQ(dialogRows, cliRows);
+    EXPECT_EQ(dialogFiles.size(), cliFiles.size());
+    for (const auto& [name, bytes] : cliFiles) {
+        if (name != "demo~Report.xls") {
+            EXPECT_TRUE(dialogFiles.count(name) != 0 && dialogFiles.at(name) == bytes) << name;
+        }
+    }
 }
 
 // During a run: run mode as its table says, Stop answered No carries on, Quit answered Yes ends it.
