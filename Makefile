@@ -1,7 +1,7 @@
 # Top-level driver: `make` builds Release into build/, `make test` builds and runs every test
 # (then checks an install of the build and its .deb, scripts/check-install, and runs the Windows
-# build's tests under Wine), `make windows` cross-builds morrow-cli.exe and the engine's tests
-# for 64-bit Windows into build-win/,
+# build's tests under Wine), `make windows` cross-builds morrow-cli.exe, the dialog morrow.exe and
+# their tests for 64-bit Windows into build-win/,
 # `make demo` carves a small bundled image, `make screenshots` draws the dialog into
 # build/screenshots/, `make install` installs under PREFIX (and DESTDIR), `make package` makes
 # a .deb in build/. Every target installs what it needs first.
@@ -34,14 +34,17 @@ test: build
 format: deps
 	bash scripts/check-format --fix
 
-# The engine and morrow-cli for 64-bit Windows, cross-built with MinGW-w64 and linked statically:
-# $(WIN_BUILD)/bin/morrow-cli.exe and morrow_tests.exe. The dialog needs a Qt for Windows: not here.
-windows: deps
-	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+# The engine, morrow-cli and the dialog for 64-bit Windows, cross-built with MinGW-w64 and linked
+# statically: $(WIN_BUILD)/bin/morrow-cli.exe, morrow.exe (the dialog on the Win32 API, no toolkit),
+# morrow_tests.exe and morrow_win32_ui_tests.exe.
+WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
 	    -DCMAKE_BUILD_TYPE=Release -DMORROW_BUILD_UI=OFF -DMORROW_GTEST_SOURCE_DIR=/usr/src/googletest $(WIN_CMAKE_FLAGS)
-	cmake --build $(WIN_BUILD) -j $(JOBS) --target morrow_cli morrow_tests
+windows: deps
+	$(WIN_CONFIGURE)
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target morrow_cli morrow_tests morrow_win32 morrow_win32_ui_tests
 
-# The Windows build's engine suite under Wine, then its morrow-cli.exe against the Linux build's
+# The Windows build's engine suite and dialog tests under Wine (the dialog on a virtual X server),
+# then its morrow-cli.exe against the Linux build's
 # on the demo image (scripts/compare-windows).
 windows-test: windows build
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -72,13 +75,18 @@ fuzz: deps
 	cmake --build build-fuzz -j $(JOBS)
 
 # PNGs of the dialog at rest, during a run and at the summary, drawn offscreen; those in 2x/ at a
-# device pixel ratio of 2, where pictures and text must stay as sharp.
+# device pixel ratio of 2, where pictures and text must stay as sharp; those in windows/ of the
+# Windows dialog (morrow.exe's), drawn under Wine on a virtual X server.
 screenshots: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS) --target morrow_screenshots
 	mkdir -p $(BUILD)/screenshots/2x
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots
 	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots/2x
+	$(WIN_CONFIGURE)
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target morrow_win32_screenshots
+	rm -rf $(BUILD)/screenshots/windows && mkdir -p $(BUILD)/screenshots/windows
+	bash scripts/wine-gui-run $(WIN_BUILD)/bin/morrow_win32_screenshots.exe $(abspath $(BUILD))/screenshots/windows
 
 clean:
 	rm -rf $(BUILD) $(WIN_BUILD) build-asan build-fuzz demo-out
