@@ -1,13 +1,13 @@
 #include "CarveEngine.h"
 
 #include "BuildFeatures.h"
-#include "platform/FileSystem.h"
-#include "volumes/FileSystemReader.h"
 #include "carve/CompoundDocCarver.h"
 #include "carve/HeaderFooterCarver.h"
 #include "carve/SizeDrivenCarver.h"
+#include "platform/FileSystem.h"
 #include "platform/OutputFile.h"
 #include "search/HexText.h"
+#include "volumes/FileSystemReader.h"
 
 #include <algorithm>
 #include <ctime>
@@ -354,7 +354,8 @@ bool CarveEngine::readFileSystems(const std::string& evidencePath) {
     allocation_ = AllocationMap{};
     allocationKnown_ = false;
     dfxml_.setAllocation(nullptr);
-    const bool wanted = state_.unallocatedOnly != 0 || (state_.writeDfxml != 0 && FileSystemReader::builtIn());
+    const bool wanted =
+        state_.unallocatedOnly != 0 || (state_.writeDfxml != 0 && FileSystemReader::builtIn());
     if (!wanted) {
         return true;
     }
@@ -386,13 +387,15 @@ bool CarveEngine::readFileSystems(const std::string& evidencePath) {
              std::to_string(size == 0 ? 0 : (size - used) * 100 / size) + " %)";
     fileSystemSummary_ += found + "\n";
     if (!notes.empty()) {
-        host_.showAppMessage("File systems of " + evidencePath + ": " + notes.substr(0, notes.size() - 1), style::Ok);
+        host_.showAppMessage("File systems of " + evidencePath + ": " + notes.substr(0, notes.size() - 1),
+                             style::Ok);
     }
     return true;
 }
 
 bool CarveEngine::indexes(std::int64_t offset) const {
-    return state_.unallocatedOnly == 0 || !allocationKnown_ || !allocation_.allocated(static_cast<std::uint64_t>(offset));
+    return state_.unallocatedOnly == 0 || !allocationKnown_ ||
+           !allocation_.allocated(static_cast<std::uint64_t>(offset));
 }
 
 bool CarveEngine::runPasses(const std::string& evidencePath) {

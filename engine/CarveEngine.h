@@ -171,7 +171,7 @@ class CarveEngine : public PassContext {
     ContainerMap containers_;
     AllocationMap allocation_;
     bool allocationKnown_ = false;
-    std::string fileSystemSummary_; // the summary's words on the file systems of each evidence file
+    std::string fileSystemSummary_;    // the summary's words on the file systems of each evidence file
     bool measuringContainers_ = false; // carve() records files instead of carving them
     Carvers carvers_;
     EvidenceOpener opener_;

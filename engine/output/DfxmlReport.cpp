@@ -134,8 +134,10 @@ std::string owner(const AllocationMap& allocation, std::uint64_t offset) {
     xml += element("      ", "inode", std::to_string(entry->inode));
     xml += element("      ", "alloc_name", entry->nameAllocated ? "1" : "0");
     xml += element("      ", "alloc_inode", entry->metaAllocated ? "1" : "0");
-    const std::pair<const char*, std::int64_t> times[] = {
-        {"mtime", entry->modified}, {"atime", entry->accessed}, {"ctime", entry->changed}, {"crtime", entry->created}};
+    const std::pair<const char*, std::int64_t> times[] = {{"mtime", entry->modified},
+                                                          {"atime", entry->accessed},
+                                                          {"ctime", entry->changed},
+                                                          {"crtime", entry->created}};
     for (const auto& [name, seconds] : times) {
         if (seconds > 0) {
             const auto t = static_cast<std::time_t>(seconds);

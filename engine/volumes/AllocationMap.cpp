@@ -33,7 +33,8 @@ void AllocationMap::addOwned(std::uint64_t begin, std::uint64_t length, std::uin
 }
 
 void AllocationMap::seal() {
-    std::sort(allocated_.begin(), allocated_.end(), [](const Run& a, const Run& b) { return a.begin < b.begin; });
+    std::sort(allocated_.begin(), allocated_.end(),
+              [](const Run& a, const Run& b) { return a.begin < b.begin; });
     std::vector<Run> merged;
     for (const Run& run : allocated_) {
         if (!merged.empty() && run.begin <= merged.back().end) {

@@ -97,8 +97,9 @@ TSK_WALK_RET_ENUM directoryEntry(TSK_FS_FILE* file, const char* path, void* data
     owner.created = file->meta->crtime;
     walk->owner = walk->map.addOwner(std::move(owner));
     // A deleted file's clusters are libtsk's best guess; a walk that fails leaves it without runs.
-    if (tsk_fs_file_walk(file, static_cast<TSK_FS_FILE_WALK_FLAG_ENUM>(TSK_FS_FILE_WALK_FLAG_AONLY |
-                                                                       TSK_FS_FILE_WALK_FLAG_NOSPARSE),
+    if (tsk_fs_file_walk(file,
+                         static_cast<TSK_FS_FILE_WALK_FLAG_ENUM>(TSK_FS_FILE_WALK_FLAG_AONLY |
+                                                                 TSK_FS_FILE_WALK_FLAG_NOSPARSE),
                          fileBlock, walk) != 0) {
         tsk_error_reset();
     }
@@ -114,8 +115,9 @@ std::string upper(const char* text) {
 }
 
 void readFileSystem(TSK_FS_INFO* fs, AllocationMap& map, std::string& notes) {
-    map.addFileSystem(FileSystemFound{upper(tsk_fs_type_toname(fs->ftype)), static_cast<std::uint64_t>(fs->offset),
-                                      static_cast<std::uint64_t>(fs->block_count) * fs->block_size, fs->block_size});
+    map.addFileSystem(
+        FileSystemFound{upper(tsk_fs_type_toname(fs->ftype)), static_cast<std::uint64_t>(fs->offset),
+                        static_cast<std::uint64_t>(fs->block_count) * fs->block_size, fs->block_size});
     Walk walk{fs, map};
     if (tsk_fs_block_walk(fs, fs->first_block, fs->last_block,
                           static_cast<TSK_FS_BLOCK_WALK_FLAG_ENUM>(TSK_FS_BLOCK_WALK_FLAG_ALLOC |
@@ -125,9 +127,9 @@ void readFileSystem(TSK_FS_INFO* fs, AllocationMap& map, std::string& notes) {
                  " could not be read whole: " + lastError() + "\n";
     }
     if (tsk_fs_dir_walk(fs, fs->root_inum,
-                        static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(TSK_FS_DIR_WALK_FLAG_ALLOC | TSK_FS_DIR_WALK_FLAG_UNALLOC |
-                                                               TSK_FS_DIR_WALK_FLAG_RECURSE |
-                                                               TSK_FS_DIR_WALK_FLAG_NOORPHAN),
+                        static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(
+                            TSK_FS_DIR_WALK_FLAG_ALLOC | TSK_FS_DIR_WALK_FLAG_UNALLOC |
+                            TSK_FS_DIR_WALK_FLAG_RECURSE | TSK_FS_DIR_WALK_FLAG_NOORPHAN),
                         directoryEntry, &walk) != 0) {
         notes += "the directories of the file system at offset " + std::to_string(fs->offset) +
                  " could not be read whole: " + lastError() + "\n";
@@ -152,8 +154,8 @@ bool FileSystemReader::read(EvidenceSource& source, AllocationMap& map, std::str
     auto image = std::make_unique<ExternalImage>();
     image->info.tag = TSK_IMG_INFO_TAG;
     image->source = &source;
-    TSK_IMG_INFO* img = tsk_img_open_external(image.get(), static_cast<TSK_OFF_T>(source.size()), 512, readImage,
-                                              closeImage, statImage);
+    TSK_IMG_INFO* img = tsk_img_open_external(image.get(), static_cast<TSK_OFF_T>(source.size()), 512,
+                                              readImage, closeImage, statImage);
     if (img == nullptr) {
         notes += "the image could not be opened for its file systems: " + lastError() + "\n";
         map.seal();
