@@ -359,13 +359,20 @@ bool CarveEngine::readFileSystems(const std::string& evidencePath) {
     if (!wanted) {
         return true;
     }
-    if (openEvidence(evidencePath) == nullptr) {
-        return false;
-    }
     host_.setStatusText("");
     host_.setStatusText("Reading the file systems, evidence: " + baseName(evidencePath));
+    // Through an opening of its own, so that what libtsk reads (and fails to read) leaves the
+    // run's reader, its cache and its damage record as they were.
     std::string notes;
-    FileSystemReader::read(*source_, allocation_, notes);
+    std::string error;
+    std::uint64_t size = 0;
+    if (std::unique_ptr<EvidenceSource> own = opener_(evidencePath, error)) {
+        size = own->size();
+        FileSystemReader::read(*own, allocation_, notes);
+    } else {
+        allocation_.seal();
+        notes = "the evidence could not be opened: " + error + "\n";
+    }
     allocationKnown_ = true;
     dfxml_.setAllocation(&allocation_);
     if (state_.unallocatedOnly == 0) {
@@ -381,7 +388,6 @@ bool CarveEngine::readFileSystems(const std::string& evidencePath) {
     if (allocation_.fileSystems().empty()) {
         found += " no file system;";
     }
-    const std::uint64_t size = source_->size();
     const std::uint64_t used = std::min(allocation_.allocatedBytes(), size);
     found += " " + std::to_string(size - used) + " of " + std::to_string(size) + " bytes unallocated (" +
              std::to_string(size == 0 ? 0 : (size - used) * 100 / size) + " %)";

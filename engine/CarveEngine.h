@@ -139,7 +139,7 @@ class CarveEngine : public PassContext {
   private:
     bool runPasses(const std::string& evidencePath);
     // Reads the file systems of the evidence when the run needs them (unallocated space only, or
-    // a DFXML report's owners). False when the evidence cannot be opened (the user has been told).
+    // a DFXML report's owners). False when the run must end.
     bool readFileSystems(const std::string& evidencePath);
     // The pass (or passes) of one kind; false when the run must end.
     bool runKind(const KindInfo& kind, const std::string& evidencePath);

@@ -33,22 +33,28 @@ TEST_P(UnallocatedCliTest, CarvesTheDeletedFilesOnly) {
     // Each file system: live and deleted files side by side, each in one piece.
     std::vector<std::string> volumes = {image};
     if (layout.partitions[0] != '\0') {
-        ASSERT_EQ(test::runCommand("printf '" + std::string(layout.partitions) + "' | sfdisk -q " + image), 0);
+        ASSERT_EQ(test::runCommand("printf '" + std::string(layout.partitions) + "' | sfdisk -q " + image),
+                  0);
         volumes = {image + "@@1048576", image + "@@20971520"};
     }
     for (const std::string& volume : volumes) {
-        const std::string at = volume.substr(volume.find("@@") == std::string::npos ? volume.size() : volume.find("@@"));
-        const std::string offset = at.empty() ? "" : " --offset " + std::to_string(std::stoull(at.substr(2)) / 512);
+        const std::string at =
+            volume.substr(volume.find("@@") == std::string::npos ? volume.size() : volume.find("@@"));
+        const std::string offset =
+            at.empty() ? "" : " --offset " + std::to_string(std::stoull(at.substr(2)) / 512);
         ASSERT_EQ(test::runCommand("mkfs.vfat -n CARD" + offset + " " + image + " 18432 >/dev/null 2>&1"), 0);
         for (const std::string& name : {live[0], deleted[0], live[1], deleted[1], live[2]}) {
-            ASSERT_EQ(test::runCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + volume + " " + test::fixturePath(name) + " ::"), 0);
+            ASSERT_EQ(test::runCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + volume + " " +
+                                       test::fixturePath(name) + " ::"),
+                      0);
         }
         for (const std::string& name : deleted) {
             ASSERT_EQ(test::runCommand("MTOOLS_SKIP_CHECK=1 mdel -i " + volume + " ::" + name), 0);
         }
     }
     if (layout.damaged) {
-        ASSERT_EQ(test::runCommand("dd if=/dev/zero of=" + image + " bs=512 count=1 conv=notrunc status=none"), 0);
+        ASSERT_EQ(
+            test::runCommand("dd if=/dev/zero of=" + image + " bs=512 count=1 conv=notrunc status=none"), 0);
     }
 
     const test::ChildResult run =
@@ -69,7 +75,9 @@ TEST_P(UnallocatedCliTest, CarvesTheDeletedFilesOnly) {
     }
     EXPECT_EQ(carved.size(), std::size(deleted) * volumes.size()) << run.out;
     for (const std::string& name : deleted) {
-        EXPECT_EQ(std::count(carved.begin(), carved.end(), test::fixture(name)), static_cast<long>(volumes.size())) << name;
+        EXPECT_EQ(std::count(carved.begin(), carved.end(), test::fixture(name)),
+                  static_cast<long>(volumes.size()))
+            << name;
     }
     // The long name survives the deletion (a short name loses its first letter).
     EXPECT_NE(dfxml.find("<filename>/photo-exif.jpg</filename>\n      <inode>"), std::string::npos) << dfxml;
@@ -78,7 +86,8 @@ TEST_P(UnallocatedCliTest, CarvesTheDeletedFilesOnly) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, UnallocatedCliTest,
                          ::testing::Values(Layout{"WholeImage", "", false},
-                                           Layout{"MbrTwoPartitions", "2048,38912,6\\n40960,38912,6\\n", false},
+                                           Layout{"MbrTwoPartitions", "2048,38912,6\\n40960,38912,6\\n",
+                                                  false},
                                            Layout{"DamagedBootSector", "", true}),
                          [](const auto& row) { return std::string(row.param.name); });
 
