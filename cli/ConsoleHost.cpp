@@ -31,6 +31,7 @@ ConsoleHost::ConsoleHost(ConsoleOptions options, std::string appName)
     exactEnds = options_.exactEnds;
     writeDfxml = options_.writeDfxml;
     reportOnly = options_.reportOnly;
+    unallocatedOnly = options_.unallocatedOnly;
     for (const std::string& name : kindRowNames()) {
         bool ticked =
             std::find(options_.kindRows.begin(), options_.kindRows.end(), name) != options_.kindRows.end();

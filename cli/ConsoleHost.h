@@ -21,6 +21,7 @@ struct ConsoleOptions {
     bool exactEnds = false;
     bool writeDfxml = false;
     bool reportOnly = false;
+    bool unallocatedOnly = false;
 };
 
 // The terminal's CarveHost. Messages go to standard error as "TITLE: TEXT", the summary to

@@ -48,6 +48,10 @@ std::string usageText() {
            "                       SHA-256, and the evidence's own, in Digital Forensics XML\n"
            "      --list           report only: find every file and write the report rows (and the\n"
            "                       DFXML, without file hashes), but write no carved file\n"
+           "      --unallocated    carve only files whose first sector no file system allocates\n"
+           "                       (deleted files, free space, space outside the partitions); the\n"
+           "                       file systems found are named in the summary, and with --dfxml\n"
+           "                       every carved file's owner in the file system, if it has one\n"
            "  -h, --help           this text\n"
            "      --version        the version\n"
            "\n"
@@ -125,7 +129,7 @@ int main(int argc, char** systemArgv) {
 
     // Long options without a letter take values no character has, so that a mistyped letter
     // (optopt) is never taken for one of them.
-    enum : int { versionOption = 0x100, dfxmlOption, listOption };
+    enum : int { versionOption = 0x100, dfxmlOption, listOption, unallocatedOption };
     static const char* const shortOptions = ":o:t:s:xyqh";
     static const option longOptions[] = {
         {"out", required_argument, nullptr, 'o'},
@@ -138,6 +142,7 @@ int main(int argc, char** systemArgv) {
         {"dfxml", no_argument, nullptr, dfxmlOption},
         {"list", no_argument, nullptr, listOption},
         {"exact", no_argument, nullptr, 'x'},
+        {"unallocated", no_argument, nullptr, unallocatedOption},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
@@ -177,6 +182,13 @@ int main(int argc, char** systemArgv) {
             break;
         case listOption:
             options.reportOnly = true;
+            break;
+        case unallocatedOption:
+            if (const char* why = unallocatedUnavailable()) {
+                std::fprintf(stderr, "morrow-cli: --unallocated: %s\n", why);
+                return 2;
+            }
+            options.unallocatedOnly = true;
             break;
         case 'h':
             std::fputs(usageText().c_str(), stdout);

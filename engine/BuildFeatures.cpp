@@ -2,6 +2,7 @@
 
 #include "evidence/EwfEvidence.h"
 #include "output/Digest.h"
+#include "volumes/FileSystemReader.h"
 
 namespace morrow {
 
@@ -12,6 +13,13 @@ const char* dfxmlUnavailable() {
                  "(MORROW_WITH_DFXML).";
 }
 
+const char* unallocatedUnavailable() {
+    return FileSystemReader::builtIn()
+               ? nullptr
+               : "Carving unallocated space only is not available in this build of Morrow: it was built "
+                 "without The Sleuth Kit's library (MORROW_WITH_TSK).";
+}
+
 std::string buildFeatures() {
     std::string text = "Optional parts: DFXML reports and hashes ";
     text +=
@@ -19,6 +27,9 @@ std::string buildFeatures() {
     text += ".\nE01 images: ";
     text += EwfEvidence::builtIn() ? "read with libewf " + EwfEvidence::libraryVersion()
                                    : "not supported by this build";
+    text += ".\nFile systems (--unallocated, owners in DFXML): ";
+    text += FileSystemReader::builtIn() ? "read with libtsk " + FileSystemReader::libraryVersion()
+                                        : "not read by this build";
     return text + "\n";
 }
 

@@ -4,8 +4,10 @@
 #include "carve/CompoundDocCarver.h"
 #include "carve/HeaderFooterCarver.h"
 #include "carve/SizeDrivenCarver.h"
+#include "platform/FileSystem.h"
 #include "platform/OutputFile.h"
 #include "search/HexText.h"
+#include "volumes/FileSystemReader.h"
 
 #include <algorithm>
 #include <ctime>
@@ -216,6 +218,9 @@ RunResult CarveEngine::startRun() {
     if (st.writeDfxml != 0 && dfxmlUnavailable() != nullptr) {
         return warn(dfxmlUnavailable());
     }
+    if (st.unallocatedOnly != 0 && unallocatedUnavailable() != nullptr) {
+        return warn(unallocatedUnavailable());
+    }
 
     // Setting up the run.
     const std::string carvingRoot = st.carvingPath;
@@ -227,6 +232,7 @@ RunResult CarveEngine::startRun() {
     st.maxFileSizeBytes = static_cast<std::uint64_t>(st.maxFileSizeKB) * limits::bytesPerKB;
     st.filesCarvedTotal = 0;
     st.reportHeaderLine = Output::reportHeader();
+    fileSystemSummary_.clear();
     // The DFXML's file objects wait in a scratch file: a temporary folder that cannot hold one
     // refuses the run before anything is made.
     if (st.writeDfxml != 0) {
@@ -344,8 +350,65 @@ CarvePass CarveEngine::makePass(const KindInfo& kind, CarverFamily family,
     return pass;
 }
 
+bool CarveEngine::readFileSystems(const std::string& evidencePath) {
+    allocation_ = AllocationMap{};
+    allocationKnown_ = false;
+    dfxml_.setAllocation(nullptr);
+    const bool wanted =
+        state_.unallocatedOnly != 0 || (state_.writeDfxml != 0 && FileSystemReader::builtIn());
+    if (!wanted) {
+        return true;
+    }
+    host_.setStatusText("");
+    host_.setStatusText("Reading the file systems, evidence: " + baseName(evidencePath));
+    // Through an opening of its own, so that what libtsk reads (and fails to read) leaves the
+    // run's reader, its cache and its damage record as they were.
+    std::string notes;
+    std::string error;
+    std::uint64_t size = 0;
+    if (std::unique_ptr<EvidenceSource> own = opener_(evidencePath, error)) {
+        size = own->size();
+        FileSystemReader::read(*own, allocation_, notes);
+    } else {
+        allocation_.seal();
+        notes = "the evidence could not be opened: " + error + "\n";
+    }
+    allocationKnown_ = true;
+    dfxml_.setAllocation(&allocation_);
+    if (state_.unallocatedOnly == 0) {
+        return true;
+    }
+    // The run's summary names what was found; what could not be read is said now, before the
+    // carving, since that space is carved whole.
+    std::string found = baseName(evidencePath) + ":";
+    for (const FileSystemFound& fs : allocation_.fileSystems()) {
+        found += " " + fs.kind + " at offset " + std::to_string(fs.offset) + " (" + std::to_string(fs.size) +
+                 " bytes, blocks of " + std::to_string(fs.blockSize) + ");";
+    }
+    if (allocation_.fileSystems().empty()) {
+        found += " no file system;";
+    }
+    const std::uint64_t used = std::min(allocation_.allocatedBytes(), size);
+    found += " " + std::to_string(size - used) + " of " + std::to_string(size) + " bytes unallocated (" +
+             std::to_string(size == 0 ? 0 : (size - used) * 100 / size) + " %)";
+    fileSystemSummary_ += found + "\n";
+    if (!notes.empty()) {
+        host_.showAppMessage("File systems of " + evidencePath + ": " + notes.substr(0, notes.size() - 1),
+                             style::Ok);
+    }
+    return true;
+}
+
+bool CarveEngine::indexes(std::int64_t offset) const {
+    return state_.unallocatedOnly == 0 || !allocationKnown_ ||
+           !allocation_.allocated(static_cast<std::uint64_t>(offset));
+}
+
 bool CarveEngine::runPasses(const std::string& evidencePath) {
     CarveState& st = state_;
+    if (!readFileSystems(evidencePath)) {
+        return false;
+    }
 
     // Every header signature this evidence file's passes will scan, so that the first scan
     // gathers them all in one read.
@@ -511,6 +574,9 @@ void CarveEngine::showSummary(bool complete, const std::string& carvingRoot) {
             std::to_string(state_.filesCarvedTotal) + "\n";
     if (result_.embedded > 0) {
         text += std::to_string(result_.embedded) + " embedded in other carved files\n";
+    }
+    if (state_.unallocatedOnly != 0) {
+        text += "Unallocated space only: " + fileSystemSummary_;
     }
     text += "Do you want to view the resutlted files?.";
     if (host_.showMessage(text, "Completed..", style::YesNoInfo) == answerYes) {

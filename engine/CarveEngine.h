@@ -16,6 +16,7 @@
 #include "output/ListSink.h"
 #include "output/Output.h"
 #include "output/ParallelDigest.h"
+#include "volumes/AllocationMap.h"
 
 #include <array>
 #include <functional>
@@ -109,6 +110,7 @@ class CarveEngine : public PassContext {
     }
     PassDisplay& display() override { return host_; }
     bool measuringOnly() const override { return measuringContainers_; }
+    bool indexes(std::int64_t offset) const override;
     OffsetList& pdfHeaderIndex() override { return state_.pdfHeaderIndex; }
     std::int32_t& pdfCarvedBySize() override { return state_.pdfCarvedBySize; }
     // A read of the evidence failed in a way that cannot be read past: tells the user and marks
@@ -136,6 +138,9 @@ class CarveEngine : public PassContext {
 
   private:
     bool runPasses(const std::string& evidencePath);
+    // Reads the file systems of the evidence when the run needs them (unallocated space only, or
+    // a DFXML report's owners). False when the run must end.
+    bool readFileSystems(const std::string& evidencePath);
     // The pass (or passes) of one kind; false when the run must end.
     bool runKind(const KindInfo& kind, const std::string& evidencePath);
     // The header signature list of a kind in the run's mode.
@@ -164,6 +169,9 @@ class CarveEngine : public PassContext {
     std::uint64_t digestedSize_ = 0;
     HeaderIndex headerIndex_;
     ContainerMap containers_;
+    AllocationMap allocation_;
+    bool allocationKnown_ = false;
+    std::string fileSystemSummary_;    // the summary's words on the file systems of each evidence file
     bool measuringContainers_ = false; // carve() records files instead of carving them
     Carvers carvers_;
     EvidenceOpener opener_;

@@ -27,6 +27,8 @@ struct CarveState {
     std::int32_t exactEnds = 0;
     std::int32_t writeDfxml = 0;
     std::int32_t reportOnly = 0;
+    // Only candidates whose first sector no file system allocates (read with libtsk).
+    std::int32_t unallocatedOnly = 0;
     std::string programVersion;
     std::string invocation;
 

@@ -22,6 +22,7 @@ class QuietHost : public CarveHost {
     bool exactEnds = false;
     bool writeDfxml = false;
     bool reportOnly = false;
+    bool unallocatedOnly = false;
 
     int showMessage(const std::string&, const std::string&, int messageStyle) override {
         return (messageStyle & 0x0F) == 0x04 ? answerNo : answerOk;
@@ -48,6 +49,7 @@ class QuietHost : public CarveHost {
         state.exactEnds = exactEnds ? 1 : 0;
         state.writeDfxml = writeDfxml ? 1 : 0;
         state.reportOnly = reportOnly ? 1 : 0;
+        state.unallocatedOnly = unallocatedOnly ? 1 : 0;
     }
     std::vector<std::string> evidenceRows() override { return evidence; }
     std::vector<KindRow> kindRows() override { return kinds; }

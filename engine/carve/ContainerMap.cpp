@@ -10,7 +10,8 @@ void ContainerMap::clear() {
 }
 
 void ContainerMap::add(const CarvedFile& file, const std::string& extension) {
-    auto kind = std::find_if(kinds_.begin(), kinds_.end(), [&](const Kind& k) { return k.type == file.type; });
+    auto kind =
+        std::find_if(kinds_.begin(), kinds_.end(), [&](const Kind& k) { return k.type == file.type; });
     if (kind == kinds_.end()) {
         kinds_.push_back(Kind{file.type, {}, {}});
         kind = kinds_.end() - 1;
@@ -49,7 +50,8 @@ const ContainerMap::Container* ContainerMap::holding(std::int64_t offset, FileTy
         if (after == kind.files.begin()) {
             continue;
         }
-        const Container& widest = kind.files[kind.widest[static_cast<std::size_t>(after - kind.files.begin()) - 1]];
+        const Container& widest =
+            kind.files[kind.widest[static_cast<std::size_t>(after - kind.files.begin()) - 1]];
         if (widest.end > offset) {
             return &widest;
         }

@@ -38,7 +38,7 @@ class ContainerMap {
   private:
     struct Kind {
         FileTypeId type = 0;
-        std::vector<Container> files; // by begin
+        std::vector<Container> files;      // by begin
         std::vector<std::uint32_t> widest; // widest[i]: the file among files[0..i] that ends last
     };
     std::vector<Kind> kinds_;

@@ -195,7 +195,8 @@ HeaderScan::Result HeaderScan::run(PassContext& context, EvidenceReader& evidenc
                 candidates &= candidates - 1;
                 const HeaderKey& k = keys[static_cast<std::size_t>(i)];
                 const unsigned char* p = at + (k.shifted ? 4 : 0);
-                if (std::memcmp(p, k.signature.data(), k.signature.size()) == 0) {
+                if (std::memcmp(p, k.signature.data(), k.signature.size()) == 0 &&
+                    context.indexes(static_cast<std::int64_t>(s * sectorSize))) {
                     const auto offset = static_cast<std::int64_t>(s * sectorSize);
                     matches[static_cast<std::size_t>(i)].push_back(offset);
                     if (i == 0) {

@@ -55,6 +55,12 @@ class PassContext {
     // True while a pass only measures its files for the run (carve() records them, writes
     // nothing): its candidates show as "Measuring", not "Carving".
     virtual bool measuringOnly() const { return false; }
+    // Whether a header found at `offset` is a candidate of the run: a run of unallocated space
+    // only leaves out what a file system allocates.
+    virtual bool indexes(std::int64_t offset) const {
+        (void)offset;
+        return true;
+    }
     // The poll point of a carver's candidate loop: asks the Stop question and then the Quit
     // question when they were requested. False when the user confirmed one of them: the pass
     // must end with false.

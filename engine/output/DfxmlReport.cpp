@@ -10,6 +10,7 @@
 #include "platform/SystemInfo.h"
 
 #include <cerrno>
+#include <ctime>
 #include <zlib.h>
 
 namespace morrow {
@@ -121,6 +122,39 @@ std::string byteRuns(const std::string& indent, const CarvedFile& file, std::uin
     return xml + indent + "</byte_runs>\n";
 }
 
+// Whether the first byte at `offset` is allocated, and the file-system entry that owns it.
+std::string owner(const AllocationMap& allocation, std::uint64_t offset) {
+    std::string xml = element("    ", "alloc", allocation.allocated(offset) ? "1" : "0");
+    const FileOwner* entry = allocation.owner(offset);
+    if (entry == nullptr) {
+        return xml;
+    }
+    xml += "    <original_fileobject>\n";
+    xml += element("      ", "filename", entry->path);
+    xml += element("      ", "inode", std::to_string(entry->inode));
+    xml += element("      ", "alloc_name", entry->nameAllocated ? "1" : "0");
+    xml += element("      ", "alloc_inode", entry->metaAllocated ? "1" : "0");
+    const std::pair<const char*, std::int64_t> times[] = {{"mtime", entry->modified},
+                                                          {"atime", entry->accessed},
+                                                          {"ctime", entry->changed},
+                                                          {"crtime", entry->created}};
+    for (const auto& [name, seconds] : times) {
+        if (seconds > 0) {
+            const auto t = static_cast<std::time_t>(seconds);
+            std::tm utc{};
+#ifdef _WIN32
+            gmtime_s(&utc, &t);
+#else
+            gmtime_r(&t, &utc);
+#endif
+            char text[32];
+            std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+            xml += element("      ", name, text);
+        }
+    }
+    return xml + "    </original_fileobject>\n";
+}
+
 } // namespace
 
 bool DfxmlReport::needsBackslashEscapes(const std::string& text) {
@@ -211,6 +245,9 @@ void DfxmlReport::addFile(const CarvedFile& file, std::uint64_t evidenceSize, co
     xml += element("    ", "filename", file.path);
     xml += element("    ", "filesize", std::to_string(file.length()));
     xml += byteRuns("    ", file, evidenceSize, 0);
+    if (allocation_ != nullptr) {
+        xml += owner(*allocation_, static_cast<std::uint64_t>(file.offset()));
+    }
     if (digests != nullptr) {
         xml += "    <hashdigest type=\"md5\">" + digests->md5 + "</hashdigest>\n";
         xml += "    <hashdigest type=\"sha256\">" + digests->sha256 + "</hashdigest>\n";

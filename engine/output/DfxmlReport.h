@@ -3,6 +3,7 @@
 #include "output/CarvedFile.h"
 #include "output/Digest.h"
 #include "platform/TempFile.h"
+#include "volumes/AllocationMap.h"
 
 #include <cstdint>
 #include <string>
@@ -58,6 +59,10 @@ class DfxmlReport {
     // One carved file: its name, size, where it lies in the evidence (what lies past the end of
     // the evidence is a run of zeros) and, when it was written, its digests.
     void addFile(const CarvedFile& file, std::uint64_t evidenceSize, const Digest::Values* digests);
+    // The file systems of the evidence, when they were read: each file object then says whether
+    // its first byte is allocated and names the entry that owns it (original_fileobject: its
+    // path, inode, whether its name and inode are live, and its times). Null: neither is said.
+    void setAllocation(const AllocationMap* allocation) { allocation_ = allocation; }
     // A file found inside another carved file (`holderPath`, `inHolder` bytes from its start) and
     // not written again: where it lies, and its holder as its parent object.
     void addEmbedded(const CarvedFile& file, std::uint64_t evidenceSize, const std::string& holderPath,
@@ -87,6 +92,7 @@ class DfxmlReport {
     std::uint64_t objectBytes_ = 0;
     int scratchError_ = 0; // the system's error once a write to the scratch file failed
     std::string failure_;
+    const AllocationMap* allocation_ = nullptr;
 };
 
 } // namespace morrow

@@ -31,13 +31,13 @@ TEST(ContainerMapTest, HoldingRules) {
         FileTypeId holderType;
     };
     const Row rows[] = {
-        {10000, kind::Jpeg, -1, 0},           // the holder's own first byte
-        {10512, kind::Jpeg, 0, kind::Zip},    // inside
-        {12512, kind::Png, 0, kind::Zip},     // inside two: the one that ends last
-        {39999, kind::Png, 0, kind::Zip},     // its last byte
-        {40000, kind::Png, -1, 0},            // just past it
-        {10512, kind::Zip, -1, 0},            // a file of the same kind
-        {50512, kind::Jpeg, 1, kind::Zip},    // added before the others
+        {10000, kind::Jpeg, -1, 0},        // the holder's own first byte
+        {10512, kind::Jpeg, 0, kind::Zip}, // inside
+        {12512, kind::Png, 0, kind::Zip},  // inside two: the one that ends last
+        {39999, kind::Png, 0, kind::Zip},  // its last byte
+        {40000, kind::Png, -1, 0},         // just past it
+        {10512, kind::Zip, -1, 0},         // a file of the same kind
+        {50512, kind::Jpeg, 1, kind::Zip}, // added before the others
         {90112, kind::Jpeg, 0, kind::VideoRiff},
         {90112, kind::VideoRiff, -1, 0},
         {0, kind::Jpeg, -1, 0},
