@@ -25,6 +25,8 @@ KINDS = {
     # The names foremost and PhotoRec give the same kinds.
     ".ole": "cdoc", ".htm": "html", ".riff": "video", ".mpg": "video", ".m4v": "video", ".asf": "video",
     ".docx": "zip", ".xlsx": "zip", ".pptx": "zip", ".odt": "zip", ".jar": "zip",
+    # Archives named by their content (Morrow's exact mode, PhotoRec).
+    ".ods": "zip", ".odp": "zip", ".odg": "zip", ".epub": "zip", ".apk": "zip", ".sxw": "zip",
 }
 
 
