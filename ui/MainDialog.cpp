@@ -122,7 +122,7 @@ void MainDialog::buildControls() {
     dialogFont.setPixelSize(11);
     dialogFont.setStretch(QFont::SemiCondensed);
     setFont(dialogFont);
-    setFixedSize(du(0, 0, 342, 374).size());
+    setFixedSize(du(0, 0, 342, 384).size());
 
     auto label = [this](const QString& text, QRect r) {
         auto* l = new QLabel(text, this);
@@ -207,6 +207,11 @@ void MainDialog::buildControls() {
     reportOnly_ =
         checkBox(ctl::ReportOnly, "Report only",
                  "Find every file and write the report, but write no carved file", du(124, 352, 62, 13));
+    unallocatedOnly_ =
+        checkBox(ctl::UnallocatedOnly, "Unallocated space only",
+                 "Carve only files whose first sector no file system allocates: deleted files, free "
+                 "space and space outside the partitions",
+                 du(12, 367, 100, 13));
 
     sizeEdit_ = pathEdit(ctl::MaxFileSize, du(59, 254, 50, 13), false);
     sizeEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), sizeEdit_));
@@ -311,6 +316,7 @@ void MainDialog::buildControls() {
                         carvingBrowse,
                         writeDfxml_,
                         reportOnly_,
+                        unallocatedOnly_,
                         help,
                         start,
                         quit,
@@ -380,6 +386,7 @@ FormValues MainDialog::shownForm() const {
     shown.exactEnds = exactEnds_->isChecked();
     shown.writeDfxml = writeDfxml_->isChecked();
     shown.reportOnly = reportOnly_->isChecked();
+    shown.unallocatedOnly = unallocatedOnly_->isChecked();
     return shown;
 }
 
@@ -401,6 +408,7 @@ void MainDialog::exchangeToControls() {
     exactEnds_->setChecked(shown.exactEnds);
     writeDfxml_->setChecked(shown.writeDfxml);
     reportOnly_->setChecked(shown.reportOnly);
+    unallocatedOnly_->setChecked(shown.unallocatedOnly);
     evidencePath_->setText(QString::fromStdString(shown.evidencePath));
 }
 

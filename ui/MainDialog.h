@@ -127,6 +127,7 @@ class MainDialog : public QDialog, public HostedForm {
     QCheckBox* exactEnds_ = nullptr;
     QCheckBox* writeDfxml_ = nullptr;
     QCheckBox* reportOnly_ = nullptr;
+    QCheckBox* unallocatedOnly_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* percent_ = nullptr;

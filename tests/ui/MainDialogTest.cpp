@@ -6,6 +6,8 @@
 #include "TestSupport.h"
 #include "output/Output.h"
 
+#include "volumes/FileSystemReader.h"
+
 #include <QtCore/QDir>
 #include <QtCore/QMimeData>
 #include <QtCore/QSettings>
@@ -73,6 +75,7 @@ const std::vector<std::pair<int, bool>> runModeStates = {
     {ctl::ExactEnds, false},
     {ctl::WriteDfxml, false},
     {ctl::ReportOnly, false},
+    {ctl::UnallocatedOnly, false},
 };
 
 } // namespace
@@ -232,6 +235,7 @@ class MainDialogTest : public QObject {
                              ctl::CarvingBrowse,
                              ctl::WriteDfxml,
                              ctl::ReportOnly,
+                             ctl::UnallocatedOnly,
                              ctl::Help,
                              ctl::Ok,
                              ctl::Cancel,
@@ -653,7 +657,8 @@ class MainDialogTest : public QObject {
     }
 
     // The opt-in modes' boxes: clear at start-up, placed where they cover no other control, and
-    // what they say reaches the run: exact ends and a DFXML report, or the report alone.
+    // what they say reaches the run: exact ends and a DFXML report, or the report alone of the
+    // unallocated space (all of it: the image holds no file system).
     void optInModesReachTheRun_data() {
         QTest::addColumn<bool>("reportOnly");
         QTest::newRow("exact_ends_and_dfxml") << false;
@@ -661,7 +666,7 @@ class MainDialogTest : public QObject {
     }
     void optInModesReachTheRun() {
         QFETCH(bool, reportOnly);
-        for (int id : {ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly}) {
+        for (int id : {ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly, ctl::UnallocatedOnly}) {
             auto* box = dialog->control<QCheckBox>(id);
             QVERIFY(!box->isChecked());
             for (int other : dialog->controlIds()) {
@@ -671,6 +676,10 @@ class MainDialogTest : public QObject {
         }
         const QString out = prepareRun(64);
         click(reportOnly ? ctl::ReportOnly : ctl::ExactEnds);
+        const bool unallocated = reportOnly && FileSystemReader::builtIn();
+        if (unallocated) {
+            click(ctl::UnallocatedOnly);
+        }
         click(ctl::WriteDfxml);
         click(ctl::Ok);
 
@@ -682,9 +691,13 @@ class MainDialogTest : public QObject {
         const std::string dfxml = test::readFile(folder + "/disk~Report.dfxml");
         QVERIFY(dfxml.find("disk~JPEGFile0.jpg</filename>") != std::string::npos);
         QVERIFY(dfxml.find(reportOnly ? "report only" : "exact file ends") != std::string::npos);
+        QCOMPARE(dfxml.find("unallocated space only") != std::string::npos, unallocated);
+        QCOMPARE(messages.back().text.contains("Unallocated space only: ") &&
+                     messages.back().text.contains(": no file system; "),
+                 unallocated);
         QCOMPARE(dfxml.find("<hashdigest type=\"md5\">") != dfxml.rfind("<hashdigest type=\"md5\">"),
                  !reportOnly);
-        for (int id : {ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly}) {
+        for (int id : {ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly, ctl::UnallocatedOnly}) {
             QVERIFY(!dialog->control<QCheckBox>(id)->isChecked());
         }
     }

@@ -166,6 +166,7 @@ TEST_F(Win32DialogTest, OpensAsDesigned) {
                          ctl::CarvingBrowse,
                          ctl::WriteDfxml,
                          ctl::ReportOnly,
+                         ctl::UnallocatedOnly,
                          ctl::Help,
                          ctl::Ok,
                          ctl::Cancel,

@@ -33,6 +33,7 @@ inline constexpr int Animation = 1037;
 inline constexpr int ExactEnds = 1040;
 inline constexpr int WriteDfxml = 1041;
 inline constexpr int ReportOnly = 1042;
+inline constexpr int UnallocatedOnly = 1043;
 } // namespace ctl
 
 } // namespace morrow

@@ -69,6 +69,7 @@ FormValues DialogModel::form() const {
     shown.exactEnds = state_.exactEnds != 0;
     shown.writeDfxml = state_.writeDfxml != 0;
     shown.reportOnly = state_.reportOnly != 0;
+    shown.unallocatedOnly = state_.unallocatedOnly != 0;
     return shown;
 }
 
@@ -83,6 +84,7 @@ bool DialogModel::readForm(const FormValues& shown) {
     state_.exactEnds = shown.exactEnds ? 1 : 0;
     state_.writeDfxml = shown.writeDfxml ? 1 : 0;
     state_.reportOnly = shown.reportOnly ? 1 : 0;
+    state_.unallocatedOnly = shown.unallocatedOnly ? 1 : 0;
     state_.pendingEvidencePath = shown.evidencePath;
     return true;
 }
@@ -95,6 +97,7 @@ void DialogModel::resetForm() {
     state_.exactEnds = 0;
     state_.writeDfxml = 0;
     state_.reportOnly = 0;
+    state_.unallocatedOnly = 0;
     evidence_.setAllTicked(false);
     kinds_.setAllTicked(false);
 }
@@ -182,6 +185,9 @@ void DialogModel::describeRun(const FormValues& shown, const std::string& versio
     }
     if (shown.reportOnly) {
         text += "; report only";
+    }
+    if (shown.unallocatedOnly) {
+        text += "; unallocated space only";
     }
     state_.invocation = text;
 }

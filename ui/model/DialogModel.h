@@ -13,7 +13,7 @@ struct CarveState;
 class SettingsStore;
 
 // The form's boxes as a front end shows them: the size box's text as typed, the two paths and the
-// four tick boxes.
+// five tick boxes.
 struct FormValues {
     std::string maxFileSize;
     std::string carvingPath;
@@ -22,6 +22,7 @@ struct FormValues {
     bool exactEnds = false;
     bool writeDfxml = false;
     bool reportOnly = false;
+    bool unallocatedOnly = false;
 };
 
 // The main dialog without its toolkit: the evidence and kind lists, the form's values and their

@@ -405,6 +405,7 @@ FormValues Win32Dialog::shownForm() const {
     shown.exactEnds = ticked(ctl::ExactEnds);
     shown.writeDfxml = ticked(ctl::WriteDfxml);
     shown.reportOnly = ticked(ctl::ReportOnly);
+    shown.unallocatedOnly = ticked(ctl::UnallocatedOnly);
     return shown;
 }
 
@@ -426,6 +427,7 @@ void Win32Dialog::exchangeToControls() {
     setTicked(ctl::ExactEnds, shown.exactEnds);
     setTicked(ctl::WriteDfxml, shown.writeDfxml);
     setTicked(ctl::ReportOnly, shown.reportOnly);
+    setTicked(ctl::UnallocatedOnly, shown.unallocatedOnly);
     SetDlgItemTextW(hwnd_, ctl::EvidencePath, widen(shown.evidencePath).c_str());
 }
 

@@ -142,7 +142,8 @@ TEST(DialogModelTest, RunModeLeavesOnlyStopQuitAndHelpOn) {
                        ctl::CarvingPath, ctl::CarvingBrowse, ctl::SizeSpin, ctl::MaxFileSize, ctl::AllPictureFiles,
                        ctl::EvidenceList, ctl::Progress, ctl::Stop, ctl::EvidencePath, ctl::EvidenceBrowse, ctl::Add,
                        ctl::Remove, ctl::Status, ctl::EvidenceSelectAll, ctl::EvidenceDeselectAll, ctl::Help,
-                       ctl::Percent, ctl::Animation, ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly};
+                       ctl::Percent, ctl::Animation, ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly,
+                       ctl::UnallocatedOnly};
     // clang-format on
     // At rest every control is on but Add, Remove and Stop; here Add and Remove are on by their
     // own rules, with a file chosen and one ticked.
