@@ -3,6 +3,7 @@
 // names them as their directories still do; an image whose file system cannot be read is carved
 // whole, and the run says so.
 #include "TestSupport.h"
+#include "evidence/EwfEvidence.h"
 #include "volumes/FileSystemReader.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@ struct Layout {
     const char* name;
     const char* partitions; // sfdisk input, or "" for a file system over the whole image
     bool damaged;           // the boot sector of the (first) file system overwritten with zeros
+    bool e01;               // carved from an E01 image of it
 };
 
 class UnallocatedCliTest : public ::testing::TestWithParam<Layout> {};
@@ -22,8 +24,9 @@ class UnallocatedCliTest : public ::testing::TestWithParam<Layout> {};
 TEST_P(UnallocatedCliTest, CarvesTheDeletedFilesOnly) {
     const Layout& layout = GetParam();
     if (!FileSystemReader::builtIn() || !test::haveProgram("mkfs.vfat") || !test::haveProgram("mcopy") ||
-        (layout.partitions[0] != '\0' && !test::haveProgram("sfdisk"))) {
-        GTEST_SKIP() << "needs libtsk, dosfstools, mtools and sfdisk";
+        (layout.partitions[0] != '\0' && !test::haveProgram("sfdisk")) ||
+        (layout.e01 && (!test::haveProgram("ewfacquire") || !EwfEvidence::builtIn()))) {
+        GTEST_SKIP() << "needs libtsk, dosfstools, mtools, sfdisk and ewfacquire";
     }
     test::TempDir dir;
     const std::string image = dir / "fat.img";
@@ -57,8 +60,13 @@ TEST_P(UnallocatedCliTest, CarvesTheDeletedFilesOnly) {
             test::runCommand("dd if=/dev/zero of=" + image + " bs=512 count=1 conv=notrunc status=none"), 0);
     }
 
+    std::string evidence = image;
+    if (layout.e01) {
+        ASSERT_TRUE(test::acquireEwf(image, dir / "fat", 1 << 30, "fast"));
+        evidence = dir / "fat.E01";
+    }
     const test::ChildResult run =
-        test::runCliWith({"--unallocated", "--dfxml", "-y", "-t", "all", "-o", dir / "out", image});
+        test::runCliWith({"--unallocated", "--dfxml", "-y", "-t", "all", "-o", dir / "out", evidence});
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string dfxml = test::readFile(dir / "out/fat/fat~Report.dfxml");
     std::vector<std::string> carved;
@@ -81,14 +89,50 @@ TEST_P(UnallocatedCliTest, CarvesTheDeletedFilesOnly) {
     }
     // The long name survives the deletion (a short name loses its first letter).
     EXPECT_NE(dfxml.find("<filename>/photo-exif.jpg</filename>\n      <inode>"), std::string::npos) << dfxml;
-    EXPECT_NE(run.out.find("Unallocated space only: fat.img: FAT16 at offset"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Unallocated space only: " + evidence.substr(evidence.rfind('/') + 1) +
+                           ": FAT16 at offset"),
+              std::string::npos)
+        << run.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, UnallocatedCliTest,
-                         ::testing::Values(Layout{"WholeImage", "", false},
-                                           Layout{"MbrTwoPartitions", "2048,38912,6\\n40960,38912,6\\n",
-                                                  false},
-                                           Layout{"DamagedBootSector", "", true}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, UnallocatedCliTest,
+    ::testing::Values(Layout{"WholeImage", "", false, false},
+                      Layout{"MbrTwoPartitions", "2048,38912,6\\n40960,38912,6\\n", false, false},
+                      Layout{"GptTwoPartitions", "label: gpt\\n2048,38912\\n40960,38912\\n", false, false},
+                      Layout{"E01", "", false, true}, Layout{"DamagedBootSector", "", true, false}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// ext4, made with mke2fs from a folder; files deleted with debugfs keep their directory entries,
+// so the DFXML names them too.
+TEST(UnallocatedCliTest, Ext4DeletedFiles) {
+    if (!FileSystemReader::builtIn() || !test::haveProgram("mke2fs") || !test::haveProgram("debugfs")) {
+        GTEST_SKIP() << "needs libtsk and e2fsprogs";
+    }
+    test::TempDir dir;
+    ASSERT_EQ(test::runCommand("mkdir -p " + dir / "root/sub"), 0);
+    for (const char* name : {"photo-jfif.jpg", "plain.pdf", "image.png"}) {
+        test::writeFile(dir / ("root/" + std::string(name)), test::fixture(name));
+    }
+    test::writeFile(dir / "root/sub/photo-exif.jpg", test::fixture("photo-exif.jpg"));
+    const std::string image = dir / "disk.img";
+    ASSERT_EQ(test::runCommand("truncate -s 16M " + image + " && mke2fs -q -t ext4 -d " + dir / "root " +
+                               image + " && debugfs -w -R 'rm /image.png' " + image +
+                               " >/dev/null 2>&1 && debugfs -w -R " + "'rm /sub/photo-exif.jpg' " + image +
+                               " >/dev/null 2>&1"),
+              0);
+    const test::ChildResult run =
+        test::runCliWith({"--unallocated", "--dfxml", "-y", "-q", "-t", "all", "-o", dir / "out", image});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(test::listFolder(dir / "out/disk"),
+              (std::vector<std::string>{"disk~JPEGFile0.jpg", "disk~PNGFile0.png", "disk~Report.dfxml",
+                                        "disk~Report.xls"}));
+    EXPECT_EQ(test::readFile(dir / "out/disk/disk~JPEGFile0.jpg"), test::fixture("photo-exif.jpg"));
+    EXPECT_EQ(test::readFile(dir / "out/disk/disk~PNGFile0.png"), test::fixture("image.png"));
+    const std::string dfxml = test::readFile(dir / "out/disk/disk~Report.dfxml");
+    for (const char* name : {"/image.png", "/sub/photo-exif.jpg"}) {
+        EXPECT_NE(dfxml.find("<filename>" + std::string(name) + "</filename>"), std::string::npos) << name;
+    }
+}
 
 } // namespace
