@@ -135,4 +135,27 @@ TEST(UnallocatedCliTest, Ext4DeletedFiles) {
     }
 }
 
+// NTFS, made with mkntfs and filled with ntfscp (nothing here deletes without a mount): no live
+// file is carved, and a run over the whole image names each file's owner as live.
+TEST(UnallocatedCliTest, NtfsLiveFiles) {
+    if (!FileSystemReader::builtIn() || !test::haveProgram("mkntfs") || !test::haveProgram("ntfscp")) {
+        GTEST_SKIP() << "needs libtsk and ntfs-3g";
+    }
+    test::TempDir dir;
+    const std::string image = dir / "disk.img";
+    std::string make = "truncate -s 16M " + image + " && mkntfs -q -F -Q " + image + " >/dev/null 2>&1";
+    for (const char* name : {"photo-jfif.jpg", "plain.pdf", "image.png"}) {
+        make += " && ntfscp -q " + image + " " + test::fixturePath(name) + " " + name;
+    }
+    ASSERT_EQ(test::runCommand(make), 0);
+    ASSERT_EQ(test::runCliWith({"--unallocated", "-y", "-q", "-o", dir / "free", image}).status, 0);
+    EXPECT_EQ(test::listFolder(dir / "free/disk"), std::vector<std::string>{"disk~Report.xls"});
+    ASSERT_EQ(test::runCliWith({"--dfxml", "-y", "-q", "-o", dir / "all", image}).status, 0);
+    const std::string dfxml = test::readFile(dir / "all/disk/disk~Report.dfxml");
+    EXPECT_NE(
+        dfxml.find("<alloc>1</alloc>\n    <original_fileobject>\n      <filename>/image.png</filename>"),
+        std::string::npos)
+        << dfxml;
+}
+
 } // namespace
