@@ -34,7 +34,7 @@ std::string usageText() {
                "  -t, --types LIST     kinds to carve, comma-separated (default all):\n"
                "                       bmp gif jpeg tiff png psd cdoc pdf html zip video,\n"
                "                       pictures (bmp,gif,jpeg,png,psd,tiff) or all; also jpg, tif, doc, "
-               "htm,\n"
+               "xls, ppt, htm,\n"
                "                       and avi, dat, mp4, mov, 3gp, wmv for video\n"
                "  -s, --max-size KB    maximum size for kinds whose length cannot be read (default ") +
            std::to_string(limits::defaultMaxFileSizeKB) + ",\n" + "                       " +
@@ -65,15 +65,19 @@ int usageError(const std::string& text) {
 }
 
 // After the summary: what the run carved (or found), kind by kind, and where it went.
-void printTally(const RunResult& result, bool reportOnly) {
+void printTally(const RunResult& result, bool reportOnly, const std::vector<std::string>& rowsTicked) {
     std::int64_t files = 0;
     std::uint64_t bytes = 0;
     std::printf("\n%-20s %10s %16s\n", reportOnly ? "Found" : "Carved", "files", "bytes");
     for (std::size_t k = 0; k < result.perKind.size(); ++k) {
         const RunResult::Tally& t = result.perKind[k];
-        if (t.files > 0) {
-            std::printf("%-20s %10lld %16llu\n", kindInfo(static_cast<FileTypeId>(k)).tallyName,
-                        static_cast<long long>(t.files), static_cast<unsigned long long>(t.bytes));
+        const KindInfo& info = kindInfo(static_cast<FileTypeId>(k));
+        const bool ticked =
+            std::find(rowsTicked.begin(), rowsTicked.end(), std::string(info.rowText)) != rowsTicked.end();
+        // Every kind asked for has its row, zero included.
+        if (t.files > 0 || ticked) {
+            std::printf("%-20s %10lld %16llu\n", info.tallyName, static_cast<long long>(t.files),
+                        static_cast<unsigned long long>(t.bytes));
         }
         files += t.files;
         bytes += t.bytes;
@@ -213,13 +217,37 @@ int main(int argc, char** systemArgv) {
     for (int i = optind; i < argc; ++i) {
         options.evidence.emplace_back(argv[i]);
     }
+    // morrow-cli's own words for its own options; the engine's (the dialog's) remain for what
+    // only a run can tell.
+    if (argc == 1) {
+        std::fputs(usageText().c_str(), stderr);
+        return 2;
+    }
+    if (options.evidence.empty()) {
+        return usageError("no evidence file given: name at least one image after the options");
+    }
+    if (options.carvingPath.empty()) {
+        return usageError(
+            "-o DIR is required: the carving path, in which one output folder per evidence file "
+            "is made");
+    }
+    if (options.maxFileSizeKB < limits::minMaxFileSizeKB ||
+        options.maxFileSizeKB > limits::maxMaxFileSizeKB) {
+        return usageError("-s: the maximum size is " + std::to_string(limits::minMaxFileSizeKB) + " to " +
+                          std::to_string(limits::maxMaxFileSizeKB) + " KB, not " +
+                          std::to_string(options.maxFileSizeKB));
+    }
 
     std::stringstream list(types);
     std::string name;
     while (std::getline(list, name, ',')) {
         const std::vector<std::string> rows = rowsForWord(name);
         if (rows.empty()) {
-            return usageError("unknown kind: '" + name + "'");
+            std::string words;
+            for (const std::string& word : kindWords()) {
+                words += (words.empty() ? "" : " ") + word;
+            }
+            return usageError("-t: unknown kind '" + name + "'; kinds are: " + words);
         }
         for (const std::string& row : rows) {
             if (std::find(options.kindRows.begin(), options.kindRows.end(), row) == options.kindRows.end()) {
@@ -258,7 +286,7 @@ int main(int argc, char** systemArgv) {
     engine.state().invocation = commandLine(argc, argv);
     const RunResult result = engine.startRun();
     if (!options.quiet && result.end != RunResult::End::Refused) {
-        printTally(result, options.reportOnly);
+        printTally(result, options.reportOnly, options.kindRows);
     }
 
     switch (result.end) {

@@ -42,7 +42,7 @@ const KindInfo table[] = {
     {kind::Psd, "PSD Files", 4, &CS::psdSelected, true, {"psd"}, "PSD",
      "PSDFile", ".psd", "38425053" /* 8BPS */, nullptr, "",
      CF::SizeDriven, false, nullptr, false, false, 0, &EE::structural<&PsdExtent::measure>, true},
-    {kind::CompoundDoc, "Compound Doc Files", 6, &CS::compoundDocSelected, false, {"cdoc", "doc"},
+    {kind::CompoundDoc, "Compound Doc Files", 6, &CS::compoundDocSelected, false, {"cdoc", "doc", "xls", "ppt"},
      "compound documents",
      "CDocFile", "", "D0CF11E0A1B11AE1", nullptr, "",
      CF::CompoundDoc, false, nullptr, false, false, 0, nullptr, true},

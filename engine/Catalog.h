@@ -28,7 +28,7 @@ struct KindInfo {
     std::int32_t CarveState::*selected; // the flag the row's tick sets
     bool picture;                       // one of the rows "All Picture Files" ticks
     // The console's words for the row (-t), the first its name; the rest are aliases.
-    std::array<const char*, 3> words;
+    std::array<const char*, 4> words;
     const char* tallyName; // the console's name of the kind in its closing tally
 
     const char* kindTag;   // in carved file names: "JPEGFile"

@@ -55,16 +55,22 @@ TEST_P(CliRefusalTest, RefusedSettingsExitWithTwoAndTheExactWarning) {
 INSTANTIATE_TEST_SUITE_P(
     Settings, CliRefusalTest,
     ::testing::Values(
-        RefusalCase{"noEvidence", {"-o", "OUT"}, "Morrow, Warning...: No Evidence File(s) is added."},
-        RefusalCase{
-            "sizeZero", {"-s", "0", "-o", "OUT", "EV"}, "Morrow, Warning...: File Size can't be null."},
+        // morrow-cli's own words for its own options, each naming the option.
+        RefusalCase{"noArguments", {}, "Usage: morrow-cli [options] EVIDENCE...\n"},
+        RefusalCase{"noEvidence", {"-o", "OUT"}, "morrow-cli: no evidence file given"},
+        RefusalCase{"sizeZero",
+                    {"-s", "0", "-o", "OUT", "EV"},
+                    "morrow-cli: -s: the maximum size is 1 to 10240 KB, not 0"},
         RefusalCase{"sizeTooLarge",
                     {"-s", "10241", "-o", "OUT", "EV"},
-                    "Morrow, Warning...: Carving of File Size >10240KB(10MB) is not supported."},
-        RefusalCase{"noCarvingPath", {"EV"}, "Morrow, Warning...: Specify Folder Path for Carving Files"},
+                    "-s: the maximum size is 1 to 10240 KB, not 10241"},
+        RefusalCase{"noCarvingPath", {"EV"}, "morrow-cli: -o DIR is required"},
         RefusalCase{"sizeNotAnInteger", {"-s", "12k", "-o", "OUT", "EV"}, "Please enter an integer."},
         RefusalCase{"sizeEmpty", {"-s", "", "-o", "OUT", "EV"}, "Please enter an integer."},
-        RefusalCase{"unknownKind", {"-t", "jpeg,mp3", "-o", "OUT", "EV"}, "unknown kind: 'mp3'"},
+        RefusalCase{"unknownKind",
+                    {"-t", "jpeg,mp3", "-o", "OUT", "EV"},
+                    "-t: unknown kind 'mp3'; kinds are: bmp gif jpeg jpg tiff tif png psd cdoc doc xls ppt "
+                    "pdf html htm"},
         RefusalCase{"unknownOption", {"--frobnicate", "-o", "OUT", "EV"}, "unknown option"},
         // Evidence that cannot be read is refused before anything is made, wherever it is listed.
         RefusalCase{"missingEvidence",
@@ -115,10 +121,13 @@ TEST_F(CliFixture, ACompleteRunPrintsTheSummaryAndExitsZero) {
     std::string second = tmp / "b/disk.P01";
     ::mkdir((tmp / "b").c_str(), 0777);
     ImageBuilder(512).writeTo(second);
-    EXPECT_EQ(runCli({"-y", "-o", tmp / "out", evidence, second}, &out, &err), 0) << err;
+    EXPECT_EQ(runCli({"-y", "-t", "jpeg,bmp", "-o", tmp / "out", evidence, second}, &out, &err), 0) << err;
+    // Every kind asked for has its row, zero included, in the table's order.
     EXPECT_EQ(out, "Carving Completed Successfully.\nTotal No:Of files carved: 0\nDo you want to view the "
                    "resutlted files?.\n\n"
                    "Carved                    files            bytes\n"
+                   "BMP                           0                0\n"
+                   "JPEG                          0                0\n"
                    "all kinds                     0                0\n"
                    "Output folder: " +
                        tmp / "out/disk" +
