@@ -16,8 +16,16 @@ DESTDIR ?=
 
 all: build
 
+# The Debian packages a target needs (scripts/install-deps names the groups): each target below
+# sets its own, and its prerequisites' deps take them.
+DEPS = build
 deps:
-	@bash scripts/install-deps
+	@bash scripts/install-deps $(DEPS)
+test asan bench screenshots: DEPS = test
+format: DEPS = format
+windows windows-test: DEPS = build windows
+fuzz: DEPS = build fuzz
+package: DEPS = build package
 
 build: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
