@@ -21,7 +21,8 @@ const char* unallocatedUnavailable() {
 }
 
 std::string buildFeatures() {
-    std::string text = "Licensed under the Apache License, Version 2.0 (Apache-2.0).\nOptional parts: DFXML reports and hashes ";
+    std::string text = "Licensed under the Apache License, Version 2.0 (Apache-2.0).\nOptional parts: DFXML "
+                       "reports and hashes ";
     text +=
         Digest::available() ? "(" + Digest::libraryVersion() + ")" : "not built (this build has no OpenSSL)";
     text += ".\nE01 images: ";

@@ -35,7 +35,7 @@ static void initMorrowResources() {
 namespace morrow {
 
 const char* const MainDialog::evidenceFilter =
-    "Evidence Files (*.P01);; All Files (*.*);; E01 and Split Raw Images (*.E01 *.e01 *.001 *.aa)";
+    "Evidence Files (*.P01);; All Files (*);; E01 and Split Raw Images (*.E01 *.e01 *.001 *.aa)";
 
 namespace {
 
@@ -84,8 +84,8 @@ QString defaultEvidenceChooser(QWidget* owner, const QString& filter, const QStr
     return QFileDialog::getOpenFileName(owner, QString(), folder, filter);
 }
 
-QString defaultFolderChooser(QWidget* owner, const QString& title) {
-    return QFileDialog::getExistingDirectory(owner, title, QDir::rootPath(), QFileDialog::ShowDirsOnly);
+QString defaultFolderChooser(QWidget* owner, const QString& title, const QString& folder) {
+    return QFileDialog::getExistingDirectory(owner, title, folder, QFileDialog::ShowDirsOnly);
 }
 
 } // namespace
@@ -97,6 +97,7 @@ MainDialog::MainDialog(QWidget* parent)
     model_.evidence().setOrder(rowBefore);
     fileChooser_ = defaultEvidenceChooser;
     folderChooser_ = defaultFolderChooser;
+    model_.setEvidenceCheck(DialogModel::evidenceOpenFailure);
     helpPath_ = findHelpGuide(QCoreApplication::applicationDirPath());
     buildControls();
     initialise();
@@ -437,6 +438,11 @@ void MainDialog::setRunMode(bool on) {
 }
 
 void MainDialog::startRun() {
+    // Nothing is made for a run whose evidence has gone since it was listed.
+    if (const std::string failure = model_.listedEvidenceFailure(); !failure.empty()) {
+        host_.showAppMessage(failure, style::OkStop);
+        return;
+    }
     if (!model_.run().start()) {
         return;
     }
@@ -454,7 +460,9 @@ void MainDialog::reject() {
 }
 
 void MainDialog::browseEvidence() {
-    const QString chosen = fileChooser_(this, evidenceFilter, evidenceFolder());
+    // The last folder evidence came from, else the home folder.
+    const QString chosen =
+        fileChooser_(this, evidenceFilter, evidenceFolder().isEmpty() ? QDir::homePath() : evidenceFolder());
     if (!chosen.isEmpty()) {
         model_.chooseEvidence(chosen.toStdString());
         evidencePath_->setText(chosen);
@@ -526,6 +534,8 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
 void MainDialog::showListed(const DialogModel::Listed& listed, const QString& path) {
     if (listed.outcome == DialogModel::Listing::AlreadyListed) {
         host_.showMessage(DialogModel::alreadyListed, CarveEngine::warningTitle, style::OkExclamation);
+    } else if (listed.outcome == DialogModel::Listing::CannotOpen) {
+        host_.showAppMessage(listed.failure, style::OkStop);
     } else if (listed.outcome == DialogModel::Listing::Added) {
         auto* item = new QTreeWidgetItem(QStringList{path});
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
@@ -574,7 +584,10 @@ void MainDialog::allPictureFilesClicked(bool checked) {
 }
 
 void MainDialog::browseCarvingPath() {
-    const QString chosen = folderChooser_(this, DialogModel::folderTitle);
+    // The carving path shown, else the home folder.
+    const QString shown = carvingPath_->text();
+    const QString chosen = folderChooser_(
+        this, DialogModel::folderTitle, !shown.isEmpty() && QDir(shown).exists() ? shown : QDir::homePath());
     if (!chosen.isEmpty()) {
         model_.chooseCarvingPath(chosen.toStdString());
         carvingPath_->setText(chosen);

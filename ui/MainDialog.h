@@ -33,7 +33,7 @@ class QtSettingsStore;
 // where to open, empty for the chooser's own choice.
 using FileChooser = std::function<QString(QWidget* owner, const QString& filter, const QString& folder)>;
 // Chooses a folder (empty when cancelled).
-using FolderChooser = std::function<QString(QWidget* owner, const QString& title)>;
+using FolderChooser = std::function<QString(QWidget* owner, const QString& title, const QString& folder)>;
 
 // Morrow's only working window: the evidence list, the kinds to carve, the maximum size, the
 // carving path, and Start, Stop and Quit. It owns the engine and its state for its whole life;
@@ -56,6 +56,8 @@ class MainDialog : public QDialog, public HostedForm {
 
     // Seams: the file and folder choosers and where the help file is looked for.
     void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
+    // How Add and Start tell evidence that cannot be opened (the engine's opener unless told).
+    void setEvidenceCheck(DialogModel::EvidenceCheck check) { model_.setEvidenceCheck(std::move(check)); }
     void setFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
     void setHelpPath(const QString& path) { helpPath_ = path; }
     // The user guide the Help button opens for a program in `programDir` (findHelpGuide).

@@ -175,13 +175,19 @@ class MainDialogTest : public QObject {
         dialog->host().setFolderExplorer([this](const QString& path) { explored << path; });
         dialog->setFileChooser([this](QWidget*, const QString& filter, const QString& folder) {
             [&] {
-                QCOMPARE(filter, QString("Evidence Files (*.P01);; All Files (*.*);; "
+                QCOMPARE(filter, QString("Evidence Files (*.P01);; All Files (*);; "
                                          "E01 and Split Raw Images (*.E01 *.e01 *.001 *.aa)"));
             }();
             chooserFolder = folder;
             return nextEvidence;
         });
-        dialog->setFolderChooser([this](QWidget*, const QString& title) {
+        // Names under /evidence and /e stand for images the test never makes; any other is opened.
+        dialog->setEvidenceCheck([](const std::string& path) {
+            return path.rfind("/evidence/", 0) == 0 || path.rfind("/e/", 0) == 0
+                       ? std::string()
+                       : DialogModel::evidenceOpenFailure(path);
+        });
+        dialog->setFolderChooser([this](QWidget*, const QString& title, const QString&) {
             [&] { QCOMPARE(title, QString("Choose Path for Carving Files")); }();
             return nextFolder;
         });
@@ -286,7 +292,7 @@ class MainDialogTest : public QObject {
         QFETCH(QString, warning);
         QFETCH(int, focus);
         if (withEvidence) {
-            addEvidence(QString::fromStdString(*temp / "disk.img"));
+            addEvidence(writeImage("disk.img", 1));
         }
         if (withKind) {
             tickKind("GIF Files");
@@ -430,8 +436,10 @@ class MainDialogTest : public QObject {
         openDialog(settings);
         const QString image = writeImage("cases/disk.img", 64);
         addEvidence(image);
-        QCOMPARE(chooserFolder, QString()); // nothing remembered yet: the chooser's own choice
+        QCOMPARE(chooserFolder, QDir::homePath()); // nothing remembered yet: the home folder
         tickKind("JPEG Files");
+        click(ctl::ExactEnds);
+        click(ctl::WriteDfxml);
         tickKind("PNG Files");
         typeSize("333");
         const QString out = QString::fromStdString(*temp / "out");
@@ -450,9 +458,33 @@ class MainDialogTest : public QObject {
         QCOMPARE(texts(kinds(), true), QStringList({"JPEG Files", "PNG Files"}));
         QCOMPARE(sizeBox()->text(), stillThere ? QString("333") : QString("1024"));
         QCOMPARE(dialog->control<QLineEdit>(ctl::CarvingPath)->text(), stillThere ? out : QString());
+        QVERIFY(dialog->control<QCheckBox>(ctl::ExactEnds)->isChecked());
+        QVERIFY(dialog->control<QCheckBox>(ctl::WriteDfxml)->isChecked());
         nextEvidence.clear();
         click(ctl::EvidenceBrowse);
-        QCOMPARE(chooserFolder, stillThere ? evidenceFolder : QString());
+        QCOMPARE(chooserFolder, stillThere ? evidenceFolder : QDir::homePath());
+    }
+
+    // Evidence that cannot be opened is refused at Add, and evidence gone since it was listed
+    // at Start, before anything is made.
+    void evidenceThatCannotBeOpenedIsRefused() {
+        const QString gone = QString::fromStdString(*temp / "gone.img");
+        addEvidence(gone);
+        QVERIFY(texts(evidence()).isEmpty());
+        QCOMPARE(messageTexts(),
+                 QStringList{"Evidence file open failed: " + gone + ": No such file or directory"});
+        const QString image = writeImage("disk.img", 8);
+        addEvidence(image);
+        tickKind("JPEG Files");
+        const QString out = QString::fromStdString(*temp / "out");
+        chooseCarvingPath(out);
+        QVERIFY(QFile::remove(image));
+        messages.clear();
+        click(ctl::Ok);
+        QCOMPARE(messageTexts(),
+                 QStringList{"Evidence file open failed: " + image + ": No such file or directory"});
+        QVERIFY(!QDir(out).exists());
+        QVERIFY(control(ctl::Ok)->isEnabled());
     }
 
     void removeTakesTheTickedItems() {

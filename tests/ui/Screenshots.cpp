@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
 
     dialog.setFileChooser(
         [&](QWidget*, const QString&, const QString&) { return QString::fromStdString(image); });
-    dialog.setFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(temp / "out"); });
+    dialog.setFolderChooser(
+        [&](QWidget*, const QString&, const QString&) { return QString::fromStdString(temp / "out"); });
     dialog.control<QAbstractButton>(ctl::EvidenceBrowse)->click();
     dialog.control<QAbstractButton>(ctl::Add)->click();
     const std::string second = temp / "usb-stick.P01";

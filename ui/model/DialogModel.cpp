@@ -4,6 +4,7 @@
 #include "Catalog.h"
 #include "FormRules.h"
 #include "SettingsStore.h"
+#include "evidence/EvidenceSource.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -25,6 +26,8 @@ const char* const evidenceFolderKey = "evidenceFolder";
 const char* const kindsKey = "kinds";
 const char* const allPictureFilesKey = "allPictureFiles";
 const char* const maxFileSizeKey = "maxFileSizeKB";
+const char* const exactEndsKey = "exactEnds";
+const char* const writeDfxmlKey = "writeDfxml";
 
 std::filesystem::path pathOf(const std::string& utf8) {
     return std::u8string(utf8.begin(), utf8.end());
@@ -102,14 +105,35 @@ void DialogModel::resetForm() {
     kinds_.setAllTicked(false);
 }
 
+std::string DialogModel::evidenceOpenFailure(const std::string& path) {
+    std::string error;
+    return openEvidenceSource(path, error) ? std::string() : error.empty() ? "cannot be opened" : error;
+}
+
+std::string DialogModel::listedEvidenceFailure() const {
+    if (evidenceCheck_) {
+        for (const std::string& path : evidence_.texts()) {
+            if (const std::string why = evidenceCheck_(path); !why.empty()) {
+                return "Evidence file open failed: " + path + ": " + why;
+            }
+        }
+    }
+    return {};
+}
+
 DialogModel::Listed DialogModel::listEvidence(const std::string& path) {
     if (evidence_.find(path) >= 0) {
-        return {Listing::AlreadyListed, -1};
+        return {Listing::AlreadyListed, -1, {}};
     }
     if (path.empty()) {
         return {};
     }
-    return {Listing::Added, evidence_.insert(path)};
+    if (evidenceCheck_) {
+        if (const std::string why = evidenceCheck_(path); !why.empty()) {
+            return {Listing::CannotOpen, -1, "Evidence file open failed: " + path + ": " + why};
+        }
+    }
+    return {Listing::Added, evidence_.insert(path), {}};
 }
 
 DialogModel::Listed DialogModel::addPendingEvidence() {
@@ -201,6 +225,8 @@ void DialogModel::rememberIn(SettingsStore* store) {
         state_.maxFileSizeKB = *size;
     }
     state_.allPictureFiles = form::flagValue(store->text(allPictureFilesKey)) ? 1 : 0;
+    state_.exactEnds = form::flagValue(store->text(exactEndsKey)) ? 1 : 0;
+    state_.writeDfxml = form::flagValue(store->text(writeDfxmlKey)) ? 1 : 0;
     const std::vector<std::string> ticked = store->texts(kindsKey);
     for (int i = 0; i < kinds_.size(); ++i) {
         const std::string& text = kinds_.rows()[static_cast<std::size_t>(i)].text;
@@ -222,6 +248,8 @@ void DialogModel::rememberForm() {
     }
     store_->setTexts(kindsKey, kinds_.tickedTexts());
     store_->setText(allPictureFilesKey, state_.allPictureFiles != 0 ? "true" : "false");
+    store_->setText(exactEndsKey, state_.exactEnds != 0 ? "true" : "false");
+    store_->setText(writeDfxmlKey, state_.writeDfxml != 0 ? "true" : "false");
     store_->setText(maxFileSizeKey, std::to_string(state_.maxFileSizeKB));
     store_->setText(carvingPathKey, state_.carvingPath);
     store_->sync();

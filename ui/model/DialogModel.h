@@ -4,6 +4,7 @@
 #include "RunControl.h"
 #include "RunModeTable.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,13 +52,23 @@ class DialogModel {
     // evidence stays listed.
     void resetForm();
 
-    // Lists `path` as Add does: in order, unless it is empty or listed already (exactly, letter
-    // case counts).
-    enum class Listing { Added, AlreadyListed, Nothing };
+    // Lists `path` as Add does: in order, unless it is empty, listed already (exactly, letter
+    // case counts) or cannot be opened as evidence (then `failure` says why, as the run would).
+    enum class Listing { Added, AlreadyListed, CannotOpen, Nothing };
     struct Listed {
         Listing outcome = Listing::Nothing;
-        int row = -1; // where it went
+        int row = -1;        // where it went
+        std::string failure; // "Evidence file open failed: PATH: reason"
     };
+    // How Add tells evidence that cannot be opened: the reason, or "" when it opens. A view sets
+    // the engine's own opener; none is set by default.
+    using EvidenceCheck = std::function<std::string(const std::string& path)>;
+    void setEvidenceCheck(EvidenceCheck check) { evidenceCheck_ = std::move(check); }
+    // The check a run makes: the evidence opened as the engine opens it.
+    static std::string evidenceOpenFailure(const std::string& path);
+    // Before a run: the listed evidence checked again, as Add checked it (a file may have gone
+    // since). The first failure as the run would say it, or "".
+    std::string listedEvidenceFailure() const;
     Listed listEvidence(const std::string& path);
     // Add: lists the chosen evidence file and empties the evidence box.
     Listed addPendingEvidence();
@@ -100,6 +111,7 @@ class DialogModel {
     RunControl run_;
     SettingsStore* store_ = nullptr;
     std::string evidenceFolder_;
+    EvidenceCheck evidenceCheck_;
     bool runMode_ = false;
 };
 

@@ -186,6 +186,7 @@ Win32Dialog::Win32Dialog(HINSTANCE module)
     : module_(module), host_(*this), engine_(host_), model_(engine_.state()),
       fileChooser_(chooseEvidenceFile), folderChooser_(chooseFolder), helpOpener_(openGuide) {
     host_.attach(engine_.state());
+    model_.setEvidenceCheck(DialogModel::evidenceOpenFailure);
     std::wstring folder = programFolder();
     std::replace(folder.begin(), folder.end(), L'\\', L'/');
     helpPath_ = shownPath(findHelpGuide(narrow(folder)));
@@ -551,6 +552,11 @@ void Win32Dialog::showTicks(int listId, const CheckList& list) {
 }
 
 void Win32Dialog::startRun() {
+    // Nothing is made for a run whose evidence has gone since it was listed.
+    if (const std::string failure = model_.listedEvidenceFailure(); !failure.empty()) {
+        host_.showAppMessage(failure, style::OkStop);
+        return;
+    }
     if (!model_.run().start()) {
         return;
     }
@@ -591,6 +597,8 @@ void Win32Dialog::addEvidenceFiles(const std::vector<std::wstring>& paths) {
 void Win32Dialog::showListed(const DialogModel::Listed& listed, const std::wstring& path) {
     if (listed.outcome == DialogModel::Listing::AlreadyListed) {
         host_.showMessage(DialogModel::alreadyListed, CarveEngine::warningTitle, style::OkExclamation);
+    } else if (listed.outcome == DialogModel::Listing::CannotOpen) {
+        host_.showAppMessage(listed.failure, style::OkStop);
     } else if (listed.outcome == DialogModel::Listing::Added) {
         std::wstring text = path;
         LVITEMW item{};
