@@ -17,9 +17,13 @@
 #include "output/Output.h"
 #include "output/ParallelDigest.h"
 
+#include "formats/FragmentJoin.h"
+
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace morrow {
@@ -37,11 +41,14 @@ struct RunResult {
     // Files an exact-ends run found inside a file of another kind that it carved, and did not
     // write again.
     std::int64_t embedded = 0;
+    // Files carved in several pieces, reassembled from fragments.
+    std::int64_t reassembled = 0;
 
     // Files and bytes carved per kind, by FileTypeId.
     struct Tally {
         std::int64_t files = 0;
         std::uint64_t bytes = 0;
+        std::int64_t reassembled = 0; // of those files
     };
     std::array<Tally, kind::count> perKind{};
     // The output folder made for each evidence file, in order.
@@ -109,6 +116,8 @@ class CarveEngine : public PassContext {
     }
     PassDisplay& display() override { return host_; }
     bool measuringOnly() const override { return measuringContainers_; }
+    JoinBudget* joinBudget() override { return joinBudget_ ? &*joinBudget_ : nullptr; }
+    bool sectorTaken(std::int64_t offset, FileTypeId type, bool starts) const override;
     OffsetList& pdfHeaderIndex() override { return state_.pdfHeaderIndex; }
     std::int32_t& pdfCarvedBySize() override { return state_.pdfCarvedBySize; }
     // A read of the evidence failed in a way that cannot be read past: tells the user and marks
@@ -149,6 +158,8 @@ class CarveEngine : public PassContext {
     // not be written.
     bool finishEvidence(const std::string& evidencePath, bool passed, bool& sound);
     void finishPartialRun(const std::string& carvingRoot);
+    // Marks [begin, end) of the evidence as a carved file's: no reassembly takes it.
+    void claim(std::int64_t begin, std::int64_t end);
     void showSummary(bool complete, const std::string& carvingRoot);
 
     CarveHost& host_;
@@ -164,6 +175,11 @@ class CarveEngine : public PassContext {
     std::uint64_t digestedSize_ = 0;
     HeaderIndex headerIndex_;
     ContainerMap containers_;
+    // A reassembling run's: the evidence file's allowance of reassembly work, and the pieces of
+    // the files reassembled so far from it (begin to end, joined where they meet or overlap),
+    // whose sectors no reassembly takes.
+    std::optional<JoinBudget> joinBudget_;
+    std::map<std::int64_t, std::int64_t> claimed_;
     bool measuringContainers_ = false; // carve() records files instead of carving them
     Carvers carvers_;
     EvidenceOpener opener_;
