@@ -62,10 +62,12 @@ EvidenceReader* CarveEngine::openEvidence(const std::string& path) {
     }
     reader_ = std::make_unique<EvidenceReader>(*source_);
     if (state_.exactEnds != 0 && state_.reassembleFragments != 0) {
-        // Reassembly reads at most a few times the evidence, however many of its files break.
+        // Reassembly reads at most a few times the evidence per kind, however many of its files
+        // break.
         const std::uint64_t size = reader_->size();
-        joinBudget_.emplace(4 * size + FragmentJoin::candidateBytes,
-                            size / 32 + 8 * FragmentJoin::candidateJoins);
+        reassembling_ = true;
+        joinBudgets_.assign(kind::count, JoinBudget(4 * size + FragmentJoin::candidateBytes,
+                                                    size / 32 + 8 * FragmentJoin::candidateJoins));
     }
     return reader_.get();
 }
@@ -73,7 +75,8 @@ EvidenceReader* CarveEngine::openEvidence(const std::string& path) {
 void CarveEngine::closeEvidence() {
     reader_.reset();
     source_.reset();
-    joinBudget_.reset();
+    reassembling_ = false;
+    joinBudgets_.clear();
     claimed_.clear();
 }
 
@@ -152,7 +155,7 @@ bool CarveEngine::carve(const CarvedFile& file) {
     }
     // A reassembled file's pieces are proven its own: no other file is joined with them. (A file
     // carved to where its reader stopped may well run on into another's pieces.)
-    if (joinBudget_ && pieces) {
+    if (reassembling_ && pieces) {
         for (const ByteRun& run : file.runs) {
             claim(run.offset, run.offset + static_cast<std::int64_t>(run.length));
         }

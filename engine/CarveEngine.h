@@ -116,7 +116,11 @@ class CarveEngine : public PassContext {
     }
     PassDisplay& display() override { return host_; }
     bool measuringOnly() const override { return measuringContainers_; }
-    JoinBudget* joinBudget() override { return joinBudget_ ? &*joinBudget_ : nullptr; }
+    JoinBudget* joinBudget(FileTypeId type) override {
+        return reassembling_ && type >= 0 && type < kind::count
+                   ? &joinBudgets_[static_cast<std::size_t>(type)]
+                   : nullptr;
+    }
     bool sectorTaken(std::int64_t offset, FileTypeId type, bool starts) const override;
     OffsetList& pdfHeaderIndex() override { return state_.pdfHeaderIndex; }
     std::int32_t& pdfCarvedBySize() override { return state_.pdfCarvedBySize; }
@@ -178,7 +182,10 @@ class CarveEngine : public PassContext {
     // A reassembling run's: the evidence file's allowance of reassembly work, and the pieces of
     // the files reassembled so far from it (begin to end, joined where they meet or overlap),
     // whose sectors no reassembly takes.
-    std::optional<JoinBudget> joinBudget_;
+    // Each kind has its own, so that a kind whose searches are dear (decoding trials) leaves the
+    // others theirs.
+    bool reassembling_ = false;
+    std::vector<JoinBudget> joinBudgets_;
     std::map<std::int64_t, std::int64_t> claimed_;
     bool measuringContainers_ = false; // carve() records files instead of carving them
     Carvers carvers_;

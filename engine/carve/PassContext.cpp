@@ -28,7 +28,7 @@ bool PassContext::carve(const CarvePass& pass, std::int64_t number, std::int64_t
 bool PassContext::carveJoined(const CarvePass& pass, EvidenceReader& evidence, std::int64_t number,
                               std::int64_t H, const std::string& extension, std::vector<ByteRun>& runs) {
     runs.clear();
-    JoinBudget* run = joinBudget();
+    JoinBudget* run = joinBudget(pass.type);
     if (!pass.reassemble || run == nullptr || run->spent() || !FragmentJoin::provable(pass.type)) {
         return true;
     }

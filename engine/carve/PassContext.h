@@ -83,9 +83,12 @@ class PassContext {
     virtual OffsetList& pdfHeaderIndex() = 0;
     virtual std::int32_t& pdfCarvedBySize() = 0;
 
-    // Reassembly of fragmented files: what this evidence file's searches may still do, or null
-    // when the run does not reassemble.
-    virtual JoinBudget* joinBudget() { return nullptr; }
+    // Reassembly of fragmented files: what this evidence file's searches for files of `type` may
+    // still do, or null when the run does not reassemble.
+    virtual JoinBudget* joinBudget(FileTypeId type) {
+        (void)type;
+        return nullptr;
+    }
     // The sector at `offset` may not continue a file of `type`: it lies in a piece of a file
     // reassembled already or in a file measured as holding others, or (`starts`) it starts
     // another indexed file.

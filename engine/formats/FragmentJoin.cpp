@@ -6,8 +6,9 @@ bool FragmentJoin::provable(FileTypeId type) {
     return type == kind::Png || type == kind::Zip || type == kind::Jpeg || type == kind::Gif;
 }
 
-std::optional<std::vector<Piece>> FragmentJoin::join(FileTypeId type, EvidenceReader& evidence, std::int64_t H,
-                                                     const ClusterClaims& claims, JoinBudget& budget) {
+std::optional<std::vector<Piece>> FragmentJoin::join(FileTypeId type, EvidenceReader& evidence,
+                                                     std::int64_t H, const ClusterClaims& claims,
+                                                     JoinBudget& budget) {
     switch (type) {
     case kind::Png:
         return png(evidence, H, claims, budget);

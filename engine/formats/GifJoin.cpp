@@ -113,7 +113,8 @@ struct State {
 // The file's bytes from its pieces, as in the JPEG join: offsets are the file's own.
 class Stream {
   public:
-    Stream(EvidenceReader& evidence, std::uint64_t H) : window_(evidence, 65536), size_(evidence.size()), H_(H) {}
+    Stream(EvidenceReader& evidence, std::uint64_t H)
+        : window_(evidence, 65536), size_(evidence.size()), H_(H) {}
     void setMove(std::uint64_t split, std::uint64_t gap) {
         split_ = split;
         gap_ = gap;
@@ -139,7 +140,8 @@ enum class Outcome { Failed, Ended };
 
 // Walks blocks from `state` to the trailer (state.at then past it) or to where they fail.
 // `record` gets the state at every image sub-block, the latest `statesKept` of them.
-Outcome walk(Stream& stream, State& state, std::uint64_t& work, std::deque<State>* record, std::uint64_t limit) {
+Outcome walk(Stream& stream, State& state, std::uint64_t& work, std::deque<State>* record,
+             std::uint64_t limit) {
     const std::uint64_t begin = state.at;
     auto done = [&](Outcome outcome) {
         work += state.at > begin ? state.at - begin : 0;
@@ -246,7 +248,8 @@ std::optional<std::vector<Piece>> FragmentJoin::gif(EvidenceReader& evidence, st
     std::deque<State> states;
     std::uint64_t work = 0;
     const std::uint64_t limit = std::min(budget.bytesLeft(), size - start);
-    if (walk(stream, state, work, &states, limit) == Outcome::Ended || !budget.spend(work) || states.empty()) {
+    if (walk(stream, state, work, &states, limit) == Outcome::Ended || !budget.spend(work) ||
+        states.empty()) {
         return std::nullopt;
     }
     // Splits back from where the walk failed, as for JPEG.
@@ -271,7 +274,8 @@ std::optional<std::vector<Piece>> FragmentJoin::gif(EvidenceReader& evidence, st
     }
     const std::uint64_t earliest = start + splits.back().first;
     for (std::uint64_t c = earliest + sector; c < size && c <= start + lastSplit + maxTrialGap; c += sector) {
-        if (!budget.spend(sector) || claims.taken(static_cast<std::int64_t>(c)) || constantSector(evidence, c)) {
+        if (!budget.spend(sector) || claims.taken(static_cast<std::int64_t>(c)) ||
+            constantSector(evidence, c)) {
             if (budget.spent()) {
                 return std::nullopt;
             }

@@ -26,6 +26,9 @@ struct Huffman {
     std::array<std::int32_t, 17> valueIndex{};
     std::array<std::int32_t, 17> minCode{};
     std::array<unsigned char, 256> values{};
+    // By the next 8 bits: the length (0: longer than 8) and value of the code they start with.
+    std::array<unsigned char, 256> fastLength{};
+    std::array<unsigned char, 256> fastValue{};
 };
 
 struct Component {
@@ -38,9 +41,10 @@ struct Component {
 
 // Where a decode stands at the start of an MCU: enough to go on from there over other bytes.
 struct State {
-    std::uint64_t at = 0; // the next byte to read, in the file's own offsets (from H)
-    std::uint32_t bits = 0;
+    std::uint64_t at = 0;   // the next byte to fetch, in the file's own offsets (from H)
+    std::uint64_t bits = 0; // fetched and not yet used: the low `bitCount` bits, first bit highest
     int bitCount = 0;
+    bool atMarker = false; // fetching stopped at a marker at `at`
     std::uint64_t mcu = 0;
     unsigned nextRestart = 0;
 };
@@ -76,6 +80,18 @@ bool defineTable(Huffman& t, const unsigned char* counts, const unsigned char* v
         return false;
     }
     std::copy(values, values + total, t.values.begin());
+    for (unsigned prefix = 0; prefix < 256; ++prefix) {
+        for (int length = 1; length <= 8; ++length) {
+            const auto head = static_cast<std::int32_t>(prefix >> (8 - length));
+            if (head <= t.maxCode[static_cast<std::size_t>(length)]) {
+                const std::int32_t at = t.valueIndex[static_cast<std::size_t>(length)] + head -
+                                        t.minCode[static_cast<std::size_t>(length)];
+                t.fastLength[prefix] = static_cast<unsigned char>(length);
+                t.fastValue[prefix] = t.values[static_cast<std::size_t>(at)];
+                break;
+            }
+        }
+    }
     t.defined = true;
     return true;
 }
@@ -84,7 +100,8 @@ bool defineTable(Huffman& t, const unsigned char* counts, const unsigned char* v
 // move the rest of the file `gaps` bytes further into the evidence.
 class Stream {
   public:
-    Stream(EvidenceReader& evidence, std::uint64_t H) : window_(evidence, 65536), size_(evidence.size()), H_(H) {}
+    Stream(EvidenceReader& evidence, std::uint64_t H)
+        : window_(evidence, 65536), size_(evidence.size()), H_(H) {}
 
     void setPieces(std::vector<std::pair<std::uint64_t, std::uint64_t>> moves) { moves_ = std::move(moves); }
     // The byte at file offset `at`; false past the evidence.
@@ -118,7 +135,6 @@ class Decoder {
     Decoder(const Scan& scan, Stream& stream) : scan_(scan), stream_(stream) {}
 
     Outcome run(State& state, std::uint64_t& work, std::vector<State>* record) {
-        std::array<int, 4> dc{};
         state_ = state;
         ok_ = true;
         const std::uint64_t begin = state_.at;
@@ -143,9 +159,8 @@ class Decoder {
                 if (!restart()) {
                     break;
                 }
-                dc = {};
             }
-            if (!mcu(dc)) {
+            if (!mcu()) {
                 break;
             }
             ++state_.mcu;
@@ -172,56 +187,66 @@ class Decoder {
     }
 
   private:
-    // One bit of the data; a marker where data must be is a failure.
-    int bit() {
-        if (state_.bitCount == 0) {
+    // Fetches whole bytes of data (FF 00 is one FF) until 57 bits are at hand or a marker stands
+    // next.
+    void fill() {
+        while (state_.bitCount <= 56 && !state_.atMarker) {
             unsigned char b = 0;
             if (!stream_.byte(state_.at, b)) {
-                return fail();
+                state_.atMarker = true; // the evidence ends: nothing more to fetch
+                return;
             }
             if (b == 0xFF) {
                 unsigned char next = 0;
                 if (!stream_.byte(state_.at + 1, next) || next != 0x00) {
-                    return fail();
+                    state_.atMarker = true;
+                    return;
                 }
                 state_.at += 2;
             } else {
                 state_.at += 1;
             }
-            state_.bits = b;
-            state_.bitCount = 8;
+            state_.bits = (state_.bits << 8) | b;
+            state_.bitCount += 8;
         }
-        --state_.bitCount;
-        return static_cast<int>((state_.bits >> state_.bitCount) & 1);
     }
     int fail() {
         ok_ = false;
         return 0;
     }
     int decode(const Huffman& t) {
-        std::int32_t code = bit();
-        int length = 1;
-        while (ok_ && code > t.maxCode[static_cast<std::size_t>(length)]) {
-            if (++length > 16) {
-                fail();
-                return 0;
+        if (state_.bitCount < 16) {
+            fill();
+        }
+        if (state_.bitCount >= 8) {
+            const auto prefix = static_cast<unsigned>((state_.bits >> (state_.bitCount - 8)) & 0xFF);
+            if (t.fastLength[prefix] != 0) {
+                state_.bitCount -= t.fastLength[prefix];
+                return t.fastValue[prefix];
             }
-            code = (code << 1) | bit();
         }
-        if (!ok_) {
-            return 0;
+        for (int length = 1; length <= 16 && length <= state_.bitCount; ++length) {
+            const auto code = static_cast<std::int32_t>((state_.bits >> (state_.bitCount - length)) &
+                                                        ((std::uint64_t{1} << length) - 1));
+            if (code <= t.maxCode[static_cast<std::size_t>(length)]) {
+                state_.bitCount -= length;
+                return t.values[static_cast<std::size_t>(t.valueIndex[static_cast<std::size_t>(length)] +
+                                                         code - t.minCode[static_cast<std::size_t>(length)])];
+            }
         }
-        const std::int32_t index =
-            t.valueIndex[static_cast<std::size_t>(length)] + code - t.minCode[static_cast<std::size_t>(length)];
-        return t.values[static_cast<std::size_t>(index)];
+        return fail(); // no code, or a marker (or the evidence's end) where data must be
     }
     void skipBits(int n) {
-        for (int i = 0; i < n && ok_; ++i) {
-            bit();
+        if (state_.bitCount < n) {
+            fill();
         }
+        if (state_.bitCount < n) {
+            fail();
+            return;
+        }
+        state_.bitCount -= n;
     }
-    bool mcu(std::array<int, 4>& dc) {
-        (void)dc;
+    bool mcu() {
         for (const unsigned owner : scan_.blockOwner) {
             const Component& c = scan_.components[owner];
             const int size = decode(scan_.dcTables[c.dc]);
@@ -253,12 +278,17 @@ class Decoder {
         }
         return true;
     }
-    // The bits left in the last byte are ones.
+    // The bits left of the last byte are ones, and no whole byte of data is left before the
+    // marker that must follow.
     bool padding() {
-        const std::uint32_t mask = (1u << state_.bitCount) - 1;
-        const bool ones = (state_.bits & mask) == mask;
+        fill();
+        const int partial = state_.bitCount % 8;
+        const std::uint64_t mask = (std::uint64_t{1} << partial) - 1;
+        const bool ones = ((state_.bits >> (state_.bitCount - partial)) & mask) == mask;
+        const bool atMarker = state_.bitCount == partial && state_.atMarker;
         state_.bitCount = 0;
-        return ones;
+        state_.bits = 0;
+        return ones && atMarker;
     }
     bool restart() {
         if (!padding()) {
@@ -271,6 +301,7 @@ class Decoder {
             return false;
         }
         state_.at += 2;
+        state_.atMarker = false;
         state_.nextRestart = (state_.nextRestart + 1) & 7;
         return true;
     }
@@ -314,8 +345,8 @@ std::optional<Scan> readHeaders(EvidenceReader& evidence, std::uint64_t H) {
                     total += body[p + 1 + static_cast<std::size_t>(i)];
                 }
                 if (cls > 1 || id > 3 || p + 17 + total > body.size() ||
-                    !defineTable(cls == 0 ? scan.dcTables[id] : scan.acTables[id], &body[p + 1], &body[p + 17],
-                                 total)) {
+                    !defineTable(cls == 0 ? scan.dcTables[id] : scan.acTables[id], &body[p + 1],
+                                 &body[p + 17], total)) {
                     return std::nullopt;
                 }
                 p += 17 + total;
@@ -335,7 +366,8 @@ std::optional<Scan> readHeaders(EvidenceReader& evidence, std::uint64_t H) {
                 if ((c[1] >> 4) < 1 || (c[1] >> 4) > 4 || (c[1] & 15) < 1 || (c[1] & 15) > 4) {
                     return std::nullopt;
                 }
-                frame.push_back(Component{c[0], static_cast<unsigned>(c[1] >> 4), static_cast<unsigned>(c[1] & 15), 0, 0});
+                frame.push_back(Component{c[0], static_cast<unsigned>(c[1] >> 4),
+                                          static_cast<unsigned>(c[1] & 15), 0, 0});
             }
         } else if (code == 0xDD) {
             if (body.size() < 2) {
@@ -387,7 +419,8 @@ std::optional<Scan> readHeaders(EvidenceReader& evidence, std::uint64_t H) {
             }
             scan.dataStart = at - H;
             return scan;
-        } else if ((code >= 0xC2 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC) || code == 0xD9) {
+        } else if ((code >= 0xC2 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC) ||
+                   code == 0xD9) {
             return std::nullopt; // progressive, lossless, arithmetic: not decoded here
         }
     }
@@ -399,7 +432,6 @@ bool constantSector(EvidenceReader& evidence, std::uint64_t at) {
     evidence.readAt(static_cast<std::int64_t>(at), bytes, sizeof bytes);
     return std::all_of(bytes, bytes + sizeof bytes, [&](unsigned char b) { return b == bytes[0]; });
 }
-
 
 // The search for the pieces after the first: each break's splits and next pieces in turn, a
 // join that decodes far past its split but breaks again searched on from there.
@@ -424,7 +456,8 @@ class JpegSearch {
         std::uint64_t lastSplit = (failed.at + sector) / sector * sector;
         bool foreign = false;
         for (std::uint64_t s = (pieceStart + sector - 1) / sector * sector; s < lastSplit; s += sector) {
-            if (claims_.taken(static_cast<std::int64_t>(H_ + s + gap)) || constantSector(evidence_, H_ + s + gap)) {
+            if (claims_.taken(static_cast<std::int64_t>(H_ + s + gap)) ||
+                constantSector(evidence_, H_ + s + gap)) {
                 lastSplit = s;
                 foreign = true;
                 break;
@@ -438,7 +471,8 @@ class JpegSearch {
         // The splits tried, the latest first, each with the last MCU state that read nothing at
         // or past it.
         std::vector<std::pair<std::uint64_t, State>> splits;
-        for (std::uint64_t s = lastSplit; s > pieceStart && splits.size() < FragmentJoin::splitsTried; s -= sector) {
+        for (std::uint64_t s = lastSplit; s > pieceStart && splits.size() < FragmentJoin::splitsTried;
+             s -= sector) {
             auto from = std::upper_bound(states.begin(), states.end(), s,
                                          [](std::uint64_t at, const State& st) { return at < st.at; });
             if (from == states.begin()) {
@@ -454,7 +488,8 @@ class JpegSearch {
         const std::uint64_t earliest = H_ + splits.back().first + gap;
         const std::uint64_t last = H_ + lastSplit + gap + FragmentJoin::maxTrialGap;
         for (std::uint64_t c = earliest + sector; c < size && c <= last; c += sector) {
-            if (!budget_.spend(sector) || claims_.taken(static_cast<std::int64_t>(c)) || constantSector(evidence_, c)) {
+            if (!budget_.spend(sector) || claims_.taken(static_cast<std::int64_t>(c)) ||
+                constantSector(evidence_, c)) {
                 if (budget_.spent()) {
                     return std::nullopt;
                 }
@@ -481,7 +516,8 @@ class JpegSearch {
                 }
                 // Decoded well past the join, then broken again: the join holds, and a third
                 // piece may follow.
-                if (static_cast<int>(joined.size()) + 1 < FragmentJoin::maxPieces && trial.at > s + farPastJoin) {
+                if (static_cast<int>(joined.size()) + 1 < FragmentJoin::maxPieces &&
+                    trial.at > s + farPastJoin) {
                     std::vector<State> further;
                     State again = resume;
                     spent = 0;
@@ -556,7 +592,8 @@ std::optional<std::vector<Piece>> FragmentJoin::jpeg(EvidenceReader& evidence, s
     std::vector<Piece> pieces{Piece{H, moves.front().first}};
     for (std::size_t i = 0; i < moves.size(); ++i) {
         const std::uint64_t to = i + 1 < moves.size() ? moves[i + 1].first : end;
-        pieces.push_back(Piece{static_cast<std::int64_t>(start + moves[i].first + moves[i].second), to - moves[i].first});
+        pieces.push_back(
+            Piece{static_cast<std::int64_t>(start + moves[i].first + moves[i].second), to - moves[i].first});
     }
     return pieces;
 }

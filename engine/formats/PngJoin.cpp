@@ -36,7 +36,8 @@ struct Walk {
 };
 
 // Walks whole chunks from `pos` over the evidence as it lies, each checked by its CRC.
-Walk walkChunks(EvidenceReader& evidence, std::uint64_t pos, JoinBudget& budget, std::vector<unsigned char>& block) {
+Walk walkChunks(EvidenceReader& evidence, std::uint64_t pos, JoinBudget& budget,
+                std::vector<unsigned char>& block) {
     const std::uint64_t size = evidence.size();
     for (;;) {
         if (pos > size || size - pos < 12) {
@@ -121,15 +122,16 @@ std::optional<std::vector<Piece>> FragmentJoin::png(EvidenceReader& evidence, st
             if (!chunkHead(next)) {
                 continue;
             }
-            split = crc.find(gap, evidence.be32(static_cast<std::int64_t>(end + gap - 4)), [&](std::uint64_t s) {
-                // The next piece from its first sector up to the next chunk is no other file's.
-                for (std::uint64_t at = s + gap; at < end + gap; at += sector) {
-                    if (claims.taken(static_cast<std::int64_t>(at))) {
-                        return false;
+            split =
+                crc.find(gap, evidence.be32(static_cast<std::int64_t>(end + gap - 4)), [&](std::uint64_t s) {
+                    // The next piece from its first sector up to the next chunk is no other file's.
+                    for (std::uint64_t at = s + gap; at < end + gap; at += sector) {
+                        if (claims.taken(static_cast<std::int64_t>(at))) {
+                            return false;
+                        }
                     }
-                }
-                return true;
-            });
+                    return true;
+                });
             if (split) {
                 break;
             }

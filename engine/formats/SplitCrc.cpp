@@ -17,7 +17,8 @@ constexpr std::size_t blockSize = 65536;
 // inside the range) its CRC: crcs[0] for [from, cuts[0]), crcs[i] for [cuts[i-1], cuts[i]), and
 // the last for [cuts.back(), to).
 std::vector<std::uint32_t> partCrcs(EvidenceReader& evidence, std::vector<unsigned char>& buffer,
-                                    std::uint64_t from, std::uint64_t to, const std::vector<std::uint64_t>& cuts) {
+                                    std::uint64_t from, std::uint64_t to,
+                                    const std::vector<std::uint64_t>& cuts) {
     std::vector<std::uint32_t> crcs;
     crcs.reserve(cuts.size() + 1);
     uLong crc = crc32(0L, Z_NULL, 0);
@@ -80,17 +81,20 @@ std::optional<std::uint64_t> SplitCrc::find(std::uint64_t gap, std::uint32_t exp
     for (std::size_t i = 1; i < splits_.size(); ++i) {
         cuts.push_back(splits_[i] + gap);
     }
-    const std::vector<std::uint32_t> parts = partCrcs(evidence_, buffer_, splits_.front() + gap, to_ + gap, cuts);
+    const std::vector<std::uint32_t> parts =
+        partCrcs(evidence_, buffer_, splits_.front() + gap, to_ + gap, cuts);
     uLong suffix = 0;
     std::uint64_t suffixLength = 0;
     for (std::size_t i = splits_.size(); i-- > 0;) {
         const std::uint64_t partLength = (i + 1 < splits_.size() ? splits_[i + 1] : to_) - splits_[i];
-        suffix = suffixLength == 0 ? parts[i] : crc32_combine(parts[i], suffix, static_cast<z_off_t>(suffixLength));
+        suffix = suffixLength == 0 ? parts[i]
+                                   : crc32_combine(parts[i], suffix, static_cast<z_off_t>(suffixLength));
         suffixLength += partLength;
         const std::uint64_t s = splits_[i];
         const std::uint64_t firstLength = s - from_;
-        const uLong whole =
-            firstLength == 0 ? suffix : crc32_combine(prefixes_[i], suffix, static_cast<z_off_t>(suffixLength));
+        const uLong whole = firstLength == 0
+                                ? suffix
+                                : crc32_combine(prefixes_[i], suffix, static_cast<z_off_t>(suffixLength));
         if (static_cast<std::uint32_t>(whole) == expected && usable(s)) {
             return s;
         }

@@ -121,8 +121,8 @@ bool dataHolds(EvidenceReader& evidence, const Layout& layout, const Member& m, 
 }
 
 // The directory at `D` (`length` bytes, `count` entries), or nothing when it is none.
-std::optional<std::vector<Member>> readDirectory(EvidenceReader& evidence, std::uint64_t D, std::uint64_t length,
-                                                 std::uint64_t count) {
+std::optional<std::vector<Member>> readDirectory(EvidenceReader& evidence, std::uint64_t D,
+                                                 std::uint64_t length, std::uint64_t count) {
     std::vector<Member> members;
     std::uint64_t at = D;
     for (std::uint64_t i = 0; i < count; ++i) {
@@ -152,8 +152,9 @@ std::optional<std::vector<Member>> readDirectory(EvidenceReader& evidence, std::
 
 // The split under which every member holds, the directory having been found `gap` bytes past its
 // offset; 0 when none does.
-std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64_t gap, std::uint64_t cdOffset,
-                          const std::vector<Member>& members, const ClusterClaims& claims, JoinBudget& budget) {
+std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64_t gap,
+                          std::uint64_t cdOffset, const std::vector<Member>& members,
+                          const ClusterClaims& claims, JoinBudget& budget) {
     Layout before{H, ~std::uint64_t{0}, 0}; // every offset in the first piece
     Layout after{H, 0, gap};                // every offset in the next
     // The members whose local headers stand in the first piece, then those in the next.
@@ -214,8 +215,8 @@ std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64
             dataHolds(evidence, before, broken, data, budget, in, out, &failed);
         }
         failed = std::min(pastData, (failed + sector) / sector * sector);
-        for (std::uint64_t s = std::min(lastSplit, failed) / sector * sector; s >= lowest && s > 0 && !budget.spent();
-             s -= sector) {
+        for (std::uint64_t s = std::min(lastSplit, failed) / sector * sector;
+             s >= lowest && s > 0 && !budget.spent(); s -= sector) {
             if (nextPieceFree(s) && dataHolds(evidence, Layout{H, s, gap}, broken, data, budget, in, out)) {
                 split = s;
                 break;

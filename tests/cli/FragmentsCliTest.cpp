@@ -27,8 +27,8 @@ enum class Gap { Random, Zeros, OtherFile };
 struct FragmentRow {
     const char* name;
     const char* fixture;
-    const char* kinds;  // morrow-cli's -t
-    const char* carved; // its name in the output folder
+    const char* kinds;               // morrow-cli's -t
+    const char* carved;              // its name in the output folder
     std::vector<std::uint64_t> cuts; // where the file is split, sector multiples
     std::vector<std::uint64_t> gaps; // the bytes between its pieces
     Gap fill = Gap::Random;
@@ -41,8 +41,9 @@ std::string fragmentedImage(const std::string& file, const FragmentRow& row) {
     std::uint64_t from = 0;
     for (std::size_t i = 0; i < row.cuts.size(); ++i) {
         image += file.substr(from, row.cuts[i] - from);
-        std::string gap = row.fill == Gap::Zeros ? std::string(row.gaps[i], '\0')
-                                                 : randomBytes(row.gaps[i], static_cast<std::uint32_t>(7 + i));
+        std::string gap = row.fill == Gap::Zeros
+                              ? std::string(row.gaps[i], '\0')
+                              : randomBytes(row.gaps[i], static_cast<std::uint32_t>(7 + i));
         if (row.fill == Gap::OtherFile) {
             const std::string other = test::fixture(row.other);
             gap.replace(0, std::min(other.size(), gap.size()), other.substr(0, gap.size()));
@@ -81,26 +82,64 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, FragmentsCliTest,
     ::testing::Values(
         FragmentRow{"PngTwoPieces", "image-large.png", "png", "disk~PNGFile0.png", {65536}, {37 * sector}},
-        FragmentRow{"PngThreePieces", "image-large.png", "png", "disk~PNGFile0.png", {65536, 300 * sector},
+        FragmentRow{"PngThreePieces",
+                    "image-large.png",
+                    "png",
+                    "disk~PNGFile0.png",
+                    {65536, 300 * sector},
                     {37 * sector, 24 * sector}},
-        FragmentRow{"PngSplitInItsFirstImageData", "image-large.png", "png", "disk~PNGFile0.png", {16384},
-                    {4096}},
-        FragmentRow{"PngGapOf16MiBZeros", "image-large.png", "png", "disk~PNGFile0.png", {98304},
-                    {std::uint64_t{16} << 20}, Gap::Zeros},
-        FragmentRow{"PngGapHoldsAPhoto", "image-large.png", "png,jpeg", "disk~PNGFile0.png", {34304},
-                    {200 * sector}, Gap::OtherFile, "photo-large.jpg"},
+        FragmentRow{
+            "PngSplitInItsFirstImageData", "image-large.png", "png", "disk~PNGFile0.png", {16384}, {4096}},
+        FragmentRow{"PngGapOf16MiBZeros",
+                    "image-large.png",
+                    "png",
+                    "disk~PNGFile0.png",
+                    {98304},
+                    {std::uint64_t{16} << 20},
+                    Gap::Zeros},
+        FragmentRow{"PngGapHoldsAPhoto",
+                    "image-large.png",
+                    "png,jpeg",
+                    "disk~PNGFile0.png",
+                    {34304},
+                    {200 * sector},
+                    Gap::OtherFile,
+                    "photo-large.jpg"},
         FragmentRow{"JpegTwoPieces", "photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", {65536}, {37 * sector}},
-        FragmentRow{"JpegThreePieces", "photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", {65536, 400 * sector},
+        FragmentRow{"JpegThreePieces",
+                    "photo-large.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {65536, 400 * sector},
                     {37 * sector, 24 * sector}},
-        FragmentRow{"JpegGapOfZeros", "photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", {131072},
-                    {std::uint64_t{1} << 20}, Gap::Zeros},
-        FragmentRow{"JpegGapHoldsAPicture", "photo-large.jpg", "jpeg,png", "disk~JPEGFile0.jpg", {300 * sector},
-                    {200 * sector}, Gap::OtherFile, "image-large.png"},
+        FragmentRow{"JpegGapOfZeros",
+                    "photo-large.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {131072},
+                    {std::uint64_t{1} << 20},
+                    Gap::Zeros},
+        FragmentRow{"JpegGapHoldsAPicture",
+                    "photo-large.jpg",
+                    "jpeg,png",
+                    "disk~JPEGFile0.jpg",
+                    {300 * sector},
+                    {200 * sector},
+                    Gap::OtherFile,
+                    "image-large.png"},
         FragmentRow{"GifTwoPieces", "image-00-3b.gif", "gif", "disk~GIFFile0.gif", {1024}, {3 * sector}},
-        FragmentRow{"ZipStoredMemberSplit", "stored-png.zip", "zip", "disk~ZIPFile0.zip", {1024}, {5 * sector}},
-        FragmentRow{"ZipGapHoldsAnotherArchive", "stored-png.zip", "zip,png", "disk~ZIPFile0.zip", {1536},
-                    {3 * sector}, Gap::OtherFile, "two-stored.zip"},
-        FragmentRow{"ZipSplitBetweenMembers", "aligned.zip", "zip", "disk~ZIPFile0.zip", {512}, {9 * sector}}),
+        FragmentRow{
+            "ZipStoredMemberSplit", "stored-png.zip", "zip", "disk~ZIPFile0.zip", {1024}, {5 * sector}},
+        FragmentRow{"ZipGapHoldsAnotherArchive",
+                    "stored-png.zip",
+                    "zip,png",
+                    "disk~ZIPFile0.zip",
+                    {1536},
+                    {3 * sector},
+                    Gap::OtherFile,
+                    "two-stored.zip"},
+        FragmentRow{
+            "ZipSplitBetweenMembers", "aligned.zip", "zip", "disk~ZIPFile0.zip", {512}, {9 * sector}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // A look-alike of the continuation in the gap, nearer than the real tail: it is passed over; and
@@ -131,8 +170,8 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
         const std::string pad = randomBytes((sector - lookAlike.size() % sector) % sector + sector, 3);
         for (const bool realTail : {true, false}) {
             test::TempDir dir;
-            std::string image = randomBytes(8192, 1) + file.substr(0, c.cut) + randomBytes(4 * sector, 2) +
-                                lookAlike + pad;
+            std::string image =
+                randomBytes(8192, 1) + file.substr(0, c.cut) + randomBytes(4 * sector, 2) + lookAlike + pad;
             if (realTail) {
                 image += file.substr(c.cut);
             }
@@ -144,7 +183,8 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
             const std::string carved = dir / "out/disk/" + c.carved;
             const bool whole = test::fileExists(carved) && test::readFile(carved) == file;
             EXPECT_EQ(whole, realTail) << c.fixture << (realTail ? " with" : " without") << " its real tail";
-            EXPECT_EQ(result.out.find("reassembled from fragments") != std::string::npos, realTail) << result.out;
+            EXPECT_EQ(result.out.find("reassembled from fragments") != std::string::npos, realTail)
+                << result.out;
         }
     }
 }
@@ -176,8 +216,8 @@ TEST(FragmentsCliTest, InterleavedFilesOfOneKindJoinTheirOwnTails) {
     const std::string tailPad = randomBytes((sector - (a.size() - cut) % sector) % sector + sector, 4);
     test::TempDir dir;
     test::writeFile(dir / "disk.img", randomBytes(8192, 1) + a.substr(0, cut) + randomBytes(2 * sector, 2) +
-                                          b.substr(0, cut) + randomBytes(3 * sector, 3) + a.substr(cut) + tailPad +
-                                          b.substr(cut) + tailPad);
+                                          b.substr(0, cut) + randomBytes(3 * sector, 3) + a.substr(cut) +
+                                          tailPad + b.substr(cut) + tailPad);
     const test::ChildResult result =
         test::runCliWith({"--fragments", "-y", "-t", "png", "-o", dir / "out", dir / "disk.img"});
     ASSERT_EQ(result.status, 0) << result.err;
