@@ -47,6 +47,8 @@ struct State {
     bool atMarker = false; // fetching stopped at a marker at `at`
     std::uint64_t mcu = 0;
     unsigned nextRestart = 0;
+    // Just past the last restart marker met in sequence: the bytes up to there are the file's.
+    std::uint64_t restartEnd = 0;
 };
 
 struct Scan {
@@ -103,7 +105,16 @@ class Stream {
     Stream(EvidenceReader& evidence, std::uint64_t H)
         : window_(evidence, 65536), size_(evidence.size()), H_(H) {}
 
-    void setPieces(std::vector<std::pair<std::uint64_t, std::uint64_t>> moves) { moves_ = std::move(moves); }
+    void setPieces(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& moves) { moves_ = moves; }
+    // Keeps the evidence bytes [from, to) at hand apart from the window: a search's trials all
+    // read the end of the piece before the split there, and the next piece far on.
+    void keep(EvidenceReader& evidence, std::uint64_t from, std::uint64_t to) {
+        to = std::min(to, size_);
+        from = std::min(from, to);
+        kept_.resize(static_cast<std::size_t>(to - from));
+        evidence.readAt(static_cast<std::int64_t>(from), kept_.data(), kept_.size());
+        keptFrom_ = from;
+    }
     // The byte at file offset `at`; false past the evidence.
     bool byte(std::uint64_t at, unsigned char& out) {
         std::uint64_t physical = H_ + at;
@@ -111,6 +122,10 @@ class Stream {
             if (at >= split) {
                 physical = H_ + at + gap;
             }
+        }
+        if (physical >= keptFrom_ && physical - keptFrom_ < kept_.size()) {
+            out = kept_[static_cast<std::size_t>(physical - keptFrom_)];
+            return true;
         }
         if (physical >= size_ || window_.load(physical) == 0) {
             return false;
@@ -124,6 +139,8 @@ class Stream {
     std::uint64_t size_;
     std::uint64_t H_;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> moves_; // split, gap from the first piece
+    std::vector<unsigned char> kept_;
+    std::uint64_t keptFrom_ = 0;
 };
 
 enum class Outcome { Failed, Ended };
@@ -303,6 +320,7 @@ class Decoder {
         state_.at += 2;
         state_.atMarker = false;
         state_.nextRestart = (state_.nextRestart + 1) & 7;
+        state_.restartEnd = state_.at;
         return true;
     }
 
@@ -470,8 +488,11 @@ class JpegSearch {
         }
         // The splits tried, the latest first, each with the last MCU state that read nothing at
         // or past it.
+        // A restart marker met in sequence after the right number of MCUs is the file's own: the
+        // split lies past the last one.
+        const std::uint64_t proven = std::max(pieceStart, failed.restartEnd == 0 ? 0 : failed.restartEnd - 1);
         std::vector<std::pair<std::uint64_t, State>> splits;
-        for (std::uint64_t s = lastSplit; s > pieceStart && splits.size() < FragmentJoin::splitsTried;
+        for (std::uint64_t s = lastSplit; s > proven && splits.size() < FragmentJoin::splitsTried;
              s -= sector) {
             auto from = std::upper_bound(states.begin(), states.end(), s,
                                          [](std::uint64_t at, const State& st) { return at < st.at; });
@@ -487,6 +508,12 @@ class JpegSearch {
         const std::uint64_t size = evidence_.size();
         const std::uint64_t earliest = H_ + splits.back().first + gap;
         const std::uint64_t last = H_ + lastSplit + gap + FragmentJoin::maxTrialGap;
+        // What the trials read of this piece: from the earliest state they resume to the last split.
+        const std::uint64_t resumeFrom =
+            std::min_element(splits.begin(), splits.end(), [](const auto& a, const auto& b) {
+                return a.second.at < b.second.at;
+            })->second.at;
+        stream_.keep(evidence_, H_ + resumeFrom + gap, H_ + lastSplit + gap);
         for (std::uint64_t c = earliest + sector; c < size && c <= last; c += sector) {
             if (!budget_.spend(sector) || claims_.taken(static_cast<std::int64_t>(c)) ||
                 constantSector(evidence_, c)) {
@@ -495,7 +522,18 @@ class JpegSearch {
                 }
                 continue;
             }
+            // With restart markers, the first marker of the next piece must be the restart
+            // marker a split's decode expects (or the one after it, when the expected one was
+            // still in this piece), or EOI: a sector inside another picture coded with the same
+            // tables fails this at a glance, where decoding it would run on to its next marker.
+            const int marker = scan_.restartInterval != 0 ? firstMarker(c) : -1;
             for (const auto& [s, resume] : splits) {
+                if (marker >= 0 && marker != 0xD9 &&
+                    (marker < 0xD0 || marker > 0xD7 ||
+                     (static_cast<unsigned>(marker - 0xD0) != resume.nextRestart &&
+                      static_cast<unsigned>(marker - 0xD0) != ((resume.nextRestart + 1) & 7)))) {
+                    continue;
+                }
                 if (H_ + s + gap >= c || c - (H_ + s + gap) > FragmentJoin::maxTrialGap) {
                     continue;
                 }
@@ -535,6 +573,24 @@ class JpegSearch {
     }
 
   private:
+    // The code of the first marker (FF then neither 00 nor FF) in the 64 KiB of evidence from
+    // `at`, or -1 for none.
+    int firstMarker(std::uint64_t at) {
+        unsigned char block[4096];
+        for (std::uint64_t done = 0; done < 65536; done += sizeof block - 1) {
+            const std::size_t n = evidence_.readAt(static_cast<std::int64_t>(at + done), block, sizeof block);
+            for (std::size_t i = 0; i + 1 < n; ++i) {
+                if (block[i] == 0xFF && block[i + 1] != 0x00 && block[i + 1] != 0xFF) {
+                    return block[i + 1];
+                }
+            }
+            if (n < sizeof block) {
+                break;
+            }
+        }
+        return -1;
+    }
+
     // No other file claims a sector of the pieces after the first, up to `end`.
     bool free(const Moves& moves, std::uint64_t end) const {
         for (std::size_t i = 0; i < moves.size(); ++i) {

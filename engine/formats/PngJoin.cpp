@@ -142,6 +142,12 @@ std::optional<std::vector<Piece>> FragmentJoin::png(EvidenceReader& evidence, st
         pieces.back().length = *split - static_cast<std::uint64_t>(pieces.back().offset);
         pieces.push_back(Piece{static_cast<std::int64_t>(*split + gap), 0});
         walk = walkChunks(evidence, end + gap, budget, block);
+        // The piece, as far as its chunks hold, is no other file's.
+        for (std::uint64_t at = *split + gap; at < walk.pos; at += sector) {
+            if (claims.taken(static_cast<std::int64_t>(at))) {
+                return std::nullopt;
+            }
+        }
         if (walk.ended) {
             pieces.back().length = walk.pos - static_cast<std::uint64_t>(pieces.back().offset);
             return pieces;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <zlib.h>
 
 using namespace morrow;
 
@@ -224,6 +225,71 @@ TEST(FragmentsCliTest, InterleavedFilesOfOneKindJoinTheirOwnTails) {
     EXPECT_NE(result.out.find("2 reassembled from fragments"), std::string::npos) << result.out;
     EXPECT_TRUE(test::readFile(dir / "out/disk/disk~PNGFile0.png") == a);
     EXPECT_TRUE(test::readFile(dir / "out/disk/disk~PNGFile1.png") == b);
+}
+
+std::string le16(std::uint32_t v) {
+    return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+
+// An archive of one deflated member (text, so that deflate codes it with its own Huffman trees).
+std::string deflatedZip(const std::string& content) {
+    std::string packed(compressBound(static_cast<uLong>(content.size())), '\0');
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+    z.avail_in = static_cast<uInt>(content.size());
+    z.next_out = reinterpret_cast<Bytef*>(packed.data());
+    z.avail_out = static_cast<uInt>(packed.size());
+    deflate(&z, Z_FINISH);
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    const std::string name = "lines.txt";
+    const auto crc = static_cast<std::uint32_t>(
+        crc32(0L, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size())));
+    const std::string sizes = test::le32(crc) + test::le32(static_cast<std::uint32_t>(packed.size())) +
+                              test::le32(static_cast<std::uint32_t>(content.size()));
+    const std::string local = test::le32(0x04034b50) + le16(20) + le16(0) + le16(8) + le16(0) + le16(0) +
+                              sizes + le16(static_cast<std::uint32_t>(name.size())) + le16(0) + name;
+    const std::string central = test::le32(0x02014b50) + le16(20) + le16(20) + le16(0) + le16(8) + le16(0) +
+                                le16(0) + sizes + le16(static_cast<std::uint32_t>(name.size())) + le16(0) +
+                                le16(0) + le16(0) + le16(0) + test::le32(0) + test::le32(0) + name;
+    const std::string end = test::le32(0x06054b50) + le16(0) + le16(0) + le16(1) + le16(1) +
+                            test::le32(static_cast<std::uint32_t>(central.size())) +
+                            test::le32(static_cast<std::uint32_t>(local.size() + packed.size())) + le16(0);
+    return local + packed + central + end;
+}
+
+// A deflated member split mid-stream: the split is found by inflating across it, the member's
+// CRC-32 proving it; the DFXML lists both pieces as the file's byte runs.
+TEST(FragmentsCliTest, DeflatedMemberSplitAndItsByteRuns) {
+    std::string content;
+    for (int i = 0; content.size() < 400000; ++i) {
+        content += "line " + std::to_string(i * 7919 % 100003) + " of the member, which deflate codes\n";
+    }
+    const std::string zip = deflatedZip(content);
+    ASSERT_GT(zip.size(), 24000u);
+    const std::uint64_t cut = 16384;
+    const std::uint64_t gap = 50 * sector;
+    test::TempDir dir;
+    test::writeFile(dir / "disk.img", randomBytes(8192, 1) + zip.substr(0, cut) + randomBytes(gap, 2) +
+                                          zip.substr(cut) + randomBytes(8192, 3));
+    std::vector<std::string> args = {"--fragments", "-y", "-t", "zip", "-o", dir / "out", dir / "disk.img"};
+    const bool dfxml = test::runCli({"--dfxml", "--version"}) == 0;
+    if (dfxml) {
+        args.insert(args.begin(), "--dfxml");
+    }
+    const test::ChildResult result = test::runCliWith(args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(test::readFile(dir / "out/disk/disk~ZIPFile0.zip") == zip);
+    if (dfxml) {
+        const std::string report = test::readFile(dir / "out/disk/disk~Report.dfxml");
+        EXPECT_NE(report.find("<byte_run offset=\"0\" img_offset=\"8192\" len=\"16384\""), std::string::npos)
+            << report;
+        EXPECT_NE(
+            report.find("<byte_run offset=\"16384\" img_offset=\"" + std::to_string(8192 + cut + gap) + "\""),
+            std::string::npos)
+            << report;
+    }
 }
 
 // An image made of PNG starts whose first data chunk breaks at once, each claiming a chunk of
