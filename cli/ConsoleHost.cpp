@@ -29,6 +29,7 @@ ConsoleHost::ConsoleHost(ConsoleOptions options, std::string appName)
     carvingPath = options_.carvingPath;
     maxFileSizeKB = options_.maxFileSizeKB;
     exactEnds = options_.exactEnds;
+    reassembleFragments = options_.reassembleFragments;
     writeDfxml = options_.writeDfxml;
     reportOnly = options_.reportOnly;
     unallocatedOnly = options_.unallocatedOnly;

@@ -19,6 +19,7 @@ struct ConsoleOptions {
     bool neverAsk = false;
     bool quiet = false;
     bool exactEnds = false;
+    bool reassembleFragments = false; // with exactEnds
     bool writeDfxml = false;
     bool reportOnly = false;
     bool unallocatedOnly = false;

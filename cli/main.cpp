@@ -42,6 +42,9 @@ std::string usageText() {
            ")\n" +
            "  -x, --exact          exact file ends: every file ends where its own structure ends,\n"
            "                       not at the first footer or the maximum size\n"
+           "      --fragments      exact file ends, and a file broken after a sound start (split by a\n"
+           "                       file system) is carved in its pieces where its format proves the join\n"
+           "                       (JPEG, PNG, GIF, ZIP)\n"
            "  -y, --yes            never ask: Stop and Quit are confirmed, the carving path is not opened\n"
            "  -q, --quiet          no progress line\n"
            "      --dfxml          also write STEM~Report.dfxml: every carved file with its MD5 and\n"
@@ -86,6 +89,9 @@ void printTally(const RunResult& result, bool reportOnly, const std::vector<std:
                 static_cast<unsigned long long>(bytes));
     if (result.embedded > 0) {
         std::printf("%lld embedded in other carved files\n", static_cast<long long>(result.embedded));
+    }
+    if (result.reassembled > 0) {
+        std::printf("%lld reassembled from fragments\n", static_cast<long long>(result.reassembled));
     }
     for (const std::string& folder : result.outputFolders) {
         std::printf("Output folder: %s\n", folder.c_str());
@@ -133,7 +139,7 @@ int main(int argc, char** systemArgv) {
 
     // Long options without a letter take values no character has, so that a mistyped letter
     // (optopt) is never taken for one of them.
-    enum : int { versionOption = 0x100, dfxmlOption, listOption, unallocatedOption };
+    enum : int { versionOption = 0x100, dfxmlOption, listOption, unallocatedOption, fragmentsOption };
     static const char* const shortOptions = ":o:t:s:xyqh";
     static const option longOptions[] = {
         {"out", required_argument, nullptr, 'o'},
@@ -147,6 +153,7 @@ int main(int argc, char** systemArgv) {
         {"list", no_argument, nullptr, listOption},
         {"exact", no_argument, nullptr, 'x'},
         {"unallocated", no_argument, nullptr, unallocatedOption},
+        {"fragments", no_argument, nullptr, fragmentsOption},
         {nullptr, 0, nullptr, 0},
     };
     opterr = 0;
@@ -176,6 +183,10 @@ int main(int argc, char** systemArgv) {
             break;
         case 'x':
             options.exactEnds = true;
+            break;
+        case fragmentsOption:
+            options.exactEnds = true;
+            options.reassembleFragments = true;
             break;
         case dfxmlOption:
             if (const char* why = dfxmlUnavailable()) {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <iterator>
 
 namespace morrow {
 
@@ -62,12 +63,34 @@ EvidenceReader* CarveEngine::openEvidence(const std::string& path) {
         return nullptr;
     }
     reader_ = std::make_unique<EvidenceReader>(*source_);
+    if (state_.exactEnds != 0 && state_.reassembleFragments != 0) {
+        // Reassembly reads at most a few times the evidence per kind, however many of its files
+        // break.
+        const std::uint64_t size = reader_->size();
+        reassembling_ = true;
+        joinBudgets_.assign(kind::count, JoinBudget(4 * size + FragmentJoin::candidateBytes,
+                                                    size / 32 + 8 * FragmentJoin::candidateJoins));
+    }
     return reader_.get();
 }
 
 void CarveEngine::closeEvidence() {
     reader_.reset();
     source_.reset();
+    reassembling_ = false;
+    joinBudgets_.clear();
+    claimed_.clear();
+}
+
+bool CarveEngine::sectorTaken(std::int64_t offset, FileTypeId type, bool starts) const {
+    if (starts && headerIndex_.startsFile(offset)) {
+        return true;
+    }
+    auto after = claimed_.upper_bound(offset);
+    if (after != claimed_.begin() && std::prev(after)->second > offset) {
+        return true;
+    }
+    return !measuringContainers_ && containers_.holding(offset, type) != nullptr;
 }
 
 ParallelDigest* CarveEngine::evidenceDigest() {
@@ -91,7 +114,17 @@ bool CarveEngine::carve(const CarvedFile& file) {
     }
     if (measuringContainers_) {
         const std::size_t dot = file.path.find_last_of('.');
-        containers_.add(file, dot == std::string::npos ? std::string() : file.path.substr(dot));
+        const std::string extension = dot == std::string::npos ? std::string() : file.path.substr(dot);
+        if (file.runs.size() < 2) {
+            containers_.add(file, extension);
+            return true;
+        }
+        // A file in pieces holds what lies in each of them.
+        for (const ByteRun& run : file.runs) {
+            CarvedFile piece = file;
+            piece.runs = {run};
+            containers_.add(piece, extension);
+        }
         return true;
     }
     // A frame, member or thumbnail of a file of another kind that this run carves is that file's
@@ -112,12 +145,41 @@ bool CarveEngine::carve(const CarvedFile& file) {
         return false;
     }
     ++state_.filesCarvedTotal;
+    const bool pieces = file.runs.size() > 1;
+    if (pieces) {
+        ++result_.reassembled;
+    }
     if (file.type >= 0 && static_cast<std::size_t>(file.type) < result_.perKind.size()) {
         RunResult::Tally& tally = result_.perKind[static_cast<std::size_t>(file.type)];
         ++tally.files;
         tally.bytes += file.length();
+        tally.reassembled += pieces ? 1 : 0;
+    }
+    // A reassembled file's pieces are proven its own: no other file is joined with them. (A file
+    // carved to where its reader stopped may well run on into another's pieces.)
+    if (reassembling_ && pieces) {
+        for (const ByteRun& run : file.runs) {
+            claim(run.offset, run.offset + static_cast<std::int64_t>(run.length));
+        }
     }
     return true;
+}
+
+void CarveEngine::claim(std::int64_t begin, std::int64_t end) {
+    if (end <= begin) {
+        return;
+    }
+    // Joined with every stretch it meets or overlaps.
+    auto it = claimed_.upper_bound(begin);
+    if (it != claimed_.begin() && std::prev(it)->second >= begin) {
+        --it;
+    }
+    while (it != claimed_.end() && it->first <= end) {
+        begin = std::min(begin, it->first);
+        end = std::max(end, it->second);
+        it = claimed_.erase(it);
+    }
+    claimed_.emplace(begin, end);
 }
 
 void CarveEngine::evidenceFailed(EvidenceReader& evidence) {
@@ -341,6 +403,7 @@ CarvePass CarveEngine::makePass(const KindInfo& kind, CarverFamily family,
     }
     pass.evidencePath = evidencePath;
     pass.exactEnds = state_.exactEnds != 0;
+    pass.reassemble = pass.exactEnds && state_.reassembleFragments != 0;
     pass.maxFileSizeBytes = state_.maxFileSizeBytes;
     pass.passLabel = kind.passLabel != nullptr ? kind.passLabel : "";
     pass.headerShifted = kind.headerShifted;
@@ -577,6 +640,9 @@ void CarveEngine::showSummary(bool complete, const std::string& carvingRoot) {
     }
     if (state_.unallocatedOnly != 0) {
         text += "Unallocated space only: " + fileSystemSummary_;
+    }
+    if (result_.reassembled > 0) {
+        text += std::to_string(result_.reassembled) + " reassembled from fragments\n";
     }
     text += "Do you want to view the resutlted files?.";
     if (host_.showMessage(text, "Completed..", style::YesNoInfo) == answerYes) {

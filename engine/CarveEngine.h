@@ -18,9 +18,13 @@
 #include "output/ParallelDigest.h"
 #include "volumes/AllocationMap.h"
 
+#include "formats/FragmentJoin.h"
+
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace morrow {
@@ -38,11 +42,14 @@ struct RunResult {
     // Files an exact-ends run found inside a file of another kind that it carved, and did not
     // write again.
     std::int64_t embedded = 0;
+    // Files carved in several pieces, reassembled from fragments.
+    std::int64_t reassembled = 0;
 
     // Files and bytes carved per kind, by FileTypeId.
     struct Tally {
         std::int64_t files = 0;
         std::uint64_t bytes = 0;
+        std::int64_t reassembled = 0; // of those files
     };
     std::array<Tally, kind::count> perKind{};
     // The output folder made for each evidence file, in order.
@@ -111,6 +118,12 @@ class CarveEngine : public PassContext {
     PassDisplay& display() override { return host_; }
     bool measuringOnly() const override { return measuringContainers_; }
     bool indexes(std::int64_t offset) const override;
+    JoinBudget* joinBudget(FileTypeId type) override {
+        return reassembling_ && type >= 0 && type < kind::count
+                   ? &joinBudgets_[static_cast<std::size_t>(type)]
+                   : nullptr;
+    }
+    bool sectorTaken(std::int64_t offset, FileTypeId type, bool starts) const override;
     OffsetList& pdfHeaderIndex() override { return state_.pdfHeaderIndex; }
     std::int32_t& pdfCarvedBySize() override { return state_.pdfCarvedBySize; }
     // A read of the evidence failed in a way that cannot be read past: tells the user and marks
@@ -154,6 +167,8 @@ class CarveEngine : public PassContext {
     // not be written.
     bool finishEvidence(const std::string& evidencePath, bool passed, bool& sound);
     void finishPartialRun(const std::string& carvingRoot);
+    // Marks [begin, end) of the evidence as a carved file's: no reassembly takes it.
+    void claim(std::int64_t begin, std::int64_t end);
     void showSummary(bool complete, const std::string& carvingRoot);
 
     CarveHost& host_;
@@ -171,7 +186,15 @@ class CarveEngine : public PassContext {
     ContainerMap containers_;
     AllocationMap allocation_;
     bool allocationKnown_ = false;
-    std::string fileSystemSummary_;    // the summary's words on the file systems of each evidence file
+    std::string fileSystemSummary_; // the summary's words on the file systems of each evidence file
+    // A reassembling run's: the evidence file's allowance of reassembly work, and the pieces of
+    // the files reassembled so far from it (begin to end, joined where they meet or overlap),
+    // whose sectors no reassembly takes.
+    // Each kind has its own, so that a kind whose searches are dear (decoding trials) leaves the
+    // others theirs.
+    bool reassembling_ = false;
+    std::vector<JoinBudget> joinBudgets_;
+    std::map<std::int64_t, std::int64_t> claimed_;
     bool measuringContainers_ = false; // carve() records files instead of carving them
     Carvers carvers_;
     EvidenceOpener opener_;

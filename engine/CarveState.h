@@ -25,6 +25,9 @@ struct CarveState {
     // carved file written. And, for the DFXML creator, the program's version and the command line
     // or the dialog's settings in words.
     std::int32_t exactEnds = 0;
+    // With exactEnds: a file whose structure breaks after a sound start is searched for where it
+    // goes on, and carved in its pieces when its format proves the join.
+    std::int32_t reassembleFragments = 0;
     std::int32_t writeDfxml = 0;
     std::int32_t reportOnly = 0;
     // Only candidates whose first sector no file system allocates (read with libtsk).

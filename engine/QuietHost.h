@@ -20,6 +20,7 @@ class QuietHost : public CarveHost {
     std::int32_t maxFileSizeKB = limits::defaultMaxFileSizeKB;
     std::string carvingPath;
     bool exactEnds = false;
+    bool reassembleFragments = false; // implies exactEnds
     bool writeDfxml = false;
     bool reportOnly = false;
     bool unallocatedOnly = false;
@@ -46,7 +47,8 @@ class QuietHost : public CarveHost {
     void readForm(CarveState& state) override {
         state.maxFileSizeKB = maxFileSizeKB;
         state.carvingPath = carvingPath;
-        state.exactEnds = exactEnds ? 1 : 0;
+        state.exactEnds = exactEnds || reassembleFragments ? 1 : 0;
+        state.reassembleFragments = reassembleFragments ? 1 : 0;
         state.writeDfxml = writeDfxml ? 1 : 0;
         state.reportOnly = reportOnly ? 1 : 0;
         state.unallocatedOnly = unallocatedOnly ? 1 : 0;

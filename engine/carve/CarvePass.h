@@ -18,6 +18,7 @@ struct CarvePass {
     std::string footerSignature; // hex text or empty; unused by the compound document carver
     std::string evidencePath;
     bool exactEnds = false;             // the run's exact-ends mode: ends by each file's own structure
+    bool reassemble = false;            // and files broken after a sound start are reassembled
     std::uint64_t maxFileSizeBytes = 0; // the maximum size setting, in bytes
 
     // Shown after the kind tag while the headers are searched: "(AVI,DAT)" for a video pass.

@@ -110,6 +110,19 @@ bool HeaderFooterCarver::carve(PassContext& context, const CarvePass& pass) {
                 if (pass.exactEnds) {
                     // The file's own structure decides; a candidate that is none takes no number.
                     const Extent extent = walks.measure(static_cast<std::size_t>(i));
+                    // A JPEG's walk reads its scan only for markers, and runs through a gap of
+                    // zeros or of another file's data to the next piece's EOI: only decoding
+                    // tells that such an extent is no picture.
+                    if (pass.reassemble && !isPdf && (!extent || extent.truncated || isJpeg)) {
+                        std::vector<ByteRun> joined;
+                        if (!context.carveJoined(pass, evidence, fileNumber, H, pass.extension, joined)) {
+                            return false;
+                        }
+                        if (!joined.empty()) {
+                            ++fileNumber;
+                            continue;
+                        }
+                    }
                     if (!extent) {
                         continue;
                     }

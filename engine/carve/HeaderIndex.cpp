@@ -25,6 +25,30 @@ const OffsetList* HeaderIndex::complete(const std::string& evidencePath, const H
     return it == gathered_.end() ? nullptr : &matches_[static_cast<std::size_t>(it - gathered_.begin())];
 }
 
+bool HeaderIndex::startsFile(std::int64_t offset) const {
+    for (std::size_t k = 0; k < gathered_.size(); ++k) {
+        if (gathered_[k].signature.size() < 2) {
+            continue;
+        }
+        // Matches are in ascending order.
+        const OffsetList& list = matches_[k];
+        std::size_t low = 0;
+        std::size_t high = list.size();
+        while (low < high) {
+            const std::size_t mid = low + (high - low) / 2;
+            if (list[mid] < offset) {
+                low = mid + 1;
+            } else {
+                high = mid;
+            }
+        }
+        if (low < list.size() && list[low] == offset) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<HeaderKey> HeaderIndex::keysToGather(const std::string& evidencePath,
                                                  const HeaderKey& key) const {
     std::vector<HeaderKey> keys{key};

@@ -32,6 +32,10 @@ class HeaderIndex {
     // The matches of `key` when a complete read of this evidence file gathered them, else null.
     const OffsetList* complete(const std::string& evidencePath, const HeaderKey& key) const;
 
+    // Whether a signature of two bytes or more that a complete read gathered starts at `offset`
+    // (the one-byte openings of an HTML page in the exact mode start no file by themselves).
+    bool startsFile(std::int64_t offset) const;
+
     // For the scan that reads: the signatures to gather (`key` included), in a fixed order.
     std::vector<HeaderKey> keysToGather(const std::string& evidencePath, const HeaderKey& key) const;
     // Stores what one read gathered for `keys`; `finished` is false when the read was stopped.

@@ -1,7 +1,10 @@
 #include "carve/PassContext.h"
 
 #include "carve/CarvePass.h"
+#include "formats/FragmentJoin.h"
 #include "search/HexText.h"
+
+#include <algorithm>
 
 namespace morrow {
 
@@ -19,6 +22,48 @@ bool PassContext::carve(const CarvePass& pass, std::int64_t number, std::int64_t
     file.runs = {ByteRun{offset, length}};
     file.spaceNeeded = spaceNeeded;
     file.path = carvedFilePath(pass.evidencePath, pass.kindTag, number, extension);
+    return carve(file);
+}
+
+bool PassContext::carveJoined(const CarvePass& pass, EvidenceReader& evidence, std::int64_t number,
+                              std::int64_t H, const std::string& extension, std::vector<ByteRun>& runs) {
+    runs.clear();
+    JoinBudget* run = joinBudget(pass.type);
+    if (!pass.reassemble || run == nullptr || run->spent() || !FragmentJoin::provable(pass.type)) {
+        return true;
+    }
+    class Claims final : public ClusterClaims {
+      public:
+        Claims(const PassContext& context, FileTypeId type) : context_(context), type_(type) {}
+        bool taken(std::int64_t sector) const override { return context_.sectorTaken(sector, type_, true); }
+        bool claimed(std::int64_t sector) const override {
+            return context_.sectorTaken(sector, type_, false);
+        }
+
+      private:
+        const PassContext& context_;
+        FileTypeId type_;
+    } claims(*this, pass.type);
+    // One candidate's share of what the evidence file's searches may still do.
+    const std::uint64_t bytes = std::min(FragmentJoin::candidateBytes, run->bytesLeft());
+    const std::uint64_t joins = std::min(FragmentJoin::candidateJoins, run->joinsLeft());
+    JoinBudget one(bytes, joins);
+    const auto pieces = FragmentJoin::join(pass.type, evidence, H, claims, one);
+    run->spend(bytes - one.bytesLeft(), joins - one.joinsLeft());
+    if (!pieces || pieces->size() < 2) {
+        return true;
+    }
+    CarvedFile file;
+    file.evidencePath = pass.evidencePath;
+    file.type = pass.type;
+    file.kindTag = pass.kindTag;
+    file.number = number;
+    for (const Piece& piece : *pieces) {
+        file.runs.push_back(ByteRun{piece.offset, piece.length});
+    }
+    file.spaceNeeded = file.length();
+    file.path = carvedFilePath(pass.evidencePath, pass.kindTag, number, extension);
+    runs = file.runs;
     return carve(file);
 }
 

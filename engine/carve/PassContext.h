@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace morrow {
 
 class EvidenceReader;
 class HeaderIndex;
+class JoinBudget;
 class OffsetList;
 class ParallelDigest;
 struct CarvePass;
@@ -86,6 +88,27 @@ class PassContext {
     // the footer pass takes the first and numbers on from the second.
     virtual OffsetList& pdfHeaderIndex() = 0;
     virtual std::int32_t& pdfCarvedBySize() = 0;
+
+    // Reassembly of fragmented files: what this evidence file's searches for files of `type` may
+    // still do, or null when the run does not reassemble.
+    virtual JoinBudget* joinBudget(FileTypeId type) {
+        (void)type;
+        return nullptr;
+    }
+    // The sector at `offset` may not continue a file of `type`: it lies in a piece of a file
+    // reassembled already or in a file measured as holding others, or (`starts`) it starts
+    // another indexed file.
+    virtual bool sectorTaken(std::int64_t offset, FileTypeId type, bool starts) const {
+        (void)offset;
+        (void)type;
+        (void)starts;
+        return false;
+    }
+    // In a reassembling pass, the file at H broke after a sound start (or none of its reader's
+    // could be read whole): when its format proves where it goes on, it is carved in its pieces as
+    // file `number`, and `runs` holds them (else it is empty). False when the run must end.
+    bool carveJoined(const CarvePass& pass, EvidenceReader& evidence, std::int64_t number, std::int64_t H,
+                     const std::string& extension, std::vector<ByteRun>& runs);
 
     // Hands file `number` of `pass`, `length` bytes at `offset` named with `extension`, to carve.
     bool carve(const CarvePass& pass, std::int64_t number, std::int64_t offset, std::uint64_t length,

@@ -11,7 +11,9 @@
 #include "formats/ZipClassifier.h"
 #include "formats/ZipExtent.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace morrow {
 
@@ -51,6 +53,8 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
     std::int64_t fileNumber = 0;
     // Where the last archive walked ends: local headers before it belong to that archive.
     std::uint64_t zipResumeOffset = 0;
+    // The pieces of the last archive reassembled from fragments.
+    std::vector<ByteRun> zipPieces;
     ExactWalks walks(pass.exactReader, evidence, headers, pass.maxFileSizeBytes);
 
     for (std::int64_t w = 0; w < n; ++w) {
@@ -132,6 +136,25 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
             // A local header inside an archive already walked is part of that archive.
             if (w > 0 && zipResumeOffset > static_cast<std::uint64_t>(H)) {
                 continue;
+            }
+            if (pass.reassemble) {
+                // A local header in the pieces of an archive reassembled is one of its members.
+                if (std::any_of(zipPieces.begin(), zipPieces.end(), [H](const ByteRun& run) {
+                        return H >= run.offset && static_cast<std::uint64_t>(H - run.offset) < run.length;
+                    })) {
+                    continue;
+                }
+                // A fragmented archive's directory is found further on than it says: its members
+                // are then taken from where their offsets put them, in two pieces.
+                std::vector<ByteRun> joined;
+                if (!context.carveJoined(pass, evidence, fileNumber, H, extension, joined)) {
+                    return endRun();
+                }
+                if (!joined.empty()) {
+                    zipPieces = std::move(joined);
+                    ++fileNumber;
+                    continue;
+                }
             }
             const ZipExtent::Result zip = ZipExtent::measure(evidence, H, pass.exactEnds);
             zipResumeOffset = zip.resumeOffset;

@@ -1,0 +1,26 @@
+#include "formats/FragmentJoin.h"
+
+namespace morrow {
+
+bool FragmentJoin::provable(FileTypeId type) {
+    return type == kind::Png || type == kind::Zip || type == kind::Jpeg || type == kind::Gif;
+}
+
+std::optional<std::vector<Piece>> FragmentJoin::join(FileTypeId type, EvidenceReader& evidence,
+                                                     std::int64_t H, const ClusterClaims& claims,
+                                                     JoinBudget& budget) {
+    switch (type) {
+    case kind::Png:
+        return png(evidence, H, claims, budget);
+    case kind::Jpeg:
+        return jpeg(evidence, H, claims, budget);
+    case kind::Gif:
+        return gif(evidence, H, claims, budget);
+    case kind::Zip:
+        return zip(evidence, H, claims, budget);
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace morrow

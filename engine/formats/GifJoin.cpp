@@ -1,0 +1,311 @@
+// GIF's proof of a join (GIF89a, sections 15, 20, 22 and appendix F): across the join the image
+// data's sub-blocks must chain on, its LZW codes must each name an entry the table has (or the
+// next), and at the block terminator the codes must have made exactly the frame's width times
+// height pixels; then the blocks after it must run, every image checked alike, to the trailer.
+#include "formats/FragmentJoin.h"
+
+#include "base/Limits.h"
+#include "evidence/EvidenceReader.h"
+#include "formats/BlockWindow.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <deque>
+
+namespace morrow {
+
+namespace {
+
+constexpr std::uint64_t sector = limits::sectorSize;
+// States kept from the first piece's walk (one at each image sub-block), the latest ones.
+constexpr std::size_t statesKept = 192;
+
+std::uint64_t colourTable(unsigned char packed) {
+    return (packed & 0x80) != 0 ? 3ULL << ((packed & 0x07) + 1) : 0;
+}
+
+// The LZW decode of one frame as far as it matters here: how many pixels its codes make.
+struct Lzw {
+    unsigned minimum = 0;
+    unsigned codeSize = 0;
+    unsigned next = 0;
+    int previous = -1;
+    bool ended = false; // its end-of-information code was met
+    std::uint32_t bits = 0;
+    unsigned bitCount = 0;
+    std::uint64_t pixels = 0;
+    std::uint64_t target = 0;
+    std::array<std::uint16_t, 4096> length{}; // of each table entry's string
+
+    void start(unsigned minimumSize, std::uint64_t pixelCount) {
+        minimum = minimumSize;
+        target = pixelCount;
+        pixels = 0;
+        bits = 0;
+        bitCount = 0;
+        ended = false;
+        clear();
+    }
+    void clear() {
+        codeSize = minimum + 1;
+        next = (1u << minimum) + 2;
+        previous = -1;
+        std::fill(length.begin(), length.begin() + (1u << minimum), std::uint16_t{1});
+    }
+    // False at a code that names no entry, or too many pixels.
+    bool feed(unsigned char byte) {
+        bits |= static_cast<std::uint32_t>(byte) << bitCount;
+        bitCount += 8;
+        while (bitCount >= codeSize && !ended) {
+            const unsigned code = bits & ((1u << codeSize) - 1);
+            bits >>= codeSize;
+            bitCount -= codeSize;
+            const unsigned clearCode = 1u << minimum;
+            if (code == clearCode) {
+                clear();
+                continue;
+            }
+            if (code == clearCode + 1) {
+                ended = true;
+                break;
+            }
+            if (previous < 0) {
+                if (code >= clearCode) {
+                    return false;
+                }
+                pixels += 1;
+            } else {
+                std::uint64_t made = 0;
+                if (code < next) {
+                    made = length[code];
+                } else if (code == next && next < 4096) {
+                    made = length[static_cast<unsigned>(previous)] + 1u;
+                } else {
+                    return false;
+                }
+                pixels += made;
+                if (next < 4096) {
+                    length[next] = static_cast<std::uint16_t>(
+                        std::min<unsigned>(length[static_cast<unsigned>(previous)] + 1u, 0xFFFF));
+                    ++next;
+                    if (next == (1u << codeSize) && codeSize < 12) {
+                        ++codeSize;
+                    }
+                }
+            }
+            previous = static_cast<int>(code);
+            if (pixels > target) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+// Where a walk stands: at a block introducer, or at a sub-block of an image's data.
+struct State {
+    std::uint64_t at = 0; // from H
+    bool inImage = false;
+    Lzw lzw;
+};
+
+// The file's bytes from its pieces, as in the JPEG join: offsets are the file's own.
+class Stream {
+  public:
+    Stream(EvidenceReader& evidence, std::uint64_t H)
+        : window_(evidence, 65536), size_(evidence.size()), H_(H) {}
+    void setMove(std::uint64_t split, std::uint64_t gap) {
+        split_ = split;
+        gap_ = gap;
+    }
+    bool byte(std::uint64_t at, unsigned char& out) {
+        const std::uint64_t physical = H_ + at + (at >= split_ ? gap_ : 0);
+        if (physical >= size_ || window_.load(physical) == 0) {
+            return false;
+        }
+        out = *window_.at(physical);
+        return true;
+    }
+
+  private:
+    BlockWindow window_;
+    std::uint64_t size_;
+    std::uint64_t H_;
+    std::uint64_t split_ = ~std::uint64_t{0};
+    std::uint64_t gap_ = 0;
+};
+
+enum class Outcome { Failed, Ended };
+
+// Walks blocks from `state` to the trailer (state.at then past it) or to where they fail.
+// `record` gets the state at every image sub-block, the latest `statesKept` of them.
+Outcome walk(Stream& stream, State& state, std::uint64_t& work, std::deque<State>* record,
+             std::uint64_t limit) {
+    const std::uint64_t begin = state.at;
+    auto done = [&](Outcome outcome) {
+        work += state.at > begin ? state.at - begin : 0;
+        return outcome;
+    };
+    unsigned char b = 0;
+    while (state.at - begin < limit) {
+        if (state.inImage) {
+            if (record != nullptr) {
+                if (record->size() == statesKept) {
+                    record->pop_front();
+                }
+                record->push_back(state);
+            }
+            if (!stream.byte(state.at, b)) {
+                return done(Outcome::Failed);
+            }
+            if (b == 0) {
+                // The block terminator: the frame has all its pixels.
+                if (state.lzw.pixels != state.lzw.target) {
+                    return done(Outcome::Failed);
+                }
+                state.inImage = false;
+                state.at += 1;
+                continue;
+            }
+            for (unsigned i = 1; i <= b; ++i) {
+                unsigned char d = 0;
+                if (!stream.byte(state.at + i, d) || !state.lzw.feed(d)) {
+                    state.at += i;
+                    return done(Outcome::Failed);
+                }
+            }
+            state.at += 1 + std::uint64_t{b};
+            continue;
+        }
+        if (!stream.byte(state.at, b)) {
+            return done(Outcome::Failed);
+        }
+        if (b == 0x3B) {
+            state.at += 1;
+            return done(Outcome::Ended);
+        }
+        if (b == 0x21) {
+            // An extension: its label, then sub-blocks to the terminator.
+            std::uint64_t at = state.at + 2;
+            for (;;) {
+                if (!stream.byte(at, b) || at - begin > limit) {
+                    state.at = at;
+                    return done(Outcome::Failed);
+                }
+                at += 1 + std::uint64_t{b};
+                if (b == 0) {
+                    break;
+                }
+            }
+            state.at = at;
+            continue;
+        }
+        if (b != 0x2C) {
+            return done(Outcome::Failed);
+        }
+        unsigned char descriptor[10] = {};
+        for (unsigned i = 0; i < 10; ++i) {
+            if (!stream.byte(state.at + i, descriptor[i])) {
+                return done(Outcome::Failed);
+            }
+        }
+        const std::uint64_t codeSizeAt = state.at + 10 + colourTable(descriptor[9]);
+        unsigned char codeSize = 0;
+        const std::uint64_t pixels = std::uint64_t{le16(descriptor + 5)} * le16(descriptor + 7);
+        if (!stream.byte(codeSizeAt, codeSize) || codeSize < 2 || codeSize > 8 || pixels == 0) {
+            state.at = codeSizeAt;
+            return done(Outcome::Failed);
+        }
+        state.lzw.start(codeSize, pixels);
+        state.inImage = true;
+        state.at = codeSizeAt + 1;
+    }
+    return done(Outcome::Failed);
+}
+
+bool constantSector(EvidenceReader& evidence, std::uint64_t at) {
+    unsigned char bytes[sector];
+    evidence.readAt(static_cast<std::int64_t>(at), bytes, sizeof bytes);
+    return std::all_of(bytes, bytes + sizeof bytes, [&](unsigned char b) { return b == bytes[0]; });
+}
+
+} // namespace
+
+std::optional<std::vector<Piece>> FragmentJoin::gif(EvidenceReader& evidence, std::int64_t H,
+                                                    const ClusterClaims& claims, JoinBudget& budget) {
+    const std::uint64_t size = evidence.size();
+    const auto start = static_cast<std::uint64_t>(H);
+    unsigned char header[13] = {};
+    evidence.readAt(H, header, sizeof header);
+    if (H < 0 || start >= size ||
+        (std::memcmp(header, "GIF87a", 6) != 0 && std::memcmp(header, "GIF89a", 6) != 0)) {
+        return std::nullopt;
+    }
+    Stream stream(evidence, start);
+    State state;
+    state.at = 13 + colourTable(header[10]);
+    std::deque<State> states;
+    std::uint64_t work = 0;
+    const std::uint64_t limit = std::min(budget.bytesLeft(), size - start);
+    if (walk(stream, state, work, &states, limit) == Outcome::Ended || !budget.spend(work) ||
+        states.empty()) {
+        return std::nullopt;
+    }
+    // Splits back from where the walk failed, as for JPEG.
+    std::uint64_t lastSplit = (state.at + sector) / sector * sector;
+    for (std::uint64_t s = (states.front().at + sector - 1) / sector * sector; s < lastSplit; s += sector) {
+        if (claims.taken(static_cast<std::int64_t>(start + s)) || constantSector(evidence, start + s)) {
+            lastSplit = s;
+            break;
+        }
+    }
+    std::vector<std::pair<std::uint64_t, const State*>> splits;
+    for (std::uint64_t s = lastSplit; s > 0 && splits.size() < splitsTried; s -= sector) {
+        auto from = std::upper_bound(states.begin(), states.end(), s,
+                                     [](std::uint64_t at, const State& st) { return at < st.at; });
+        if (from == states.begin()) {
+            break;
+        }
+        splits.emplace_back(s, &*std::prev(from));
+    }
+    if (splits.empty()) {
+        return std::nullopt;
+    }
+    const std::uint64_t earliest = start + splits.back().first;
+    for (std::uint64_t c = earliest + sector; c < size && c <= start + lastSplit + maxTrialGap; c += sector) {
+        if (!budget.spend(sector) || claims.taken(static_cast<std::int64_t>(c)) ||
+            constantSector(evidence, c)) {
+            if (budget.spent()) {
+                return std::nullopt;
+            }
+            continue;
+        }
+        for (const auto& [s, resume] : splits) {
+            if (start + s >= c || c - (start + s) > maxTrialGap) {
+                continue;
+            }
+            const std::uint64_t gap = c - (start + s);
+            stream.setMove(s, gap);
+            State trial = *resume;
+            std::uint64_t spent = 0;
+            const Outcome outcome = walk(stream, trial, spent, nullptr, budget.bytesLeft());
+            if (!budget.spend(spent, 1)) {
+                return std::nullopt;
+            }
+            // The join proves itself only when the walk went on past it to the trailer.
+            if (outcome == Outcome::Ended && trial.at > s) {
+                bool free = true;
+                for (std::uint64_t at = c; at < start + trial.at + gap; at += sector) {
+                    free = free && !claims.taken(static_cast<std::int64_t>(at));
+                }
+                if (free) {
+                    return std::vector<Piece>{Piece{H, s}, Piece{static_cast<std::int64_t>(c), trial.at - s}};
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace morrow

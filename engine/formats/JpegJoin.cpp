@@ -1,0 +1,657 @@
+// JPEG's proof of a join (ITU-T T.81): the entropy-coded data of a baseline scan, decoded with
+// the file's own Huffman tables across the join, must give every block a valid code (no
+// coefficient past the 64th), meet its restart markers in sequence after each interval, and end
+// with exactly the frame's number of MCUs, then EOI.
+#include "formats/FragmentJoin.h"
+
+#include "base/Limits.h"
+#include "evidence/EvidenceReader.h"
+#include "formats/BlockWindow.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace morrow {
+
+namespace {
+
+constexpr std::uint64_t sector = limits::sectorSize;
+// MCU states kept from the first piece's decode, at most (one every so many MCUs past that).
+constexpr std::size_t maxStates = 1 << 16;
+
+struct Huffman {
+    bool defined = false;
+    std::array<std::int32_t, 18> maxCode{};
+    std::array<std::int32_t, 17> valueIndex{};
+    std::array<std::int32_t, 17> minCode{};
+    std::array<unsigned char, 256> values{};
+    // By the next 8 bits: the length (0: longer than 8) and value of the code they start with.
+    std::array<unsigned char, 256> fastLength{};
+    std::array<unsigned char, 256> fastValue{};
+};
+
+struct Component {
+    unsigned id = 0;
+    unsigned h = 1;
+    unsigned v = 1;
+    unsigned dc = 0;
+    unsigned ac = 0;
+};
+
+// Where a decode stands at the start of an MCU: enough to go on from there over other bytes.
+struct State {
+    std::uint64_t at = 0;   // the next byte to fetch, in the file's own offsets (from H)
+    std::uint64_t bits = 0; // fetched and not yet used: the low `bitCount` bits, first bit highest
+    int bitCount = 0;
+    bool atMarker = false; // fetching stopped at a marker at `at`
+    std::uint64_t mcu = 0;
+    unsigned nextRestart = 0;
+    // Just past the last restart marker met in sequence: the bytes up to there are the file's.
+    std::uint64_t restartEnd = 0;
+};
+
+struct Scan {
+    std::array<Huffman, 4> dcTables;
+    std::array<Huffman, 4> acTables;
+    std::vector<Component> components; // of the scan, in order
+    std::vector<unsigned> blockOwner;  // per block of an MCU: its component
+    std::uint64_t mcus = 0;
+    unsigned restartInterval = 0;
+    std::uint64_t dataStart = 0; // from H
+};
+
+bool defineTable(Huffman& t, const unsigned char* counts, const unsigned char* values, std::size_t total) {
+    t = Huffman{};
+    std::int32_t code = 0;
+    std::int32_t index = 0;
+    for (int length = 1; length <= 16; ++length) {
+        const int n = counts[length - 1];
+        t.valueIndex[static_cast<std::size_t>(length)] = index;
+        t.minCode[static_cast<std::size_t>(length)] = code;
+        code += n;
+        index += n;
+        t.maxCode[static_cast<std::size_t>(length)] = n == 0 ? -1 : code - 1;
+        if (code > (1 << length)) {
+            return false;
+        }
+        code <<= 1;
+    }
+    t.maxCode[17] = 0x7FFFFFFF;
+    if (static_cast<std::size_t>(index) != total || total > 256) {
+        return false;
+    }
+    std::copy(values, values + total, t.values.begin());
+    for (unsigned prefix = 0; prefix < 256; ++prefix) {
+        for (int length = 1; length <= 8; ++length) {
+            const auto head = static_cast<std::int32_t>(prefix >> (8 - length));
+            if (head <= t.maxCode[static_cast<std::size_t>(length)]) {
+                const std::int32_t at = t.valueIndex[static_cast<std::size_t>(length)] + head -
+                                        t.minCode[static_cast<std::size_t>(length)];
+                t.fastLength[prefix] = static_cast<unsigned char>(length);
+                t.fastValue[prefix] = t.values[static_cast<std::size_t>(at)];
+                break;
+            }
+        }
+    }
+    t.defined = true;
+    return true;
+}
+
+// The file's pieces as one stream of bytes: the offsets are the file's own; `splits` (ascending)
+// move the rest of the file `gaps` bytes further into the evidence.
+class Stream {
+  public:
+    Stream(EvidenceReader& evidence, std::uint64_t H)
+        : window_(evidence, 65536), size_(evidence.size()), H_(H) {}
+
+    void setPieces(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& moves) { moves_ = moves; }
+    // Keeps the evidence bytes [from, to) at hand apart from the window: a search's trials all
+    // read the end of the piece before the split there, and the next piece far on.
+    void keep(EvidenceReader& evidence, std::uint64_t from, std::uint64_t to) {
+        to = std::min(to, size_);
+        from = std::min(from, to);
+        kept_.resize(static_cast<std::size_t>(to - from));
+        evidence.readAt(static_cast<std::int64_t>(from), kept_.data(), kept_.size());
+        keptFrom_ = from;
+    }
+    // The byte at file offset `at`; false past the evidence.
+    bool byte(std::uint64_t at, unsigned char& out) {
+        std::uint64_t physical = H_ + at;
+        for (const auto& [split, gap] : moves_) {
+            if (at >= split) {
+                physical = H_ + at + gap;
+            }
+        }
+        if (physical >= keptFrom_ && physical - keptFrom_ < kept_.size()) {
+            out = kept_[static_cast<std::size_t>(physical - keptFrom_)];
+            return true;
+        }
+        if (physical >= size_ || window_.load(physical) == 0) {
+            return false;
+        }
+        out = *window_.at(physical);
+        return true;
+    }
+
+  private:
+    BlockWindow window_;
+    std::uint64_t size_;
+    std::uint64_t H_;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> moves_; // split, gap from the first piece
+    std::vector<unsigned char> kept_;
+    std::uint64_t keptFrom_ = 0;
+};
+
+enum class Outcome { Failed, Ended };
+
+// Decodes the scan's entropy-coded data from `state` on; `record` (when given) gets the state at
+// the start of every MCU. On Ended, `state.at` is just past EOI; on Failed, where it failed.
+class Decoder {
+  public:
+    Decoder(const Scan& scan, Stream& stream) : scan_(scan), stream_(stream) {}
+
+    Outcome run(State& state, std::uint64_t& work, std::vector<State>* record) {
+        state_ = state;
+        ok_ = true;
+        const std::uint64_t begin = state_.at;
+        std::uint64_t every = 1;
+        while (state_.mcu < scan_.mcus) {
+            if (record != nullptr && state_.mcu % every == 0) {
+                if (record->size() == maxStates) {
+                    // Keep every other state, and from now on every other MCU's.
+                    std::size_t kept = 0;
+                    for (std::size_t i = 0; i < record->size(); i += 2) {
+                        (*record)[kept++] = (*record)[i];
+                    }
+                    record->resize(kept);
+                    every *= 2;
+                }
+                if (state_.mcu % every == 0) {
+                    record->push_back(state_);
+                }
+            }
+            if (scan_.restartInterval != 0 && state_.mcu != 0 && state_.mcu % scan_.restartInterval == 0) {
+                // Between intervals: the padding bits are ones, then RSTm in sequence.
+                if (!restart()) {
+                    break;
+                }
+            }
+            if (!mcu()) {
+                break;
+            }
+            ++state_.mcu;
+        }
+        work += state_.at - begin;
+        state = state_;
+        if (!ok_ || state_.mcu < scan_.mcus || !padding()) {
+            return Outcome::Failed;
+        }
+        // After the last MCU: EOI (after any fill bytes).
+        unsigned char b = 0;
+        if (!stream_.byte(state_.at, b) || b != 0xFF) {
+            return Outcome::Failed;
+        }
+        std::uint64_t at = state_.at + 1;
+        while (stream_.byte(at, b) && b == 0xFF) {
+            ++at;
+        }
+        if (b != 0xD9) {
+            return Outcome::Failed;
+        }
+        state.at = at + 1;
+        return Outcome::Ended;
+    }
+
+  private:
+    // Fetches whole bytes of data (FF 00 is one FF) until 57 bits are at hand or a marker stands
+    // next.
+    void fill() {
+        while (state_.bitCount <= 56 && !state_.atMarker) {
+            unsigned char b = 0;
+            if (!stream_.byte(state_.at, b)) {
+                state_.atMarker = true; // the evidence ends: nothing more to fetch
+                return;
+            }
+            if (b == 0xFF) {
+                unsigned char next = 0;
+                if (!stream_.byte(state_.at + 1, next) || next != 0x00) {
+                    state_.atMarker = true;
+                    return;
+                }
+                state_.at += 2;
+            } else {
+                state_.at += 1;
+            }
+            state_.bits = (state_.bits << 8) | b;
+            state_.bitCount += 8;
+        }
+    }
+    int fail() {
+        ok_ = false;
+        return 0;
+    }
+    int decode(const Huffman& t) {
+        if (state_.bitCount < 16) {
+            fill();
+        }
+        if (state_.bitCount >= 8) {
+            const auto prefix = static_cast<unsigned>((state_.bits >> (state_.bitCount - 8)) & 0xFF);
+            if (t.fastLength[prefix] != 0) {
+                state_.bitCount -= t.fastLength[prefix];
+                return t.fastValue[prefix];
+            }
+        }
+        for (int length = 1; length <= 16 && length <= state_.bitCount; ++length) {
+            const auto code = static_cast<std::int32_t>((state_.bits >> (state_.bitCount - length)) &
+                                                        ((std::uint64_t{1} << length) - 1));
+            if (code <= t.maxCode[static_cast<std::size_t>(length)]) {
+                state_.bitCount -= length;
+                return t.values[static_cast<std::size_t>(t.valueIndex[static_cast<std::size_t>(length)] +
+                                                         code - t.minCode[static_cast<std::size_t>(length)])];
+            }
+        }
+        return fail(); // no code, or a marker (or the evidence's end) where data must be
+    }
+    void skipBits(int n) {
+        if (state_.bitCount < n) {
+            fill();
+        }
+        if (state_.bitCount < n) {
+            fail();
+            return;
+        }
+        state_.bitCount -= n;
+    }
+    bool mcu() {
+        for (const unsigned owner : scan_.blockOwner) {
+            const Component& c = scan_.components[owner];
+            const int size = decode(scan_.dcTables[c.dc]);
+            if (!ok_ || size > 11) {
+                return false;
+            }
+            skipBits(size);
+            for (int k = 1; k < 64 && ok_;) {
+                const int rs = decode(scan_.acTables[c.ac]);
+                const int run = rs >> 4;
+                const int s = rs & 15;
+                if (s == 0) {
+                    if (run != 15) {
+                        break;
+                    }
+                    k += 16;
+                    continue;
+                }
+                k += run;
+                if (k > 63 || s > 10) {
+                    return false;
+                }
+                skipBits(s);
+                ++k;
+            }
+            if (!ok_) {
+                return false;
+            }
+        }
+        return true;
+    }
+    // The bits left of the last byte are ones, and no whole byte of data is left before the
+    // marker that must follow.
+    bool padding() {
+        fill();
+        const int partial = state_.bitCount % 8;
+        const std::uint64_t mask = (std::uint64_t{1} << partial) - 1;
+        const bool ones = ((state_.bits >> (state_.bitCount - partial)) & mask) == mask;
+        const bool atMarker = state_.bitCount == partial && state_.atMarker;
+        state_.bitCount = 0;
+        state_.bits = 0;
+        return ones && atMarker;
+    }
+    bool restart() {
+        if (!padding()) {
+            return false;
+        }
+        unsigned char b = 0;
+        unsigned char code = 0;
+        if (!stream_.byte(state_.at, b) || b != 0xFF || !stream_.byte(state_.at + 1, code) ||
+            code != 0xD0 + state_.nextRestart) {
+            return false;
+        }
+        state_.at += 2;
+        state_.atMarker = false;
+        state_.nextRestart = (state_.nextRestart + 1) & 7;
+        state_.restartEnd = state_.at;
+        return true;
+    }
+
+    const Scan& scan_;
+    Stream& stream_;
+    State state_;
+    bool ok_ = true;
+};
+
+// The tables, frame and scan header of a baseline JPEG at H, read from the first piece.
+std::optional<Scan> readHeaders(EvidenceReader& evidence, std::uint64_t H) {
+    Scan scan;
+    std::vector<Component> frame;
+    unsigned width = 0;
+    unsigned height = 0;
+    std::uint64_t at = H + 2;
+    if (evidence.be16(static_cast<std::int64_t>(H)) != 0xFFD8) {
+        return std::nullopt;
+    }
+    for (int segments = 0; segments < 64; ++segments) {
+        unsigned char head[4] = {};
+        evidence.readAt(static_cast<std::int64_t>(at), head, sizeof head);
+        if (head[0] != 0xFF) {
+            return std::nullopt;
+        }
+        const unsigned code = head[1];
+        const std::uint64_t length = be16(head + 2);
+        if (length < 2 || at + 2 + length > evidence.size()) {
+            return std::nullopt;
+        }
+        std::vector<unsigned char> body(length - 2);
+        evidence.readAt(static_cast<std::int64_t>(at + 4), body.data(), body.size());
+        at += 2 + length;
+        if (code == 0xC4) {
+            for (std::size_t p = 0; p + 17 <= body.size();) {
+                const unsigned cls = body[p] >> 4;
+                const unsigned id = body[p] & 15;
+                std::size_t total = 0;
+                for (int i = 0; i < 16; ++i) {
+                    total += body[p + 1 + static_cast<std::size_t>(i)];
+                }
+                if (cls > 1 || id > 3 || p + 17 + total > body.size() ||
+                    !defineTable(cls == 0 ? scan.dcTables[id] : scan.acTables[id], &body[p + 1],
+                                 &body[p + 17], total)) {
+                    return std::nullopt;
+                }
+                p += 17 + total;
+            }
+        } else if (code == 0xC0 || code == 0xC1) {
+            if (body.size() < 6 || body[0] != 8) {
+                return std::nullopt;
+            }
+            height = be16(&body[1]);
+            width = be16(&body[3]);
+            const unsigned n = body[5];
+            if (n < 1 || n > 4 || body.size() < 6 + 3 * n || width == 0 || height == 0) {
+                return std::nullopt;
+            }
+            for (unsigned i = 0; i < n; ++i) {
+                const unsigned char* c = &body[6 + 3 * i];
+                if ((c[1] >> 4) < 1 || (c[1] >> 4) > 4 || (c[1] & 15) < 1 || (c[1] & 15) > 4) {
+                    return std::nullopt;
+                }
+                frame.push_back(Component{c[0], static_cast<unsigned>(c[1] >> 4),
+                                          static_cast<unsigned>(c[1] & 15), 0, 0});
+            }
+        } else if (code == 0xDD) {
+            if (body.size() < 2) {
+                return std::nullopt;
+            }
+            scan.restartInterval = be16(&body[0]);
+        } else if (code == 0xDA) {
+            if (frame.empty() || body.empty() || body[0] < 1 || body.size() < 1 + 2 * std::size_t{body[0]}) {
+                return std::nullopt;
+            }
+            unsigned hmax = 1;
+            unsigned vmax = 1;
+            for (const Component& c : frame) {
+                hmax = std::max(hmax, c.h);
+                vmax = std::max(vmax, c.v);
+            }
+            for (unsigned i = 0; i < body[0]; ++i) {
+                auto c = std::find_if(frame.begin(), frame.end(),
+                                      [&](const Component& f) { return f.id == body[1 + 2 * i]; });
+                if (c == frame.end()) {
+                    return std::nullopt;
+                }
+                Component used = *c;
+                used.dc = body[2 + 2 * i] >> 4;
+                used.ac = body[2 + 2 * i] & 15;
+                if (used.dc > 3 || used.ac > 3 || !scan.dcTables[used.dc].defined ||
+                    !scan.acTables[used.ac].defined) {
+                    return std::nullopt;
+                }
+                scan.components.push_back(used);
+            }
+            // Only a scan of every component, the whole picture in one scan, ends with EOI.
+            if (scan.components.size() != frame.size()) {
+                return std::nullopt;
+            }
+            if (scan.components.size() == 1) {
+                const Component& c = scan.components.front();
+                const std::uint64_t columns = (std::uint64_t{width} * c.h + hmax - 1) / hmax;
+                const std::uint64_t rows = (std::uint64_t{height} * c.v + vmax - 1) / vmax;
+                scan.mcus = ((columns + 7) / 8) * ((rows + 7) / 8);
+                scan.blockOwner = {0};
+            } else {
+                scan.mcus = ((width + 8 * hmax - 1) / (8 * hmax)) * ((height + 8 * vmax - 1) / (8 * vmax));
+                for (unsigned i = 0; i < scan.components.size(); ++i) {
+                    for (unsigned b = 0; b < scan.components[i].h * scan.components[i].v; ++b) {
+                        scan.blockOwner.push_back(i);
+                    }
+                }
+            }
+            scan.dataStart = at - H;
+            return scan;
+        } else if ((code >= 0xC2 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC) ||
+                   code == 0xD9) {
+            return std::nullopt; // progressive, lossless, arithmetic: not decoded here
+        }
+    }
+    return std::nullopt;
+}
+
+bool constantSector(EvidenceReader& evidence, std::uint64_t at) {
+    unsigned char bytes[sector];
+    evidence.readAt(static_cast<std::int64_t>(at), bytes, sizeof bytes);
+    return std::all_of(bytes, bytes + sizeof bytes, [&](unsigned char b) { return b == bytes[0]; });
+}
+
+// The search for the pieces after the first: each break's splits and next pieces in turn, a
+// join that decodes far past its split but breaks again searched on from there.
+class JpegSearch {
+  public:
+    JpegSearch(EvidenceReader& evidence, std::uint64_t H, const Scan& scan, const ClusterClaims& claims,
+               JoinBudget& budget)
+        : evidence_(evidence), H_(H), scan_(scan), claims_(claims), budget_(budget), stream_(evidence, H),
+          decoder_(scan, stream_) {}
+
+    // Pieces joined so far (`moves`: where each later piece begins in the file, and how far
+    // further on in the evidence), the MCU states of the last piece's decode and where it failed.
+    // The end of the file (past EOI) and the moves when the pieces after it were found.
+    using Moves = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+    std::optional<std::pair<std::uint64_t, Moves>> next(const Moves& moves, const std::vector<State>& states,
+                                                        const State& failed) {
+        const std::uint64_t gap = moves.empty() ? 0 : moves.back().second;
+        const std::uint64_t pieceStart = moves.empty() ? scan_.dataStart : moves.back().first;
+        // The split lies at a sector start before the failure, no later than the first sector
+        // that another file claims or that holds one byte over and over (no entropy-coded data
+        // does).
+        std::uint64_t lastSplit = (failed.at + sector) / sector * sector;
+        bool foreign = false;
+        for (std::uint64_t s = (pieceStart + sector - 1) / sector * sector; s < lastSplit; s += sector) {
+            if (claims_.taken(static_cast<std::int64_t>(H_ + s + gap)) ||
+                constantSector(evidence_, H_ + s + gap)) {
+                lastSplit = s;
+                foreign = true;
+                break;
+            }
+        }
+        // Every MCU decoded from the file's own bytes, and only what follows them is not EOI
+        // (another scan, segments): the picture is whole, however it ends.
+        if (moves.empty() && failed.mcu == scan_.mcus && !foreign) {
+            return std::nullopt;
+        }
+        // The splits tried, the latest first, each with the last MCU state that read nothing at
+        // or past it.
+        // A restart marker met in sequence after the right number of MCUs is the file's own: the
+        // split lies past the last one.
+        const std::uint64_t proven = std::max(pieceStart, failed.restartEnd == 0 ? 0 : failed.restartEnd - 1);
+        std::vector<std::pair<std::uint64_t, State>> splits;
+        for (std::uint64_t s = lastSplit; s > proven && splits.size() < FragmentJoin::splitsTried;
+             s -= sector) {
+            auto from = std::upper_bound(states.begin(), states.end(), s,
+                                         [](std::uint64_t at, const State& st) { return at < st.at; });
+            if (from == states.begin()) {
+                break;
+            }
+            splits.emplace_back(s, *std::prev(from));
+        }
+        if (splits.empty()) {
+            return std::nullopt;
+        }
+        // Each sector after the earliest split in turn as the next piece's first, nearest first.
+        const std::uint64_t size = evidence_.size();
+        const std::uint64_t earliest = H_ + splits.back().first + gap;
+        const std::uint64_t last = H_ + lastSplit + gap + FragmentJoin::maxTrialGap;
+        // What the trials read of this piece: from the earliest state they resume to the last split.
+        const std::uint64_t resumeFrom =
+            std::min_element(splits.begin(), splits.end(), [](const auto& a, const auto& b) {
+                return a.second.at < b.second.at;
+            })->second.at;
+        stream_.keep(evidence_, H_ + resumeFrom + gap, H_ + lastSplit + gap);
+        for (std::uint64_t c = earliest + sector; c < size && c <= last; c += sector) {
+            if (!budget_.spend(sector) || claims_.taken(static_cast<std::int64_t>(c)) ||
+                constantSector(evidence_, c)) {
+                if (budget_.spent()) {
+                    return std::nullopt;
+                }
+                continue;
+            }
+            // With restart markers, the first marker of the next piece must be the restart
+            // marker a split's decode expects (or the one after it, when the expected one was
+            // still in this piece), or EOI: a sector inside another picture coded with the same
+            // tables fails this at a glance, where decoding it would run on to its next marker.
+            const int marker = scan_.restartInterval != 0 ? firstMarker(c) : -1;
+            for (const auto& [s, resume] : splits) {
+                if (marker >= 0 && marker != 0xD9 &&
+                    (marker < 0xD0 || marker > 0xD7 ||
+                     (static_cast<unsigned>(marker - 0xD0) != resume.nextRestart &&
+                      static_cast<unsigned>(marker - 0xD0) != ((resume.nextRestart + 1) & 7)))) {
+                    continue;
+                }
+                if (H_ + s + gap >= c || c - (H_ + s + gap) > FragmentJoin::maxTrialGap) {
+                    continue;
+                }
+                Moves joined = moves;
+                joined.emplace_back(s, c - (H_ + s));
+                stream_.setPieces(joined);
+                State trial = resume;
+                std::uint64_t spent = 0;
+                Outcome outcome = decoder_.run(trial, spent, nullptr);
+                if (!budget_.spend(spent, 1)) {
+                    return std::nullopt;
+                }
+                if (outcome == Outcome::Ended) {
+                    if (free(joined, trial.at)) {
+                        return std::make_pair(trial.at, joined);
+                    }
+                    continue;
+                }
+                // Decoded well past the join, then broken again: the join holds, and a third
+                // piece may follow.
+                if (static_cast<int>(joined.size()) + 1 < FragmentJoin::maxPieces &&
+                    trial.at > s + farPastJoin) {
+                    std::vector<State> further;
+                    State again = resume;
+                    spent = 0;
+                    decoder_.run(again, spent, &further);
+                    if (!budget_.spend(spent) || further.empty()) {
+                        return std::nullopt;
+                    }
+                    if (auto found = next(joined, further, again)) {
+                        return found;
+                    }
+                }
+            }
+        }
+        return std::nullopt;
+    }
+
+  private:
+    // The code of the first marker (FF then neither 00 nor FF) in the 64 KiB of evidence from
+    // `at`, or -1 for none.
+    int firstMarker(std::uint64_t at) {
+        unsigned char block[4096];
+        for (std::uint64_t done = 0; done < 65536; done += sizeof block - 1) {
+            const std::size_t n = evidence_.readAt(static_cast<std::int64_t>(at + done), block, sizeof block);
+            for (std::size_t i = 0; i + 1 < n; ++i) {
+                if (block[i] == 0xFF && block[i + 1] != 0x00 && block[i + 1] != 0xFF) {
+                    return block[i + 1];
+                }
+            }
+            if (n < sizeof block) {
+                break;
+            }
+        }
+        return -1;
+    }
+
+    // No other file claims a sector of the pieces after the first, up to `end`.
+    bool free(const Moves& moves, std::uint64_t end) const {
+        for (std::size_t i = 0; i < moves.size(); ++i) {
+            const std::uint64_t to = i + 1 < moves.size() ? moves[i + 1].first : end;
+            for (std::uint64_t at = moves[i].first; at < to; at += sector) {
+                if (claims_.taken(static_cast<std::int64_t>(H_ + at + moves[i].second))) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    // How far a decode must run past a join, in bytes, before a break after it is taken for the
+    // next one: random data fails to decode long before.
+    static constexpr std::uint64_t farPastJoin = 8 * sector;
+
+    EvidenceReader& evidence_;
+    std::uint64_t H_;
+    const Scan& scan_;
+    const ClusterClaims& claims_;
+    JoinBudget& budget_;
+    Stream stream_;
+    Decoder decoder_;
+};
+
+} // namespace
+
+std::optional<std::vector<Piece>> FragmentJoin::jpeg(EvidenceReader& evidence, std::int64_t H,
+                                                     const ClusterClaims& claims, JoinBudget& budget) {
+    const std::uint64_t size = evidence.size();
+    const auto start = static_cast<std::uint64_t>(H);
+    if (H < 0 || start >= size) {
+        return std::nullopt;
+    }
+    const std::optional<Scan> scan = readHeaders(evidence, start);
+    if (!scan || scan->mcus == 0) {
+        return std::nullopt;
+    }
+    JpegSearch search(evidence, start, *scan, claims, budget);
+    Stream stream(evidence, start);
+    Decoder decoder(*scan, stream);
+    std::vector<State> states;
+    State state;
+    state.at = scan->dataStart;
+    std::uint64_t work = 0;
+    if (decoder.run(state, work, &states) == Outcome::Ended || !budget.spend(work) || states.empty()) {
+        return std::nullopt; // whole as it lies, or no MCU to go on from
+    }
+    const auto found = search.next({}, states, state);
+    if (!found) {
+        return std::nullopt;
+    }
+    const auto& [end, moves] = *found;
+    std::vector<Piece> pieces{Piece{H, moves.front().first}};
+    for (std::size_t i = 0; i < moves.size(); ++i) {
+        const std::uint64_t to = i + 1 < moves.size() ? moves[i + 1].first : end;
+        pieces.push_back(
+            Piece{static_cast<std::int64_t>(start + moves[i].first + moves[i].second), to - moves[i].first});
+    }
+    return pieces;
+}
+
+} // namespace morrow

@@ -1,0 +1,304 @@
+// ZIP's proof of a join (PKWARE APPNOTE.TXT 4.3.7, 4.3.12, 4.3.16): the central directory gives
+// every member's local header offset from the archive's first byte, and the end record the
+// directory's own offset. Where the directory is found further on than its offset says, the
+// difference is the gap; every member must then stand at its offset in the piece that holds it,
+// and each member's data must have its CRC-32 and sizes, the one the split runs through too.
+#include "formats/FragmentJoin.h"
+
+#include "base/Limits.h"
+#include "evidence/EvidenceReader.h"
+#include "formats/SplitCrc.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <zlib.h>
+
+namespace morrow {
+
+namespace {
+
+constexpr std::uint64_t sector = limits::sectorSize;
+// How far past the first local header an archive's end record is searched.
+constexpr std::uint64_t maxSearch = std::uint64_t{128} << 20;
+
+struct Member {
+    std::uint64_t offset = 0; // of its local header, from the archive's first byte
+    std::uint32_t method = 0;
+    std::uint32_t crc = 0;
+    std::uint64_t compressed = 0;
+    std::uint64_t size = 0;
+    std::string name;
+};
+
+// The archive's bytes as two pieces: [H, H + split) and, from `split` on, `gap` bytes further.
+struct Layout {
+    std::uint64_t H = 0;
+    std::uint64_t split = 0; // from the archive's first byte
+    std::uint64_t gap = 0;
+
+    std::uint64_t at(std::uint64_t offset) const { return H + offset + (offset >= split ? gap : 0); }
+    void read(EvidenceReader& evidence, std::uint64_t offset, unsigned char* out, std::size_t n) const {
+        if (offset < split && offset + n > split) {
+            const auto first = static_cast<std::size_t>(split - offset);
+            read(evidence, offset, out, first);
+            read(evidence, split, out + first, n - first);
+            return;
+        }
+        evidence.readAt(static_cast<std::int64_t>(at(offset)), out, n);
+    }
+};
+
+// The member's local header stands at `offset` under `layout`; its data's offset, or 0.
+std::uint64_t localData(EvidenceReader& evidence, const Layout& layout, const Member& m) {
+    unsigned char head[30] = {};
+    layout.read(evidence, m.offset, head, sizeof head);
+    if (std::memcmp(head, "PK\x03\x04", 4) != 0 || le16(head + 26) != m.name.size()) {
+        return 0;
+    }
+    std::string name(m.name.size(), '\0');
+    layout.read(evidence, m.offset + 30, reinterpret_cast<unsigned char*>(name.data()), name.size());
+    return name == m.name ? m.offset + 30 + m.name.size() + le16(head + 28) : 0;
+}
+
+// The member's data from `data` on under `layout` has its CRC-32 and sizes.
+bool dataHolds(EvidenceReader& evidence, const Layout& layout, const Member& m, std::uint64_t data,
+               JoinBudget& budget, std::vector<unsigned char>& in, std::vector<unsigned char>& out,
+               std::uint64_t* failedAt = nullptr) {
+    if (!budget.spend(m.compressed, 1)) {
+        return false;
+    }
+    if (m.method == 0) {
+        if (m.compressed != m.size) {
+            return false;
+        }
+        uLong crc = crc32(0L, Z_NULL, 0);
+        for (std::uint64_t done = 0; done < m.compressed;) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(m.compressed - done, in.size()));
+            layout.read(evidence, data + done, in.data(), n);
+            crc = crc32(crc, in.data(), static_cast<uInt>(n));
+            done += n;
+        }
+        return crc == m.crc;
+    }
+    if (m.method != 8) {
+        return false; // no other method is checked
+    }
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) {
+        return false;
+    }
+    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint64_t produced = 0;
+    std::uint64_t fed = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (z.avail_in == 0) {
+            if (fed == m.compressed) {
+                break;
+            }
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(m.compressed - fed, in.size()));
+            layout.read(evidence, data + fed, in.data(), n);
+            fed += n;
+            z.next_in = in.data();
+            z.avail_in = static_cast<uInt>(n);
+        }
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        status = inflate(&z, Z_NO_FLUSH);
+        const std::size_t got = out.size() - z.avail_out;
+        crc = crc32(crc, out.data(), static_cast<uInt>(got));
+        produced += got;
+        if (produced > m.size) {
+            break;
+        }
+    }
+    inflateEnd(&z);
+    if (failedAt != nullptr && status == Z_DATA_ERROR) {
+        *failedAt = data + fed - z.avail_in;
+    }
+    return status == Z_STREAM_END && produced == m.size && crc == m.crc;
+}
+
+// The directory at `D` (`length` bytes, `count` entries), or nothing when it is none.
+std::optional<std::vector<Member>> readDirectory(EvidenceReader& evidence, std::uint64_t D,
+                                                 std::uint64_t length, std::uint64_t count) {
+    std::vector<Member> members;
+    std::uint64_t at = D;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        unsigned char head[46] = {};
+        evidence.readAt(static_cast<std::int64_t>(at), head, sizeof head);
+        if (std::memcmp(head, "PK\x01\x02", 4) != 0 || at + 46 > D + length) {
+            return std::nullopt;
+        }
+        Member m;
+        m.method = le16(head + 10);
+        m.crc = le32(head + 16);
+        m.compressed = le32(head + 20);
+        m.size = le32(head + 24);
+        m.offset = le32(head + 42);
+        if (m.compressed == 0xFFFFFFFF || m.size == 0xFFFFFFFF || m.offset == 0xFFFFFFFF) {
+            return std::nullopt; // ZIP64: not followed
+        }
+        m.name.resize(le16(head + 28));
+        evidence.readAt(static_cast<std::int64_t>(at + 46), m.name.data(), m.name.size());
+        at += 46 + std::uint64_t{le16(head + 28)} + le16(head + 30) + le16(head + 32);
+        members.push_back(std::move(m));
+    }
+    std::stable_sort(members.begin(), members.end(),
+                     [](const Member& a, const Member& b) { return a.offset < b.offset; });
+    return members;
+}
+
+// The split under which every member holds, the directory having been found `gap` bytes past its
+// offset; 0 when none does.
+std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64_t gap,
+                          std::uint64_t cdOffset, const std::vector<Member>& members,
+                          const ClusterClaims& claims, JoinBudget& budget) {
+    Layout before{H, ~std::uint64_t{0}, 0}; // every offset in the first piece
+    Layout after{H, 0, gap};                // every offset in the next
+    // The members whose local headers stand in the first piece, then those in the next.
+    std::size_t firstAfter = 0;
+    while (firstAfter < members.size() && localData(evidence, before, members[firstAfter]) != 0) {
+        ++firstAfter;
+    }
+    if (firstAfter == 0) {
+        return 0;
+    }
+    for (std::size_t i = firstAfter; i < members.size(); ++i) {
+        if (localData(evidence, after, members[i]) == 0) {
+            return 0;
+        }
+    }
+    // The split lies in the data of the last member of the first piece (or just after it).
+    const Member& broken = members[firstAfter - 1];
+    const std::uint64_t data = localData(evidence, before, broken);
+    const std::uint64_t limit = firstAfter < members.size() ? members[firstAfter].offset : cdOffset;
+    const std::uint64_t dataEnd = data + broken.compressed;
+    if (dataEnd > limit) {
+        return 0;
+    }
+    std::uint64_t lastSplit = limit;
+    for (std::uint64_t s = (data + sector - 1) / sector * sector; s < lastSplit; s += sector) {
+        if (claims.claimed(static_cast<std::int64_t>(H + s))) {
+            lastSplit = s;
+            break;
+        }
+    }
+    // No split may leave a sector the next piece needs to another file.
+    auto nextPieceFree = [&](std::uint64_t split) {
+        for (std::uint64_t at = H + split + gap; at < H + cdOffset + gap; at += sector) {
+            if (claims.claimed(static_cast<std::int64_t>(at))) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::uint64_t split = 0;
+    std::vector<unsigned char> in(65536);
+    std::vector<unsigned char> out(65536);
+    if (broken.method == 0 && broken.compressed == broken.size) {
+        SplitCrc crc(evidence, H + data, H + dataEnd, H + data, H + std::min(lastSplit, dataEnd), budget);
+        const auto found = crc.find(gap, broken.crc, [&](std::uint64_t s) { return nextPieceFree(s - H); });
+        if (found) {
+            split = *found - H;
+        }
+    }
+    if (split == 0) {
+        // Deflated data, each split in turn, the latest first, as far back as the data begins; or
+        // stored data whole in the first piece, split after it.
+        const std::uint64_t pastData = (dataEnd + sector - 1) / sector * sector;
+        const std::uint64_t lowest = broken.method == 0 ? pastData : data;
+        // The data as it lies stops decoding soon pastData the split: no later split is tried.
+        std::uint64_t failed = pastData;
+        if (broken.method != 0) {
+            dataHolds(evidence, before, broken, data, budget, in, out, &failed);
+        }
+        failed = std::min(pastData, (failed + sector) / sector * sector);
+        for (std::uint64_t s = std::min(lastSplit, failed) / sector * sector;
+             s >= lowest && s > 0 && !budget.spent(); s -= sector) {
+            if (nextPieceFree(s) && dataHolds(evidence, Layout{H, s, gap}, broken, data, budget, in, out)) {
+                split = s;
+                break;
+            }
+            if (s < sector) {
+                break;
+            }
+        }
+        if (split == 0) {
+            return 0;
+        }
+    }
+    // Every other member, where its piece holds it.
+    const Layout layout{H, split, gap};
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (i == firstAfter - 1) {
+            continue;
+        }
+        const std::uint64_t d = localData(evidence, layout, members[i]);
+        if (d == 0 || !dataHolds(evidence, layout, members[i], d, budget, in, out)) {
+            return 0;
+        }
+    }
+    return split;
+}
+
+} // namespace
+
+std::optional<std::vector<Piece>> FragmentJoin::zip(EvidenceReader& evidence, std::int64_t H,
+                                                    const ClusterClaims& claims, JoinBudget& budget) {
+    const std::uint64_t size = evidence.size();
+    const auto start = static_cast<std::uint64_t>(H);
+    unsigned char head[30] = {};
+    evidence.readAt(H, head, sizeof head);
+    if (H < 0 || start >= size || std::memcmp(head, "PK\x03\x04", 4) != 0) {
+        return std::nullopt;
+    }
+    // Each end record from the first local header on, in order, until one that names this
+    // archive: its directory lists a first member at offset 0 under the first local header's name.
+    std::vector<unsigned char> block(65536 + 3);
+    const std::uint64_t searchEnd = std::min(size, start + maxSearch);
+    for (std::uint64_t B = start; B < searchEnd; B += 65536) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - B));
+        if (!budget.spend(n)) {
+            return std::nullopt;
+        }
+        evidence.readAt(static_cast<std::int64_t>(B), block.data(), n);
+        for (std::size_t i = 0; i + 4 <= n && i < 65536; ++i) {
+            if (block[i] != 'P' || std::memcmp(&block[i], "PK\x05\x06", 4) != 0) {
+                continue;
+            }
+            const std::uint64_t E = B + i;
+            unsigned char record[22] = {};
+            evidence.readAt(static_cast<std::int64_t>(E), record, sizeof record);
+            const std::uint64_t count = le16(record + 10);
+            const std::uint64_t cdLength = le32(record + 12);
+            const std::uint64_t cdOffset = le32(record + 16);
+            if (count == 0 || cdLength > E - start || E - cdLength < start + cdOffset) {
+                continue;
+            }
+            const std::uint64_t D = E - cdLength;
+            const std::uint64_t gap = D - start - cdOffset;
+            const auto members = readDirectory(evidence, D, cdLength, count);
+            if (!members || members->front().offset != 0) {
+                continue;
+            }
+            if (gap == 0) {
+                return std::nullopt; // whole where its directory says: nothing to reassemble
+            }
+            if (gap % sector != 0) {
+                continue;
+            }
+            const std::uint64_t split = provenSplit(evidence, start, gap, cdOffset, *members, claims, budget);
+            if (split != 0) {
+                const std::uint64_t end = E + 22 + le16(record + 20);
+                return std::vector<Piece>{Piece{H, split},
+                                          Piece{static_cast<std::int64_t>(start + split + gap),
+                                                std::min(end, size) - (start + split + gap)}};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace morrow

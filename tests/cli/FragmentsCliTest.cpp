@@ -1,0 +1,313 @@
+// morrow-cli --fragments on evidence images in which a real file lies in two or three pieces at
+// sector starts, as a file system splits it, with other data between them: the file comes out
+// byte for byte in one carved file; a join its format does not prove is never made.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <zlib.h>
+
+using namespace morrow;
+
+namespace {
+
+constexpr std::uint64_t sector = 512;
+
+std::string randomBytes(std::size_t n, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string out(n, '\0');
+    for (char& c : out) {
+        c = static_cast<char>(rng() & 0xFF);
+    }
+    return out;
+}
+
+enum class Gap { Random, Zeros, OtherFile };
+
+struct FragmentRow {
+    const char* name;
+    const char* fixture;
+    const char* kinds;               // morrow-cli's -t
+    const char* carved;              // its name in the output folder
+    std::vector<std::uint64_t> cuts; // where the file is split, sector multiples
+    std::vector<std::uint64_t> gaps; // the bytes between its pieces
+    Gap fill = Gap::Random;
+    const char* other = nullptr; // what a gap of another file starts with
+};
+
+// The image: 8 KiB of random bytes, then the file's pieces with their gaps, then random bytes.
+std::string fragmentedImage(const std::string& file, const FragmentRow& row) {
+    std::string image = randomBytes(8192, 5);
+    std::uint64_t from = 0;
+    for (std::size_t i = 0; i < row.cuts.size(); ++i) {
+        image += file.substr(from, row.cuts[i] - from);
+        std::string gap = row.fill == Gap::Zeros
+                              ? std::string(row.gaps[i], '\0')
+                              : randomBytes(row.gaps[i], static_cast<std::uint32_t>(7 + i));
+        if (row.fill == Gap::OtherFile) {
+            const std::string other = test::fixture(row.other);
+            gap.replace(0, std::min(other.size(), gap.size()), other.substr(0, gap.size()));
+        }
+        image += gap;
+        from = row.cuts[i];
+    }
+    image += file.substr(from);
+    image += randomBytes((sector - image.size() % sector) % sector + 4096, 9);
+    return image;
+}
+
+class FragmentsCliTest : public ::testing::TestWithParam<FragmentRow> {};
+
+TEST_P(FragmentsCliTest, CarvesThePiecesAsOneFile) {
+    const FragmentRow& row = GetParam();
+    test::TempDir dir;
+    const std::string file = test::fixture(row.fixture);
+    test::writeFile(dir / "disk.img", fragmentedImage(file, row));
+
+    const test::ChildResult result =
+        test::runCliWith({"--fragments", "-y", "-t", row.kinds, "-o", dir / "out", dir / "disk.img"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string carved = dir / "out/disk/" + row.carved;
+    ASSERT_TRUE(test::fileExists(carved)) << result.out;
+    EXPECT_TRUE(test::readFile(carved) == file) << row.fixture << " not reassembled byte for byte";
+    EXPECT_NE(result.out.find("1 reassembled from fragments"), std::string::npos) << result.out;
+    // The report row gives the first piece's offset and the whole size.
+    EXPECT_NE(test::readFile(dir / "out/disk/disk~Report.xls")
+                  .find(carved + "\t8192\t15\t" + std::to_string((file.size() + 511) / 512) + "\t" +
+                        std::to_string(file.size())),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, FragmentsCliTest,
+    ::testing::Values(
+        FragmentRow{"PngTwoPieces", "image-large.png", "png", "disk~PNGFile0.png", {65536}, {37 * sector}},
+        FragmentRow{"PngThreePieces",
+                    "image-large.png",
+                    "png",
+                    "disk~PNGFile0.png",
+                    {65536, 300 * sector},
+                    {37 * sector, 24 * sector}},
+        FragmentRow{
+            "PngSplitInItsFirstImageData", "image-large.png", "png", "disk~PNGFile0.png", {16384}, {4096}},
+        FragmentRow{"PngGapOf16MiBZeros",
+                    "image-large.png",
+                    "png",
+                    "disk~PNGFile0.png",
+                    {98304},
+                    {std::uint64_t{16} << 20},
+                    Gap::Zeros},
+        FragmentRow{"PngGapHoldsAPhoto",
+                    "image-large.png",
+                    "png,jpeg",
+                    "disk~PNGFile0.png",
+                    {34304},
+                    {200 * sector},
+                    Gap::OtherFile,
+                    "photo-large.jpg"},
+        FragmentRow{"JpegTwoPieces", "photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", {65536}, {37 * sector}},
+        FragmentRow{"JpegThreePieces",
+                    "photo-large.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {65536, 400 * sector},
+                    {37 * sector, 24 * sector}},
+        FragmentRow{"JpegGapOfZeros",
+                    "photo-large.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {131072},
+                    {std::uint64_t{1} << 20},
+                    Gap::Zeros},
+        FragmentRow{"JpegGapHoldsAPicture",
+                    "photo-large.jpg",
+                    "jpeg,png",
+                    "disk~JPEGFile0.jpg",
+                    {300 * sector},
+                    {200 * sector},
+                    Gap::OtherFile,
+                    "image-large.png"},
+        FragmentRow{"GifTwoPieces", "image-00-3b.gif", "gif", "disk~GIFFile0.gif", {1024}, {3 * sector}},
+        FragmentRow{
+            "ZipStoredMemberSplit", "stored-png.zip", "zip", "disk~ZIPFile0.zip", {1024}, {5 * sector}},
+        FragmentRow{"ZipGapHoldsAnotherArchive",
+                    "stored-png.zip",
+                    "zip,png",
+                    "disk~ZIPFile0.zip",
+                    {1536},
+                    {3 * sector},
+                    Gap::OtherFile,
+                    "two-stored.zip"},
+        FragmentRow{
+            "ZipSplitBetweenMembers", "aligned.zip", "zip", "disk~ZIPFile0.zip", {512}, {9 * sector}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// A look-alike of the continuation in the gap, nearer than the real tail: it is passed over; and
+// without the real tail no join is made at all, the file's sound first piece carved as the exact
+// mode carves it (or, a GIF without a whole image, not at all). The look-alike is the real tail
+// with one byte changed where a checksum covers it, and with a sector missing for JPEG, whose
+// entropy-coded data a changed byte may leave decodable.
+TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
+    struct Case {
+        const char* fixture;
+        const char* kind;
+        const char* carved;
+        std::uint64_t cut;
+        std::uint64_t flip; // the byte of the tail changed in the look-alike, from the cut
+        bool dropSector;    // the look-alike lacks the sector there instead
+    };
+    for (const Case& c : {Case{"image-large.png", "png", "disk~PNGFile0.png", 65536, 700, false},
+                          Case{"stored-png.zip", "zip", "disk~ZIPFile0.zip", 1024, 300, false},
+                          Case{"photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", 65536, 8192, true},
+                          Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 1024, 300, false}}) {
+        const std::string file = test::fixture(c.fixture);
+        std::string lookAlike = file.substr(c.cut);
+        if (c.dropSector) {
+            lookAlike.erase(c.flip, sector);
+        } else {
+            lookAlike[c.flip] = static_cast<char>(lookAlike[c.flip] ^ 0x20);
+        }
+        const std::string pad = randomBytes((sector - lookAlike.size() % sector) % sector + sector, 3);
+        for (const bool realTail : {true, false}) {
+            test::TempDir dir;
+            std::string image =
+                randomBytes(8192, 1) + file.substr(0, c.cut) + randomBytes(4 * sector, 2) + lookAlike + pad;
+            if (realTail) {
+                image += file.substr(c.cut);
+            }
+            image += randomBytes(8192 - image.size() % sector, 4);
+            test::writeFile(dir / "disk.img", image);
+            const test::ChildResult result =
+                test::runCliWith({"--fragments", "-y", "-t", c.kind, "-o", dir / "out", dir / "disk.img"});
+            ASSERT_EQ(result.status, 0) << result.err;
+            const std::string carved = dir / "out/disk/" + c.carved;
+            const bool whole = test::fileExists(carved) && test::readFile(carved) == file;
+            EXPECT_EQ(whole, realTail) << c.fixture << (realTail ? " with" : " without") << " its real tail";
+            EXPECT_EQ(result.out.find("reassembled from fragments") != std::string::npos, realTail)
+                << result.out;
+        }
+    }
+}
+
+std::uint32_t crc32Of(const std::string& bytes) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (const char ch : bytes) {
+        crc ^= static_cast<unsigned char>(ch);
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+// Two pictures of one kind, each cut in two and interleaved, A's tail where B's search meets it
+// first: A takes its own tail, and B passes over A's (claimed by A, though its broken chunk reads
+// the same) to take its own.
+TEST(FragmentsCliTest, InterleavedFilesOfOneKindJoinTheirOwnTails) {
+    const std::string a = test::fixture("image-large.png");
+    // B: A with a byte changed in a later chunk (its CRC mended), so that the two tails differ.
+    std::string b = a;
+    const std::size_t chunk = 98373; // an IDAT chunk of 32768 bytes
+    b[chunk + 8 + 100] = static_cast<char>(b[chunk + 8 + 100] ^ 0x01);
+    const std::string mended = test::be32(crc32Of(b.substr(chunk + 4, 4 + 32768)));
+    b.replace(chunk + 8 + 32768, 4, mended);
+    ASSERT_NE(a, b);
+    const std::uint64_t cut = 65536;
+    const std::string tailPad = randomBytes((sector - (a.size() - cut) % sector) % sector + sector, 4);
+    test::TempDir dir;
+    test::writeFile(dir / "disk.img", randomBytes(8192, 1) + a.substr(0, cut) + randomBytes(2 * sector, 2) +
+                                          b.substr(0, cut) + randomBytes(3 * sector, 3) + a.substr(cut) +
+                                          tailPad + b.substr(cut) + tailPad);
+    const test::ChildResult result =
+        test::runCliWith({"--fragments", "-y", "-t", "png", "-o", dir / "out", dir / "disk.img"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("2 reassembled from fragments"), std::string::npos) << result.out;
+    EXPECT_TRUE(test::readFile(dir / "out/disk/disk~PNGFile0.png") == a);
+    EXPECT_TRUE(test::readFile(dir / "out/disk/disk~PNGFile1.png") == b);
+}
+
+std::string le16(std::uint32_t v) {
+    return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+
+// An archive of one deflated member (text, so that deflate codes it with its own Huffman trees).
+std::string deflatedZip(const std::string& content) {
+    std::string packed(compressBound(static_cast<uLong>(content.size())), '\0');
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+    z.avail_in = static_cast<uInt>(content.size());
+    z.next_out = reinterpret_cast<Bytef*>(packed.data());
+    z.avail_out = static_cast<uInt>(packed.size());
+    deflate(&z, Z_FINISH);
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    const std::string name = "lines.txt";
+    const auto crc = static_cast<std::uint32_t>(
+        crc32(0L, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size())));
+    const std::string sizes = test::le32(crc) + test::le32(static_cast<std::uint32_t>(packed.size())) +
+                              test::le32(static_cast<std::uint32_t>(content.size()));
+    const std::string local = test::le32(0x04034b50) + le16(20) + le16(0) + le16(8) + le16(0) + le16(0) +
+                              sizes + le16(static_cast<std::uint32_t>(name.size())) + le16(0) + name;
+    const std::string central = test::le32(0x02014b50) + le16(20) + le16(20) + le16(0) + le16(8) + le16(0) +
+                                le16(0) + sizes + le16(static_cast<std::uint32_t>(name.size())) + le16(0) +
+                                le16(0) + le16(0) + le16(0) + test::le32(0) + test::le32(0) + name;
+    const std::string end = test::le32(0x06054b50) + le16(0) + le16(0) + le16(1) + le16(1) +
+                            test::le32(static_cast<std::uint32_t>(central.size())) +
+                            test::le32(static_cast<std::uint32_t>(local.size() + packed.size())) + le16(0);
+    return local + packed + central + end;
+}
+
+// A deflated member split mid-stream: the split is found by inflating across it, the member's
+// CRC-32 proving it; the DFXML lists both pieces as the file's byte runs.
+TEST(FragmentsCliTest, DeflatedMemberSplitAndItsByteRuns) {
+    std::string content;
+    for (int i = 0; content.size() < 400000; ++i) {
+        content += "line " + std::to_string(i * 7919 % 100003) + " of the member, which deflate codes\n";
+    }
+    const std::string zip = deflatedZip(content);
+    ASSERT_GT(zip.size(), 24000u);
+    const std::uint64_t cut = 16384;
+    const std::uint64_t gap = 50 * sector;
+    test::TempDir dir;
+    test::writeFile(dir / "disk.img", randomBytes(8192, 1) + zip.substr(0, cut) + randomBytes(gap, 2) +
+                                          zip.substr(cut) + randomBytes(8192, 3));
+    std::vector<std::string> args = {"--fragments", "-y", "-t", "zip", "-o", dir / "out", dir / "disk.img"};
+    const bool dfxml = test::runCli({"--dfxml", "--version"}) == 0;
+    if (dfxml) {
+        args.insert(args.begin(), "--dfxml");
+    }
+    const test::ChildResult result = test::runCliWith(args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(test::readFile(dir / "out/disk/disk~ZIPFile0.zip") == zip);
+    if (dfxml) {
+        const std::string report = test::readFile(dir / "out/disk/disk~Report.dfxml");
+        EXPECT_NE(report.find("<byte_run offset=\"0\" img_offset=\"8192\" len=\"16384\""), std::string::npos)
+            << report;
+        EXPECT_NE(
+            report.find("<byte_run offset=\"16384\" img_offset=\"" + std::to_string(8192 + cut + gap) + "\""),
+            std::string::npos)
+            << report;
+    }
+}
+
+// An image made of PNG starts whose first data chunk breaks at once, each claiming a chunk of
+// a mebibyte whose next chunk random bytes often seem to start: the run ends, with nothing
+// reassembled, however many there are.
+TEST(FragmentsCliTest, EndlessBrokenStartsAreBounded) {
+    const std::string png = test::fixture("image.png").substr(0, 33);
+    std::string image;
+    for (int i = 0; i < 4096; ++i) {
+        std::string start = png + test::be32(1u << 20) + "IDAT" + randomBytes(4 * sector - 41, i);
+        image += start;
+    }
+    test::TempDir dir;
+    test::writeFile(dir / "disk.img", image);
+    const test::ChildResult result =
+        test::runCliWith({"--fragments", "-y", "-t", "png", "-o", dir / "out", dir / "disk.img"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out.find("reassembled"), std::string::npos) << result.out;
+}
+
+} // namespace
