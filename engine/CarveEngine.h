@@ -124,6 +124,11 @@ class CarveEngine : public PassContext {
                    : nullptr;
     }
     bool sectorTaken(std::int64_t offset, FileTypeId type, bool starts) const override;
+    void claimWhole(std::int64_t offset, std::uint64_t length) override {
+        if (reassembling_ && !measuringContainers_) {
+            claim(offset, offset + static_cast<std::int64_t>(length));
+        }
+    }
     OffsetList& pdfHeaderIndex() override { return state_.pdfHeaderIndex; }
     std::int32_t& pdfCarvedBySize() override { return state_.pdfCarvedBySize; }
     // A read of the evidence failed in a way that cannot be read past: tells the user and marks
@@ -188,8 +193,8 @@ class CarveEngine : public PassContext {
     bool allocationKnown_ = false;
     std::string fileSystemSummary_; // the summary's words on the file systems of each evidence file
     // A reassembling run's: the evidence file's allowance of reassembly work, and the pieces of
-    // the files reassembled so far from it (begin to end, joined where they meet or overlap),
-    // whose sectors no reassembly takes.
+    // the files reassembled so far from it and of those its formats proved whole (begin to end,
+    // joined where they meet or overlap), whose sectors no reassembly takes.
     // Each kind has its own, so that a kind whose searches are dear (decoding trials) leaves the
     // others theirs.
     bool reassembling_ = false;

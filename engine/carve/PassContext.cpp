@@ -50,7 +50,12 @@ bool PassContext::carveJoined(const CarvePass& pass, EvidenceReader& evidence, s
     JoinBudget one(bytes, joins);
     const auto pieces = FragmentJoin::join(pass.type, evidence, H, claims, one);
     run->spend(bytes - one.bytesLeft(), joins - one.joinsLeft());
-    if (!pieces || pieces->size() < 2) {
+    if (pieces && pieces->size() == 1) {
+        // Proven whole: the carver carves it as the exact mode does, and its bytes are claimed.
+        claimWhole(pieces->front().offset, pieces->front().length);
+        return true;
+    }
+    if (!pieces) {
         return true;
     }
     CarvedFile file;

@@ -104,6 +104,11 @@ class PassContext {
         (void)starts;
         return false;
     }
+    // The `length` bytes at `offset` proved one whole file by its format: no reassembly takes them.
+    virtual void claimWhole(std::int64_t offset, std::uint64_t length) {
+        (void)offset;
+        (void)length;
+    }
     // In a reassembling pass, the file at H broke after a sound start (or none of its reader's
     // could be read whole): when its format proves where it goes on, it is carved in its pieces as
     // file `number`, and `runs` holds them (else it is empty). False when the run must end.

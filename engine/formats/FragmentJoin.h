@@ -67,7 +67,8 @@ class FragmentJoin {
   public:
     // The kinds whose formats can prove a join.
     static bool provable(FileTypeId type);
-    // The pieces of the file at H, in order, when a join was proven; nothing otherwise.
+    // The pieces of the file at H, in order, when a join was proven; one piece when the file
+    // proved whole as it lies (JPEG, PNG, GIF); nothing otherwise.
     static std::optional<std::vector<Piece>> join(FileTypeId type, EvidenceReader& evidence, std::int64_t H,
                                                   const ClusterClaims& claims, JoinBudget& budget);
 

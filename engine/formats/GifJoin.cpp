@@ -248,8 +248,10 @@ std::optional<std::vector<Piece>> FragmentJoin::gif(EvidenceReader& evidence, st
     std::deque<State> states;
     std::uint64_t work = 0;
     const std::uint64_t limit = std::min(budget.bytesLeft(), size - start);
-    if (walk(stream, state, work, &states, limit) == Outcome::Ended || !budget.spend(work) ||
-        states.empty()) {
+    if (walk(stream, state, work, &states, limit) == Outcome::Ended) {
+        return std::vector<Piece>{Piece{H, state.at}}; // every frame's pixels, then the trailer
+    }
+    if (!budget.spend(work) || states.empty()) {
         return std::nullopt;
     }
     // Splits back from where the walk failed, as for JPEG.

@@ -637,8 +637,12 @@ std::optional<std::vector<Piece>> FragmentJoin::jpeg(EvidenceReader& evidence, s
     State state;
     state.at = scan->dataStart;
     std::uint64_t work = 0;
-    if (decoder.run(state, work, &states) == Outcome::Ended || !budget.spend(work) || states.empty()) {
-        return std::nullopt; // whole as it lies, or no MCU to go on from
+    const bool whole = decoder.run(state, work, &states) == Outcome::Ended;
+    if (whole) {
+        return std::vector<Piece>{Piece{H, state.at}}; // decoded to its EOI as it lies
+    }
+    if (!budget.spend(work) || states.empty()) {
+        return std::nullopt; // no MCU to go on from
     }
     const auto found = search.next({}, states, state);
     if (!found) {

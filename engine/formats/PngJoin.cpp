@@ -84,7 +84,7 @@ std::optional<std::vector<Piece>> FragmentJoin::png(EvidenceReader& evidence, st
     std::vector<unsigned char> block(65536);
     Walk walk = walkChunks(evidence, start + 33, budget, block);
     if (walk.ended) {
-        return std::nullopt; // whole as it lies
+        return std::vector<Piece>{Piece{H, walk.pos - start}}; // whole as it lies, every CRC held
     }
     std::vector<Piece> pieces{Piece{H, 0}};
     while (static_cast<int>(pieces.size()) < maxPieces && !budget.spent()) {
