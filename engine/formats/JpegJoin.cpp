@@ -301,7 +301,10 @@ class Decoder {
         fill();
         const int partial = state_.bitCount % 8;
         const std::uint64_t mask = (std::uint64_t{1} << partial) - 1;
-        const bool ones = ((state_.bits >> (state_.bitCount - partial)) & mask) == mask;
+        // A shift of the whole 64-bit word is undefined; with no partial byte there is nothing to test.
+        const int shift = state_.bitCount - partial;
+        const std::uint64_t left = shift >= 64 ? 0 : state_.bits >> shift;
+        const bool ones = (left & mask) == mask;
         const bool atMarker = state_.bitCount == partial && state_.atMarker;
         state_.bitCount = 0;
         state_.bits = 0;
