@@ -14,15 +14,6 @@ namespace {
 
 constexpr std::uint64_t sector = 512;
 
-std::string randomBytes(std::size_t n, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string out(n, '\0');
-    for (char& c : out) {
-        c = static_cast<char>(rng() & 0xFF);
-    }
-    return out;
-}
-
 enum class Gap { Random, Zeros, OtherFile };
 
 struct FragmentRow {
@@ -38,13 +29,13 @@ struct FragmentRow {
 
 // The image: 8 KiB of random bytes, then the file's pieces with their gaps, then random bytes.
 std::string fragmentedImage(const std::string& file, const FragmentRow& row) {
-    std::string image = randomBytes(8192, 5);
+    std::string image = test::randomBytes(8192, 5);
     std::uint64_t from = 0;
     for (std::size_t i = 0; i < row.cuts.size(); ++i) {
         image += file.substr(from, row.cuts[i] - from);
         std::string gap = row.fill == Gap::Zeros
                               ? std::string(row.gaps[i], '\0')
-                              : randomBytes(row.gaps[i], static_cast<std::uint32_t>(7 + i));
+                              : test::randomBytes(row.gaps[i], static_cast<std::uint32_t>(7 + i));
         if (row.fill == Gap::OtherFile) {
             const std::string other = test::fixture(row.other);
             gap.replace(0, std::min(other.size(), gap.size()), other.substr(0, gap.size()));
@@ -53,7 +44,7 @@ std::string fragmentedImage(const std::string& file, const FragmentRow& row) {
         from = row.cuts[i];
     }
     image += file.substr(from);
-    image += randomBytes((sector - image.size() % sector) % sector + 4096, 9);
+    image += test::randomBytes((sector - image.size() % sector) % sector + 4096, 9);
     return image;
 }
 
@@ -168,15 +159,15 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
         } else {
             lookAlike[c.flip] = static_cast<char>(lookAlike[c.flip] ^ 0x20);
         }
-        const std::string pad = randomBytes((sector - lookAlike.size() % sector) % sector + sector, 3);
+        const std::string pad = test::randomBytes((sector - lookAlike.size() % sector) % sector + sector, 3);
         for (const bool realTail : {true, false}) {
             test::TempDir dir;
-            std::string image =
-                randomBytes(8192, 1) + file.substr(0, c.cut) + randomBytes(4 * sector, 2) + lookAlike + pad;
+            std::string image = test::randomBytes(8192, 1) + file.substr(0, c.cut) +
+                                test::randomBytes(4 * sector, 2) + lookAlike + pad;
             if (realTail) {
                 image += file.substr(c.cut);
             }
-            image += randomBytes(8192 - image.size() % sector, 4);
+            image += test::randomBytes(8192 - image.size() % sector, 4);
             test::writeFile(dir / "disk.img", image);
             const test::ChildResult result =
                 test::runCliWith({"--fragments", "-y", "-t", c.kind, "-o", dir / "out", dir / "disk.img"});
@@ -214,11 +205,12 @@ TEST(FragmentsCliTest, InterleavedFilesOfOneKindJoinTheirOwnTails) {
     b.replace(chunk + 8 + 32768, 4, mended);
     ASSERT_NE(a, b);
     const std::uint64_t cut = 65536;
-    const std::string tailPad = randomBytes((sector - (a.size() - cut) % sector) % sector + sector, 4);
+    const std::string tailPad = test::randomBytes((sector - (a.size() - cut) % sector) % sector + sector, 4);
     test::TempDir dir;
-    test::writeFile(dir / "disk.img", randomBytes(8192, 1) + a.substr(0, cut) + randomBytes(2 * sector, 2) +
-                                          b.substr(0, cut) + randomBytes(3 * sector, 3) + a.substr(cut) +
-                                          tailPad + b.substr(cut) + tailPad);
+    test::writeFile(dir / "disk.img", test::randomBytes(8192, 1) + a.substr(0, cut) +
+                                          test::randomBytes(2 * sector, 2) + b.substr(0, cut) +
+                                          test::randomBytes(3 * sector, 3) + a.substr(cut) + tailPad +
+                                          b.substr(cut) + tailPad);
     const test::ChildResult result =
         test::runCliWith({"--fragments", "-y", "-t", "png", "-o", dir / "out", dir / "disk.img"});
     ASSERT_EQ(result.status, 0) << result.err;
@@ -271,8 +263,9 @@ TEST(FragmentsCliTest, DeflatedMemberSplitAndItsByteRuns) {
     const std::uint64_t cut = 16384;
     const std::uint64_t gap = 50 * sector;
     test::TempDir dir;
-    test::writeFile(dir / "disk.img", randomBytes(8192, 1) + zip.substr(0, cut) + randomBytes(gap, 2) +
-                                          zip.substr(cut) + randomBytes(8192, 3));
+    test::writeFile(dir / "disk.img", test::randomBytes(8192, 1) + zip.substr(0, cut) +
+                                          test::randomBytes(gap, 2) + zip.substr(cut) +
+                                          test::randomBytes(8192, 3));
     std::vector<std::string> args = {"--fragments", "-y", "-t", "zip", "-o", dir / "out", dir / "disk.img"};
     const bool dfxml = test::runCli({"--dfxml", "--version"}) == 0;
     if (dfxml) {
@@ -299,7 +292,7 @@ TEST(FragmentsCliTest, EndlessBrokenStartsAreBounded) {
     const std::string png = test::fixture("image.png").substr(0, 33);
     std::string image;
     for (int i = 0; i < 4096; ++i) {
-        std::string start = png + test::be32(1u << 20) + "IDAT" + randomBytes(4 * sector - 41, i);
+        std::string start = png + test::be32(1u << 20) + "IDAT" + test::randomBytes(4 * sector - 41, i);
         image += start;
     }
     test::TempDir dir;

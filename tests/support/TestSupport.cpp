@@ -180,6 +180,15 @@ std::string be32(std::uint32_t v) {
 
 ImageBuilder::ImageBuilder(std::uint64_t size, char fill) : data_(size, fill) {}
 
+std::string randomBytes(std::size_t n, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string out(n, '\0');
+    for (char& c : out) {
+        c = static_cast<char>(rng() & 0xFF);
+    }
+    return out;
+}
+
 ImageBuilder& ImageBuilder::randomFill(std::uint32_t seed) {
     std::mt19937 rng(seed);
     for (char& c : data_) {

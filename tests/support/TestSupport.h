@@ -48,6 +48,8 @@ std::string fixturePath(const std::string& name);
 
 // Bytes from a list of values, e.g. bytes({0xFF, 0xD8}).
 std::string bytes(std::initializer_list<int> values);
+// `n` bytes of every value (unlike ImageBuilder::randomFill), the same for the same seed.
+std::string randomBytes(std::size_t n, std::uint32_t seed);
 std::string le32(std::uint32_t v);
 std::string le16(std::uint16_t v);
 std::string be32(std::uint32_t v);

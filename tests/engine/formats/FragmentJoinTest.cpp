@@ -17,15 +17,6 @@ namespace {
 
 constexpr std::uint64_t sector = 512;
 
-std::string randomBytes(std::size_t n, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string out(n, '\0');
-    for (char& c : out) {
-        c = static_cast<char>(rng() & 0xFF);
-    }
-    return out;
-}
-
 std::uint32_t crc32Of(const std::string& bytes) {
     std::uint32_t crc = 0xFFFFFFFF;
     for (const char ch : bytes) {
@@ -52,8 +43,8 @@ struct Split {
 };
 Split split(const std::string& file, std::uint64_t cut, std::uint64_t gap) {
     Split s;
-    s.image = randomBytes(4096, 1) + file.substr(0, cut) + randomBytes(gap, 2) + file.substr(cut) +
-              randomBytes(8192, 3);
+    s.image = test::randomBytes(4096, 1) + file.substr(0, cut) + test::randomBytes(gap, 2) +
+              file.substr(cut) + test::randomBytes(8192, 3);
     s.tail = s.H + static_cast<std::int64_t>(cut + gap);
     return s;
 }
@@ -93,7 +84,7 @@ TEST_P(FragmentJoinTest, JoinsOnlyWhatIsFreeAndAffordable) {
 
     // A whole file is one piece when its format proves it so (a ZIP's directory is not read
     // for that).
-    test::MemoryImage whole(randomBytes(4096, 1) + file + randomBytes(4096, 2));
+    test::MemoryImage whole(test::randomBytes(4096, 1) + file + test::randomBytes(4096, 2));
     JoinBudget again(FragmentJoin::candidateBytes, FragmentJoin::candidateJoins);
     const auto one =
         row.type == kind::Zip ? std::nullopt : std::optional(std::vector<Piece>{Piece{4096, file.size()}});
@@ -110,13 +101,13 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FragmentJoinTest,
 // Every split of a stretch is found from one pass over each side, and only that split: the CRC
 // of the bytes before it and of those after the gap combine into the stretch's CRC.
 TEST(SplitCrcTest, FindsTheSplitAtEverySector) {
-    const std::string stretch = randomBytes(6 * sector + 100, 7);
+    const std::string stretch = test::randomBytes(6 * sector + 100, 7);
     const std::uint32_t crc = crc32Of(stretch);
     for (std::uint64_t cut = sector; cut < stretch.size(); cut += sector) {
         // The stretch starts 40 bytes into its first sector, as a chunk's data does.
-        const std::string image = randomBytes(40, 1) + stretch.substr(0, cut - 40) +
-                                  randomBytes(3 * sector, 2) + stretch.substr(cut - 40) +
-                                  randomBytes(sector, 3);
+        const std::string image = test::randomBytes(40, 1) + stretch.substr(0, cut - 40) +
+                                  test::randomBytes(3 * sector, 2) + stretch.substr(cut - 40) +
+                                  test::randomBytes(sector, 3);
         test::MemoryImage evidence(image);
         JoinBudget budget(1 << 20, 1 << 10);
         SplitCrc splits(evidence, 40, 40 + stretch.size(), 40, 40 + stretch.size(), budget);
