@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <set>
 #include <zlib.h>
 
 using namespace morrow;
@@ -304,3 +306,74 @@ TEST(FragmentsCliTest, EndlessBrokenStartsAreBounded) {
 }
 
 } // namespace
+
+// Files fragmented by a file system itself: a FAT volume of 1 KiB clusters, made with mkfs.vfat
+// and mtools, allocates first fit. Before each file is copied, fillers take a hole (and a second
+// one for three pieces) and what follows it; the holes are deleted, so the copy fills each hole
+// and goes on after the filler. The clusters each file got (mshowfat) are the ground truth,
+// written beside the image as fat.layout.
+struct FatFile {
+    const char* fixture;
+    int pieces;
+    const char* gap; // what lies between the pieces: another file, or random bytes
+};
+
+TEST(FragmentsCliTest, FilesFragmentedByAFatFileSystem) {
+    if (!test::haveProgram("mkfs.vfat") || !test::haveProgram("mcopy") || !test::haveProgram("mshowfat")) {
+        GTEST_SKIP() << "needs dosfstools and mtools";
+    }
+    const FatFile files[] = {{"photo-large.jpg", 2, nullptr},
+                             {"image-large.png", 3, "photo-exif.jpg"},
+                             {"image-00-3b.gif", 2, nullptr},
+                             {"slides.pptx", 2, "image.png"},
+                             {"photo-exif.jpg", 3, nullptr}};
+    test::TempDir dir;
+    const std::string image = dir / "fat.img";
+    const std::string mtools = "MTOOLS_SKIP_CHECK=1 ";
+    ASSERT_EQ(test::runCommand("mkfs.vfat -F 16 -s 2 -C " + image + " 8192 >/dev/null 2>&1"), 0);
+    auto copy = [&](const std::string& path, const std::string& name) {
+        return test::runCommand(mtools + "mcopy -i " + image + " " + path + " ::" + name);
+    };
+    std::string layout;
+    int n = 0;
+    for (const FatFile& file : files) {
+        const std::string name = "file" + std::to_string(&file - files);
+        const std::uint64_t clusters = (test::fixture(file.fixture).size() + 1023) / 1024;
+        for (int hole = 1; hole < file.pieces; ++hole, ++n) {
+            const std::string filler = dir / ("filler" + std::to_string(n));
+            test::writeFile(
+                filler, test::randomBytes(1024 * (clusters / file.pieces), static_cast<std::uint32_t>(n)));
+            ASSERT_EQ(copy(filler, "hole" + std::to_string(n)), 0);
+            const std::string gap = file.gap ? test::fixturePath(file.gap) : filler;
+            ASSERT_EQ(copy(gap, "gap" + std::to_string(n)), 0);
+        }
+        for (int hole = 1; hole < file.pieces; ++hole) {
+            ASSERT_EQ(test::runCommand(mtools + "mdel -i " + image + " ::hole" + std::to_string(n - hole)),
+                      0);
+        }
+        ASSERT_EQ(copy(test::fixturePath(file.fixture), name), 0);
+        ASSERT_EQ(test::runCommand("echo " + std::string(file.fixture) + " $(" + mtools + "mshowfat -i " +
+                                   image + " ::" + name + ") | tee -a " + image + ".layout"),
+                  0);
+    }
+    layout = test::readFile(image + ".layout");
+    for (const FatFile& file : files) {
+        const std::size_t line = layout.find(file.fixture);
+        ASSERT_NE(line, std::string::npos) << layout;
+        const std::string runs = layout.substr(line, layout.find('\n', line) - line);
+        ASSERT_EQ(std::count(runs.begin(), runs.end(), '<'), file.pieces)
+            << "not fragmented as meant: " << runs;
+    }
+
+    const test::ChildResult result = test::runCliWith({"--fragments", "-y", "-o", dir / "out", image});
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::set<std::string> carved;
+    for (const std::string& name : test::listFolder(dir / "out/fat")) {
+        carved.insert(test::readFile(dir / "out/fat/" + name));
+    }
+    for (const FatFile& file : files) {
+        EXPECT_TRUE(carved.count(test::fixture(file.fixture)))
+            << file.fixture << " not carved byte for byte; clusters:\n"
+            << layout;
+    }
+}
