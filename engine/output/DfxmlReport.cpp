@@ -293,7 +293,8 @@ bool DfxmlReport::finish(const DfxmlSource& source, bool complete) {
     head += "    <build_environment>\n";
     head += element("      ", "compiler", compilerText());
     head += element("      ", "library", "", {{"name", "zlib"}, {"version", zlibVersion()}});
-    head += element("      ", "library", "", {{"name", "OpenSSL"}, {"version", Digest::libraryVersion()}});
+    head += element("      ", "library", "",
+                    {{"name", Digest::libraryName()}, {"version", Digest::libraryVersion()}});
     head += "    </build_environment>\n    <execution_environment>\n";
     if (const auto system = describeSystem()) {
         head += element("      ", "os_sysname", system->sysname);

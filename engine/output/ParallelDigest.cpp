@@ -1,22 +1,11 @@
 #include "output/ParallelDigest.h"
 
-#include "base/Text.h"
-#if MORROW_WITH_DFXML
-
-#include <openssl/evp.h>
+#include "output/DigestStream.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace morrow {
-
-namespace {
-
-std::string hex(const unsigned char* bytes, unsigned length) {
-    return toLowerHex(bytes, length);
-}
-
-} // namespace
 
 ParallelDigest::ParallelDigest(std::size_t blockSize, bool md5Only)
     : blockSize_(blockSize), md5Only_(md5Only) {
@@ -44,26 +33,21 @@ ParallelDigest::~ParallelDigest() {
 
 // Thread 0 computes the MD5, thread 1 the SHA-256, each over every published block in order.
 void ParallelDigest::work(int which) {
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    EVP_DigestInit_ex(context, which == 0 ? EVP_md5() : EVP_sha256(), nullptr);
+    DigestStream digest(which == 0 ? DigestStream::Algorithm::Md5 : DigestStream::Algorithm::Sha256);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         changed_.wait(lock, [&] { return stopping_ || finishing_[which] || hashed_[which] < filled_; });
         if (hashed_[which] < filled_) {
             const Block& block = blocks_[hashed_[which] % blockCount];
             lock.unlock();
-            EVP_DigestUpdate(context, block.bytes.data(), block.length);
+            digest.update(block.bytes.data(), block.length);
             lock.lock();
             ++hashed_[which];
             changed_.notify_all();
             continue;
         }
         if (finishing_[which]) {
-            unsigned char value[EVP_MAX_MD_SIZE];
-            unsigned length = 0;
-            EVP_DigestFinal_ex(context, value, &length);
-            results_[which] = hex(value, length);
-            EVP_DigestInit_ex(context, which == 0 ? EVP_md5() : EVP_sha256(), nullptr);
+            results_[which] = digest.finish();
             finishing_[which] = false;
             changed_.notify_all();
             continue;
@@ -72,7 +56,6 @@ void ParallelDigest::work(int which) {
             break;
         }
     }
-    EVP_MD_CTX_free(context);
 }
 
 void ParallelDigest::publish() {
@@ -120,21 +103,3 @@ Digest::Values ParallelDigest::finish() {
 }
 
 } // namespace morrow
-
-#else // without OpenSSL: no digests (Digest::available() says so, and no DFXML run starts)
-
-namespace morrow {
-
-ParallelDigest::ParallelDigest(std::size_t blockSize, bool md5Only)
-    : blockSize_(blockSize), md5Only_(md5Only) {
-    (void)blockSize_, (void)md5Only_;
-}
-ParallelDigest::~ParallelDigest() = default;
-void ParallelDigest::update(const void*, std::size_t) {}
-Digest::Values ParallelDigest::finish() {
-    return {};
-}
-
-} // namespace morrow
-
-#endif

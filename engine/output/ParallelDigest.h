@@ -15,7 +15,7 @@ namespace morrow {
 // own while the caller goes on: update() copies the bytes into one of a few blocks and returns,
 // waiting only when both threads are that far behind. Hashing the evidence costs a run the time
 // of the slower digest instead of both on top of the scan. Memory is the few blocks, whatever
-// the stream's length. Without OpenSSL (MORROW_WITH_DFXML off) it hashes nothing.
+// the stream's length. A build without a hashing library hashes nothing.
 class ParallelDigest {
   public:
     // `blockSize`: the bytes each of the few blocks holds. `md5Only`: the SHA-256 is not wanted
