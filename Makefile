@@ -1,7 +1,7 @@
 # Top-level driver: `make` builds Release into build/, `make test` builds and runs every test
 # (then checks an install of the build and its .deb, scripts/check-install, and runs the Windows
 # build's tests under Wine), `make windows` cross-builds morrow-cli.exe, the dialog morrow.exe and
-# their tests for 64-bit Windows into build-win/,
+# their tests for 64-bit Windows into build-win/, `make windows-package` its zip and installer,
 # `make demo` carves a small bundled image, `make screenshots` draws the dialog into
 # build/screenshots/, `make install` installs under PREFIX (and DESTDIR), `make package` makes
 # a .deb in build/. Every target installs what it needs first.
@@ -12,7 +12,8 @@ JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all deps build test format demo asan bench fuzz screenshots install package clean windows windows-test
+.PHONY: all deps build test format demo asan bench fuzz screenshots install package clean windows windows-test \
+	windows-package
 
 all: build
 
@@ -23,7 +24,7 @@ deps:
 	@bash scripts/install-deps $(DEPS)
 test asan bench screenshots: DEPS = test
 format: DEPS = format
-windows windows-test: DEPS = build windows
+windows windows-test windows-package: DEPS = build windows
 fuzz: DEPS = build fuzz
 package: DEPS = build package
 
@@ -51,12 +52,18 @@ windows: deps
 	$(WIN_CONFIGURE)
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target morrow_cli morrow_tests morrow_win32 morrow_win32_ui_tests
 
+# What a Windows user downloads: $(WIN_BUILD)/package/morrow-VERSION-win64.zip, a portable folder,
+# and morrow-VERSION-win64-setup.exe, the same files in an installer (NSIS).
+windows-package: windows
+	bash scripts/windows-package $(WIN_BUILD)
+
 # The Windows build's engine suite and dialog tests under Wine (the dialog on a virtual X server),
-# then its morrow-cli.exe against the Linux build's
-# on the demo image (scripts/compare-windows).
-windows-test: windows build
+# then its morrow-cli.exe against the Linux build's on the demo image (scripts/compare-windows),
+# then the package installed, used and removed in a fresh Wine prefix (scripts/check-windows-installer).
+windows-test: windows-package build
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
 	bash scripts/compare-windows $(BUILD)/bin/morrow-cli $(WIN_BUILD)/bin/morrow-cli.exe
+	bash scripts/check-windows-installer $(WIN_BUILD)
 
 asan: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORROW_SANITIZE=ON $(CMAKE_FLAGS)
