@@ -3,9 +3,9 @@
 ; A per-machine install into Program Files with a Start menu entry and an uninstaller that Windows
 ; lists under installed programs. Morrow is offered (not made the default) for .E01 evidence in
 ; Explorer's "Open with". `setup.exe /S` installs silently, `uninstall.exe /S` removes silently.
-Unicode true
-!include "x64.nsh"
-!include "LogicLib.nsh"
+; A 64-bit installer for 64-bit programs: it runs where they run, and sees the 64-bit registry and
+; Program Files without redirection.
+Target amd64-unicode
 
 !ifndef VERSION
   !error "VERSION is not defined"
@@ -36,18 +36,6 @@ Page directory
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
-
-Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_OK|MB_ICONSTOP "This Morrow is built for 64-bit Windows." /SD IDOK
-    Abort
-  ${EndIf}
-  SetRegView 64
-FunctionEnd
-
-Function un.onInit
-  SetRegView 64
-FunctionEnd
 
 Section "Morrow (required)" SecMain
   SectionIn RO
