@@ -278,7 +278,11 @@ void MainDialog::buildControls() {
         imageButton(ctl::EvidenceSelectAll, "&Select All", du(259, 109, 67, 18), "select-all");
     auto* evidenceDeselectAll =
         imageButton(ctl::EvidenceDeselectAll, "&DeSelect All", du(259, 129, 67, 18), "deselect-all");
-    backdrops.push_back(group(QString(), du(7, 293, 325, 52)));
+    // The frame of the status area has no caption of its own: a run writes its overall line
+    // there, which moves no control.
+    statusArea_ = group(QString(), du(7, 293, 325, 52));
+    statusArea_->setObjectName("statusArea");
+    backdrops.push_back(statusArea_);
 
     percent_ = label(QString(), du(244, 325, 26, 14));
     percent_->setFont(statusFont);
@@ -435,6 +439,10 @@ void MainDialog::setRunMode(bool on) {
     for (const EnableChange& change : model_.setRunMode(on)) {
         control(change.id)->setEnabled(change.enabled);
     }
+}
+
+void MainDialog::showOverall(const QString& text) {
+    statusArea_->setTitle(text);
 }
 
 void MainDialog::startRun() {

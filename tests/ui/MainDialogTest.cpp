@@ -14,6 +14,7 @@
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QCheckBox>
+#include <QtWidgets/QGroupBox>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QListWidget>
@@ -97,6 +98,8 @@ class MainDialogTest : public QObject {
     QListWidget* kinds() const { return dialog->control<QListWidget>(ctl::KindList); }
     QTreeWidget* evidence() const { return dialog->control<QTreeWidget>(ctl::EvidenceList); }
     QLineEdit* sizeBox() const { return dialog->control<QLineEdit>(ctl::MaxFileSize); }
+    // The status area's frame, whose caption is the run's overall line.
+    QGroupBox* statusArea() const { return dialog->findChild<QGroupBox*>("statusArea"); }
 
     // Sends a drag-and-drop event of `data` to the evidence list, as a file manager's drag does;
     // true when the list accepted it.
@@ -222,6 +225,7 @@ class MainDialogTest : public QObject {
         QCOMPARE(dialog->control<QLabel>(ctl::Status)->text(),
                  QString("Select all required fields and Click Start to proceed."));
         QVERIFY(control(ctl::Progress)->isHidden());
+        QCOMPARE(statusArea()->title(), QString());
         for (int id : dialog->controlIds()) {
             const bool expected = id != ctl::Add && id != ctl::Remove && id != ctl::Stop;
             QVERIFY2(control(id)->isEnabled() == expected, qPrintable(control(id)->objectName()));
@@ -657,8 +661,17 @@ class MainDialogTest : public QObject {
         // The engine's own carvers, whatever kinds are built so far.
         const QString out = prepareRun(64);
         answer = [](const MessageRequest& m) { return m.title == "Completed.." ? answerYes : answerOk; };
+        // The overall line is in the status area while the run goes (the last drain before the
+        // summary shows it), and stays with the run's figures after it: all read, one file.
+        QString overallSeen;
+        dialog->host().setPollThrottle(1, std::chrono::microseconds(0));
+        dialog->host().setDrainHook([&] { overallSeen = statusArea()->title(); });
 
         click(ctl::Ok);
+        QVERIFY2(overallSeen.contains(QRegularExpression("^[0-9.]+ KiB of [0-9.]+ KiB, [01] files?")),
+                 qPrintable(overallSeen));
+        QVERIFY2(statusArea()->title().contains(QRegularExpression("^([0-9.]+ KiB) of \\1, 1 file$")),
+                 qPrintable(statusArea()->title()));
 
         QVERIFY(!messages.empty());
         const MessageRequest& summary = messages.back();
