@@ -132,6 +132,7 @@ class MainDialog : public QDialog, public HostedForm {
     QCheckBox* writeDfxml_ = nullptr;
     QCheckBox* reportOnly_ = nullptr;
     QCheckBox* unallocatedOnly_ = nullptr;
+    QCheckBox* reassembleFragments_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* percent_ = nullptr;

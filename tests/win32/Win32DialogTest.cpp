@@ -167,6 +167,7 @@ TEST_F(Win32DialogTest, OpensAsDesigned) {
                          ctl::WriteDfxml,
                          ctl::ReportOnly,
                          ctl::UnallocatedOnly,
+                         ctl::ReassembleFragments,
                          ctl::Help,
                          ctl::Ok,
                          ctl::Cancel,
