@@ -38,6 +38,8 @@ void print(std::FILE* stream, const std::string& text);
 // The progress line on standard error: redrawn in place, and cleared before other text.
 void drawLine(const std::string& text);
 void clearLine();
+// The width of the terminal or console on standard error in characters; 0 when it is not known.
+std::size_t columns();
 
 // The command line as UTF-8 (on Windows from the system's UTF-16 command line; argv holds the
 // ANSI code page's version of it there).

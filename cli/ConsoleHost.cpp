@@ -20,6 +20,21 @@ bool isQuestion(int messageStyle) {
     return (messageStyle & 0x0F) == 0x04;
 }
 
+// Characters of UTF-8 text, and the text cut to its first `count` characters.
+std::size_t characters(const std::string& text) {
+    return static_cast<std::size_t>(std::count_if(
+        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+std::string firstCharacters(const std::string& text, std::size_t count) {
+    std::size_t i = 0;
+    for (std::size_t seen = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == count) {
+            break;
+        }
+    }
+    return text.substr(0, i);
+}
+
 } // namespace
 
 ConsoleHost::ConsoleHost(ConsoleOptions options, std::string appName)
@@ -77,6 +92,17 @@ void ConsoleHost::drawProgress(bool force) {
     if (!percent_.empty()) {
         line += "  " + percent_;
     }
+    if (!overall_.empty()) {
+        // The run's figures stay whole at the end of the line; a pass's text too long for the
+        // terminal gives way (a line that wraps could not be redrawn in place).
+        const std::string tail = (line.empty() ? "" : " | ") + overall_;
+        const std::size_t width = console::columns();
+        if (width == 0 || characters(line) + characters(tail) < width) {
+            line += tail;
+        } else if (characters(tail) + 10 < width) {
+            line = firstCharacters(line, width - 1 - characters(tail)) + tail;
+        }
+    }
     console::drawLine(line);
     std::fflush(stderr);
     progressDrawn_ = true;
@@ -91,6 +117,11 @@ void ConsoleHost::setStatusText(const std::string& text) {
 
 void ConsoleHost::setPercentText(const std::string& text) {
     percent_ = text;
+    drawProgress(false);
+}
+
+void ConsoleHost::setOverallText(const std::string& text) {
+    overall_ = text;
     drawProgress(false);
 }
 

@@ -44,6 +44,7 @@ class ConsoleHost : public QuietHost {
     int showAppMessage(const std::string& text, int style) override;
     void setStatusText(const std::string& text) override;
     void setPercentText(const std::string& text) override;
+    void setOverallText(const std::string& text) override;
     bool takeStopRequest() override;
     bool takeQuitRequest() override;
     void resetForm(CarveState& state) override;
@@ -61,6 +62,7 @@ class ConsoleHost : public QuietHost {
     bool progressDrawn_ = false;
     std::string status_;
     std::string percent_;
+    std::string overall_;
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace morrow::console {
@@ -61,6 +62,11 @@ void drawLine(const std::string& text) {
 
 void clearLine() {
     std::fputs("\r\033[K", stderr);
+}
+
+std::size_t columns() {
+    struct winsize size {};
+    return ::ioctl(2, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 std::vector<std::string> arguments(int argc, char** argv) {

@@ -63,6 +63,9 @@ EvidenceReader* CarveEngine::openEvidence(const std::string& path) {
         return nullptr;
     }
     reader_ = std::make_unique<EvidenceReader>(*source_);
+    progress_.startEvidence(reader_->size());
+    fetchedSeen_ = 0;
+    candidatesHandled_ = 0;
     if (state_.exactEnds != 0 && state_.reassembleFragments != 0) {
         // Reassembly reads at most a few times the evidence per kind, however many of its files
         // break.
@@ -75,6 +78,10 @@ EvidenceReader* CarveEngine::openEvidence(const std::string& path) {
 }
 
 void CarveEngine::closeEvidence() {
+    if (reader_ && reader_->bytesFetched() > fetchedSeen_) {
+        progress_.carverRead(reader_->bytesFetched() - fetchedSeen_);
+    }
+    fetchedSeen_ = 0;
     reader_.reset();
     source_.reset();
     reassembling_ = false;
@@ -91,6 +98,32 @@ bool CarveEngine::sectorTaken(std::int64_t offset, FileTypeId type, bool starts)
         return true;
     }
     return !measuringContainers_ && containers_.holding(offset, type) != nullptr;
+}
+
+void CarveEngine::scanProgress(std::uint64_t position) {
+    // The scan's own reads are counted by how far it has come (holes included); what the reader
+    // fetched meanwhile is not the carvers'.
+    fetchedSeen_ = reader_ ? reader_->bytesFetched() : 0;
+    progress_.scanned(position);
+    showOverall(false);
+}
+
+void CarveEngine::candidateProgress() {
+    const std::uint64_t fetched = reader_ ? reader_->bytesFetched() : fetchedSeen_;
+    const std::uint64_t read = fetched >= fetchedSeen_ ? fetched - fetchedSeen_ : 0;
+    fetchedSeen_ = fetched;
+    ++candidatesHandled_;
+    const std::uint64_t matches = headerIndex_.gatheredMatches();
+    progress_.candidate(
+        read, matches > candidatesHandled_ ? static_cast<std::int64_t>(matches - candidatesHandled_) : 0);
+    showOverall(false);
+}
+
+void CarveEngine::showOverall(bool now) {
+    const RunProgress::Clock::time_point at = RunProgress::Clock::now();
+    if (progress_.due(at) || now) {
+        host_.setOverallText(RunProgress::text(progress_.figures(at)));
+    }
 }
 
 ParallelDigest* CarveEngine::evidenceDigest() {
@@ -145,6 +178,7 @@ bool CarveEngine::carve(const CarvedFile& file) {
         return false;
     }
     ++state_.filesCarvedTotal;
+    progress_.fileCarved();
     const bool pieces = file.runs.size() > 1;
     if (pieces) {
         ++result_.reassembled;
@@ -310,6 +344,7 @@ RunResult CarveEngine::startRun() {
     }
     st.scanAborted = 0;
     st.quitConfirmed = 0;
+    progress_.start(static_cast<std::int64_t>(st.evidenceFiles.size()), RunProgress::Clock::now());
 
     bool started = false;
     bool sound = true; // no evidence file so far was damaged or failed its stored MD5
@@ -630,6 +665,8 @@ void CarveEngine::finishPartialRun(const std::string& carvingRoot) {
 }
 
 void CarveEngine::showSummary(bool complete, const std::string& carvingRoot) {
+    progress_.finish();
+    showOverall(true);
     std::string text = complete ? "Carving Completed Successfully.\n" : "Carving Completed Partially.\n";
     // A report-only run writes no file: it says how many it found.
     text += (state_.reportOnly != 0 ? "Total No:Of files found (report only, none written): "

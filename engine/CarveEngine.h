@@ -7,6 +7,7 @@
 #include "carve/ContainerMap.h"
 #include "carve/HeaderIndex.h"
 #include "carve/PassContext.h"
+#include "carve/RunProgress.h"
 #include "evidence/EvidenceReader.h"
 #include "evidence/EvidenceSource.h"
 #include "output/CarveSink.h"
@@ -116,6 +117,8 @@ class CarveEngine : public PassContext {
         return output_.carvedFilePath(evidencePath, kindTag, number, extension);
     }
     PassDisplay& display() override { return host_; }
+    void scanProgress(std::uint64_t position) override;
+    void candidateProgress() override;
     bool measuringOnly() const override { return measuringContainers_; }
     bool indexes(std::int64_t offset) const override;
     JoinBudget* joinBudget(FileTypeId type) override {
@@ -175,6 +178,8 @@ class CarveEngine : public PassContext {
     // Marks [begin, end) of the evidence as a carved file's: no reassembly takes it.
     void claim(std::int64_t begin, std::int64_t end);
     void showSummary(bool complete, const std::string& carvingRoot);
+    // Gives the host the run's overall line when it is due (or at once, `now`).
+    void showOverall(bool now);
 
     CarveHost& host_;
     CarveState state_;
@@ -206,6 +211,11 @@ class CarveEngine : public PassContext {
     std::unique_ptr<EvidenceSource> source_;
     std::unique_ptr<EvidenceReader> reader_;
     RunResult result_;
+    // The overall line: the bytes the evidence reader had fetched at the last report, and the
+    // candidates handled so far of the evidence file open now.
+    RunProgress progress_;
+    std::uint64_t fetchedSeen_ = 0;
+    std::uint64_t candidatesHandled_ = 0;
 };
 
 } // namespace morrow

@@ -70,6 +70,10 @@ class CarveHost : public PassDisplay {
     // The form's reset after a run: clears the settings in `state` and on screen, unticks rows.
     virtual void resetForm(CarveState& state) = 0;
     virtual void focusControl(int controlId) = 0;
+    // The run as a whole, beside the pass's status and bar: "1.2 GiB of 4.0 GiB, 312 files, about
+    // 2 min left" (RunProgress), ten times a second at most, and once more when the run is over
+    // (until the next run). A host that has nowhere to show it leaves it.
+    virtual void setOverallText(const std::string& text) { (void)text; }
     virtual void exploreFolder(const std::string& path) = 0;
 
     // The inline front of every poll point, which runs once per sector: millions of times in a

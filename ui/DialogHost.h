@@ -50,6 +50,8 @@ class HostedForm {
     virtual bool exchangeFromControls() = 0;
     virtual void resetForm() = 0;
     virtual void setRunMode(bool on) = 0;
+    // The run's overall line (CarveHost::setOverallText), in the status area.
+    virtual void showOverall(const QString& text) = 0;
 
   protected:
     ~HostedForm() = default;
@@ -80,6 +82,7 @@ class DialogHost : public CarveHost {
     int showAppMessage(const std::string& text, int style) override;
     void setStatusText(const std::string& text) override;
     void setPercentText(const std::string& text) override;
+    void setOverallText(const std::string& text) override { form_.showOverall(QString::fromStdString(text)); }
     void setProgressRange(std::int64_t upper) override;
     void setProgressPos(std::int64_t position) override;
     void showProgress(bool visible) override;

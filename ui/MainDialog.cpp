@@ -123,7 +123,7 @@ void MainDialog::buildControls() {
     dialogFont.setPixelSize(11);
     dialogFont.setStretch(QFont::SemiCondensed);
     setFont(dialogFont);
-    setFixedSize(du(0, 0, 342, 384).size());
+    setFixedSize(du(0, 0, 342, 398).size());
 
     auto label = [this](const QString& text, QRect r) {
         auto* l = new QLabel(text, this);
@@ -188,7 +188,8 @@ void MainDialog::buildControls() {
         imageButton(ctl::KindDeselectAll, "&DeSelect All", du(259, 209, 67, 18), "deselect-all");
 
     // The opt-in modes sit where the form had room, so no control of the design moves: the exact
-    // ends just above the settings, the two report modes beside Help.
+    // ends just above the settings, the two report modes beside Help, and below them (where the
+    // dialog grew) the unallocated space and reassembly.
     auto checkBox = [this](int id, const QString& text, const QString& tip, QRect r) {
         auto* box = new QCheckBox(text, this);
         box->setGeometry(r);
@@ -213,6 +214,11 @@ void MainDialog::buildControls() {
                  "Carve only files whose first sector no file system allocates: deleted files, free "
                  "space and space outside the partitions",
                  du(12, 367, 100, 13));
+    reassembleFragments_ =
+        checkBox(ctl::ReassembleFragments, "Reassemble fragmented files",
+                 "Exact file ends, and a file that breaks after a sound start is searched for where it "
+                 "goes on and carved in its pieces when its format proves the join",
+                 du(12, 382, 120, 13));
 
     sizeEdit_ = pathEdit(ctl::MaxFileSize, du(59, 254, 50, 13), false);
     sizeEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), sizeEdit_));
@@ -278,7 +284,11 @@ void MainDialog::buildControls() {
         imageButton(ctl::EvidenceSelectAll, "&Select All", du(259, 109, 67, 18), "select-all");
     auto* evidenceDeselectAll =
         imageButton(ctl::EvidenceDeselectAll, "&DeSelect All", du(259, 129, 67, 18), "deselect-all");
-    backdrops.push_back(group(QString(), du(7, 293, 325, 52)));
+    // The frame of the status area has no caption of its own: a run writes its overall line
+    // there, which moves no control.
+    statusArea_ = group(QString(), du(7, 293, 325, 52));
+    statusArea_->setObjectName("statusArea");
+    backdrops.push_back(statusArea_);
 
     percent_ = label(QString(), du(244, 325, 26, 14));
     percent_->setFont(statusFont);
@@ -318,6 +328,7 @@ void MainDialog::buildControls() {
                         writeDfxml_,
                         reportOnly_,
                         unallocatedOnly_,
+                        reassembleFragments_,
                         help,
                         start,
                         quit,
@@ -388,6 +399,7 @@ FormValues MainDialog::shownForm() const {
     shown.writeDfxml = writeDfxml_->isChecked();
     shown.reportOnly = reportOnly_->isChecked();
     shown.unallocatedOnly = unallocatedOnly_->isChecked();
+    shown.reassembleFragments = reassembleFragments_->isChecked();
     return shown;
 }
 
@@ -410,6 +422,7 @@ void MainDialog::exchangeToControls() {
     writeDfxml_->setChecked(shown.writeDfxml);
     reportOnly_->setChecked(shown.reportOnly);
     unallocatedOnly_->setChecked(shown.unallocatedOnly);
+    reassembleFragments_->setChecked(shown.reassembleFragments);
     evidencePath_->setText(QString::fromStdString(shown.evidencePath));
 }
 
@@ -435,6 +448,10 @@ void MainDialog::setRunMode(bool on) {
     for (const EnableChange& change : model_.setRunMode(on)) {
         control(change.id)->setEnabled(change.enabled);
     }
+}
+
+void MainDialog::showOverall(const QString& text) {
+    statusArea_->setTitle(text);
 }
 
 void MainDialog::startRun() {

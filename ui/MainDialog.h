@@ -14,6 +14,7 @@
 #include <vector>
 
 class QCheckBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -79,6 +80,7 @@ class MainDialog : public QDialog, public HostedForm {
     void exchangeToControls();
     void resetForm() override;
     void setRunMode(bool on) override;
+    void showOverall(const QString& text) override;
     bool inRunMode() const { return model_.runMode(); }
     ActivityClip* activityClip() const { return clip_; }
 
@@ -130,9 +132,11 @@ class MainDialog : public QDialog, public HostedForm {
     QCheckBox* writeDfxml_ = nullptr;
     QCheckBox* reportOnly_ = nullptr;
     QCheckBox* unallocatedOnly_ = nullptr;
+    QCheckBox* reassembleFragments_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* percent_ = nullptr;
+    QGroupBox* statusArea_ = nullptr; // its title is the run's overall line
     ActivityClip* clip_ = nullptr;
     QPointer<HelpWindow> helpWindow_;
 

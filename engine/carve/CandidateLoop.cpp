@@ -21,6 +21,7 @@ bool CandidateLoop::next(std::int64_t i, std::int64_t position) {
     if (!context_.pollCandidate()) {
         return false;
     }
+    context_.candidateProgress();
     host_.setStatusText("");
     host_.setStatusText((context_.measuringOnly() ? "Measuring " : "Carving ") + kindTag_ + ": " +
                         std::to_string(i + 1) + " Of " + countText_);

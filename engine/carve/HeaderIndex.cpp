@@ -15,6 +15,7 @@ void HeaderIndex::clear() {
     planned_.clear();
     gathered_.clear();
     matches_.clear();
+    gatheredMatches_ = 0;
 }
 
 const OffsetList* HeaderIndex::complete(const std::string& evidencePath, const HeaderKey& key) const {
@@ -73,6 +74,7 @@ void HeaderIndex::store(const std::string& evidencePath, const std::vector<Heade
     }
     for (std::size_t i = 0; i < keys.size(); ++i) {
         gathered_.push_back(keys[i]);
+        gatheredMatches_ += matches[i].size();
         matches_.push_back(std::move(matches[i]));
     }
 }

@@ -41,12 +41,16 @@ class HeaderIndex {
     // Stores what one read gathered for `keys`; `finished` is false when the read was stopped.
     void store(const std::string& evidencePath, const std::vector<HeaderKey>& keys,
                std::vector<OffsetList> matches, bool finished);
+    // How many matches the stored reads gathered, of every signature: about the candidates this
+    // evidence file's passes will handle.
+    std::uint64_t gatheredMatches() const { return gatheredMatches_; }
 
   private:
     std::string evidencePath_;
     std::vector<HeaderKey> planned_;
     std::vector<HeaderKey> gathered_;
     std::vector<OffsetList> matches_;
+    std::uint64_t gatheredMatches_ = 0;
 };
 
 } // namespace morrow

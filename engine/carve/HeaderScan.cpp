@@ -103,6 +103,7 @@ HeaderScan::Result HeaderScan::run(PassContext& context, EvidenceReader& evidenc
                 digest->update(zeros.data(), static_cast<std::size_t>((to - s) * sectorSize));
             }
             progress.skip(s, to);
+            context.scanProgress(to * sectorSize);
             if (!context.pollScan()) {
                 return false;
             }
@@ -187,6 +188,7 @@ HeaderScan::Result HeaderScan::run(PassContext& context, EvidenceReader& evidenc
                 if (digest != nullptr) {
                     digest->update(block.data(), static_cast<std::size_t>((blockEnd - s) * sectorSize));
                 }
+                context.scanProgress(blockEnd * sectorSize);
             }
             const unsigned char* at = block.data() + (s - blockStart) * sectorSize;
             std::uint64_t candidates = startsAt0[at[0]] | startsAt4[at[4]];
@@ -206,6 +208,9 @@ HeaderScan::Result HeaderScan::run(PassContext& context, EvidenceReader& evidenc
             }
         }
         cache.store(evidencePath, keys, std::move(matches), finished);
+        if (finished) {
+            context.scanProgress(evidence.size());
+        }
         if (digest != nullptr && finished) {
             // The bytes after the last whole sector, which no scan visits.
             const std::uint64_t done = sectors * sectorSize;

@@ -54,6 +54,11 @@ class PassContext {
                                        std::int64_t number, const std::string& extension) const = 0;
 
     virtual PassDisplay& display() = 0;
+    // The run's overall progress, beside the pass's own: the reading header scan tells how far
+    // it has come, once per block it reads or passes, and a candidate loop each candidate it
+    // reaches. Only for the display: nothing the run carves depends on them.
+    virtual void scanProgress(std::uint64_t position) { (void)position; }
+    virtual void candidateProgress() {}
     // True while a pass only measures its files for the run (carve() records them, writes
     // nothing): its candidates show as "Measuring", not "Carving".
     virtual bool measuringOnly() const { return false; }

@@ -14,6 +14,7 @@
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QCheckBox>
+#include <QtWidgets/QGroupBox>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QListWidget>
@@ -76,6 +77,7 @@ const std::vector<std::pair<int, bool>> runModeStates = {
     {ctl::WriteDfxml, false},
     {ctl::ReportOnly, false},
     {ctl::UnallocatedOnly, false},
+    {ctl::ReassembleFragments, false},
 };
 
 } // namespace
@@ -97,6 +99,8 @@ class MainDialogTest : public QObject {
     QListWidget* kinds() const { return dialog->control<QListWidget>(ctl::KindList); }
     QTreeWidget* evidence() const { return dialog->control<QTreeWidget>(ctl::EvidenceList); }
     QLineEdit* sizeBox() const { return dialog->control<QLineEdit>(ctl::MaxFileSize); }
+    // The status area's frame, whose caption is the run's overall line.
+    QGroupBox* statusArea() const { return dialog->findChild<QGroupBox*>("statusArea"); }
 
     // Sends a drag-and-drop event of `data` to the evidence list, as a file manager's drag does;
     // true when the list accepted it.
@@ -222,6 +226,7 @@ class MainDialogTest : public QObject {
         QCOMPARE(dialog->control<QLabel>(ctl::Status)->text(),
                  QString("Select all required fields and Click Start to proceed."));
         QVERIFY(control(ctl::Progress)->isHidden());
+        QCOMPARE(statusArea()->title(), QString());
         for (int id : dialog->controlIds()) {
             const bool expected = id != ctl::Add && id != ctl::Remove && id != ctl::Stop;
             QVERIFY2(control(id)->isEnabled() == expected, qPrintable(control(id)->objectName()));
@@ -242,6 +247,7 @@ class MainDialogTest : public QObject {
                              ctl::WriteDfxml,
                              ctl::ReportOnly,
                              ctl::UnallocatedOnly,
+                             ctl::ReassembleFragments,
                              ctl::Help,
                              ctl::Ok,
                              ctl::Cancel,
@@ -438,7 +444,7 @@ class MainDialogTest : public QObject {
         addEvidence(image);
         QCOMPARE(chooserFolder, QDir::homePath()); // nothing remembered yet: the home folder
         tickKind("JPEG Files");
-        click(ctl::ExactEnds);
+        click(ctl::ReassembleFragments);
         click(ctl::WriteDfxml);
         tickKind("PNG Files");
         typeSize("333");
@@ -458,6 +464,8 @@ class MainDialogTest : public QObject {
         QCOMPARE(texts(kinds(), true), QStringList({"JPEG Files", "PNG Files"}));
         QCOMPARE(sizeBox()->text(), stillThere ? QString("333") : QString("1024"));
         QCOMPARE(dialog->control<QLineEdit>(ctl::CarvingPath)->text(), stillThere ? out : QString());
+        // Reassembly is offered again, with the exact ends it implied.
+        QVERIFY(dialog->control<QCheckBox>(ctl::ReassembleFragments)->isChecked());
         QVERIFY(dialog->control<QCheckBox>(ctl::ExactEnds)->isChecked());
         QVERIFY(dialog->control<QCheckBox>(ctl::WriteDfxml)->isChecked());
         nextEvidence.clear();
@@ -657,8 +665,17 @@ class MainDialogTest : public QObject {
         // The engine's own carvers, whatever kinds are built so far.
         const QString out = prepareRun(64);
         answer = [](const MessageRequest& m) { return m.title == "Completed.." ? answerYes : answerOk; };
+        // The overall line is in the status area while the run goes (the last drain before the
+        // summary shows it), and stays with the run's figures after it: all read, one file.
+        QString overallSeen;
+        dialog->host().setPollThrottle(1, std::chrono::microseconds(0));
+        dialog->host().setDrainHook([&] { overallSeen = statusArea()->title(); });
 
         click(ctl::Ok);
+        QVERIFY2(overallSeen.contains(QRegularExpression("^[0-9.]+ KiB of [0-9.]+ KiB, [01] files?")),
+                 qPrintable(overallSeen));
+        QVERIFY2(statusArea()->title().contains(QRegularExpression("^([0-9.]+ KiB) of \\1, 1 file$")),
+                 qPrintable(statusArea()->title()));
 
         QVERIFY(!messages.empty());
         const MessageRequest& summary = messages.back();
@@ -689,8 +706,8 @@ class MainDialogTest : public QObject {
     }
 
     // The opt-in modes' boxes: clear at start-up, placed where they cover no other control, and
-    // what they say reaches the run: exact ends and a DFXML report, or the report alone of the
-    // unallocated space (all of it: the image holds no file system).
+    // what they say reaches the run: reassembly (which implies exact ends) and a DFXML report, or
+    // the report alone of the unallocated space (all of it: the image holds no file system).
     void optInModesReachTheRun_data() {
         QTest::addColumn<bool>("reportOnly");
         QTest::newRow("exact_ends_and_dfxml") << false;
@@ -698,7 +715,12 @@ class MainDialogTest : public QObject {
     }
     void optInModesReachTheRun() {
         QFETCH(bool, reportOnly);
-        for (int id : {ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly, ctl::UnallocatedOnly}) {
+        const int boxes[] = {ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly, ctl::UnallocatedOnly,
+                             ctl::ReassembleFragments};
+        const int wanted = dialog->control<QCheckBox>(ctl::ReassembleFragments)->sizeHint().width();
+        QVERIFY2(wanted <= control(ctl::ReassembleFragments)->width(),
+                 qPrintable(QString("the caption needs %1 pixels").arg(wanted)));
+        for (int id : boxes) {
             auto* box = dialog->control<QCheckBox>(id);
             QVERIFY(!box->isChecked());
             for (int other : dialog->controlIds()) {
@@ -707,7 +729,7 @@ class MainDialogTest : public QObject {
             }
         }
         const QString out = prepareRun(64);
-        click(reportOnly ? ctl::ReportOnly : ctl::ExactEnds);
+        click(reportOnly ? ctl::ReportOnly : ctl::ReassembleFragments);
         const bool unallocated = reportOnly && FileSystemReader::builtIn();
         if (unallocated) {
             click(ctl::UnallocatedOnly);
@@ -723,13 +745,14 @@ class MainDialogTest : public QObject {
         const std::string dfxml = test::readFile(folder + "/disk~Report.dfxml");
         QVERIFY(dfxml.find("disk~JPEGFile0.jpg</filename>") != std::string::npos);
         QVERIFY(dfxml.find(reportOnly ? "report only" : "exact file ends") != std::string::npos);
+        QCOMPARE(dfxml.find("reassemble fragmented files") != std::string::npos, !reportOnly);
         QCOMPARE(dfxml.find("unallocated space only") != std::string::npos, unallocated);
         QCOMPARE(messages.back().text.contains("Unallocated space only: ") &&
                      messages.back().text.contains(": no file system; "),
                  unallocated);
         QCOMPARE(dfxml.find("<hashdigest type=\"md5\">") != dfxml.rfind("<hashdigest type=\"md5\">"),
                  !reportOnly);
-        for (int id : {ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly, ctl::UnallocatedOnly}) {
+        for (int id : boxes) {
             QVERIFY(!dialog->control<QCheckBox>(id)->isChecked());
         }
     }

@@ -167,6 +167,7 @@ TEST_F(Win32DialogTest, OpensAsDesigned) {
                          ctl::WriteDfxml,
                          ctl::ReportOnly,
                          ctl::UnallocatedOnly,
+                         ctl::ReassembleFragments,
                          ctl::Help,
                          ctl::Ok,
                          ctl::Cancel,
@@ -334,6 +335,9 @@ TEST_F(Win32DialogTest, RunCarvesReportsAndResetsTheForm) {
     EXPECT_EQ(text(ctl::MaxFileSize), L"1024");
     EXPECT_EQ(text(ctl::CarvingPath), L"");
     EXPECT_EQ(text(ctl::Status), L"Select all required fields and Click Start to proceed.");
+    // The status area's caption keeps the run's overall line: all of the image read, one file.
+    EXPECT_EQ(text(ctl::StatusArea).find(L" KiB, 1 file"), text(ctl::StatusArea).size() - 12)
+        << narrow(text(ctl::StatusArea));
     EXPECT_FALSE(IsWindowVisible(control(ctl::Progress)));
     EXPECT_TRUE(enabled(ctl::Ok));
     EXPECT_FALSE(enabled(ctl::Stop));

@@ -34,6 +34,9 @@ inline constexpr int ExactEnds = 1040;
 inline constexpr int WriteDfxml = 1041;
 inline constexpr int ReportOnly = 1042;
 inline constexpr int UnallocatedOnly = 1043;
+inline constexpr int ReassembleFragments = 1044;
+// The frame of the status area: no control of the form, but its caption is the run's overall line.
+inline constexpr int StatusArea = 1045;
 } // namespace ctl
 
 } // namespace morrow

@@ -28,6 +28,7 @@ const char* const allPictureFilesKey = "allPictureFiles";
 const char* const maxFileSizeKey = "maxFileSizeKB";
 const char* const exactEndsKey = "exactEnds";
 const char* const writeDfxmlKey = "writeDfxml";
+const char* const reassembleFragmentsKey = "reassembleFragments";
 
 std::filesystem::path pathOf(const std::string& utf8) {
     return std::u8string(utf8.begin(), utf8.end());
@@ -70,6 +71,7 @@ FormValues DialogModel::form() const {
     shown.evidencePath = state_.pendingEvidencePath;
     shown.allPictureFiles = state_.allPictureFiles != 0;
     shown.exactEnds = state_.exactEnds != 0;
+    shown.reassembleFragments = state_.reassembleFragments != 0;
     shown.writeDfxml = state_.writeDfxml != 0;
     shown.reportOnly = state_.reportOnly != 0;
     shown.unallocatedOnly = state_.unallocatedOnly != 0;
@@ -84,7 +86,9 @@ bool DialogModel::readForm(const FormValues& shown) {
     state_.maxFileSizeKB = *size;
     state_.carvingPath = shown.carvingPath;
     state_.allPictureFiles = shown.allPictureFiles ? 1 : 0;
-    state_.exactEnds = shown.exactEnds ? 1 : 0;
+    // Reassembly works on exact file ends: the box implies them, as --fragments implies -x.
+    state_.exactEnds = shown.exactEnds || shown.reassembleFragments ? 1 : 0;
+    state_.reassembleFragments = shown.reassembleFragments ? 1 : 0;
     state_.writeDfxml = shown.writeDfxml ? 1 : 0;
     state_.reportOnly = shown.reportOnly ? 1 : 0;
     state_.unallocatedOnly = shown.unallocatedOnly ? 1 : 0;
@@ -98,6 +102,7 @@ void DialogModel::resetForm() {
     state_.maxFileSizeKB = form::defaultMaxFileSizeKB;
     state_.allPictureFiles = 0;
     state_.exactEnds = 0;
+    state_.reassembleFragments = 0;
     state_.writeDfxml = 0;
     state_.reportOnly = 0;
     state_.unallocatedOnly = 0;
@@ -201,8 +206,11 @@ void DialogModel::describeRun(const FormValues& shown, const std::string& versio
     }
     std::string text = "morrow (dialog): kinds: " + kinds + "; maximum size: " + shown.maxFileSize +
                        " KB; carving path: " + shown.carvingPath;
-    if (shown.exactEnds) {
+    if (shown.exactEnds || shown.reassembleFragments) {
         text += "; exact file ends";
+    }
+    if (shown.reassembleFragments) {
+        text += "; reassemble fragmented files";
     }
     if (shown.writeDfxml) {
         text += "; DFXML report with hashes";
@@ -226,6 +234,7 @@ void DialogModel::rememberIn(SettingsStore* store) {
     }
     state_.allPictureFiles = form::flagValue(store->text(allPictureFilesKey)) ? 1 : 0;
     state_.exactEnds = form::flagValue(store->text(exactEndsKey)) ? 1 : 0;
+    state_.reassembleFragments = form::flagValue(store->text(reassembleFragmentsKey)) ? 1 : 0;
     state_.writeDfxml = form::flagValue(store->text(writeDfxmlKey)) ? 1 : 0;
     const std::vector<std::string> ticked = store->texts(kindsKey);
     for (int i = 0; i < kinds_.size(); ++i) {
@@ -249,6 +258,7 @@ void DialogModel::rememberForm() {
     store_->setTexts(kindsKey, kinds_.tickedTexts());
     store_->setText(allPictureFilesKey, state_.allPictureFiles != 0 ? "true" : "false");
     store_->setText(exactEndsKey, state_.exactEnds != 0 ? "true" : "false");
+    store_->setText(reassembleFragmentsKey, state_.reassembleFragments != 0 ? "true" : "false");
     store_->setText(writeDfxmlKey, state_.writeDfxml != 0 ? "true" : "false");
     store_->setText(maxFileSizeKey, std::to_string(state_.maxFileSizeKB));
     store_->setText(carvingPathKey, state_.carvingPath);

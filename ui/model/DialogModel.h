@@ -14,7 +14,7 @@ struct CarveState;
 class SettingsStore;
 
 // The form's boxes as a front end shows them: the size box's text as typed, the two paths and the
-// five tick boxes.
+// six tick boxes.
 struct FormValues {
     std::string maxFileSize;
     std::string carvingPath;
@@ -24,6 +24,7 @@ struct FormValues {
     bool writeDfxml = false;
     bool reportOnly = false;
     bool unallocatedOnly = false;
+    bool reassembleFragments = false; // implies exactEnds in the run
 };
 
 // The main dialog without its toolkit: the evidence and kind lists, the form's values and their

@@ -407,6 +407,7 @@ FormValues Win32Dialog::shownForm() const {
     shown.writeDfxml = ticked(ctl::WriteDfxml);
     shown.reportOnly = ticked(ctl::ReportOnly);
     shown.unallocatedOnly = ticked(ctl::UnallocatedOnly);
+    shown.reassembleFragments = ticked(ctl::ReassembleFragments);
     return shown;
 }
 
@@ -429,6 +430,7 @@ void Win32Dialog::exchangeToControls() {
     setTicked(ctl::WriteDfxml, shown.writeDfxml);
     setTicked(ctl::ReportOnly, shown.reportOnly);
     setTicked(ctl::UnallocatedOnly, shown.unallocatedOnly);
+    setTicked(ctl::ReassembleFragments, shown.reassembleFragments);
     SetDlgItemTextW(hwnd_, ctl::EvidencePath, widen(shown.evidencePath).c_str());
 }
 

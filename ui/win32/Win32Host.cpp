@@ -64,6 +64,10 @@ void Win32Host::setPercentText(const std::string& text) {
     SetWindowTextW(item(ctl::Percent), widen(text).c_str());
 }
 
+void Win32Host::setOverallText(const std::string& text) {
+    SetWindowTextW(item(ctl::StatusArea), widen(text).c_str());
+}
+
 void Win32Host::setProgressRange(std::int64_t upper) {
     // The carvers pass count - 1, so a pass without candidates sets -1: an empty bar.
     progressUpper_ = std::clamp<std::int64_t>(upper, 0, INT_MAX);

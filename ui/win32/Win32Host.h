@@ -67,6 +67,7 @@ class Win32Host : public CarveHost {
     int showAppMessage(const std::string& text, int style) override;
     void setStatusText(const std::string& text) override;
     void setPercentText(const std::string& text) override;
+    void setOverallText(const std::string& text) override;
     void setProgressRange(std::int64_t upper) override;
     void setProgressPos(std::int64_t position) override;
     void showProgress(bool visible) override;

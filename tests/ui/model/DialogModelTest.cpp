@@ -64,6 +64,10 @@ TEST(DialogModelTest, FormReadStopsAtASizeThatIsNoInteger) {
     EXPECT_EQ(model.form().maxFileSize, "333");
     EXPECT_EQ(st.carvingPath, "/out");
     EXPECT_EQ(std::tuple(st.allPictureFiles, st.writeDfxml), std::tuple(1, 0));
+    // Reassembly implies exact ends in the run; the box itself is shown as ticked.
+    ASSERT_TRUE(model.readForm(FormValues{"333", "/out", "", false, false, false, false, false, true}));
+    EXPECT_EQ(std::tuple(st.exactEnds, st.reassembleFragments), std::tuple(1, 1));
+    EXPECT_TRUE(model.form().reassembleFragments);
 
     model.listEvidence("/e/a.img");
     model.evidence().setAllTicked(true);
@@ -72,7 +76,8 @@ TEST(DialogModelTest, FormReadStopsAtASizeThatIsNoInteger) {
     const FormValues reset = model.form();
     EXPECT_EQ(std::tuple(reset.maxFileSize, reset.carvingPath, reset.evidencePath),
               std::tuple("1024", "", ""));
-    EXPECT_FALSE(reset.allPictureFiles || reset.exactEnds || reset.writeDfxml || reset.reportOnly);
+    EXPECT_FALSE(reset.allPictureFiles || reset.exactEnds || reset.writeDfxml || reset.reportOnly ||
+                 reset.reassembleFragments);
     EXPECT_EQ(model.evidence().texts(), std::vector<std::string>{"/e/a.img"}); // stays listed, unticked
     EXPECT_FALSE(model.evidence().anyTicked() || model.kinds().anyTicked());
 }
@@ -143,7 +148,7 @@ TEST(DialogModelTest, RunModeLeavesOnlyStopQuitAndHelpOn) {
                        ctl::EvidenceList, ctl::Progress, ctl::Stop, ctl::EvidencePath, ctl::EvidenceBrowse, ctl::Add,
                        ctl::Remove, ctl::Status, ctl::EvidenceSelectAll, ctl::EvidenceDeselectAll, ctl::Help,
                        ctl::Percent, ctl::Animation, ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly,
-                       ctl::UnallocatedOnly};
+                       ctl::UnallocatedOnly, ctl::ReassembleFragments};
     // clang-format on
     // At rest every control is on but Add, Remove and Stop; here Add and Remove are on by their
     // own rules, with a file chosen and one ticked.
