@@ -7,6 +7,7 @@
 #include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
 #include "formats/BlockWindow.h"
+#include "formats/JoinSectors.h"
 
 #include <algorithm>
 #include <array>
@@ -119,8 +120,22 @@ class Stream {
         split_ = split;
         gap_ = gap;
     }
+    // Keeps the evidence bytes [from, to) at hand apart from the window: every trial reads the
+    // end of the first piece, then the next piece far on, and one window would be read again
+    // for each.
+    void keep(EvidenceReader& evidence, std::uint64_t from, std::uint64_t to) {
+        to = std::min(to, size_);
+        from = std::min(from, to);
+        kept_.resize(static_cast<std::size_t>(to - from));
+        evidence.readAt(static_cast<std::int64_t>(from), kept_.data(), kept_.size());
+        keptFrom_ = from;
+    }
     bool byte(std::uint64_t at, unsigned char& out) {
         const std::uint64_t physical = H_ + at + (at >= split_ ? gap_ : 0);
+        if (physical >= keptFrom_ && physical - keptFrom_ < kept_.size()) {
+            out = kept_[static_cast<std::size_t>(physical - keptFrom_)];
+            return true;
+        }
         if (physical >= size_ || window_.load(physical) == 0) {
             return false;
         }
@@ -134,6 +149,8 @@ class Stream {
     std::uint64_t H_;
     std::uint64_t split_ = ~std::uint64_t{0};
     std::uint64_t gap_ = 0;
+    std::vector<unsigned char> kept_;
+    std::uint64_t keptFrom_ = 0;
 };
 
 enum class Outcome { Failed, Ended };
@@ -275,9 +292,14 @@ std::optional<std::vector<Piece>> FragmentJoin::gif(EvidenceReader& evidence, st
         return std::nullopt;
     }
     const std::uint64_t earliest = start + splits.back().first;
+    // Trials resume from the earliest split's state (the states ascend as the splits descend).
+    stream.keep(evidence, start + splits.back().second->at, start + lastSplit);
+    JoinSectors sectors(evidence);
     for (std::uint64_t c = earliest + sector; c < size && c <= start + lastSplit + maxTrialGap; c += sector) {
-        if (!budget.spend(sector) || claims.taken(static_cast<std::int64_t>(c)) ||
-            constantSector(evidence, c)) {
+        std::size_t n = 0;
+        const unsigned char* bytes = sectors.at(c, n);
+        if (!budget.spend(sector) || JoinSectors::constant(bytes, n) ||
+            claims.taken(static_cast<std::int64_t>(c))) {
             if (budget.spent()) {
                 return std::nullopt;
             }
