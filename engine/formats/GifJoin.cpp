@@ -150,10 +150,21 @@ class Stream {
         evidence.readAt(static_cast<std::int64_t>(from), kept_.data(), kept_.size());
         keptFrom_ = from;
     }
+    // Reads the `n` evidence bytes at `from` from `data` (a search's block, valid until the next
+    // call) rather than the window.
+    void borrow(const unsigned char* data, std::uint64_t from, std::size_t n) {
+        borrowed_ = data;
+        borrowedFrom_ = from;
+        borrowedSize_ = n;
+    }
     bool byte(std::uint64_t at, unsigned char& out) {
         const std::uint64_t physical = H_ + at + (at >= split_ ? gap_ : 0);
         if (physical >= keptFrom_ && physical - keptFrom_ < kept_.size()) {
             out = kept_[static_cast<std::size_t>(physical - keptFrom_)];
+            return true;
+        }
+        if (physical >= borrowedFrom_ && physical - borrowedFrom_ < borrowedSize_) {
+            out = borrowed_[physical - borrowedFrom_];
             return true;
         }
         if (physical >= size_ || window_.load(physical) == 0) {
@@ -171,6 +182,9 @@ class Stream {
     std::uint64_t gap_ = 0;
     std::vector<unsigned char> kept_;
     std::uint64_t keptFrom_ = 0;
+    const unsigned char* borrowed_ = nullptr;
+    std::uint64_t borrowedFrom_ = 0;
+    std::size_t borrowedSize_ = 0;
 };
 
 enum class Outcome { Failed, Ended };
@@ -350,6 +364,7 @@ std::optional<std::vector<Piece>> FragmentJoin::gif(EvidenceReader& evidence, st
             }
             continue;
         }
+        stream.borrow(bytes, c, n);
         for (std::size_t i = 0; i < splits.size(); ++i) {
             const std::uint64_t s = splits[i].first;
             if (start + s >= c || c - (start + s) > maxTrialGap) {

@@ -36,6 +36,16 @@ class JoinSectors {
         return bytes_.data() + (at - start_);
     }
 
+    // The bytes from `at` on that the last block read holds (`n` of them), or null.
+    const unsigned char* held(std::uint64_t at, std::size_t& n) const {
+        if (at < start_ || at >= start_ + length_) {
+            n = 0;
+            return nullptr;
+        }
+        n = static_cast<std::size_t>(start_ + length_ - at);
+        return bytes_.data() + (at - start_);
+    }
+
     // One byte over and over: zeros, a wiped or unwritten stretch. No compressed data is.
     // Bytes past the evidence's end read as zeros.
     static bool constant(const unsigned char* bytes, std::size_t n) {

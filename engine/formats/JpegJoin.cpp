@@ -466,7 +466,8 @@ class NextStop {
 
     // The stop at or after `from`, searched for up to `limit` bytes on: its offset and the code
     // after the FF (and any fill bytes), -1 for the evidence's end. False: none within the limit.
-    bool find(std::uint64_t from, std::uint64_t limit, std::uint64_t& at, int& code) {
+    // The bytes `sectors` holds are scanned where they serve.
+    bool find(std::uint64_t from, std::uint64_t limit, const JoinSectors& sectors, std::uint64_t& at, int& code) {
         const std::uint64_t size = evidence_.size();
         if (found_ && at_ >= from) {
             at = at_;
@@ -477,12 +478,16 @@ class NextStop {
         std::uint64_t pos = std::max(from, scanned_);
         const std::uint64_t end = std::min(size, from + limit);
         while (pos < end) {
-            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(block_.size(), size - pos));
-            const std::size_t n = evidence_.readAt(static_cast<std::int64_t>(pos), block_.data(), want);
+            std::size_t n = 0;
+            const unsigned char* data = sectors.held(pos, n);
+            if (data == nullptr || n < 64) {
+                const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(block_.size(), size - pos));
+                n = evidence_.readAt(static_cast<std::int64_t>(pos), block_.data(), want);
+                data = block_.data();
+            }
             if (n == 0) {
                 break;
             }
-            const unsigned char* data = block_.data();
             std::size_t i = 0;
             std::size_t next = n;
             while (i < n) {
@@ -631,7 +636,7 @@ class JpegSearch {
             // third piece only when no other marker stops it first.
             std::uint64_t stopAt = 0;
             int stopCode = -1;
-            const bool stopKnown = stops.find(c, FragmentJoin::maxGap, stopAt, stopCode);
+            const bool stopKnown = stops.find(c, FragmentJoin::maxGap, sectors, stopAt, stopCode);
             const bool mayEnd = !stopKnown || stopCode == 0xD9;
             const bool mayBreakFar = !stopKnown || stopAt - c > farPastJoin;
             // With restart markers, the first marker of the next piece must be the restart
