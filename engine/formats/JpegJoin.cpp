@@ -106,7 +106,10 @@ class Stream {
     Stream(EvidenceReader& evidence, std::uint64_t H)
         : window_(evidence, 65536), size_(evidence.size()), H_(H) {}
 
-    void setPieces(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& moves) { moves_ = moves; }
+    void setPieces(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& moves) {
+        moves_ = moves;
+        spanSize_ = 0;
+    }
     // Keeps the evidence bytes [from, to) at hand apart from the window: a search's trials all
     // read the end of the piece before the split there, and the next piece far on.
     void keep(EvidenceReader& evidence, std::uint64_t from, std::uint64_t to) {
@@ -115,33 +118,58 @@ class Stream {
         kept_.resize(static_cast<std::size_t>(to - from));
         evidence.readAt(static_cast<std::int64_t>(from), kept_.data(), kept_.size());
         keptFrom_ = from;
+        spanSize_ = 0;
     }
-    // The byte at file offset `at`; false past the evidence.
+    // The byte at file offset `at`; false past the evidence. A decode reads on byte after byte:
+    // the run of the file's bytes that the last one came from answers most of them.
     bool byte(std::uint64_t at, unsigned char& out) {
-        std::uint64_t physical = H_ + at;
-        for (const auto& [split, gap] : moves_) {
-            if (at >= split) {
-                physical = H_ + at + gap;
-            }
-        }
-        if (physical >= keptFrom_ && physical - keptFrom_ < kept_.size()) {
-            out = kept_[static_cast<std::size_t>(physical - keptFrom_)];
+        if (at - spanFrom_ < spanSize_) {
+            out = span_[at - spanFrom_];
             return true;
         }
-        if (physical >= size_ || window_.load(physical) == 0) {
-            return false;
-        }
-        out = *window_.at(physical);
-        return true;
+        return seek(at, out);
     }
 
   private:
+    bool seek(std::uint64_t at, unsigned char& out) {
+        spanSize_ = 0;
+        std::uint64_t physical = H_ + at;
+        std::uint64_t pieceEnd = ~std::uint64_t{0};
+        for (const auto& [split, gap] : moves_) {
+            if (at >= split) {
+                physical = H_ + at + gap;
+            } else {
+                pieceEnd = std::min(pieceEnd, split);
+            }
+        }
+        const unsigned char* from = nullptr;
+        std::uint64_t run = 0;
+        if (physical >= keptFrom_ && physical - keptFrom_ < kept_.size()) {
+            from = kept_.data() + (physical - keptFrom_);
+            run = kept_.size() - (physical - keptFrom_);
+        } else {
+            if (physical >= size_ || (run = window_.load(physical)) == 0) {
+                return false;
+            }
+            from = window_.at(physical);
+        }
+        span_ = from;
+        spanFrom_ = at;
+        spanSize_ = std::min(run, pieceEnd - at);
+        out = *from;
+        return true;
+    }
+
     BlockWindow window_;
     std::uint64_t size_;
     std::uint64_t H_;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> moves_; // split, gap from the first piece
     std::vector<unsigned char> kept_;
     std::uint64_t keptFrom_ = 0;
+    // Bytes [spanFrom_, spanFrom_ + spanSize_) of the file lie at span_, in one piece.
+    const unsigned char* span_ = nullptr;
+    std::uint64_t spanFrom_ = 0;
+    std::uint64_t spanSize_ = 0;
 };
 
 enum class Outcome { Failed, Ended };
