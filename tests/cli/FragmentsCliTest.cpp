@@ -119,7 +119,28 @@ INSTANTIATE_TEST_SUITE_P(
                     {200 * sector},
                     Gap::OtherFile,
                     "image-large.png"},
+        // The tests before any trial: a photo without restart markers whose gap holds a picture
+        // of long runs of zeros (its tables decode them for kilobytes), and a cut between an FF
+        // and the restart marker it begins, which the next piece's own bytes do not show.
+        FragmentRow{"JpegWithoutRestartsGapHoldsAPicture",
+                    "photo-exif.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {2048},
+                    {200 * sector},
+                    Gap::OtherFile,
+                    "image-large.png"},
+        FragmentRow{"JpegCutInsideARestartMarker", "photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg",
+                    {483 * sector}, {37 * sector}},
         FragmentRow{"GifTwoPieces", "image-00-3b.gif", "gif", "disk~GIFFile0.gif", {1024}, {3 * sector}},
+        FragmentRow{"GifGapHoldsAPhoto",
+                    "image-00-3b.gif",
+                    "gif",
+                    "disk~GIFFile0.gif",
+                    {1536},
+                    {100 * sector},
+                    Gap::OtherFile,
+                    "image-large.png"},
         FragmentRow{
             "ZipStoredMemberSplit", "stored-png.zip", "zip", "disk~ZIPFile0.zip", {1024}, {5 * sector}},
         FragmentRow{"ZipGapHoldsAnotherArchive",
