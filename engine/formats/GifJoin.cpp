@@ -60,7 +60,8 @@ struct Lzw {
         bitCount = other.bitCount;
         pixels = other.pixels;
         target = other.target;
-        std::copy(other.length.begin(), other.length.begin() + std::min<unsigned>(other.next, 4096), length.begin());
+        std::copy(other.length.begin(), other.length.begin() + std::min<unsigned>(other.next, 4096),
+                  length.begin());
     }
     void clear() {
         codeSize = minimum + 1;
@@ -372,11 +373,11 @@ std::optional<std::vector<Piece>> FragmentJoin::gif(EvidenceReader& evidence, st
             }
             const std::uint64_t gap = c - (start + s);
             stream.setMove(s, gap);
-            // From the split when the walk stopped there (within image data), else from the
-            // state before it, as the walk may not stop inside other blocks.
             if (broken[i]) {
                 continue;
             }
+            // From the split when the walk stopped there (within image data), else from the
+            // state before it, as the walk may not stop inside other blocks.
             const State& from = exact[i] ? atSplit[i] : *splits[i].second;
             trial.at = from.at;
             trial.inImage = from.inImage;

@@ -495,7 +495,8 @@ class NextStop {
     // The stop at or after `from`, searched for up to `limit` bytes on: its offset and the code
     // after the FF (and any fill bytes), -1 for the evidence's end. False: none within the limit.
     // The bytes `sectors` holds are scanned where they serve.
-    bool find(std::uint64_t from, std::uint64_t limit, const JoinSectors& sectors, std::uint64_t& at, int& code) {
+    bool find(std::uint64_t from, std::uint64_t limit, const JoinSectors& sectors, std::uint64_t& at,
+              int& code) {
         const std::uint64_t size = evidence_.size();
         if (found_ && at_ >= from) {
             at = at_;
@@ -509,7 +510,8 @@ class NextStop {
             std::size_t n = 0;
             const unsigned char* data = sectors.held(pos, n);
             if (data == nullptr || n < 64) {
-                const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(block_.size(), size - pos));
+                const auto want =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(block_.size(), size - pos));
                 n = evidence_.readAt(static_cast<std::int64_t>(pos), block_.data(), want);
                 data = block_.data();
             }
@@ -654,7 +656,8 @@ class JpegSearch {
             const unsigned char* bytes = sectors.at(c, n);
             int marker = -1;
             const bool data = scanData(bytes, n, marker);
-            if (!budget_.spend(sector) || (!data && !anyFfBefore) || claims_.taken(static_cast<std::int64_t>(c))) {
+            if (!budget_.spend(sector) || (!data && !anyFfBefore) ||
+                claims_.taken(static_cast<std::int64_t>(c))) {
                 if (budget_.spent()) {
                     return std::nullopt;
                 }
@@ -710,7 +713,8 @@ class JpegSearch {
                 // another picture's data coded alike, not this one's.) Each such search scans a
                 // whole window again, so a file gets a few.
                 if (static_cast<int>(joined.size()) + 1 < FragmentJoin::maxPieces &&
-                    trial.at > s + farPastJoin && trial.mcu < scan_.mcus && thirdSearches_ < thirdSearchesMax) {
+                    trial.at > s + farPastJoin && trial.mcu < scan_.mcus &&
+                    thirdSearches_ < thirdSearchesMax) {
                     ++thirdSearches_;
                     std::vector<State> further;
                     State again = resume;
@@ -742,7 +746,8 @@ class JpegSearch {
         }
         const std::size_t end = std::min<std::size_t>(n, sector);
         const unsigned char* p = bytes;
-        while ((p = static_cast<const unsigned char*>(std::memchr(p, 0xFF, end - static_cast<std::size_t>(p - bytes)))) != nullptr) {
+        while ((p = static_cast<const unsigned char*>(
+                    std::memchr(p, 0xFF, end - static_cast<std::size_t>(p - bytes)))) != nullptr) {
             std::size_t at = static_cast<std::size_t>(p - bytes) + 1;
             if (at >= n) {
                 return true; // the evidence ends
