@@ -7,6 +7,7 @@
 #include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
 #include "formats/BlockWindow.h"
+#include "formats/JoinSectors.h"
 
 #include <algorithm>
 #include <array>
@@ -47,6 +48,21 @@ struct Lzw {
         ended = false;
         clear();
     }
+    // This decode's state, from `other`: of its table only the entries made so far, which are
+    // all a decode reads before it makes more (a trial at every sector copies it each time).
+    void resumeFrom(const Lzw& other) {
+        minimum = other.minimum;
+        codeSize = other.codeSize;
+        next = other.next;
+        previous = other.previous;
+        ended = other.ended;
+        bits = other.bits;
+        bitCount = other.bitCount;
+        pixels = other.pixels;
+        target = other.target;
+        std::copy(other.length.begin(), other.length.begin() + std::min<unsigned>(other.next, 4096),
+                  length.begin());
+    }
     void clear() {
         codeSize = minimum + 1;
         next = (1u << minimum) + 2;
@@ -67,7 +83,12 @@ struct Lzw {
                 continue;
             }
             if (code == clearCode + 1) {
+                // The frame's pixels are final here, and the terminator would find them short:
+                // fail now, not after whatever sub-blocks follow.
                 ended = true;
+                if (pixels != target) {
+                    return false;
+                }
                 break;
             }
             if (previous < 0) {
@@ -107,6 +128,7 @@ struct Lzw {
 struct State {
     std::uint64_t at = 0; // from H
     bool inImage = false;
+    unsigned left = 0; // data bytes left of the sub-block `at` is in (0: at a sub-block's length)
     Lzw lzw;
 };
 
@@ -119,8 +141,33 @@ class Stream {
         split_ = split;
         gap_ = gap;
     }
+    // Keeps the evidence bytes [from, to) at hand apart from the window: every trial reads the
+    // end of the first piece, then the next piece far on, and one window would be read again
+    // for each.
+    void keep(EvidenceReader& evidence, std::uint64_t from, std::uint64_t to) {
+        to = std::min(to, size_);
+        from = std::min(from, to);
+        kept_.resize(static_cast<std::size_t>(to - from));
+        evidence.readAt(static_cast<std::int64_t>(from), kept_.data(), kept_.size());
+        keptFrom_ = from;
+    }
+    // Reads the `n` evidence bytes at `from` from `data` (a search's block, valid until the next
+    // call) rather than the window.
+    void borrow(const unsigned char* data, std::uint64_t from, std::size_t n) {
+        borrowed_ = data;
+        borrowedFrom_ = from;
+        borrowedSize_ = n;
+    }
     bool byte(std::uint64_t at, unsigned char& out) {
         const std::uint64_t physical = H_ + at + (at >= split_ ? gap_ : 0);
+        if (physical >= keptFrom_ && physical - keptFrom_ < kept_.size()) {
+            out = kept_[static_cast<std::size_t>(physical - keptFrom_)];
+            return true;
+        }
+        if (physical >= borrowedFrom_ && physical - borrowedFrom_ < borrowedSize_) {
+            out = borrowed_[physical - borrowedFrom_];
+            return true;
+        }
         if (physical >= size_ || window_.load(physical) == 0) {
             return false;
         }
@@ -134,6 +181,11 @@ class Stream {
     std::uint64_t H_;
     std::uint64_t split_ = ~std::uint64_t{0};
     std::uint64_t gap_ = 0;
+    std::vector<unsigned char> kept_;
+    std::uint64_t keptFrom_ = 0;
+    const unsigned char* borrowed_ = nullptr;
+    std::uint64_t borrowedFrom_ = 0;
+    std::size_t borrowedSize_ = 0;
 };
 
 enum class Outcome { Failed, Ended };
@@ -149,6 +201,16 @@ Outcome walk(Stream& stream, State& state, std::uint64_t& work, std::deque<State
     };
     unsigned char b = 0;
     while (state.at - begin < limit) {
+        if (state.inImage && state.left != 0) {
+            // Within a sub-block: a walk held to a limit may stop (and go on) between any two
+            // bytes of the data.
+            if (!stream.byte(state.at, b) || !state.lzw.feed(b)) {
+                return done(Outcome::Failed);
+            }
+            state.at += 1;
+            state.left -= 1;
+            continue;
+        }
         if (state.inImage) {
             if (record != nullptr) {
                 if (record->size() == statesKept) {
@@ -168,14 +230,8 @@ Outcome walk(Stream& stream, State& state, std::uint64_t& work, std::deque<State
                 state.at += 1;
                 continue;
             }
-            for (unsigned i = 1; i <= b; ++i) {
-                unsigned char d = 0;
-                if (!stream.byte(state.at + i, d) || !state.lzw.feed(d)) {
-                    state.at += i;
-                    return done(Outcome::Failed);
-                }
-            }
-            state.at += 1 + std::uint64_t{b};
+            state.left = b;
+            state.at += 1;
             continue;
         }
         if (!stream.byte(state.at, b)) {
@@ -275,21 +331,58 @@ std::optional<std::vector<Piece>> FragmentJoin::gif(EvidenceReader& evidence, st
         return std::nullopt;
     }
     const std::uint64_t earliest = start + splits.back().first;
+    // Trials resume from the earliest split's state (the states ascend as the splits descend).
+    stream.keep(evidence, start + splits.back().second->at, start + lastSplit);
+    // Each split's walk from its state to the split itself reads only the first piece: walked
+    // once here, each trial goes on from the split. A split whose image data the first piece's
+    // own bytes fail before is none.
+    std::vector<State> atSplit(splits.size());
+    std::vector<bool> exact(splits.size());
+    std::vector<bool> broken(splits.size());
+    stream.setMove(~std::uint64_t{0}, 0);
+    for (std::size_t i = 0; i < splits.size(); ++i) {
+        atSplit[i].at = splits[i].second->at;
+        atSplit[i].inImage = splits[i].second->inImage;
+        atSplit[i].left = splits[i].second->left;
+        atSplit[i].lzw.resumeFrom(splits[i].second->lzw);
+        std::uint64_t spent = 0;
+        walk(stream, atSplit[i], spent, nullptr, splits[i].first - atSplit[i].at);
+        exact[i] = atSplit[i].at == splits[i].first;
+        broken[i] = atSplit[i].at < splits[i].first && atSplit[i].inImage;
+        if (!budget.spend(spent)) {
+            return std::nullopt;
+        }
+    }
+    JoinSectors sectors(evidence);
+    State trial;
     for (std::uint64_t c = earliest + sector; c < size && c <= start + lastSplit + maxTrialGap; c += sector) {
-        if (!budget.spend(sector) || claims.taken(static_cast<std::int64_t>(c)) ||
-            constantSector(evidence, c)) {
+        std::size_t n = 0;
+        const unsigned char* bytes = sectors.at(c, n);
+        if (!budget.spend(sector) || JoinSectors::constant(bytes, n) ||
+            claims.taken(static_cast<std::int64_t>(c))) {
             if (budget.spent()) {
                 return std::nullopt;
             }
             continue;
         }
-        for (const auto& [s, resume] : splits) {
+        stream.borrow(bytes, c, n);
+        for (std::size_t i = 0; i < splits.size(); ++i) {
+            const std::uint64_t s = splits[i].first;
             if (start + s >= c || c - (start + s) > maxTrialGap) {
                 continue;
             }
             const std::uint64_t gap = c - (start + s);
             stream.setMove(s, gap);
-            State trial = *resume;
+            if (broken[i]) {
+                continue;
+            }
+            // From the split when the walk stopped there (within image data), else from the
+            // state before it, as the walk may not stop inside other blocks.
+            const State& from = exact[i] ? atSplit[i] : *splits[i].second;
+            trial.at = from.at;
+            trial.inImage = from.inImage;
+            trial.left = from.left;
+            trial.lzw.resumeFrom(from.lzw);
             std::uint64_t spent = 0;
             const Outcome outcome = walk(stream, trial, spent, nullptr, budget.bytesLeft());
             if (!budget.spend(spent, 1)) {

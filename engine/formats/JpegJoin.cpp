@@ -7,6 +7,7 @@
 #include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
 #include "formats/BlockWindow.h"
+#include "formats/JoinSectors.h"
 
 #include <algorithm>
 #include <array>
@@ -105,7 +106,10 @@ class Stream {
     Stream(EvidenceReader& evidence, std::uint64_t H)
         : window_(evidence, 65536), size_(evidence.size()), H_(H) {}
 
-    void setPieces(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& moves) { moves_ = moves; }
+    void setPieces(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& moves) {
+        moves_ = moves;
+        spanSize_ = 0;
+    }
     // Keeps the evidence bytes [from, to) at hand apart from the window: a search's trials all
     // read the end of the piece before the split there, and the next piece far on.
     void keep(EvidenceReader& evidence, std::uint64_t from, std::uint64_t to) {
@@ -114,33 +118,58 @@ class Stream {
         kept_.resize(static_cast<std::size_t>(to - from));
         evidence.readAt(static_cast<std::int64_t>(from), kept_.data(), kept_.size());
         keptFrom_ = from;
+        spanSize_ = 0;
     }
-    // The byte at file offset `at`; false past the evidence.
+    // The byte at file offset `at`; false past the evidence. A decode reads on byte after byte:
+    // the run of the file's bytes that the last one came from answers most of them.
     bool byte(std::uint64_t at, unsigned char& out) {
-        std::uint64_t physical = H_ + at;
-        for (const auto& [split, gap] : moves_) {
-            if (at >= split) {
-                physical = H_ + at + gap;
-            }
-        }
-        if (physical >= keptFrom_ && physical - keptFrom_ < kept_.size()) {
-            out = kept_[static_cast<std::size_t>(physical - keptFrom_)];
+        if (at - spanFrom_ < spanSize_) {
+            out = span_[at - spanFrom_];
             return true;
         }
-        if (physical >= size_ || window_.load(physical) == 0) {
-            return false;
-        }
-        out = *window_.at(physical);
-        return true;
+        return seek(at, out);
     }
 
   private:
+    bool seek(std::uint64_t at, unsigned char& out) {
+        spanSize_ = 0;
+        std::uint64_t physical = H_ + at;
+        std::uint64_t pieceEnd = ~std::uint64_t{0};
+        for (const auto& [split, gap] : moves_) {
+            if (at >= split) {
+                physical = H_ + at + gap;
+            } else {
+                pieceEnd = std::min(pieceEnd, split);
+            }
+        }
+        const unsigned char* from = nullptr;
+        std::uint64_t run = 0;
+        if (physical >= keptFrom_ && physical - keptFrom_ < kept_.size()) {
+            from = kept_.data() + (physical - keptFrom_);
+            run = kept_.size() - (physical - keptFrom_);
+        } else {
+            if (physical >= size_ || (run = window_.load(physical)) == 0) {
+                return false;
+            }
+            from = window_.at(physical);
+        }
+        span_ = from;
+        spanFrom_ = at;
+        spanSize_ = std::min(run, pieceEnd - at);
+        out = *from;
+        return true;
+    }
+
     BlockWindow window_;
     std::uint64_t size_;
     std::uint64_t H_;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> moves_; // split, gap from the first piece
     std::vector<unsigned char> kept_;
     std::uint64_t keptFrom_ = 0;
+    // Bytes [spanFrom_, spanFrom_ + spanSize_) of the file lie at span_, in one piece.
+    const unsigned char* span_ = nullptr;
+    std::uint64_t spanFrom_ = 0;
+    std::uint64_t spanSize_ = 0;
 };
 
 enum class Outcome { Failed, Ended };
@@ -454,6 +483,100 @@ bool constantSector(EvidenceReader& evidence, std::uint64_t at) {
     return std::all_of(bytes, bytes + sizeof bytes, [&](unsigned char b) { return b == bytes[0]; });
 }
 
+// Where a decode of a piece that begins at a given evidence offset must stop: the first FF there
+// that is neither stuffing (FF 00) nor, in a scan with restart intervals, a restart marker; or
+// the evidence's end. Only a stop at EOI lets a decode end there, and none lets it run past: the
+// trials at a sector whose stop is another marker close by can be skipped unread. The offsets
+// asked ascend through a search, so one pass over its window answers all of them.
+class NextStop {
+  public:
+    NextStop(EvidenceReader& evidence, bool restarts) : evidence_(evidence), restarts_(restarts) {}
+
+    // The stop at or after `from`, searched for up to `limit` bytes on: its offset and the code
+    // after the FF (and any fill bytes), -1 for the evidence's end. False: none within the limit.
+    // The bytes `sectors` holds are scanned where they serve.
+    bool find(std::uint64_t from, std::uint64_t limit, const JoinSectors& sectors, std::uint64_t& at,
+              int& code) {
+        const std::uint64_t size = evidence_.size();
+        if (found_ && at_ >= from) {
+            at = at_;
+            code = code_;
+            return true;
+        }
+        found_ = false;
+        std::uint64_t pos = std::max(from, scanned_);
+        const std::uint64_t end = std::min(size, from + limit);
+        while (pos < end) {
+            std::size_t n = 0;
+            const unsigned char* data = sectors.held(pos, n);
+            if (data == nullptr || n < 64) {
+                const auto want =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(block_.size(), size - pos));
+                n = evidence_.readAt(static_cast<std::int64_t>(pos), block_.data(), want);
+                data = block_.data();
+            }
+            if (n == 0) {
+                break;
+            }
+            std::size_t i = 0;
+            std::size_t next = n;
+            while (i < n) {
+                const auto* hit = static_cast<const unsigned char*>(std::memchr(data + i, 0xFF, n - i));
+                if (hit == nullptr) {
+                    break;
+                }
+                const auto f = static_cast<std::size_t>(hit - data);
+                std::size_t j = f + 1;
+                while (j < n && data[j] == 0xFF) {
+                    ++j;
+                }
+                if (j >= n) {
+                    if (pos + n >= size) {
+                        break; // fill to the evidence's end
+                    }
+                    if (f == 0) {
+                        scanned_ = pos;
+                        return false; // a block of FF: no answer
+                    }
+                    next = f; // the code lies in the next block
+                    break;
+                }
+                if (j == f + 1 && (data[j] == 0x00 || (restarts_ && data[j] >= 0xD0 && data[j] <= 0xD7))) {
+                    i = j + 1;
+                    continue;
+                }
+                found_ = true;
+                at_ = pos + f;
+                code_ = data[j];
+                scanned_ = at_ + 1;
+                at = at_;
+                code = code_;
+                return true;
+            }
+            pos += next;
+            scanned_ = pos;
+        }
+        if (pos >= size) {
+            found_ = true;
+            at_ = size;
+            code_ = -1;
+            at = at_;
+            code = code_;
+            return true;
+        }
+        return false;
+    }
+
+  private:
+    EvidenceReader& evidence_;
+    bool restarts_;
+    std::vector<unsigned char> block_ = std::vector<unsigned char>(65536);
+    bool found_ = false;
+    std::uint64_t at_ = 0;
+    int code_ = -1;
+    std::uint64_t scanned_ = 0; // no stop lies between the last offset asked and here
+};
+
 // The search for the pieces after the first: each break's splits and next pieces in turn, a
 // join that decodes far past its split but breaks again searched on from there.
 class JpegSearch {
@@ -517,21 +640,51 @@ class JpegSearch {
                 return a.second.at < b.second.at;
             })->second.at;
         stream_.keep(evidence_, H_ + resumeFrom + gap, H_ + lastSplit + gap);
+        // A split just after an FF makes the next piece's first byte a marker's code (EOI cut
+        // in two): the tests of the next piece's bytes alone do not hold for it.
+        stream_.setPieces(moves);
+        std::vector<bool> ffBefore;
+        for (const auto& split : splits) {
+            unsigned char b = 0;
+            ffBefore.push_back(stream_.byte(split.first - 1, b) && b == 0xFF);
+        }
+        const bool anyFfBefore = std::find(ffBefore.begin(), ffBefore.end(), true) != ffBefore.end();
+        JoinSectors sectors(evidence_);
+        NextStop stops(evidence_, scan_.restartInterval != 0);
         for (std::uint64_t c = earliest + sector; c < size && c <= last; c += sector) {
-            if (!budget_.spend(sector) || claims_.taken(static_cast<std::int64_t>(c)) ||
-                constantSector(evidence_, c)) {
+            std::size_t n = 0;
+            const unsigned char* bytes = sectors.at(c, n);
+            int marker = -1;
+            const bool data = scanData(bytes, n, marker);
+            if (!budget_.spend(sector) || (!data && !anyFfBefore) ||
+                claims_.taken(static_cast<std::int64_t>(c))) {
                 if (budget_.spent()) {
                     return std::nullopt;
                 }
                 continue;
             }
+            // A decode from c ends only at an EOI, and breaks again far enough on to seek a
+            // third piece only when no other marker stops it first.
+            std::uint64_t stopAt = 0;
+            int stopCode = -1;
+            const bool stopKnown = stops.find(c, FragmentJoin::maxGap, sectors, stopAt, stopCode);
+            const bool mayEnd = !stopKnown || stopCode == 0xD9;
+            const bool mayBreakFar = !stopKnown || stopAt - c > farPastJoin;
             // With restart markers, the first marker of the next piece must be the restart
             // marker a split's decode expects (or the one after it, when the expected one was
             // still in this piece), or EOI: a sector inside another picture coded with the same
             // tables fails this at a glance, where decoding it would run on to its next marker.
-            const int marker = scan_.restartInterval != 0 ? firstMarker(c) : -1;
-            for (const auto& [s, resume] : splits) {
-                if (marker >= 0 && marker != 0xD9 &&
+            if (scan_.restartInterval != 0 && marker < 0) {
+                marker = firstMarker(c + sector - 1);
+            }
+            for (std::size_t i = 0; i < splits.size(); ++i) {
+                const auto& [s, resume] = splits[i];
+                const bool third = static_cast<int>(moves.size()) + 2 < FragmentJoin::maxPieces &&
+                                   thirdSearches_ < thirdSearchesMax;
+                if (!ffBefore[i] && (!data || (!mayEnd && !(third && mayBreakFar)))) {
+                    continue;
+                }
+                if (!ffBefore[i] && marker >= 0 && marker != 0xD9 &&
                     (marker < 0xD0 || marker > 0xD7 ||
                      (static_cast<unsigned>(marker - 0xD0) != resume.nextRestart &&
                       static_cast<unsigned>(marker - 0xD0) != ((resume.nextRestart + 1) & 7)))) {
@@ -555,10 +708,14 @@ class JpegSearch {
                     }
                     continue;
                 }
-                // Decoded well past the join, then broken again: the join holds, and a third
-                // piece may follow.
+                // Decoded well past the join, then broken again before the picture's last MCU:
+                // the join holds, and a third piece may follow. (Every MCU and then no EOI is
+                // another picture's data coded alike, not this one's.) Each such search scans a
+                // whole window again, so a file gets a few.
                 if (static_cast<int>(joined.size()) + 1 < FragmentJoin::maxPieces &&
-                    trial.at > s + farPastJoin) {
+                    trial.at > s + farPastJoin && trial.mcu < scan_.mcus &&
+                    thirdSearches_ < thirdSearchesMax) {
+                    ++thirdSearches_;
                     std::vector<State> further;
                     State again = resume;
                     spent = 0;
@@ -576,6 +733,57 @@ class JpegSearch {
     }
 
   private:
+    // Whether the sector at `bytes` (`n` real bytes, with JoinSectors::lookAhead more) can hold
+    // this scan's data up to its end or to EOI: in entropy-coded data FF stands only before 00,
+    // a restart marker (when the scan has them) or, after fill bytes, EOI; and a sector of one
+    // byte over and over is none. `marker` gets the first marker's code when the sector has one.
+    // Random data fails this in six sectors of seven, and most of another file's data too,
+    // for the cost of a memchr.
+    bool scanData(const unsigned char* bytes, std::size_t n, int& marker) const {
+        marker = -1;
+        if (JoinSectors::constant(bytes, n)) {
+            return false;
+        }
+        const std::size_t end = std::min<std::size_t>(n, sector);
+        const unsigned char* p = bytes;
+        while ((p = static_cast<const unsigned char*>(
+                    std::memchr(p, 0xFF, end - static_cast<std::size_t>(p - bytes)))) != nullptr) {
+            std::size_t at = static_cast<std::size_t>(p - bytes) + 1;
+            if (at >= n) {
+                return true; // the evidence ends
+            }
+            if (bytes[at] == 0x00) {
+                p = bytes + at + 1;
+                if (p >= bytes + end) {
+                    return true;
+                }
+                continue;
+            }
+            while (at < n && bytes[at] == 0xFF) {
+                ++at;
+            }
+            if (at >= n) {
+                return true; // fill bytes to the end of what is at hand
+            }
+            const unsigned char code = bytes[at];
+            const bool filled = at > static_cast<std::size_t>(p - bytes) + 1;
+            if (marker < 0) {
+                marker = code;
+            }
+            if (code == 0xD9) {
+                return true; // EOI: what follows is no longer the file's
+            }
+            if (filled || scan_.restartInterval == 0 || code < 0xD0 || code > 0xD7) {
+                return false;
+            }
+            p = bytes + at + 1;
+            if (p >= bytes + end) {
+                return true;
+            }
+        }
+        return true;
+    }
+
     // The code of the first marker (FF then neither 00 nor FF) in the 64 KiB of evidence from
     // `at`, or -1 for none.
     int firstMarker(std::uint64_t at) {
@@ -610,6 +818,8 @@ class JpegSearch {
     // How far a decode must run past a join, in bytes, before a break after it is taken for the
     // next one: random data fails to decode long before.
     static constexpr std::uint64_t farPastJoin = 8 * sector;
+    static constexpr int thirdSearchesMax = 4;
+    int thirdSearches_ = 0;
 
     EvidenceReader& evidence_;
     std::uint64_t H_;

@@ -94,6 +94,7 @@ TEST_P(FragmentJoinTest, JoinsOnlyWhatIsFreeAndAffordable) {
 INSTANTIATE_TEST_SUITE_P(Kinds, FragmentJoinTest,
                          ::testing::Values(JoinRow{"Png", kind::Png, "image-large.png", 65536},
                                            JoinRow{"Jpeg", kind::Jpeg, "photo-large.jpg", 65536},
+                                           JoinRow{"JpegWithoutRestarts", kind::Jpeg, "photo-exif.jpg", 2048},
                                            JoinRow{"Gif", kind::Gif, "image-00-3b.gif", 1024},
                                            JoinRow{"Zip", kind::Zip, "stored-png.zip", 1536}),
                          test::RowName());
