@@ -81,6 +81,10 @@ class FragmentJoin {
                                                  const ClusterClaims& claims, JoinBudget& budget);
     static std::optional<std::vector<Piece>> zip(EvidenceReader& evidence, std::int64_t H,
                                                  const ClusterClaims& claims, JoinBudget& budget);
+    static std::optional<std::vector<Piece>> pdf(EvidenceReader& evidence, std::int64_t H,
+                                                 const ClusterClaims& claims, JoinBudget& budget);
+    static std::optional<std::vector<Piece>> quickTime(EvidenceReader& evidence, std::int64_t H,
+                                                       const ClusterClaims& claims, JoinBudget& budget);
 
     // The farthest the next piece is searched past a break: by the format's own checksums or
     // offsets (PNG, ZIP), and by decoding trials at every sector (JPEG, GIF).
