@@ -293,19 +293,15 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
                                         std::uint64_t gap, std::uint64_t end, const ClusterClaims& claims,
                                         JoinBudget& budget) {
     std::vector<Entry> objects;
-    std::uint64_t firstNext = xref; // the lowest offset that stands in the next piece
-    std::uint64_t lastFirst = 0;    // the end of the highest header that stands in the first
+    std::uint64_t firstNext = end - H; // the lowest offset that stands in the next piece
+    std::uint64_t lastFirst = 0;       // the end of the highest header that stands in the first
     // Each section of the chain, in whichever piece holds it.
     std::optional<std::uint64_t> at = xref;
     for (int n = 0; at && n < maxSections; ++n) {
         std::optional<Section> section;
-        const bool next = n == 0 || H + *at + gap < end;
-        if (n > 0 && (section = readTable(evidence, H + *at, end, budget))) {
-            if (*at + 4 > firstNext) {
-                return std::nullopt;
-            }
+        if ((section = readTable(evidence, H + *at, end, budget))) {
             lastFirst = std::max(lastFirst, *at + 4);
-        } else if (next && (section = readTable(evidence, H + *at + gap, end, budget))) {
+        } else if (H + *at + gap < end && (section = readTable(evidence, H + *at + gap, end, budget))) {
             firstNext = std::min(firstNext, *at);
         }
         if (!section) {
@@ -401,6 +397,45 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
                               Piece{static_cast<std::int64_t>(next), end - next}};
 }
 
+// The updates that follow the joined file's %%EOF, each with its table where its "startxref"
+// says (in the next piece), lengthen its last piece to their own %%EOF.
+void extendByUpdates(EvidenceReader& evidence, std::uint64_t H, std::uint64_t gap, std::vector<Piece>& pieces,
+                     JoinBudget& budget) {
+    for (int n = 0; n < maxSections; ++n) {
+        Piece& last = pieces.back();
+        const std::uint64_t end = static_cast<std::uint64_t>(last.offset) + last.length;
+        Cursor c(evidence, end, evidence.size());
+        c.skipSpace();
+        const std::uint64_t update = c.at();
+        if (!c.keyword("xref") && !(c.number() && (c.skipSpace(), c.number()) && (c.skipSpace(), c.keyword("obj")))) {
+            return;
+        }
+        // The update's own "startxref", within the reach of one object's search.
+        std::string text(65536, '\0');
+        text.resize(evidence.readAt(static_cast<std::int64_t>(update), text.data(), text.size()));
+        if (!budget.spend(text.size())) {
+            return;
+        }
+        const std::size_t found = text.find("startxref");
+        if (found == std::string::npos) {
+            return;
+        }
+        Cursor x(evidence, update + found + 9, evidence.size());
+        x.skipSpace();
+        const auto xref = x.number();
+        x.skipSpace();
+        if (!xref || !x.keyword("%%EOF") || H + *xref + gap < update ||
+            !readTable(evidence, H + *xref + gap, update + found, budget)) {
+            return;
+        }
+        std::uint64_t eof = x.at();
+        unsigned char eol[2] = {};
+        evidence.readAt(static_cast<std::int64_t>(eof), eol, 2);
+        eof += eol[0] == '\r' ? (eol[1] == '\n' ? 2 : 1) : (eol[0] == '\n' ? 1 : 0);
+        last.length = eof - static_cast<std::uint64_t>(last.offset);
+    }
+}
+
 } // namespace
 
 std::optional<std::vector<Piece>> FragmentJoin::pdf(EvidenceReader& evidence, std::int64_t H,
@@ -438,23 +473,30 @@ std::optional<std::vector<Piece>> FragmentJoin::pdf(EvidenceReader& evidence, st
             unsigned char eol[2] = {};
             evidence.readAt(static_cast<std::int64_t>(end), eol, 2);
             end += eol[0] == '\r' ? (eol[1] == '\n' ? 2 : 1) : (eol[0] == '\n' ? 1 : 0);
-            // The table at its offset: whole as it lies, or at a sector multiple further on.
-            for (std::uint64_t gap = 0; start + *xref + gap < P && gap <= maxGap; gap += sector) {
+            // The chain of tables as it lies, to the first that is not at its offset.
+            std::optional<std::uint64_t> missing = xref;
+            for (int k = 0; missing && k < maxSections; ++k) {
+                const auto section = readTable(evidence, start + *missing, P, budget);
+                if (!section) {
+                    break;
+                }
+                missing = section->prev;
+            }
+            if (!missing) {
+                return std::nullopt; // whole so far as its tables say: nothing to reassemble
+            }
+            // That table at a sector multiple further on.
+            for (std::uint64_t gap = sector; start + *missing + gap < P && gap <= maxGap; gap += sector) {
                 if (gap % (64 * sector) == 0 && !budget.spend(64 * 64)) {
                     return std::nullopt;
                 }
                 unsigned char word[4] = {};
-                evidence.readAt(static_cast<std::int64_t>(start + *xref + gap), word, 4);
-                if (std::memcmp(word, "xref", 4) != 0) {
+                evidence.readAt(static_cast<std::int64_t>(start + *missing + gap), word, 4);
+                if (std::memcmp(word, "xref", 4) != 0 || !budget.spend(sector, 1)) {
                     continue;
                 }
-                if (gap == 0) {
-                    return std::nullopt;
-                }
-                if (!budget.spend(sector, 1)) {
-                    return std::nullopt;
-                }
                 if (auto pieces = prove(evidence, start, *xref, gap, end, claims, budget)) {
+                    extendByUpdates(evidence, start, gap, *pieces, budget);
                     return pieces;
                 }
             }
