@@ -131,7 +131,23 @@ INSTANTIATE_TEST_SUITE_P(
                     Gap::OtherFile,
                     "two-stored.zip"},
         FragmentRow{
-            "ZipSplitBetweenMembers", "aligned.zip", "zip", "disk~ZIPFile0.zip", {512}, {9 * sector}}),
+            "ZipSplitBetweenMembers", "aligned.zip", "zip", "disk~ZIPFile0.zip", {512}, {9 * sector}},
+        FragmentRow{"PdfSplitInADeflatedStream", "plain.pdf", "pdf", "disk~PDFFile0.pdf", {4096}, {37 * sector}},
+        FragmentRow{"PdfSplitBetweenObjects",
+                    "update.pdf",
+                    "pdf",
+                    "disk~PDFFile0.pdf",
+                    {12288},
+                    {std::uint64_t{16} << 20},
+                    Gap::Zeros},
+        FragmentRow{"PdfTablesInBothPieces",
+                    "linearized.pdf",
+                    "pdf",
+                    "disk~PDFFile0.pdf",
+                    {6144},
+                    {60 * sector},
+                    Gap::OtherFile,
+                    "plain.pdf"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // A look-alike of the continuation in the gap, nearer than the real tail: it is passed over; and
@@ -151,7 +167,8 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
     for (const Case& c : {Case{"image-large.png", "png", "disk~PNGFile0.png", 65536, 700, false},
                           Case{"stored-png.zip", "zip", "disk~ZIPFile0.zip", 1024, 300, false},
                           Case{"photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", 65536, 8192, true},
-                          Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 1024, 300, false}}) {
+                          Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 1024, 300, false},
+                          Case{"plain.pdf", "pdf", "disk~PDFFile0.pdf", 4096, 2000, false}}) {
         const std::string file = test::fixture(c.fixture);
         std::string lookAlike = file.substr(c.cut);
         if (c.dropSector) {
