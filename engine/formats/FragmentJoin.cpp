@@ -4,7 +4,7 @@ namespace morrow {
 
 bool FragmentJoin::provable(FileTypeId type) {
     return type == kind::Png || type == kind::Zip || type == kind::Jpeg || type == kind::Gif ||
-           type == kind::Pdf;
+           type == kind::Pdf || type == kind::VideoQuickTime;
 }
 
 std::optional<std::vector<Piece>> FragmentJoin::join(FileTypeId type, EvidenceReader& evidence,
@@ -21,6 +21,8 @@ std::optional<std::vector<Piece>> FragmentJoin::join(FileTypeId type, EvidenceRe
         return zip(evidence, H, claims, budget);
     case kind::Pdf:
         return pdf(evidence, H, claims, budget);
+    case kind::VideoQuickTime:
+        return quickTime(evidence, H, claims, budget);
     default:
         return std::nullopt;
     }

@@ -147,7 +147,16 @@ INSTANTIATE_TEST_SUITE_P(
                     {6144},
                     {60 * sector},
                     Gap::OtherFile,
-                    "plain.pdf"}),
+                    "plain.pdf"},
+        FragmentRow{"MovieBoxPastTheBreak", "clip.3gp", "mov", "disk~VideoFiles0.3gp", {2048}, {200 * sector}},
+        FragmentRow{"MovieBoxPastAnotherMovie",
+                    "clip.3gp",
+                    "mov",
+                    "disk~VideoFiles0.3gp",
+                    {2048},
+                    {8 * sector},
+                    Gap::OtherFile,
+                    "clip.mp4"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // A look-alike of the continuation in the gap, nearer than the real tail: it is passed over; and
@@ -168,7 +177,9 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
                           Case{"stored-png.zip", "zip", "disk~ZIPFile0.zip", 1024, 300, false},
                           Case{"photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", 65536, 8192, true},
                           Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 1024, 300, false},
-                          Case{"plain.pdf", "pdf", "disk~PDFFile0.pdf", 4096, 2000, false}}) {
+                          Case{"plain.pdf", "pdf", "disk~PDFFile0.pdf", 4096, 2000, false},
+                          // The look-alike movie box's one chunk offset changed.
+                          Case{"clip.3gp", "mov", "disk~VideoFiles0.3gp", 2048, 700, false}}) {
         const std::string file = test::fixture(c.fixture);
         std::string lookAlike = file.substr(c.cut);
         if (c.dropSector) {
