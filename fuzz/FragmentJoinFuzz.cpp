@@ -1,7 +1,7 @@
 // Reassembly over a fuzzed image whose candidate sits at offset 0: the JPEG and GIF decoders,
 // the PNG chunk splits, the ZIP directory, the PDF cross-reference and the movie box proofs meet
-// whatever bytes follow a sound start. Whatever they join (or prove whole) stays inside the image, in order, and
-// starts with the candidate.
+// whatever bytes follow a sound start. Whatever they join (or prove whole) stays inside the image,
+// in order, and starts with the candidate.
 #include "FuzzSupport.h"
 #include "formats/FragmentJoin.h"
 

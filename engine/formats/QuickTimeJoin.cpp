@@ -366,7 +366,8 @@ std::optional<std::vector<Piece>> FragmentJoin::quickTime(EvidenceReader& eviden
     const std::uint64_t broken = at;
     // The movie box a sector multiple further on.
     for (std::uint64_t gap = sector; gap <= maxGap && start + broken + gap + 8 <= size; gap += sector) {
-        if (gap % (64 * sector) == 0 && !budget.spend(64 * 64)) {
+        // The scan passes over the gap a sector at a time.
+        if (!budget.spend(sector)) {
             return std::nullopt;
         }
         unsigned char head[16] = {};
