@@ -450,7 +450,7 @@ std::optional<std::vector<Piece>> FragmentJoin::pdf(EvidenceReader& evidence, st
     // Each "startxref" from the header on, in order, until one whose table stands where it says
     // (the file is whole so far: nothing to reassemble) or one that proves a join.
     std::vector<unsigned char> block(65536 + 16);
-    const std::uint64_t searchEnd = std::min(size, start + maxSearch);
+    std::uint64_t searchEnd = std::min(size, start + maxSearch);
     for (std::uint64_t B = start; B < searchEnd; B += 65536) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - B));
         if (!budget.spend(n)) {
@@ -485,8 +485,14 @@ std::optional<std::vector<Piece>> FragmentJoin::pdf(EvidenceReader& evidence, st
             if (!missing) {
                 return std::nullopt; // whole so far as its tables say: nothing to reassemble
             }
-            // That table at a sector multiple further on.
-            for (std::uint64_t gap = sector; start + *missing + gap < P && gap <= maxGap; gap += sector) {
+            // That table at a sector multiple further on, the nearest to its "startxref" first:
+            // a table is seldom far from it.
+            if (start + *missing + sector >= P) {
+                continue;
+            }
+            const std::uint64_t farthest = std::min(maxGap, (P - start - *missing - 1) / sector * sector);
+            bool located = false;
+            for (std::uint64_t gap = farthest; gap >= sector; gap -= sector) {
                 if (gap % (64 * sector) == 0 && !budget.spend(64 * 64)) {
                     return std::nullopt;
                 }
@@ -499,6 +505,12 @@ std::optional<std::vector<Piece>> FragmentJoin::pdf(EvidenceReader& evidence, st
                     extendByUpdates(evidence, start, gap, *pieces, budget);
                     return pieces;
                 }
+                located = true;
+            }
+            // A table that did not prove the join (a look-alike, or a file in more pieces): the
+            // real one, if any, lies within a gap's reach of it.
+            if (located) {
+                searchEnd = std::min(searchEnd, P + maxTrialGap);
             }
         }
     }
