@@ -34,19 +34,26 @@ bool digit(int c) {
     return c >= '0' && c <= '9';
 }
 
-// The file's bytes as two pieces: [H, H + split) and, from `split` on, `gap` bytes further.
+// The file's bytes in pieces: [H, H + split), then from `split` on `gap` bytes further, and from
+// `split2` on (if there is a third piece) `gap2` bytes further.
 struct Layout {
     std::uint64_t H = 0;
     std::uint64_t split = 0;
     std::uint64_t gap = 0;
+    std::uint64_t split2 = ~std::uint64_t{0};
+    std::uint64_t gap2 = 0;
 
-    std::uint64_t at(std::uint64_t offset) const { return H + offset + (offset >= split ? gap : 0); }
+    std::uint64_t at(std::uint64_t offset) const {
+        return H + offset + (offset >= split2 ? gap2 : offset >= split ? gap : 0);
+    }
     void read(EvidenceReader& evidence, std::uint64_t offset, unsigned char* out, std::size_t n) const {
-        if (offset < split && offset + n > split) {
-            const auto first = static_cast<std::size_t>(split - offset);
-            read(evidence, offset, out, first);
-            read(evidence, split, out + first, n - first);
-            return;
+        for (const std::uint64_t boundary : {split, split2}) {
+            if (offset < boundary && offset + n > boundary) {
+                const auto first = static_cast<std::size_t>(boundary - offset);
+                read(evidence, offset, out, first);
+                read(evidence, boundary, out + first, n - first);
+                return;
+            }
         }
         evidence.readAt(static_cast<std::int64_t>(at(offset)), out, n);
     }
@@ -287,6 +294,126 @@ bool inflates(EvidenceReader& evidence, const Layout& layout, const Stream& stre
     return std::memcmp(after + i, "endstream", 9) == 0;
 }
 
+// The split between a piece whose objects end at `from` and the next, whose objects begin at
+// `to`: the one sector start between them, or where there are more, the one under which the
+// deflated stream they run through inflates (`layoutAt` gives the pieces for a split); 0 for none.
+template <typename LayoutAt>
+std::uint64_t chooseSplit(EvidenceReader& evidence, const std::vector<Entry>& objects, std::uint64_t from,
+                          std::uint64_t to, LayoutAt&& layoutAt, JoinBudget& budget) {
+    const std::uint64_t lowest = (from + sector - 1) / sector * sector;
+    const std::uint64_t highest = to / sector * sector;
+    if (lowest > highest || lowest == 0) {
+        return 0;
+    }
+    if (lowest == highest) {
+        return lowest;
+    }
+    // The object the split runs through: the last that begins before the lowest start.
+    const auto broken =
+        std::partition_point(objects.begin(), objects.end(), [&](const Entry& e) { return e.offset < lowest; });
+    if (broken == objects.begin()) {
+        return 0;
+    }
+    const Entry& object = *(broken - 1);
+    const std::size_t header = objectAt(evidence, object.found, object.number);
+    // An integer object "N G obj L endobj", where the table puts it.
+    auto lookUp = [&](std::uint64_t number) -> std::optional<std::uint64_t> {
+        const auto e =
+            std::find_if(objects.begin(), objects.end(), [&](const Entry& x) { return x.number == number; });
+        const std::size_t text = e == objects.end() ? 0 : objectAt(evidence, e->found, number);
+        if (text == 0) {
+            return std::nullopt;
+        }
+        Cursor c(evidence, e->found + text, e->found + text + 64);
+        c.skipSpace();
+        const auto value = c.number();
+        c.skipSpace();
+        return value && c.keyword("endobj") ? value : std::nullopt;
+    };
+    // Its dictionary, where the piece that holds its header puts it.
+    const Layout whole{object.found - object.offset, ~std::uint64_t{0}, 0};
+    const auto stream = header == 0 ? std::nullopt : flateStream(evidence, whole, object.offset + header, lookUp);
+    if (!stream || stream->data > lowest || stream->data + stream->length > to) {
+        return 0;
+    }
+    // Past the stream's data the inflation tells no split from the next: one at most is left.
+    if (highest >= stream->data + stream->length + sector) {
+        return 0;
+    }
+    for (std::uint64_t s = highest; s >= lowest && !budget.spent(); s -= sector) {
+        if (inflates(evidence, layoutAt(s), *stream, budget)) {
+            return s;
+        }
+    }
+    return 0;
+}
+
+bool pieceFree(const ClusterClaims& claims, std::uint64_t from, std::uint64_t to) {
+    if (claims.taken(static_cast<std::int64_t>(from))) {
+        return false;
+    }
+    for (std::uint64_t s = from; s < to; s += sector) {
+        if (claims.claimed(static_cast<std::int64_t>(s))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The objects of `middle` (in neither the first piece nor the last) in a piece of their own, a
+// sector multiple past where they belong and short of the last piece's gap; each split the one
+// sector start between the pieces' objects.
+std::optional<std::vector<Piece>> threePieces(EvidenceReader& evidence, std::uint64_t H, std::uint64_t gap,
+                                              std::uint64_t end, std::vector<Entry>& objects,
+                                              const std::vector<Entry*>& middle,
+                                              std::uint64_t lastFirst, std::uint64_t firstLast,
+                                              const ClusterClaims& claims, JoinBudget& budget) {
+    const Entry& lowest = *middle.front();
+    const std::string number = std::to_string(lowest.number);
+    for (std::uint64_t middleGap = sector; middleGap < gap; middleGap += sector) {
+        if (middleGap % (64 * sector) == 0 && !budget.spend(64 * 64)) {
+            return std::nullopt;
+        }
+        char head[24] = {};
+        evidence.readAt(static_cast<std::int64_t>(H + lowest.offset + middleGap), head, number.size());
+        if (number.compare(0, number.size(), head, number.size()) != 0 ||
+            objectAt(evidence, H + lowest.offset + middleGap, lowest.number) == 0) {
+            continue;
+        }
+        std::uint64_t firstMiddle = ~std::uint64_t{0};
+        std::uint64_t lastMiddle = 0;
+        bool all = true;
+        for (const Entry* object : middle) {
+            const std::size_t text = objectAt(evidence, H + object->offset + middleGap, object->number);
+            all = all && text != 0;
+            firstMiddle = std::min(firstMiddle, object->offset);
+            lastMiddle = std::max(lastMiddle, object->offset + text);
+        }
+        if (!all || lastFirst > firstMiddle || lastMiddle > firstLast) {
+            continue;
+        }
+        for (Entry* object : middle) {
+            object->found = H + object->offset + middleGap;
+        }
+        const std::uint64_t first = chooseSplit(
+            evidence, objects, lastFirst, firstMiddle,
+            [&](std::uint64_t s) { return Layout{H, s, middleGap, firstMiddle, middleGap}; }, budget);
+        const std::uint64_t second =
+            first == 0 ? 0
+                       : chooseSplit(
+                             evidence, objects, lastMiddle, firstLast,
+                             [&](std::uint64_t s) { return Layout{H, first, middleGap, s, gap}; }, budget);
+        if (first == 0 || second <= first || !pieceFree(claims, H + first + middleGap, H + second + middleGap) ||
+            !pieceFree(claims, H + second + gap, end)) {
+            continue;
+        }
+        return std::vector<Piece>{Piece{static_cast<std::int64_t>(H), first},
+                                  Piece{static_cast<std::int64_t>(H + first + middleGap), second - first},
+                                  Piece{static_cast<std::int64_t>(H + second + gap), end - (H + second + gap)}};
+    }
+    return std::nullopt;
+}
+
 // The pieces when the table at `X` (the evidence offset `gap` bytes past the offset `xref` that
 // "startxref" gives) proves a split, the file ending at `end`.
 std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t H, std::uint64_t xref,
@@ -314,6 +441,7 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
         return std::nullopt;
     }
     std::sort(objects.begin(), objects.end(), [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
+    std::vector<Entry*> middle; // in neither piece: a piece between them may hold them
     for (Entry& object : objects) {
         const std::size_t first = objectAt(evidence, H + object.offset, object.number);
         const std::size_t next =
@@ -324,17 +452,14 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
         } else if (next != 0 && first == 0) {
             firstNext = std::min(firstNext, object.offset);
         } else if (first == 0) {
-            return std::nullopt; // in neither piece
+            middle.push_back(&object);
         }
     }
     if (lastFirst == 0 || lastFirst > firstNext) {
         return std::nullopt;
     }
-    // The sector starts between the first piece's last object and the next piece's first.
-    const std::uint64_t lowest = (lastFirst + sector - 1) / sector * sector;
-    const std::uint64_t highest = firstNext / sector * sector;
-    if (lowest > highest) {
-        return std::nullopt;
+    if (!middle.empty()) {
+        return threePieces(evidence, H, gap, end, objects, middle, lastFirst, firstNext, claims, budget);
     }
     auto nextPieceFree = [&](std::uint64_t split) {
         if (claims.taken(static_cast<std::int64_t>(H + split + gap))) {
@@ -347,48 +472,8 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
         }
         return true;
     };
-    std::uint64_t split = 0;
-    if (lowest == highest) {
-        split = lowest;
-    } else {
-        // The object the split runs through: the last that begins before the lowest start.
-        const auto broken = std::partition_point(objects.begin(), objects.end(),
-                                                 [&](const Entry& e) { return e.offset < lowest; });
-        if (broken == objects.begin()) {
-            return std::nullopt;
-        }
-        const Entry& object = *(broken - 1);
-        const std::size_t header = objectAt(evidence, H + object.offset, object.number);
-        // An integer object "N G obj L endobj", where the table puts it.
-        auto lookUp = [&](std::uint64_t number) -> std::optional<std::uint64_t> {
-            const auto e = std::find_if(objects.begin(), objects.end(),
-                                        [&](const Entry& x) { return x.number == number; });
-            const std::size_t text = e == objects.end() ? 0 : objectAt(evidence, e->found, number);
-            if (text == 0) {
-                return std::nullopt;
-            }
-            Cursor c(evidence, e->found + text, e->found + text + 64);
-            c.skipSpace();
-            const auto value = c.number();
-            c.skipSpace();
-            return value && c.keyword("endobj") ? value : std::nullopt;
-        };
-        const auto stream =
-            flateStream(evidence, Layout{H, ~std::uint64_t{0}, 0}, object.offset + header, lookUp);
-        if (header == 0 || !stream || stream->data > lowest || stream->data + stream->length > firstNext) {
-            return std::nullopt;
-        }
-        // Past the stream's data the inflation tells no split from the next: one at most is left.
-        if (highest >= stream->data + stream->length + sector) {
-            return std::nullopt;
-        }
-        for (std::uint64_t s = highest; s >= lowest && s > 0 && !budget.spent(); s -= sector) {
-            if (inflates(evidence, Layout{H, s, gap}, *stream, budget)) {
-                split = s;
-                break;
-            }
-        }
-    }
+    const std::uint64_t split =
+        chooseSplit(evidence, objects, lastFirst, firstNext, [&](std::uint64_t s) { return Layout{H, s, gap}; }, budget);
     if (split == 0 || !nextPieceFree(split)) {
         return std::nullopt;
     }

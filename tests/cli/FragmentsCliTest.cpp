@@ -133,6 +133,12 @@ INSTANTIATE_TEST_SUITE_P(
         FragmentRow{
             "ZipSplitBetweenMembers", "aligned.zip", "zip", "disk~ZIPFile0.zip", {512}, {9 * sector}},
         FragmentRow{"PdfSplitInADeflatedStream", "plain.pdf", "pdf", "disk~PDFFile0.pdf", {4096}, {37 * sector}},
+        FragmentRow{"PdfThreePieces",
+                    "plain.pdf",
+                    "pdf",
+                    "disk~PDFFile0.pdf",
+                    {4096, 10752},
+                    {37 * sector, 24 * sector}},
         FragmentRow{"PdfSplitBetweenObjects",
                     "update.pdf",
                     "pdf",
