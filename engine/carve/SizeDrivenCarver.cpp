@@ -80,9 +80,10 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
                 pdfCarvedBySize += 1;
             } else {
                 const Extent extent = walks.measure(static_cast<std::size_t>(w));
-                // A movie whose media data's box ends on no box may go on past a gap, its movie
-                // box's sample offsets telling where.
-                if (pass.reassemble && pass.type == kind::VideoQuickTime && (!extent || extent.truncated)) {
+                // A movie whose media data's box ends on no box, or whose movie box breaks
+                // inside, may go on past a gap, its movie box's sample offsets telling where: the
+                // walk of the top-level boxes alone runs through a gap inside the movie box.
+                if (pass.reassemble && pass.type == kind::VideoQuickTime) {
                     std::vector<ByteRun> joined;
                     if (!context.carveJoined(pass, evidence, fileNumber, H,
                                              ExactEnds::quickTimeExtension(evidence, H), joined)) {

@@ -326,6 +326,124 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
                               Piece{static_cast<std::int64_t>(next), end - next}};
 }
 
+bool container(const unsigned char* type) {
+    for (const char* t : {"moov", "trak", "mdia", "minf", "stbl", "edts", "dinf", "mvex"}) {
+        if (isType(type, t)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The first box header at or after `split` in the movie box [from, to) as it lies before the
+// split, and the end of the box that holds it; nothing when none is left before the movie's end.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> nextHeader(EvidenceReader& evidence, std::uint64_t H,
+                                                                  std::uint64_t from, std::uint64_t to,
+                                                                  std::uint64_t split, int depth = 0) {
+    std::uint64_t at = from;
+    while (at + 8 <= to && depth < 8) {
+        if (at >= split) {
+            return std::make_pair(at, to);
+        }
+        if (at + 8 > split) {
+            return std::nullopt; // the header the split runs through: not followed
+        }
+        unsigned char head[8] = {};
+        evidence.readAt(static_cast<std::int64_t>(H + at), head, sizeof head);
+        const std::uint64_t size = be32(head);
+        if (size < 8 || size > to - at) {
+            return std::nullopt;
+        }
+        if (at + size > split) {
+            if (container(head + 4)) {
+                if (auto inner = nextHeader(evidence, H, at + 8, at + size, split, depth + 1)) {
+                    return inner;
+                }
+            }
+            at += size;
+            return at + 8 <= to ? std::optional(std::make_pair(at, to)) : std::nullopt;
+        }
+        at += size;
+    }
+    return std::nullopt;
+}
+
+// A movie whose box stands after its media data but breaks inside: for each split in it, the
+// next box header past the split is sought a sector multiple further on, and the whole movie box
+// read across the join must parse, its samples beginning as their codecs do in the media data.
+std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uint64_t H, std::uint64_t movieAt,
+                                              std::uint64_t movieSize, std::size_t movieHeader,
+                                              const ClusterClaims& claims, JoinBudget& budget) {
+    if (movieSize > maxMovie || !budget.spend(movieSize, 1)) {
+        return std::nullopt;
+    }
+    const std::uint64_t movieEnd = movieAt + movieSize;
+    auto holds = [&](const Layout& layout) {
+        std::vector<unsigned char> movie(static_cast<std::size_t>(movieSize - movieHeader));
+        layout.read(evidence, movieAt + movieHeader, movie.data(), movie.size());
+        const auto read = readMovie(movie);
+        if (!read) {
+            return false;
+        }
+        bool checked = false;
+        for (const Sample& sample : read->second) {
+            const Track& track = read->first[sample.track];
+            if (sample.offset < 8 || sample.offset + sample.size > movieAt) {
+                return false;
+            }
+            if (track.start == Start::Unchecked || sample.size < 8) {
+                continue;
+            }
+            unsigned char first[8] = {};
+            evidence.readAt(static_cast<std::int64_t>(H + sample.offset), first, sizeof first);
+            if (!startHolds(first, track, sample.size)) {
+                return false;
+            }
+            checked = true;
+        }
+        return checked;
+    };
+    if (holds(Layout{H, ~std::uint64_t{0}, 0})) {
+        return std::nullopt; // whole as it lies
+    }
+    const std::uint64_t highest = (movieEnd - 1) / sector * sector;
+    int tried = 0;
+    for (std::uint64_t split = highest; split > movieAt + movieHeader && tried < 64; split -= sector, ++tried) {
+        const auto next = nextHeader(evidence, H, movieAt + movieHeader, movieEnd, split);
+        if (!next) {
+            continue;
+        }
+        const auto [x, parentEnd] = *next;
+        for (std::uint64_t gap = sector; gap <= FragmentJoin::maxGap && H + movieEnd + gap <= evidence.size(); gap += sector) {
+            if (!budget.spend(sector)) {
+                return std::nullopt;
+            }
+            unsigned char head[8] = {};
+            evidence.readAt(static_cast<std::int64_t>(H + x + gap), head, sizeof head);
+            const std::uint64_t size = be32(head);
+            if (size < 8 || size > parentEnd - x ||
+                !std::all_of(head + 4, head + 8, [](unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || (c >= 'A' && c <= 'Z'); })) {
+                continue;
+            }
+            if (!budget.spend(movieSize, 1) || !holds(Layout{H, split, gap})) {
+                continue;
+            }
+            const std::uint64_t piece = H + split + gap;
+            if (claims.taken(static_cast<std::int64_t>(piece))) {
+                return std::nullopt;
+            }
+            for (std::uint64_t s = piece; s < H + movieEnd + gap; s += sector) {
+                if (claims.claimed(static_cast<std::int64_t>(s))) {
+                    return std::nullopt;
+                }
+            }
+            return std::vector<Piece>{Piece{static_cast<std::int64_t>(H), split},
+                                      Piece{static_cast<std::int64_t>(piece), movieEnd - split}};
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::vector<Piece>> FragmentJoin::quickTime(EvidenceReader& evidence, std::int64_t H,
@@ -352,7 +470,11 @@ std::optional<std::vector<Piece>> FragmentJoin::quickTime(EvidenceReader& eviden
             return std::nullopt;
         }
         if (isType(head + 4, "moov")) {
-            return std::nullopt;
+            // After the media data it may break inside; before it, it is not followed.
+            if (!media || length < 16 || length > size - start - at) {
+                return std::nullopt;
+            }
+            return insideMovie(evidence, start, at, length, be32(head) == 1 ? 16 : 8, claims, budget);
         }
         if (!topLevel(head + 4) || length < 8 || length > size - start - at) {
             break;

@@ -155,6 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Gap::OtherFile,
                     "plain.pdf"},
         FragmentRow{"MovieBoxPastTheBreak", "clip.3gp", "mov", "disk~VideoFiles0.3gp", {2048}, {200 * sector}},
+        FragmentRow{"MovieBoxBrokenInside", "clip.mp4", "mov", "disk~VideoFiles0.mp4", {512}, {9 * sector}},
         FragmentRow{"MovieBoxPastAnotherMovie",
                     "clip.3gp",
                     "mov",
