@@ -186,7 +186,8 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
                           Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 1024, 300, false},
                           Case{"plain.pdf", "pdf", "disk~PDFFile0.pdf", 4096, 2000, false},
                           // The look-alike movie box's one chunk offset changed.
-                          Case{"clip.3gp", "mov", "disk~VideoFiles0.3gp", 2048, 700, false}}) {
+                          Case{"clip.3gp", "mov", "disk~VideoFiles0.3gp", 2048, 700, false},
+                          Case{"clip.mp4", "mov", "disk~VideoFiles0.mp4", 512, 650, false}}) {
         const std::string file = test::fixture(c.fixture);
         std::string lookAlike = file.substr(c.cut);
         if (c.dropSector) {

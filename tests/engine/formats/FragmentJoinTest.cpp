@@ -97,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FragmentJoinTest,
                                            JoinRow{"Gif", kind::Gif, "image-00-3b.gif", 1024},
                                            JoinRow{"Zip", kind::Zip, "stored-png.zip", 1536},
                                            JoinRow{"Pdf", kind::Pdf, "plain.pdf", 4096},
-                                           JoinRow{"Movie", kind::VideoQuickTime, "clip.3gp", 2048}),
+                                           JoinRow{"Movie", kind::VideoQuickTime, "clip.3gp", 2048},
+                                           JoinRow{"MovieBoxBrokenInside", kind::VideoQuickTime, "clip.mp4", 512}),
                          test::RowName());
 
 std::string box(const char* type, const std::string& payload) {
