@@ -118,6 +118,17 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
                 }
                 L = *length;
             } else {
+                if (pass.reassemble && pass.type == kind::VideoRiff) {
+                    // An AVI whose chunk chain breaks may go on past a gap, its index telling where.
+                    std::vector<ByteRun> joined;
+                    if (!context.carveJoined(pass, evidence, fileNumber, H, ".avi", joined)) {
+                        return endRun();
+                    }
+                    if (!joined.empty()) {
+                        ++fileNumber;
+                        continue;
+                    }
+                }
                 const auto found =
                     LengthReaders::readVideoLength(evidence, H, pass.type == kind::VideoQuickTime);
                 if (!found) {

@@ -4,7 +4,7 @@ namespace morrow {
 
 bool FragmentJoin::provable(FileTypeId type) {
     return type == kind::Png || type == kind::Zip || type == kind::Jpeg || type == kind::Gif ||
-           type == kind::Pdf || type == kind::VideoQuickTime;
+           type == kind::Pdf || type == kind::VideoQuickTime || type == kind::VideoRiff;
 }
 
 std::optional<std::vector<Piece>> FragmentJoin::join(FileTypeId type, EvidenceReader& evidence,
@@ -23,6 +23,8 @@ std::optional<std::vector<Piece>> FragmentJoin::join(FileTypeId type, EvidenceRe
         return pdf(evidence, H, claims, budget);
     case kind::VideoQuickTime:
         return quickTime(evidence, H, claims, budget);
+    case kind::VideoRiff:
+        return avi(evidence, H, claims, budget);
     default:
         return std::nullopt;
     }

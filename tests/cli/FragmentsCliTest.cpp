@@ -156,6 +156,14 @@ INSTANTIATE_TEST_SUITE_P(
                     "plain.pdf"},
         FragmentRow{"MovieBoxPastTheBreak", "clip.3gp", "mov", "disk~VideoFiles0.3gp", {2048}, {200 * sector}},
         FragmentRow{"MovieBoxBrokenInside", "clip.mp4", "mov", "disk~VideoFiles0.mp4", {512}, {9 * sector}},
+        FragmentRow{"AviIndexPastTheBreak", "clip.avi", "avi", "disk~VideoFiles0.avi", {7680}, {100 * sector}},
+        FragmentRow{"AviGapOfZeros",
+                    "clip.avi",
+                    "avi",
+                    "disk~VideoFiles0.avi",
+                    {9216},
+                    {std::uint64_t{16} << 20},
+                    Gap::Zeros},
         FragmentRow{"MovieBoxPastAnotherMovie",
                     "clip.3gp",
                     "mov",
@@ -187,7 +195,9 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
                           Case{"plain.pdf", "pdf", "disk~PDFFile0.pdf", 4096, 2000, false},
                           // The look-alike movie box's one chunk offset changed.
                           Case{"clip.3gp", "mov", "disk~VideoFiles0.3gp", 2048, 700, false},
-                          Case{"clip.mp4", "mov", "disk~VideoFiles0.mp4", 512, 650, false}}) {
+                          Case{"clip.mp4", "mov", "disk~VideoFiles0.mp4", 512, 650, false},
+                          // The look-alike index's first offset changed.
+                          Case{"clip.avi", "avi", "disk~VideoFiles0.avi", 7680, 2012, false}}) {
         const std::string file = test::fixture(c.fixture);
         std::string lookAlike = file.substr(c.cut);
         if (c.dropSector) {
