@@ -113,13 +113,16 @@ bool HeaderFooterCarver::carve(PassContext& context, const CarvePass& pass) {
                     // A JPEG's walk reads its scan only for markers, and runs through a gap of
                     // zeros or of another file's data to the next piece's EOI: only decoding
                     // tells that such an extent is no picture.
-                    if (pass.reassemble && !isPdf && (!extent || extent.truncated || isJpeg)) {
+                    // A PDF's walk runs through a gap to the next piece's %%EOF: only its
+                    // cross-reference offsets tell.
+                    if (pass.reassemble && (!extent || extent.truncated || isJpeg || isPdf)) {
                         std::vector<ByteRun> joined;
-                        if (!context.carveJoined(pass, evidence, fileNumber, H, pass.extension, joined)) {
+                        const std::int64_t number = isPdf ? pdfNumber : fileNumber;
+                        if (!context.carveJoined(pass, evidence, number, H, pass.extension, joined)) {
                             return false;
                         }
                         if (!joined.empty()) {
-                            ++fileNumber;
+                            isPdf ? ++pdfNumber : ++fileNumber;
                             continue;
                         }
                     }

@@ -80,6 +80,20 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
                 pdfCarvedBySize += 1;
             } else {
                 const Extent extent = walks.measure(static_cast<std::size_t>(w));
+                // A movie whose media data's box ends on no box, or whose movie box breaks
+                // inside, may go on past a gap, its movie box's sample offsets telling where: the
+                // walk of the top-level boxes alone runs through a gap inside the movie box.
+                if (pass.reassemble && pass.type == kind::VideoQuickTime) {
+                    std::vector<ByteRun> joined;
+                    if (!context.carveJoined(pass, evidence, fileNumber, H,
+                                             ExactEnds::quickTimeExtension(evidence, H), joined)) {
+                        return endRun();
+                    }
+                    if (!joined.empty()) {
+                        ++fileNumber;
+                        continue;
+                    }
+                }
                 if (!extent) {
                     continue;
                 }
@@ -104,6 +118,17 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
                 }
                 L = *length;
             } else {
+                if (pass.reassemble && pass.type == kind::VideoRiff) {
+                    // An AVI whose chunk chain breaks may go on past a gap, its index telling where.
+                    std::vector<ByteRun> joined;
+                    if (!context.carveJoined(pass, evidence, fileNumber, H, ".avi", joined)) {
+                        return endRun();
+                    }
+                    if (!joined.empty()) {
+                        ++fileNumber;
+                        continue;
+                    }
+                }
                 const auto found =
                     LengthReaders::readVideoLength(evidence, H, pass.type == kind::VideoQuickTime);
                 if (!found) {

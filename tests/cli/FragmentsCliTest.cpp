@@ -158,7 +158,47 @@ INSTANTIATE_TEST_SUITE_P(
                     Gap::OtherFile,
                     "two-stored.zip"},
         FragmentRow{
-            "ZipSplitBetweenMembers", "aligned.zip", "zip", "disk~ZIPFile0.zip", {512}, {9 * sector}}),
+            "ZipSplitBetweenMembers", "aligned.zip", "zip", "disk~ZIPFile0.zip", {512}, {9 * sector}},
+        FragmentRow{"PdfSplitInADeflatedStream", "plain.pdf", "pdf", "disk~PDFFile0.pdf", {4096}, {37 * sector}},
+        FragmentRow{"PdfThreePieces",
+                    "plain.pdf",
+                    "pdf",
+                    "disk~PDFFile0.pdf",
+                    {4096, 10752},
+                    {37 * sector, 24 * sector}},
+        FragmentRow{"PdfSplitBetweenObjects",
+                    "update.pdf",
+                    "pdf",
+                    "disk~PDFFile0.pdf",
+                    {12288},
+                    {std::uint64_t{16} << 20},
+                    Gap::Zeros},
+        FragmentRow{"PdfTablesInBothPieces",
+                    "linearized.pdf",
+                    "pdf",
+                    "disk~PDFFile0.pdf",
+                    {6144},
+                    {60 * sector},
+                    Gap::OtherFile,
+                    "plain.pdf"},
+        FragmentRow{"MovieBoxPastTheBreak", "clip.3gp", "mov", "disk~VideoFiles0.3gp", {2048}, {200 * sector}},
+        FragmentRow{"MovieBoxBrokenInside", "clip.mp4", "mov", "disk~VideoFiles0.mp4", {512}, {9 * sector}},
+        FragmentRow{"AviIndexPastTheBreak", "clip.avi", "avi", "disk~VideoFiles0.avi", {7680}, {100 * sector}},
+        FragmentRow{"AviGapOfZeros",
+                    "clip.avi",
+                    "avi",
+                    "disk~VideoFiles0.avi",
+                    {9216},
+                    {std::uint64_t{16} << 20},
+                    Gap::Zeros},
+        FragmentRow{"MovieBoxPastAnotherMovie",
+                    "clip.3gp",
+                    "mov",
+                    "disk~VideoFiles0.3gp",
+                    {2048},
+                    {8 * sector},
+                    Gap::OtherFile,
+                    "clip.mp4"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // A look-alike of the continuation in the gap, nearer than the real tail: it is passed over; and
@@ -178,7 +218,13 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
     for (const Case& c : {Case{"image-large.png", "png", "disk~PNGFile0.png", 65536, 700, false},
                           Case{"stored-png.zip", "zip", "disk~ZIPFile0.zip", 1024, 300, false},
                           Case{"photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", 65536, 8192, true},
-                          Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 1024, 300, false}}) {
+                          Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 1024, 300, false},
+                          Case{"plain.pdf", "pdf", "disk~PDFFile0.pdf", 4096, 2000, false},
+                          // The look-alike movie box's one chunk offset changed.
+                          Case{"clip.3gp", "mov", "disk~VideoFiles0.3gp", 2048, 700, false},
+                          Case{"clip.mp4", "mov", "disk~VideoFiles0.mp4", 512, 650, false},
+                          // The look-alike index's first offset changed.
+                          Case{"clip.avi", "avi", "disk~VideoFiles0.avi", 7680, 2012, false}}) {
         const std::string file = test::fixture(c.fixture);
         std::string lookAlike = file.substr(c.cut);
         if (c.dropSector) {

@@ -82,12 +82,13 @@ TEST_P(FragmentJoinTest, JoinsOnlyWhatIsFreeAndAffordable) {
     JoinBudget tiny(2 * sector, 2);
     EXPECT_EQ(FragmentJoin::join(row.type, image, s.H, none, tiny), std::nullopt);
 
-    // A whole file is one piece when its format proves it so (a ZIP's directory is not read
-    // for that).
+    // A whole file is one piece when its format proves it so (a ZIP's directory, a PDF's tables
+    // and a movie's sample offsets are not read for that).
     test::MemoryImage whole(test::randomBytes(4096, 1) + file + test::randomBytes(4096, 2));
     JoinBudget again(FragmentJoin::candidateBytes, FragmentJoin::candidateJoins);
-    const auto one =
-        row.type == kind::Zip ? std::nullopt : std::optional(std::vector<Piece>{Piece{4096, file.size()}});
+    const bool byOffsets = row.type == kind::Zip || row.type == kind::Pdf || row.type == kind::VideoQuickTime ||
+                           row.type == kind::VideoRiff;
+    const auto one = byOffsets ? std::nullopt : std::optional(std::vector<Piece>{Piece{4096, file.size()}});
     EXPECT_EQ(FragmentJoin::join(row.type, whole, 4096, none, again), one);
 }
 
@@ -96,8 +97,80 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FragmentJoinTest,
                                            JoinRow{"Jpeg", kind::Jpeg, "photo-large.jpg", 65536},
                                            JoinRow{"JpegWithoutRestarts", kind::Jpeg, "photo-exif.jpg", 2048},
                                            JoinRow{"Gif", kind::Gif, "image-00-3b.gif", 1024},
-                                           JoinRow{"Zip", kind::Zip, "stored-png.zip", 1536}),
+                                           JoinRow{"Zip", kind::Zip, "stored-png.zip", 1536},
+                                           JoinRow{"Pdf", kind::Pdf, "plain.pdf", 4096},
+                                           JoinRow{"Movie", kind::VideoQuickTime, "clip.3gp", 2048},
+                                           JoinRow{"MovieBoxBrokenInside", kind::VideoQuickTime, "clip.mp4", 512},
+                                           JoinRow{"Avi", kind::VideoRiff, "clip.avi", 6144}),
                          test::RowName());
+
+std::string box(const char* type, const std::string& payload) {
+    return test::be32(static_cast<std::uint32_t>(payload.size() + 8)) + type + payload;
+}
+
+// An H.264 movie, its movie box last: ftyp, then an mdat of samples that are chains of 4-byte
+// length-prefixed NAL units, then the movie box's one track. `starts` gets each sample's offset.
+std::string avcMovie(std::vector<std::uint64_t>& starts) {
+    std::mt19937 random(11);
+    std::string media;
+    const std::string head = box("ftyp", "isom" + test::be32(0) + "isomavc1");
+    std::string sizes;
+    for (int i = 0; i < 8; ++i) {
+        starts.push_back(head.size() + 8 + media.size());
+        std::string sample;
+        const std::size_t size = 600 + random() % 1400;
+        while (sample.size() < size) {
+            std::size_t length = std::min<std::size_t>(40 + random() % 300, size - sample.size() - 4);
+            if (size - sample.size() - 4 - length < 40) {
+                length = size - sample.size() - 4;
+            }
+            sample += test::be32(static_cast<std::uint32_t>(length)) + static_cast<char>(0x41) +
+                      test::randomBytes(length - 1, static_cast<std::uint32_t>(random()));
+        }
+        sizes += test::be32(static_cast<std::uint32_t>(sample.size()));
+        media += sample;
+    }
+    const std::string avcC = box("avcC", std::string("\x01\x42\x00\x1e\xff\xe0\x00", 7));
+    const std::string entry = box("avc1", std::string(78, '\0') + avcC);
+    const std::string stbl =
+        box("stsd", test::be32(0) + test::be32(1) + entry) +
+        box("stsc", test::be32(0) + test::be32(1) + test::be32(1) + test::be32(8) + test::be32(1)) +
+        box("stsz", test::be32(0) + test::be32(0) + test::be32(8) + sizes) +
+        box("stco", test::be32(0) + test::be32(1) + test::be32(static_cast<std::uint32_t>(starts.front())));
+    const std::string moov = box("moov", box("trak", box("mdia", box("minf", box("stbl", stbl)))));
+    return head + box("mdat", media) + moov;
+}
+
+// A movie split inside a sample that spans several sector starts: the sample offsets alone leave
+// them all, and the NAL chains across the split choose the one; a gap of another movie's look-alike
+// chains is refused.
+TEST(FragmentJoinTest, MovieSplitInsideASampleByItsNalChains) {
+    std::vector<std::uint64_t> starts;
+    const std::string movie = avcMovie(starts);
+    // The last sector start inside the first sample that holds two.
+    std::uint64_t cut = 0;
+    for (std::size_t i = 0; i + 1 < starts.size() && cut == 0; ++i) {
+        const std::uint64_t first = (starts[i] + 8 + sector - 1) / sector * sector;
+        if (first + sector < starts[i + 1]) {
+            cut = (starts[i + 1] - 1) / sector * sector;
+        }
+    }
+    ASSERT_NE(cut, 0u);
+    const Split s = split(movie, cut, 5 * sector);
+    test::MemoryImage image(s.image);
+    SetClaims none;
+    JoinBudget budget(FragmentJoin::candidateBytes, FragmentJoin::candidateJoins);
+    const std::vector<Piece> expected{Piece{s.H, cut}, Piece{s.tail, movie.size() - cut}};
+    EXPECT_EQ(FragmentJoin::join(kind::VideoQuickTime, image, s.H, none, budget), std::optional(expected));
+
+    // The gap ends in a copy of the sector before the cut: a split a sector earlier reads as well
+    // as the true one, and no join is made.
+    std::string doubled = s.image;
+    doubled.replace(static_cast<std::size_t>(s.tail) - sector, sector, movie.substr(cut - sector, sector));
+    test::MemoryImage twice(doubled);
+    JoinBudget again(FragmentJoin::candidateBytes, FragmentJoin::candidateJoins);
+    EXPECT_EQ(FragmentJoin::join(kind::VideoQuickTime, twice, s.H, none, again), std::nullopt);
+}
 
 // Every split of a stretch is found from one pass over each side, and only that split: the CRC
 // of the bytes before it and of those after the gap combine into the stretch's CRC.

@@ -1,0 +1,605 @@
+// PDF's proof of a join (ISO 32000-1, 7.5.4 and 7.5.5): "startxref" gives the cross-reference
+// table's offset from the file's first byte, and the table every object's. Where the table is
+// found further on than its offset says, the difference is the gap; every object must then stand
+// as "N G obj" at its offset in the piece that holds it, those before the split in the first and
+// the rest in the next. The split lies between the last object of the first piece and the first of
+// the next: a single sector start there proves it, and a deflated stream run through by more than
+// one is inflated across each in turn, its Adler-32 choosing.
+#include "formats/FragmentJoin.h"
+
+#include "base/Limits.h"
+#include "evidence/EvidenceReader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <zlib.h>
+
+namespace morrow {
+
+namespace {
+
+constexpr std::uint64_t sector = limits::sectorSize;
+// How far past the header a "startxref" is searched.
+constexpr std::uint64_t maxSearch = std::uint64_t{128} << 20;
+// Cross-reference sections followed back through /Prev.
+constexpr int maxSections = 64;
+
+bool whiteSpace(int c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0;
+}
+
+bool digit(int c) {
+    return c >= '0' && c <= '9';
+}
+
+// The file's bytes in pieces: [H, H + split), then from `split` on `gap` bytes further, and from
+// `split2` on (if there is a third piece) `gap2` bytes further.
+struct Layout {
+    std::uint64_t H = 0;
+    std::uint64_t split = 0;
+    std::uint64_t gap = 0;
+    std::uint64_t split2 = ~std::uint64_t{0};
+    std::uint64_t gap2 = 0;
+
+    std::uint64_t at(std::uint64_t offset) const {
+        return H + offset + (offset >= split2 ? gap2 : offset >= split ? gap : 0);
+    }
+    void read(EvidenceReader& evidence, std::uint64_t offset, unsigned char* out, std::size_t n) const {
+        for (const std::uint64_t boundary : {split, split2}) {
+            if (offset < boundary && offset + n > boundary) {
+                const auto first = static_cast<std::size_t>(boundary - offset);
+                read(evidence, offset, out, first);
+                read(evidence, boundary, out + first, n - first);
+                return;
+            }
+        }
+        evidence.readAt(static_cast<std::int64_t>(at(offset)), out, n);
+    }
+};
+
+// Text read forward from an evidence offset through a block of its own.
+class Cursor {
+  public:
+    Cursor(EvidenceReader& evidence, std::uint64_t at, std::uint64_t end)
+        : evidence_(evidence), at_(at), end_(end), block_(4096) {}
+    std::uint64_t at() const { return at_; }
+    int peek() {
+        if (at_ >= end_) {
+            return -1;
+        }
+        if (at_ < from_ || at_ >= from_ + got_) {
+            from_ = at_;
+            got_ = evidence_.readAt(static_cast<std::int64_t>(at_), block_.data(), block_.size());
+            if (got_ == 0) {
+                return -1;
+            }
+        }
+        return block_[static_cast<std::size_t>(at_ - from_)];
+    }
+    void skipSpace() {
+        while (whiteSpace(peek()) && peek() >= 0) {
+            ++at_;
+        }
+    }
+    std::optional<std::uint64_t> number() {
+        std::uint64_t value = 0;
+        int digits = 0;
+        while (digit(peek()) && digits < 19) {
+            value = value * 10 + static_cast<std::uint64_t>(peek() - '0');
+            ++at_;
+            ++digits;
+        }
+        return digits > 0 ? std::optional<std::uint64_t>(value) : std::nullopt;
+    }
+    bool keyword(const char* word) {
+        const std::uint64_t start = at_;
+        for (const char* p = word; *p != '\0'; ++p, ++at_) {
+            if (peek() != static_cast<unsigned char>(*p)) {
+                at_ = start;
+                return false;
+            }
+        }
+        return true;
+    }
+
+  private:
+    EvidenceReader& evidence_;
+    std::uint64_t at_;
+    std::uint64_t end_;
+    std::vector<unsigned char> block_;
+    std::uint64_t from_ = 0;
+    std::size_t got_ = 0;
+};
+
+// "number G obj" at the evidence offset P; the length of that text, or 0.
+std::size_t objectAt(EvidenceReader& evidence, std::uint64_t P, std::uint64_t number) {
+    Cursor c(evidence, P, P + 48);
+    const auto n = c.number();
+    if (!n || *n != number || !whiteSpace(c.peek())) {
+        return 0;
+    }
+    c.skipSpace();
+    if (!c.number() || !whiteSpace(c.peek())) {
+        return 0;
+    }
+    c.skipSpace();
+    return c.keyword("obj") ? static_cast<std::size_t>(c.at() - P) : 0;
+}
+
+struct Entry {
+    std::uint64_t number = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t found = 0; // its evidence offset, once known
+};
+
+struct Section {
+    std::vector<Entry> objects; // in use
+    std::optional<std::uint64_t> prev;
+};
+
+// The cross-reference table at the evidence offset P, read no further than `end`.
+std::optional<Section> readTable(EvidenceReader& evidence, std::uint64_t P, std::uint64_t end, JoinBudget& budget) {
+    Cursor c(evidence, P, end);
+    if (!c.keyword("xref")) {
+        return std::nullopt;
+    }
+    Section section;
+    for (;;) {
+        c.skipSpace();
+        if (c.keyword("trailer")) {
+            break;
+        }
+        const auto first = c.number();
+        c.skipSpace();
+        const auto count = c.number();
+        if (!first || !count || *count > (std::uint64_t{1} << 24) || !budget.spend(*count * 20)) {
+            return std::nullopt;
+        }
+        for (std::uint64_t i = 0; i < *count; ++i) {
+            c.skipSpace();
+            const auto offset = c.number();
+            c.skipSpace();
+            const auto generation = c.number();
+            c.skipSpace();
+            const int type = c.peek();
+            if (!offset || !generation || (type != 'n' && type != 'f')) {
+                return std::nullopt;
+            }
+            c.keyword(type == 'n' ? "n" : "f");
+            if (type == 'n' && *offset != 0) {
+                section.objects.push_back(Entry{*first + i, *offset});
+            }
+        }
+    }
+    // The trailer's /Prev, if any, before its "startxref".
+    std::string trailer(2048, '\0');
+    trailer.resize(evidence.readAt(static_cast<std::int64_t>(c.at()), trailer.data(), trailer.size()));
+    trailer.resize(std::min(trailer.size(), trailer.find("startxref")));
+    const std::size_t prev = trailer.find("/Prev");
+    if (prev != std::string::npos) {
+        Cursor p(evidence, c.at() + prev + 5, end);
+        p.skipSpace();
+        section.prev = p.number();
+        if (!section.prev) {
+            return std::nullopt;
+        }
+    }
+    return section;
+}
+
+// The stream of the object whose "obj" text ends at `body` under `layout`: the data's offset and
+// length when it is deflated; a /Length given by reference is looked up with `lookUp`.
+struct Stream {
+    std::uint64_t data = 0;
+    std::uint64_t length = 0;
+};
+
+template <typename LookUp>
+std::optional<Stream> flateStream(EvidenceReader& evidence, const Layout& layout, std::uint64_t body,
+                                  LookUp&& lookUp) {
+    std::string text(1024, '\0');
+    layout.read(evidence, body, reinterpret_cast<unsigned char*>(text.data()), text.size());
+    const std::size_t keyword = text.find("stream");
+    if (keyword == std::string::npos || text.find("endobj") < keyword) {
+        return std::nullopt;
+    }
+    const std::string dictionary = text.substr(0, keyword);
+    std::size_t length = dictionary.find("/Length");
+    while (length != std::string::npos && length + 7 < dictionary.size() &&
+           std::isalnum(static_cast<unsigned char>(dictionary[length + 7])) != 0) {
+        length = dictionary.find("/Length", length + 7);
+    }
+    if (dictionary.find("/FlateDecode") == std::string::npos || length == std::string::npos) {
+        return std::nullopt;
+    }
+    auto readNumber = [&](std::size_t& i, std::uint64_t& n) {
+        while (i < dictionary.size() && whiteSpace(dictionary[i])) {
+            ++i;
+        }
+        std::size_t digits = 0;
+        for (n = 0; i < dictionary.size() && digit(dictionary[i]) && digits < 15; ++i, ++digits) {
+            n = n * 10 + static_cast<std::uint64_t>(dictionary[i] - '0');
+        }
+        return digits > 0;
+    };
+    std::size_t i = length + 7;
+    std::uint64_t n = 0;
+    std::uint64_t generation = 0;
+    if (!readNumber(i, n)) {
+        return std::nullopt;
+    }
+    std::size_t j = i;
+    if (readNumber(j, generation)) {
+        // A reference ("12 0 R"): the object holds the length.
+        while (j < dictionary.size() && whiteSpace(dictionary[j])) {
+            ++j;
+        }
+        const auto looked = j < dictionary.size() && dictionary[j] == 'R' ? lookUp(n) : std::nullopt;
+        if (!looked) {
+            return std::nullopt;
+        }
+        n = *looked;
+    }
+    std::size_t data = keyword + 6;
+    if (data < text.size() && text[data] == '\r') {
+        ++data;
+    }
+    if (data < text.size() && text[data] == '\n') {
+        ++data;
+    }
+    return Stream{body + data, n};
+}
+
+// The zlib stream of `stream` under `layout` inflates to its end and its Adler-32.
+bool inflates(EvidenceReader& evidence, const Layout& layout, const Stream& stream, JoinBudget& budget) {
+    if (!budget.spend(stream.length, 1)) {
+        return false;
+    }
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) {
+        return false;
+    }
+    std::vector<unsigned char> in(65536);
+    std::vector<unsigned char> out(65536);
+    std::uint64_t fed = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (z.avail_in == 0) {
+            if (fed == stream.length) {
+                break;
+            }
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(stream.length - fed, in.size()));
+            layout.read(evidence, stream.data + fed, in.data(), n);
+            fed += n;
+            z.next_in = in.data();
+            z.avail_in = static_cast<uInt>(n);
+        }
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        status = inflate(&z, Z_NO_FLUSH);
+    }
+    const bool whole = status == Z_STREAM_END && fed == stream.length && z.avail_in == 0;
+    inflateEnd(&z);
+    if (!whole) {
+        return false;
+    }
+    unsigned char after[16] = {};
+    layout.read(evidence, stream.data + stream.length, after, sizeof after);
+    std::size_t i = 0;
+    while (i < 2 && (after[i] == '\r' || after[i] == '\n')) {
+        ++i;
+    }
+    return std::memcmp(after + i, "endstream", 9) == 0;
+}
+
+// The split between a piece whose objects end at `from` and the next, whose objects begin at
+// `to`: the one sector start between them, or where there are more, the one under which the
+// deflated stream they run through inflates (`layoutAt` gives the pieces for a split); 0 for none.
+template <typename LayoutAt>
+std::uint64_t chooseSplit(EvidenceReader& evidence, const std::vector<Entry>& objects, std::uint64_t from,
+                          std::uint64_t to, LayoutAt&& layoutAt, JoinBudget& budget) {
+    const std::uint64_t lowest = (from + sector - 1) / sector * sector;
+    const std::uint64_t highest = to / sector * sector;
+    if (lowest > highest || lowest == 0) {
+        return 0;
+    }
+    if (lowest == highest) {
+        return lowest;
+    }
+    // The object the split runs through: the last that begins before the lowest start.
+    const auto broken =
+        std::partition_point(objects.begin(), objects.end(), [&](const Entry& e) { return e.offset < lowest; });
+    if (broken == objects.begin()) {
+        return 0;
+    }
+    const Entry& object = *(broken - 1);
+    const std::size_t header = objectAt(evidence, object.found, object.number);
+    // An integer object "N G obj L endobj", where the table puts it.
+    auto lookUp = [&](std::uint64_t number) -> std::optional<std::uint64_t> {
+        const auto e =
+            std::find_if(objects.begin(), objects.end(), [&](const Entry& x) { return x.number == number; });
+        const std::size_t text = e == objects.end() ? 0 : objectAt(evidence, e->found, number);
+        if (text == 0) {
+            return std::nullopt;
+        }
+        Cursor c(evidence, e->found + text, e->found + text + 64);
+        c.skipSpace();
+        const auto value = c.number();
+        c.skipSpace();
+        return value && c.keyword("endobj") ? value : std::nullopt;
+    };
+    // Its dictionary, where the piece that holds its header puts it.
+    const Layout whole{object.found - object.offset, ~std::uint64_t{0}, 0};
+    const auto stream = header == 0 ? std::nullopt : flateStream(evidence, whole, object.offset + header, lookUp);
+    if (!stream || stream->data > lowest || stream->data + stream->length > to) {
+        return 0;
+    }
+    // Past the stream's data the inflation tells no split from the next: one at most is left.
+    if (highest >= stream->data + stream->length + sector) {
+        return 0;
+    }
+    for (std::uint64_t s = highest; s >= lowest && !budget.spent(); s -= sector) {
+        if (inflates(evidence, layoutAt(s), *stream, budget)) {
+            return s;
+        }
+    }
+    return 0;
+}
+
+bool pieceFree(const ClusterClaims& claims, std::uint64_t from, std::uint64_t to) {
+    if (claims.taken(static_cast<std::int64_t>(from))) {
+        return false;
+    }
+    for (std::uint64_t s = from; s < to; s += sector) {
+        if (claims.claimed(static_cast<std::int64_t>(s))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The objects of `middle` (in neither the first piece nor the last) in a piece of their own, a
+// sector multiple past where they belong and short of the last piece's gap; each split the one
+// sector start between the pieces' objects.
+std::optional<std::vector<Piece>> threePieces(EvidenceReader& evidence, std::uint64_t H, std::uint64_t gap,
+                                              std::uint64_t end, std::vector<Entry>& objects,
+                                              const std::vector<Entry*>& middle,
+                                              std::uint64_t lastFirst, std::uint64_t firstLast,
+                                              const ClusterClaims& claims, JoinBudget& budget) {
+    const Entry& lowest = *middle.front();
+    const std::string number = std::to_string(lowest.number);
+    for (std::uint64_t middleGap = sector; middleGap < gap; middleGap += sector) {
+        if (middleGap % (64 * sector) == 0 && !budget.spend(64 * 64)) {
+            return std::nullopt;
+        }
+        char head[24] = {};
+        evidence.readAt(static_cast<std::int64_t>(H + lowest.offset + middleGap), head, number.size());
+        if (number.compare(0, number.size(), head, number.size()) != 0 ||
+            objectAt(evidence, H + lowest.offset + middleGap, lowest.number) == 0) {
+            continue;
+        }
+        std::uint64_t firstMiddle = ~std::uint64_t{0};
+        std::uint64_t lastMiddle = 0;
+        bool all = true;
+        for (const Entry* object : middle) {
+            const std::size_t text = objectAt(evidence, H + object->offset + middleGap, object->number);
+            all = all && text != 0;
+            firstMiddle = std::min(firstMiddle, object->offset);
+            lastMiddle = std::max(lastMiddle, object->offset + text);
+        }
+        if (!all || lastFirst > firstMiddle || lastMiddle > firstLast) {
+            continue;
+        }
+        for (Entry* object : middle) {
+            object->found = H + object->offset + middleGap;
+        }
+        const std::uint64_t first = chooseSplit(
+            evidence, objects, lastFirst, firstMiddle,
+            [&](std::uint64_t s) { return Layout{H, s, middleGap, firstMiddle, middleGap}; }, budget);
+        const std::uint64_t second =
+            first == 0 ? 0
+                       : chooseSplit(
+                             evidence, objects, lastMiddle, firstLast,
+                             [&](std::uint64_t s) { return Layout{H, first, middleGap, s, gap}; }, budget);
+        if (first == 0 || second <= first || !pieceFree(claims, H + first + middleGap, H + second + middleGap) ||
+            !pieceFree(claims, H + second + gap, end)) {
+            continue;
+        }
+        return std::vector<Piece>{Piece{static_cast<std::int64_t>(H), first},
+                                  Piece{static_cast<std::int64_t>(H + first + middleGap), second - first},
+                                  Piece{static_cast<std::int64_t>(H + second + gap), end - (H + second + gap)}};
+    }
+    return std::nullopt;
+}
+
+// The pieces when the table at `X` (the evidence offset `gap` bytes past the offset `xref` that
+// "startxref" gives) proves a split, the file ending at `end`.
+std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t H, std::uint64_t xref,
+                                        std::uint64_t gap, std::uint64_t end, const ClusterClaims& claims,
+                                        JoinBudget& budget) {
+    std::vector<Entry> objects;
+    std::uint64_t firstNext = end - H; // the lowest offset that stands in the next piece
+    std::uint64_t lastFirst = 0;       // the end of the highest header that stands in the first
+    // Each section of the chain, in whichever piece holds it.
+    std::optional<std::uint64_t> at = xref;
+    for (int n = 0; at && n < maxSections; ++n) {
+        std::optional<Section> section;
+        if ((section = readTable(evidence, H + *at, end, budget))) {
+            lastFirst = std::max(lastFirst, *at + 4);
+        } else if (H + *at + gap < end && (section = readTable(evidence, H + *at + gap, end, budget))) {
+            firstNext = std::min(firstNext, *at);
+        }
+        if (!section) {
+            return std::nullopt;
+        }
+        objects.insert(objects.end(), section->objects.begin(), section->objects.end());
+        at = section->prev;
+    }
+    if (at || objects.empty() || !budget.spend(objects.size() * 64)) {
+        return std::nullopt;
+    }
+    std::sort(objects.begin(), objects.end(), [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
+    std::vector<Entry*> middle; // in neither piece: a piece between them may hold them
+    for (Entry& object : objects) {
+        const std::size_t first = objectAt(evidence, H + object.offset, object.number);
+        const std::size_t next =
+            H + object.offset + gap < end ? objectAt(evidence, H + object.offset + gap, object.number) : 0;
+        object.found = first != 0 ? H + object.offset : H + object.offset + gap;
+        if (first != 0 && next == 0) {
+            lastFirst = std::max(lastFirst, object.offset + first);
+        } else if (next != 0 && first == 0) {
+            firstNext = std::min(firstNext, object.offset);
+        } else if (first == 0) {
+            middle.push_back(&object);
+        }
+    }
+    if (lastFirst == 0 || lastFirst > firstNext) {
+        return std::nullopt;
+    }
+    if (!middle.empty()) {
+        return threePieces(evidence, H, gap, end, objects, middle, lastFirst, firstNext, claims, budget);
+    }
+    auto nextPieceFree = [&](std::uint64_t split) {
+        if (claims.taken(static_cast<std::int64_t>(H + split + gap))) {
+            return false;
+        }
+        for (std::uint64_t s = H + split + gap; s < end; s += sector) {
+            if (claims.claimed(static_cast<std::int64_t>(s))) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const std::uint64_t split =
+        chooseSplit(evidence, objects, lastFirst, firstNext, [&](std::uint64_t s) { return Layout{H, s, gap}; }, budget);
+    if (split == 0 || !nextPieceFree(split)) {
+        return std::nullopt;
+    }
+    const std::uint64_t next = H + split + gap;
+    return std::vector<Piece>{Piece{static_cast<std::int64_t>(H), split},
+                              Piece{static_cast<std::int64_t>(next), end - next}};
+}
+
+// The updates that follow the joined file's %%EOF, each with its table where its "startxref"
+// says (in the next piece), lengthen its last piece to their own %%EOF.
+void extendByUpdates(EvidenceReader& evidence, std::uint64_t H, std::uint64_t gap, std::vector<Piece>& pieces,
+                     JoinBudget& budget) {
+    for (int n = 0; n < maxSections; ++n) {
+        Piece& last = pieces.back();
+        const std::uint64_t end = static_cast<std::uint64_t>(last.offset) + last.length;
+        Cursor c(evidence, end, evidence.size());
+        c.skipSpace();
+        const std::uint64_t update = c.at();
+        if (!c.keyword("xref") && !(c.number() && (c.skipSpace(), c.number()) && (c.skipSpace(), c.keyword("obj")))) {
+            return;
+        }
+        // The update's own "startxref", within the reach of one object's search.
+        std::string text(65536, '\0');
+        text.resize(evidence.readAt(static_cast<std::int64_t>(update), text.data(), text.size()));
+        if (!budget.spend(text.size())) {
+            return;
+        }
+        const std::size_t found = text.find("startxref");
+        if (found == std::string::npos) {
+            return;
+        }
+        Cursor x(evidence, update + found + 9, evidence.size());
+        x.skipSpace();
+        const auto xref = x.number();
+        x.skipSpace();
+        if (!xref || !x.keyword("%%EOF") || H + *xref + gap < update ||
+            !readTable(evidence, H + *xref + gap, update + found, budget)) {
+            return;
+        }
+        std::uint64_t eof = x.at();
+        unsigned char eol[2] = {};
+        evidence.readAt(static_cast<std::int64_t>(eof), eol, 2);
+        eof += eol[0] == '\r' ? (eol[1] == '\n' ? 2 : 1) : (eol[0] == '\n' ? 1 : 0);
+        last.length = eof - static_cast<std::uint64_t>(last.offset);
+    }
+}
+
+} // namespace
+
+std::optional<std::vector<Piece>> FragmentJoin::pdf(EvidenceReader& evidence, std::int64_t H,
+                                                    const ClusterClaims& claims, JoinBudget& budget) {
+    const std::uint64_t size = evidence.size();
+    const auto start = static_cast<std::uint64_t>(H);
+    unsigned char head[5] = {};
+    if (H < 0 || start >= size || evidence.readAt(H, head, sizeof head) != sizeof head ||
+        std::memcmp(head, "%PDF-", 5) != 0) {
+        return std::nullopt;
+    }
+    // Each "startxref" from the header on, in order, until one whose table stands where it says
+    // (the file is whole so far: nothing to reassemble) or one that proves a join.
+    std::vector<unsigned char> block(65536 + 16);
+    std::uint64_t searchEnd = std::min(size, start + maxSearch);
+    for (std::uint64_t B = start; B < searchEnd; B += 65536) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - B));
+        if (!budget.spend(n)) {
+            return std::nullopt;
+        }
+        evidence.readAt(static_cast<std::int64_t>(B), block.data(), n);
+        for (std::size_t i = 0; i + 9 <= n && i < 65536; ++i) {
+            if (block[i] != 's' || std::memcmp(&block[i], "startxref", 9) != 0) {
+                continue;
+            }
+            const std::uint64_t P = B + i;
+            Cursor c(evidence, P + 9, size);
+            c.skipSpace();
+            const auto xref = c.number();
+            c.skipSpace();
+            if (!xref || !c.keyword("%%EOF") || *xref >= P - start) {
+                continue;
+            }
+            std::uint64_t end = c.at();
+            unsigned char eol[2] = {};
+            evidence.readAt(static_cast<std::int64_t>(end), eol, 2);
+            end += eol[0] == '\r' ? (eol[1] == '\n' ? 2 : 1) : (eol[0] == '\n' ? 1 : 0);
+            // The chain of tables as it lies, to the first that is not at its offset.
+            std::optional<std::uint64_t> missing = xref;
+            for (int k = 0; missing && k < maxSections; ++k) {
+                const auto section = readTable(evidence, start + *missing, P, budget);
+                if (!section) {
+                    break;
+                }
+                missing = section->prev;
+            }
+            if (!missing) {
+                return std::nullopt; // whole so far as its tables say: nothing to reassemble
+            }
+            // That table at a sector multiple further on, the nearest to its "startxref" first:
+            // a table is seldom far from it.
+            if (start + *missing + sector >= P) {
+                continue;
+            }
+            const std::uint64_t farthest = std::min(maxGap, (P - start - *missing - 1) / sector * sector);
+            bool located = false;
+            for (std::uint64_t gap = farthest; gap >= sector; gap -= sector) {
+                if (gap % (64 * sector) == 0 && !budget.spend(64 * 64)) {
+                    return std::nullopt;
+                }
+                unsigned char word[4] = {};
+                evidence.readAt(static_cast<std::int64_t>(start + *missing + gap), word, 4);
+                if (std::memcmp(word, "xref", 4) != 0 || !budget.spend(sector, 1)) {
+                    continue;
+                }
+                if (auto pieces = prove(evidence, start, *xref, gap, end, claims, budget)) {
+                    extendByUpdates(evidence, start, gap, *pieces, budget);
+                    return pieces;
+                }
+                located = true;
+            }
+            // A table that did not prove the join (a look-alike, or a file in more pieces): the
+            // real one, if any, lies within a gap's reach of it.
+            if (located) {
+                searchEnd = std::min(searchEnd, P + maxTrialGap);
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace morrow

@@ -1,0 +1,516 @@
+// The QuickTime family's proof of a join (ISO/IEC 14496-12, 8.7.3 to 8.7.5; ISO/IEC 14496-15,
+// 5.3.3 and 8.3.3): the movie box holds every sample's offset from the file's first byte (chunk
+// offsets, samples to chunk, sample sizes). A file written with its movie box after the media
+// data breaks where the media data's box ends on no box; when the movie box is found a sector
+// multiple further on, that is the gap, and every sample must then begin as its codec begins (a
+// start code, or a chain of length-prefixed NAL units filling it exactly) in the piece that holds
+// it, those before the split in the first and the rest in the next. The split lies between the
+// last sample of the first piece and the first of the next: one sector start there proves it, and
+// where there are more the NAL chains of the samples they run through choose, one passing alone.
+#include "formats/FragmentJoin.h"
+
+#include "base/Limits.h"
+#include "evidence/EvidenceReader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace morrow {
+
+namespace {
+
+constexpr std::uint64_t sector = limits::sectorSize;
+// The largest movie box read, and the most samples followed.
+constexpr std::uint64_t maxMovie = std::uint64_t{64} << 20;
+constexpr std::size_t maxSamples = std::size_t{1} << 22;
+
+bool isType(const unsigned char* type, const char* name) {
+    return std::memcmp(type, name, 4) == 0;
+}
+
+bool topLevel(const unsigned char* type) {
+    for (const char* t : {"ftyp", "mdat", "free", "skip", "wide", "uuid", "pdin", "pnot", "udta", "meta"}) {
+        if (isType(type, t)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// How a track's samples begin.
+enum class Start { Unchecked, Nal, StartCode, H263, Jpeg };
+
+struct Track {
+    Start start = Start::Unchecked;
+    unsigned lengthSize = 4; // of a NAL unit's length
+};
+
+struct Sample {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::size_t track = 0;
+};
+
+// The file's bytes as two pieces: [H, H + split) and, from `split` on, `gap` bytes further.
+struct Layout {
+    std::uint64_t H = 0;
+    std::uint64_t split = 0;
+    std::uint64_t gap = 0;
+
+    std::uint64_t at(std::uint64_t offset) const { return H + offset + (offset >= split ? gap : 0); }
+    void read(EvidenceReader& evidence, std::uint64_t offset, unsigned char* out, std::size_t n) const {
+        if (offset < split && offset + n > split) {
+            const auto first = static_cast<std::size_t>(split - offset);
+            read(evidence, offset, out, first);
+            read(evidence, split, out + first, n - first);
+            return;
+        }
+        evidence.readAt(static_cast<std::int64_t>(at(offset)), out, n);
+    }
+};
+
+// A box's children in [from, to) of `box`, each as (type, payload, payload end).
+template <typename Each>
+bool children(const std::vector<unsigned char>& box, std::size_t from, std::size_t to, Each&& each) {
+    while (from + 8 <= to) {
+        std::uint64_t size = be32(&box[from]);
+        std::size_t header = 8;
+        if (size == 1 && from + 16 <= to) {
+            size = be64(&box[from + 8]);
+            header = 16;
+        }
+        if (size < header || size > to - from) {
+            return false;
+        }
+        each(&box[from + 4], from + header, from + static_cast<std::size_t>(size));
+        from += static_cast<std::size_t>(size);
+    }
+    return from == to;
+}
+
+// The samples of the movie box `movie` (its payload), or nothing when its tables do not parse.
+std::optional<std::pair<std::vector<Track>, std::vector<Sample>>> readMovie(const std::vector<unsigned char>& movie) {
+    std::vector<Track> tracks;
+    std::vector<Sample> samples;
+    bool sound = true;
+    auto trak = [&](const unsigned char* type, std::size_t from, std::size_t to) {
+        if (!isType(type, "trak")) {
+            return;
+        }
+        Track track;
+        std::vector<std::uint64_t> chunks;
+        std::vector<std::uint64_t> sizes;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> perChunk; // first chunk, samples
+        bool haveSizes = false;
+        auto table = [&](const unsigned char* t, std::size_t a, std::size_t b) {
+            const std::size_t n = b - a;
+            if (isType(t, "stsd") && n >= 16) {
+                const unsigned char* entry = &movie[a + 12];
+                if (isType(entry, "avc1") || isType(entry, "avc3") || isType(entry, "hvc1") ||
+                    isType(entry, "hev1")) {
+                    const bool hevc = entry[0] == 'h';
+                    const char* config = hevc ? "hvcC" : "avcC";
+                    const auto found = std::search(movie.begin() + static_cast<std::ptrdiff_t>(a), movie.begin() + static_cast<std::ptrdiff_t>(b), config, config + 4);
+                    const std::size_t at = static_cast<std::size_t>(found - movie.begin()) + 4;
+                    const std::size_t field = at + (hevc ? 21 : 4);
+                    if (found != movie.begin() + static_cast<std::ptrdiff_t>(b) && field < b) {
+                        track.start = Start::Nal;
+                        track.lengthSize = (movie[field] & 3u) + 1;
+                        sound = sound && track.lengthSize != 3;
+                    }
+                } else if (isType(entry, "mp4v")) {
+                    track.start = Start::StartCode;
+                } else if (isType(entry, "s263") || isType(entry, "h263")) {
+                    track.start = Start::H263;
+                } else if (isType(entry, "jpeg") || isType(entry, "mjpa")) {
+                    track.start = Start::Jpeg;
+                }
+            } else if ((isType(t, "stco") || isType(t, "co64")) && n >= 8) {
+                const std::size_t width = isType(t, "co64") ? 8 : 4;
+                const std::uint64_t count = be32(&movie[a + 4]);
+                if (count > (n - 8) / width) {
+                    sound = false;
+                    return;
+                }
+                for (std::uint64_t i = 0; i < count; ++i) {
+                    const unsigned char* p = &movie[a + 8 + i * width];
+                    chunks.push_back(width == 8 ? be64(p) : be32(p));
+                }
+            } else if (isType(t, "stsz") && n >= 12) {
+                const std::uint64_t fixed = be32(&movie[a + 4]);
+                const std::uint64_t count = be32(&movie[a + 8]);
+                if (count > maxSamples || (fixed == 0 && count > (n - 12) / 4)) {
+                    sound = false;
+                    return;
+                }
+                for (std::uint64_t i = 0; i < count; ++i) {
+                    sizes.push_back(fixed != 0 ? fixed : be32(&movie[a + 12 + i * 4]));
+                }
+                haveSizes = true;
+            } else if (isType(t, "stsc") && n >= 8) {
+                const std::uint64_t count = be32(&movie[a + 4]);
+                if (count > (n - 8) / 12) {
+                    sound = false;
+                    return;
+                }
+                for (std::uint64_t i = 0; i < count; ++i) {
+                    perChunk.emplace_back(be32(&movie[a + 8 + i * 12]), be32(&movie[a + 12 + i * 12]));
+                }
+            }
+        };
+        // trak > mdia > minf > stbl > the tables.
+        auto into = [&](const char* name, auto&& inner) {
+            return [&, name, inner](const unsigned char* t, std::size_t a, std::size_t b) {
+                if (isType(t, name)) {
+                    sound = children(movie, a, b, inner) && sound;
+                }
+            };
+        };
+        sound = children(movie, from, to, into("mdia", into("minf", into("stbl", table)))) && sound;
+        if (!sound || !haveSizes) {
+            return; // a track without its sizes (stz2) is not followed
+        }
+        // Each chunk's samples, one after another from its offset.
+        std::size_t next = 0;
+        for (std::size_t c = 0; c < chunks.size() && sound; ++c) {
+            std::uint64_t inChunk = 0;
+            for (const auto& [first, count] : perChunk) {
+                if (first <= c + 1) {
+                    inChunk = count;
+                }
+            }
+            std::uint64_t at = chunks[c];
+            for (std::uint64_t i = 0; i < inChunk && next < sizes.size(); ++i, ++next) {
+                samples.push_back(Sample{at, sizes[next], tracks.size()});
+                at += sizes[next];
+            }
+            sound = samples.size() <= maxSamples;
+        }
+        sound = sound && next == sizes.size();
+        tracks.push_back(track);
+    };
+    if (!children(movie, 0, movie.size(), trak) || !sound || samples.empty()) {
+        return std::nullopt;
+    }
+    return std::make_pair(std::move(tracks), std::move(samples));
+}
+
+// The sample's first bytes are its codec's.
+bool startHolds(const unsigned char* p, const Track& track, std::uint64_t size) {
+    switch (track.start) {
+    case Start::Nal: {
+        std::uint64_t length = 0;
+        for (unsigned i = 0; i < track.lengthSize; ++i) {
+            length = (length << 8) | p[i];
+        }
+        return length > 0 && length + track.lengthSize <= size && (p[track.lengthSize] & 0x80) == 0;
+    }
+    case Start::StartCode:
+        return p[0] == 0 && p[1] == 0 && p[2] == 1;
+    case Start::H263:
+        return p[0] == 0 && p[1] == 0 && (p[2] & 0xFC) == 0x80;
+    case Start::Jpeg:
+        return p[0] == 0xFF && p[1] == 0xD8;
+    case Start::Unchecked:
+        break;
+    }
+    return false;
+}
+
+// The sample under `layout` is a chain of NAL units that fills it exactly.
+bool nalChainHolds(EvidenceReader& evidence, const Layout& layout, const Sample& sample, const Track& track) {
+    std::uint64_t at = 0;
+    while (at < sample.size) {
+        unsigned char head[5] = {};
+        if (sample.size - at < track.lengthSize + 1u) {
+            return false;
+        }
+        layout.read(evidence, sample.offset + at, head, track.lengthSize + 1u);
+        std::uint64_t length = 0;
+        for (unsigned i = 0; i < track.lengthSize; ++i) {
+            length = (length << 8) | head[i];
+        }
+        if (length == 0 || (head[track.lengthSize] & 0x80) != 0 || length > sample.size - at - track.lengthSize) {
+            return false;
+        }
+        at += track.lengthSize + length;
+    }
+    return true;
+}
+
+std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t H, std::uint64_t broken,
+                                        std::uint64_t gap, std::uint64_t movieSize, std::size_t movieHeader,
+                                        const ClusterClaims& claims, JoinBudget& budget) {
+    if (movieSize > maxMovie || !budget.spend(movieSize, 1)) {
+        return std::nullopt;
+    }
+    std::vector<unsigned char> movie(static_cast<std::size_t>(movieSize - movieHeader));
+    evidence.readAt(static_cast<std::int64_t>(H + broken + gap + movieHeader), movie.data(), movie.size());
+    const auto read = readMovie(movie);
+    if (!read) {
+        return std::nullopt;
+    }
+    const auto& [tracks, samples] = *read;
+    std::uint64_t lastFirst = 0;
+    std::uint64_t firstNext = broken; // the movie box stands in the next piece
+    for (const Sample& sample : samples) {
+        if (sample.offset + sample.size > broken || sample.offset < 8) {
+            return std::nullopt; // not this file's media data
+        }
+        const Track& track = tracks[sample.track];
+        if (track.start == Start::Unchecked || sample.size < 8) {
+            continue;
+        }
+        unsigned char first[8] = {};
+        unsigned char next[8] = {};
+        evidence.readAt(static_cast<std::int64_t>(H + sample.offset), first, sizeof first);
+        evidence.readAt(static_cast<std::int64_t>(H + sample.offset + gap), next, sizeof next);
+        const bool one = startHolds(first, track, sample.size);
+        const bool two = startHolds(next, track, sample.size);
+        if (one && !two) {
+            lastFirst = std::max(lastFirst, sample.offset + 8);
+        } else if (two && !one) {
+            firstNext = std::min(firstNext, sample.offset);
+        } else if (!one) {
+            return std::nullopt;
+        }
+    }
+    if (!budget.spend(samples.size() * 16) || lastFirst == 0 || lastFirst > firstNext) {
+        return std::nullopt;
+    }
+    const std::uint64_t lowest = (lastFirst + sector - 1) / sector * sector;
+    const std::uint64_t highest = firstNext / sector * sector;
+    if (lowest > highest) {
+        return std::nullopt;
+    }
+    std::uint64_t split = lowest == highest ? lowest : 0;
+    if (split == 0) {
+        // The NAL chains of the samples the sector starts run through: one split alone may pass.
+        std::vector<const Sample*> across;
+        for (const Sample& sample : samples) {
+            if (sample.offset < highest && sample.offset + sample.size > lowest) {
+                if (tracks[sample.track].start != Start::Nal) {
+                    return std::nullopt;
+                }
+                across.push_back(&sample);
+            }
+        }
+        int passing = 0;
+        for (std::uint64_t s = lowest; s <= highest && passing < 2; s += sector) {
+            if (!budget.spend(0, 1)) {
+                return std::nullopt;
+            }
+            const Layout layout{H, s, gap};
+            if (std::all_of(across.begin(), across.end(), [&](const Sample* sample) {
+                    return nalChainHolds(evidence, layout, *sample, tracks[sample->track]);
+                })) {
+                split = s;
+                ++passing;
+            }
+        }
+        if (passing != 1) {
+            return std::nullopt;
+        }
+    }
+    const std::uint64_t next = H + split + gap;
+    const std::uint64_t end = H + broken + gap + movieSize;
+    if (claims.taken(static_cast<std::int64_t>(next))) {
+        return std::nullopt;
+    }
+    for (std::uint64_t s = next; s < end; s += sector) {
+        if (claims.claimed(static_cast<std::int64_t>(s))) {
+            return std::nullopt;
+        }
+    }
+    return std::vector<Piece>{Piece{static_cast<std::int64_t>(H), split},
+                              Piece{static_cast<std::int64_t>(next), end - next}};
+}
+
+bool container(const unsigned char* type) {
+    for (const char* t : {"moov", "trak", "mdia", "minf", "stbl", "edts", "dinf", "mvex"}) {
+        if (isType(type, t)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The first box header at or after `split` in the movie box [from, to) as it lies before the
+// split, and the end of the box that holds it; nothing when none is left before the movie's end.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> nextHeader(EvidenceReader& evidence, std::uint64_t H,
+                                                                  std::uint64_t from, std::uint64_t to,
+                                                                  std::uint64_t split, int depth = 0) {
+    std::uint64_t at = from;
+    while (at + 8 <= to && depth < 8) {
+        if (at >= split) {
+            return std::make_pair(at, to);
+        }
+        if (at + 8 > split) {
+            return std::nullopt; // the header the split runs through: not followed
+        }
+        unsigned char head[8] = {};
+        evidence.readAt(static_cast<std::int64_t>(H + at), head, sizeof head);
+        const std::uint64_t size = be32(head);
+        if (size < 8 || size > to - at) {
+            return std::nullopt;
+        }
+        if (at + size > split) {
+            if (container(head + 4)) {
+                if (auto inner = nextHeader(evidence, H, at + 8, at + size, split, depth + 1)) {
+                    return inner;
+                }
+            }
+            at += size;
+            return at + 8 <= to ? std::optional(std::make_pair(at, to)) : std::nullopt;
+        }
+        at += size;
+    }
+    return std::nullopt;
+}
+
+// A movie whose box stands after its media data but breaks inside: for each split in it, the
+// next box header past the split is sought a sector multiple further on, and the whole movie box
+// read across the join must parse, its samples beginning as their codecs do in the media data.
+std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uint64_t H, std::uint64_t movieAt,
+                                              std::uint64_t movieSize, std::size_t movieHeader,
+                                              const ClusterClaims& claims, JoinBudget& budget) {
+    if (movieSize > maxMovie || !budget.spend(movieSize, 1)) {
+        return std::nullopt;
+    }
+    const std::uint64_t movieEnd = movieAt + movieSize;
+    auto holds = [&](const Layout& layout) {
+        std::vector<unsigned char> movie(static_cast<std::size_t>(movieSize - movieHeader));
+        layout.read(evidence, movieAt + movieHeader, movie.data(), movie.size());
+        const auto read = readMovie(movie);
+        if (!read) {
+            return false;
+        }
+        bool checked = false;
+        for (const Sample& sample : read->second) {
+            const Track& track = read->first[sample.track];
+            if (sample.offset < 8 || sample.offset + sample.size > movieAt) {
+                return false;
+            }
+            if (track.start == Start::Unchecked || sample.size < 8) {
+                continue;
+            }
+            unsigned char first[8] = {};
+            evidence.readAt(static_cast<std::int64_t>(H + sample.offset), first, sizeof first);
+            if (!startHolds(first, track, sample.size)) {
+                return false;
+            }
+            checked = true;
+        }
+        return checked;
+    };
+    if (holds(Layout{H, ~std::uint64_t{0}, 0})) {
+        return std::nullopt; // whole as it lies
+    }
+    const std::uint64_t highest = (movieEnd - 1) / sector * sector;
+    int tried = 0;
+    for (std::uint64_t split = highest; split > movieAt + movieHeader && tried < 64; split -= sector, ++tried) {
+        const auto next = nextHeader(evidence, H, movieAt + movieHeader, movieEnd, split);
+        if (!next) {
+            continue;
+        }
+        const auto [x, parentEnd] = *next;
+        for (std::uint64_t gap = sector; gap <= FragmentJoin::maxGap && H + movieEnd + gap <= evidence.size(); gap += sector) {
+            if (!budget.spend(sector)) {
+                return std::nullopt;
+            }
+            unsigned char head[8] = {};
+            evidence.readAt(static_cast<std::int64_t>(H + x + gap), head, sizeof head);
+            const std::uint64_t size = be32(head);
+            if (size < 8 || size > parentEnd - x ||
+                !std::all_of(head + 4, head + 8, [](unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || (c >= 'A' && c <= 'Z'); })) {
+                continue;
+            }
+            if (!budget.spend(movieSize, 1) || !holds(Layout{H, split, gap})) {
+                continue;
+            }
+            const std::uint64_t piece = H + split + gap;
+            if (claims.taken(static_cast<std::int64_t>(piece))) {
+                return std::nullopt;
+            }
+            for (std::uint64_t s = piece; s < H + movieEnd + gap; s += sector) {
+                if (claims.claimed(static_cast<std::int64_t>(s))) {
+                    return std::nullopt;
+                }
+            }
+            return std::vector<Piece>{Piece{static_cast<std::int64_t>(H), split},
+                                      Piece{static_cast<std::int64_t>(piece), movieEnd - split}};
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::vector<Piece>> FragmentJoin::quickTime(EvidenceReader& evidence, std::int64_t H,
+                                                          const ClusterClaims& claims, JoinBudget& budget) {
+    const std::uint64_t size = evidence.size();
+    const auto start = static_cast<std::uint64_t>(H);
+    if (H < 0 || start >= size) {
+        return std::nullopt;
+    }
+    // The top-level boxes as they lie, to the first that is none: the media data's box ran
+    // through the split to there. A movie box before that is a file this join does not follow.
+    std::uint64_t at = 0;
+    bool media = false;
+    for (int boxes = 0;; ++boxes) {
+        unsigned char head[16] = {};
+        if (evidence.readAt(static_cast<std::int64_t>(start + at), head, sizeof head) < 8 || boxes > 4096) {
+            return std::nullopt;
+        }
+        std::uint64_t length = be32(head);
+        if (length == 1) {
+            length = be64(head + 8);
+        }
+        if (boxes == 0 && !isType(head + 4, "ftyp")) {
+            return std::nullopt;
+        }
+        if (isType(head + 4, "moov")) {
+            // After the media data it may break inside; before it, it is not followed.
+            if (!media || length < 16 || length > size - start - at) {
+                return std::nullopt;
+            }
+            return insideMovie(evidence, start, at, length, be32(head) == 1 ? 16 : 8, claims, budget);
+        }
+        if (!topLevel(head + 4) || length < 8 || length > size - start - at) {
+            break;
+        }
+        media = media || isType(head + 4, "mdat");
+        at += length;
+    }
+    if (!media) {
+        return std::nullopt;
+    }
+    const std::uint64_t broken = at;
+    // The movie box a sector multiple further on.
+    for (std::uint64_t gap = sector; gap <= maxGap && start + broken + gap + 8 <= size; gap += sector) {
+        // The scan passes over the gap a sector at a time.
+        if (!budget.spend(sector)) {
+            return std::nullopt;
+        }
+        unsigned char head[16] = {};
+        evidence.readAt(static_cast<std::int64_t>(start + broken + gap), head, sizeof head);
+        if (!isType(head + 4, "moov")) {
+            continue;
+        }
+        std::uint64_t length = be32(head);
+        std::size_t header = 8;
+        if (length == 1) {
+            length = be64(head + 8);
+            header = 16;
+        }
+        if (length < header + 8 || length > size - (start + broken + gap)) {
+            continue;
+        }
+        if (auto pieces = prove(evidence, start, broken, gap, length, header, claims, budget)) {
+            return pieces;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace morrow
