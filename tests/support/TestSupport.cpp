@@ -353,7 +353,8 @@ bool acquireEwf(const std::string& image, const std::string& target, std::uint64
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(MORROW_EWF_IMAGES, ec)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() <= ending.size() || name.compare(name.size() - ending.size(), ending.size(), ending) != 0 ||
+        if (name.size() <= ending.size() ||
+            name.compare(name.size() - ending.size(), ending.size(), ending) != 0 ||
             entry.file_size(ec) != wanted.size() || readFile(entry.path().string()) != wanted) {
             continue;
         }

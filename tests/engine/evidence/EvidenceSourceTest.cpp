@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <vector>
 
 using namespace morrow;
 using namespace morrow::test;
@@ -162,23 +163,23 @@ void writeInPlace(const std::string& path) {
     ASSERT_TRUE(file.write("x", 1).flush()) << path;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Changes, EvidenceSetChangeTest,
-    ::testing::Values(SetChangeRow{"SplitPieceWritten", false, "disk.002", writeInPlace,
-                                   "piece disk.002: it was written to"},
+std::vector<SetChangeRow> setChangeRows() {
+    std::vector<SetChangeRow> rows{
+        {"SplitPieceWritten", false, "disk.002", writeInPlace, "piece disk.002: it was written to"},
+        {"SplitLastPieceCut", false, "disk.003", [](const std::string& p) { fs::resize_file(p, 10); },
+         "piece disk.003: its size changed from 4096 to 10 bytes"},
+        {"EwfSegmentWritten", true, "disk.E02", writeInPlace, "segment disk.E02: it was written to"}};
 #ifndef _WIN32
-                      SetChangeRow{"SplitPieceWrittenWithTimesPutBack", false, "disk.002",
-                                   writeWithTimesPutBack, "piece disk.002: its change time moved"},
-                      // Windows removes no file that is open without leave to delete it.
-                      SetChangeRow{"EwfLastSegmentRemoved", true, "disk.E03",
-                                   [](const std::string& p) { fs::remove(p); },
-                                   "segment disk.E03: its path no longer opens"},
+    rows.push_back({"SplitPieceWrittenWithTimesPutBack", false, "disk.002", writeWithTimesPutBack,
+                    "piece disk.002: its change time moved"});
+    // Windows removes no file that is open without leave to delete it.
+    rows.push_back({"EwfLastSegmentRemoved", true, "disk.E03", [](const std::string& p) { fs::remove(p); },
+                    "segment disk.E03: its path no longer opens"});
 #endif
-                      SetChangeRow{"SplitLastPieceCut", false, "disk.003",
-                                   [](const std::string& p) { fs::resize_file(p, 10); },
-                                   "piece disk.003: its size changed from 4096 to 10 bytes"},
-                      SetChangeRow{"EwfSegmentWritten", true, "disk.E02", writeInPlace,
-                                   "segment disk.E02: it was written to"}),
-    [](const auto& row) { return std::string(row.param.name); });
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, EvidenceSetChangeTest, ::testing::ValuesIn(setChangeRows()),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

@@ -54,26 +54,26 @@ TEST_P(EwfDamageTest, DamagedSetIsRefusedWithItsReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Damage, EwfDamageTest,
-    ::testing::Values(
-        DamageRow{"MiddleSegmentMissing", [](EwfFixture& f) { fs::remove(f.tmp / "disk.E02"); },
-                  "segment disk.E02 is missing"},
-        DamageRow{"LastSegmentMissing", [](EwfFixture& f) { fs::remove(f.tmp / "disk.E03"); },
-                  "segment disk.E03 is missing"},
-        DamageRow{"SegmentCutShort",
-                  [](EwfFixture& f) { fs::resize_file(f.tmp / "disk.E02", 500000); },
-                  "segment disk.E02 is damaged: the \"sectors\" section at byte"},
-        DamageRow{"DescriptorOverwritten",
-                  [](EwfFixture& f) { f.overwrite("disk.E02", "sectors", 20, "XXXXXXXX"); },
-                  "segment disk.E02 is damaged: the section descriptor at byte"},
-        // The descriptors are whole; libewf finds the section's own checksum wrong.
-        DamageRow{"SectionDataOverwritten",
-                  [](EwfFixture& f) { f.overwrite("disk.E02", "data", 96, "XXXXXXXX"); }, "libewf: "},
-        DamageRow{"SegmentsOutOfOrder",
-                  [](EwfFixture& f) {
-                      fs::remove(f.tmp / "disk.E02"); // a rename over a file fails on Windows
-                      fs::rename(f.tmp / "disk.E03", f.tmp / "disk.E02");
-                  },
-                  "segment disk.E02 is number 3 of its set, not 2"}),
+    ::testing::Values(DamageRow{"MiddleSegmentMissing", [](EwfFixture& f) { fs::remove(f.tmp / "disk.E02"); },
+                                "segment disk.E02 is missing"},
+                      DamageRow{"LastSegmentMissing", [](EwfFixture& f) { fs::remove(f.tmp / "disk.E03"); },
+                                "segment disk.E03 is missing"},
+                      DamageRow{"SegmentCutShort",
+                                [](EwfFixture& f) { fs::resize_file(f.tmp / "disk.E02", 500000); },
+                                "segment disk.E02 is damaged: the \"sectors\" section at byte"},
+                      DamageRow{"DescriptorOverwritten",
+                                [](EwfFixture& f) { f.overwrite("disk.E02", "sectors", 20, "XXXXXXXX"); },
+                                "segment disk.E02 is damaged: the section descriptor at byte"},
+                      // The descriptors are whole; libewf finds the section's own checksum wrong.
+                      DamageRow{"SectionDataOverwritten",
+                                [](EwfFixture& f) { f.overwrite("disk.E02", "data", 96, "XXXXXXXX"); },
+                                "libewf: "},
+                      DamageRow{"SegmentsOutOfOrder",
+                                [](EwfFixture& f) {
+                                    fs::remove(f.tmp / "disk.E02"); // a rename over a file fails on Windows
+                                    fs::rename(f.tmp / "disk.E03", f.tmp / "disk.E02");
+                                },
+                                "segment disk.E02 is number 3 of its set, not 2"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // Broke on Windows: libewf took the path's UTF-8 for the ANSI code page, so a set in a folder named
