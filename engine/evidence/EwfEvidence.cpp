@@ -234,7 +234,8 @@ std::unique_ptr<EvidenceSource> EwfEvidence::open(const std::string& path, std::
     // named outside that code page would hide every segment after the first.
     const std::wstring wide = win32::widen(path);
     wchar_t** globbed = nullptr;
-    if (libewf_glob_wide(wide.c_str(), wide.size(), LIBEWF_FORMAT_UNKNOWN, &globbed, &count, &globError) == 1) {
+    if (libewf_glob_wide(wide.c_str(), wide.size(), LIBEWF_FORMAT_UNKNOWN, &globbed, &count, &globError) ==
+        1) {
         for (int i = 0; i < count; ++i) {
             names.push_back(win32::narrow(globbed[i]));
         }
