@@ -45,9 +45,12 @@ format: deps
 
 # The engine, morrow-cli and the dialog for 64-bit Windows, cross-built with MinGW-w64 and linked
 # statically: $(WIN_BUILD)/bin/morrow-cli.exe, morrow.exe (the dialog on the Win32 API, no toolkit),
-# morrow_tests.exe and morrow_win32_ui_tests.exe.
-WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
-	    -DCMAKE_BUILD_TYPE=Release -DMORROW_BUILD_UI=OFF -DMORROW_GTEST_SOURCE_DIR=/usr/src/googletest $(WIN_CMAKE_FLAGS)
+# morrow_tests.exe and morrow_win32_ui_tests.exe. E01 images are read with a static libewf
+# cross-built once from Debian's source of the Linux build's libewf (scripts/build-libewf-windows).
+WIN_CONFIGURE = libewf=$$(bash scripts/build-libewf-windows) && PKG_CONFIG_LIBDIR=$$libewf \
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	    -DCMAKE_BUILD_TYPE=Release -DMORROW_BUILD_UI=OFF -DMORROW_GTEST_SOURCE_DIR=/usr/src/googletest \
+	    -DMORROW_WITH_EWF=ON $(WIN_CMAKE_FLAGS)
 windows: deps
 	$(WIN_CONFIGURE)
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target morrow_cli morrow_tests morrow_win32 morrow_win32_ui_tests

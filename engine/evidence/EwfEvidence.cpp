@@ -3,6 +3,9 @@
 #include "evidence/CachedEvidence.h"
 #include "evidence/EwfSections.h"
 #include "evidence/EwfSegmentNames.h"
+#ifdef _WIN32
+#include "platform/WinApi.h"
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -224,15 +227,31 @@ std::unique_ptr<EvidenceSource> EwfEvidence::open(const std::string& path, std::
     // libewf's naming of the segments after the first; a first segment named otherwise is the
     // only one it has.
     std::vector<std::string> names;
-    char** globbed = nullptr;
     int count = 0;
     libewf_error_t* globError = nullptr;
+#ifdef _WIN32
+    // On Windows libewf takes narrow names in the ANSI code page, and Morrow's are UTF-8: a folder
+    // named outside that code page would hide every segment after the first.
+    const std::wstring wide = win32::widen(path);
+    wchar_t** globbed = nullptr;
+    if (libewf_glob_wide(wide.c_str(), wide.size(), LIBEWF_FORMAT_UNKNOWN, &globbed, &count, &globError) ==
+        1) {
+        for (int i = 0; i < count; ++i) {
+            names.push_back(win32::narrow(globbed[i]));
+        }
+        libewf_glob_wide_free(globbed, count, nullptr);
+    } else {
+        libewf_error_free(&globError);
+    }
+#else
+    char** globbed = nullptr;
     if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &globbed, &count, &globError) == 1) {
         names.assign(globbed, globbed + count);
         libewf_glob_free(globbed, count, nullptr);
     } else {
         libewf_error_free(&globError);
     }
+#endif
     if (names.empty()) {
         names.push_back(path);
     }

@@ -1,7 +1,11 @@
 #include "evidence/SplitRawEvidence.h"
 
+#include "platform/FileSystem.h"
+
 #include <algorithm>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 namespace morrow {
 
@@ -22,7 +26,7 @@ bool isUpper(char c) {
 
 // Where the suffix of a piece name starts (after the last full stop of the file name), or npos.
 std::size_t suffixStart(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(pathSeparators);
     const std::size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
         return std::string::npos;
@@ -70,14 +74,18 @@ std::string nextSuffix(std::string s) {
     return {};
 }
 
+// On Windows the names are UTF-8 (the wide calls take them) and either separator may come.
 bool exists(const std::string& path) {
+#ifdef _WIN32
+    return pathExists(path);
+#else
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
+#endif
 }
 
 std::string fileName(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return baseName(path);
 }
 
 } // namespace

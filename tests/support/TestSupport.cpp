@@ -342,7 +342,40 @@ void serveFromMemory(CarveEngine& engine, std::map<std::string, std::string> ima
         });
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// The sets are SEED-SIZE-SEGMENT-COMPRESSION.raw with their .E01, .E02, …; the one whose raw image
+// holds the same bytes as `image` is copied.
+bool acquireEwf(const std::string& image, const std::string& target, std::uint64_t segmentBytes,
+                const std::string& compression) {
+    const std::string wanted = readFile(image);
+    const std::string ending = "-" + std::to_string(segmentBytes) + "-" + compression + ".raw";
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(MORROW_EWF_IMAGES, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() <= ending.size() ||
+            name.compare(name.size() - ending.size(), ending.size(), ending) != 0 ||
+            entry.file_size(ec) != wanted.size() || readFile(entry.path().string()) != wanted) {
+            continue;
+        }
+        const std::string stem = entry.path().string().substr(0, entry.path().string().size() - 4);
+        for (int n = 1; fs::exists(stem + ".E" + (n < 10 ? "0" : "") + std::to_string(n)); ++n) {
+            const std::string suffix = std::string(".E") + (n < 10 ? "0" : "") + std::to_string(n);
+            if (!fs::copy_file(stem + suffix, target + suffix, fs::copy_options::overwrite_existing, ec)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+bool canAcquireEwf() {
+    std::error_code ec;
+    return !fs::is_empty(MORROW_EWF_IMAGES, ec) && !ec;
+}
+
+#else
 
 CliProcess::CliProcess(const std::vector<std::string>& args, const ChildOptions& options) {
     const std::string outPath = tmp_ / "out", errPath = tmp_ / "err";
@@ -441,6 +474,10 @@ bool acquireEwf(const std::string& image, const std::string& target, std::uint64
                 const std::string& compression) {
     return runCommand("ewfacquire -u -q -t '" + target + "' -S " + std::to_string(segmentBytes) + " -c " +
                       compression + " '" + image + "'") == 0;
+}
+
+bool canAcquireEwf() {
+    return haveProgram("ewfacquire");
 }
 
 ChildResult runCliWith(const std::vector<std::string>& args, const ChildOptions& options) {

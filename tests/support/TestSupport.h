@@ -158,6 +158,17 @@ class MemoryImage {
 // other path is opened as a file.
 void serveFromMemory(CarveEngine& engine, std::map<std::string, std::string> images);
 
+// Makes an E01 image of the raw `image` with ewfacquire: `target`.E01, .E02, … of at most
+// `segmentBytes` each (ewfacquire takes 1 MiB at least), deflate at `compression` ("none",
+// "fast" or "best"). False when ewfacquire failed. ewfacquire does not run under Wine: the Windows
+// build copies the set that tests/scripts/make-ewf-images made of the same raw image on the Linux
+// side (MORROW_EWF_IMAGES), and fails when there is none.
+bool acquireEwf(const std::string& image, const std::string& target, std::uint64_t segmentBytes,
+                const std::string& compression);
+// Whether acquireEwf can make E01 images here: ewfacquire is on PATH, or, on Windows, the images
+// were handed over.
+bool canAcquireEwf();
+
 #ifndef _WIN32
 // How a morrow-cli child is started (POSIX: fork and exec).
 struct ChildOptions {
@@ -206,11 +217,6 @@ void writeWithTimesPutBack(const std::string& path);
 int runCommand(const std::string& commandLine);
 // Whether `program` is on PATH.
 bool haveProgram(const std::string& program);
-// Makes an E01 image of the raw `image` with ewfacquire: `target`.E01, .E02, … of at most
-// `segmentBytes` each (ewfacquire takes 1 MiB at least), deflate at `compression` ("none",
-// "fast" or "best"). False when ewfacquire failed.
-bool acquireEwf(const std::string& image, const std::string& target, std::uint64_t segmentBytes,
-                const std::string& compression);
 
 // Runs morrow-cli with `args` to its end.
 ChildResult runCliWith(const std::vector<std::string>& args, const ChildOptions& options = {});

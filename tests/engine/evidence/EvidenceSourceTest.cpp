@@ -7,29 +7,28 @@
 
 #include <gtest/gtest.h>
 
-// These cases make, change and time their files with POSIX calls; the Windows build reads split
-// images through the same RawEvidence pieces its own platform tests cover.
-#ifndef _WIN32
-
-#include <fcntl.h>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <vector>
 
 using namespace morrow;
 using namespace morrow::test;
 
 namespace {
 
+namespace fs = std::filesystem;
+
 bool canMakeEwf() {
-    return haveProgram("ewfacquire") && EwfEvidence::builtIn();
+    return canAcquireEwf() && EwfEvidence::builtIn();
 }
 
 // An E01 image of `size` seeded bytes, `target`.E01, .E02, … in segments of 1 MiB.
 void makeEwf(const TempDir& dir, std::uint64_t size, const std::string& target) {
     ImageBuilder(size).randomFill(1).writeTo(dir / "acquired.raw");
     ASSERT_TRUE(acquireEwf(dir / "acquired.raw", dir / target, 1 << 20, "none"));
-    ::unlink((dir / "acquired.raw").c_str());
+    fs::remove(dir / "acquired.raw");
 }
 
 enum class Kind { Raw, Split, Ewf, Refused };
@@ -84,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         KindRow{"EwfUnderAnyName", true,
                 [](const TempDir& dir) {
                     makeEwf(dir, 65536, "img");
-                    ASSERT_EQ(::rename((dir / "img.E01").c_str(), (dir / "evidence.bin").c_str()), 0);
+                    fs::rename(dir / "img.E01", dir / "evidence.bin");
                 },
                 "evidence.bin", Kind::Ewf, ""},
         KindRow{"EwfVersionTwoUnknownToLibewf", true,
@@ -115,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
         KindRow{"PieceThatIsAFolder", false,
                 [](const TempDir& dir) {
                     writeFile(dir / "disk.001", "1");
-                    ::mkdir((dir / "disk.002").c_str(), 0755);
+                    fs::create_directory(dir / "disk.002");
                 },
                 "disk.001", Kind::Refused, "piece disk.002: Is a directory"}),
     [](const auto& row) { return std::string(row.param.name); });
@@ -147,9 +146,8 @@ TEST_P(EvidenceSetChangeTest, AChangeToAnyFileOfTheSetIsSeen) {
         }
     }
     // An old modification time, so that a write a moment later surely gives another one.
-    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
     for (const char* name : names[row.ewf]) {
-        ASSERT_EQ(::utimensat(AT_FDCWD, (tmp / name).c_str(), old, 0), 0);
+        fs::last_write_time(tmp / name, fs::last_write_time(tmp / name) - std::chrono::hours(24 * 365));
     }
     std::string error;
     auto source = openEvidenceSource(tmp / names[row.ewf][0], error);
@@ -160,27 +158,28 @@ TEST_P(EvidenceSetChangeTest, AChangeToAnyFileOfTheSetIsSeen) {
 }
 
 void writeInPlace(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY);
-    ASSERT_EQ(::pwrite(fd, "x", 1, 100), 1);
-    ::close(fd);
+    std::fstream file(fs::path(path), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(100);
+    ASSERT_TRUE(file.write("x", 1).flush()) << path;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Changes, EvidenceSetChangeTest,
-    ::testing::Values(SetChangeRow{"SplitPieceWritten", false, "disk.002", writeInPlace,
-                                   "piece disk.002: it was written to"},
-                      SetChangeRow{"SplitPieceWrittenWithTimesPutBack", false, "disk.002",
-                                   writeWithTimesPutBack, "piece disk.002: its change time moved"},
-                      SetChangeRow{"SplitLastPieceCut", false, "disk.003",
-                                   [](const std::string& p) { ASSERT_EQ(::truncate(p.c_str(), 10), 0); },
-                                   "piece disk.003: its size changed from 4096 to 10 bytes"},
-                      SetChangeRow{"EwfSegmentWritten", true, "disk.E02", writeInPlace,
-                                   "segment disk.E02: it was written to"},
-                      SetChangeRow{"EwfLastSegmentRemoved", true, "disk.E03",
-                                   [](const std::string& p) { ASSERT_EQ(::unlink(p.c_str()), 0); },
-                                   "segment disk.E03: its path no longer opens"}),
-    [](const auto& row) { return std::string(row.param.name); });
+std::vector<SetChangeRow> setChangeRows() {
+    std::vector<SetChangeRow> rows{
+        {"SplitPieceWritten", false, "disk.002", writeInPlace, "piece disk.002: it was written to"},
+        {"SplitLastPieceCut", false, "disk.003", [](const std::string& p) { fs::resize_file(p, 10); },
+         "piece disk.003: its size changed from 4096 to 10 bytes"},
+        {"EwfSegmentWritten", true, "disk.E02", writeInPlace, "segment disk.E02: it was written to"}};
+#ifndef _WIN32
+    rows.push_back({"SplitPieceWrittenWithTimesPutBack", false, "disk.002", writeWithTimesPutBack,
+                    "piece disk.002: its change time moved"});
+    // Windows removes no file that is open without leave to delete it.
+    rows.push_back({"EwfLastSegmentRemoved", true, "disk.E03", [](const std::string& p) { fs::remove(p); },
+                    "segment disk.E03: its path no longer opens"});
+#endif
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, EvidenceSetChangeTest, ::testing::ValuesIn(setChangeRows()),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
-
-#endif // _WIN32

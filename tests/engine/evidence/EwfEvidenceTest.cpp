@@ -5,22 +5,21 @@
 
 #include <gtest/gtest.h>
 
-// E01 images are made by ewfacquire, run through the shell; the Windows build reads none anyway.
-#ifndef _WIN32
-
+#include <filesystem>
 #include <functional>
-#include <unistd.h>
 
 using namespace morrow;
 using namespace morrow::test;
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // A 2.5 MiB image acquired by ewfacquire, stored, in three segments of 1 MiB.
 struct EwfFixture : ::testing::Test {
     TempDir tmp;
     void SetUp() override {
-        if (!haveProgram("ewfacquire") || !EwfEvidence::builtIn()) {
+        if (!canAcquireEwf() || !EwfEvidence::builtIn()) {
             GTEST_SKIP() << "needs ewfacquire (ewf-tools) and a build that reads E01 images";
         }
         ImageBuilder(5 << 19).randomFill(9).writeTo(tmp / "disk.raw");
@@ -55,26 +54,45 @@ TEST_P(EwfDamageTest, DamagedSetIsRefusedWithItsReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Damage, EwfDamageTest,
-    ::testing::Values(
-        DamageRow{"MiddleSegmentMissing", [](EwfFixture& f) { ::unlink((f.tmp / "disk.E02").c_str()); },
-                  "segment disk.E02 is missing"},
-        DamageRow{"LastSegmentMissing", [](EwfFixture& f) { ::unlink((f.tmp / "disk.E03").c_str()); },
-                  "segment disk.E03 is missing"},
-        DamageRow{"SegmentCutShort",
-                  [](EwfFixture& f) { ASSERT_EQ(::truncate((f.tmp / "disk.E02").c_str(), 500000), 0); },
-                  "segment disk.E02 is damaged: the \"sectors\" section at byte"},
-        DamageRow{"DescriptorOverwritten",
-                  [](EwfFixture& f) { f.overwrite("disk.E02", "sectors", 20, "XXXXXXXX"); },
-                  "segment disk.E02 is damaged: the section descriptor at byte"},
-        // The descriptors are whole; libewf finds the section's own checksum wrong.
-        DamageRow{"SectionDataOverwritten",
-                  [](EwfFixture& f) { f.overwrite("disk.E02", "data", 96, "XXXXXXXX"); }, "libewf: "},
-        DamageRow{"SegmentsOutOfOrder",
-                  [](EwfFixture& f) {
-                      ASSERT_EQ(::rename((f.tmp / "disk.E03").c_str(), (f.tmp / "disk.E02").c_str()), 0);
-                  },
-                  "segment disk.E02 is number 3 of its set, not 2"}),
+    ::testing::Values(DamageRow{"MiddleSegmentMissing", [](EwfFixture& f) { fs::remove(f.tmp / "disk.E02"); },
+                                "segment disk.E02 is missing"},
+                      DamageRow{"LastSegmentMissing", [](EwfFixture& f) { fs::remove(f.tmp / "disk.E03"); },
+                                "segment disk.E03 is missing"},
+                      DamageRow{"SegmentCutShort",
+                                [](EwfFixture& f) { fs::resize_file(f.tmp / "disk.E02", 500000); },
+                                "segment disk.E02 is damaged: the \"sectors\" section at byte"},
+                      DamageRow{"DescriptorOverwritten",
+                                [](EwfFixture& f) { f.overwrite("disk.E02", "sectors", 20, "XXXXXXXX"); },
+                                "segment disk.E02 is damaged: the section descriptor at byte"},
+                      // The descriptors are whole; libewf finds the section's own checksum wrong.
+                      DamageRow{"SectionDataOverwritten",
+                                [](EwfFixture& f) { f.overwrite("disk.E02", "data", 96, "XXXXXXXX"); },
+                                "libewf: "},
+                      DamageRow{"SegmentsOutOfOrder",
+                                [](EwfFixture& f) {
+                                    fs::remove(f.tmp / "disk.E02"); // a rename over a file fails on Windows
+                                    fs::rename(f.tmp / "disk.E03", f.tmp / "disk.E02");
+                                },
+                                "segment disk.E02 is number 3 of its set, not 2"}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// Broke on Windows: libewf took the path's UTF-8 for the ANSI code page, so a set in a folder named
+// outside it was found as its first segment alone. Every segment is found, and every byte read.
+TEST_F(EwfFixture, SegmentsAreFoundInAFolderNamedOutsideTheCodePage) {
+    const fs::path folder = fs::path(tmp.path()) / fs::path(u8"carvé-日本");
+    fs::create_directory(folder);
+    for (const char* name : {"disk.E01", "disk.E02", "disk.E03"}) {
+        fs::copy_file(tmp / name, folder / name);
+    }
+    const std::u8string first = (folder / "disk.E01").u8string();
+    std::string error;
+    auto source = openEvidenceSource(std::string(first.begin(), first.end()), error);
+    ASSERT_NE(source, nullptr) << error;
+    EXPECT_EQ(source->segments().size(), 3u);
+    std::string image(source->size(), '\0');
+    ASSERT_EQ(source->read(0, image.data(), image.size()), image.size());
+    EXPECT_TRUE(image == readFile(tmp / "disk.raw"));
+}
 
 // Broke: libewf hands on a chunk that fails its checksum as it is and only counts it, so carved
 // files took damaged bytes for the evidence's; then one such chunk ended the whole run as a change.
@@ -132,5 +150,3 @@ TEST_F(EwfFixture, ReopeningToBoundTheIndexKeepsEveryByte) {
 }
 
 } // namespace
-
-#endif // _WIN32
