@@ -140,7 +140,8 @@ struct Section {
 };
 
 // The cross-reference table at the evidence offset P, read no further than `end`.
-std::optional<Section> readTable(EvidenceReader& evidence, std::uint64_t P, std::uint64_t end, JoinBudget& budget) {
+std::optional<Section> readTable(EvidenceReader& evidence, std::uint64_t P, std::uint64_t end,
+                                 JoinBudget& budget) {
     Cursor c(evidence, P, end);
     if (!c.keyword("xref")) {
         return std::nullopt;
@@ -309,8 +310,8 @@ std::uint64_t chooseSplit(EvidenceReader& evidence, const std::vector<Entry>& ob
         return lowest;
     }
     // The object the split runs through: the last that begins before the lowest start.
-    const auto broken =
-        std::partition_point(objects.begin(), objects.end(), [&](const Entry& e) { return e.offset < lowest; });
+    const auto broken = std::partition_point(objects.begin(), objects.end(),
+                                             [&](const Entry& e) { return e.offset < lowest; });
     if (broken == objects.begin()) {
         return 0;
     }
@@ -332,7 +333,8 @@ std::uint64_t chooseSplit(EvidenceReader& evidence, const std::vector<Entry>& ob
     };
     // Its dictionary, where the piece that holds its header puts it.
     const Layout whole{object.found - object.offset, ~std::uint64_t{0}, 0};
-    const auto stream = header == 0 ? std::nullopt : flateStream(evidence, whole, object.offset + header, lookUp);
+    const auto stream =
+        header == 0 ? std::nullopt : flateStream(evidence, whole, object.offset + header, lookUp);
     if (!stream || stream->data > lowest || stream->data + stream->length > to) {
         return 0;
     }
@@ -365,9 +367,9 @@ bool pieceFree(const ClusterClaims& claims, std::uint64_t from, std::uint64_t to
 // sector start between the pieces' objects.
 std::optional<std::vector<Piece>> threePieces(EvidenceReader& evidence, std::uint64_t H, std::uint64_t gap,
                                               std::uint64_t end, std::vector<Entry>& objects,
-                                              const std::vector<Entry*>& middle,
-                                              std::uint64_t lastFirst, std::uint64_t firstLast,
-                                              const ClusterClaims& claims, JoinBudget& budget) {
+                                              const std::vector<Entry*>& middle, std::uint64_t lastFirst,
+                                              std::uint64_t firstLast, const ClusterClaims& claims,
+                                              JoinBudget& budget) {
     const Entry& lowest = *middle.front();
     const std::string number = std::to_string(lowest.number);
     for (std::uint64_t middleGap = sector; middleGap < gap; middleGap += sector) {
@@ -397,19 +399,26 @@ std::optional<std::vector<Piece>> threePieces(EvidenceReader& evidence, std::uin
         }
         const std::uint64_t first = chooseSplit(
             evidence, objects, lastFirst, firstMiddle,
-            [&](std::uint64_t s) { return Layout{H, s, middleGap, firstMiddle, middleGap}; }, budget);
-        const std::uint64_t second =
-            first == 0 ? 0
-                       : chooseSplit(
-                             evidence, objects, lastMiddle, firstLast,
-                             [&](std::uint64_t s) { return Layout{H, first, middleGap, s, gap}; }, budget);
-        if (first == 0 || second <= first || !pieceFree(claims, H + first + middleGap, H + second + middleGap) ||
+            [&](std::uint64_t s) {
+                return Layout{H, s, middleGap, firstMiddle, middleGap};
+            },
+            budget);
+        const std::uint64_t second = first == 0 ? 0
+                                                : chooseSplit(
+                                                      evidence, objects, lastMiddle, firstLast,
+                                                      [&](std::uint64_t s) {
+                                                          return Layout{H, first, middleGap, s, gap};
+                                                      },
+                                                      budget);
+        if (first == 0 || second <= first ||
+            !pieceFree(claims, H + first + middleGap, H + second + middleGap) ||
             !pieceFree(claims, H + second + gap, end)) {
             continue;
         }
-        return std::vector<Piece>{Piece{static_cast<std::int64_t>(H), first},
-                                  Piece{static_cast<std::int64_t>(H + first + middleGap), second - first},
-                                  Piece{static_cast<std::int64_t>(H + second + gap), end - (H + second + gap)}};
+        return std::vector<Piece>{
+            Piece{static_cast<std::int64_t>(H), first},
+            Piece{static_cast<std::int64_t>(H + first + middleGap), second - first},
+            Piece{static_cast<std::int64_t>(H + second + gap), end - (H + second + gap)}};
     }
     return std::nullopt;
 }
@@ -440,7 +449,8 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
     if (at || objects.empty() || !budget.spend(objects.size() * 64)) {
         return std::nullopt;
     }
-    std::sort(objects.begin(), objects.end(), [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
+    std::sort(objects.begin(), objects.end(),
+              [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
     std::vector<Entry*> middle; // in neither piece: a piece between them may hold them
     for (Entry& object : objects) {
         const std::size_t first = objectAt(evidence, H + object.offset, object.number);
@@ -472,8 +482,12 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
         }
         return true;
     };
-    const std::uint64_t split =
-        chooseSplit(evidence, objects, lastFirst, firstNext, [&](std::uint64_t s) { return Layout{H, s, gap}; }, budget);
+    const std::uint64_t split = chooseSplit(
+        evidence, objects, lastFirst, firstNext,
+        [&](std::uint64_t s) {
+            return Layout{H, s, gap};
+        },
+        budget);
     if (split == 0 || !nextPieceFree(split)) {
         return std::nullopt;
     }
@@ -492,7 +506,8 @@ void extendByUpdates(EvidenceReader& evidence, std::uint64_t H, std::uint64_t ga
         Cursor c(evidence, end, evidence.size());
         c.skipSpace();
         const std::uint64_t update = c.at();
-        if (!c.keyword("xref") && !(c.number() && (c.skipSpace(), c.number()) && (c.skipSpace(), c.keyword("obj")))) {
+        if (!c.keyword("xref") &&
+            !(c.number() && (c.skipSpace(), c.number()) && (c.skipSpace(), c.keyword("obj")))) {
             return;
         }
         // The update's own "startxref", within the reach of one object's search.

@@ -89,7 +89,8 @@ bool children(const std::vector<unsigned char>& box, std::size_t from, std::size
 }
 
 // The samples of the movie box `movie` (its payload), or nothing when its tables do not parse.
-std::optional<std::pair<std::vector<Track>, std::vector<Sample>>> readMovie(const std::vector<unsigned char>& movie) {
+std::optional<std::pair<std::vector<Track>, std::vector<Sample>>>
+readMovie(const std::vector<unsigned char>& movie) {
     std::vector<Track> tracks;
     std::vector<Sample> samples;
     bool sound = true;
@@ -110,7 +111,9 @@ std::optional<std::pair<std::vector<Track>, std::vector<Sample>>> readMovie(cons
                     isType(entry, "hev1")) {
                     const bool hevc = entry[0] == 'h';
                     const char* config = hevc ? "hvcC" : "avcC";
-                    const auto found = std::search(movie.begin() + static_cast<std::ptrdiff_t>(a), movie.begin() + static_cast<std::ptrdiff_t>(b), config, config + 4);
+                    const auto found =
+                        std::search(movie.begin() + static_cast<std::ptrdiff_t>(a),
+                                    movie.begin() + static_cast<std::ptrdiff_t>(b), config, config + 4);
                     const std::size_t at = static_cast<std::size_t>(found - movie.begin()) + 4;
                     const std::size_t field = at + (hevc ? 21 : 4);
                     if (found != movie.begin() + static_cast<std::ptrdiff_t>(b) && field < b) {
@@ -230,7 +233,8 @@ bool nalChainHolds(EvidenceReader& evidence, const Layout& layout, const Sample&
         for (unsigned i = 0; i < track.lengthSize; ++i) {
             length = (length << 8) | head[i];
         }
-        if (length == 0 || (head[track.lengthSize] & 0x80) != 0 || length > sample.size - at - track.lengthSize) {
+        if (length == 0 || (head[track.lengthSize] & 0x80) != 0 ||
+            length > sample.size - at - track.lengthSize) {
             return false;
         }
         at += track.lengthSize + length;
@@ -371,9 +375,10 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> nextHeader(EvidenceReader
 // A movie whose box stands after its media data but breaks inside: for each split in it, the
 // next box header past the split is sought a sector multiple further on, and the whole movie box
 // read across the join must parse, its samples beginning as their codecs do in the media data.
-std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uint64_t H, std::uint64_t movieAt,
-                                              std::uint64_t movieSize, std::size_t movieHeader,
-                                              const ClusterClaims& claims, JoinBudget& budget) {
+std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uint64_t H,
+                                              std::uint64_t movieAt, std::uint64_t movieSize,
+                                              std::size_t movieHeader, const ClusterClaims& claims,
+                                              JoinBudget& budget) {
     if (movieSize > maxMovie || !budget.spend(movieSize, 1)) {
         return std::nullopt;
     }
@@ -408,21 +413,25 @@ std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uin
     }
     const std::uint64_t highest = (movieEnd - 1) / sector * sector;
     int tried = 0;
-    for (std::uint64_t split = highest; split > movieAt + movieHeader && tried < 64; split -= sector, ++tried) {
+    for (std::uint64_t split = highest; split > movieAt + movieHeader && tried < 64;
+         split -= sector, ++tried) {
         const auto next = nextHeader(evidence, H, movieAt + movieHeader, movieEnd, split);
         if (!next) {
             continue;
         }
         const auto [x, parentEnd] = *next;
-        for (std::uint64_t gap = sector; gap <= FragmentJoin::maxGap && H + movieEnd + gap <= evidence.size(); gap += sector) {
+        for (std::uint64_t gap = sector; gap <= FragmentJoin::maxGap && H + movieEnd + gap <= evidence.size();
+             gap += sector) {
             if (!budget.spend(sector)) {
                 return std::nullopt;
             }
             unsigned char head[8] = {};
             evidence.readAt(static_cast<std::int64_t>(H + x + gap), head, sizeof head);
             const std::uint64_t size = be32(head);
-            if (size < 8 || size > parentEnd - x ||
-                !std::all_of(head + 4, head + 8, [](unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || (c >= 'A' && c <= 'Z'); })) {
+            if (size < 8 || size > parentEnd - x || !std::all_of(head + 4, head + 8, [](unsigned char c) {
+                    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' ||
+                           (c >= 'A' && c <= 'Z');
+                })) {
                 continue;
             }
             if (!budget.spend(movieSize, 1) || !holds(Layout{H, split, gap})) {

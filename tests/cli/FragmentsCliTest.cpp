@@ -157,9 +157,9 @@ INSTANTIATE_TEST_SUITE_P(
                     {3 * sector},
                     Gap::OtherFile,
                     "two-stored.zip"},
+        FragmentRow{"ZipSplitBetweenMembers", "aligned.zip", "zip", "disk~ZIPFile0.zip", {512}, {9 * sector}},
         FragmentRow{
-            "ZipSplitBetweenMembers", "aligned.zip", "zip", "disk~ZIPFile0.zip", {512}, {9 * sector}},
-        FragmentRow{"PdfSplitInADeflatedStream", "plain.pdf", "pdf", "disk~PDFFile0.pdf", {4096}, {37 * sector}},
+            "PdfSplitInADeflatedStream", "plain.pdf", "pdf", "disk~PDFFile0.pdf", {4096}, {37 * sector}},
         FragmentRow{"PdfThreePieces",
                     "plain.pdf",
                     "pdf",
@@ -181,9 +181,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {60 * sector},
                     Gap::OtherFile,
                     "plain.pdf"},
-        FragmentRow{"MovieBoxPastTheBreak", "clip.3gp", "mov", "disk~VideoFiles0.3gp", {2048}, {200 * sector}},
+        FragmentRow{
+            "MovieBoxPastTheBreak", "clip.3gp", "mov", "disk~VideoFiles0.3gp", {2048}, {200 * sector}},
         FragmentRow{"MovieBoxBrokenInside", "clip.mp4", "mov", "disk~VideoFiles0.mp4", {512}, {9 * sector}},
-        FragmentRow{"AviIndexPastTheBreak", "clip.avi", "avi", "disk~VideoFiles0.avi", {7680}, {100 * sector}},
+        FragmentRow{
+            "AviIndexPastTheBreak", "clip.avi", "avi", "disk~VideoFiles0.avi", {7680}, {100 * sector}},
         FragmentRow{"AviGapOfZeros",
                     "clip.avi",
                     "avi",

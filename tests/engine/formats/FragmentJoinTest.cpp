@@ -86,8 +86,8 @@ TEST_P(FragmentJoinTest, JoinsOnlyWhatIsFreeAndAffordable) {
     // and a movie's sample offsets are not read for that).
     test::MemoryImage whole(test::randomBytes(4096, 1) + file + test::randomBytes(4096, 2));
     JoinBudget again(FragmentJoin::candidateBytes, FragmentJoin::candidateJoins);
-    const bool byOffsets = row.type == kind::Zip || row.type == kind::Pdf || row.type == kind::VideoQuickTime ||
-                           row.type == kind::VideoRiff;
+    const bool byOffsets = row.type == kind::Zip || row.type == kind::Pdf ||
+                           row.type == kind::VideoQuickTime || row.type == kind::VideoRiff;
     const auto one = byOffsets ? std::nullopt : std::optional(std::vector<Piece>{Piece{4096, file.size()}});
     EXPECT_EQ(FragmentJoin::join(row.type, whole, 4096, none, again), one);
 }
@@ -100,7 +100,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FragmentJoinTest,
                                            JoinRow{"Zip", kind::Zip, "stored-png.zip", 1536},
                                            JoinRow{"Pdf", kind::Pdf, "plain.pdf", 4096},
                                            JoinRow{"Movie", kind::VideoQuickTime, "clip.3gp", 2048},
-                                           JoinRow{"MovieBoxBrokenInside", kind::VideoQuickTime, "clip.mp4", 512},
+                                           JoinRow{"MovieBoxBrokenInside", kind::VideoQuickTime, "clip.mp4",
+                                                   512},
                                            JoinRow{"Avi", kind::VideoRiff, "clip.avi", 6144}),
                          test::RowName());
 
