@@ -232,7 +232,10 @@ std::unique_ptr<EvidenceSource> EwfEvidence::open(const std::string& path, std::
 #ifdef _WIN32
     // On Windows libewf takes narrow names in the ANSI code page, and Morrow's are UTF-8: a folder
     // named outside that code page would hide every segment after the first.
-    const std::wstring wide = win32::widen(path);
+    // Its glob splits folder from name at backslashes only: a path written with slashes, which
+    // Windows takes as well, would have it look for the later segments in the current folder.
+    std::wstring wide = win32::widen(path);
+    std::replace(wide.begin(), wide.end(), L'/', L'\\');
     wchar_t** globbed = nullptr;
     if (libewf_glob_wide(wide.c_str(), wide.size(), LIBEWF_FORMAT_UNKNOWN, &globbed, &count, &globError) ==
         1) {

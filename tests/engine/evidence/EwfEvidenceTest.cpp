@@ -77,21 +77,25 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) { return std::string(row.param.name); });
 
 // Broke on Windows: libewf took the path's UTF-8 for the ANSI code page, so a set in a folder named
-// outside it was found as its first segment alone. Every segment is found, and every byte read.
+// outside it was found as its first segment alone; and it looked for the later segments in the
+// current folder when the path was written with slashes. Every segment is found, and every byte
+// read, whichever separators the path has.
 TEST_F(EwfFixture, SegmentsAreFoundInAFolderNamedOutsideTheCodePage) {
     const fs::path folder = fs::path(tmp.path()) / fs::path(u8"carvé-日本");
     fs::create_directory(folder);
     for (const char* name : {"disk.E01", "disk.E02", "disk.E03"}) {
         fs::copy_file(tmp / name, folder / name);
     }
-    const std::u8string first = (folder / "disk.E01").u8string();
-    std::string error;
-    auto source = openEvidenceSource(std::string(first.begin(), first.end()), error);
-    ASSERT_NE(source, nullptr) << error;
-    EXPECT_EQ(source->segments().size(), 3u);
-    std::string image(source->size(), '\0');
-    ASSERT_EQ(source->read(0, image.data(), image.size()), image.size());
-    EXPECT_TRUE(image == readFile(tmp / "disk.raw"));
+    for (const std::u8string& first :
+         {(folder / "disk.E01").u8string(), (folder / "disk.E01").generic_u8string()}) {
+        std::string error;
+        auto source = openEvidenceSource(std::string(first.begin(), first.end()), error);
+        ASSERT_NE(source, nullptr) << error;
+        EXPECT_EQ(source->segments().size(), 3u);
+        std::string image(source->size(), '\0');
+        ASSERT_EQ(source->read(0, image.data(), image.size()), image.size());
+        EXPECT_TRUE(image == readFile(tmp / "disk.raw"));
+    }
 }
 
 // Broke: libewf hands on a chunk that fails its checksum as it is and only counts it, so carved
