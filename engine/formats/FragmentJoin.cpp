@@ -1,6 +1,21 @@
 #include "formats/FragmentJoin.h"
 
+#include "evidence/EvidenceReader.h"
+
 namespace morrow {
+
+void PieceLayout::read(EvidenceReader& evidence, std::uint64_t offset, unsigned char* out,
+                       std::size_t n) const {
+    for (const std::uint64_t boundary : {split, split2}) {
+        if (offset < boundary && offset + n > boundary) {
+            const auto first = static_cast<std::size_t>(boundary - offset);
+            read(evidence, offset, out, first);
+            read(evidence, boundary, out + first, n - first);
+            return;
+        }
+    }
+    evidence.readAt(static_cast<std::int64_t>(at(offset)), out, n);
+}
 
 bool FragmentJoin::provable(FileTypeId type) {
     return type == kind::Png || type == kind::Zip || type == kind::Jpeg || type == kind::Gif ||

@@ -2,6 +2,7 @@
 
 #include "base/FileType.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -52,6 +53,23 @@ struct Piece {
     std::int64_t offset = 0;
     std::uint64_t length = 0;
     bool operator==(const Piece&) const = default;
+};
+
+// Where a file's bytes stand when it lies in pieces: offsets in the file from 0 to `split` at H
+// on, from `split` on `gap` bytes further, and from `split2` on (a third piece) `gap2` further.
+// The joins that prove a layout by the file's own offsets (ZIP, PDF, movies) read through it.
+struct PieceLayout {
+    std::uint64_t H = 0;
+    std::uint64_t split = 0;
+    std::uint64_t gap = 0;
+    std::uint64_t split2 = ~std::uint64_t{0};
+    std::uint64_t gap2 = 0;
+
+    std::uint64_t at(std::uint64_t offset) const {
+        return H + offset + (offset >= split2 ? gap2 : offset >= split ? gap : 0);
+    }
+    // The file's bytes [offset, offset + n), across the pieces' boundaries.
+    void read(EvidenceReader& evidence, std::uint64_t offset, unsigned char* out, std::size_t n) const;
 };
 
 // Reassembles a file whose structure breaks after a sound start, as a file system that splits a

@@ -34,31 +34,6 @@ bool digit(int c) {
     return c >= '0' && c <= '9';
 }
 
-// The file's bytes in pieces: [H, H + split), then from `split` on `gap` bytes further, and from
-// `split2` on (if there is a third piece) `gap2` bytes further.
-struct Layout {
-    std::uint64_t H = 0;
-    std::uint64_t split = 0;
-    std::uint64_t gap = 0;
-    std::uint64_t split2 = ~std::uint64_t{0};
-    std::uint64_t gap2 = 0;
-
-    std::uint64_t at(std::uint64_t offset) const {
-        return H + offset + (offset >= split2 ? gap2 : offset >= split ? gap : 0);
-    }
-    void read(EvidenceReader& evidence, std::uint64_t offset, unsigned char* out, std::size_t n) const {
-        for (const std::uint64_t boundary : {split, split2}) {
-            if (offset < boundary && offset + n > boundary) {
-                const auto first = static_cast<std::size_t>(boundary - offset);
-                read(evidence, offset, out, first);
-                read(evidence, boundary, out + first, n - first);
-                return;
-            }
-        }
-        evidence.readAt(static_cast<std::int64_t>(at(offset)), out, n);
-    }
-};
-
 // Text read forward from an evidence offset through a block of its own.
 class Cursor {
   public:
@@ -198,7 +173,7 @@ struct Stream {
 };
 
 template <typename LookUp>
-std::optional<Stream> flateStream(EvidenceReader& evidence, const Layout& layout, std::uint64_t body,
+std::optional<Stream> flateStream(EvidenceReader& evidence, const PieceLayout& layout, std::uint64_t body,
                                   LookUp&& lookUp) {
     std::string text(1024, '\0');
     layout.read(evidence, body, reinterpret_cast<unsigned char*>(text.data()), text.size());
@@ -254,7 +229,7 @@ std::optional<Stream> flateStream(EvidenceReader& evidence, const Layout& layout
 }
 
 // The zlib stream of `stream` under `layout` inflates to its end and its Adler-32.
-bool inflates(EvidenceReader& evidence, const Layout& layout, const Stream& stream, JoinBudget& budget) {
+bool inflates(EvidenceReader& evidence, const PieceLayout& layout, const Stream& stream, JoinBudget& budget) {
     if (!budget.spend(stream.length, 1)) {
         return false;
     }
@@ -332,7 +307,7 @@ std::uint64_t chooseSplit(EvidenceReader& evidence, const std::vector<Entry>& ob
         return value && c.keyword("endobj") ? value : std::nullopt;
     };
     // Its dictionary, where the piece that holds its header puts it.
-    const Layout whole{object.found - object.offset, ~std::uint64_t{0}, 0};
+    const PieceLayout whole{object.found - object.offset, ~std::uint64_t{0}, 0};
     const auto stream =
         header == 0 ? std::nullopt : flateStream(evidence, whole, object.offset + header, lookUp);
     if (!stream || stream->data > lowest || stream->data + stream->length > to) {
@@ -400,14 +375,14 @@ std::optional<std::vector<Piece>> threePieces(EvidenceReader& evidence, std::uin
         const std::uint64_t first = chooseSplit(
             evidence, objects, lastFirst, firstMiddle,
             [&](std::uint64_t s) {
-                return Layout{H, s, middleGap, firstMiddle, middleGap};
+                return PieceLayout{H, s, middleGap, firstMiddle, middleGap};
             },
             budget);
         const std::uint64_t second = first == 0 ? 0
                                                 : chooseSplit(
                                                       evidence, objects, lastMiddle, firstLast,
                                                       [&](std::uint64_t s) {
-                                                          return Layout{H, first, middleGap, s, gap};
+                                                          return PieceLayout{H, first, middleGap, s, gap};
                                                       },
                                                       budget);
         if (first == 0 || second <= first ||
@@ -485,7 +460,7 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
     const std::uint64_t split = chooseSplit(
         evidence, objects, lastFirst, firstNext,
         [&](std::uint64_t s) {
-            return Layout{H, s, gap};
+            return PieceLayout{H, s, gap};
         },
         budget);
     if (split == 0 || !nextPieceFree(split)) {

@@ -51,24 +51,6 @@ struct Sample {
     std::size_t track = 0;
 };
 
-// The file's bytes as two pieces: [H, H + split) and, from `split` on, `gap` bytes further.
-struct Layout {
-    std::uint64_t H = 0;
-    std::uint64_t split = 0;
-    std::uint64_t gap = 0;
-
-    std::uint64_t at(std::uint64_t offset) const { return H + offset + (offset >= split ? gap : 0); }
-    void read(EvidenceReader& evidence, std::uint64_t offset, unsigned char* out, std::size_t n) const {
-        if (offset < split && offset + n > split) {
-            const auto first = static_cast<std::size_t>(split - offset);
-            read(evidence, offset, out, first);
-            read(evidence, split, out + first, n - first);
-            return;
-        }
-        evidence.readAt(static_cast<std::int64_t>(at(offset)), out, n);
-    }
-};
-
 // A box's children in [from, to) of `box`, each as (type, payload, payload end).
 template <typename Each>
 bool children(const std::vector<unsigned char>& box, std::size_t from, std::size_t to, Each&& each) {
@@ -221,7 +203,8 @@ bool startHolds(const unsigned char* p, const Track& track, std::uint64_t size) 
 }
 
 // The sample under `layout` is a chain of NAL units that fills it exactly.
-bool nalChainHolds(EvidenceReader& evidence, const Layout& layout, const Sample& sample, const Track& track) {
+bool nalChainHolds(EvidenceReader& evidence, const PieceLayout& layout, const Sample& sample,
+                   const Track& track) {
     std::uint64_t at = 0;
     while (at < sample.size) {
         unsigned char head[5] = {};
@@ -304,7 +287,7 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
             if (!budget.spend(0, 1)) {
                 return std::nullopt;
             }
-            const Layout layout{H, s, gap};
+            const PieceLayout layout{H, s, gap};
             if (std::all_of(across.begin(), across.end(), [&](const Sample* sample) {
                     return nalChainHolds(evidence, layout, *sample, tracks[sample->track]);
                 })) {
@@ -383,7 +366,7 @@ std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uin
         return std::nullopt;
     }
     const std::uint64_t movieEnd = movieAt + movieSize;
-    auto holds = [&](const Layout& layout) {
+    auto holds = [&](const PieceLayout& layout) {
         std::vector<unsigned char> movie(static_cast<std::size_t>(movieSize - movieHeader));
         layout.read(evidence, movieAt + movieHeader, movie.data(), movie.size());
         const auto read = readMovie(movie);
@@ -408,7 +391,7 @@ std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uin
         }
         return checked;
     };
-    if (holds(Layout{H, ~std::uint64_t{0}, 0})) {
+    if (holds(PieceLayout{H, ~std::uint64_t{0}, 0})) {
         return std::nullopt; // whole as it lies
     }
     const std::uint64_t highest = (movieEnd - 1) / sector * sector;
@@ -434,7 +417,7 @@ std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uin
                 })) {
                 continue;
             }
-            if (!budget.spend(movieSize, 1) || !holds(Layout{H, split, gap})) {
+            if (!budget.spend(movieSize, 1) || !holds(PieceLayout{H, split, gap})) {
                 continue;
             }
             const std::uint64_t piece = H + split + gap;

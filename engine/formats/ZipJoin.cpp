@@ -31,26 +31,8 @@ struct Member {
     std::string name;
 };
 
-// The archive's bytes as two pieces: [H, H + split) and, from `split` on, `gap` bytes further.
-struct Layout {
-    std::uint64_t H = 0;
-    std::uint64_t split = 0; // from the archive's first byte
-    std::uint64_t gap = 0;
-
-    std::uint64_t at(std::uint64_t offset) const { return H + offset + (offset >= split ? gap : 0); }
-    void read(EvidenceReader& evidence, std::uint64_t offset, unsigned char* out, std::size_t n) const {
-        if (offset < split && offset + n > split) {
-            const auto first = static_cast<std::size_t>(split - offset);
-            read(evidence, offset, out, first);
-            read(evidence, split, out + first, n - first);
-            return;
-        }
-        evidence.readAt(static_cast<std::int64_t>(at(offset)), out, n);
-    }
-};
-
 // The member's local header stands at `offset` under `layout`; its data's offset, or 0.
-std::uint64_t localData(EvidenceReader& evidence, const Layout& layout, const Member& m) {
+std::uint64_t localData(EvidenceReader& evidence, const PieceLayout& layout, const Member& m) {
     unsigned char head[30] = {};
     layout.read(evidence, m.offset, head, sizeof head);
     if (std::memcmp(head, "PK\x03\x04", 4) != 0 || le16(head + 26) != m.name.size()) {
@@ -62,7 +44,7 @@ std::uint64_t localData(EvidenceReader& evidence, const Layout& layout, const Me
 }
 
 // The member's data from `data` on under `layout` has its CRC-32 and sizes.
-bool dataHolds(EvidenceReader& evidence, const Layout& layout, const Member& m, std::uint64_t data,
+bool dataHolds(EvidenceReader& evidence, const PieceLayout& layout, const Member& m, std::uint64_t data,
                JoinBudget& budget, std::vector<unsigned char>& in, std::vector<unsigned char>& out,
                std::uint64_t* failedAt = nullptr) {
     if (!budget.spend(m.compressed, 1)) {
@@ -155,8 +137,8 @@ std::optional<std::vector<Member>> readDirectory(EvidenceReader& evidence, std::
 std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64_t gap,
                           std::uint64_t cdOffset, const std::vector<Member>& members,
                           const ClusterClaims& claims, JoinBudget& budget) {
-    Layout before{H, ~std::uint64_t{0}, 0}; // every offset in the first piece
-    Layout after{H, 0, gap};                // every offset in the next
+    PieceLayout before{H, ~std::uint64_t{0}, 0}; // every offset in the first piece
+    PieceLayout after{H, 0, gap};                // every offset in the next
     // The members whose local headers stand in the first piece, then those in the next.
     std::size_t firstAfter = 0;
     while (firstAfter < members.size() && localData(evidence, before, members[firstAfter]) != 0) {
@@ -217,7 +199,8 @@ std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64
         failed = std::min(pastData, (failed + sector) / sector * sector);
         for (std::uint64_t s = std::min(lastSplit, failed) / sector * sector;
              s >= lowest && s > 0 && !budget.spent(); s -= sector) {
-            if (nextPieceFree(s) && dataHolds(evidence, Layout{H, s, gap}, broken, data, budget, in, out)) {
+            if (nextPieceFree(s) &&
+                dataHolds(evidence, PieceLayout{H, s, gap}, broken, data, budget, in, out)) {
                 split = s;
                 break;
             }
@@ -230,7 +213,7 @@ std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64
         }
     }
     // Every other member, where its piece holds it.
-    const Layout layout{H, split, gap};
+    const PieceLayout layout{H, split, gap};
     for (std::size_t i = 0; i < members.size(); ++i) {
         if (i == firstAfter - 1) {
             continue;
