@@ -179,6 +179,7 @@ bool CarveEngine::carve(const CarvedFile& file) {
     }
     ++state_.filesCarvedTotal;
     progress_.fileCarved();
+    host_.fileCarved(file);
     const bool pieces = file.runs.size() > 1;
     if (pieces) {
         ++result_.reassembled;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "carve/PassContext.h"
+#include "output/CarvedFile.h"
+#include "output/FileVerdict.h"
 
 #include <csignal>
 #include <cstdint>
@@ -74,6 +76,15 @@ class CarveHost : public PassDisplay {
     // 2 min left" (RunProgress), ten times a second at most, and once more when the run is over
     // (until the next run). A host that has nowhere to show it leaves it.
     virtual void setOverallText(const std::string& text) { (void)text; }
+    // Each file the run has written (or recorded, in a report-only run), once it is in the report.
+    // A host that shows the run's files (the dialog's gallery) keeps what it needs.
+    virtual void fileCarved(const CarvedFile& file) { (void)file; }
+    // The check of a carved file (when the run checks them): on the run's thread, after
+    // fileCarved for the same file, perhaps some files later.
+    virtual void fileVerified(const CarvedFile& file, const FileVerdict& verdict) {
+        (void)file;
+        (void)verdict;
+    }
     virtual void exploreFolder(const std::string& path) = 0;
 
     // The inline front of every poll point, which runs once per sector: millions of times in a
