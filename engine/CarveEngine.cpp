@@ -87,6 +87,7 @@ void CarveEngine::closeEvidence() {
     reassembling_ = false;
     joinBudgets_.clear();
     claimed_.clear();
+    joinsMeasured_.clear();
 }
 
 bool CarveEngine::sectorTaken(std::int64_t offset, FileTypeId type, bool starts) const {
@@ -532,6 +533,7 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
     // others, without carving them, so that whichever pass reaches a frame, member or thumbnail of
     // one of them knows it for that file's bytes.
     containers_.clear();
+    joinsMeasured_.clear();
     std::vector<std::int32_t CarveState::*> rowsTicked;
     for (const KindInfo& k : kindTable()) {
         if (st.*(k.selected) != 0 &&

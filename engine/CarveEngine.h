@@ -27,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace morrow {
 
@@ -127,6 +128,14 @@ class CarveEngine : public PassContext {
                    : nullptr;
     }
     bool sectorTaken(std::int64_t offset, FileTypeId type, bool starts) const override;
+    void rememberJoin(FileTypeId type, std::int64_t H,
+                      const std::optional<std::vector<Piece>>& pieces) override {
+        joinsMeasured_[{type, H}] = pieces;
+    }
+    const std::optional<std::vector<Piece>>* rememberedJoin(FileTypeId type, std::int64_t H) const override {
+        const auto it = joinsMeasured_.find({type, H});
+        return it == joinsMeasured_.end() ? nullptr : &it->second;
+    }
     void claimWhole(std::int64_t offset, std::uint64_t length) override {
         if (reassembling_ && !measuringContainers_) {
             claim(offset, offset + static_cast<std::int64_t>(length));
@@ -205,6 +214,8 @@ class CarveEngine : public PassContext {
     bool reassembling_ = false;
     std::vector<JoinBudget> joinBudgets_;
     std::map<std::int64_t, std::int64_t> claimed_;
+    // The joins searched for while measuring the files that hold others, by kind and header offset.
+    std::map<std::pair<FileTypeId, std::int64_t>, std::optional<std::vector<Piece>>> joinsMeasured_;
     bool measuringContainers_ = false; // carve() records files instead of carving them
     Carvers carvers_;
     EvidenceOpener opener_;

@@ -25,13 +25,8 @@ bool PassContext::carve(const CarvePass& pass, std::int64_t number, std::int64_t
     return carve(file);
 }
 
-bool PassContext::carveJoined(const CarvePass& pass, EvidenceReader& evidence, std::int64_t number,
-                              std::int64_t H, const std::string& extension, std::vector<ByteRun>& runs) {
-    runs.clear();
-    JoinBudget* run = joinBudget(pass.type);
-    if (!pass.reassemble || run == nullptr || run->spent() || !FragmentJoin::provable(pass.type)) {
-        return true;
-    }
+std::optional<std::vector<Piece>> PassContext::search(FileTypeId type, EvidenceReader& evidence,
+                                                      std::int64_t H, JoinBudget& run) {
     class Claims final : public ClusterClaims {
       public:
         Claims(const PassContext& context, FileTypeId type) : context_(context), type_(type) {}
@@ -43,13 +38,45 @@ bool PassContext::carveJoined(const CarvePass& pass, EvidenceReader& evidence, s
       private:
         const PassContext& context_;
         FileTypeId type_;
-    } claims(*this, pass.type);
+    } claims(*this, type);
     // One candidate's share of what the evidence file's searches may still do.
-    const std::uint64_t bytes = std::min(FragmentJoin::candidateBytes, run->bytesLeft());
-    const std::uint64_t joins = std::min(FragmentJoin::candidateJoins, run->joinsLeft());
+    const std::uint64_t bytes = std::min(FragmentJoin::candidateBytes, run.bytesLeft());
+    const std::uint64_t joins = std::min(FragmentJoin::candidateJoins, run.joinsLeft());
     JoinBudget one(bytes, joins);
-    const auto pieces = FragmentJoin::join(pass.type, evidence, H, claims, one);
-    run->spend(bytes - one.bytesLeft(), joins - one.joinsLeft());
+    auto pieces = FragmentJoin::join(type, evidence, H, claims, one);
+    run.spend(bytes - one.bytesLeft(), joins - one.joinsLeft());
+    // A search cut short by its allowance is no answer to keep.
+    if (measuringOnly() && !one.spent()) {
+        rememberJoin(type, H, pieces);
+    }
+    return pieces;
+}
+
+bool PassContext::carveJoined(const CarvePass& pass, EvidenceReader& evidence, std::int64_t number,
+                              std::int64_t H, const std::string& extension, std::vector<ByteRun>& runs) {
+    runs.clear();
+    JoinBudget* run = joinBudget(pass.type);
+    if (!pass.reassemble || run == nullptr || !FragmentJoin::provable(pass.type)) {
+        return true;
+    }
+    std::optional<std::vector<Piece>> pieces;
+    const std::optional<std::vector<Piece>>* known = measuringOnly() ? nullptr : rememberedJoin(pass.type, H);
+    // Taken as remembered unless a file carved since holds a piece the join found.
+    if (known != nullptr && *known) {
+        for (std::size_t i = 1; i < (*known)->size(); ++i) {
+            if (sectorTaken((**known)[i].offset, pass.type, false)) {
+                known = nullptr;
+                break;
+            }
+        }
+    }
+    if (known != nullptr) {
+        pieces = *known;
+    } else if (run->spent()) {
+        return true;
+    } else {
+        pieces = search(pass.type, evidence, H, *run);
+    }
     if (pieces && pieces->size() == 1) {
         // Proven whole: the carver carves it as the exact mode does, and its bytes are claimed.
         claimWhole(pieces->front().offset, pieces->front().length);

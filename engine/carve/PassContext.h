@@ -1,8 +1,10 @@
 #pragma once
 
+#include "formats/FragmentJoin.h"
 #include "output/CarvedFile.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -114,6 +116,20 @@ class PassContext {
         (void)offset;
         (void)length;
     }
+    // A run that measures the files holding others before it carves remembers each join searched
+    // for then (the pieces, or nothing when none was proven), so that the pass that carves takes the
+    // answer instead of searching again with what is left of the allowance.
+    virtual void rememberJoin(FileTypeId type, std::int64_t H,
+                              const std::optional<std::vector<Piece>>& pieces) {
+        (void)type;
+        (void)H;
+        (void)pieces;
+    }
+    virtual const std::optional<std::vector<Piece>>* rememberedJoin(FileTypeId type, std::int64_t H) const {
+        (void)type;
+        (void)H;
+        return nullptr;
+    }
     // In a reassembling pass, the file at H broke after a sound start (or none of its reader's
     // could be read whole): when its format proves where it goes on, it is carved in its pieces as
     // file `number`, and `runs` holds them (else it is empty). False when the run must end.
@@ -123,6 +139,11 @@ class PassContext {
     // Hands file `number` of `pass`, `length` bytes at `offset` named with `extension`, to carve.
     bool carve(const CarvePass& pass, std::int64_t number, std::int64_t offset, std::uint64_t length,
                std::uint64_t spaceNeeded, const std::string& extension);
+
+  private:
+    // The join of the file of `type` at H, searched within a candidate's share of `run`.
+    std::optional<std::vector<Piece>> search(FileTypeId type, EvidenceReader& evidence, std::int64_t H,
+                                             JoinBudget& run);
 };
 
 } // namespace morrow
