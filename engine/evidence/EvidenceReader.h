@@ -5,7 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
+#include <typeindex>
 #include <utility>
 #include <vector>
 
@@ -70,6 +73,16 @@ class EvidenceReader {
     // `unreadable` (when given) is set when it is a read that failed rather than a change.
     std::string changed(bool* unreadable = nullptr);
 
+    // What one search of the evidence indexed once for the searches after it (the PDF joins'
+    // cross-reference words), one of each type, kept as long as the reader.
+    template <typename T> T& memo() {
+        std::shared_ptr<void>& slot = memos_[std::type_index(typeid(T))];
+        if (!slot) {
+            slot = std::make_shared<T>();
+        }
+        return *static_cast<T*>(slot.get());
+    }
+
   private:
     std::size_t fetch(std::int64_t offset, unsigned char* out, std::size_t length);
 
@@ -85,6 +98,7 @@ class EvidenceReader {
     // large enough for a marker walk or an allocation-table sector.
     static constexpr std::size_t windowSize = 8 * 1024;
     std::vector<unsigned char> window_;
+    std::map<std::type_index, std::shared_ptr<void>> memos_;
     std::int64_t windowStart_ = -1;
     std::size_t windowLength_ = 0;
 };

@@ -2,6 +2,8 @@
 
 #include "evidence/EvidenceReader.h"
 
+#include <algorithm>
+
 namespace morrow {
 
 void PieceLayout::read(EvidenceReader& evidence, std::uint64_t offset, unsigned char* out,
@@ -22,27 +24,89 @@ bool FragmentJoin::provable(FileTypeId type) {
            type == kind::Pdf || type == kind::VideoQuickTime || type == kind::VideoRiff;
 }
 
-std::optional<std::vector<Piece>> FragmentJoin::join(FileTypeId type, EvidenceReader& evidence,
-                                                     std::int64_t H, const ClusterClaims& claims,
-                                                     JoinBudget& budget) {
+namespace {
+
+std::optional<std::vector<Piece>> joinOf(FileTypeId type, EvidenceReader& evidence, std::int64_t H,
+                                         const ClusterClaims& claims, JoinBudget& budget) {
     switch (type) {
     case kind::Png:
-        return png(evidence, H, claims, budget);
+        return FragmentJoin::png(evidence, H, claims, budget);
     case kind::Jpeg:
-        return jpeg(evidence, H, claims, budget);
+        return FragmentJoin::jpeg(evidence, H, claims, budget);
     case kind::Gif:
-        return gif(evidence, H, claims, budget);
+        return FragmentJoin::gif(evidence, H, claims, budget);
     case kind::Zip:
-        return zip(evidence, H, claims, budget);
+        return FragmentJoin::zip(evidence, H, claims, budget);
     case kind::Pdf:
-        return pdf(evidence, H, claims, budget);
+        return FragmentJoin::pdf(evidence, H, claims, budget);
     case kind::VideoQuickTime:
-        return quickTime(evidence, H, claims, budget);
+        return FragmentJoin::quickTime(evidence, H, claims, budget);
     case kind::VideoRiff:
-        return avi(evidence, H, claims, budget);
+        return FragmentJoin::avi(evidence, H, claims, budget);
     default:
         return std::nullopt;
     }
+}
+
+// A piece that stands exactly where it would in another file beginning as this one does is that
+// file's: a second copy of the same file (or one made alike by the same program) proves a join as
+// well as the missing piece would. The first such piece, if any.
+std::optional<Piece> pieceOfACopy(EvidenceReader& evidence, std::int64_t H,
+                                  const std::vector<Piece>& pieces) {
+    constexpr std::size_t compared = 16;
+    unsigned char head[compared] = {};
+    if (evidence.readAt(H, head, compared) != compared) {
+        return std::nullopt;
+    }
+    std::uint64_t offset = pieces.front().length;
+    for (std::size_t i = 1; i < pieces.size(); ++i) {
+        const std::int64_t origin = pieces[i].offset - static_cast<std::int64_t>(offset);
+        unsigned char other[compared] = {};
+        if (origin >= 0 && origin != H && evidence.readAt(origin, other, compared) == compared &&
+            std::equal(head, head + compared, other)) {
+            return pieces[i];
+        }
+        offset += pieces[i].length;
+    }
+    return std::nullopt;
+}
+
+// The run's claims, and the pieces of copies a search has taken: it searches again past them.
+class CopiesExcluded final : public ClusterClaims {
+  public:
+    explicit CopiesExcluded(const ClusterClaims& run) : run_(run) {}
+    bool taken(std::int64_t sector) const override { return run_.taken(sector) || excluded(sector); }
+    bool claimed(std::int64_t sector) const override { return run_.claimed(sector) || excluded(sector); }
+    void exclude(const Piece& piece) { pieces_.push_back(piece); }
+
+  private:
+    bool excluded(std::int64_t sector) const {
+        return std::any_of(pieces_.begin(), pieces_.end(), [&](const Piece& p) {
+            return sector >= p.offset && sector < p.offset + static_cast<std::int64_t>(p.length);
+        });
+    }
+    const ClusterClaims& run_;
+    std::vector<Piece> pieces_;
+};
+
+} // namespace
+
+std::optional<std::vector<Piece>> FragmentJoin::join(FileTypeId type, EvidenceReader& evidence,
+                                                     std::int64_t H, const ClusterClaims& claims,
+                                                     JoinBudget& budget) {
+    CopiesExcluded searched(claims);
+    for (int search = 0; search < maxCopiesPassed + 1; ++search) {
+        auto pieces = joinOf(type, evidence, H, searched, budget);
+        if (!pieces || pieces->size() < 2) {
+            return pieces;
+        }
+        const auto copy = pieceOfACopy(evidence, H, *pieces);
+        if (!copy) {
+            return pieces;
+        }
+        searched.exclude(*copy);
+    }
+    return std::nullopt;
 }
 
 } // namespace morrow

@@ -113,6 +113,9 @@ class FragmentJoin {
     // The sector starts tried as the split, back from where a decode of the data as it lies
     // failed: random data (or another file's) fails to decode within a few hundred bytes.
     static constexpr std::size_t splitsTried = 8;
+    // Copies of the same file (their pieces standing where the file's would) a search passes over
+    // before it gives up.
+    static constexpr int maxCopiesPassed = 3;
     // Pieces of one file at most.
     static constexpr int maxPieces = 3;
     // One candidate's allowance.

@@ -511,6 +511,79 @@ void extendByUpdates(EvidenceReader& evidence, std::uint64_t H, std::uint64_t ga
     }
 }
 
+// A linearized file's first-page section ends in a "%%EOF" of its own, and its linearization
+// dictionary's /L gives the whole file's length: whether the file at `start` goes on past `end`.
+bool goesOn(EvidenceReader& evidence, std::uint64_t start, std::uint64_t end) {
+    std::string head(1024, '\0');
+    head.resize(evidence.readAt(static_cast<std::int64_t>(start), head.data(), head.size()));
+    const std::size_t linearized = head.find("/Linearized");
+    const std::size_t close = head.find(">>", linearized);
+    for (std::size_t l = head.find("/L", linearized); linearized != std::string::npos && l < close;
+         l = head.find("/L", l + 2)) {
+        std::size_t i = l + 2;
+        if (i >= head.size() || !whiteSpace(head[i])) {
+            continue;
+        }
+        while (i < head.size() && whiteSpace(head[i])) {
+            ++i;
+        }
+        std::uint64_t length = 0;
+        std::size_t digits = 0;
+        for (; i < head.size() && digit(head[i]) && digits < 15; ++i, ++digits) {
+            length = length * 10 + static_cast<std::uint64_t>(head[i] - '0');
+        }
+        return digits > 0 && length > end - start;
+    }
+    return false;
+}
+
+// Where the words "startxref" and "xref" (a table's, not the one inside "startxref") stand in the
+// evidence from some offset on, found by one pass that every PDF's search shares: each candidate
+// reading on through the evidence for its own would read it once per broken PDF.
+struct CrossReferenceWords {
+    std::uint64_t from = 0;
+    std::uint64_t to = 0; // indexed [from, to)
+    std::vector<std::uint64_t> startxref;
+    std::vector<std::uint64_t> xref;
+
+    void reset(std::uint64_t at) {
+        from = to = at;
+        startxref.clear();
+        xref.clear();
+    }
+    // Indexes on to `end` (in blocks), charging what it reads to `budget`. False when the budget is
+    // spent, or when the evidence holds more of the words than a file could use (made so).
+    bool cover(EvidenceReader& evidence, std::uint64_t end, JoinBudget& budget) {
+        constexpr std::size_t block = std::size_t{1} << 20;
+        constexpr std::size_t most = std::size_t{1} << 17;
+        std::vector<unsigned char> bytes;
+        while (to < end) {
+            if (startxref.size() + xref.size() > most) {
+                return false;
+            }
+            // Five bytes before the block tell "startxref" from "xref"; eight after finish a word.
+            const std::uint64_t lead = std::min<std::uint64_t>(to - from, 5);
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block, end - to));
+            if (!budget.spend(n)) {
+                return false;
+            }
+            bytes.resize(lead + n + 8);
+            const std::size_t got =
+                evidence.readAt(static_cast<std::int64_t>(to - lead), bytes.data(), bytes.size());
+            for (std::size_t i = lead; i < lead + n && i + 4 <= got; ++i) {
+                if (bytes[i] == 's' && i + 9 <= got && std::memcmp(&bytes[i], "startxref", 9) == 0) {
+                    startxref.push_back(to - lead + i);
+                } else if (bytes[i] == 'x' && std::memcmp(&bytes[i], "xref", 4) == 0 &&
+                           !(i >= 5 && std::memcmp(&bytes[i - 5], "start", 5) == 0)) {
+                    xref.push_back(to - lead + i);
+                }
+            }
+            to = got < lead + n ? end : to + n; // a short read is the evidence's end
+        }
+        return true;
+    }
+};
+
 } // namespace
 
 std::optional<std::vector<Piece>> FragmentJoin::pdf(EvidenceReader& evidence, std::int64_t H,
@@ -524,72 +597,86 @@ std::optional<std::vector<Piece>> FragmentJoin::pdf(EvidenceReader& evidence, st
     }
     // Each "startxref" from the header on, in order, until one whose table stands where it says
     // (the file is whole so far: nothing to reassemble) or one that proves a join.
-    std::vector<unsigned char> block(65536 + 16);
+    CrossReferenceWords& words = evidence.memo<CrossReferenceWords>();
+    if (start < words.from || start > words.to) {
+        words.reset(start);
+    }
     std::uint64_t searchEnd = std::min(size, start + maxSearch);
-    for (std::uint64_t B = start; B < searchEnd; B += 65536) {
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - B));
-        if (!budget.spend(n)) {
+    std::uint64_t after = start;
+    for (;;) {
+        const auto next = std::lower_bound(words.startxref.begin(), words.startxref.end(), after);
+        if (next == words.startxref.end()) {
+            if (words.to >= searchEnd ||
+                !words.cover(evidence, std::min(searchEnd, words.to + (std::uint64_t{1} << 20)), budget)) {
+                return std::nullopt;
+            }
+            continue;
+        }
+        const std::uint64_t P = *next;
+        if (P >= searchEnd) {
             return std::nullopt;
         }
-        evidence.readAt(static_cast<std::int64_t>(B), block.data(), n);
-        for (std::size_t i = 0; i + 9 <= n && i < 65536; ++i) {
-            if (block[i] != 's' || std::memcmp(&block[i], "startxref", 9) != 0) {
-                continue;
+        after = P + 1;
+        Cursor c(evidence, P + 9, size);
+        c.skipSpace();
+        const auto xref = c.number();
+        c.skipSpace();
+        if (!xref || !c.keyword("%%EOF") || *xref >= P - start) {
+            continue;
+        }
+        std::uint64_t end = c.at();
+        unsigned char eol[2] = {};
+        evidence.readAt(static_cast<std::int64_t>(end), eol, 2);
+        end += eol[0] == '\r' ? (eol[1] == '\n' ? 2 : 1) : (eol[0] == '\n' ? 1 : 0);
+        // The chain of tables as it lies, to the first that is not at its offset.
+        std::optional<std::uint64_t> missing = xref;
+        for (int k = 0; missing && k < maxSections; ++k) {
+            const auto section = readTable(evidence, start + *missing, P, budget);
+            if (!section) {
+                break;
             }
-            const std::uint64_t P = B + i;
-            Cursor c(evidence, P + 9, size);
-            c.skipSpace();
-            const auto xref = c.number();
-            c.skipSpace();
-            if (!xref || !c.keyword("%%EOF") || *xref >= P - start) {
-                continue;
-            }
-            std::uint64_t end = c.at();
-            unsigned char eol[2] = {};
-            evidence.readAt(static_cast<std::int64_t>(end), eol, 2);
-            end += eol[0] == '\r' ? (eol[1] == '\n' ? 2 : 1) : (eol[0] == '\n' ? 1 : 0);
-            // The chain of tables as it lies, to the first that is not at its offset.
-            std::optional<std::uint64_t> missing = xref;
-            for (int k = 0; missing && k < maxSections; ++k) {
-                const auto section = readTable(evidence, start + *missing, P, budget);
-                if (!section) {
-                    break;
-                }
-                missing = section->prev;
-            }
-            if (!missing) {
+            missing = section->prev;
+        }
+        if (!missing) {
+            if (!goesOn(evidence, start, end)) {
                 return std::nullopt; // whole so far as its tables say: nothing to reassemble
             }
-            // That table at a sector multiple further on, the nearest to its "startxref" first:
-            // a table is seldom far from it.
-            if (start + *missing + sector >= P) {
+            continue;
+        }
+        // That table at a sector multiple further on, the nearest to its "startxref" first: a
+        // table is seldom far from it. The words' index holds every table before P.
+        if (start + *missing + sector >= P) {
+            continue;
+        }
+        const std::uint64_t lowest = start + *missing + sector;
+        const std::uint64_t highest =
+            start + *missing + std::min(maxGap, (P - start - *missing - 1) / sector * sector);
+        bool located = false;
+        auto table = std::upper_bound(words.xref.begin(), words.xref.end(), highest);
+        while (table != words.xref.begin()) {
+            const std::uint64_t X = *--table;
+            if (X < lowest) {
+                break;
+            }
+            if ((X - start - *missing) % sector != 0 || !budget.spend(sector, 1)) {
                 continue;
             }
-            const std::uint64_t farthest = std::min(maxGap, (P - start - *missing - 1) / sector * sector);
-            bool located = false;
-            for (std::uint64_t gap = farthest; gap >= sector; gap -= sector) {
-                if (gap % (64 * sector) == 0 && !budget.spend(64 * 64)) {
-                    return std::nullopt;
-                }
-                unsigned char word[4] = {};
-                evidence.readAt(static_cast<std::int64_t>(start + *missing + gap), word, 4);
-                if (std::memcmp(word, "xref", 4) != 0 || !budget.spend(sector, 1)) {
-                    continue;
-                }
-                if (auto pieces = prove(evidence, start, *xref, gap, end, claims, budget)) {
-                    extendByUpdates(evidence, start, gap, *pieces, budget);
-                    return pieces;
-                }
-                located = true;
+            const std::uint64_t gap = X - start - *missing;
+            if (auto pieces = prove(evidence, start, *xref, gap, end, claims, budget)) {
+                extendByUpdates(evidence, start, gap, *pieces, budget);
+                return pieces;
             }
-            // A table that did not prove the join (a look-alike, or a file in more pieces): the
-            // real one, if any, lies within a gap's reach of it.
-            if (located) {
-                searchEnd = std::min(searchEnd, P + maxTrialGap);
+            if (budget.spent()) {
+                return std::nullopt;
             }
+            located = true;
+        }
+        // A table that did not prove the join (a look-alike, or a file in more pieces): the
+        // real one, if any, lies within a gap's reach of it.
+        if (located) {
+            searchEnd = std::min(searchEnd, P + maxTrialGap);
         }
     }
-    return std::nullopt;
 }
 
 } // namespace morrow

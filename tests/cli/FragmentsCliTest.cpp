@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <random>
 #include <set>
+#include <tuple>
 #include <zlib.h>
 
 using namespace morrow;
@@ -181,6 +182,13 @@ INSTANTIATE_TEST_SUITE_P(
                     {60 * sector},
                     Gap::OtherFile,
                     "plain.pdf"},
+        // Cut in its last objects, after the first page's own "%%EOF".
+        FragmentRow{"PdfLinearizedCutNearItsEnd",
+                    "linearized.pdf",
+                    "pdf",
+                    "disk~PDFFile0.pdf",
+                    {12800},
+                    {40 * sector}},
         FragmentRow{
             "MovieBoxPastTheBreak", "clip.3gp", "mov", "disk~VideoFiles0.3gp", {2048}, {200 * sector}},
         FragmentRow{"MovieBoxBrokenInside", "clip.mp4", "mov", "disk~VideoFiles0.mp4", {512}, {9 * sector}},
@@ -292,6 +300,33 @@ TEST(FragmentsCliTest, InterleavedFilesOfOneKindJoinTheirOwnTails) {
     EXPECT_NE(result.out.find("2 reassembled from fragments"), std::string::npos) << result.out;
     EXPECT_TRUE(test::readFile(dir / "out/disk/disk~PNGFile0.png") == a);
     EXPECT_TRUE(test::readFile(dir / "out/disk/disk~PNGFile1.png") == b);
+}
+
+// A whole copy of the file lies between its first piece and its own tail, as a second copy of one
+// picture often does on a disk: the copy's bytes read on from the break as well as the tail, but a
+// reassembled file's byte runs are its own, so the join passes over the copy.
+TEST(FragmentsCliTest, ACopyOfTheFileLendsItNoPiece) {
+    const bool dfxml = test::runCli({"--dfxml", "--version"}) == 0;
+    if (!dfxml) {
+        GTEST_SKIP() << "needs a build with DFXML reports";
+    }
+    for (const auto& [fixture, kind, cut] :
+         {std::tuple{"photo-large.jpg", "jpeg", 65536}, std::tuple{"image-00-3b.gif", "gif", 1024}}) {
+        const std::string file = test::fixture(fixture);
+        const std::string copy = file + std::string((sector - file.size() % sector) % sector, '\0');
+        const std::string before = test::randomBytes(8192, 1) + file.substr(0, cut) +
+                                   test::randomBytes(4 * sector, 2) + copy + test::randomBytes(8 * sector, 3);
+        test::TempDir dir;
+        test::writeFile(dir / "disk.img", before + file.substr(cut) + test::randomBytes(8192, 4));
+        const test::ChildResult result = test::runCliWith(
+            {"--dfxml", "--fragments", "-y", "-t", kind, "-o", dir / "out", dir / "disk.img"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::string report = test::readFile(dir / "out/disk/disk~Report.dfxml");
+        EXPECT_NE(report.find("<byte_run offset=\"" + std::to_string(cut) + "\" img_offset=\"" +
+                              std::to_string(before.size()) + "\""),
+                  std::string::npos)
+            << fixture << ": " << report;
+    }
 }
 
 std::string le16(std::uint32_t v) {
