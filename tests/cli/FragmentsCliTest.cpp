@@ -138,6 +138,29 @@ INSTANTIATE_TEST_SUITE_P(
                     "disk~JPEGFile0.jpg",
                     {483 * sector},
                     {37 * sector}},
+        // A progressive picture: every scan decoded across the join, a split in the segments
+        // between two scans, in a scan's data, and a gap holding another progressive picture.
+        FragmentRow{"JpegProgressiveSplitBetweenScans",
+                    "photo-progressive.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {512},
+                    {41 * sector}},
+        FragmentRow{"JpegProgressiveGapOfZeros",
+                    "photo-progressive.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {1024},
+                    {std::uint64_t{1} << 20},
+                    Gap::Zeros},
+        FragmentRow{"JpegProgressiveGapHoldsAnother",
+                    "photo-progressive.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {1024},
+                    {6 * sector},
+                    Gap::OtherFile,
+                    "photo-progressive-q60.jpg"},
         FragmentRow{"GifTwoPieces", "image-00-3b.gif", "gif", "disk~GIFFile0.gif", {1024}, {3 * sector}},
         FragmentRow{"GifGapHoldsAPhoto",
                     "image-00-3b.gif",
@@ -292,6 +315,35 @@ TEST(FragmentsCliTest, InterleavedFilesOfOneKindJoinTheirOwnTails) {
     EXPECT_NE(result.out.find("2 reassembled from fragments"), std::string::npos) << result.out;
     EXPECT_TRUE(test::readFile(dir / "out/disk/disk~PNGFile0.png") == a);
     EXPECT_TRUE(test::readFile(dir / "out/disk/disk~PNGFile1.png") == b);
+}
+
+// Two progressive pictures of one size and scan script, each cut in two and interleaved: each
+// takes its own tail; and with only the other's tail after it, a picture is not joined.
+TEST(FragmentsCliTest, InterleavedProgressiveJpegsJoinOnlyTheirOwnTails) {
+    const std::string a = test::fixture("photo-progressive.jpg");
+    const std::string b = test::fixture("photo-progressive-q60.jpg");
+    const std::uint64_t cut = 1024;
+    const auto tail = [&](const std::string& file) {
+        return file.substr(cut) +
+               test::randomBytes((sector - (file.size() - cut) % sector) % sector + sector, 4);
+    };
+    for (const bool own : {true, false}) {
+        test::TempDir dir;
+        std::string image = test::randomBytes(8192, 1) + a.substr(0, cut) + test::randomBytes(2 * sector, 2);
+        // Without its own tail, A meets only B's.
+        image += own ? b.substr(0, cut) + test::randomBytes(3 * sector, 3) + tail(a) + tail(b) : tail(b);
+        test::writeFile(dir / "disk.img", image);
+        const test::ChildResult result =
+            test::runCliWith({"--fragments", "-y", "-t", "jpeg", "-o", dir / "out", dir / "disk.img"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        if (own) {
+            EXPECT_NE(result.out.find("2 reassembled from fragments"), std::string::npos) << result.out;
+            EXPECT_TRUE(test::readFile(dir / "out/disk/disk~JPEGFile0.jpg") == a);
+            EXPECT_TRUE(test::readFile(dir / "out/disk/disk~JPEGFile1.jpg") == b);
+        } else {
+            EXPECT_EQ(result.out.find("reassembled from fragments"), std::string::npos) << result.out;
+        }
+    }
 }
 
 std::string le16(std::uint32_t v) {
