@@ -234,6 +234,11 @@ class Coded {
     // Ready for trials that resume a scan of `plane` at MCUs from `from` on: the bits the first
     // piece's decode gave the blocks before, and those it gave up to `to` kept apart.
     void prepare(const Plane* plane, std::uint64_t from, std::uint64_t to) {
+        if (logging_) {
+            // Prepared before for the same break: the bits as the first piece's decode left
+            // them are the base with all it kept apart.
+            resume(sliceFrom_ + slice_.size());
+        }
         slice_.clear();
         plane_ = plane;
         if (plane != nullptr) {
