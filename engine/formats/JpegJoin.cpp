@@ -385,13 +385,17 @@ class Decoder {
   public:
     Decoder(Picture& picture, Stream& stream) : picture_(picture), frame_(picture.frame), stream_(stream) {}
 
-    Outcome run(State& state, std::uint64_t& work, std::vector<State>* record) {
+    // A progressive scan's EOB runs code thousands of blocks in a few bytes: its MCUs count as
+    // work too, a byte each, and a run stops (failed) past `mcuLimit` of them.
+    Outcome run(State& state, std::uint64_t& work, std::vector<State>* record,
+                std::uint64_t mcuLimit = ~std::uint64_t{0}) {
         state_ = state;
         ok_ = true;
         scan_ = &picture_.scans[state_.scan];
         const std::uint64_t begin = state_.at;
         std::uint64_t every = 1;
         std::uint64_t counted = 0;
+        std::uint64_t decoded = 0;
         Outcome outcome = Outcome::Failed;
         for (;;) {
             if (!state_.headers) {
@@ -406,7 +410,7 @@ class Decoder {
                             break;
                         }
                     }
-                    if (!(frame_.progressive ? progressiveMcu() : mcu())) {
+                    if (frame_.progressive ? ++decoded > mcuLimit || !progressiveMcu() : !mcu()) {
                         break;
                     }
                     ++state_.mcu;
@@ -430,7 +434,7 @@ class Decoder {
                 break;
             }
         }
-        work += state_.at - begin;
+        work += state_.at - begin + decoded;
         state = state_;
         return outcome;
     }
@@ -1126,7 +1130,7 @@ class JpegSearch {
                     picture_.coded.resume(resumeMcu(resume));
                 }
                 std::uint64_t spent = 0;
-                Outcome outcome = decoder_.run(trial, spent, nullptr);
+                Outcome outcome = decoder_.run(trial, spent, nullptr, budget_.bytesLeft());
                 if (!budget_.spend(spent, 1)) {
                     return std::nullopt;
                 }
@@ -1292,7 +1296,7 @@ std::optional<std::vector<Piece>> FragmentJoin::jpeg(EvidenceReader& evidence, s
     State state;
     state.at = picture.scans.front().dataStart;
     std::uint64_t work = 0;
-    const bool whole = decoder.run(state, work, &states) == Outcome::Ended;
+    const bool whole = decoder.run(state, work, &states, budget.bytesLeft()) == Outcome::Ended;
     if (whole) {
         return std::vector<Piece>{Piece{H, state.at}}; // decoded to its EOI as it lies
     }
