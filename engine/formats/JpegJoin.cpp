@@ -228,9 +228,18 @@ class Coded {
             }
         }
         words[block] = bits;
+        changed_ = true;
     }
-    // The bits as a scan's data begins.
-    void snapshot() { std::copy(words.begin(), words.end(), base_.begin()); }
+    // The bits as a scan's data begins, copied when a scan since the last copy changed them:
+    // how many words were copied.
+    std::uint64_t snapshot() {
+        if (!changed_) {
+            return 0;
+        }
+        changed_ = false;
+        std::copy(words.begin(), words.end(), base_.begin());
+        return words.size();
+    }
     // Ready for trials that resume a scan of `plane` at MCUs from `from` on: the bits the first
     // piece's decode gave the blocks before, and those it gave up to `to` kept apart.
     void prepare(const Plane* plane, std::uint64_t from, std::uint64_t to) {
@@ -288,6 +297,7 @@ class Coded {
     std::vector<std::uint32_t> touched_;
     bool spilled_ = false;
     bool logging_ = false;
+    bool changed_ = false;
 };
 
 // A picture as far as the first piece's decode has read it: the frame, every scan met (a later
@@ -386,7 +396,8 @@ class Decoder {
     Decoder(Picture& picture, Stream& stream) : picture_(picture), frame_(picture.frame), stream_(stream) {}
 
     // A progressive scan's EOB runs code thousands of blocks in a few bytes: its MCUs count as
-    // work too, a byte each, and a run stops (failed) past `mcuLimit` of them.
+    // work too, a byte each (a first scan's EOB run one in all), and a run stops (failed) past
+    // `mcuLimit` of them.
     Outcome run(State& state, std::uint64_t& work, std::vector<State>* record,
                 std::uint64_t mcuLimit = ~std::uint64_t{0}) {
         state_ = state;
@@ -410,6 +421,19 @@ class Decoder {
                             break;
                         }
                     }
+                    if (state_.endOfBands > 0 && scan_->ss != 0 && scan_->ah == 0) {
+                        // Blocks of an EOB run, up to the scan's or the interval's end, at once.
+                        std::uint64_t end = scan_->mcus;
+                        if (scan_->restartInterval != 0) {
+                            end = std::min(end, (state_.mcu / scan_->restartInterval + 1) *
+                                                    scan_->restartInterval);
+                        }
+                        const std::uint64_t n = std::min<std::uint64_t>(state_.endOfBands, end - state_.mcu);
+                        state_.endOfBands -= static_cast<std::uint32_t>(n);
+                        state_.mcu += n;
+                        ++decoded;
+                        continue;
+                    }
                     if (frame_.progressive ? ++decoded > mcuLimit || !progressiveMcu() : !mcu()) {
                         break;
                     }
@@ -424,7 +448,7 @@ class Decoder {
                 }
                 state_.headers = true;
                 if (record != nullptr) {
-                    picture_.coded.snapshot();
+                    decoded += picture_.coded.snapshot() / 8;
                     record->push_back(state_);
                 }
             }
@@ -654,6 +678,10 @@ class Decoder {
             }
             return ok_;
         }
+        if (scan.ah == 0 && state_.endOfBands > 0) {
+            --state_.endOfBands;
+            return true;
+        }
         const Component& c = scan.components.front();
         const Huffman& table = scan.acTables[c.ac];
         const std::size_t block = Coded::index(frame_.planes[c.index], state_.mcu);
@@ -661,10 +689,6 @@ class Decoder {
         const std::uint64_t before = coded;
         unsigned k = scan.ss;
         if (scan.ah == 0) {
-            if (state_.endOfBands > 0) {
-                --state_.endOfBands;
-                return true;
-            }
             for (; k <= scan.se && ok_; ++k) {
                 const int rs = decode(table);
                 const unsigned run = static_cast<unsigned>(rs) >> 4;
@@ -1286,7 +1310,8 @@ std::optional<std::vector<Piece>> FragmentJoin::jpeg(EvidenceReader& evidence, s
         return std::nullopt;
     }
     Picture picture;
-    if (!readHeaders(evidence, start, picture)) {
+    // (A progressive picture's coefficient bits cost their clearing.)
+    if (!readHeaders(evidence, start, picture) || !budget.spend(picture.coded.words.size())) {
         return std::nullopt;
     }
     JpegSearch search(evidence, start, picture, claims, budget);
@@ -1298,6 +1323,11 @@ std::optional<std::vector<Piece>> FragmentJoin::jpeg(EvidenceReader& evidence, s
     std::uint64_t work = 0;
     const bool whole = decoder.run(state, work, &states, budget.bytesLeft()) == Outcome::Ended;
     if (whole) {
+        // A progressive decode's cost is the MCUs more than the bytes (EOB runs): it draws on
+        // the allowance even when the picture proves whole, so that many do not stall a run.
+        if (picture.frame.progressive && !budget.spend(work)) {
+            return std::nullopt;
+        }
         return std::vector<Piece>{Piece{H, state.at}}; // decoded to its EOI as it lies
     }
     if (!budget.spend(work) || states.empty()) {
