@@ -800,26 +800,33 @@ class Decoder {
 
 // The tables, frame and first scan header of a baseline or progressive JPEG at H, read from the
 // first piece.
-bool readHeaders(EvidenceReader& evidence, std::uint64_t H, Picture& picture) {
+// `read` gives the file's bytes from an offset, `size` of them at most; `last` gets the offset
+// of the last segment whose header was read, where the walk stopped.
+template <typename Read>
+bool readHeaders(Read read, std::uint64_t size, Picture& picture, std::uint64_t& last) {
     Scan scan;
     Frame& frame = picture.frame;
-    std::uint64_t at = H + 2;
-    if (evidence.be16(static_cast<std::int64_t>(H)) != 0xFFD8) {
+    std::uint64_t at = 2;
+    unsigned char soi[2] = {};
+    last = 0;
+    if (read(0, soi, 2) != 2 || be16(soi) != 0xFFD8) {
         return false;
     }
     for (int segments = 0; segments < 64; ++segments) {
         unsigned char head[4] = {};
-        evidence.readAt(static_cast<std::int64_t>(at), head, sizeof head);
-        if (head[0] != 0xFF) {
+        if (read(at, head, sizeof head) != sizeof head || head[0] != 0xFF) {
             return false;
         }
+        last = at;
         const unsigned code = head[1];
         const std::uint64_t length = be16(head + 2);
-        if (length < 2 || at + 2 + length > evidence.size()) {
+        if (length < 2 || at + 2 + length > size) {
             return false;
         }
         std::vector<unsigned char> body(length - 2);
-        evidence.readAt(static_cast<std::int64_t>(at + 4), body.data(), body.size());
+        if (read(at + 4, body.data(), body.size()) != body.size()) {
+            return false;
+        }
         at += 2 + length;
         if (code == 0xC4) {
             if (!defineTables(scan, body.data(), body.size())) {
@@ -877,7 +884,7 @@ bool readHeaders(EvidenceReader& evidence, std::uint64_t H, Picture& picture) {
                 }
                 picture.coded.resize(frame.blocks);
             }
-            scan.dataStart = at - H;
+            scan.dataStart = at;
             picture.scans.push_back(scan);
             return true;
         } else if ((code >= 0xC3 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC) ||
@@ -1302,6 +1309,122 @@ class JpegSearch {
 
 } // namespace
 
+namespace {
+
+using Moves = JpegSearch::Moves;
+
+std::vector<Piece> toPieces(std::uint64_t start, std::uint64_t end, const Moves& moves) {
+    std::vector<Piece> pieces{Piece{static_cast<std::int64_t>(start), moves.front().first}};
+    for (std::size_t i = 0; i < moves.size(); ++i) {
+        const std::uint64_t to = i + 1 < moves.size() ? moves[i + 1].first : end;
+        pieces.push_back(
+            Piece{static_cast<std::int64_t>(start + moves[i].first + moves[i].second), to - moves[i].first});
+    }
+    return pieces;
+}
+
+// A JPEG whose break falls in its segments before the first scan (a large EXIF block): the
+// length of the segment the walk stopped in tells where the next marker stands in the file, so
+// a piece that goes on from a split in that segment holds a marker exactly that far into it.
+// The join holds when the segments read on through it to a scan whose data decodes to EOI
+// (breaking again far on: a third piece sought as after any break).
+std::optional<std::vector<Piece>> headerJoin(EvidenceReader& evidence, std::uint64_t H, std::uint64_t segment,
+                                             const ClusterClaims& claims, JoinBudget& budget) {
+    unsigned char head[4] = {};
+    if (evidence.readAt(static_cast<std::int64_t>(H + segment), head, sizeof head) != sizeof head) {
+        return std::nullopt;
+    }
+    const std::uint64_t next = segment + 2 + be16(head + 2); // where the next marker (or data) stands
+    std::vector<std::uint64_t> splits;
+    for (std::uint64_t s = next / sector * sector;
+         s > segment + 4 && splits.size() < FragmentJoin::splitsTried; s -= sector) {
+        splits.push_back(s);
+    }
+    if (splits.empty()) {
+        return std::nullopt;
+    }
+    const std::uint64_t size = evidence.size();
+    Stream stream(evidence, H);
+    JoinSectors sectors(evidence);
+    for (std::uint64_t c = H + splits.back() + sector;
+         c < size && c <= H + splits.front() + FragmentJoin::maxTrialGap; c += sector) {
+        if (!budget.spend(sector)) {
+            return std::nullopt;
+        }
+        if (claims.taken(static_cast<std::int64_t>(c))) {
+            continue;
+        }
+        std::size_t n = 0;
+        const unsigned char* bytes = sectors.at(c, n);
+        for (const std::uint64_t s : splits) {
+            const std::uint64_t marker = next - s; // into the next piece
+            if (H + s >= c) {
+                continue;
+            }
+            unsigned char two[2] = {};
+            if (marker + 1 < n) {
+                two[0] = bytes[marker];
+                two[1] = bytes[marker + 1];
+            } else {
+                evidence.readAt(static_cast<std::int64_t>(c + marker), two, 2);
+            }
+            // (After a scan's header its data follows, no marker.)
+            if (head[1] != 0xDA && (two[0] != 0xFF || two[1] < 0xC0 || two[1] == 0xFF)) {
+                continue;
+            }
+            const Moves moves{{s, c - (H + s)}};
+            stream.setPieces(moves);
+            Picture picture;
+            std::uint64_t last = 0;
+            const auto read = [&](std::uint64_t at, unsigned char* out, std::size_t count) {
+                std::size_t i = 0;
+                while (i < count && stream.byte(at + i, out[i])) {
+                    ++i;
+                }
+                return i;
+            };
+            if (!budget.spend(0, 1)) {
+                return std::nullopt;
+            }
+            if (!readHeaders(read, ~std::uint64_t{0}, picture, last)) {
+                continue;
+            }
+            if (!budget.spend(picture.coded.words.size())) {
+                return std::nullopt;
+            }
+            Decoder decoder(picture, stream);
+            std::vector<State> states;
+            State state;
+            state.at = picture.scans.front().dataStart;
+            std::uint64_t work = 0;
+            const Outcome outcome = decoder.run(state, work, &states, budget.bytesLeft());
+            if (!budget.spend(work)) {
+                return std::nullopt;
+            }
+            if (outcome == Outcome::Ended) {
+                bool free = true;
+                for (std::uint64_t at = c; at < c + (state.at - s) && free; at += sector) {
+                    free = !claims.taken(static_cast<std::int64_t>(at));
+                }
+                if (free) {
+                    return toPieces(H, state.at, moves);
+                }
+                continue;
+            }
+            // Decoded well past the join, then broken again: a third piece.
+            if (!picture.frame.progressive && !states.empty() && state.at > s + 8 * sector) {
+                JpegSearch search(evidence, H, picture, claims, budget);
+                if (const auto found = search.next(moves, states, state)) {
+                    return toPieces(H, found->first, found->second);
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<std::vector<Piece>> FragmentJoin::jpeg(EvidenceReader& evidence, std::int64_t H,
                                                      const ClusterClaims& claims, JoinBudget& budget) {
     const std::uint64_t size = evidence.size();
@@ -1310,8 +1433,15 @@ std::optional<std::vector<Piece>> FragmentJoin::jpeg(EvidenceReader& evidence, s
         return std::nullopt;
     }
     Picture picture;
+    std::uint64_t last = 0;
+    const auto read = [&](std::uint64_t at, unsigned char* out, std::size_t n) {
+        return evidence.readAt(static_cast<std::int64_t>(start + at), out, n);
+    };
+    if (!readHeaders(read, size - start, picture, last)) {
+        return last == 0 ? std::nullopt : headerJoin(evidence, start, last, claims, budget);
+    }
     // (A progressive picture's coefficient bits cost their clearing.)
-    if (!readHeaders(evidence, start, picture) || !budget.spend(picture.coded.words.size())) {
+    if (!budget.spend(picture.coded.words.size())) {
         return std::nullopt;
     }
     JpegSearch search(evidence, start, picture, claims, budget);
@@ -1330,21 +1460,23 @@ std::optional<std::vector<Piece>> FragmentJoin::jpeg(EvidenceReader& evidence, s
         }
         return std::vector<Piece>{Piece{H, state.at}}; // decoded to its EOI as it lies
     }
-    if (!budget.spend(work) || states.empty()) {
-        return std::nullopt; // no MCU to go on from
-    }
-    const auto found = search.next({}, states, state);
-    if (!found) {
+    if (!budget.spend(work)) {
         return std::nullopt;
     }
-    const auto& [end, moves] = *found;
-    std::vector<Piece> pieces{Piece{H, moves.front().first}};
-    for (std::size_t i = 0; i < moves.size(); ++i) {
-        const std::uint64_t to = i + 1 < moves.size() ? moves[i + 1].first : end;
-        pieces.push_back(
-            Piece{static_cast<std::int64_t>(start + moves[i].first + moves[i].second), to - moves[i].first});
+    const auto found = states.empty() ? std::nullopt : search.next({}, states, state);
+    if (!found) {
+        // Broken at once, or the sector after the scan's header another file's or one byte over
+        // and over: perhaps broken in that header, read from other bytes.
+        const std::uint64_t data = picture.scans.front().dataStart;
+        const std::uint64_t after = start + (data + sector - 1) / sector * sector;
+        if (!budget.spent() &&
+            (state.at < data + 2 * sector || claims.taken(static_cast<std::int64_t>(after)) ||
+             (after + sector <= size && constantSector(evidence, after)))) {
+            return headerJoin(evidence, start, last, claims, budget);
+        }
+        return std::nullopt;
     }
-    return pieces;
+    return toPieces(start, found->first, found->second);
 }
 
 } // namespace morrow
