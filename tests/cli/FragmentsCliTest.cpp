@@ -138,6 +138,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "disk~JPEGFile0.jpg",
                     {483 * sector},
                     {37 * sector}},
+        // Broken before the first scan: in the EXIF block (the next marker stands where its
+        // length says, in the next piece), and in the scan's header, the gap zeros.
+        FragmentRow{
+            "JpegSplitInItsExifBlock", "photo-exif.jpg", "jpeg", "disk~JPEGFile0.jpg", {512}, {41 * sector}},
+        FragmentRow{"JpegSplitInItsScanHeader",
+                    "photo-exif.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {1024},
+                    {41 * sector},
+                    Gap::Zeros},
         // A progressive picture: every scan decoded across the join, a split in the segments
         // between two scans, in a scan's data, and a gap holding another progressive picture.
         FragmentRow{"JpegProgressiveSplitBetweenScans",
