@@ -254,6 +254,7 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
     for (const Case& c : {Case{"image-large.png", "png", "disk~PNGFile0.png", 65536, 700, false},
                           Case{"stored-png.zip", "zip", "disk~ZIPFile0.zip", 1024, 300, false},
                           Case{"photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", 65536, 8192, true},
+                          Case{"photo-progressive.jpg", "jpeg", "disk~JPEGFile0.jpg", 512, 100, true},
                           Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 1024, 300, false},
                           Case{"plain.pdf", "pdf", "disk~PDFFile0.pdf", 4096, 2000, false},
                           // The look-alike movie box's one chunk offset changed.
