@@ -139,6 +139,40 @@ INSTANTIATE_TEST_SUITE_P(
                     "disk~JPEGFile0.jpg",
                     {483 * sector},
                     {37 * sector}},
+        // Broken before the first scan: in the EXIF block (the next marker stands where its
+        // length says, in the next piece), and in the scan's header, the gap zeros.
+        FragmentRow{
+            "JpegSplitInItsExifBlock", "photo-exif.jpg", "jpeg", "disk~JPEGFile0.jpg", {512}, {41 * sector}},
+        FragmentRow{"JpegSplitInItsScanHeader",
+                    "photo-exif.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {1024},
+                    {41 * sector},
+                    Gap::Zeros},
+        // A progressive picture: every scan decoded across the join, a split in the segments
+        // between two scans, in a scan's data, and a gap holding another progressive picture.
+        FragmentRow{"JpegProgressiveSplitBetweenScans",
+                    "photo-progressive.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {512},
+                    {41 * sector}},
+        FragmentRow{"JpegProgressiveGapOfZeros",
+                    "photo-progressive.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {1024},
+                    {std::uint64_t{1} << 20},
+                    Gap::Zeros},
+        FragmentRow{"JpegProgressiveGapHoldsAnother",
+                    "photo-progressive.jpg",
+                    "jpeg",
+                    "disk~JPEGFile0.jpg",
+                    {1024},
+                    {6 * sector},
+                    Gap::OtherFile,
+                    "photo-progressive-q60.jpg"},
         FragmentRow{"GifTwoPieces", "image-00-3b.gif", "gif", "disk~GIFFile0.gif", {1024}, {3 * sector}},
         FragmentRow{"GifGapHoldsAPhoto",
                     "image-00-3b.gif",
@@ -228,6 +262,7 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
     for (const Case& c : {Case{"image-large.png", "png", "disk~PNGFile0.png", 65536, 700, false},
                           Case{"stored-png.zip", "zip", "disk~ZIPFile0.zip", 1024, 300, false},
                           Case{"photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", 65536, 8192, true},
+                          Case{"photo-progressive.jpg", "jpeg", "disk~JPEGFile0.jpg", 512, 100, true},
                           Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 1024, 300, false},
                           Case{"plain.pdf", "pdf", "disk~PDFFile0.pdf", 4096, 2000, false},
                           // The look-alike movie box's one chunk offset changed.
@@ -326,6 +361,35 @@ TEST(FragmentsCliTest, ACopyOfTheFileLendsItNoPiece) {
                               std::to_string(before.size()) + "\""),
                   std::string::npos)
             << fixture << ": " << report;
+    }
+}
+
+// Two progressive pictures of one size and scan script, each cut in two and interleaved: each
+// takes its own tail; and with only the other's tail after it, a picture is not joined.
+TEST(FragmentsCliTest, InterleavedProgressiveJpegsJoinOnlyTheirOwnTails) {
+    const std::string a = test::fixture("photo-progressive.jpg");
+    const std::string b = test::fixture("photo-progressive-q60.jpg");
+    const std::uint64_t cut = 1024;
+    const auto tail = [&](const std::string& file) {
+        return file.substr(cut) +
+               test::randomBytes((sector - (file.size() - cut) % sector) % sector + sector, 4);
+    };
+    for (const bool own : {true, false}) {
+        test::TempDir dir;
+        std::string image = test::randomBytes(8192, 1) + a.substr(0, cut) + test::randomBytes(2 * sector, 2);
+        // Without its own tail, A meets only B's.
+        image += own ? b.substr(0, cut) + test::randomBytes(3 * sector, 3) + tail(a) + tail(b) : tail(b);
+        test::writeFile(dir / "disk.img", image);
+        const test::ChildResult result =
+            test::runCliWith({"--fragments", "-y", "-t", "jpeg", "-o", dir / "out", dir / "disk.img"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        if (own) {
+            EXPECT_NE(result.out.find("2 reassembled from fragments"), std::string::npos) << result.out;
+            EXPECT_TRUE(test::readFile(dir / "out/disk/disk~JPEGFile0.jpg") == a);
+            EXPECT_TRUE(test::readFile(dir / "out/disk/disk~JPEGFile1.jpg") == b);
+        } else {
+            EXPECT_EQ(result.out.find("reassembled from fragments"), std::string::npos) << result.out;
+        }
     }
 }
 

@@ -76,7 +76,7 @@ def jpeg_walk(d):
     return codes, p
 
 
-for name, scans in (('photo-large.jpg', 1), ('photo-progressive.jpg', 10)):
+for name, scans in (('photo-large.jpg', 1), ('photo-progressive.jpg', 10), ('photo-progressive-q60.jpg', 10)):
     d = read(name)
     codes, end = jpeg_walk(d)
     rst = len(re.findall(b'\xff[\xd0-\xd7]', d))

@@ -137,6 +137,9 @@ $IM -size 8x8 -seed 21 xc:white -channel RGB +noise Random +channel -write mpr:t
 cjpeg -quality 100 -sample 1x1 -restart 8B -optimize -outfile "$OUT/photo-large.jpg" tile.ppm
 # A progressive JPEG: ten scans, a DHT segment before each.
 $IM -size 64x48 -seed 12 plasma:yellow-blue -strip -quality 80 -interlace Plane JPEG:"$OUT/photo-progressive.jpg"
+# Another of the same size and scans, whose bytes differ throughout: two progressive
+# pictures one could take for the other's pieces.
+djpeg "$OUT/photo-progressive.jpg" | cjpeg -progressive -quality 60 -outfile "$OUT/photo-progressive-q60.jpg"
 # A PNG over 1 MiB: deflate level 0 (stored blocks) of a gradient whose rows are
 # flat, again a few KB in git.
 $IM -size 1000x400 gradient:navy-gold -strip -define png:exclude-chunks=date,time \
