@@ -60,6 +60,8 @@ struct JpegRun {
     JDIMENSION linesAtWarning = 0;
     int scanAtWarning = 0;
     bool tooLarge = false;
+    bool progressive = false;
+    JDIMENSION height = 0;
 };
 
 void jpegErrorExit(j_common_ptr common) {
@@ -90,6 +92,7 @@ bool decodeJpeg(JpegRun& run) {
     }
     jpeg_mem_src(&run.info, run.file.data, static_cast<unsigned long>(run.file.size));
     jpeg_read_header(&run.info, TRUE);
+    run.progressive = jpeg_has_multiple_scans(&run.info) != 0;
     if (static_cast<std::uint64_t>(run.info.image_width) * run.info.image_height > check::maxPixels) {
         run.tooLarge = true;
         return true;
@@ -101,6 +104,7 @@ bool decodeJpeg(JpegRun& run) {
     run.info.dct_method = JDCT_IFAST;
     run.info.do_fancy_upsampling = FALSE;
     jpeg_start_decompress(&run.info);
+    run.height = run.info.output_height;
     const JDIMENSION stride = run.info.output_width * static_cast<JDIMENSION>(run.info.output_components);
     JSAMPARRAY rows = (*run.info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&run.info), JPOOL_IMAGE,
                                                     stride, 1);
@@ -121,8 +125,9 @@ FileVerdict checkJpeg(check::Bytes file) {
     run->errors.emit_message = jpegMessage;
     jpeg_create_decompress(&run->info);
     const bool decoded = file.size > 0 && decodeJpeg(*run);
-    const bool progressive = decoded && jpeg_has_multiple_scans(&run->info);
-    const JDIMENSION height = run->info.output_height;
+    // No libjpeg call past this point may fail: the jump back is gone.
+    const bool progressive = run->progressive;
+    const JDIMENSION height = run->height;
     jpeg_destroy_decompress(&run->info);
     if (run->tooLarge || run->outOfMemory) {
         return check::notChecked();
@@ -244,9 +249,10 @@ FileVerdict checkPng(check::Bytes file) {
     }
     png_infop info = png_create_info_struct(png);
     std::vector<unsigned char> row;
-    const bool decoded = info != nullptr && decodePng(png, info, run, row);
-    png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
-    if (run.tooLarge || info == nullptr) {
+    const bool made = info != nullptr;
+    const bool decoded = made && decodePng(png, info, run, row);
+    png_destroy_read_struct(&png, made ? &info : nullptr, nullptr);
+    if (run.tooLarge || !made) {
         return check::notChecked();
     }
     if (!decoded) {
@@ -438,6 +444,10 @@ FileVerdict checkTiff(check::Bytes file) {
     int picture = 0;
     do {
         ++picture;
+        if (!reader.firstError.empty()) {
+            verdict = check::damaged("TIFF directory of image " + std::to_string(picture) + ": " + reader.firstError);
+            break;
+        }
         std::uint32_t width = 0;
         std::uint32_t height = 0;
         TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);

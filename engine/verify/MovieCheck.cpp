@@ -33,7 +33,10 @@ bool children(check::Bytes file, std::uint64_t begin, std::uint64_t end, std::ve
         } else if (size == 0) {
             size = end - at;
         }
-        const std::string type(reinterpret_cast<const char*>(file.data + at + 4), 4);
+        std::string type(reinterpret_cast<const char*>(file.data + at + 4), 4);
+        for (char& c : type) {
+            c = c >= 0x20 && c < 0x7F ? c : '?'; // a fault names damage in plain text
+        }
         if (size < header) {
             fault = "movie box '" + type + "' at byte " + std::to_string(at) + " has no sound size";
             return false;
