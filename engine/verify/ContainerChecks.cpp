@@ -103,7 +103,23 @@ FileVerdict checkZip(check::Bytes file) {
         }
     }
     if (end == SIZE_MAX) {
-        return check::damaged("ZIP end of central directory not found: the archive is cut or overwritten");
+        // A cut archive: its members from the start, to the one the cut runs through.
+        for (std::uint64_t local = 0; size - local >= 30 && std::memcmp(d + local, "PK\3\4", 4) == 0;) {
+            const std::uint64_t dataAt = local + 30 + le16(d + local + 26) + le16(d + local + 28);
+            const std::uint64_t packed = le32(d + local + 18);
+            const std::string name(reinterpret_cast<const char*>(d + local + 30),
+                                   std::min<std::size_t>(le16(d + local + 26), size - local - 30));
+            if (dataAt > size || packed > size - dataAt) {
+                return check::damaged("ZIP member " + name + " at byte " + std::to_string(local) +
+                                      ": the archive ends inside it, at byte " + std::to_string(size));
+            }
+            if ((le16(d + local + 6) & 8) != 0) {
+                break; // its sizes follow its data: the walk cannot step over it
+            }
+            local = dataAt + packed;
+        }
+        return check::damaged("ZIP end of central directory not found: the archive ends at byte " +
+                              std::to_string(size) + " without it");
     }
     std::uint64_t entries = le16(d + end + 10);
     std::uint64_t directorySize = le32(d + end + 12);

@@ -381,15 +381,28 @@ struct TiffReader {
     check::Bytes file;
     std::uint64_t at = 0;
     std::string firstError;
+    bool pastEnd = false; // libtiff asked for bytes past the end of the file
+
+    // The first error, said as where the file ends when the file was too short for what was read.
+    std::string fault(const std::string& what) const {
+        std::string why = firstError.empty() ? std::string("cannot be read") : firstError;
+        if (why.rfind("carved: ", 0) == 0) {
+            why.erase(0, 8); // libtiff's own prefix: the name it was given
+        }
+        return pastEnd ? "TIFF data ends at byte " + std::to_string(file.size) + ", in " + what + ": " + why
+                       : what + ": " + why;
+    }
 };
 
 tmsize_t tiffRead(thandle_t handle, void* out, tmsize_t length) {
     auto* reader = static_cast<TiffReader*>(handle);
     if (length < 0 || reader->at >= reader->file.size) {
+        reader->pastEnd = reader->pastEnd || length > 0;
         return 0;
     }
     const std::size_t n = std::min(static_cast<std::size_t>(length),
                                    reader->file.size - static_cast<std::size_t>(reader->at));
+    reader->pastEnd = reader->pastEnd || n < static_cast<std::size_t>(length);
     std::memcpy(out, reader->file.data + reader->at, n);
     reader->at += n;
     return static_cast<tmsize_t>(n);
@@ -435,8 +448,7 @@ FileVerdict checkTiff(check::Bytes file) {
                                    nullptr, nullptr, options);
     TIFFOpenOptionsFree(options);
     if (tiff == nullptr) {
-        return check::damaged("TIFF header or first directory: " +
-                              (reader.firstError.empty() ? std::string("cannot be read") : reader.firstError));
+        return check::damaged(reader.fault("TIFF header or first directory"));
     }
     // Each picture's strips or tiles decoded in turn, into one buffer of the largest.
     FileVerdict verdict = check::opens();
@@ -445,7 +457,7 @@ FileVerdict checkTiff(check::Bytes file) {
     do {
         ++picture;
         if (!reader.firstError.empty()) {
-            verdict = check::damaged("TIFF directory of image " + std::to_string(picture) + ": " + reader.firstError);
+            verdict = check::damaged(reader.fault("TIFF directory of image " + std::to_string(picture)));
             break;
         }
         std::uint32_t width = 0;
@@ -460,8 +472,7 @@ FileVerdict checkTiff(check::Bytes file) {
         const std::uint32_t pieces = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
         const tmsize_t pieceSize = tiled ? TIFFTileSize(tiff) : TIFFStripSize(tiff);
         if (pieceSize <= 0 || pieceSize > (tmsize_t{64} << 20)) {
-            verdict = check::damaged("TIFF image " + std::to_string(picture) + ": " +
-                                     (reader.firstError.empty() ? "no sound strip size" : reader.firstError));
+            verdict = check::damaged(reader.fault("TIFF image " + std::to_string(picture)));
             break;
         }
         buffer.resize(static_cast<std::size_t>(pieceSize));
@@ -469,16 +480,16 @@ FileVerdict checkTiff(check::Bytes file) {
             const tmsize_t got = tiled ? TIFFReadEncodedTile(tiff, i, buffer.data(), pieceSize)
                                        : TIFFReadEncodedStrip(tiff, i, buffer.data(), pieceSize);
             if (got < 0 || !reader.firstError.empty()) {
-                verdict = check::damaged("TIFF image " + std::to_string(picture) + ", " +
-                                         (tiled ? "tile " : "strip ") + std::to_string(i + 1) + " of " +
-                                         std::to_string(pieces) + " (" + check::percent(i, pieces) +
-                                         " of the picture): " + reader.firstError);
+                verdict = check::damaged(reader.fault("TIFF image " + std::to_string(picture) + ", " +
+                                                      (tiled ? "tile " : "strip ") + std::to_string(i + 1) +
+                                                      " of " + std::to_string(pieces) + " (" +
+                                                      check::percent(i, pieces) + " of the picture)"));
                 break;
             }
         }
     } while (verdict.state == FileVerdict::State::Opens && picture < 1000 && TIFFReadDirectory(tiff) != 0);
     if (verdict.state == FileVerdict::State::Opens && !reader.firstError.empty()) {
-        verdict = check::damaged("TIFF directory after image " + std::to_string(picture) + ": " + reader.firstError);
+        verdict = check::damaged(reader.fault("TIFF directory after image " + std::to_string(picture)));
     }
     TIFFClose(tiff);
     return verdict;
@@ -495,13 +506,38 @@ std::string* popplerFirst = nullptr;
 
 void popplerMessage(const std::string& message, void*) {
     if (popplerFirst != nullptr && popplerFirst->empty()) {
-        *popplerFirst = message;
+        *popplerFirst = message.rfind("error: ", 0) == 0 ? message.substr(7) : message;
     }
 }
 
 } // namespace
 
+// The document and its pages through poppler, the fault without where the file ends.
+static FileVerdict checkPdfPages(check::Bytes file);
+
+namespace {
+
+} // namespace
+
+// A fault of a PDF that lacks its end-of-file marker is said as where the file ends: a cut PDF.
+std::string pdfFault(check::Bytes file, const std::string& fault) {
+    const std::size_t tail = std::min<std::size_t>(file.size, 1024);
+    const std::string last(reinterpret_cast<const char*>(file.data + file.size - tail), tail);
+    if (last.find("%%EOF") != std::string::npos) {
+        return fault;
+    }
+    return "PDF data ends at byte " + std::to_string(file.size) + " without its %%EOF marker; " + fault;
+}
+
 FileVerdict checkPdf(check::Bytes file) {
+    FileVerdict verdict = checkPdfPages(file);
+    if (verdict.state == FileVerdict::State::Damaged) {
+        verdict.fault = pdfFault(file, verdict.fault);
+    }
+    return verdict;
+}
+
+FileVerdict checkPdfPages(check::Bytes file) {
     if (file.size > static_cast<std::size_t>(INT32_MAX)) {
         return check::notChecked();
     }
