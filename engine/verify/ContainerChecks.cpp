@@ -137,7 +137,8 @@ FileVerdict checkZip(check::Bytes file) {
     } else if (directoryAt + directorySize <= end) {
         base = end - directoryAt - directorySize;
     }
-    if (directoryAt + directorySize > size || base + directoryAt + directorySize > end) {
+    // (Sizes read from the file may be anything: no sum is formed that could wrap.)
+    if (directoryAt > end || directorySize > end - directoryAt || base > end - directoryAt - directorySize) {
         return check::damaged("ZIP central directory at byte " + std::to_string(directoryAt) +
                               " runs past its end record");
     }
