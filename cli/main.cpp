@@ -161,7 +161,14 @@ int main(int argc, char** systemArgv) {
 
     // Long options without a letter take values no character has, so that a mistyped letter
     // (optopt) is never taken for one of them.
-    enum : int { versionOption = 0x100, dfxmlOption, listOption, unallocatedOption, fragmentsOption, verifyOption };
+    enum : int {
+        versionOption = 0x100,
+        dfxmlOption,
+        listOption,
+        unallocatedOption,
+        fragmentsOption,
+        verifyOption
+    };
     static const char* const shortOptions = ":o:t:s:xyqh";
     static const option longOptions[] = {
         {"out", required_argument, nullptr, 'o'},

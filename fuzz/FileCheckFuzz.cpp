@@ -9,7 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    static const FileTypeId kinds[] = {kind::Bmp, kind::Psd, kind::Zip, kind::CompoundDoc, kind::VideoQuickTime};
+    static const FileTypeId kinds[] = {kind::Bmp, kind::Psd, kind::Zip, kind::CompoundDoc,
+                                       kind::VideoQuickTime};
     const FileTypeId type = kinds[data[0] % std::size(kinds)];
     const FileVerdict verdict = FileCheck::check(check::Bytes{data + 1, size - 1}, type);
     fuzz::check((verdict.state == FileVerdict::State::Damaged) == !verdict.fault.empty(),

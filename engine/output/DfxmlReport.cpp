@@ -310,13 +310,14 @@ bool DfxmlReport::finish(const DfxmlSource& source, bool complete) {
         objects_.close();
         return false;
     }
-    std::string head = "<?xml version='1.0' encoding='UTF-8'?>\n"
-                       "<dfxml xmlns=\"http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML\" "
-                       "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"" +
-                       std::string(holdVerdicts_ ? " xmlns:morrow=\"" + std::string(morrowNamespace) + "\"" : "") +
-                       " version=\"1.2.0\">\n"
-                       "  <metadata>\n    <dc:type>Carve Report</dc:type>\n  </metadata>\n"
-                       "  <creator version=\"1.0\">\n";
+    std::string head =
+        "<?xml version='1.0' encoding='UTF-8'?>\n"
+        "<dfxml xmlns=\"http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML\" "
+        "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"" +
+        std::string(holdVerdicts_ ? " xmlns:morrow=\"" + std::string(morrowNamespace) + "\"" : "") +
+        " version=\"1.2.0\">\n"
+        "  <metadata>\n    <dc:type>Carve Report</dc:type>\n  </metadata>\n"
+        "  <creator version=\"1.0\">\n";
     head += element("    ", "program", creator_.program);
     head += element("    ", "version", creator_.version);
     head += "    <build_environment>\n";

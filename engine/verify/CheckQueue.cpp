@@ -5,8 +5,9 @@
 namespace morrow {
 
 CheckQueue::CheckQueue(bool worker, std::size_t capacity, Check check)
-    : check_(check ? std::move(check)
-                   : Check([](const CarvedFile& file) { return FileCheck::checkFile(file.path, file.type); })),
+    : check_(check ? std::move(check) : Check([](const CarvedFile& file) {
+          return FileCheck::checkFile(file.path, file.type);
+      })),
       capacity_(capacity == 0 ? 1 : capacity) {
     if (worker) {
         worker_ = std::thread([this] { work(); });

@@ -186,7 +186,8 @@ FileVerdict checkZip(check::Bytes file) {
         }
         local += base;
         if (local > size || size - local < 30 || std::memcmp(d + local, "PK\3\4", 4) != 0) {
-            return check::damaged("ZIP member " + m.name + ": no local header at byte " + std::to_string(local));
+            return check::damaged("ZIP member " + m.name + ": no local header at byte " +
+                                  std::to_string(local));
         }
         const std::uint64_t dataAt = local + 30 + le16(d + local + 26) + le16(d + local + 28);
         if (dataAt > size || m.packed > size - dataAt) {
@@ -297,15 +298,17 @@ FileVerdict checkCompoundDoc(check::Bytes file) {
     }
     for (std::uint32_t s : tableAt) {
         if (s >= doc.sectors) {
-            return check::damaged("compound document allocation table sector " + std::to_string(s) + " (byte " +
-                                  std::to_string(doc.offset(s)) + ") lies past the end of the file");
+            return check::damaged("compound document allocation table sector " + std::to_string(s) +
+                                  " (byte " + std::to_string(doc.offset(s)) +
+                                  ") lies past the end of the file");
         }
         for (std::uint64_t i = 0; i < perSector; ++i) {
             doc.table.push_back(le32(doc.at(s) + 4 * i));
         }
     }
     std::vector<std::uint32_t> directory;
-    if (std::string fault = doc.walk(le32(h + 48), doc.table, doc.sectors, directory, "compound document directory");
+    if (std::string fault =
+            doc.walk(le32(h + 48), doc.table, doc.sectors, directory, "compound document directory");
         !fault.empty()) {
         return check::damaged(fault);
     }
@@ -354,8 +357,8 @@ FileVerdict checkCompoundDoc(check::Bytes file) {
         }
         const std::uint64_t unit = isShort ? 64 : doc.sectorSize;
         if (chain.size() * unit < size) {
-            return check::damaged(what + ": its sector chain ends after " + std::to_string(chain.size()) + " of " +
-                                  std::to_string((size + unit - 1) / unit) + " sectors");
+            return check::damaged(what + ": its sector chain ends after " + std::to_string(chain.size()) +
+                                  " of " + std::to_string((size + unit - 1) / unit) + " sectors");
         }
     }
     return check::opens();

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include <gif_lib.h>
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 #include <png.h>
 #include <poppler-document.h>
 #include <poppler-global.h>
@@ -103,11 +103,16 @@ bool decodeJpeg(JpegRun& run) {
     run.info.scale_denom = 8;
     run.info.dct_method = JDCT_IFAST;
     run.info.do_fancy_upsampling = FALSE;
+    // Colour pictures give their brightness alone: the colour components' data is still decoded
+    // (the scans interleave them), but not transformed, upsampled or converted.
+    if (run.info.jpeg_color_space == JCS_YCbCr || run.info.jpeg_color_space == JCS_GRAYSCALE) {
+        run.info.out_color_space = JCS_GRAYSCALE;
+    }
     jpeg_start_decompress(&run.info);
     run.height = run.info.output_height;
     const JDIMENSION stride = run.info.output_width * static_cast<JDIMENSION>(run.info.output_components);
-    JSAMPARRAY rows = (*run.info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&run.info), JPOOL_IMAGE,
-                                                    stride, 1);
+    JSAMPARRAY rows =
+        (*run.info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&run.info), JPOOL_IMAGE, stride, 1);
     while (run.info.output_scanline < run.info.output_height) {
         jpeg_read_scanlines(&run.info, rows, 1);
     }
@@ -191,6 +196,8 @@ bool decodePng(png_structp png, png_infop info, PngRun& run, std::vector<unsigne
         return false;
     }
     png_set_read_fn(png, &run, pngRead);
+    // The chunks' CRCs were checked before, each once.
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
     png_set_user_limits(png, 1u << 16, 1u << 16);
     png_set_chunk_malloc_max(png, 16u << 20);
     png_read_info(png, info);
@@ -224,15 +231,17 @@ FileVerdict checkPng(check::Bytes file) {
     }
     for (std::size_t at = 8;;) {
         if (file.size - at < 12) {
-            return check::damaged("PNG data ends at byte " + std::to_string(file.size) + ", before its IEND chunk");
+            return check::damaged("PNG data ends at byte " + std::to_string(file.size) +
+                                  ", before its IEND chunk");
         }
         const std::uint32_t length = check::be32(file.data + at);
         const std::string type(reinterpret_cast<const char*>(file.data + at + 4), 4);
         if (length > file.size - at - 12) {
-            return check::damaged("PNG chunk " + type + " at byte " + std::to_string(at) + ": the data ends inside it");
+            return check::damaged("PNG chunk " + type + " at byte " + std::to_string(at) +
+                                  ": the data ends inside it");
         }
-        const auto crc = static_cast<std::uint32_t>(
-            crc32(0, file.data + at + 4, static_cast<uInt>(length) + 4));
+        const auto crc =
+            static_cast<std::uint32_t>(crc32(0, file.data + at + 4, static_cast<uInt>(length) + 4));
         if (crc != check::be32(file.data + at + 8 + length)) {
             return check::damaged("PNG chunk " + type + " at byte " + std::to_string(at) + ": CRC mismatch");
         }
@@ -328,8 +337,8 @@ FileVerdict checkGif(check::Bytes file) {
             for (int y = 0; y < height; ++y) {
                 if (DGifGetLine(gif, line.data(), width) == GIF_ERROR) {
                     if (reader.at >= file.size) {
-                        verdict = check::damaged("GIF data ends at " + check::percent(y, height) + " of image " +
-                                                 std::to_string(frame));
+                        verdict = check::damaged("GIF data ends at " + check::percent(y, height) +
+                                                 " of image " + std::to_string(frame));
                     } else {
                         fault("GIF image " + std::to_string(frame) + " at " + check::percent(y, height) +
                               " of its lines");
@@ -400,8 +409,8 @@ tmsize_t tiffRead(thandle_t handle, void* out, tmsize_t length) {
         reader->pastEnd = reader->pastEnd || length > 0;
         return 0;
     }
-    const std::size_t n = std::min(static_cast<std::size_t>(length),
-                                   reader->file.size - static_cast<std::size_t>(reader->at));
+    const std::size_t n =
+        std::min(static_cast<std::size_t>(length), reader->file.size - static_cast<std::size_t>(reader->at));
     reader->pastEnd = reader->pastEnd || n < static_cast<std::size_t>(length);
     std::memcpy(out, reader->file.data + reader->at, n);
     reader->at += n;
@@ -444,8 +453,8 @@ FileVerdict checkTiff(check::Bytes file) {
     TIFFOpenOptionsSetErrorHandlerExtR(options, tiffError, &reader);
     TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, &reader);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t{64} << 20);
-    TIFF* tiff = TIFFClientOpenExt("carved", "rm", &reader, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize,
-                                   nullptr, nullptr, options);
+    TIFF* tiff = TIFFClientOpenExt("carved", "rm", &reader, tiffRead, tiffWrite, tiffSeek, tiffClose,
+                                   tiffSize, nullptr, nullptr, options);
     TIFFOpenOptionsFree(options);
     if (tiff == nullptr) {
         return check::damaged(reader.fault("TIFF header or first directory"));
@@ -515,9 +524,7 @@ void popplerMessage(const std::string& message, void*) {
 // The document and its pages through poppler, the fault without where the file ends.
 static FileVerdict checkPdfPages(check::Bytes file);
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 // A fault of a PDF that lacks its end-of-file marker is said as where the file ends: a cut PDF.
 std::string pdfFault(check::Bytes file, const std::string& fault) {
@@ -573,8 +580,8 @@ FileVerdict checkPdfPages(check::Bytes file) {
         // Its text laid out: the page's content streams decoded and interpreted to their end.
         (void)page->text();
         if (!first.empty()) {
-            return check::damaged("PDF page " + std::to_string(i + 1) + " of " + std::to_string(pages) + ": " +
-                                  first);
+            return check::damaged("PDF page " + std::to_string(i + 1) + " of " + std::to_string(pages) +
+                                  ": " + first);
         }
         if (std::chrono::steady_clock::now() - started > std::chrono::seconds(maxPdfSeconds)) {
             break;

@@ -5,8 +5,10 @@
 #include "verify/MovieCheck.h"
 #include "verify/RasterChecks.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -78,23 +80,33 @@ FileVerdict FileCheck::checkFile(const std::string& path, FileTypeId type) {
     if (size > check::maxFileBytes) {
         return check::notChecked();
     }
-    std::vector<unsigned char> bytes;
-    try {
-        bytes.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        return check::notChecked();
+    // One buffer per checking thread, kept from file to file: a fresh one for every file costs
+    // the system a page fault for every page of every file. Past 32 MiB it is given back.
+    thread_local std::unique_ptr<unsigned char[]> buffer;
+    thread_local std::size_t capacity = 0;
+    const auto length = static_cast<std::size_t>(size);
+    if (length > capacity || (capacity > (std::size_t{32} << 20) && length <= (std::size_t{32} << 20))) {
+        buffer.reset();
+        capacity = 0;
+        try {
+            buffer.reset(new unsigned char[std::max<std::size_t>(length, 1)]);
+        } catch (const std::bad_alloc&) {
+            return check::notChecked();
+        }
+        capacity = std::max<std::size_t>(length, 1);
     }
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+    if (!in.read(reinterpret_cast<char*>(buffer.get()), static_cast<std::streamsize>(length))) {
         return check::damaged("the carved file cannot be read back");
     }
-    return check(check::Bytes{bytes.data(), bytes.size()}, type);
+    return check(check::Bytes{buffer.get(), length}, type);
 }
 
 std::string FileCheck::describe() {
     std::string text = "Carved-file checks (--verify): ZIP and compound documents, BMP, PSD and movies (MP4, "
                        "MOV, 3GP) by Morrow's own code and zlib";
-    text += decoder::builtIn() ? ";\n  JPEG, PNG, GIF, TIFF and PDF decoded with " + decoder::versions()
-                               : ";\n  JPEG, PNG, GIF, TIFF and PDF not checked by this build (no format libraries)";
+    text += decoder::builtIn()
+                ? ";\n  JPEG, PNG, GIF, TIFF and PDF decoded with " + decoder::versions()
+                : ";\n  JPEG, PNG, GIF, TIFF and PDF not checked by this build (no format libraries)";
     return text;
 }
 

@@ -16,7 +16,8 @@ using check::le32;
 namespace {
 
 // Follows RLE8 or RLE4 codes from `at` to the end-of-bitmap code; the fault, or empty.
-std::string followRle(check::Bytes file, std::size_t at, std::uint64_t width, std::uint64_t height, bool four) {
+std::string followRle(check::Bytes file, std::size_t at, std::uint64_t width, std::uint64_t height,
+                      bool four) {
     std::uint64_t x = 0;
     std::uint64_t y = 0;
     while (true) {
@@ -81,7 +82,8 @@ FileVerdict checkBmp(check::Bytes file) {
         bits = le16(d + 28);
         compression = le32(d + 30);
     } else {
-        return check::damaged("BMP info header of " + std::to_string(infoSize) + " bytes is of no known version");
+        return check::damaged("BMP info header of " + std::to_string(infoSize) +
+                              " bytes is of no known version");
     }
     height = height < 0 ? -height : height;
     if (width <= 0 || height == 0) {
@@ -104,7 +106,8 @@ FileVerdict checkBmp(check::Bytes file) {
         return check::notChecked();
     }
     if (pixelsAt >= file.size) {
-        return check::damaged("BMP pixel data at byte " + std::to_string(pixelsAt) + " lies past the end of the file");
+        return check::damaged("BMP pixel data at byte " + std::to_string(pixelsAt) +
+                              " lies past the end of the file");
     }
     if (compression == 1 || compression == 2) {
         const std::string fault = followRle(file, pixelsAt, w, h, compression == 2);
@@ -166,7 +169,8 @@ FileVerdict checkPsd(check::Bytes file) {
         return check::notChecked();
     }
     std::uint64_t at = 26;
-    static const char* const sections[] = {"colour mode data", "image resources", "layer and mask information"};
+    static const char* const sections[] = {"colour mode data", "image resources",
+                                           "layer and mask information"};
     for (int i = 0; i < 3; ++i) {
         const unsigned lengthBytes = i == 2 && version == 2 ? 8 : 4;
         if (file.size - at < lengthBytes) {
@@ -176,8 +180,8 @@ FileVerdict checkPsd(check::Bytes file) {
             lengthBytes == 8 ? std::uint64_t{be32(d + at)} << 32 | be32(d + at + 4) : be32(d + at);
         at += lengthBytes;
         if (length > file.size - at) {
-            return check::damaged(std::string("PSD ") + sections[i] + " at byte " + std::to_string(at - lengthBytes) +
-                                  " runs past the end of the file");
+            return check::damaged(std::string("PSD ") + sections[i] + " at byte " +
+                                  std::to_string(at - lengthBytes) + " runs past the end of the file");
         }
         at += length;
     }
@@ -205,13 +209,15 @@ FileVerdict checkPsd(check::Bytes file) {
         for (std::uint64_t r = 0; r < rows; ++r) {
             const std::uint64_t length = countBytes == 4 ? be32(d + at + 4 * r) : be16(d + at + 2 * r);
             if (length > file.size - row) {
-                return check::damaged("PSD image data ends at " + check::percent(r, rows) + " of the picture");
+                return check::damaged("PSD image data ends at " + check::percent(r, rows) +
+                                      " of the picture");
             }
             const std::int64_t made = unpackedLength(d + row, length);
             if (made != static_cast<std::int64_t>(rowBytes)) {
                 return check::damaged("PSD image data at byte " + std::to_string(row) + " (row " +
                                       std::to_string(r % height + 1) + " of channel " +
-                                      std::to_string(r / height + 1) + "): its RLE data does not make one row");
+                                      std::to_string(r / height + 1) +
+                                      "): its RLE data does not make one row");
             }
             row += length;
         }
@@ -240,10 +246,12 @@ FileVerdict checkPsd(check::Bytes file) {
         const std::uint64_t consumed = z.total_in;
         inflateEnd(&z);
         if (status == Z_DATA_ERROR) {
-            return check::damaged("PSD image data at byte " + std::to_string(at + consumed) + ": corrupt zip data");
+            return check::damaged("PSD image data at byte " + std::to_string(at + consumed) +
+                                  ": corrupt zip data");
         }
         if (made < wanted) {
-            return check::damaged("PSD image data ends at " + check::percent(made, wanted) + " of the picture");
+            return check::damaged("PSD image data ends at " + check::percent(made, wanted) +
+                                  " of the picture");
         }
         return check::opens();
     }

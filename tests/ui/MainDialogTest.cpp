@@ -718,11 +718,12 @@ class MainDialogTest : public QObject {
     }
     void optInModesReachTheRun() {
         QFETCH(bool, reportOnly);
-        const int boxes[] = {ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly, ctl::UnallocatedOnly,
-                             ctl::ReassembleFragments, ctl::VerifyFiles};
+        const int boxes[] = {ctl::ExactEnds,       ctl::WriteDfxml,          ctl::ReportOnly,
+                             ctl::UnallocatedOnly, ctl::ReassembleFragments, ctl::VerifyFiles};
         for (int id : {ctl::ReassembleFragments, ctl::VerifyFiles}) {
             const int wanted = dialog->control<QCheckBox>(id)->sizeHint().width();
-            QVERIFY2(wanted <= control(id)->width(), qPrintable(QString("the caption needs %1 pixels").arg(wanted)));
+            QVERIFY2(wanted <= control(id)->width(),
+                     qPrintable(QString("the caption needs %1 pixels").arg(wanted)));
         }
         for (int id : boxes) {
             auto* box = dialog->control<QCheckBox>(id);

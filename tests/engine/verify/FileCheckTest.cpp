@@ -18,7 +18,8 @@ namespace {
 using State = FileVerdict::State;
 
 FileVerdict checkBytes(const std::string& bytes, FileTypeId type) {
-    return FileCheck::check(check::Bytes{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}, type);
+    return FileCheck::check(check::Bytes{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()},
+                            type);
 }
 
 std::uint32_t readLe(const std::string& bytes, std::size_t at, int count) {
@@ -71,58 +72,73 @@ TEST_P(FileCheckTest, WholeOpensCutAndAlteredAreDamagedSayingWhere) {
 
 // Where each kind's altered copy is altered: in its coded data where a decoder sees it, in a
 // structure where the format has nothing else to check.
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, FileCheckTest,
-    ::testing::Values(
-        CheckRow{"Jpeg", "photo-jfif.jpg", kind::Jpeg, true,
-                 [](const std::string& f) { return xorAt(f, f.size() / 2, 64); }, "^JPEG data at byte [0-9]+: Corrupt"},
-        CheckRow{"JpegProgressive", "photo-progressive.jpg", kind::Jpeg, true,
-                 [](const std::string& f) { return xorAt(f, f.size() / 2, 64); }, "^JPEG data at byte [0-9]+"},
-        CheckRow{"Png", "image-large.png", kind::Png, true,
-                 [](const std::string& f) { return xorAt(f, f.size() / 2, 1); },
-                 "^PNG chunk IDAT at byte [0-9]+: CRC mismatch$"},
-        CheckRow{"Gif", "image89a.gif", kind::Gif, true,
-                 [](const std::string& f) { return xorAt(f, f.size() / 2, 64); }, "^GIF image 1 at [0-9]+ % of its lines"},
-        CheckRow{"Tiff", "pages.tif", kind::Tiff, true,
-                 [](const std::string& f) { return xorAt(f, f.size() / 2, 64); }, "^TIFF "},
-        CheckRow{"Pdf", "plain.pdf", kind::Pdf, true,
-                 [](const std::string& f) { return xorAt(f, f.rfind("xref"), 40); }, "^PDF"},
-        CheckRow{"Zip", "doc.docx", kind::Zip, false,
-                 [](const std::string& f) { return xorAt(f, f.size() / 2, 64); },
-                 "^ZIP member [^ ]+: its deflate data is corrupt [0-9]+ bytes in$"},
-        CheckRow{"ZipStored", "two-stored.zip", kind::Zip, false,
-                 [](const std::string& f) { return xorAt(f, 30 + readLe(f, 26, 2) + readLe(f, 28, 2), 1); }, "^ZIP member [^ ]+: CRC-32 mismatch$"},
-        CheckRow{"CompoundDoc", "doc.doc", kind::CompoundDoc, false,
-                 // The allocation table's first sector, named in the header, is overwritten.
-                 [](const std::string& f) {
-                     const std::size_t table = (readLe(f, 76, 4) + 1) * 512;
-                     return f.substr(0, table) + std::string(512, '\xFF') + f.substr(table + 512);
-                 },
-                 "^compound document (directory|stream '[^']*'): sector [0-9]+"},
-        CheckRow{"BmpRle", "bitmap-rle8.bmp", kind::Bmp, false,
-                 // Runs of 255 pixels from the first: wider than the picture.
-                 [](const std::string& f) {
-                     std::string altered = f;
-                     altered.replace(readLe(f, 10, 4), 4, "\xFF\x01\xFF\x01");
-                     return altered;
-                 },
-                 "^BMP RLE code at byte [0-9]+ draws outside the picture$"},
-        CheckRow{"Bmp", "bitmap40.bmp", kind::Bmp, false,
-                 [](const std::string& f) { return xorAt(f, 28, 1); }, "^BMP info header: [0-9]+ bits per pixel$"},
-        CheckRow{"Psd", "image.psd", kind::Psd, false,
-                 // Its image resources' length: far past the end of the file.
-                 [](const std::string& f) { return xorAt(f, 30, 1); },
-                 "^PSD image resources at byte 30 runs past the end of the file$"},
-        CheckRow{"Movie", "clip.mp4", kind::VideoQuickTime, false,
-                 [](const std::string& f) {
-                     // The chunk offsets point 1 MiB further: samples past the file's end.
-                     std::string altered = f;
-                     const std::size_t stco = f.find("stco");
-                     altered[stco + 13] = static_cast<char>(altered[stco + 13] + 16);
-                     return altered;
-                 },
-                 "^movie track 1: chunk 1 at byte [0-9]+ runs past the end of the file by [0-9]+ bytes$"}),
-    [](const ::testing::TestParamInfo<CheckRow>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Kinds, FileCheckTest,
+                         ::testing::
+                             Values(
+                                 CheckRow{"Jpeg", "photo-jfif.jpg", kind::Jpeg, true,
+                                          [](const std::string& f) { return xorAt(f, f.size() / 2, 64); },
+                                          "^JPEG data at byte [0-9]+: Corrupt"},
+                                 CheckRow{"JpegProgressive", "photo-progressive.jpg", kind::Jpeg, true,
+                                          [](const std::string& f) { return xorAt(f, f.size() / 2, 64); },
+                                          "^JPEG data at byte [0-9]+"},
+                                 CheckRow{"Png", "image-large.png", kind::Png, true,
+                                          [](const std::string& f) { return xorAt(f, f.size() / 2, 1); },
+                                          "^PNG chunk IDAT at byte [0-9]+: CRC mismatch$"},
+                                 CheckRow{"Gif", "image89a.gif", kind::Gif, true,
+                                          [](const std::string& f) { return xorAt(f, f.size() / 2, 64); },
+                                          "^GIF image 1 at [0-9]+ % of its lines"},
+                                 CheckRow{"Tiff", "pages.tif", kind::Tiff, true,
+                                          [](const std::string& f) { return xorAt(f, f.size() / 2, 64); },
+                                          "^TIFF "},
+                                 CheckRow{"Pdf", "plain.pdf", kind::Pdf, true,
+                                          [](const std::string& f) { return xorAt(f, f.rfind("xref"), 40); },
+                                          "^PDF"},
+                                 CheckRow{"Zip", "doc.docx", kind::Zip, false,
+                                          [](const std::string& f) { return xorAt(f, f.size() / 2, 64); },
+                                          "^ZIP member [^ ]+: its deflate data is corrupt [0-9]+ bytes in$"},
+                                 CheckRow{"ZipStored", "two-stored.zip", kind::Zip, false,
+                                          [](const std::string& f) {
+                                              return xorAt(f, 30 + readLe(f, 26, 2) + readLe(f, 28, 2), 1);
+                                          },
+                                          "^ZIP member [^ ]+: CRC-32 mismatch$"},
+                                 CheckRow{"CompoundDoc", "doc.doc", kind::CompoundDoc, false,
+                                          // The allocation table's first sector, named in the header, is
+                                          // overwritten.
+                                          [](const std::string& f) {
+                                              const std::size_t table = (readLe(f, 76, 4) + 1) * 512;
+                                              return f.substr(0, table) + std::string(512, '\xFF') +
+                                                     f.substr(table + 512);
+                                          },
+                                          "^compound document (directory|stream '[^']*'): sector [0-9]+"},
+                                 CheckRow{"BmpRle", "bitmap-rle8.bmp", kind::Bmp, false,
+                                          // Runs of 255 pixels from the first: wider than the picture.
+                                          [](const std::string& f) {
+                                              std::string altered = f;
+                                              altered.replace(readLe(f, 10, 4), 4, "\xFF\x01\xFF\x01");
+                                              return altered;
+                                          },
+                                          "^BMP RLE code at byte [0-9]+ draws outside the picture$"},
+                                 CheckRow{"Bmp", "bitmap40.bmp", kind::Bmp, false,
+                                          [](const std::string& f) { return xorAt(f, 28, 1); },
+                                          "^BMP info header: [0-9]+ bits per pixel$"},
+                                 CheckRow{"Psd", "image.psd", kind::Psd, false,
+                                          // Its image resources' length: far past the end of the file.
+                                          [](const std::string& f) { return xorAt(f, 30, 1); },
+                                          "^PSD image resources at byte 30 runs past the end of the file$"},
+                                 CheckRow{"Movie", "clip.mp4", kind::VideoQuickTime, false,
+                                          [](const std::string& f) {
+                                              // The chunk offsets point 1 MiB further: samples past the
+                                              // file's end.
+                                              std::string altered = f;
+                                              const std::size_t stco = f.find("stco");
+                                              altered[stco + 13] = static_cast<char>(altered[stco + 13] + 16);
+                                              return altered;
+                                          },
+                                          "^movie track 1: chunk 1 at byte [0-9]+ runs past the end of the "
+                                          "file by [0-9]+ bytes$"}),
+                         [](const ::testing::TestParamInfo<CheckRow>& row) {
+                             return std::string(row.param.name);
+                         });
 
 // Hostile files: dimensions that would take gigabytes are not decoded, nonsense is damaged, and
 // nothing crashes or hangs.
@@ -147,8 +163,9 @@ TEST(FileCheckHostileTest, ForgedHeadersAreRefusedWithoutACrash) {
     EXPECT_EQ(checkBytes(doc, kind::CompoundDoc).state, State::Damaged);
     // Every kind on random bytes, empty input and a lone signature.
     for (FileTypeId type = 0; type < kind::count; ++type) {
-        for (const std::string& bytes : {test::randomBytes(4096, 3), std::string(), std::string("\x89PNG\r\n\x1A\n"),
-                                         std::string("PK\x05\x06") + std::string(18, '\xFF')}) {
+        for (const std::string& bytes :
+             {test::randomBytes(4096, 3), std::string(), std::string("\x89PNG\r\n\x1A\n"),
+              std::string("PK\x05\x06") + std::string(18, '\xFF')}) {
             EXPECT_NE(checkBytes(bytes, type).state, State::Opens) << type;
         }
     }
@@ -159,7 +176,8 @@ TEST(FileCheckHostileTest, ForgedHeadersAreRefusedWithoutACrash) {
 TEST(CheckQueueTest, EveryFileGetsItsVerdictInOrder) {
     for (const bool worker : {true, false}) {
         CheckQueue queue(worker, 2, [](const CarvedFile& file) {
-            return file.number % 2 == 0 ? check::opens() : check::damaged("odd " + std::to_string(file.number));
+            return file.number % 2 == 0 ? check::opens()
+                                        : check::damaged("odd " + std::to_string(file.number));
         });
         std::vector<CheckedFile> all;
         for (int i = 0; i < 50; ++i) {
@@ -177,7 +195,8 @@ TEST(CheckQueueTest, EveryFileGetsItsVerdictInOrder) {
         for (int i = 0; i < 50; ++i) {
             EXPECT_EQ(all[static_cast<std::size_t>(i)].file.number, i);
             EXPECT_EQ(all[static_cast<std::size_t>(i)].tag, static_cast<std::uint64_t>(100 + i));
-            EXPECT_EQ(all[static_cast<std::size_t>(i)].verdict.state, i % 2 == 0 ? State::Opens : State::Damaged);
+            EXPECT_EQ(all[static_cast<std::size_t>(i)].verdict.state,
+                      i % 2 == 0 ? State::Opens : State::Damaged);
         }
     }
 }
