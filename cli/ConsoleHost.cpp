@@ -48,6 +48,7 @@ ConsoleHost::ConsoleHost(ConsoleOptions options, std::string appName)
     writeDfxml = options_.writeDfxml;
     reportOnly = options_.reportOnly;
     unallocatedOnly = options_.unallocatedOnly;
+    verifyFiles = options_.verifyFiles;
     for (const std::string& name : kindRowNames()) {
         bool ticked =
             std::find(options_.kindRows.begin(), options_.kindRows.end(), name) != options_.kindRows.end();

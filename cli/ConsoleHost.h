@@ -23,6 +23,7 @@ struct ConsoleOptions {
     bool writeDfxml = false;
     bool reportOnly = false;
     bool unallocatedOnly = false;
+    bool verifyFiles = false;
 };
 
 // The terminal's CarveHost. Messages go to standard error as "TITLE: TEXT", the summary to

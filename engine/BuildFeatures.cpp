@@ -2,6 +2,7 @@
 
 #include "evidence/EwfEvidence.h"
 #include "output/Digest.h"
+#include "verify/FileCheck.h"
 #include "volumes/FileSystemReader.h"
 
 namespace morrow {
@@ -31,7 +32,7 @@ std::string buildFeatures() {
     text += ".\nFile systems (--unallocated, owners in DFXML): ";
     text += FileSystemReader::builtIn() ? "read with libtsk " + FileSystemReader::libraryVersion()
                                         : "not read by this build";
-    return text + "\n";
+    return text + "\n" + FileCheck::describe() + ".\n";
 }
 
 } // namespace morrow

@@ -114,6 +114,9 @@ void CarveEngine::candidateProgress() {
     const std::uint64_t read = fetched >= fetchedSeen_ ? fetched - fetchedSeen_ : 0;
     fetchedSeen_ = fetched;
     ++candidatesHandled_;
+    if (checks_ && checks_->anyDone()) {
+        deliverVerdicts(false);
+    }
     const std::uint64_t matches = headerIndex_.gatheredMatches();
     progress_.candidate(
         read, matches > candidatesHandled_ ? static_cast<std::int64_t>(matches - candidatesHandled_) : 0);
@@ -181,6 +184,16 @@ bool CarveEngine::carve(const CarvedFile& file) {
     ++state_.filesCarvedTotal;
     progress_.fileCarved();
     host_.fileCarved(file);
+    if (checks_) {
+        const std::uint64_t place = dfxml_.active() ? dfxml_.lastVerdictPlace() : 0;
+        if (state_.reportOnly != 0) {
+            // Nothing was written to read back.
+            deliver(CheckedFile{file, place, FileVerdict{}});
+        } else {
+            checks_->submit(file, place);
+            deliverVerdicts(false);
+        }
+    }
     const bool pieces = file.runs.size() > 1;
     if (pieces) {
         ++result_.reassembled;
@@ -199,6 +212,26 @@ bool CarveEngine::carve(const CarvedFile& file) {
         }
     }
     return true;
+}
+
+void CarveEngine::deliverVerdicts(bool all) {
+    if (!checks_) {
+        return;
+    }
+    for (const CheckedFile& checked : all ? checks_->drain() : checks_->takeDone()) {
+        deliver(checked);
+    }
+}
+
+void CarveEngine::deliver(const CheckedFile& checked) {
+    dfxml_.setVerdict(checked.tag, checked.verdict);
+    const CarvedFile& file = checked.file;
+    if (file.type >= 0 && static_cast<std::size_t>(file.type) < result_.perKind.size()) {
+        RunResult::Tally& tally = result_.perKind[static_cast<std::size_t>(file.type)];
+        tally.opens += checked.verdict.state == FileVerdict::State::Opens ? 1 : 0;
+        tally.damaged += checked.verdict.state == FileVerdict::State::Damaged ? 1 : 0;
+    }
+    host_.fileVerified(file, checked.verdict);
 }
 
 void CarveEngine::claim(std::int64_t begin, std::int64_t end) {
@@ -326,6 +359,13 @@ RunResult CarveEngine::startRun() {
             : st.reportOnly != 0   ? static_cast<CarveSink*>(&listSink_)
                                    : &fileSink_;
     fileSink_.setDfxml(st.writeDfxml != 0 ? &dfxml_ : nullptr);
+    // Checking the carved files: on a worker thread where the machine has a core to spare.
+    result_.verified = st.verifyFiles != 0;
+    dfxml_.holdVerdicts(st.verifyFiles != 0);
+    checks_.reset();
+    if (st.verifyFiles != 0) {
+        checks_ = std::make_unique<CheckQueue>();
+    }
     listSink_.setDfxml(st.writeDfxml != 0 ? &dfxml_ : nullptr);
     st.maxFileSizeBytes = static_cast<std::uint64_t>(st.maxFileSizeKB) * limits::bytesPerKB;
     st.filesCarvedTotal = 0;
@@ -402,6 +442,8 @@ RunResult CarveEngine::startRun() {
         started = true;
         st.outputDrive = st.outputFolder;
         const bool passed = runPasses(evidencePath);
+        // Every verdict of this evidence file's files, before its DFXML report is written.
+        deliverVerdicts(true);
         const bool reported = finishEvidence(evidencePath, passed, sound);
         closeEvidence();
         if (!passed || !reported) {
@@ -412,6 +454,7 @@ RunResult CarveEngine::startRun() {
     }
 
     headerIndex_.clear();
+    checks_.reset();
     st.evidenceFiles.clear();
     st.carvingInProgress = 0;
     host_.setStatusText("");
@@ -655,6 +698,7 @@ void CarveEngine::finishPartialRun(const std::string& carvingRoot) {
     closeEvidence();
     st.pdfHeaderIndex.clear();
     headerIndex_.clear();
+    checks_.reset();
     output_.closeReport();
     st.carvingInProgress = 0;
     st.mp4Pass = 0;

@@ -17,6 +17,7 @@
 #include "output/ListSink.h"
 #include "output/Output.h"
 #include "output/ParallelDigest.h"
+#include "verify/CheckQueue.h"
 #include "volumes/AllocationMap.h"
 
 #include "formats/FragmentJoin.h"
@@ -52,8 +53,13 @@ struct RunResult {
         std::int64_t files = 0;
         std::uint64_t bytes = 0;
         std::int64_t reassembled = 0; // of those files
+        // Of those files, in a run that checked them (verified): the verdicts.
+        std::int64_t opens = 0;
+        std::int64_t damaged = 0;
     };
     std::array<Tally, kind::count> perKind{};
+    // The run checked its carved files (CarveState::verifyFiles).
+    bool verified = false;
     // The output folder made for each evidence file, in order.
     std::vector<std::string> outputFolders;
 };
@@ -189,6 +195,10 @@ class CarveEngine : public PassContext {
     void showSummary(bool complete, const std::string& carvingRoot);
     // Gives the host the run's overall line when it is due (or at once, `now`).
     void showOverall(bool now);
+    // The verdicts of carved files that are ready (all of them, waiting for the checks, when
+    // `all`): to the host, the DFXML report and the tally.
+    void deliverVerdicts(bool all);
+    void deliver(const CheckedFile& checked);
 
     CarveHost& host_;
     CarveState state_;
@@ -222,6 +232,8 @@ class CarveEngine : public PassContext {
     std::unique_ptr<EvidenceSource> source_;
     std::unique_ptr<EvidenceReader> reader_;
     RunResult result_;
+    // The checks of a run that checks its carved files.
+    std::unique_ptr<CheckQueue> checks_;
     // The overall line: the bytes the evidence reader had fetched at the last report, and the
     // candidates handled so far of the evidence file open now.
     RunProgress progress_;

@@ -62,7 +62,7 @@ class CarveHost : public PassDisplay {
     virtual void endApplication() = 0;
 
     // Copies the form's settings (maxFileSizeKB, carvingPath, allPictureFiles,
-    // pendingEvidencePath, and the opt-in modes exactEnds, writeDfxml and reportOnly) into
+    // pendingEvidencePath, and the opt-in modes exactEnds, writeDfxml, reportOnly and verifyFiles) into
     // `state`; a field that cannot be read keeps its value.
     virtual void readForm(CarveState& state) = 0;
     // The texts of every evidence list row, in display order.

@@ -30,6 +30,10 @@ struct CarveState {
     std::int32_t reassembleFragments = 0;
     std::int32_t writeDfxml = 0;
     std::int32_t reportOnly = 0;
+    // Each carved file read back and checked by a decoder made for its format (verify/): the
+    // verdicts go to the host, the DFXML report and the run's tally. A report-only run writes no
+    // file to read back: its files are all "not checked".
+    std::int32_t verifyFiles = 0;
     // Only candidates whose first sector no file system allocates (read with libtsk).
     std::int32_t unallocatedOnly = 0;
     std::string programVersion;

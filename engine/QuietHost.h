@@ -24,6 +24,7 @@ class QuietHost : public CarveHost {
     bool writeDfxml = false;
     bool reportOnly = false;
     bool unallocatedOnly = false;
+    bool verifyFiles = false;
 
     int showMessage(const std::string&, const std::string&, int messageStyle) override {
         return (messageStyle & 0x0F) == 0x04 ? answerNo : answerOk;
@@ -52,6 +53,7 @@ class QuietHost : public CarveHost {
         state.writeDfxml = writeDfxml ? 1 : 0;
         state.reportOnly = reportOnly ? 1 : 0;
         state.unallocatedOnly = unallocatedOnly ? 1 : 0;
+        state.verifyFiles = verifyFiles ? 1 : 0;
     }
     std::vector<std::string> evidenceRows() override { return evidence; }
     std::vector<KindRow> kindRows() override { return kinds; }

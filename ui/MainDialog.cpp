@@ -189,7 +189,7 @@ void MainDialog::buildControls() {
 
     // The opt-in modes sit where the form had room, so no control of the design moves: the exact
     // ends just above the settings, the two report modes beside Help, and below them (where the
-    // dialog grew) the unallocated space and reassembly.
+    // dialog grew) the unallocated space, reassembly and the check of the carved files.
     auto checkBox = [this](int id, const QString& text, const QString& tip, QRect r) {
         auto* box = new QCheckBox(text, this);
         box->setGeometry(r);
@@ -219,6 +219,11 @@ void MainDialog::buildControls() {
                  "Exact file ends, and a file that breaks after a sound start is searched for where it "
                  "goes on and carved in its pieces when its format proves the join",
                  du(12, 382, 120, 13));
+    verifyFiles_ = checkBox(ctl::VerifyFiles, "Check that carved files open",
+                            "Decode every carved file with a library made for its format: each opens, is "
+                            "damaged (the first fault and where it is) or is not checked; the verdicts go "
+                            "to the DFXML report",
+                            du(138, 382, 126, 13));
 
     sizeEdit_ = pathEdit(ctl::MaxFileSize, du(59, 254, 50, 13), false);
     sizeEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), sizeEdit_));
@@ -329,6 +334,7 @@ void MainDialog::buildControls() {
                         reportOnly_,
                         unallocatedOnly_,
                         reassembleFragments_,
+                        verifyFiles_,
                         help,
                         start,
                         quit,
@@ -400,6 +406,7 @@ FormValues MainDialog::shownForm() const {
     shown.reportOnly = reportOnly_->isChecked();
     shown.unallocatedOnly = unallocatedOnly_->isChecked();
     shown.reassembleFragments = reassembleFragments_->isChecked();
+    shown.verifyFiles = verifyFiles_->isChecked();
     return shown;
 }
 
@@ -423,6 +430,7 @@ void MainDialog::exchangeToControls() {
     reportOnly_->setChecked(shown.reportOnly);
     unallocatedOnly_->setChecked(shown.unallocatedOnly);
     reassembleFragments_->setChecked(shown.reassembleFragments);
+    verifyFiles_->setChecked(shown.verifyFiles);
     evidencePath_->setText(QString::fromStdString(shown.evidencePath));
 }
 

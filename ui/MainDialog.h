@@ -133,6 +133,7 @@ class MainDialog : public QDialog, public HostedForm {
     QCheckBox* reportOnly_ = nullptr;
     QCheckBox* unallocatedOnly_ = nullptr;
     QCheckBox* reassembleFragments_ = nullptr;
+    QCheckBox* verifyFiles_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* percent_ = nullptr;

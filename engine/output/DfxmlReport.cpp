@@ -1,7 +1,8 @@
 // Digital Forensics XML, schema version 1.2.0 (the DFXML working group's dfxml.xsd): the root
 // element in the DFXML namespace holding metadata (Dublin Core), creator, source, one fileobject
 // per carved file with its byte_runs and hashdigests, then Morrow's run_status and, after a
-// complete run, rusage.
+// complete run, rusage. A run that checks its files adds each file's verdict in Morrow's own
+// namespace (morrow:verdict).
 #include "output/DfxmlReport.h"
 
 #include "base/Limits.h"
@@ -252,8 +253,34 @@ void DfxmlReport::addFile(const CarvedFile& file, std::uint64_t evidenceSize, co
         xml += "    <hashdigest type=\"md5\">" + digests->md5 + "</hashdigest>\n";
         xml += "    <hashdigest type=\"sha256\">" + digests->sha256 + "</hashdigest>\n";
     }
+    lastVerdictPlace_ = 0;
+    if (holdVerdicts_) {
+        lastVerdictPlace_ = objectBytes_ + xml.size() + 1;
+        xml += std::string(verdictPlaceBytes - 1, ' ') + "\n";
+    }
     xml += "  </fileobject>\n";
     append(xml);
+}
+
+void DfxmlReport::setVerdict(std::uint64_t place, const FileVerdict& verdict) {
+    if (!active_ || place == 0 || scratchError_ != 0) {
+        return;
+    }
+    const char* state = verdict.state == FileVerdict::State::Opens     ? "opens"
+                        : verdict.state == FileVerdict::State::Damaged ? "damaged"
+                                                                       : "not-checked";
+    std::string fault = verdict.fault;
+    std::string xml = element("    ", "morrow:verdict", fault, {{"state", state}});
+    while (xml.size() >= verdictPlaceBytes && !fault.empty()) {
+        fault.resize(fault.size() * 3 / 4);
+        xml = element("    ", "morrow:verdict", fault + "...", {{"state", state}});
+    }
+    xml.pop_back(); // the place keeps its own line end
+    xml.resize(verdictPlaceBytes - 1, ' ');
+    errno = 0;
+    if (!objects_.writeAt(place - 1, xml.data(), xml.size())) {
+        scratchError_ = errno != 0 ? errno : EIO;
+    }
 }
 
 void DfxmlReport::addEmbedded(const CarvedFile& file, std::uint64_t evidenceSize,
@@ -283,11 +310,14 @@ bool DfxmlReport::finish(const DfxmlSource& source, bool complete) {
         objects_.close();
         return false;
     }
-    std::string head = "<?xml version='1.0' encoding='UTF-8'?>\n"
-                       "<dfxml xmlns=\"http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML\" "
-                       "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" version=\"1.2.0\">\n"
-                       "  <metadata>\n    <dc:type>Carve Report</dc:type>\n  </metadata>\n"
-                       "  <creator version=\"1.0\">\n";
+    std::string head =
+        "<?xml version='1.0' encoding='UTF-8'?>\n"
+        "<dfxml xmlns=\"http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML\" "
+        "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"" +
+        std::string(holdVerdicts_ ? " xmlns:morrow=\"" + std::string(morrowNamespace) + "\"" : "") +
+        " version=\"1.2.0\">\n"
+        "  <metadata>\n    <dc:type>Carve Report</dc:type>\n  </metadata>\n"
+        "  <creator version=\"1.0\">\n";
     head += element("    ", "program", creator_.program);
     head += element("    ", "version", creator_.version);
     head += "    <build_environment>\n";
@@ -373,6 +403,7 @@ void DfxmlReport::abandon() {
     active_ = false;
     objects_.close();
     objectBytes_ = 0;
+    lastVerdictPlace_ = 0;
     scratchError_ = 0;
     failure_.clear();
 }

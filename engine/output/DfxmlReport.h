@@ -2,6 +2,7 @@
 
 #include "output/CarvedFile.h"
 #include "output/Digest.h"
+#include "output/FileVerdict.h"
 #include "platform/TempFile.h"
 #include "volumes/AllocationMap.h"
 
@@ -59,6 +60,19 @@ class DfxmlReport {
     // One carved file: its name, size, where it lies in the evidence (what lies past the end of
     // the evidence is a run of zeros) and, when it was written, its digests.
     void addFile(const CarvedFile& file, std::uint64_t evidenceSize, const Digest::Values* digests);
+    // A run that checks its files: each file object added from now on holds a place for its
+    // verdict (morrow:verdict, in Morrow's own namespace), filled in by setVerdict when the check
+    // is done, perhaps some files later; a place never filled stays blank. The place is a line
+    // of verdictPlaceBytes, so the file objects still wait in the scratch file and not in memory.
+    void holdVerdicts(bool hold) { holdVerdicts_ = hold; }
+    // The place of the last file object added (0 when it has none), for setVerdict.
+    std::uint64_t lastVerdictPlace() const { return lastVerdictPlace_; }
+    // <morrow:verdict state="opens|damaged|not-checked">fault</morrow:verdict>, a fault too long
+    // for the place cut short.
+    void setVerdict(std::uint64_t place, const FileVerdict& verdict);
+    static constexpr std::size_t verdictPlaceBytes = 384;
+    // The namespace of Morrow's own elements.
+    static constexpr const char* morrowNamespace = "urn:morrow:dfxml:1";
     // The file systems of the evidence, when they were read: each file object then says whether
     // its first byte is allocated and names the entry that owns it (original_fileobject: its
     // path, inode, whether its name and inode are live, and its times). Null: neither is said.
@@ -93,6 +107,8 @@ class DfxmlReport {
     int scratchError_ = 0; // the system's error once a write to the scratch file failed
     std::string failure_;
     const AllocationMap* allocation_ = nullptr;
+    bool holdVerdicts_ = false;
+    std::uint64_t lastVerdictPlace_ = 0;
 };
 
 } // namespace morrow

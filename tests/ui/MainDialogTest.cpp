@@ -78,6 +78,7 @@ const std::vector<std::pair<int, bool>> runModeStates = {
     {ctl::ReportOnly, false},
     {ctl::UnallocatedOnly, false},
     {ctl::ReassembleFragments, false},
+    {ctl::VerifyFiles, false},
 };
 
 } // namespace
@@ -248,6 +249,7 @@ class MainDialogTest : public QObject {
                              ctl::ReportOnly,
                              ctl::UnallocatedOnly,
                              ctl::ReassembleFragments,
+                             ctl::VerifyFiles,
                              ctl::Help,
                              ctl::Ok,
                              ctl::Cancel,
@@ -706,8 +708,9 @@ class MainDialogTest : public QObject {
     }
 
     // The opt-in modes' boxes: clear at start-up, placed where they cover no other control, and
-    // what they say reaches the run: reassembly (which implies exact ends) and a DFXML report, or
-    // the report alone of the unallocated space (all of it: the image holds no file system).
+    // what they say reaches the run: reassembly (which implies exact ends), the check of the carved
+    // files and a DFXML report, or the report alone of the unallocated space (all of it: the image
+    // holds no file system).
     void optInModesReachTheRun_data() {
         QTest::addColumn<bool>("reportOnly");
         QTest::newRow("exact_ends_and_dfxml") << false;
@@ -715,11 +718,13 @@ class MainDialogTest : public QObject {
     }
     void optInModesReachTheRun() {
         QFETCH(bool, reportOnly);
-        const int boxes[] = {ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly, ctl::UnallocatedOnly,
-                             ctl::ReassembleFragments};
-        const int wanted = dialog->control<QCheckBox>(ctl::ReassembleFragments)->sizeHint().width();
-        QVERIFY2(wanted <= control(ctl::ReassembleFragments)->width(),
-                 qPrintable(QString("the caption needs %1 pixels").arg(wanted)));
+        const int boxes[] = {ctl::ExactEnds,       ctl::WriteDfxml,          ctl::ReportOnly,
+                             ctl::UnallocatedOnly, ctl::ReassembleFragments, ctl::VerifyFiles};
+        for (int id : {ctl::ReassembleFragments, ctl::VerifyFiles}) {
+            const int wanted = dialog->control<QCheckBox>(id)->sizeHint().width();
+            QVERIFY2(wanted <= control(id)->width(),
+                     qPrintable(QString("the caption needs %1 pixels").arg(wanted)));
+        }
         for (int id : boxes) {
             auto* box = dialog->control<QCheckBox>(id);
             QVERIFY(!box->isChecked());
@@ -730,6 +735,9 @@ class MainDialogTest : public QObject {
         }
         const QString out = prepareRun(64);
         click(reportOnly ? ctl::ReportOnly : ctl::ReassembleFragments);
+        if (!reportOnly) {
+            click(ctl::VerifyFiles);
+        }
         const bool unallocated = reportOnly && FileSystemReader::builtIn();
         if (unallocated) {
             click(ctl::UnallocatedOnly);
@@ -746,6 +754,8 @@ class MainDialogTest : public QObject {
         QVERIFY(dfxml.find("disk~JPEGFile0.jpg</filename>") != std::string::npos);
         QVERIFY(dfxml.find(reportOnly ? "report only" : "exact file ends") != std::string::npos);
         QCOMPARE(dfxml.find("reassemble fragmented files") != std::string::npos, !reportOnly);
+        QCOMPARE(dfxml.find("check that carved files open") != std::string::npos, !reportOnly);
+        QCOMPARE(dfxml.find("<morrow:verdict state=\"opens\"/>") != std::string::npos, !reportOnly);
         QCOMPARE(dfxml.find("unallocated space only") != std::string::npos, unallocated);
         QCOMPARE(messages.back().text.contains("Unallocated space only: ") &&
                      messages.back().text.contains(": no file system; "),

@@ -168,6 +168,7 @@ TEST_F(Win32DialogTest, OpensAsDesigned) {
                          ctl::ReportOnly,
                          ctl::UnallocatedOnly,
                          ctl::ReassembleFragments,
+                         ctl::VerifyFiles,
                          ctl::Help,
                          ctl::Ok,
                          ctl::Cancel,

@@ -37,6 +37,7 @@ inline constexpr int UnallocatedOnly = 1043;
 inline constexpr int ReassembleFragments = 1044;
 // The frame of the status area: no control of the form, but its caption is the run's overall line.
 inline constexpr int StatusArea = 1045;
+inline constexpr int VerifyFiles = 1046;
 } // namespace ctl
 
 } // namespace morrow

@@ -29,6 +29,7 @@ const char* const maxFileSizeKey = "maxFileSizeKB";
 const char* const exactEndsKey = "exactEnds";
 const char* const writeDfxmlKey = "writeDfxml";
 const char* const reassembleFragmentsKey = "reassembleFragments";
+const char* const verifyFilesKey = "verifyFiles";
 
 std::filesystem::path pathOf(const std::string& utf8) {
     return std::u8string(utf8.begin(), utf8.end());
@@ -75,6 +76,7 @@ FormValues DialogModel::form() const {
     shown.writeDfxml = state_.writeDfxml != 0;
     shown.reportOnly = state_.reportOnly != 0;
     shown.unallocatedOnly = state_.unallocatedOnly != 0;
+    shown.verifyFiles = state_.verifyFiles != 0;
     return shown;
 }
 
@@ -92,6 +94,7 @@ bool DialogModel::readForm(const FormValues& shown) {
     state_.writeDfxml = shown.writeDfxml ? 1 : 0;
     state_.reportOnly = shown.reportOnly ? 1 : 0;
     state_.unallocatedOnly = shown.unallocatedOnly ? 1 : 0;
+    state_.verifyFiles = shown.verifyFiles ? 1 : 0;
     state_.pendingEvidencePath = shown.evidencePath;
     return true;
 }
@@ -106,6 +109,7 @@ void DialogModel::resetForm() {
     state_.writeDfxml = 0;
     state_.reportOnly = 0;
     state_.unallocatedOnly = 0;
+    state_.verifyFiles = 0;
     evidence_.setAllTicked(false);
     kinds_.setAllTicked(false);
 }
@@ -221,6 +225,9 @@ void DialogModel::describeRun(const FormValues& shown, const std::string& versio
     if (shown.unallocatedOnly) {
         text += "; unallocated space only";
     }
+    if (shown.verifyFiles) {
+        text += "; check that carved files open";
+    }
     state_.invocation = text;
 }
 
@@ -235,6 +242,7 @@ void DialogModel::rememberIn(SettingsStore* store) {
     state_.allPictureFiles = form::flagValue(store->text(allPictureFilesKey)) ? 1 : 0;
     state_.exactEnds = form::flagValue(store->text(exactEndsKey)) ? 1 : 0;
     state_.reassembleFragments = form::flagValue(store->text(reassembleFragmentsKey)) ? 1 : 0;
+    state_.verifyFiles = form::flagValue(store->text(verifyFilesKey)) ? 1 : 0;
     state_.writeDfxml = form::flagValue(store->text(writeDfxmlKey)) ? 1 : 0;
     const std::vector<std::string> ticked = store->texts(kindsKey);
     for (int i = 0; i < kinds_.size(); ++i) {
@@ -259,6 +267,7 @@ void DialogModel::rememberForm() {
     store_->setText(allPictureFilesKey, state_.allPictureFiles != 0 ? "true" : "false");
     store_->setText(exactEndsKey, state_.exactEnds != 0 ? "true" : "false");
     store_->setText(reassembleFragmentsKey, state_.reassembleFragments != 0 ? "true" : "false");
+    store_->setText(verifyFilesKey, state_.verifyFiles != 0 ? "true" : "false");
     store_->setText(writeDfxmlKey, state_.writeDfxml != 0 ? "true" : "false");
     store_->setText(maxFileSizeKey, std::to_string(state_.maxFileSizeKB));
     store_->setText(carvingPathKey, state_.carvingPath);

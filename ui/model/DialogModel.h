@@ -14,7 +14,7 @@ struct CarveState;
 class SettingsStore;
 
 // The form's boxes as a front end shows them: the size box's text as typed, the two paths and the
-// six tick boxes.
+// seven tick boxes.
 struct FormValues {
     std::string maxFileSize;
     std::string carvingPath;
@@ -25,6 +25,7 @@ struct FormValues {
     bool reportOnly = false;
     bool unallocatedOnly = false;
     bool reassembleFragments = false; // implies exactEnds in the run
+    bool verifyFiles = false;
 };
 
 // The main dialog without its toolkit: the evidence and kind lists, the form's values and their

@@ -28,6 +28,7 @@ const std::vector<RunModeRow>& runModeTable() {
         {ctl::ReportOnly, Enable::Off, Enable::On},
         {ctl::UnallocatedOnly, Enable::Off, Enable::On},
         {ctl::ReassembleFragments, Enable::Off, Enable::On},
+        {ctl::VerifyFiles, Enable::Off, Enable::On},
         {ctl::Stop, Enable::On, Enable::Off},
         {ctl::Cancel, Enable::Kept, Enable::Kept},
         {ctl::Help, Enable::Kept, Enable::Kept},

@@ -408,6 +408,7 @@ FormValues Win32Dialog::shownForm() const {
     shown.reportOnly = ticked(ctl::ReportOnly);
     shown.unallocatedOnly = ticked(ctl::UnallocatedOnly);
     shown.reassembleFragments = ticked(ctl::ReassembleFragments);
+    shown.verifyFiles = ticked(ctl::VerifyFiles);
     return shown;
 }
 
@@ -431,6 +432,7 @@ void Win32Dialog::exchangeToControls() {
     setTicked(ctl::ReportOnly, shown.reportOnly);
     setTicked(ctl::UnallocatedOnly, shown.unallocatedOnly);
     setTicked(ctl::ReassembleFragments, shown.reassembleFragments);
+    setTicked(ctl::VerifyFiles, shown.verifyFiles);
     SetDlgItemTextW(hwnd_, ctl::EvidencePath, widen(shown.evidencePath).c_str());
 }
 

@@ -148,7 +148,7 @@ TEST(DialogModelTest, RunModeLeavesOnlyStopQuitAndHelpOn) {
                        ctl::EvidenceList, ctl::Progress, ctl::Stop, ctl::EvidencePath, ctl::EvidenceBrowse, ctl::Add,
                        ctl::Remove, ctl::Status, ctl::EvidenceSelectAll, ctl::EvidenceDeselectAll, ctl::Help,
                        ctl::Percent, ctl::Animation, ctl::ExactEnds, ctl::WriteDfxml, ctl::ReportOnly,
-                       ctl::UnallocatedOnly, ctl::ReassembleFragments};
+                       ctl::UnallocatedOnly, ctl::ReassembleFragments, ctl::VerifyFiles};
     // clang-format on
     // At rest every control is on but Add, Remove and Stop; here Add and Remove are on by their
     // own rules, with a file chosen and one ticked.

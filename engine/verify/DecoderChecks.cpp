@@ -1,0 +1,593 @@
+// Carved files decoded by the libraries made for their formats. libjpeg and libpng report a fatal
+// error by calling back, and the callback must not return: both longjmp back to the check, which
+// keeps no object with a destructor in the frames the jump crosses.
+#include "verify/DecoderChecks.h"
+
+#include <chrono>
+#include <csetjmp>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <gif_lib.h>
+#include <jerror.h>
+#include <jpeglib.h>
+#include <png.h>
+#include <poppler-document.h>
+#include <poppler-global.h>
+#include <poppler-page.h>
+#include <poppler-version.h>
+#include <tiffio.h>
+#include <zlib.h>
+
+namespace morrow::decoder {
+
+bool builtIn() {
+    return true;
+}
+
+std::string versions() {
+    std::string tiff = TIFFGetVersion();
+    // "LIBTIFF, Version 4.5.0\nCopyright..." : the version alone.
+    const std::size_t v = tiff.find("Version ");
+    tiff = v == std::string::npos ? "libtiff" : "libtiff " + tiff.substr(v + 8, tiff.find('\n', v) - v - 8);
+    return "libjpeg-turbo " + std::to_string(LIBJPEG_TURBO_VERSION_NUMBER / 1000000) + "." +
+           std::to_string(LIBJPEG_TURBO_VERSION_NUMBER / 1000 % 1000) + "." +
+           std::to_string(LIBJPEG_TURBO_VERSION_NUMBER % 1000) + ", libpng " + png_get_libpng_ver(nullptr) +
+           ", giflib " + std::to_string(GIFLIB_MAJOR) + "." + std::to_string(GIFLIB_MINOR) + "." +
+           std::to_string(GIFLIB_RELEASE) + ", " + tiff + ", poppler " + poppler::version_string();
+}
+
+// JPEG --------------------------------------------------------------------------------------------
+
+namespace {
+
+struct JpegRun {
+    jpeg_error_mgr errors; // first: libjpeg hands back its address
+    std::jmp_buf jump;
+    jpeg_decompress_struct info;
+    check::Bytes file;
+    char fatal[JMSG_LENGTH_MAX] = {};
+    bool outOfMemory = false;
+    // The first warning: libjpeg reads past damage with warnings, the first of which is the fault.
+    char warning[JMSG_LENGTH_MAX] = {};
+    bool warned = false;
+    bool endOfData = false;
+    std::size_t warningAt = 0;
+    JDIMENSION linesAtWarning = 0;
+    int scanAtWarning = 0;
+    bool tooLarge = false;
+    bool progressive = false;
+    JDIMENSION height = 0;
+};
+
+void jpegErrorExit(j_common_ptr common) {
+    auto* run = reinterpret_cast<JpegRun*>(common->err);
+    common->err->format_message(common, run->fatal);
+    run->outOfMemory = common->err->msg_code == JERR_OUT_OF_MEMORY;
+    std::longjmp(run->jump, 1);
+}
+
+void jpegMessage(j_common_ptr common, int level) {
+    auto* run = reinterpret_cast<JpegRun*>(common->err);
+    if (level != -1 || run->warned) {
+        return;
+    }
+    run->warned = true;
+    run->endOfData = common->err->msg_code == JWRN_JPEG_EOF;
+    run->warningAt = run->endOfData ? run->file.size : run->file.size - run->info.src->bytes_in_buffer;
+    run->linesAtWarning = run->info.output_scanline;
+    run->scanAtWarning = run->info.input_scan_number;
+    common->err->format_message(common, run->warning);
+}
+
+// Decodes every line; false when libjpeg gave up (run.fatal says why). Nothing here has a
+// destructor: jpegErrorExit jumps back into it.
+bool decodeJpeg(JpegRun& run) {
+    if (setjmp(run.jump) != 0) {
+        return false;
+    }
+    jpeg_mem_src(&run.info, run.file.data, static_cast<unsigned long>(run.file.size));
+    jpeg_read_header(&run.info, TRUE);
+    run.progressive = jpeg_has_multiple_scans(&run.info) != 0;
+    if (static_cast<std::uint64_t>(run.info.image_width) * run.info.image_height > check::maxPixels) {
+        run.tooLarge = true;
+        return true;
+    }
+    // An eighth of the picture: every bit of the entropy-coded data is still decoded (that is
+    // where damage shows), the inverse transforms cost a sixty-fourth.
+    run.info.scale_num = 1;
+    run.info.scale_denom = 8;
+    run.info.dct_method = JDCT_IFAST;
+    run.info.do_fancy_upsampling = FALSE;
+    // Colour pictures give their brightness alone: the colour components' data is still decoded
+    // (the scans interleave them), but not transformed, upsampled or converted.
+    if (run.info.jpeg_color_space == JCS_YCbCr || run.info.jpeg_color_space == JCS_GRAYSCALE) {
+        run.info.out_color_space = JCS_GRAYSCALE;
+    }
+    jpeg_start_decompress(&run.info);
+    run.height = run.info.output_height;
+    const JDIMENSION stride = run.info.output_width * static_cast<JDIMENSION>(run.info.output_components);
+    JSAMPARRAY rows =
+        (*run.info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&run.info), JPOOL_IMAGE, stride, 1);
+    while (run.info.output_scanline < run.info.output_height) {
+        jpeg_read_scanlines(&run.info, rows, 1);
+    }
+    jpeg_finish_decompress(&run.info);
+    return true;
+}
+
+} // namespace
+
+FileVerdict checkJpeg(check::Bytes file) {
+    auto run = std::make_unique<JpegRun>();
+    run->file = file;
+    run->info.err = jpeg_std_error(&run->errors);
+    run->errors.error_exit = jpegErrorExit;
+    run->errors.emit_message = jpegMessage;
+    jpeg_create_decompress(&run->info);
+    const bool decoded = file.size > 0 && decodeJpeg(*run);
+    // No libjpeg call past this point may fail: the jump back is gone.
+    const bool progressive = run->progressive;
+    const JDIMENSION height = run->height;
+    jpeg_destroy_decompress(&run->info);
+    if (run->tooLarge || run->outOfMemory) {
+        return check::notChecked();
+    }
+    if (run->warned && run->endOfData) {
+        if (progressive) {
+            return check::damaged("JPEG data ends in scan " + std::to_string(run->scanAtWarning) +
+                                  " of the progressive picture");
+        }
+        if (run->linesAtWarning >= height && height > 0) {
+            return check::damaged("JPEG data ends before its end marker");
+        }
+        return check::damaged("JPEG data ends at " + check::percent(run->linesAtWarning, height) +
+                              " of the picture");
+    }
+    if (run->warned) {
+        return check::damaged("JPEG data at byte " + std::to_string(run->warningAt) + ": " + run->warning);
+    }
+    if (!decoded) {
+        return check::damaged(file.size == 0 ? "JPEG file is empty" : std::string("JPEG: ") + run->fatal);
+    }
+    return check::opens();
+}
+
+// PNG ---------------------------------------------------------------------------------------------
+
+namespace {
+
+struct PngRun {
+    check::Bytes file;
+    std::size_t at = 0;
+    char fatal[256] = {};
+    bool endOfData = false;
+    png_uint_32 rowsDone = 0;
+    png_uint_32 rowsInAll = 0;
+    bool tooLarge = false;
+};
+
+void pngRead(png_structp png, png_bytep out, png_size_t length) {
+    auto* run = static_cast<PngRun*>(png_get_io_ptr(png));
+    if (length > run->file.size - run->at) {
+        run->endOfData = true;
+        png_error(png, "the data ends");
+    }
+    std::memcpy(out, run->file.data + run->at, length);
+    run->at += length;
+}
+
+void pngError(png_structp png, png_const_charp message) {
+    auto* run = static_cast<PngRun*>(png_get_error_ptr(png));
+    std::snprintf(run->fatal, sizeof run->fatal, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void pngWarning(png_structp, png_const_charp) {}
+
+// Every row of every pass, then the chunks after the image data; false when libpng gave up.
+// Nothing here has a destructor: pngError jumps back into it.
+bool decodePng(png_structp png, png_infop info, PngRun& run, std::vector<unsigned char>& row) {
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        return false;
+    }
+    png_set_read_fn(png, &run, pngRead);
+    // The chunks' CRCs were checked before, each once.
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    png_set_user_limits(png, 1u << 16, 1u << 16);
+    png_set_chunk_malloc_max(png, 16u << 20);
+    png_read_info(png, info);
+    const png_uint_32 width = png_get_image_width(png, info);
+    const png_uint_32 height = png_get_image_height(png, info);
+    if (std::uint64_t{width} * height > check::maxPixels) {
+        run.tooLarge = true;
+        return true;
+    }
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    row.resize(png_get_rowbytes(png, info));
+    run.rowsInAll = height * static_cast<png_uint_32>(passes);
+    for (int pass = 0; pass < passes; ++pass) {
+        for (png_uint_32 y = 0; y < height; ++y) {
+            png_read_row(png, row.data(), nullptr);
+            ++run.rowsDone;
+        }
+    }
+    png_read_end(png, nullptr);
+    return true;
+}
+
+} // namespace
+
+FileVerdict checkPng(check::Bytes file) {
+    // The chunks first, with their CRCs: where a chunk is cut or altered is said by its offset.
+    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (file.size < 8 || std::memcmp(file.data, signature, 8) != 0) {
+        return check::damaged("PNG signature missing");
+    }
+    for (std::size_t at = 8;;) {
+        if (file.size - at < 12) {
+            return check::damaged("PNG data ends at byte " + std::to_string(file.size) +
+                                  ", before its IEND chunk");
+        }
+        const std::uint32_t length = check::be32(file.data + at);
+        const std::string type(reinterpret_cast<const char*>(file.data + at + 4), 4);
+        if (length > file.size - at - 12) {
+            return check::damaged("PNG chunk " + type + " at byte " + std::to_string(at) +
+                                  ": the data ends inside it");
+        }
+        const auto crc =
+            static_cast<std::uint32_t>(crc32(0, file.data + at + 4, static_cast<uInt>(length) + 4));
+        if (crc != check::be32(file.data + at + 8 + length)) {
+            return check::damaged("PNG chunk " + type + " at byte " + std::to_string(at) + ": CRC mismatch");
+        }
+        at += std::size_t{length} + 12;
+        if (type == "IEND") {
+            break;
+        }
+    }
+    PngRun run;
+    run.file = file;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &run, pngError, pngWarning);
+    if (png == nullptr) {
+        return check::notChecked();
+    }
+    png_infop info = png_create_info_struct(png);
+    std::vector<unsigned char> row;
+    const bool made = info != nullptr;
+    const bool decoded = made && decodePng(png, info, run, row);
+    png_destroy_read_struct(&png, made ? &info : nullptr, nullptr);
+    if (run.tooLarge || !made) {
+        return check::notChecked();
+    }
+    if (!decoded) {
+        if (run.rowsInAll > 0 && run.rowsDone < run.rowsInAll) {
+            return check::damaged("PNG image data breaks at " + check::percent(run.rowsDone, run.rowsInAll) +
+                                  " of the picture: " + run.fatal);
+        }
+        return check::damaged(std::string("PNG: ") + run.fatal);
+    }
+    return check::opens();
+}
+
+// GIF ---------------------------------------------------------------------------------------------
+
+namespace {
+
+struct GifReader {
+    check::Bytes file;
+    std::size_t at = 0;
+};
+
+int gifRead(GifFileType* gif, GifByteType* out, int length) {
+    auto* reader = static_cast<GifReader*>(gif->UserData);
+    const std::size_t n = std::min(static_cast<std::size_t>(length), reader->file.size - reader->at);
+    std::memcpy(out, reader->file.data + reader->at, n);
+    reader->at += n;
+    return static_cast<int>(n);
+}
+
+} // namespace
+
+FileVerdict checkGif(check::Bytes file) {
+    GifReader reader{file, 0};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&reader, gifRead, &error);
+    if (gif == nullptr) {
+        return check::damaged(std::string("GIF header: ") + GifErrorString(error));
+    }
+    // The frames one line at a time: a frame's pixels are never held whole.
+    constexpr int maxFrames = 20000;
+    std::vector<GifPixelType> line;
+    FileVerdict verdict = check::opens();
+    int frame = 0;
+    auto fault = [&](const std::string& where) {
+        const char* why = GifErrorString(gif->Error);
+        verdict = check::damaged(where + ": " + (why != nullptr ? why : "unknown error"));
+    };
+    for (bool more = true; more && verdict.state == FileVerdict::State::Opens;) {
+        GifRecordType type = UNDEFINED_RECORD_TYPE;
+        if (DGifGetRecordType(gif, &type) == GIF_ERROR) {
+            if (reader.at >= file.size) {
+                verdict = check::damaged("GIF data ends at byte " + std::to_string(file.size) +
+                                         ", before its trailer");
+            } else {
+                fault("GIF block at byte " + std::to_string(reader.at));
+            }
+            break;
+        }
+        switch (type) {
+        case IMAGE_DESC_RECORD_TYPE: {
+            if (++frame > maxFrames) {
+                verdict = check::notChecked();
+                more = false;
+                break;
+            }
+            if (DGifGetImageDesc(gif) == GIF_ERROR) {
+                fault("GIF image " + std::to_string(frame) + " at byte " + std::to_string(reader.at));
+                break;
+            }
+            const int width = gif->Image.Width;
+            const int height = gif->Image.Height;
+            line.resize(static_cast<std::size_t>(std::max(width, 1)));
+            for (int y = 0; y < height; ++y) {
+                if (DGifGetLine(gif, line.data(), width) == GIF_ERROR) {
+                    if (reader.at >= file.size) {
+                        verdict = check::damaged("GIF data ends at " + check::percent(y, height) +
+                                                 " of image " + std::to_string(frame));
+                    } else {
+                        fault("GIF image " + std::to_string(frame) + " at " + check::percent(y, height) +
+                              " of its lines");
+                    }
+                    break;
+                }
+            }
+            // Frames are not kept: giflib would otherwise gather every frame's description.
+            if (gif->ImageCount > 0) {
+                GifFreeSavedImages(gif);
+                gif->ImageCount = 0;
+            }
+            break;
+        }
+        case EXTENSION_RECORD_TYPE: {
+            int code = 0;
+            GifByteType* block = nullptr;
+            if (DGifGetExtension(gif, &code, &block) == GIF_ERROR) {
+                fault("GIF extension at byte " + std::to_string(reader.at));
+                break;
+            }
+            while (block != nullptr) {
+                if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) {
+                    fault("GIF extension at byte " + std::to_string(reader.at));
+                    break;
+                }
+            }
+            break;
+        }
+        case TERMINATE_RECORD_TYPE:
+            more = false;
+            break;
+        default:
+            break;
+        }
+    }
+    if (frame == 0 && verdict.state == FileVerdict::State::Opens) {
+        verdict = check::damaged("GIF holds no image");
+    }
+    DGifCloseFile(gif, &error);
+    return verdict;
+}
+
+// TIFF --------------------------------------------------------------------------------------------
+
+namespace {
+
+struct TiffReader {
+    check::Bytes file;
+    std::uint64_t at = 0;
+    std::string firstError;
+    bool pastEnd = false; // libtiff asked for bytes past the end of the file
+
+    // The first error, said as where the file ends when the file was too short for what was read.
+    std::string fault(const std::string& what) const {
+        std::string why = firstError.empty() ? std::string("cannot be read") : firstError;
+        if (why.rfind("carved: ", 0) == 0) {
+            why.erase(0, 8); // libtiff's own prefix: the name it was given
+        }
+        return pastEnd ? "TIFF data ends at byte " + std::to_string(file.size) + ", in " + what + ": " + why
+                       : what + ": " + why;
+    }
+};
+
+tmsize_t tiffRead(thandle_t handle, void* out, tmsize_t length) {
+    auto* reader = static_cast<TiffReader*>(handle);
+    if (length < 0 || reader->at >= reader->file.size) {
+        reader->pastEnd = reader->pastEnd || length > 0;
+        return 0;
+    }
+    const std::size_t n =
+        std::min(static_cast<std::size_t>(length), reader->file.size - static_cast<std::size_t>(reader->at));
+    reader->pastEnd = reader->pastEnd || n < static_cast<std::size_t>(length);
+    std::memcpy(out, reader->file.data + reader->at, n);
+    reader->at += n;
+    return static_cast<tmsize_t>(n);
+}
+tmsize_t tiffWrite(thandle_t, void*, tmsize_t) {
+    return 0;
+}
+toff_t tiffSeek(thandle_t handle, toff_t offset, int whence) {
+    auto* reader = static_cast<TiffReader*>(handle);
+    const std::uint64_t base = whence == SEEK_CUR ? reader->at : whence == SEEK_END ? reader->file.size : 0;
+    reader->at = base + offset;
+    return reader->at;
+}
+int tiffClose(thandle_t) {
+    return 0;
+}
+toff_t tiffSize(thandle_t handle) {
+    return static_cast<TiffReader*>(handle)->file.size;
+}
+int tiffError(TIFF*, void* user, const char* module, const char* format, va_list arguments) {
+    auto* reader = static_cast<TiffReader*>(user);
+    if (reader->firstError.empty()) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        reader->firstError = text;
+        (void)module;
+    }
+    return 1; // said: libtiff's own handler prints nothing
+}
+int tiffWarning(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+} // namespace
+
+FileVerdict checkTiff(check::Bytes file) {
+    TiffReader reader{file, 0, {}};
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, tiffError, &reader);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, tiffWarning, &reader);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t{64} << 20);
+    TIFF* tiff = TIFFClientOpenExt("carved", "rm", &reader, tiffRead, tiffWrite, tiffSeek, tiffClose,
+                                   tiffSize, nullptr, nullptr, options);
+    TIFFOpenOptionsFree(options);
+    if (tiff == nullptr) {
+        return check::damaged(reader.fault("TIFF header or first directory"));
+    }
+    // Each picture's strips or tiles decoded in turn, into one buffer of the largest.
+    FileVerdict verdict = check::opens();
+    std::vector<unsigned char> buffer;
+    int picture = 0;
+    do {
+        ++picture;
+        if (!reader.firstError.empty()) {
+            verdict = check::damaged(reader.fault("TIFF directory of image " + std::to_string(picture)));
+            break;
+        }
+        std::uint32_t width = 0;
+        std::uint32_t height = 0;
+        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+        if (std::uint64_t{width} * height > check::maxPixels) {
+            verdict = check::notChecked();
+            break;
+        }
+        const bool tiled = TIFFIsTiled(tiff) != 0;
+        const std::uint32_t pieces = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+        const tmsize_t pieceSize = tiled ? TIFFTileSize(tiff) : TIFFStripSize(tiff);
+        if (pieceSize <= 0 || pieceSize > (tmsize_t{64} << 20)) {
+            verdict = check::damaged(reader.fault("TIFF image " + std::to_string(picture)));
+            break;
+        }
+        buffer.resize(static_cast<std::size_t>(pieceSize));
+        for (std::uint32_t i = 0; i < pieces; ++i) {
+            const tmsize_t got = tiled ? TIFFReadEncodedTile(tiff, i, buffer.data(), pieceSize)
+                                       : TIFFReadEncodedStrip(tiff, i, buffer.data(), pieceSize);
+            if (got < 0 || !reader.firstError.empty()) {
+                verdict = check::damaged(reader.fault("TIFF image " + std::to_string(picture) + ", " +
+                                                      (tiled ? "tile " : "strip ") + std::to_string(i + 1) +
+                                                      " of " + std::to_string(pieces) + " (" +
+                                                      check::percent(i, pieces) + " of the picture)"));
+                break;
+            }
+        }
+    } while (verdict.state == FileVerdict::State::Opens && picture < 1000 && TIFFReadDirectory(tiff) != 0);
+    if (verdict.state == FileVerdict::State::Opens && !reader.firstError.empty()) {
+        verdict = check::damaged(reader.fault("TIFF directory after image " + std::to_string(picture)));
+    }
+    TIFFClose(tiff);
+    return verdict;
+}
+
+// PDF ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// poppler reports what it meets through one function for the whole process; the check that is
+// running takes the first message.
+std::mutex popplerLock;
+std::string* popplerFirst = nullptr;
+
+void popplerMessage(const std::string& message, void*) {
+    if (popplerFirst != nullptr && popplerFirst->empty()) {
+        *popplerFirst = message.rfind("error: ", 0) == 0 ? message.substr(7) : message;
+    }
+}
+
+} // namespace
+
+// The document and its pages through poppler, the fault without where the file ends.
+static FileVerdict checkPdfPages(check::Bytes file);
+
+namespace {} // namespace
+
+// A fault of a PDF that lacks its end-of-file marker is said as where the file ends: a cut PDF.
+std::string pdfFault(check::Bytes file, const std::string& fault) {
+    const std::size_t tail = std::min<std::size_t>(file.size, 1024);
+    const std::string last(reinterpret_cast<const char*>(file.data + file.size - tail), tail);
+    if (last.find("%%EOF") != std::string::npos) {
+        return fault;
+    }
+    return "PDF data ends at byte " + std::to_string(file.size) + " without its %%EOF marker; " + fault;
+}
+
+FileVerdict checkPdf(check::Bytes file) {
+    FileVerdict verdict = checkPdfPages(file);
+    if (verdict.state == FileVerdict::State::Damaged) {
+        verdict.fault = pdfFault(file, verdict.fault);
+    }
+    return verdict;
+}
+
+FileVerdict checkPdfPages(check::Bytes file) {
+    if (file.size > static_cast<std::size_t>(INT32_MAX)) {
+        return check::notChecked();
+    }
+    std::lock_guard<std::mutex> hold(popplerLock);
+    std::string first;
+    popplerFirst = &first;
+    poppler::set_debug_error_function(popplerMessage, nullptr);
+    struct Reset {
+        ~Reset() { popplerFirst = nullptr; }
+    } reset;
+    std::unique_ptr<poppler::document> document(poppler::document::load_from_raw_data(
+        reinterpret_cast<const char*>(file.data), static_cast<int>(file.size)));
+    if (!document) {
+        return check::damaged("PDF cannot be opened" + (first.empty() ? std::string() : ": " + first));
+    }
+    if (document->is_locked()) {
+        return check::notChecked(); // encrypted with a password: its pages cannot be read
+    }
+    if (!first.empty()) {
+        return check::damaged("PDF structure: " + first);
+    }
+    const int pages = document->pages();
+    if (pages <= 0) {
+        return check::damaged("PDF has no page");
+    }
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < pages && i < maxPdfPages; ++i) {
+        std::unique_ptr<poppler::page> page(document->create_page(i));
+        if (!page) {
+            return check::damaged("PDF page " + std::to_string(i + 1) + " of " + std::to_string(pages) +
+                                  " cannot be read" + (first.empty() ? std::string() : ": " + first));
+        }
+        // Its text laid out: the page's content streams decoded and interpreted to their end.
+        (void)page->text();
+        if (!first.empty()) {
+            return check::damaged("PDF page " + std::to_string(i + 1) + " of " + std::to_string(pages) +
+                                  ": " + first);
+        }
+        if (std::chrono::steady_clock::now() - started > std::chrono::seconds(maxPdfSeconds)) {
+            break;
+        }
+    }
+    return check::opens();
+}
+
+} // namespace morrow::decoder

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "base/FileType.h"
+#include "output/FileVerdict.h"
+#include "verify/CheckBasics.h"
+
+#include <string>
+
+namespace morrow {
+
+// Whether a carved file opens: the file read back whole and handed to the check of its kind
+// (DecoderChecks, ContainerChecks, RasterChecks, MovieCheck). Kinds without a check (HTML, AVI,
+// ASF; the pictures and PDFs in a build without the format libraries) are not checked, nor are
+// files larger than check::maxFileBytes. A check never throws: what it cannot decide is "not
+// checked".
+class FileCheck {
+  public:
+    // The file written at `path` (UTF-8). One that cannot be read back is damaged, named so.
+    static FileVerdict checkFile(const std::string& path, FileTypeId type);
+    static FileVerdict check(check::Bytes file, FileTypeId type);
+    // Whether this build checks files of `type`.
+    static bool checks(FileTypeId type);
+    // What this build checks and with what, for --version: "carved-file checks: ..." lines.
+    static std::string describe();
+};
+
+} // namespace morrow

@@ -1,0 +1,85 @@
+// A run that checks its carved files: every file the host is told of gets one verdict, after it,
+// on the run's thread, before the summary; the run's tally counts them; a run that does not check
+// gives none.
+#include "CarveEngine.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+using namespace morrow;
+
+namespace {
+
+struct VerdictHost : test::FakeHost {
+    std::vector<std::string> events; // "carved PATH" / "verified PATH state", in order
+    bool offThread = false;
+    std::thread::id runThread = std::this_thread::get_id();
+
+    void fileCarved(const CarvedFile& file) override { events.push_back("carved " + file.path); }
+    void fileVerified(const CarvedFile& file, const FileVerdict& verdict) override {
+        offThread = offThread || std::this_thread::get_id() != runThread;
+        events.push_back("verified " + file.path + " " + std::to_string(static_cast<int>(verdict.state)));
+    }
+    int showMessage(const std::string& text, const std::string& title, int style) override {
+        if (title == "Completed..") {
+            events.push_back("summary");
+        }
+        return FakeHost::showMessage(text, title, style);
+    }
+};
+
+TEST(VerifiedRunTest, EveryCarvedFileGetsOneVerdictOnTheRunsThreadBeforeTheSummary) {
+    for (const bool verify : {true, false}) {
+        test::TempDir tmp;
+        const std::string evidence = tmp / "disk.img";
+        // Two pictures whole, and a page that no check reads.
+        test::ImageBuilder(64 * 1024)
+            .place(4096, test::fixture("bitmap40.bmp"))
+            .place(16384, test::fixture("image.psd"))
+            .place(40960, test::fixture("page.html"))
+            .writeTo(evidence);
+        VerdictHost host;
+        host.evidence = {evidence};
+        host.carvingPath = tmp / "out";
+        host.exactEnds = true;
+        host.tick({"BMP Files", "PSD Files", "HTML Files"});
+        CarveEngine engine(host);
+        engine.state().verifyFiles = verify ? 1 : 0;
+        const RunResult result = engine.startRun();
+        ASSERT_EQ(result.end, RunResult::End::Complete);
+        ASSERT_EQ(result.filesCarved, 3);
+        EXPECT_EQ(result.verified, verify);
+        EXPECT_FALSE(host.offThread);
+        const std::string opens = std::to_string(static_cast<int>(FileVerdict::State::Opens));
+        const std::string unchecked = std::to_string(static_cast<int>(FileVerdict::State::NotChecked));
+        std::vector<std::string> carved;
+        for (const std::string& e : host.events) {
+            if (e.rfind("carved ", 0) == 0) {
+                carved.push_back(e.substr(7));
+            }
+        }
+        ASSERT_EQ(carved.size(), 3u);
+        const auto at = [&](const std::string& event) {
+            return std::find(host.events.begin(), host.events.end(), event) - host.events.begin();
+        };
+        const auto summary = at("summary");
+        for (const std::string& path : carved) {
+            const bool html = path.find(".htm") != std::string::npos;
+            const auto verified = at("verified " + path + " " + (html ? unchecked : opens));
+            if (!verify) {
+                EXPECT_EQ(verified, static_cast<std::ptrdiff_t>(host.events.size())) << path;
+                continue;
+            }
+            EXPECT_GT(verified, at("carved " + path)) << path;
+            EXPECT_LT(verified, summary) << path;
+        }
+        EXPECT_EQ(host.events.size(), verify ? 7u : 4u);
+        EXPECT_EQ(result.perKind[kind::Bmp].opens + result.perKind[kind::Psd].opens, verify ? 2 : 0);
+        EXPECT_EQ(result.perKind[kind::Html].opens + result.perKind[kind::Html].damaged, 0);
+    }
+}
+
+} // namespace
