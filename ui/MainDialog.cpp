@@ -103,7 +103,10 @@ MainDialog::MainDialog(QWidget* parent)
     initialise();
 }
 
-MainDialog::~MainDialog() = default;
+MainDialog::~MainDialog() {
+    // The gallery shows the host's list of files, which goes before the dialog's child windows.
+    delete galleryWindow_;
+}
 
 void MainDialog::registerControl(int id, QWidget* widget) {
     widget->setObjectName(QStringLiteral("control%1").arg(id));
@@ -219,6 +222,9 @@ void MainDialog::buildControls() {
                  "Exact file ends, and a file that breaks after a sound start is searched for where it "
                  "goes on and carved in its pieces when its format proves the join",
                  du(12, 382, 120, 13));
+    // Beside the last row, under Quit: the gallery of what the last run carved.
+    auto* showFiles = plainButton(ctl::ShowCarvedFiles, DialogHost::showFilesText, du(241, 378, 84, 16));
+    showFiles->setToolTip("The carved files of the last run as pictures, with whether each one opens");
 
     sizeEdit_ = pathEdit(ctl::MaxFileSize, du(59, 254, 50, 13), false);
     sizeEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), sizeEdit_));
@@ -329,6 +335,7 @@ void MainDialog::buildControls() {
                         reportOnly_,
                         unallocatedOnly_,
                         reassembleFragments_,
+                        showFiles,
                         help,
                         start,
                         quit,
@@ -344,6 +351,7 @@ void MainDialog::buildControls() {
     connect(quit, &QPushButton::clicked, this, &MainDialog::reject);
     connect(stop, &QPushButton::clicked, this, [this] { model_.run().stop(); });
     connect(help, &QPushButton::clicked, this, &MainDialog::showHelp);
+    connect(showFiles, &QPushButton::clicked, this, &MainDialog::showCarvedFiles);
     connect(evidenceBrowse, &QPushButton::clicked, this, &MainDialog::browseEvidence);
     connect(evidencePath_, &QLineEdit::textChanged, this, &MainDialog::updateAddEnabled);
     connect(add, &QPushButton::clicked, this, &MainDialog::addEvidence);
@@ -385,6 +393,7 @@ void MainDialog::initialise() {
 
     progress_->hide();
     control(ctl::Stop)->setEnabled(false);
+    control(ctl::ShowCarvedFiles)->setEnabled(false);
     status_->setText(DialogModel::idleStatus);
     exchangeToControls();
 }
@@ -448,6 +457,8 @@ void MainDialog::setRunMode(bool on) {
     for (const EnableChange& change : model_.setRunMode(on)) {
         control(change.id)->setEnabled(change.enabled);
     }
+    // Leaving run mode is the end of a run: its files can be shown from then on.
+    control(ctl::ShowCarvedFiles)->setEnabled(!on);
 }
 
 void MainDialog::showOverall(const QString& text) {
@@ -464,10 +475,34 @@ void MainDialog::startRun() {
         return;
     }
     model_.describeRun(shownForm(), QCoreApplication::applicationVersion().toStdString());
+    host_.carvedFiles().clear();
     engine_.startRun();
     if (model_.run().finish()) {
         QDialog::reject();
+        return;
     }
+    if (host_.takeGalleryRequest()) {
+        showCarvedFiles();
+    }
+}
+
+void MainDialog::setFileOpener(FileOpener opener) {
+    fileOpener_ = std::move(opener);
+    if (galleryWindow_) {
+        galleryWindow_->setOpener(fileOpener_);
+    }
+}
+
+void MainDialog::showCarvedFiles() {
+    if (!galleryWindow_) {
+        galleryWindow_ = new GalleryWindow(host_.carvedFiles(), this);
+        if (fileOpener_) {
+            galleryWindow_->setOpener(fileOpener_);
+        }
+    }
+    galleryWindow_->show();
+    galleryWindow_->raise();
+    galleryWindow_->activateWindow();
 }
 
 void MainDialog::reject() {

@@ -70,8 +70,9 @@ class DialogHostTest : public QObject {
             QTimer::singleShot(10, answerBox); // not shown yet
         };
         QTimer::singleShot(0, answerBox);
-        QCOMPARE(presentMessageBox(dialog, MessageRequest{"Question?", "Morrow, Warning...", style, false}),
-                 answer);
+        QCOMPARE(
+            presentMessageBox(dialog, MessageRequest{"Question?", "Morrow, Warning...", style, false, {}}),
+            answer);
         QCOMPARE(shownButtons, buttons);
         QCOMPARE(shownIcon, icon);
     }
