@@ -182,6 +182,9 @@ class GalleryDelegate : public QStyledItemDelegate {
         QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
         opt.text.clear();
         opt.icon = QIcon();
+        // The whole cell shows the selection: the style would mark only the text, which this
+        // delegate draws itself.
+        opt.showDecorationSelected = true;
         style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, p, widget);
 
         p->save();
@@ -192,13 +195,23 @@ class GalleryDelegate : public QStyledItemDelegate {
         const auto verdict = static_cast<FileVerdict::State>(index.data(GalleryModel::VerdictRole).toInt());
         const qreal dpr = p->device()->devicePixelRatioF();
         const int side = static_cast<int>(std::ceil(thumbnailSide * dpr));
-        QImage image = cache_.find(path, index.data(GalleryModel::TypeRole).toInt(), side);
+        const QImage image = cache_.find(path, index.data(GalleryModel::TypeRole).toInt(), side);
         if (!image.isNull()) {
-            image.setDevicePixelRatio(dpr);
-            const QSizeF size = image.deviceIndependentSize();
-            const QPointF at(thumb.left() + (thumb.width() - size.width()) / 2,
-                             thumb.top() + (thumb.height() - size.height()) / 2);
+            // A picture smaller than the square keeps its own size in logical pixels, so on a
+            // high-density screen it is not shown at half its size; a larger one fills the square
+            // at the screen's own resolution.
+            QSizeF size = image.size();
+            if (size.width() > thumb.width() || size.height() > thumb.height()) {
+                size.scale(thumb.size(), Qt::KeepAspectRatio);
+            }
+            const QRectF at(thumb.left() + (thumb.width() - size.width()) / 2,
+                            thumb.top() + (thumb.height() - size.height()) / 2, size.width(), size.height());
+            p->setRenderHint(QPainter::SmoothPixmapTransform);
             p->drawImage(at, image);
+            // A frame, so that a white page or picture stands out from the white cell.
+            p->setPen(QPen(opt.palette.color(QPalette::Mid), 0));
+            p->setBrush(Qt::NoBrush);
+            p->drawRect(at.adjusted(-0.5, -0.5, 0.5, 0.5));
         } else {
             drawCard(p, thumb, path, opt.palette);
         }
