@@ -55,6 +55,12 @@ QImage firstPdfPage(const QString& path, QSize box) {
     // entered by one thread.
     static QMutex oneAtATime;
     QMutexLocker lock(&oneAtATime);
+    // A damaged PDF is common among carved files: poppler's complaints about it are not news.
+    static const bool quiet = [] {
+        Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, QVariant());
+        return true;
+    }();
+    (void)quiet;
     const std::unique_ptr<Poppler::Document> doc = Poppler::Document::load(path);
     if (!doc || doc->isLocked() || doc->numPages() < 1) {
         return {};

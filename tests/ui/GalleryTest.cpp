@@ -89,7 +89,16 @@ class GalleryTest : public QObject {
     // The summary keeps its text and question, and its third button opens the gallery instead of
     // the folder; the gallery lists the run's pictures with what the report says of them.
     void summaryOpensTheGalleryOfTheRun() {
-        QVERIFY(!dialog->control(ctl::ShowCarvedFiles)->isEnabled());
+        // The dialog's button: its caption fits, it covers no other control, and waits for a run.
+        QWidget* button = dialog->control(ctl::ShowCarvedFiles);
+        QVERIFY2(button->sizeHint().width() <= button->width(),
+                 qPrintable(QString::number(button->sizeHint().width())));
+        for (int other : dialog->controlIds()) {
+            QVERIFY2(other == ctl::ShowCarvedFiles ||
+                         !dialog->control(other)->geometry().intersects(button->geometry()),
+                     qPrintable(dialog->control(other)->objectName()));
+        }
+        QVERIFY(!button->isEnabled());
         run();
         QCOMPARE(summaries.size(), std::size_t(1));
         QCOMPARE(summaries[0].style, 0x44);
@@ -97,7 +106,7 @@ class GalleryTest : public QObject {
         QCOMPARE(summaries[0].extraButton, QString("Show the carved files"));
         QVERIFY(explored.isEmpty());
         QVERIFY(gallery() != nullptr && gallery()->isVisible());
-        QVERIFY(dialog->control(ctl::ShowCarvedFiles)->isEnabled());
+        QVERIFY(button->isEnabled());
 
         QCOMPARE(shownNames(), QStringList({"disk~JPEGFile0.jpg", "disk~PNGFile0.png"}));
         const QModelIndex jpeg = view()->model()->index(0, 0);
