@@ -13,6 +13,7 @@
 #include <QtCore/QElapsedTimer>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QCheckBox>
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QListWidget>
@@ -46,6 +47,12 @@ bool saveGallery(const QString& image, const QString& out, const QString& folder
     dialog.control<QAbstractButton>(ctl::Add)->click();
     dialog.control<QAbstractButton>(ctl::KindSelectAll)->click();
     dialog.control<QAbstractButton>(ctl::CarvingBrowse)->click();
+    // The verdicts under the thumbnails, where the dialog can check that files open.
+    for (QCheckBox* box : dialog.findChildren<QCheckBox*>()) {
+        if (box->text() == "Check that carved files open") {
+            box->setChecked(true);
+        }
+    }
     dialog.host().setMessagePresenter([&](QWidget* owner, const MessageRequest& m) {
         if (m.title != "Completed..") {
             return answerOk;
