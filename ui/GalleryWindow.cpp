@@ -7,6 +7,7 @@
 #include <QtGui/QDesktopServices>
 #include <QtGui/QImageReader>
 #include <QtGui/QPainter>
+#include <QtGui/QShortcut>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QHBoxLayout>
@@ -340,6 +341,9 @@ GalleryWindow::GalleryWindow(GalleryModel& files, QWidget* parent)
     connect(&thumbnails_, &ThumbnailCache::drawn, view_->viewport(), qOverload<>(&QWidget::update));
     // What scrolled by need not be drawn any more; what comes into view asks as it is painted.
     connect(view_->verticalScrollBar(), &QScrollBar::valueChanged, &thumbnails_, &ThumbnailCache::dropQueued);
+    // Esc closes the gallery, as it would a dialog.
+    auto* closeKey = new QShortcut(QKeySequence::Cancel, this);
+    connect(closeKey, &QShortcut::activated, this, &QWidget::close);
     view_->setFocus();
 }
 

@@ -182,6 +182,8 @@ class GalleryTest : public QObject {
         gallery()->showInFolder(png);
         QCOMPARE(opened.last(), QString::fromStdString(*temp / "out/disk"));
         QCOMPARE(opened.size(), 3);
+        QTest::keyClick(view(), Qt::Key_Escape);
+        QVERIFY(!gallery()->isVisible());
     }
 
     // Thumbnails: pictures scaled into the box as they decode, a PDF's first page; nothing for a
