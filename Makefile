@@ -92,15 +92,20 @@ fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORROW_FUZZ=ON $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS)
 
-# PNGs of the dialog at rest, during a run and at the summary, drawn offscreen; those in 2x/ at a
+# PNGs of the dialog at rest, during a run and at the summary, and of the gallery after a run of
+# the demo image (scripts/demo makes the same image), drawn offscreen; those in 2x/ at a
 # device pixel ratio of 2, where pictures and text must stay as sharp; those in windows/ of the
 # Windows dialog (morrow.exe's), drawn under Wine on a virtual X server.
 screenshots: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS) --target morrow_screenshots
 	mkdir -p $(BUILD)/screenshots/2x
-	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots
-	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots/2x
+	python3 scripts/make-image --out $(BUILD)/screenshots/demo.img --seed 7 \
+	    --list $$(ls tests/data/* | grep -vE '\.(md|sh|py)$$') > /dev/null
+	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots $(BUILD)/screenshots/demo.img
+	QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=2 $(BUILD)/bin/morrow_screenshots $(BUILD)/screenshots/2x \
+	    $(BUILD)/screenshots/demo.img
+	rm -f $(BUILD)/screenshots/demo.img
 	$(WIN_CONFIGURE)
 	cmake --build $(WIN_BUILD) -j $(JOBS) --target morrow_win32_screenshots
 	rm -rf $(BUILD)/screenshots/windows && mkdir -p $(BUILD)/screenshots/windows

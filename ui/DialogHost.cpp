@@ -14,6 +14,7 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMessageBox>
 #include <QtWidgets/QProgressBar>
+#include <QtWidgets/QPushButton>
 
 #include <algorithm>
 #include <climits>
@@ -61,7 +62,13 @@ int presentMessageBox(QWidget* owner, const MessageRequest& request) {
     const MessageBoxLook look = messageBoxLook(request.style);
     QMessageBox box(static_cast<QMessageBox::Icon>(look.icon), request.title, request.text,
                     static_cast<QMessageBox::StandardButtons>(look.buttons), owner);
-    switch (box.exec()) {
+    QAbstractButton* extra =
+        request.extraButton.isEmpty() ? nullptr : box.addButton(request.extraButton, QMessageBox::ActionRole);
+    const int pressed = box.exec();
+    if (extra != nullptr && box.clickedButton() == extra) {
+        return answerExtraButton;
+    }
+    switch (pressed) {
     case QMessageBox::Yes:
         return answerYes;
     case QMessageBox::No:
@@ -96,13 +103,25 @@ QString DialogHost::applicationTitle() {
 }
 
 int DialogHost::showMessage(const std::string& text, const std::string& title, int style) {
-    return presenter_(form_.formWindow(), MessageRequest{QString::fromStdString(text),
-                                                         QString::fromStdString(title), style, false});
+    MessageRequest request{QString::fromStdString(text), QString::fromStdString(title), style, false, {}};
+    // The summary keeps its question (Yes opens the carving path); when files were written, a third
+    // button opens the gallery once the run is over, and answers No to the question.
+    const bool summary = title == summaryTitle && style == style::YesNoInfo;
+    if (summary && carvedFiles_.rowCount() > 0 && (state_ == nullptr || state_->reportOnly == 0)) {
+        request.extraButton = showFilesText;
+    }
+    const int answer = presenter_(form_.formWindow(), request);
+    if (answer == answerExtraButton) {
+        galleryRequested_ = true;
+        return answerNo;
+    }
+    return answer;
 }
 
 int DialogHost::showAppMessage(const std::string& text, int style) {
-    return presenter_(form_.formWindow(), MessageRequest{QString::fromStdString(text), applicationTitle(),
-                                                         appMessageStyle(style), true});
+    return presenter_(
+        form_.formWindow(),
+        MessageRequest{QString::fromStdString(text), applicationTitle(), appMessageStyle(style), true, {}});
 }
 
 void DialogHost::setStatusText(const std::string& text) {

@@ -2,12 +2,14 @@
 
 #include "CarveHost.h"
 #include "CarveState.h"
+#include "GalleryModel.h"
 
 #include <QtCore/QString>
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 class QWidget;
 
@@ -20,9 +22,13 @@ class DialogModel;
 struct MessageRequest {
     QString text;
     QString title;
-    int style = 0;    // the engine's style value: buttons in the low nibble, icon in the next
-    bool app = false; // shown through showAppMessage
+    int style = 0;       // the engine's style value: buttons in the low nibble, icon in the next
+    bool app = false;    // shown through showAppMessage
+    QString extraButton; // a button beside the style's own, answered with answerExtraButton
 };
+
+// The answer when the extra button of a MessageRequest was pressed.
+inline constexpr int answerExtraButton = 100;
 
 // Shows a message box modally over `owner` and returns the button pressed (answerYes, answerNo,
 // answerOk, 2 for Cancel). Tests put their own in its place to answer without a window.
@@ -75,6 +81,13 @@ class DialogHost : public CarveHost {
     void setDrainHook(std::function<void()> hook) { drainHook_ = std::move(hook); }
     std::int64_t drainCount() const { return drains_; }
 
+    // The files of the last run, with their verdicts as they come.
+    GalleryModel& carvedFiles() { return carvedFiles_; }
+    // The run's summary offers the files beside Yes and No; true once, after it was taken.
+    bool takeGalleryRequest() { return std::exchange(galleryRequested_, false); }
+    static constexpr const char* summaryTitle = "Completed..";
+    static constexpr const char* showFilesText = "Show the carved files";
+
     // The application's title: the base name of the executable.
     static QString applicationTitle();
 
@@ -108,6 +121,10 @@ class DialogHost : public CarveHost {
     void resetForm(CarveState& state) override;
     void focusControl(int controlId) override;
     void exploreFolder(const std::string& path) override;
+    void fileCarved(const CarvedFile& file) override { carvedFiles_.add(file); }
+    void fileVerified(const CarvedFile& file, const FileVerdict& verdict) override {
+        carvedFiles_.setVerdict(file, verdict);
+    }
 
     // The state whose request flags the polls read; set by the dialog once its engine exists.
     void attach(CarveState& state) { state_ = &state; }
@@ -141,6 +158,8 @@ class DialogHost : public CarveHost {
     std::chrono::steady_clock::time_point lastDrain_{};
     std::int64_t drains_ = 0;
     std::int64_t progressUpper_ = 0;
+    GalleryModel carvedFiles_;
+    bool galleryRequested_ = false;
 };
 
 } // namespace morrow

@@ -103,7 +103,10 @@ MainDialog::MainDialog(QWidget* parent)
     initialise();
 }
 
-MainDialog::~MainDialog() = default;
+MainDialog::~MainDialog() {
+    // The gallery shows the host's list of files, which goes before the dialog's child windows.
+    delete galleryWindow_;
+}
 
 void MainDialog::registerControl(int id, QWidget* widget) {
     widget->setObjectName(QStringLiteral("control%1").arg(id));
@@ -224,6 +227,9 @@ void MainDialog::buildControls() {
                             "damaged (the first fault and where it is) or is not checked; the verdicts go "
                             "to the DFXML report",
                             du(138, 382, 126, 13));
+    // At the end of the last row, under Quit: the gallery of what the last run carved.
+    auto* showFiles = plainButton(ctl::ShowCarvedFiles, "Gallery", du(268, 380, 57, 16));
+    showFiles->setToolTip("The carved files of the last run as pictures, with whether each one opens");
 
     sizeEdit_ = pathEdit(ctl::MaxFileSize, du(59, 254, 50, 13), false);
     sizeEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), sizeEdit_));
@@ -335,6 +341,7 @@ void MainDialog::buildControls() {
                         unallocatedOnly_,
                         reassembleFragments_,
                         verifyFiles_,
+                        showFiles,
                         help,
                         start,
                         quit,
@@ -350,6 +357,7 @@ void MainDialog::buildControls() {
     connect(quit, &QPushButton::clicked, this, &MainDialog::reject);
     connect(stop, &QPushButton::clicked, this, [this] { model_.run().stop(); });
     connect(help, &QPushButton::clicked, this, &MainDialog::showHelp);
+    connect(showFiles, &QPushButton::clicked, this, &MainDialog::showCarvedFiles);
     connect(evidenceBrowse, &QPushButton::clicked, this, &MainDialog::browseEvidence);
     connect(evidencePath_, &QLineEdit::textChanged, this, &MainDialog::updateAddEnabled);
     connect(add, &QPushButton::clicked, this, &MainDialog::addEvidence);
@@ -391,6 +399,7 @@ void MainDialog::initialise() {
 
     progress_->hide();
     control(ctl::Stop)->setEnabled(false);
+    control(ctl::ShowCarvedFiles)->setEnabled(false);
     status_->setText(DialogModel::idleStatus);
     exchangeToControls();
 }
@@ -456,6 +465,8 @@ void MainDialog::setRunMode(bool on) {
     for (const EnableChange& change : model_.setRunMode(on)) {
         control(change.id)->setEnabled(change.enabled);
     }
+    // Leaving run mode is the end of a run: its files can be shown from then on.
+    control(ctl::ShowCarvedFiles)->setEnabled(!on);
 }
 
 void MainDialog::showOverall(const QString& text) {
@@ -472,10 +483,34 @@ void MainDialog::startRun() {
         return;
     }
     model_.describeRun(shownForm(), QCoreApplication::applicationVersion().toStdString());
+    host_.carvedFiles().clear();
     engine_.startRun();
     if (model_.run().finish()) {
         QDialog::reject();
+        return;
     }
+    if (host_.takeGalleryRequest()) {
+        showCarvedFiles();
+    }
+}
+
+void MainDialog::setFileOpener(FileOpener opener) {
+    fileOpener_ = std::move(opener);
+    if (galleryWindow_) {
+        galleryWindow_->setOpener(fileOpener_);
+    }
+}
+
+void MainDialog::showCarvedFiles() {
+    if (!galleryWindow_) {
+        galleryWindow_ = new GalleryWindow(host_.carvedFiles(), this);
+        if (fileOpener_) {
+            galleryWindow_->setOpener(fileOpener_);
+        }
+    }
+    galleryWindow_->show();
+    galleryWindow_->raise();
+    galleryWindow_->activateWindow();
 }
 
 void MainDialog::reject() {

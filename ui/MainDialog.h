@@ -4,6 +4,7 @@
 #include "ControlIds.h"
 #include "DialogHost.h"
 #include "DialogModel.h"
+#include "GalleryWindow.h"
 
 #include <QtCore/QHash>
 #include <QtCore/QPointer>
@@ -65,6 +66,10 @@ class MainDialog : public QDialog, public HostedForm {
     static QString findHelpGuide(const QString& programDir);
     QString helpPath() const { return helpPath_; }
     QWidget* helpWindow() const;
+    // How the gallery opens files and folders (the desktop's viewer unless told).
+    void setFileOpener(FileOpener opener);
+    // The gallery window, once it has been opened.
+    GalleryWindow* galleryWindow() const { return galleryWindow_; }
 
     // Remembers the settings in `settings`, which the dialog then owns (DialogModel::rememberIn).
     void rememberIn(QSettings* settings);
@@ -91,6 +96,8 @@ class MainDialog : public QDialog, public HostedForm {
     void reject() override;
     void startRun();
     void showHelp();
+    // The files of the last run in a window of their own.
+    void showCarvedFiles();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -140,6 +147,8 @@ class MainDialog : public QDialog, public HostedForm {
     QGroupBox* statusArea_ = nullptr; // its title is the run's overall line
     ActivityClip* clip_ = nullptr;
     QPointer<HelpWindow> helpWindow_;
+    QPointer<GalleryWindow> galleryWindow_;
+    FileOpener fileOpener_;
 
     FileChooser fileChooser_;
     FolderChooser folderChooser_;

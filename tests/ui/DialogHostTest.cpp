@@ -47,6 +47,9 @@ class DialogHostTest : public QObject {
                                     << int(QMessageBox::Ok) << answerOk;
         QTest::newRow("ok_cancel") << 0x01 << int(QMessageBox::Ok | QMessageBox::Cancel)
                                    << int(QMessageBox::NoIcon) << int(QMessageBox::Cancel) << 2;
+        // Press 0: the extra button, which the summary adds beside its Yes and No.
+        QTest::newRow("summary_show_files") << 0x44 << int(QMessageBox::Yes | QMessageBox::No)
+                                            << int(QMessageBox::Information) << 0 << answerExtraButton;
     }
 
     void presentedBoxAnswers() {
@@ -63,14 +66,20 @@ class DialogHostTest : public QObject {
                 if (box != nullptr && box->isVisible()) {
                     shownButtons = int(box->standardButtons());
                     shownIcon = int(box->icon());
-                    box->button(QMessageBox::StandardButton(press))->click();
+                    for (QAbstractButton* b : box->buttons()) {
+                        if (press == 0 ? b->text() == "Show the carved files"
+                                       : b == box->button(QMessageBox::StandardButton(press))) {
+                            b->click();
+                        }
+                    }
                     return;
                 }
             }
             QTimer::singleShot(10, answerBox); // not shown yet
         };
         QTimer::singleShot(0, answerBox);
-        QCOMPARE(presentMessageBox(dialog, MessageRequest{"Question?", "Morrow, Warning...", style, false}),
+        QCOMPARE(presentMessageBox(dialog, MessageRequest{"Question?", "Morrow, Warning...", style, false,
+                                                          press == 0 ? "Show the carved files" : ""}),
                  answer);
         QCOMPARE(shownButtons, buttons);
         QCOMPARE(shownIcon, icon);

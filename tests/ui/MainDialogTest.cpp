@@ -79,6 +79,7 @@ const std::vector<std::pair<int, bool>> runModeStates = {
     {ctl::UnallocatedOnly, false},
     {ctl::ReassembleFragments, false},
     {ctl::VerifyFiles, false},
+    {ctl::ShowCarvedFiles, false},
 };
 
 } // namespace
@@ -228,8 +229,10 @@ class MainDialogTest : public QObject {
                  QString("Select all required fields and Click Start to proceed."));
         QVERIFY(control(ctl::Progress)->isHidden());
         QCOMPARE(statusArea()->title(), QString());
+        // Show the carved files waits for a run.
         for (int id : dialog->controlIds()) {
-            const bool expected = id != ctl::Add && id != ctl::Remove && id != ctl::Stop;
+            const bool expected =
+                id != ctl::Add && id != ctl::Remove && id != ctl::Stop && id != ctl::ShowCarvedFiles;
             QVERIFY2(control(id)->isEnabled() == expected, qPrintable(control(id)->objectName()));
         }
         // The template's tab order, through the controls that take the focus.
@@ -250,6 +253,7 @@ class MainDialogTest : public QObject {
                              ctl::UnallocatedOnly,
                              ctl::ReassembleFragments,
                              ctl::VerifyFiles,
+                             ctl::ShowCarvedFiles,
                              ctl::Help,
                              ctl::Ok,
                              ctl::Cancel,
@@ -748,6 +752,8 @@ class MainDialogTest : public QObject {
         QVERIFY(!messages.empty());
         QVERIFY2(messages.back().text.contains(reportOnly ? "files found (report only" : "files carved: 1"),
                  qPrintable(messages.back().text));
+        // A report-only run wrote no file to show.
+        QCOMPARE(messages.back().extraButton.isEmpty(), reportOnly);
         const std::string folder = out.toStdString() + "/disk";
         QCOMPARE(test::fileExists(folder + "/disk~JPEGFile0.jpg"), !reportOnly);
         const std::string dfxml = test::readFile(folder + "/disk~Report.dfxml");

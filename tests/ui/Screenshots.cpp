@@ -1,15 +1,20 @@
-// Saves PNGs of the dialog at rest, during a run and at the summary, drawn on the offscreen
-// platform, so the layout can be looked at without a desktop:
+// Saves PNGs of the dialog at rest, during a run and at the summary, and of the gallery after a
+// run of the demo image (when one is named), drawn on the offscreen platform, so the layout can be
+// looked at without a desktop:
 //
-//   QT_QPA_PLATFORM=offscreen build/bin/morrow_screenshots build/screenshots
+//   QT_QPA_PLATFORM=offscreen build/bin/morrow_screenshots build/screenshots [demo.img]
 #include "ActivityClip.h"
+#include "GalleryWindow.h"
 #include "MainDialog.h"
 #include "ScanningCarvers.h"
 #include "TestSupport.h"
 
 #include <QtCore/QDir>
+#include <QtCore/QElapsedTimer>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QCheckBox>
+#include <QtWidgets/QComboBox>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QListWidget>
 #include <QtWidgets/QMessageBox>
@@ -28,6 +33,59 @@ bool save(QWidget* widget, const QString& folder, const QString& name) {
     }
     std::printf("%s\n", qPrintable(path));
     return true;
+}
+
+// Carves every kind from `image` and takes the summary's offer of the files: the gallery, once
+// the thumbnails on screen are drawn, and its summary box.
+bool saveGallery(const QString& image, const QString& out, const QString& folder) {
+    bool ok = true;
+    MainDialog dialog;
+    dialog.show();
+    dialog.setFileChooser([&](QWidget*, const QString&, const QString&) { return image; });
+    dialog.setFolderChooser([&](QWidget*, const QString&, const QString&) { return out; });
+    dialog.control<QAbstractButton>(ctl::EvidenceBrowse)->click();
+    dialog.control<QAbstractButton>(ctl::Add)->click();
+    dialog.control<QAbstractButton>(ctl::KindSelectAll)->click();
+    dialog.control<QAbstractButton>(ctl::CarvingBrowse)->click();
+    // The verdicts under the thumbnails, where the dialog can check that files open.
+    for (QCheckBox* box : dialog.findChildren<QCheckBox*>()) {
+        if (box->text() == "Check that carved files open") {
+            box->setChecked(true);
+        }
+    }
+    dialog.host().setMessagePresenter([&](QWidget* owner, const MessageRequest& m) {
+        if (m.title != "Completed..") {
+            return answerOk;
+        }
+        const MessageBoxLook look = messageBoxLook(m.style);
+        QMessageBox box(static_cast<QMessageBox::Icon>(look.icon), m.title, m.text,
+                        static_cast<QMessageBox::StandardButtons>(look.buttons), owner);
+        box.addButton(m.extraButton, QMessageBox::ActionRole);
+        box.show();
+        ok &= save(&box, folder, "gallery-summary-box.png");
+        return m.extraButton.isEmpty() ? answerNo : answerExtraButton;
+    });
+    dialog.control<QAbstractButton>(ctl::Ok)->click();
+    GalleryWindow* gallery = dialog.galleryWindow();
+    if (gallery == nullptr) {
+        std::fprintf(stderr, "the summary offered no gallery\n");
+        return false;
+    }
+    // Painting asks for the thumbnails on screen; wait until they are drawn, then paint again.
+    auto drawn = [&] {
+        gallery->grab();
+        QElapsedTimer waited;
+        waited.start();
+        while (!gallery->thumbnails().idle() && waited.elapsed() < 20000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        QCoreApplication::processEvents();
+        return gallery;
+    };
+    ok &= save(drawn(), folder, "gallery.png");
+    // The PDFs alone: their first pages.
+    gallery->kindFilter()->setCurrentIndex(gallery->kindFilter()->findText("PDFFile"));
+    return save(drawn(), folder, "gallery-pdf.png") && ok;
 }
 
 } // namespace
@@ -84,6 +142,9 @@ int main(int argc, char** argv) {
         const MessageBoxLook look = messageBoxLook(m.style);
         QMessageBox box(static_cast<QMessageBox::Icon>(look.icon), m.title, m.text,
                         static_cast<QMessageBox::StandardButtons>(look.buttons), owner);
+        if (!m.extraButton.isEmpty()) {
+            box.addButton(m.extraButton, QMessageBox::ActionRole);
+        }
         box.show();
         ok &= save(&box, folder, "summary-box.png");
         return answerNo;
@@ -97,6 +158,9 @@ int main(int argc, char** argv) {
     if (!caught) {
         std::fprintf(stderr, "the run ended before it could be shown\n");
         ok = false;
+    }
+    if (argc > 2) {
+        ok &= saveGallery(QString::fromLocal8Bit(argv[2]), QString::fromStdString(temp / "demo-out"), folder);
     }
     return ok ? 0 : 1;
 }

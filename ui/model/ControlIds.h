@@ -38,6 +38,8 @@ inline constexpr int ReassembleFragments = 1044;
 // The frame of the status area: no control of the form, but its caption is the run's overall line.
 inline constexpr int StatusArea = 1045;
 inline constexpr int VerifyFiles = 1046;
+// Opens the gallery of the last run's files; enabled once a run has ended.
+inline constexpr int ShowCarvedFiles = 1048;
 } // namespace ctl
 
 } // namespace morrow
