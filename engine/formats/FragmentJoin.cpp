@@ -19,7 +19,8 @@ void PieceLayout::read(EvidenceReader& evidence, std::uint64_t offset, unsigned 
 
 bool FragmentJoin::provable(FileTypeId type) {
     return type == kind::Png || type == kind::Zip || type == kind::Jpeg || type == kind::Gif ||
-           type == kind::Pdf || type == kind::VideoQuickTime || type == kind::VideoRiff;
+           type == kind::Pdf || type == kind::VideoQuickTime || type == kind::VideoRiff || type == kind::VideoAsf ||
+           type == kind::CompoundDoc;
 }
 
 std::optional<std::vector<Piece>> FragmentJoin::join(FileTypeId type, EvidenceReader& evidence,
@@ -40,6 +41,10 @@ std::optional<std::vector<Piece>> FragmentJoin::join(FileTypeId type, EvidenceRe
         return quickTime(evidence, H, claims, budget);
     case kind::VideoRiff:
         return avi(evidence, H, claims, budget);
+    case kind::VideoAsf:
+        return asf(evidence, H, claims, budget);
+    case kind::CompoundDoc:
+        return compoundDoc(evidence, H, claims, budget);
     default:
         return std::nullopt;
     }
