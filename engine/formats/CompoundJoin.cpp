@@ -471,7 +471,6 @@ Verdict Document::check() {
             continue;
         }
         const Stream stream{&chains[i], e.size < 4096, e.size};
-        if (std::getenv("MDBG")) fprintf(stderr, "  stream %s\n", e.name.c_str());
         if (!streamStart(e.name, stream)) {
             return Verdict::fail(failAt_);
         }

@@ -15,8 +15,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
 
 namespace morrow::splitsearch {
 
@@ -69,7 +67,6 @@ std::optional<std::vector<Piece>> search(EvidenceReader& evidence, std::int64_t 
         return std::nullopt;
     }
     const Verdict whole = check(asItLies, 0);
-    if (std::getenv("MDBG")) fprintf(stderr, "whole ok %d fail %llu\n", whole.ok, (unsigned long long)whole.failAt);
     if (whole.ok || whole.failAt < sector) {
         return std::nullopt; // whole as it lies, or no sound start
     }
@@ -94,7 +91,6 @@ std::optional<std::vector<Piece>> search(EvidenceReader& evidence, std::int64_t 
                 return std::nullopt;
             }
             const Verdict v = check(layout, first);
-            if (std::getenv("MDBG")) fprintf(stderr, "gap %llu split %llu ok %d len %llu fail %llu\n", (unsigned long long)gap, (unsigned long long)split, v.ok, (unsigned long long)v.length, (unsigned long long)v.failAt);
             if (!v.ok || v.length <= split || start + v.length + gap > size) {
                 continue;
             }
