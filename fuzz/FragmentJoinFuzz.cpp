@@ -1,7 +1,8 @@
 // Reassembly over a fuzzed image whose candidate sits at offset 0: the JPEG and GIF decoders,
-// the PNG chunk splits, the ZIP directory, the PDF cross-reference, the movie box and the AVI
-// index proofs meet whatever bytes follow a sound start. Whatever they join (or prove whole) stays
-// inside the image, in order, and starts with the candidate.
+// the PNG chunk splits, the ZIP directory, the PDF cross-reference, the movie box, the AVI index,
+// the WMV packets and the compound document's tables meet whatever bytes follow a sound start.
+// Whatever they join (or prove whole) stays inside the image, in order, and starts with the
+// candidate.
 #include "FuzzSupport.h"
 #include "formats/FragmentJoin.h"
 
@@ -21,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::InputEvidence input(data, size);
     const NoClaims claims;
     for (const FileTypeId type :
-         {kind::Jpeg, kind::Png, kind::Gif, kind::Zip, kind::Pdf, kind::VideoQuickTime, kind::VideoRiff}) {
+         {kind::Jpeg, kind::Png, kind::Gif, kind::Zip, kind::Pdf, kind::VideoQuickTime, kind::VideoRiff,
+          kind::VideoAsf, kind::CompoundDoc}) {
         JoinBudget budget(std::uint64_t{64} << 20, 1 << 16);
         const auto pieces = FragmentJoin::join(type, input.reader, 0, claims, budget);
         if (!pieces) {

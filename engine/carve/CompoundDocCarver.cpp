@@ -80,6 +80,19 @@ bool CompoundDocCarver::carve(PassContext& context, const CarvePass& pass) {
                 return false;
             }
             const CompoundDocRecord& record = records[static_cast<std::size_t>(j - first)];
+            if (pass.reassemble) {
+                // A document whose tables or streams break may go on past a gap.
+                std::vector<ByteRun> joined;
+                if (!context.carveJoined(pass, *opened, fileNumber, record.startOffset, record.extension, joined,
+                                         &CompoundDocAnalysis::extension)) {
+                    endPass();
+                    return false;
+                }
+                if (!joined.empty()) {
+                    ++fileNumber;
+                    continue;
+                }
+            }
             if (pass.exactEnds && !record.sound) {
                 continue; // exact ends are only read from a document that holds together
             }

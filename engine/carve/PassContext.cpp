@@ -53,7 +53,8 @@ std::optional<std::vector<Piece>> PassContext::search(FileTypeId type, EvidenceR
 }
 
 bool PassContext::carveJoined(const CarvePass& pass, EvidenceReader& evidence, std::int64_t number,
-                              std::int64_t H, const std::string& extension, std::vector<ByteRun>& runs) {
+                              std::int64_t H, const std::string& extension, std::vector<ByteRun>& runs,
+                              std::string (*name)(EvidenceReader&, const std::vector<Piece>&)) {
     runs.clear();
     JoinBudget* run = joinBudget(pass.type);
     if (!pass.reassemble || run == nullptr || !FragmentJoin::provable(pass.type)) {
@@ -94,7 +95,7 @@ bool PassContext::carveJoined(const CarvePass& pass, EvidenceReader& evidence, s
         file.runs.push_back(ByteRun{piece.offset, piece.length});
     }
     file.spaceNeeded = file.length();
-    file.path = carvedFilePath(pass.evidencePath, pass.kindTag, number, extension);
+    file.path = carvedFilePath(pass.evidencePath, pass.kindTag, number, name ? name(evidence, *pieces) : extension);
     runs = file.runs;
     return carve(file);
 }

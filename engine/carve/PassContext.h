@@ -15,6 +15,7 @@ class HeaderIndex;
 class JoinBudget;
 class OffsetList;
 class ParallelDigest;
+struct Piece;
 struct CarvePass;
 
 // The progress a pass shows while it runs: the status and percentage texts, the progress bar and
@@ -133,8 +134,10 @@ class PassContext {
     // In a reassembling pass, the file at H broke after a sound start (or none of its reader's
     // could be read whole): when its format proves where it goes on, it is carved in its pieces as
     // file `number`, and `runs` holds them (else it is empty). False when the run must end.
+    // `name`, when given, tells the extension from the pieces (a document's directory read across them).
     bool carveJoined(const CarvePass& pass, EvidenceReader& evidence, std::int64_t number, std::int64_t H,
-                     const std::string& extension, std::vector<ByteRun>& runs);
+                     const std::string& extension, std::vector<ByteRun>& runs,
+                     std::string (*name)(EvidenceReader&, const std::vector<Piece>&) = nullptr);
 
     // Hands file `number` of `pass`, `length` bytes at `offset` named with `extension`, to carve.
     bool carve(const CarvePass& pass, std::int64_t number, std::int64_t offset, std::uint64_t length,

@@ -112,6 +112,17 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
 
         if (video) {
             if (pass.type == kind::VideoAsf) {
+                if (pass.reassemble) {
+                    // A movie whose packets break may go on past a gap, each packet's offset known.
+                    std::vector<ByteRun> joined;
+                    if (!context.carveJoined(pass, evidence, fileNumber, H, extension, joined)) {
+                        return endRun();
+                    }
+                    if (!joined.empty()) {
+                        ++fileNumber;
+                        continue;
+                    }
+                }
                 const auto length = LengthReaders::readAsfFileSize(evidence, H);
                 if (!length) {
                     continue;

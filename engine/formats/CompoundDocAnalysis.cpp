@@ -13,6 +13,7 @@
 
 #include "evidence/EvidenceReader.h"
 #include "formats/CompoundDocClassifier.h"
+#include "formats/FragmentJoin.h"
 
 #include <algorithm>
 #include <array>
@@ -205,6 +206,53 @@ CompoundDocRecord CompoundDocAnalysis::analyse(EvidenceReader& evidence, std::in
     const std::int64_t lastSectorIndex = analyseTable(evidence, H, window, firstHeld, tableSize, sound);
     std::string extension = CompoundDocClassifier::classify(evidence, H, window, firstHeld, tableSize);
     return CompoundDocRecord{H, lastSectorIndex, std::move(extension), sound};
+}
+
+namespace {
+
+// The pieces of a reassembled file as one evidence of the file's length.
+class PiecesSource final : public EvidenceSource {
+  public:
+    PiecesSource(EvidenceReader& evidence, const std::vector<Piece>& pieces) : evidence_(evidence), pieces_(pieces) {
+        for (const Piece& piece : pieces) {
+            size_ += piece.length;
+        }
+    }
+    const std::string& path() const override { return evidence_.path(); }
+    std::uint64_t size() const override { return size_; }
+    std::size_t read(std::uint64_t offset, void* out, std::size_t length) override {
+        auto* bytes = static_cast<unsigned char*>(out);
+        std::size_t got = 0;
+        std::uint64_t start = 0;
+        for (const Piece& piece : pieces_) {
+            while (length > 0 && offset >= start && offset < start + piece.length) {
+                const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length, start + piece.length - offset));
+                const std::size_t read = evidence_.readAt(piece.offset + static_cast<std::int64_t>(offset - start),
+                                                          bytes + got, n);
+                got += read;
+                if (read < n) {
+                    return got;
+                }
+                offset += n;
+                length -= n;
+            }
+            start += piece.length;
+        }
+        return got;
+    }
+
+  private:
+    EvidenceReader& evidence_;
+    const std::vector<Piece>& pieces_;
+    std::uint64_t size_ = 0;
+};
+
+} // namespace
+
+std::string CompoundDocAnalysis::extension(EvidenceReader& evidence, const std::vector<Piece>& pieces) {
+    PiecesSource joined(evidence, pieces);
+    EvidenceReader reader(joined);
+    return analyse(reader, 0).extension;
 }
 
 } // namespace morrow

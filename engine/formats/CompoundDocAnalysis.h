@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace morrow {
 
 class EvidenceReader;
+struct Piece;
 
 // One compound document: where it starts, the index of its last sector (the carved length is
 // (lastSectorIndex + 1) * 512) and the extension its directory chose.
@@ -25,6 +27,8 @@ struct CompoundDocRecord {
 class CompoundDocAnalysis {
   public:
     static CompoundDocRecord analyse(EvidenceReader& evidence, std::int64_t H);
+    // The extension of a document reassembled from `pieces`, its directory read across them.
+    static std::string extension(EvidenceReader& evidence, const std::vector<Piece>& pieces);
 };
 
 } // namespace morrow

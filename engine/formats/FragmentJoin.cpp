@@ -21,7 +21,8 @@ void PieceLayout::read(EvidenceReader& evidence, std::uint64_t offset, unsigned 
 
 bool FragmentJoin::provable(FileTypeId type) {
     return type == kind::Png || type == kind::Zip || type == kind::Jpeg || type == kind::Gif ||
-           type == kind::Pdf || type == kind::VideoQuickTime || type == kind::VideoRiff;
+           type == kind::Pdf || type == kind::VideoQuickTime || type == kind::VideoRiff || type == kind::VideoAsf ||
+           type == kind::CompoundDoc;
 }
 
 namespace {
@@ -43,6 +44,10 @@ std::optional<std::vector<Piece>> joinOf(FileTypeId type, EvidenceReader& eviden
         return FragmentJoin::quickTime(evidence, H, claims, budget);
     case kind::VideoRiff:
         return FragmentJoin::avi(evidence, H, claims, budget);
+    case kind::VideoAsf:
+        return FragmentJoin::asf(evidence, H, claims, budget);
+    case kind::CompoundDoc:
+        return FragmentJoin::compoundDoc(evidence, H, claims, budget);
     default:
         return std::nullopt;
     }

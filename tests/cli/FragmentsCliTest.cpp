@@ -242,7 +242,43 @@ INSTANTIATE_TEST_SUITE_P(
                     {2048},
                     {8 * sector},
                     Gap::OtherFile,
-                    "clip.mp4"}),
+                    "clip.mp4"},
+        // Compound documents: split in a workbook's records, after a presentation's records, before
+        // a document's directory.
+        FragmentRow{"WorkbookSplitInItsRecords", "sheet.xls", "cdoc", "disk~CDocFile0.xls", {2048}, {37 * sector}},
+        FragmentRow{"WorkbookGapOf16MiBZeros",
+                    "sheet.xls",
+                    "cdoc",
+                    "disk~CDocFile0.xls",
+                    {4096},
+                    {std::uint64_t{16} << 20},
+                    Gap::Zeros},
+        FragmentRow{"PresentationGapHoldsAMovie",
+                    "slides.ppt",
+                    "cdoc",
+                    "disk~CDocFile0.ppt",
+                    {4096},
+                    {20 * sector},
+                    Gap::OtherFile,
+                    "clip.wmv"},
+        FragmentRow{"DocumentSplitBeforeItsDirectory", "doc.doc", "cdoc", "disk~CDocFile0.doc", {8192}, {9 * sector}},
+        // WMV: split in its data object's header, in a packet's payloads, in its padding.
+        FragmentRow{"WmvSplitInItsDataHeader", "clip.wmv", "wmv", "disk~VideoFiles0.wmv", {512}, {100 * sector}},
+        FragmentRow{"WmvGapOfZeros",
+                    "clip.wmv",
+                    "wmv",
+                    "disk~VideoFiles0.wmv",
+                    {1024},
+                    {std::uint64_t{1} << 20},
+                    Gap::Zeros},
+        FragmentRow{"WmvGapHoldsADocument",
+                    "clip.wmv",
+                    "wmv",
+                    "disk~VideoFiles0.wmv",
+                    {2560},
+                    {30 * sector},
+                    Gap::OtherFile,
+                    "doc.doc"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // A look-alike of the continuation in the gap, nearer than the real tail: it is passed over; and
@@ -269,7 +305,11 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
                           Case{"clip.3gp", "mov", "disk~VideoFiles0.3gp", 2048, 700, false},
                           Case{"clip.mp4", "mov", "disk~VideoFiles0.mp4", 512, 650, false},
                           // The look-alike index's first offset changed.
-                          Case{"clip.avi", "avi", "disk~VideoFiles0.avi", 7680, 2012, false}}) {
+                          Case{"clip.avi", "avi", "disk~VideoFiles0.avi", 7680, 2012, false},
+                          // The look-alike directory's root entry of another type; packet padding
+                          // that is not zeros.
+                          Case{"sheet.xls", "cdoc", "disk~CDocFile0.xls", 2048, 2626, false},
+                          Case{"clip.wmv", "wmv", "disk~VideoFiles0.wmv", 2048, 952, false}}) {
         const std::string file = test::fixture(c.fixture);
         std::string lookAlike = file.substr(c.cut);
         if (c.dropSector) {

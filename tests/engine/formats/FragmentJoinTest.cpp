@@ -82,12 +82,13 @@ TEST_P(FragmentJoinTest, JoinsOnlyWhatIsFreeAndAffordable) {
     JoinBudget tiny(2 * sector, 2);
     EXPECT_EQ(FragmentJoin::join(row.type, image, s.H, none, tiny), std::nullopt);
 
-    // A whole file is one piece when its format proves it so (a ZIP's directory, a PDF's tables
-    // and a movie's sample offsets are not read for that).
+    // A whole file is one piece when its format proves it so (a ZIP's directory, a PDF's tables,
+    // a movie's sample offsets and a compound document's tables are not read for that).
     test::MemoryImage whole(test::randomBytes(4096, 1) + file + test::randomBytes(4096, 2));
     JoinBudget again(FragmentJoin::candidateBytes, FragmentJoin::candidateJoins);
-    const bool byOffsets = row.type == kind::Zip || row.type == kind::Pdf ||
-                           row.type == kind::VideoQuickTime || row.type == kind::VideoRiff;
+    const bool byOffsets = row.type == kind::Zip || row.type == kind::Pdf || row.type == kind::VideoQuickTime ||
+                           row.type == kind::VideoRiff || row.type == kind::VideoAsf ||
+                           row.type == kind::CompoundDoc;
     const auto one = byOffsets ? std::nullopt : std::optional(std::vector<Piece>{Piece{4096, file.size()}});
     EXPECT_EQ(FragmentJoin::join(row.type, whole, 4096, none, again), one);
 }
@@ -102,7 +103,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FragmentJoinTest,
                                            JoinRow{"Movie", kind::VideoQuickTime, "clip.3gp", 2048},
                                            JoinRow{"MovieBoxBrokenInside", kind::VideoQuickTime, "clip.mp4",
                                                    512},
-                                           JoinRow{"Avi", kind::VideoRiff, "clip.avi", 6144}),
+                                           JoinRow{"Avi", kind::VideoRiff, "clip.avi", 6144},
+                                           JoinRow{"Workbook", kind::CompoundDoc, "sheet.xls", 2048},
+                                           JoinRow{"Wmv", kind::VideoAsf, "clip.wmv", 2048}),
                          test::RowName());
 
 std::string box(const char* type, const std::string& payload) {
