@@ -42,7 +42,9 @@ class RawEvidence : public EvidenceSource {
     std::int64_t statusChangedSeconds_ = 0;
     std::int64_t statusChangedNanoseconds_ = 0;
     bool holesKnown_ = true;       // false once the file system said it cannot tell holes
-    std::uint32_t sectorSize_ = 1; // reads go in whole sectors of this size (a Windows disk or volume)
+#ifdef _WIN32
+    std::uint32_t sectorSize_ = 1; // reads go in whole sectors of this size (a disk or volume)
+#endif
 };
 
 } // namespace morrow

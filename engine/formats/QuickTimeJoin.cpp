@@ -288,8 +288,8 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
                 return std::nullopt;
             }
             const PieceLayout layout{H, s, gap};
-            if (std::all_of(across.begin(), across.end(), [&](const Sample* sample) {
-                    return nalChainHolds(evidence, layout, *sample, tracks[sample->track]);
+            if (std::all_of(across.begin(), across.end(), [&, &trackList = tracks](const Sample* sample) {
+                    return nalChainHolds(evidence, layout, *sample, trackList[sample->track]);
                 })) {
                 split = s;
                 ++passing;
