@@ -210,7 +210,6 @@ class CarveEngine : public PassContext {
     DfxmlReport dfxml_;
     std::unique_ptr<ParallelDigest> evidenceDigest_;
     bool evidenceDigestDone_ = false;
-    std::uint64_t digestedSize_ = 0;
     HeaderIndex headerIndex_;
     ContainerMap containers_;
     AllocationMap allocation_;
