@@ -1,7 +1,12 @@
 #include "GalleryModel.h"
 
+#include "verify/FileCheck.h"
+
 #include <QtCore/QFileInfo>
 #include <QtCore/QLocale>
+#include <QtCore/QMetaObject>
+
+#include <utility>
 
 namespace morrow {
 
@@ -58,7 +63,11 @@ QVariant GalleryModel::data(const QModelIndex& index, int role) const {
     }
 }
 
+GalleryModel::~GalleryModel() { stopChecking(); }
+
 void GalleryModel::clear() {
+    stopChecking();
+    ++generation_;
     beginResetModel();
     entries_.clear();
     rowOfPath_.clear();
@@ -98,8 +107,58 @@ void GalleryModel::setVerdict(const CarvedFile& file, const FileVerdict& verdict
     GalleryEntry& e = entries_[static_cast<std::size_t>(*found)];
     e.verdict = verdict.state;
     e.fault = QString::fromStdString(verdict.fault);
+    e.verdictKnown = true;
     const QModelIndex at = index(*found);
     emit dataChanged(at, at);
+}
+
+void GalleryModel::checkUnchecked() {
+    if (checking()) {
+        return;
+    }
+    stopChecking();
+    std::vector<std::pair<QString, FileTypeId>> files;
+    for (const GalleryEntry& e : entries_) {
+        if (!e.verdictKnown && FileCheck::checks(e.type)) {
+            files.emplace_back(e.path, e.type);
+        }
+    }
+    if (files.empty()) {
+        return;
+    }
+    stopChecker_ = false;
+    checkerDone_ = false;
+    const quint64 generation = generation_;
+    checker_ = std::thread([this, files = std::move(files), generation] {
+        for (const auto& [path, type] : files) {
+            if (stopChecker_) {
+                break;
+            }
+            const FileVerdict verdict = FileCheck::checkFile(path.toStdString(), type);
+            QMetaObject::invokeMethod(
+                this, [this, path = path, verdict, generation] { setCheckedVerdict(path, verdict, generation); },
+                Qt::QueuedConnection);
+        }
+        checkerDone_ = true;
+    });
+}
+
+void GalleryModel::stopChecking() {
+    if (checker_.joinable()) {
+        stopChecker_ = true;
+        checker_.join();
+    }
+}
+
+void GalleryModel::setCheckedVerdict(const QString& path, const FileVerdict& verdict, quint64 generation) {
+    const auto found = rowOfPath_.constFind(path);
+    if (generation != generation_ || found == rowOfPath_.constEnd() ||
+        entries_[static_cast<std::size_t>(*found)].verdictKnown) {
+        return;
+    }
+    CarvedFile file;
+    file.path = path.toStdString();
+    setVerdict(file, verdict);
 }
 
 void GalleryFilter::setKind(const QString& kindTag) {

@@ -9,7 +9,9 @@
 #include <QtCore/QSortFilterProxyModel>
 #include <QtCore/QStringList>
 
+#include <atomic>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace morrow {
@@ -23,6 +25,7 @@ struct GalleryEntry {
     qint64 offset = 0;
     FileVerdict::State verdict = FileVerdict::State::NotChecked;
     QString fault;
+    bool verdictKnown = false; // the run or the gallery's own check gave it
 };
 
 // "opens", "damaged" or "not checked", as the gallery writes a verdict.
@@ -44,6 +47,7 @@ class GalleryModel : public QAbstractListModel {
     };
 
     using QAbstractListModel::QAbstractListModel;
+    ~GalleryModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -52,6 +56,11 @@ class GalleryModel : public QAbstractListModel {
     void add(const CarvedFile& file);
     // A verdict for a file added before; one for a file the model does not hold is dropped.
     void setVerdict(const CarvedFile& file, const FileVerdict& verdict);
+    // Checks, on a thread of its own, the files whose run gave no verdict (a run without the
+    // dialog's check), so the gallery shows one for each; the run's own verdicts are never
+    // overruled. Does nothing while such a check goes on; clear() ends it.
+    void checkUnchecked();
+    bool checking() const { return checker_.joinable() && !checkerDone_; }
 
     const GalleryEntry& entry(int row) const { return entries_[static_cast<std::size_t>(row)]; }
     // The kind tags among the files, in the order each first came.
@@ -61,9 +70,16 @@ class GalleryModel : public QAbstractListModel {
     void kindsChanged();
 
   private:
+    void stopChecking();
+    void setCheckedVerdict(const QString& path, const FileVerdict& verdict, quint64 generation);
+
     std::vector<GalleryEntry> entries_;
     QHash<QString, int> rowOfPath_;
     QStringList kinds_;
+    std::thread checker_;
+    std::atomic<bool> stopChecker_{false};
+    std::atomic<bool> checkerDone_{false};
+    quint64 generation_ = 0; // a new list each clear(): verdicts checked for the old one are dropped
 };
 
 // The gallery's filters: one kind tag (empty for all) and one verdict (none for all).

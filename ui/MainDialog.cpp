@@ -508,6 +508,8 @@ void MainDialog::showCarvedFiles() {
             galleryWindow_->setOpener(fileOpener_);
         }
     }
+    // Without the run's own check, the gallery checks the files itself as it shows them.
+    host_.carvedFiles().checkUnchecked();
     galleryWindow_->show();
     galleryWindow_->raise();
     galleryWindow_->activateWindow();
