@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 #include "platform/OutputFile.h"
 #include "search/HexText.h"
+#include "verify/FileCheck.h"
 #include "volumes/FileSystemReader.h"
 
 #include <algorithm>
@@ -426,8 +427,11 @@ RunResult CarveEngine::startRun() {
         if (st.writeDfxml != 0) {
             const std::string reportPath = output_.reportPath(evidencePath);
             const std::string dfxmlPath = reportPath.substr(0, reportPath.size() - 4) + ".dfxml";
-            if (!dfxml_.begin(dfxmlPath,
-                              DfxmlCreator{"Morrow", st.programVersion, st.invocation, isoTimeNow()})) {
+            DfxmlCreator creator{"Morrow", st.programVersion, st.invocation, isoTimeNow(), {}};
+            if (st.verifyFiles != 0) {
+                creator.libraries = FileCheck::libraries();
+            }
+            if (!dfxml_.begin(dfxmlPath, creator)) {
                 host_.showAppMessage("DFXML report creation failed: " + dfxmlPath + ": " + dfxml_.failure(),
                                      style::Ok);
                 output_.discardOutputFolder();

@@ -63,7 +63,9 @@ QVariant GalleryModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-GalleryModel::~GalleryModel() { stopChecking(); }
+GalleryModel::~GalleryModel() {
+    stopChecking();
+}
 
 void GalleryModel::clear() {
     stopChecking();
@@ -136,7 +138,8 @@ void GalleryModel::checkUnchecked() {
             }
             const FileVerdict verdict = FileCheck::checkFile(path.toStdString(), type);
             QMetaObject::invokeMethod(
-                this, [this, path = path, verdict, generation] { setCheckedVerdict(path, verdict, generation); },
+                this,
+                [this, path = path, verdict, generation] { setCheckedVerdict(path, verdict, generation); },
                 Qt::QueuedConnection);
         }
         checkerDone_ = true;

@@ -41,7 +41,7 @@ class RawEvidence : public EvidenceSource {
     // time (on Windows the change time of FILE_BASIC_INFO, in 100 ns ticks).
     std::int64_t statusChangedSeconds_ = 0;
     std::int64_t statusChangedNanoseconds_ = 0;
-    bool holesKnown_ = true;       // false once the file system said it cannot tell holes
+    bool holesKnown_ = true; // false once the file system said it cannot tell holes
 #ifdef _WIN32
     std::uint32_t sectorSize_ = 1; // reads go in whole sectors of this size (a disk or volume)
 #endif

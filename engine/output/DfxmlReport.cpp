@@ -325,6 +325,9 @@ bool DfxmlReport::finish(const DfxmlSource& source, bool complete) {
     head += element("      ", "library", "", {{"name", "zlib"}, {"version", zlibVersion()}});
     head += element("      ", "library", "",
                     {{"name", Digest::libraryName()}, {"version", Digest::libraryVersion()}});
+    for (const auto& [name, version] : creator_.libraries) {
+        head += element("      ", "library", "", {{"name", name}, {"version", version}});
+    }
     head += "    </build_environment>\n    <execution_environment>\n";
     if (const auto system = describeSystem()) {
         head += element("      ", "os_sysname", system->sysname);

@@ -19,6 +19,9 @@ struct DfxmlCreator {
     std::string version;
     std::string commandLine; // the command line, or the dialog's settings in words
     std::string startTime;   // ISO 8601, UTC
+    // Libraries beyond zlib and the digests that shaped the report (the decoders behind verdicts),
+    // as name and version.
+    std::vector<std::pair<std::string, std::string>> libraries;
 };
 
 // What was carved from, for the DFXML source element.

@@ -101,6 +101,26 @@ FileVerdict FileCheck::checkFile(const std::string& path, FileTypeId type) {
     return check(check::Bytes{buffer.get(), length}, type);
 }
 
+std::vector<std::pair<std::string, std::string>> FileCheck::libraries() {
+    // "libjpeg-turbo 2.1.5, libpng 1.6.39, ...": each name and its version.
+    std::vector<std::pair<std::string, std::string>> found;
+    const std::string all = decoder::builtIn() ? decoder::versions() : std::string();
+    std::size_t at = 0;
+    while (at < all.size()) {
+        std::size_t end = all.find(", ", at);
+        if (end == std::string::npos) {
+            end = all.size();
+        }
+        const std::string one = all.substr(at, end - at);
+        const std::size_t space = one.rfind(' ');
+        if (space != std::string::npos) {
+            found.emplace_back(one.substr(0, space), one.substr(space + 1));
+        }
+        at = end + 2;
+    }
+    return found;
+}
+
 std::string FileCheck::describe() {
     std::string text = "Carved-file checks (--verify): ZIP and compound documents, BMP, PSD and movies (MP4, "
                        "MOV, 3GP) by Morrow's own code and zlib";

@@ -5,6 +5,8 @@
 #include "verify/CheckBasics.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace morrow {
 
@@ -22,6 +24,8 @@ class FileCheck {
     static bool checks(FileTypeId type);
     // What this build checks and with what, for --version: "carved-file checks: ..." lines.
     static std::string describe();
+    // The format libraries the checks decode with, as name and version (none without them).
+    static std::vector<std::pair<std::string, std::string>> libraries();
 };
 
 } // namespace morrow

@@ -49,6 +49,10 @@ TEST(VerifyCliTest, VerdictsInTheDfxmlAndTheTable) {
     EXPECT_EQ(std::system(("xmllint --noout '" + dfxml + "'").c_str()), 0);
     const std::string xml = test::readFile(dfxml);
     EXPECT_NE(xml.find("xmlns:morrow=\"urn:morrow:dfxml:1\""), std::string::npos);
+    // The decoders behind the verdicts are named with their versions.
+    EXPECT_TRUE(
+        std::regex_search(xml, std::regex("<library name=\"libjpeg-turbo\" version=\"[0-9]+\\.[0-9.]+\"/>")))
+        << xml.substr(0, 1200);
     EXPECT_EQ(verdictOf(xml, "disk~ZIPFile0.zip"), "opens");
     EXPECT_EQ(verdictOf(xml, "disk~BMPFile0.bmp"), "opens");
     EXPECT_TRUE(std::regex_match(verdictOf(xml, "disk~JPEGFile0.jpg"),

@@ -115,8 +115,8 @@ class GalleryTest : public QObject {
         QCOMPARE(jpeg.data(GalleryModel::OffsetRole).toLongLong(), 16 * 512);
         QCOMPARE(jpeg.data(GalleryModel::SizeRole).toULongLong(), 958u);
         // The run did not check its files: the gallery does, and a file that opens says so.
-        const int jpegVerdict = int(FileCheck::checks(kind::Jpeg) ? FileVerdict::State::Opens
-                                                                 : FileVerdict::State::NotChecked);
+        const int jpegVerdict =
+            int(FileCheck::checks(kind::Jpeg) ? FileVerdict::State::Opens : FileVerdict::State::NotChecked);
         QTRY_COMPARE(jpeg.data(GalleryModel::VerdictRole).toInt(), jpegVerdict);
         QStringList kinds;
         for (int i = 0; i < gallery()->kindFilter()->count(); ++i) {

@@ -14,7 +14,8 @@ namespace {
 TEST(DfxmlReportTest, EveryRunOfAFileIsABytesRunAtItsPlaceInTheFile) {
     test::TempDir tmp;
     DfxmlReport report;
-    ASSERT_TRUE(report.begin(tmp / "r.dfxml", DfxmlCreator{"Morrow", "0", "test", "2026-01-01T00:00:00Z"}));
+    ASSERT_TRUE(
+        report.begin(tmp / "r.dfxml", DfxmlCreator{"Morrow", "0", "test", "2026-01-01T00:00:00Z", {}}));
     CarvedFile file;
     file.path = "/out/disk~JPEGFile0.jpg";
     file.runs = {{4096, 100}, {512, 1000}, {8000, 300}};
@@ -37,7 +38,8 @@ TEST(DfxmlReportTest, VerdictsFillTheirFilesPlacesLater) {
     test::TempDir tmp;
     DfxmlReport report;
     report.holdVerdicts(true);
-    ASSERT_TRUE(report.begin(tmp / "r.dfxml", DfxmlCreator{"Morrow", "0", "test", "2026-01-01T00:00:00Z"}));
+    ASSERT_TRUE(
+        report.begin(tmp / "r.dfxml", DfxmlCreator{"Morrow", "0", "test", "2026-01-01T00:00:00Z", {}}));
     std::vector<std::uint64_t> places;
     for (int i = 0; i < 3; ++i) {
         CarvedFile file;
