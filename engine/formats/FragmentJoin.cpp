@@ -53,43 +53,11 @@ std::optional<std::vector<Piece>> joinOf(FileTypeId type, EvidenceReader& eviden
     }
 }
 
-// A copy of the file at H that begins between H's first piece and a piece found at `piece` (the
-// file's bytes from `offset` on), and breaks before `offset` itself: the piece goes on the nearer
-// start as well as H's, and a file system that fills its free clusters in order leaves a file's
-// pieces after its own start, not past another file's. Its first sector (or as much of it as H's
-// first piece holds) must match H's.
-bool brokenCopyBefore(EvidenceReader& evidence, std::int64_t H, std::uint64_t firstLength, std::int64_t piece,
-                      std::uint64_t offset) {
-    constexpr std::int64_t sector = 512;
-    const auto compared = static_cast<std::size_t>(std::min<std::uint64_t>(firstLength, sector));
-    unsigned char head[sector] = {};
-    if (compared == 0 || evidence.readAt(H, head, compared) != compared) {
-        return false;
-    }
-    const std::int64_t to = piece - static_cast<std::int64_t>(offset);
-    // As far back as a search for a piece goes.
-    const std::int64_t from = std::max(H + static_cast<std::int64_t>((firstLength + sector - 1) / sector * sector),
-                                       to - static_cast<std::int64_t>(FragmentJoin::maxGap));
-    unsigned char other[sector] = {};
-    unsigned char mine[sector] = {};
-    for (std::int64_t X = from; X < to; X += sector) {
-        if (evidence.readAt(X, other, compared) != compared || !std::equal(head, head + compared, other)) {
-            continue;
-        }
-        // Whole as it lies at `offset`, the copy needs no piece from elsewhere.
-        if (evidence.readAt(X + static_cast<std::int64_t>(offset), other, sector) == sector &&
-            evidence.readAt(piece, mine, sector) == sector && !std::equal(mine, mine + sector, other)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // A piece that stands exactly where it would in another file beginning as this one does is that
 // file's: a second copy of the same file (or one made alike by the same program) proves a join as
 // well as the missing piece would. The first such piece, if any.
-std::optional<Piece> pieceOfACopy(EvidenceReader& evidence, std::int64_t H, const std::vector<Piece>& pieces,
-                                  bool nearerCopies) {
+std::optional<Piece> pieceOfACopy(EvidenceReader& evidence, std::int64_t H,
+                                  const std::vector<Piece>& pieces) {
     constexpr std::size_t compared = 16;
     unsigned char head[compared] = {};
     if (evidence.readAt(H, head, compared) != compared) {
@@ -101,9 +69,6 @@ std::optional<Piece> pieceOfACopy(EvidenceReader& evidence, std::int64_t H, cons
         unsigned char other[compared] = {};
         if (origin >= 0 && origin != H && evidence.readAt(origin, other, compared) == compared &&
             std::equal(head, head + compared, other)) {
-            return pieces[i];
-        }
-        if (nearerCopies && brokenCopyBefore(evidence, H, pieces.front().length, pieces[i].offset, offset)) {
             return pieces[i];
         }
         offset += pieces[i].length;
@@ -140,9 +105,7 @@ std::optional<std::vector<Piece>> FragmentJoin::join(FileTypeId type, EvidenceRe
         if (!pieces || pieces->size() < 2) {
             return pieces;
         }
-        // A JPEG's trial decodes take any piece that decodes on, a broken copy's too; the joins
-        // proven by offsets or checksums find their own file's first.
-        const auto copy = pieceOfACopy(evidence, H, *pieces, type == kind::Jpeg);
+        const auto copy = pieceOfACopy(evidence, H, *pieces);
         if (!copy) {
             return pieces;
         }

@@ -1292,7 +1292,7 @@ class JpegSearch {
 
     // How far a decode must run past a join, in bytes, before a break after it is taken for the
     // next one: random data fails to decode long before.
-    static constexpr std::uint64_t farPastJoin = 2 * sector;
+    static constexpr std::uint64_t farPastJoin = 8 * sector;
     static constexpr int thirdSearchesMax = 4;
     int thirdSearches_ = 0;
     bool byConstant_ = false;

@@ -161,15 +161,9 @@ std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64
     if (dataEnd > limit) {
         return 0;
     }
-    // A stored member's own data may have been carved already as the file it holds (a picture
-    // found by its header, perhaps reassembled from these very pieces): the CRC-32 proves those
-    // bytes the member's, so they are no other file's.
-    auto held = [&](std::uint64_t offset) {
-        return broken.method == 0 && offset >= data && offset + sector <= (dataEnd + sector - 1) / sector * sector;
-    };
     std::uint64_t lastSplit = limit;
     for (std::uint64_t s = (data + sector - 1) / sector * sector; s < lastSplit; s += sector) {
-        if (!held(s) && claims.claimed(static_cast<std::int64_t>(H + s))) {
+        if (claims.claimed(static_cast<std::int64_t>(H + s))) {
             lastSplit = s;
             break;
         }
@@ -177,7 +171,7 @@ std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64
     // No split may leave a sector the next piece needs to another file.
     auto nextPieceFree = [&](std::uint64_t split) {
         for (std::uint64_t at = H + split + gap; at < H + cdOffset + gap; at += sector) {
-            if (!held(at - H - gap) && claims.claimed(static_cast<std::int64_t>(at))) {
+            if (claims.claimed(static_cast<std::int64_t>(at))) {
                 return false;
             }
         }
@@ -319,16 +313,14 @@ std::optional<PieceLayout> provenThree(EvidenceReader& evidence, std::uint64_t H
                     continue;
                 }
                 const PieceLayout layout{H, s1, gap1, s2, total};
-                // The member's own data may start another indexed file (the one it holds) and
-                // may have been carved as that file: its CRC-32 proves those sectors the member's.
-                auto held = [&](std::uint64_t at) {
-                    return at >= data && at + sector <= (dataEnd + sector - 1) / sector * sector;
-                };
+                // A piece may start with the header of the file the member holds (a stored
+                // picture): its CRC-32 proves it the member's data, so only a piece that starts
+                // past the data may not start an indexed file.
                 bool free = true;
                 for (std::uint64_t at = s1; free && at < cdOffset; at += sector) {
                     const auto evidenceAt = static_cast<std::int64_t>(layout.at(at));
-                    free = held(at) || (!claims.claimed(evidenceAt) &&
-                                        ((at != s1 && at != s2) || !claims.taken(evidenceAt)));
+                    free = !claims.claimed(evidenceAt) &&
+                           ((at != s1 && at != s2) || at < dataEnd || !claims.taken(evidenceAt));
                 }
                 bool holds = free;
                 for (std::size_t m = 0; holds && m < members.size(); ++m) {
