@@ -192,6 +192,13 @@ INSTANTIATE_TEST_SUITE_P(
                     {3 * sector},
                     Gap::OtherFile,
                     "two-stored.zip"},
+        // The middle piece starts with the stored picture's header, which the PNG pass finds.
+        FragmentRow{"ZipThreePiecesMiddleStartsThePicture",
+                    "stored-png.zip",
+                    "zip,png",
+                    "disk~ZIPFile0.zip",
+                    {512, 1536},
+                    {65 * sector, 111 * sector}},
         FragmentRow{"ZipSplitBetweenMembers", "aligned.zip", "zip", "disk~ZIPFile0.zip", {512}, {9 * sector}},
         FragmentRow{
             "PdfSplitInADeflatedStream", "plain.pdf", "pdf", "disk~PDFFile0.pdf", {4096}, {37 * sector}},
