@@ -174,6 +174,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Gap::OtherFile,
                     "photo-progressive-q60.jpg"},
         FragmentRow{"GifTwoPieces", "image-00-3b.gif", "gif", "disk~GIFFile0.gif", {1024}, {3 * sector}},
+        FragmentRow{
+            "GifSplitInItsColourTable", "image-00-3b.gif", "gif", "disk~GIFFile0.gif", {512}, {23 * sector}},
         FragmentRow{"GifGapHoldsAPhoto",
                     "image-00-3b.gif",
                     "gif",
