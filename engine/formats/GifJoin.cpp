@@ -333,6 +333,14 @@ std::optional<std::vector<Piece>> tableJoin(EvidenceReader& evidence, std::uint6
             if (outcome != Outcome::Ended) {
                 continue;
             }
+            // The rest of another picture that starts just where this one would (its own table
+            // past the split, then its frames) walks as well: a piece whose file begins there is
+            // that file's.
+            unsigned char origin[4] = {};
+            evidence.readAt(static_cast<std::int64_t>(c - s), origin, sizeof origin);
+            if (std::memcmp(origin, "GIF8", 4) == 0) {
+                continue;
+            }
             bool free = true;
             for (std::uint64_t at = c; at < start + trial.at + gap; at += sector) {
                 free = free && !claims.taken(static_cast<std::int64_t>(at));

@@ -309,6 +309,7 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
                           Case{"photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", 65536, 8192, true},
                           Case{"photo-progressive.jpg", "jpeg", "disk~JPEGFile0.jpg", 512, 100, true},
                           Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 1024, 300, false},
+                          Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 512, 812, false},
                           Case{"plain.pdf", "pdf", "disk~PDFFile0.pdf", 4096, 2000, false},
                           // The look-alike movie box's one chunk offset changed.
                           Case{"clip.3gp", "mov", "disk~VideoFiles0.3gp", 2048, 700, false},
