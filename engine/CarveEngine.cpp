@@ -157,10 +157,11 @@ bool CarveEngine::carve(const CarvedFile& file) {
             containers_.add(file, extension);
             return true;
         }
-        // A file in pieces holds what lies in each of them.
+        // A file in pieces holds what lies in each of them, a member that starts with a later
+        // piece too (a container holds only what starts after its own first byte).
         for (const ByteRun& run : file.runs) {
             CarvedFile piece = file;
-            piece.runs = {run};
+            piece.runs = {&run == &file.runs.front() ? run : ByteRun{run.offset - 1, run.length + 1}};
             containers_.add(piece, extension);
         }
         return true;

@@ -40,7 +40,7 @@ std::optional<std::vector<Piece>> PassContext::search(FileTypeId type, EvidenceR
         FileTypeId type_;
     } claims(*this, type);
     // One candidate's share of what the evidence file's searches may still do.
-    const std::uint64_t bytes = std::min(FragmentJoin::candidateBytes, run.bytesLeft());
+    const std::uint64_t bytes = std::min(FragmentJoin::candidateBytes, run.bytesLeft() / 4);
     const std::uint64_t joins = std::min(FragmentJoin::candidateJoins, run.joinsLeft());
     JoinBudget one(bytes, joins);
     auto pieces = FragmentJoin::join(type, evidence, H, claims, one);

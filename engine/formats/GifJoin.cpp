@@ -286,6 +286,73 @@ bool constantSector(EvidenceReader& evidence, std::uint64_t at) {
     return std::all_of(bytes, bytes + sizeof bytes, [&](unsigned char b) { return b == bytes[0]; });
 }
 
+
+// A join whose split falls inside the global colour table (`tableEnd` its end): each sector after
+// the header as the next piece's first, and each of the table's sector starts as the split; the
+// walk from the table's end must run, every frame's pixels made, to the trailer.
+std::optional<std::vector<Piece>> tableJoin(EvidenceReader& evidence, std::uint64_t start, std::uint64_t tableEnd,
+                                            const ClusterClaims& claims, JoinBudget& budget) {
+    const std::uint64_t size = evidence.size();
+    std::vector<std::uint64_t> splits;
+    for (std::uint64_t s = tableEnd / sector * sector; s >= sector && splits.size() < FragmentJoin::splitsTried;
+         s -= sector) {
+        splits.push_back(s);
+    }
+    if (splits.empty() || claims.taken(static_cast<std::int64_t>(start + splits.front()))) {
+        return std::nullopt;
+    }
+    Stream stream(evidence, start);
+    JoinSectors sectors(evidence);
+    State trial;
+    for (std::uint64_t c = start + splits.back() + sector;
+         c < size && c <= start + splits.front() + FragmentJoin::maxTrialGap; c += sector) {
+        std::size_t n = 0;
+        const unsigned char* bytes = sectors.at(c, n);
+        if (!budget.spend(sector) || JoinSectors::constant(bytes, n) || claims.taken(static_cast<std::int64_t>(c))) {
+            if (budget.spent()) {
+                return std::nullopt;
+            }
+            continue;
+        }
+        stream.borrow(bytes, c, n);
+        for (const std::uint64_t s : splits) {
+            // The block after the table must open with an introducer where the table ends.
+            const std::uint64_t gap = c - (start + s);
+            if (start + s >= c || gap > FragmentJoin::maxTrialGap || tableEnd - s >= n ||
+                (bytes[tableEnd - s] != 0x21 && bytes[tableEnd - s] != 0x2C)) {
+                continue;
+            }
+            stream.setMove(s, gap);
+            trial = State{};
+            trial.at = tableEnd;
+            std::uint64_t spent = 0;
+            const Outcome outcome = walk(stream, trial, spent, nullptr, budget.bytesLeft());
+            if (!budget.spend(spent, 1)) {
+                return std::nullopt;
+            }
+            if (outcome != Outcome::Ended) {
+                continue;
+            }
+            // The rest of another picture that starts just where this one would (its own table
+            // past the split, then its frames) walks as well: a piece whose file begins there is
+            // that file's.
+            unsigned char origin[4] = {};
+            evidence.readAt(static_cast<std::int64_t>(c - s), origin, sizeof origin);
+            if (std::memcmp(origin, "GIF8", 4) == 0) {
+                continue;
+            }
+            bool free = true;
+            for (std::uint64_t at = c; at < start + trial.at + gap; at += sector) {
+                free = free && !claims.taken(static_cast<std::int64_t>(at));
+            }
+            if (free) {
+                return std::vector<Piece>{Piece{static_cast<std::int64_t>(start), s},
+                                          Piece{static_cast<std::int64_t>(c), trial.at - s}};
+            }
+        }
+    }
+    return std::nullopt;
+}
 } // namespace
 
 std::optional<std::vector<Piece>> FragmentJoin::gif(EvidenceReader& evidence, std::int64_t H,
@@ -307,7 +374,19 @@ std::optional<std::vector<Piece>> FragmentJoin::gif(EvidenceReader& evidence, st
     if (walk(stream, state, work, &states, limit) == Outcome::Ended) {
         return std::vector<Piece>{Piece{H, state.at}}; // every frame's pixels, then the trailer
     }
-    if (!budget.spend(work) || states.empty()) {
+    if (!budget.spend(work)) {
+        return std::nullopt;
+    }
+    // Broken inside its colour table, the blocks after it read from other bytes: the split is
+    // one of the table's sector starts, and the blocks that follow it in the next piece must
+    // walk to the trailer.
+    const std::uint64_t tableEnd = 13 + colourTable(header[10]);
+    if (tableEnd > sector && state.at < (tableEnd + sector) / sector * sector) {
+        if (auto joined = tableJoin(evidence, start, tableEnd, claims, budget)) {
+            return joined;
+        }
+    }
+    if (states.empty()) {
         return std::nullopt;
     }
     // Splits back from where the walk failed, as for JPEG.

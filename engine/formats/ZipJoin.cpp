@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <zlib.h>
 
@@ -226,6 +227,114 @@ std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64
     return split;
 }
 
+
+// Three pieces, the directory found `total` bytes past its offset: a stored member's data split
+// twice, its middle piece `gap1` bytes on and its last piece `total` on, where the member's
+// CRC-32 proves the two splits and the middle piece's place; every other member must then hold
+// where its piece puts it. The layout, or nothing. The member's data spans at most
+// `maxThreeSectors` sectors: every pair of splits is tried for each gap.
+constexpr std::uint64_t maxThreeSectors = 64;
+
+std::optional<PieceLayout> provenThree(EvidenceReader& evidence, std::uint64_t H, std::uint64_t total,
+                                       std::uint64_t cdOffset, const std::vector<Member>& members,
+                                       const ClusterClaims& claims, JoinBudget& budget) {
+    const PieceLayout before{H, ~std::uint64_t{0}, 0};
+    std::size_t firstAfter = 0;
+    while (firstAfter < members.size() && localData(evidence, before, members[firstAfter]) != 0) {
+        ++firstAfter;
+    }
+    if (firstAfter == 0 || total < 2 * sector || total > 2 * FragmentJoin::maxGap) {
+        return std::nullopt;
+    }
+    const Member& broken = members[firstAfter - 1];
+    const std::uint64_t data = localData(evidence, before, broken);
+    const std::uint64_t dataEnd = data + broken.compressed;
+    const std::uint64_t limit = firstAfter < members.size() ? members[firstAfter].offset : cdOffset;
+    if (broken.method != 0 || broken.compressed != broken.size || dataEnd > limit) {
+        return std::nullopt;
+    }
+    // The splits: sector starts from the data's first sector (inclusive when the data begins on
+    // it) to its end's.
+    const std::uint64_t firstSplit = (data + sector - 1) / sector * sector;
+    const std::uint64_t lastSplit = std::min((dataEnd + sector - 1) / sector * sector, limit / sector * sector);
+    if (firstSplit >= lastSplit || (lastSplit - firstSplit) / sector > maxThreeSectors) {
+        return std::nullopt;
+    }
+    const std::size_t n = static_cast<std::size_t>((lastSplit - firstSplit) / sector);
+    std::vector<unsigned char> buffer(sector);
+    auto crcOf = [&](std::uint64_t at, std::uint64_t length) {
+        uLong crc = crc32(0L, Z_NULL, 0);
+        for (std::uint64_t done = 0; done < length;) {
+            const auto k = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, buffer.size()));
+            evidence.readAt(static_cast<std::int64_t>(at + done), buffer.data(), k);
+            crc = crc32(crc, buffer.data(), static_cast<uInt>(k));
+            done += k;
+        }
+        return static_cast<std::uint32_t>(crc);
+    };
+    // The data before each split as it lies, and from each split on in the last piece.
+    std::vector<std::uint32_t> head(n + 1);
+    std::vector<std::uint32_t> tail(n + 1);
+    for (std::size_t i = 0; i <= n; ++i) {
+        const std::uint64_t split = std::max(firstSplit + i * sector, data);
+        const std::uint64_t end = std::min(split, dataEnd);
+        head[i] = crcOf(H + data, end - data);
+        tail[i] = crcOf(H + end + total, dataEnd - end);
+    }
+    if (!budget.spend(2 * (n + 1) * broken.compressed)) {
+        return std::nullopt;
+    }
+    std::vector<unsigned char> in(65536);
+    std::vector<unsigned char> out(65536);
+    std::vector<std::uint32_t> middle(n);
+    for (std::uint64_t gap1 = sector; gap1 + sector <= total && gap1 <= FragmentJoin::maxGap; gap1 += sector) {
+        if (!budget.spend(n * sector, n * n / 2 + 1)) {
+            return std::nullopt;
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            middle[k] = crcOf(H + firstSplit + k * sector + gap1, sector);
+        }
+        // Whole sectors between the splits, the middle piece; the data's last sector may be
+        // partial only in the last piece.
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t s1 = firstSplit + i * sector;
+            if (s1 == 0) {
+                continue;
+            }
+            uLong crc = head[i];
+            for (std::size_t j = i + 1; j <= n; ++j) {
+                const std::uint64_t s2 = firstSplit + j * sector;
+                if (s2 > dataEnd) {
+                    break;
+                }
+                crc = crc32_combine(crc, middle[j - 1], static_cast<z_off_t>(sector));
+                const uLong whole = crc32_combine(crc, tail[j], static_cast<z_off_t>(dataEnd - s2));
+                if (whole != broken.crc) {
+                    continue;
+                }
+                const PieceLayout layout{H, s1, gap1, s2, total};
+                // A piece may start with the header of the file the member holds (a stored
+                // picture): its CRC-32 proves it the member's data, so only a piece that starts
+                // past the data may not start an indexed file.
+                bool free = true;
+                for (std::uint64_t at = s1; free && at < cdOffset; at += sector) {
+                    const auto evidenceAt = static_cast<std::int64_t>(layout.at(at));
+                    free = !claims.claimed(evidenceAt) &&
+                           ((at != s1 && at != s2) || at < dataEnd || !claims.taken(evidenceAt));
+                }
+                bool holds = free;
+                for (std::size_t m = 0; holds && m < members.size(); ++m) {
+                    const std::uint64_t d = localData(evidence, layout, members[m]);
+                    holds = d != 0 && dataHolds(evidence, layout, members[m], d, budget, in, out);
+                }
+                if (holds) {
+                    return layout;
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
 } // namespace
 
 std::optional<std::vector<Piece>> FragmentJoin::zip(EvidenceReader& evidence, std::int64_t H,
@@ -273,11 +382,19 @@ std::optional<std::vector<Piece>> FragmentJoin::zip(EvidenceReader& evidence, st
                 continue;
             }
             const std::uint64_t split = provenSplit(evidence, start, gap, cdOffset, *members, claims, budget);
+            const std::uint64_t end = E + 22 + le16(record + 20);
             if (split != 0) {
-                const std::uint64_t end = E + 22 + le16(record + 20);
                 return std::vector<Piece>{Piece{H, split},
                                           Piece{static_cast<std::int64_t>(start + split + gap),
                                                 std::min(end, size) - (start + split + gap)}};
+            }
+            if (const auto three = provenThree(evidence, start, gap, cdOffset, *members, claims, budget)) {
+                const std::uint64_t middle = three->split + three->gap;
+                const std::uint64_t last = three->split2 + three->gap2;
+                return std::vector<Piece>{Piece{H, three->split},
+                                          Piece{static_cast<std::int64_t>(start + middle), three->split2 - three->split},
+                                          Piece{static_cast<std::int64_t>(start + last),
+                                                std::min(end, size) - (start + last)}};
             }
         }
     }

@@ -174,6 +174,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Gap::OtherFile,
                     "photo-progressive-q60.jpg"},
         FragmentRow{"GifTwoPieces", "image-00-3b.gif", "gif", "disk~GIFFile0.gif", {1024}, {3 * sector}},
+        FragmentRow{
+            "GifSplitInItsColourTable", "image-00-3b.gif", "gif", "disk~GIFFile0.gif", {512}, {23 * sector}},
         FragmentRow{"GifGapHoldsAPhoto",
                     "image-00-3b.gif",
                     "gif",
@@ -192,6 +194,13 @@ INSTANTIATE_TEST_SUITE_P(
                     {3 * sector},
                     Gap::OtherFile,
                     "two-stored.zip"},
+        // The middle piece starts with the stored picture's header, which the PNG pass finds.
+        FragmentRow{"ZipThreePiecesMiddleStartsThePicture",
+                    "stored-png.zip",
+                    "zip,png",
+                    "disk~ZIPFile0.zip",
+                    {512, 1536},
+                    {65 * sector, 111 * sector}},
         FragmentRow{"ZipSplitBetweenMembers", "aligned.zip", "zip", "disk~ZIPFile0.zip", {512}, {9 * sector}},
         FragmentRow{
             "PdfSplitInADeflatedStream", "plain.pdf", "pdf", "disk~PDFFile0.pdf", {4096}, {37 * sector}},
@@ -300,6 +309,7 @@ TEST(FragmentsCliTest, LookAlikeTailsAreRefused) {
                           Case{"photo-large.jpg", "jpeg", "disk~JPEGFile0.jpg", 65536, 8192, true},
                           Case{"photo-progressive.jpg", "jpeg", "disk~JPEGFile0.jpg", 512, 100, true},
                           Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 1024, 300, false},
+                          Case{"image-00-3b.gif", "gif", "disk~GIFFile0.gif", 512, 812, false},
                           Case{"plain.pdf", "pdf", "disk~PDFFile0.pdf", 4096, 2000, false},
                           // The look-alike movie box's one chunk offset changed.
                           Case{"clip.3gp", "mov", "disk~VideoFiles0.3gp", 2048, 700, false},
