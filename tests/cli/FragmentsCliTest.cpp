@@ -228,6 +228,19 @@ INSTANTIATE_TEST_SUITE_P(
         FragmentRow{"MovieBoxBrokenInside", "clip.mp4", "mov", "disk~VideoFiles0.mp4", {512}, {9 * sector}},
         FragmentRow{
             "AviIndexPastTheBreak", "clip.avi", "avi", "disk~VideoFiles0.avi", {7680}, {100 * sector}},
+        // Split in the header's lists, and in a frame with two sector starts between its chunk's
+        // header and the next: the frame's JPEG structure tells which.
+        FragmentRow{"AviSplitInItsHeader", "clip.avi", "avi", "disk~VideoFiles0.avi", {1024}, {100 * sector}},
+        FragmentRow{"AviSplitInAFrame",
+                    "clip-mjpeg-aligned.avi",
+                    "avi",
+                    "disk~VideoFiles0.avi",
+                    {8192},
+                    {120 * sector}},
+        // A movie written for streaming (its box before its media data), broken in each.
+        FragmentRow{"StreamingMovieBoxBroken", "clip-faststart.mp4", "mov", "disk~VideoFiles0.mp4", {512}, {63 * sector}},
+        FragmentRow{
+            "StreamingMovieMediaBroken", "clip-faststart.mp4", "mov", "disk~VideoFiles0.mp4", {1024}, {49 * sector}},
         FragmentRow{"AviGapOfZeros",
                     "clip.avi",
                     "avi",
