@@ -14,6 +14,7 @@
 #include "evidence/EvidenceReader.h"
 #include "formats/JoinSectors.h"
 #include "formats/SplitSearch.h"
+#include "formats/ThreePieces.h"
 
 #include <algorithm>
 #include <array>
@@ -65,9 +66,15 @@ class Walk {
 
     // The offsets of the chunk headers walked, and where the chunk that failed ends.
     std::vector<std::uint64_t> heads;
+    // How far the file stood past the layout's last split: headers wholly past it, and chunks
+    // checked past it (a sector each where one failed).
+    std::uint64_t stood = 0;
+    // The bytes of JUNK chunks that must be zeros.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> zeros;
 
   private:
     void read(std::uint64_t at, unsigned char* out, std::size_t n) { layout_.read(evidence_, at, out, n); }
+    std::uint64_t lastSplit() const { return layout_.split2 != ~std::uint64_t{0} ? layout_.split2 : layout_.split; }
     bool fail(std::uint64_t at) {
         failAt_ = at;
         return false;
@@ -89,10 +96,12 @@ class Walk {
             if (!code(head) || size > end - at - 8) {
                 return fail(at + 7);
             }
+            stood += at >= lastSplit() ? 1 : 0;
             const std::uint64_t data = at + 8;
             const std::uint64_t next = data + size + (size & 1);
             const bool isList = std::memcmp(head, "LIST", 4) == 0;
             bool ok = true;
+            bool content = false; // the chunk's bytes were checked
             if (isList) {
                 const bool movi = size >= 4 && std::memcmp(head + 8, "movi", 4) == 0;
                 if (size < 4 || !code(head + 8)) {
@@ -108,9 +117,12 @@ class Walk {
                 read(data + 16, compression, 4);
                 mjpeg_[streams_++] = std::memcmp(compression, "MJPG", 4) == 0 || std::memcmp(compression, "mjpg", 4) == 0;
             } else if (std::memcmp(head, "JUNK", 4) == 0 && checked(data, size)) {
+                zeros.emplace_back(data + std::min(size, junkHeader), data + size);
                 ok = junk(data, size);
+                content = true;
             } else if (inMovi && checked(data, size) && frameOfMjpeg(head)) {
                 ok = frame(data, size);
+                content = true;
             }
             if (inMovi && !isList) {
                 if (chunks_.size() >= maxChunks) {
@@ -122,8 +134,11 @@ class Walk {
             }
             if (!ok) {
                 heads.push_back(next); // the next header past the chunk that failed
+                const std::uint64_t from = std::max(lastSplit(), data);
+                stood += failAt_ > from ? (failAt_ - from) / sector : 0;
                 return false;
             }
+            stood += content && data + size > lastSplit() ? 1 : 0;
             if (std::memcmp(head, "idx1", 4) == 0 && !inMovi) {
                 index_ = at;
             }
@@ -256,7 +271,8 @@ class Walk {
         if (firstBad[0] == ~std::uint64_t{0} || firstBad[1] == ~std::uint64_t{0}) {
             return true;
         }
-        return fail(std::min(firstBad[0], firstBad[1]));
+        // The base that stood the longer is the writer's.
+        return fail(std::max(firstBad[0], firstBad[1]));
     }
 
     EvidenceReader& evidence_;
@@ -286,44 +302,88 @@ std::optional<std::vector<Piece>> FragmentJoin::avi(EvidenceReader& evidence, st
     const std::uint64_t riffEnd = 8 + std::uint64_t{le32(head + 4)};
     // The chain as it lies: where a header past a split stands whatever the gap.
     std::vector<std::uint64_t> heads;
+    // The zeros of the JUNK chunk the file as it lies fails in, if it does.
+    std::pair<std::uint64_t, std::uint64_t> zeros{0, 0};
     {
         const PieceLayout asItLies{start, ~std::uint64_t{0}, 0};
         Walk walk(evidence, asItLies, 0, maxChecked);
-        if (walk.run().ok) {
+        const Verdict whole = walk.run();
+        if (whole.ok) {
             return std::nullopt;
         }
         heads = std::move(walk.heads);
+        for (const auto& junk : walk.zeros) {
+            if (whole.failAt >= junk.first && whole.failAt < junk.second) {
+                zeros = junk;
+            }
+        }
     }
     std::sort(heads.begin(), heads.end());
     // The splits tried lie within this many bytes of the lowest: the chunks there are checked.
     constexpr std::uint64_t window = (splitsearch::maxSplits + 2) * sector;
+    // For a third piece, the headers the walk through the first two walked.
+    std::vector<std::uint64_t> lastHeads;
+    std::uint64_t lastStood = 0;
+    std::vector<std::uint64_t> secondHeads;
     std::uint64_t memoGap = 0;
     std::uint64_t memoAt = 0;
+    bool memoThird = false;
     bool memo = false;
     auto quick = [&](const PieceLayout& layout) {
-        // The first header not wholly before the split stands past the gap.
-        const auto found = std::upper_bound(heads.begin(), heads.end(), layout.split < 8 ? 0 : layout.split - 8);
-        if (found == heads.end() || *found + 8 > riffEnd) {
+        // The first header not wholly before the (last) split stands past the gap.
+        const bool third = layout.split2 != ~std::uint64_t{0};
+        const std::vector<std::uint64_t>& walked = third ? secondHeads : heads;
+        const std::uint64_t split = third ? layout.split2 : layout.split;
+        const std::uint64_t gap = third ? layout.gap2 : layout.gap;
+        const auto found = std::upper_bound(walked.begin(), walked.end(), split < 8 ? 0 : split - 8);
+        if (found == walked.end() || *found + 8 > riffEnd) {
             return true;
         }
-        if (memoGap == layout.gap && memoAt == *found) {
+        if (memoGap == gap && memoAt == *found && memoThird == third) {
             return memo;
         }
         unsigned char chunk[8] = {};
         layout.read(evidence, *found, chunk, sizeof chunk);
-        memoGap = layout.gap;
+        memoGap = gap;
         memoAt = *found;
+        memoThird = third;
         memo = code(chunk) && le32(chunk + 4) <= riffEnd - *found - 8;
         return memo;
     };
-    return splitsearch::search(
-        evidence, H, claims, budget, std::min<std::uint64_t>(std::max<std::uint64_t>(riffEnd, 4096), maxChecked),
-        splitsearch::maxSplits,
-        [&](const PieceLayout& layout, std::uint64_t from) {
-            Walk walk(evidence, layout, from, layout.split == ~std::uint64_t{0} ? maxChecked : from + window);
-            return walk.run();
-        },
-        quick);
+    auto check = [&](const PieceLayout& layout, std::uint64_t from) {
+        Walk walk(evidence, layout, from, layout.split == ~std::uint64_t{0} ? maxChecked : from + window);
+        const Verdict verdict = walk.run();
+        lastHeads = std::move(walk.heads);
+        lastStood = walk.stood;
+        return verdict;
+    };
+    const std::uint64_t cost = std::min<std::uint64_t>(std::max<std::uint64_t>(riffEnd, 4096), maxChecked);
+    if (auto pieces = splitsearch::search(evidence, H, claims, budget, cost, splitsearch::maxSplits, check, quick)) {
+        return pieces;
+    }
+    // Two chunks, or a checked sector, standing past the gap vouch for a second piece.
+    // A second piece that begins in the JUNK chunk the file broke in begins with its zeros: the
+    // header past it may stand in the third.
+    auto quickFirst = [&](const PieceLayout& layout) {
+        if (layout.split >= zeros.first && layout.split + sector <= zeros.second) {
+            std::array<unsigned char, sector> bytes{};
+            layout.read(evidence, layout.split, bytes.data(), bytes.size());
+            return std::all_of(bytes.begin(), bytes.end(), [](unsigned char b) { return b == 0; });
+        }
+        return quick(layout);
+    };
+    return splitsearch::searchThree(evidence, H, claims, budget, cost, splitsearch::maxSplits, check, quickFirst,
+                                    quick,
+                                    [&](const PieceLayout&, const Verdict&) {
+                                        if (lastStood < 2) {
+                                            return false;
+                                        }
+                                        secondHeads = lastHeads;
+                                        std::sort(secondHeads.begin(), secondHeads.end());
+                                        memoGap = 0;
+                                        memoAt = 0;
+                                        return true;
+                                    });
 }
 
 } // namespace morrow

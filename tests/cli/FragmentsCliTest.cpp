@@ -237,6 +237,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "disk~VideoFiles0.avi",
                     {8192},
                     {120 * sector}},
+        FragmentRow{"AviThreePieces",
+                    "clip-mjpeg-aligned.avi",
+                    "avi",
+                    "disk~VideoFiles0.avi",
+                    {6144, 9216},
+                    {158 * sector, 196 * sector}},
         // A movie written for streaming (its box before its media data), broken in each.
         FragmentRow{"StreamingMovieBoxBroken", "clip-faststart.mp4", "mov", "disk~VideoFiles0.mp4", {512}, {63 * sector}},
         FragmentRow{
