@@ -71,6 +71,8 @@ class Walk {
     std::uint64_t stood = 0;
     // The bytes of JUNK chunks that must be zeros.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> zeros;
+    // A stream is Motion-JPEG.
+    bool anyMjpeg() const { return std::any_of(mjpeg_.begin(), mjpeg_.end(), [](bool m) { return m; }); }
 
   private:
     void read(std::uint64_t at, unsigned char* out, std::size_t n) { layout_.read(evidence_, at, out, n); }
@@ -288,6 +290,28 @@ class Walk {
     std::vector<Chunk> chunks_;
 };
 
+// The run's claims, but a piece may begin with a frame of the file's own: a Motion-JPEG frame
+// that starts a sector is indexed as a picture, and the join's check proves it this file's.
+class OwnFrames final : public ClusterClaims {
+  public:
+    OwnFrames(const ClusterClaims& run, EvidenceReader& evidence, bool frames)
+        : run_(run), evidence_(evidence), frames_(frames) {}
+    bool taken(std::int64_t at) const override {
+        if (!run_.taken(at)) {
+            return false;
+        }
+        unsigned char head[3] = {};
+        return !frames_ || evidence_.readAt(at, head, sizeof head) != sizeof head || head[0] != 0xFF ||
+               head[1] != 0xD8 || head[2] != 0xFF;
+    }
+    bool claimed(std::int64_t at) const override { return run_.claimed(at); }
+
+  private:
+    const ClusterClaims& run_;
+    EvidenceReader& evidence_;
+    bool frames_;
+};
+
 } // namespace
 
 std::optional<std::vector<Piece>> FragmentJoin::avi(EvidenceReader& evidence, std::int64_t H,
@@ -302,6 +326,7 @@ std::optional<std::vector<Piece>> FragmentJoin::avi(EvidenceReader& evidence, st
     const std::uint64_t riffEnd = 8 + std::uint64_t{le32(head + 4)};
     // The chain as it lies: where a header past a split stands whatever the gap.
     std::vector<std::uint64_t> heads;
+    bool frames = false;
     // The zeros of the JUNK chunk the file as it lies fails in, if it does.
     std::pair<std::uint64_t, std::uint64_t> zeros{0, 0};
     {
@@ -312,6 +337,7 @@ std::optional<std::vector<Piece>> FragmentJoin::avi(EvidenceReader& evidence, st
             return std::nullopt;
         }
         heads = std::move(walk.heads);
+        frames = walk.anyMjpeg();
         for (const auto& junk : walk.zeros) {
             if (whole.failAt >= junk.first && whole.failAt < junk.second) {
                 zeros = junk;
@@ -358,7 +384,8 @@ std::optional<std::vector<Piece>> FragmentJoin::avi(EvidenceReader& evidence, st
         return verdict;
     };
     const std::uint64_t cost = std::min<std::uint64_t>(std::max<std::uint64_t>(riffEnd, 4096), maxChecked);
-    if (auto pieces = splitsearch::search(evidence, H, claims, budget, cost, splitsearch::maxSplits, check, quick)) {
+    const OwnFrames own(claims, evidence, frames);
+    if (auto pieces = splitsearch::search(evidence, H, own, budget, cost, splitsearch::maxSplits, check, quick)) {
         return pieces;
     }
     // Two chunks, or a checked sector, standing past the gap vouch for a second piece.
@@ -372,7 +399,7 @@ std::optional<std::vector<Piece>> FragmentJoin::avi(EvidenceReader& evidence, st
         }
         return quick(layout);
     };
-    return splitsearch::searchThree(evidence, H, claims, budget, cost, splitsearch::maxSplits, check, quickFirst,
+    return splitsearch::searchThree(evidence, H, own, budget, cost, splitsearch::maxSplits, check, quickFirst,
                                     quick,
                                     [&](const PieceLayout&, const Verdict&) {
                                         if (lastStood < 2) {
