@@ -237,6 +237,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "disk~VideoFiles0.avi",
                     {8192},
                     {120 * sector}},
+        // The next piece begins with a frame, which the picture pass must leave to the movie.
+        FragmentRow{
+            "AviPieceBeginsWithAFrame", "clip-mjpeg-aligned.avi", "jpeg,avi", "disk~VideoFiles0.avi", {5632}, {2 * sector}},
         FragmentRow{"AviThreePieces",
                     "clip-mjpeg-aligned.avi",
                     "avi",
