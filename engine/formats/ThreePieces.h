@@ -49,8 +49,9 @@ std::optional<std::vector<Piece>> searchThree(EvidenceReader& evidence, std::int
             if (!budget.spend(cost, 1)) {
                 return std::nullopt;
             }
+            // It must stand past where the file as it lies failed, and a sector past the split.
             const Verdict v = check(two, first1);
-            if (v.ok || v.failAt < s + sector || !progressed(two, v)) {
+            if (v.ok || v.failAt <= whole.failAt || v.failAt < s + sector || !progressed(two, v)) {
                 continue;
             }
             if (split1 == 0) {
