@@ -430,6 +430,15 @@ std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uin
     if (holds(PieceLayout{H, ~std::uint64_t{0}, 0})) {
         return std::nullopt; // whole as it lies
     }
+    {
+        // A movie box whose tables parse as it lies breaks in its media data, if anywhere: a
+        // split in it would only find a copy's bytes.
+        std::vector<unsigned char> movie(static_cast<std::size_t>(movieSize - movieHeader));
+        evidence.readAt(static_cast<std::int64_t>(H + movieAt + movieHeader), movie.data(), movie.size());
+        if (readMovie(movie)) {
+            return std::nullopt;
+        }
+    }
     const std::uint64_t highest = (movieEnd - 1) / sector * sector;
     int tried = 0;
     for (std::uint64_t split = highest; split > movieAt + movieHeader && tried < 64;
