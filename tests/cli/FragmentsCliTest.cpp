@@ -286,6 +286,12 @@ INSTANTIATE_TEST_SUITE_P(
         FragmentRow{"DocumentSplitBeforeItsDirectory", "doc.doc", "cdoc", "disk~CDocFile0.doc", {8192}, {9 * sector}},
         // WMV: split in its data object's header, in a packet's payloads, in its padding.
         FragmentRow{"WmvSplitInItsDataHeader", "clip.wmv", "wmv", "disk~VideoFiles0.wmv", {512}, {100 * sector}},
+        FragmentRow{"WmvThreePieces",
+                    "clip.wmv",
+                    "wmv",
+                    "disk~VideoFiles0.wmv",
+                    {512, 3584},
+                    {229 * sector, 44 * sector}},
         FragmentRow{"WmvGapOfZeros",
                     "clip.wmv",
                     "wmv",
