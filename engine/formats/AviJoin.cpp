@@ -111,7 +111,6 @@ class Walk {
                 }
                 if (movi) {
                     movi_ = data;
-                    moviEnd_ = data + size;
                 }
                 ok = list(data + 4, data + size, inMovi || movi);
             } else if (std::memcmp(head, "strf", 4) == 0 && size >= 20 && streams_ < mjpeg_.size()) {
@@ -283,7 +282,6 @@ class Walk {
     std::uint64_t checkedTo_;
     std::uint64_t failAt_ = 0;
     std::uint64_t movi_ = 0;
-    std::uint64_t moviEnd_ = 0;
     std::uint64_t index_ = 0;
     std::array<bool, 100> mjpeg_{};
     std::size_t streams_ = 0;
