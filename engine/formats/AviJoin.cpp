@@ -32,6 +32,8 @@ constexpr std::uint64_t maxEntries = std::uint64_t{1} << 22;
 // The chunks of one file followed, and the largest chunk whose bytes are checked.
 constexpr std::size_t maxChunks = std::size_t{1} << 18;
 constexpr std::uint64_t maxChecked = std::uint64_t{4} << 20;
+// Lists within lists followed (a movie's are two or three deep).
+constexpr int maxDepth = 8;
 // The bytes a JUNK chunk may hold before its zeros: the header of the index kept room for.
 constexpr std::uint64_t junkHeader = 64;
 
@@ -58,7 +60,7 @@ class Walk {
             return Verdict::fail(11);
         }
         const std::uint64_t end = 8 + std::uint64_t{le32(head + 4)};
-        if (!list(12, end, false) || !index()) {
+        if (!list(12, end, false, 0) || !index()) {
             return Verdict::fail(failAt_);
         }
         return Verdict::pass(end);
@@ -86,7 +88,7 @@ class Walk {
         return n <= maxChecked && at + n > from_ && at < checkedTo_;
     }
 
-    bool list(std::uint64_t at, std::uint64_t end, bool inMovi) {
+    bool list(std::uint64_t at, std::uint64_t end, bool inMovi, int depth) {
         while (at < end) {
             unsigned char head[12] = {};
             heads.push_back(at);
@@ -106,13 +108,13 @@ class Walk {
             bool content = false; // the chunk's bytes were checked
             if (isList) {
                 const bool movi = size >= 4 && std::memcmp(head + 8, "movi", 4) == 0;
-                if (size < 4 || !code(head + 8)) {
+                if (size < 4 || !code(head + 8) || depth >= maxDepth) {
                     return fail(at + 11);
                 }
                 if (movi) {
                     movi_ = data;
                 }
-                ok = list(data + 4, data + size, inMovi || movi);
+                ok = list(data + 4, data + size, inMovi || movi, depth + 1);
             } else if (std::memcmp(head, "strf", 4) == 0 && size >= 20 && streams_ < mjpeg_.size()) {
                 unsigned char compression[4] = {};
                 read(data + 16, compression, 4);
