@@ -157,11 +157,15 @@ bool CarveEngine::carve(const CarvedFile& file) {
             containers_.add(file, extension);
             return true;
         }
-        // A file in pieces holds what lies in each of them, a member that starts with a later
-        // piece too (a container holds only what starts after its own first byte).
+        // A file in pieces holds what lies in each of them; past its first, a piece holds what
+        // starts at its own first byte too (a frame or member there), as the file's first byte
+        // on would.
         for (const ByteRun& run : file.runs) {
             CarvedFile piece = file;
-            piece.runs = {&run == &file.runs.front() ? run : ByteRun{run.offset - 1, run.length + 1}};
+            piece.runs = {run};
+            if (run.offset != file.offset() && run.offset > 0) {
+                piece.runs = {ByteRun{run.offset - 1, run.length + 1}};
+            }
             containers_.add(piece, extension);
         }
         return true;

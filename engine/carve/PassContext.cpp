@@ -79,8 +79,11 @@ bool PassContext::carveJoined(const CarvePass& pass, EvidenceReader& evidence, s
         pieces = search(pass.type, evidence, H, *run);
     }
     if (pieces && pieces->size() == 1) {
-        // Proven whole: the carver carves it as the exact mode does, and its bytes are claimed.
-        claimWhole(pieces->front().offset, pieces->front().length);
+        // Proven whole: the carver carves it as the exact mode does, and its bytes are claimed,
+        // unless a file of another kind holds them (a movie's frame): they are that file's.
+        if (!sectorTaken(pieces->front().offset, pass.type, false)) {
+            claimWhole(pieces->front().offset, pieces->front().length);
+        }
         return true;
     }
     if (!pieces) {

@@ -6,6 +6,7 @@
 // objects after the packets (the indexes) must end exactly at the file's size.
 #include "formats/FragmentJoin.h"
 #include "formats/SplitSearch.h"
+#include "formats/ThreePieces.h"
 
 namespace morrow {
 
@@ -263,23 +264,26 @@ std::optional<std::vector<Piece>> FragmentJoin::asf(EvidenceReader& evidence, st
     const std::uint64_t trailer = packets + std::uint64_t{h->packets} * h->packetSize;
     // Past a split, the first packet that starts there must parse past the gap (or, in the last
     // packet, the first object after them must stand); for the splits that share it, once a gap.
+    // For a third piece, past the second split and its gap.
     std::uint64_t memoGap = 0;
     std::uint64_t memoAt = 0;
     bool memo = false;
     auto quick = [&](const PieceLayout& layout) {
-        const std::uint64_t k =
-            layout.split <= packets ? 0 : (layout.split - packets + h->packetSize - 1) / h->packetSize;
+        const bool third = layout.split2 != ~std::uint64_t{0};
+        const std::uint64_t split = third ? layout.split2 : layout.split;
+        const std::uint64_t gap = third ? layout.gap2 : layout.gap;
+        const std::uint64_t k = split <= packets ? 0 : (split - packets + h->packetSize - 1) / h->packetSize;
         const std::uint64_t at = k < h->packets ? packets + k * h->packetSize : trailer;
         if (at >= h->fileSize) {
             return true;
         }
-        if (memoGap == layout.gap && memoAt == at) {
+        if (memoGap == gap && memoAt == at) {
             return memo;
         }
         Bytes bytes(evidence, layout);
         std::uint32_t sendTime = 0;
         std::uint64_t where = 0;
-        memoGap = layout.gap;
+        memoGap = gap;
         memoAt = at;
         if (at < trailer) {
             memo = packet(bytes, at, h->packetSize, sendTime, where);
@@ -290,9 +294,39 @@ std::optional<std::vector<Piece>> FragmentJoin::asf(EvidenceReader& evidence, st
         }
         return memo;
     };
-    return splitsearch::search(
-        evidence, H, claims, budget, 4096, h->packetSize / limits::sectorSize + 2,
-        [&](const PieceLayout& layout, std::uint64_t from) { return check(evidence, layout, from); }, quick);
+    auto checkOne = [&](const PieceLayout& layout, std::uint64_t from) { return check(evidence, layout, from); };
+    if (auto pieces = splitsearch::search(evidence, H, claims, budget, 4096, h->packetSize / limits::sectorSize + 2,
+                                          checkOne, quick)) {
+        return pieces;
+    }
+    // A second piece whose next packet lies in the third: the packet the split runs through (or
+    // the first past it) must stand a sector past the split before it fails, if it does.
+    std::uint64_t firstGap = 0;
+    std::uint64_t firstAt = 0;
+    std::uint64_t firstFail = 0;
+    auto quickFirst = [&](const PieceLayout& layout) {
+        if (layout.split >= trailer) {
+            return quick(layout);
+        }
+        const std::uint64_t at =
+            packets + (layout.split < packets ? 0 : (layout.split - packets) / h->packetSize * h->packetSize);
+        if (firstGap != layout.gap || firstAt != at) {
+            Bytes bytes(evidence, layout);
+            std::uint32_t sendTime = 0;
+            std::uint64_t where = 0;
+            firstGap = layout.gap;
+            firstAt = at;
+            firstFail = packet(bytes, at, h->packetSize, sendTime, where) ? ~std::uint64_t{0} : where;
+        }
+        return firstFail >= layout.split + limits::sectorSize;
+    };
+    return splitsearch::searchThree(
+        evidence, H, claims, budget, 4096, h->packetSize / limits::sectorSize + 2, checkOne, quickFirst, quick,
+        [&](const PieceLayout&, const Verdict&) {
+            memoGap = 0;
+            memoAt = 0;
+            return true;
+        });
 }
 
 } // namespace morrow

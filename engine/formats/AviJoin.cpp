@@ -1,138 +1,416 @@
 // AVI's proof of a join (the RIFF chunk chain; the legacy index 'idx1'): every chunk of the file
-// is a four-character code and a little-endian size, chained one after another, and the index
-// after the 'movi' list gives each stream chunk's code, size and offset. The chain as it lies
-// breaks where a chunk ends on no chunk; the index found a sector multiple past the end of the
-// 'movi' list gives the gap, and every chunk it lists must stand, code and size, in the piece that
-// holds it, those before the split in the first and the rest in the next. The split is the one
-// sector start between the last chunk of the first piece and the first of the next.
+// is a four-character code and a little-endian size, chained one after another inside its list,
+// and the index after the 'movi' list gives each stream chunk's code, size and offset. Read through
+// a layout, the whole chain must stand to the file's end and every index entry must name a chunk
+// the chain holds. Where the split falls inside a chunk, the chunk's bytes choose it: a Motion-JPEG
+// frame must be one JPEG from its start to its end (marker segments, entropy-coded data whose FF
+// bytes are stuffed or restart markers, no sector of one byte over and over, its end marker last),
+// and a JUNK chunk, room kept for an index written later, holds zeros past its placeholder header.
+// The split search shared with ASF and compound documents then takes only a split that alone
+// passes (or splits that give the same bytes).
 #include "formats/FragmentJoin.h"
 
 #include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
+#include "formats/JoinSectors.h"
+#include "formats/SplitSearch.h"
+#include "formats/ThreePieces.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <vector>
 
 namespace morrow {
 
 namespace {
 
+using splitsearch::Verdict;
+
 constexpr std::uint64_t sector = limits::sectorSize;
 constexpr std::uint64_t maxEntries = std::uint64_t{1} << 22;
+// The chunks of one file followed, and the largest chunk whose bytes are checked.
+constexpr std::size_t maxChunks = std::size_t{1} << 18;
+constexpr std::uint64_t maxChecked = std::uint64_t{4} << 20;
+// Lists within lists followed (a movie's are two or three deep).
+constexpr int maxDepth = 8;
+// The bytes a JUNK chunk may hold before its zeros: the header of the index kept room for.
+constexpr std::uint64_t junkHeader = 64;
 
 bool code(const unsigned char* p) {
     return std::all_of(p, p + 4, [](unsigned char c) { return c >= 0x20 && c <= 0x7E; });
 }
 
-// The chunk at the evidence offset P is `id` of `size` bytes.
-bool chunkAt(EvidenceReader& evidence, std::uint64_t P, const unsigned char* id, std::uint32_t size) {
-    unsigned char head[8] = {};
-    evidence.readAt(static_cast<std::int64_t>(P), head, sizeof head);
-    return std::memcmp(head, id, 4) == 0 && le32(head + 4) == size;
-}
+struct Chunk {
+    std::uint64_t offset = 0;
+    std::uint32_t size = 0;
+    unsigned char id[4] = {};
+};
+
+// One walk of the file's chain through a layout.
+class Walk {
+  public:
+    Walk(EvidenceReader& evidence, const PieceLayout& layout, std::uint64_t from, std::uint64_t checkedTo)
+        : evidence_(evidence), layout_(layout), from_(from), checkedTo_(checkedTo) {}
+
+    Verdict run() {
+        unsigned char head[12] = {};
+        read(0, head, sizeof head);
+        if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "AVI ", 4) != 0) {
+            return Verdict::fail(11);
+        }
+        const std::uint64_t end = 8 + std::uint64_t{le32(head + 4)};
+        if (!list(12, end, false, 0) || !index()) {
+            return Verdict::fail(failAt_);
+        }
+        return Verdict::pass(end);
+    }
+
+    // The offsets of the chunk headers walked, and where the chunk that failed ends.
+    std::vector<std::uint64_t> heads;
+    // How far the file stood past the layout's last split: headers wholly past it, and chunks
+    // checked past it (a sector each where one failed).
+    std::uint64_t stood = 0;
+    // The bytes of JUNK chunks that must be zeros.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> zeros;
+    // A stream is Motion-JPEG.
+    bool anyMjpeg() const { return std::any_of(mjpeg_.begin(), mjpeg_.end(), [](bool m) { return m; }); }
+
+  private:
+    void read(std::uint64_t at, unsigned char* out, std::size_t n) { layout_.read(evidence_, at, out, n); }
+    std::uint64_t lastSplit() const { return layout_.split2 != ~std::uint64_t{0} ? layout_.split2 : layout_.split; }
+    bool fail(std::uint64_t at) {
+        failAt_ = at;
+        return false;
+    }
+    // The chunk's bytes [at, at + n) are checked when they may lie about a split tried.
+    bool checked(std::uint64_t at, std::uint64_t n) const {
+        return n <= maxChecked && at + n > from_ && at < checkedTo_;
+    }
+
+    bool list(std::uint64_t at, std::uint64_t end, bool inMovi, int depth) {
+        while (at < end) {
+            unsigned char head[12] = {};
+            heads.push_back(at);
+            if (end - at < 8 || heads.size() > maxChunks) {
+                return fail(std::min(at + 7, end - 1));
+            }
+            read(at, head, sizeof head);
+            const std::uint64_t size = le32(head + 4);
+            if (!code(head) || size > end - at - 8) {
+                return fail(at + 7);
+            }
+            stood += at >= lastSplit() ? 1 : 0;
+            const std::uint64_t data = at + 8;
+            const std::uint64_t next = data + size + (size & 1);
+            const bool isList = std::memcmp(head, "LIST", 4) == 0;
+            bool ok = true;
+            bool content = false; // the chunk's bytes were checked
+            if (isList) {
+                const bool movi = size >= 4 && std::memcmp(head + 8, "movi", 4) == 0;
+                if (size < 4 || !code(head + 8) || depth >= maxDepth) {
+                    return fail(at + 11);
+                }
+                if (movi) {
+                    movi_ = data;
+                }
+                ok = list(data + 4, data + size, inMovi || movi, depth + 1);
+            } else if (std::memcmp(head, "strf", 4) == 0 && size >= 20 && streams_ < mjpeg_.size()) {
+                unsigned char compression[4] = {};
+                read(data + 16, compression, 4);
+                mjpeg_[streams_++] = std::memcmp(compression, "MJPG", 4) == 0 || std::memcmp(compression, "mjpg", 4) == 0;
+            } else if (std::memcmp(head, "JUNK", 4) == 0 && checked(data, size)) {
+                zeros.emplace_back(data + std::min(size, junkHeader), data + size);
+                ok = junk(data, size);
+                content = true;
+            } else if (inMovi && checked(data, size) && frameOfMjpeg(head)) {
+                ok = frame(data, size);
+                content = true;
+            }
+            if (inMovi && !isList) {
+                if (chunks_.size() >= maxChunks) {
+                    return fail(at + 7);
+                }
+                Chunk chunk{at, static_cast<std::uint32_t>(size), {}};
+                std::memcpy(chunk.id, head, 4);
+                chunks_.push_back(chunk);
+            }
+            if (!ok) {
+                heads.push_back(next); // the next header past the chunk that failed
+                const std::uint64_t from = std::max(lastSplit(), data);
+                stood += failAt_ > from ? (failAt_ - from) / sector : 0;
+                return false;
+            }
+            stood += content && data + size > lastSplit() ? 1 : 0;
+            if (std::memcmp(head, "idx1", 4) == 0 && !inMovi) {
+                index_ = at;
+            }
+            at = next;
+        }
+        return true;
+    }
+
+    bool frameOfMjpeg(const unsigned char* id) const {
+        const bool digits = id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9';
+        const std::size_t stream = static_cast<std::size_t>((id[0] - '0') * 10 + (id[1] - '0'));
+        return digits && id[2] == 'd' && (id[3] == 'c' || id[3] == 'b') && stream < streams_ && mjpeg_[stream];
+    }
+
+    bool junk(std::uint64_t at, std::uint64_t n) {
+        std::vector<unsigned char> bytes(static_cast<std::size_t>(n));
+        read(at, bytes.data(), bytes.size());
+        for (std::size_t i = static_cast<std::size_t>(std::min(n, junkHeader)); i < bytes.size(); ++i) {
+            if (bytes[i] != 0) {
+                return fail(at + i);
+            }
+        }
+        return true;
+    }
+
+    // One Motion-JPEG frame filling [at, at + n), zeros after its end marker.
+    bool frame(std::uint64_t at, std::uint64_t n) {
+        std::vector<unsigned char> b(static_cast<std::size_t>(n));
+        read(at, b.data(), b.size());
+        if (n < 4 || b[0] != 0xFF || b[1] != 0xD8) {
+            return fail(at + std::min<std::uint64_t>(n, 2) - 1);
+        }
+        std::size_t i = 2;
+        bool scan = false;
+        std::size_t entropy = 0; // where the first scan's data begins
+        while (true) {
+            if (scan) {
+                while (i < b.size() && b[i] != 0xFF) {
+                    ++i;
+                }
+                if (i + 1 >= b.size()) {
+                    return fail(at + n - 1);
+                }
+                const unsigned char m = b[i + 1];
+                if (m == 0 || (m >= 0xD0 && m <= 0xD7)) {
+                    i += 2;
+                    continue;
+                }
+                if (m == 0xFF) {
+                    ++i;
+                    continue;
+                }
+                scan = false;
+            }
+            if (i + 2 > b.size() || b[i] != 0xFF) {
+                return fail(at + std::min<std::size_t>(i, b.size() - 1));
+            }
+            while (i + 2 < b.size() && b[i + 1] == 0xFF) {
+                ++i;
+            }
+            const unsigned char m = b[i + 1];
+            if (m == 0xD9) {
+                i += 2;
+                break;
+            }
+            if (m == 0 || m == 1 || (m >= 0xD0 && m <= 0xD8) || i + 4 > b.size()) {
+                return fail(at + std::min<std::size_t>(i + 1, b.size() - 1));
+            }
+            const std::size_t length = (std::size_t{b[i + 2]} << 8) | b[i + 3];
+            if (length < 2 || length > b.size() - i - 2) {
+                return fail(at + std::min<std::size_t>(i + 3, b.size() - 1));
+            }
+            i += 2 + length;
+            scan = m == 0xDA;
+            if (scan && entropy == 0) {
+                entropy = i;
+            }
+        }
+        for (std::size_t k = i; k < b.size(); ++k) {
+            if (b[k] != 0) {
+                return fail(at + k);
+            }
+        }
+        // No sector of the file wholly in the coded data is one byte over and over.
+        if (entropy != 0) {
+            for (std::uint64_t s = (at + entropy + sector - 1) / sector * sector; s + sector <= at + i - 2;
+                 s += sector) {
+                if (JoinSectors::constant(&b[static_cast<std::size_t>(s - at)], sector)) {
+                    return fail(s + sector - 1);
+                }
+            }
+        }
+        return true;
+    }
+
+    // Every entry of the index names a chunk of the 'movi' list, its offset from the 'movi' code
+    // or (some writers) from the file's first byte.
+    bool index() {
+        if (index_ == 0 || movi_ == 0) {
+            return true;
+        }
+        unsigned char head[8] = {};
+        read(index_, head, sizeof head);
+        const std::uint64_t length = le32(head + 4);
+        if (length % 16 != 0 || length / 16 > maxEntries) {
+            return fail(index_ + 7);
+        }
+        auto byOffset = [](const Chunk& c, std::uint64_t offset) { return c.offset < offset; };
+        std::uint64_t firstBad[2] = {~std::uint64_t{0}, ~std::uint64_t{0}};
+        const std::uint64_t bases[2] = {movi_, 0};
+        std::vector<unsigned char> block(std::size_t{16} << 12);
+        for (std::uint64_t e = 0; e < length; e += block.size()) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), length - e));
+            read(index_ + 8 + e, block.data(), n);
+            for (std::size_t k = 0; k + 16 <= n; k += 16) {
+                const unsigned char* entry = &block[k];
+                for (int b = 0; b < 2; ++b) {
+                    if (firstBad[b] != ~std::uint64_t{0}) {
+                        continue;
+                    }
+                    const std::uint64_t offset = bases[b] + le32(entry + 8);
+                    const auto found = std::lower_bound(chunks_.begin(), chunks_.end(), offset, byOffset);
+                    if (found == chunks_.end() || found->offset != offset || found->size != le32(entry + 12) ||
+                        std::memcmp(found->id, entry, 4) != 0) {
+                        firstBad[b] = index_ + 8 + e + k + 15;
+                    }
+                }
+            }
+        }
+        if (firstBad[0] == ~std::uint64_t{0} || firstBad[1] == ~std::uint64_t{0}) {
+            return true;
+        }
+        // The base that stood the longer is the writer's.
+        return fail(std::max(firstBad[0], firstBad[1]));
+    }
+
+    EvidenceReader& evidence_;
+    const PieceLayout& layout_;
+    std::uint64_t from_;
+    std::uint64_t checkedTo_;
+    std::uint64_t failAt_ = 0;
+    std::uint64_t movi_ = 0;
+    std::uint64_t index_ = 0;
+    std::array<bool, 100> mjpeg_{};
+    std::size_t streams_ = 0;
+    std::vector<Chunk> chunks_;
+};
+
+// The run's claims, but a piece may begin with a frame of the file's own: a Motion-JPEG frame
+// that starts a sector is indexed as a picture, and the join's check proves it this file's.
+class OwnFrames final : public ClusterClaims {
+  public:
+    OwnFrames(const ClusterClaims& run, EvidenceReader& evidence, bool frames)
+        : run_(run), evidence_(evidence), frames_(frames) {}
+    bool taken(std::int64_t at) const override {
+        if (!run_.taken(at)) {
+            return false;
+        }
+        unsigned char head[3] = {};
+        return !frames_ || evidence_.readAt(at, head, sizeof head) != sizeof head || head[0] != 0xFF ||
+               head[1] != 0xD8 || head[2] != 0xFF;
+    }
+    bool claimed(std::int64_t at) const override { return run_.claimed(at); }
+
+  private:
+    const ClusterClaims& run_;
+    EvidenceReader& evidence_;
+    bool frames_;
+};
 
 } // namespace
 
 std::optional<std::vector<Piece>> FragmentJoin::avi(EvidenceReader& evidence, std::int64_t H,
                                                     const ClusterClaims& claims, JoinBudget& budget) {
     const std::uint64_t size = evidence.size();
-    const auto start = static_cast<std::uint64_t>(H);
     unsigned char head[12] = {};
-    if (H < 0 || start >= size || evidence.readAt(H, head, sizeof head) != sizeof head ||
+    if (H < 0 || static_cast<std::uint64_t>(H) >= size || evidence.readAt(H, head, sizeof head) != sizeof head ||
         std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "AVI ", 4) != 0) {
         return std::nullopt;
     }
+    const auto start = static_cast<std::uint64_t>(H);
     const std::uint64_t riffEnd = 8 + std::uint64_t{le32(head + 4)};
-    // The chain as it lies, into the 'movi' list, to the first chunk that is none.
-    std::uint64_t at = 12;
-    std::uint64_t end = riffEnd;
-    std::uint64_t movi = 0;    // the offset of the 'movi' code
-    std::uint64_t moviEnd = 0; // where the list ends: the index follows
-    std::uint64_t lastFirst = 0;
-    for (int chunks = 0; at + 8 <= end && chunks < 1 << 20; ++chunks) {
-        unsigned char chunk[12] = {};
-        evidence.readAt(static_cast<std::int64_t>(start + at), chunk, sizeof chunk);
-        const std::uint64_t length = le32(chunk + 4);
-        if (!code(chunk) || 8 + length > end - at) {
-            break;
-        }
-        lastFirst = at + 8;
-        if (std::memcmp(chunk, "LIST", 4) == 0 && std::memcmp(chunk + 8, "movi", 4) == 0) {
-            movi = at + 8;
-            moviEnd = at + 8 + length;
-            end = moviEnd;
-            at += 12;
-            continue;
-        }
-        at += 8 + length + (length & 1);
-        if (at == moviEnd) {
-            end = riffEnd; // the 'movi' list whole as it lies: the index follows
-        }
-    }
-    if (movi == 0 || moviEnd + 8 > riffEnd || at >= riffEnd) { // whole as it lies, or no movie
-        return std::nullopt;
-    }
-    // The index past the end of the 'movi' list, a sector multiple further on.
-    for (std::uint64_t gap = sector; gap <= maxGap && start + riffEnd + gap <= size; gap += sector) {
-        if (!budget.spend(sector)) {
+    // The chain as it lies: where a header past a split stands whatever the gap.
+    std::vector<std::uint64_t> heads;
+    bool frames = false;
+    // The zeros of the JUNK chunk the file as it lies fails in, if it does.
+    std::pair<std::uint64_t, std::uint64_t> zeros{0, 0};
+    {
+        const PieceLayout asItLies{start, ~std::uint64_t{0}, 0};
+        Walk walk(evidence, asItLies, 0, maxChecked);
+        const Verdict whole = walk.run();
+        if (whole.ok) {
             return std::nullopt;
         }
-        unsigned char index[8] = {};
-        evidence.readAt(static_cast<std::int64_t>(start + moviEnd + gap), index, sizeof index);
-        const std::uint64_t length = le32(index + 4);
-        if (std::memcmp(index, "idx1", 4) != 0 || length % 16 != 0 || length / 16 > maxEntries ||
-            moviEnd + 8 + length > riffEnd || length == 0 || !budget.spend(length, 1)) {
-            continue;
-        }
-        std::vector<unsigned char> entries(static_cast<std::size_t>(length));
-        evidence.readAt(static_cast<std::int64_t>(start + moviEnd + gap + 8), entries.data(), entries.size());
-        // Offsets from the 'movi' code, or (some writers) from the file's first byte.
-        bool proven = false;
-        std::uint64_t first = lastFirst;
-        std::uint64_t next = moviEnd;
-        for (const std::uint64_t base : {movi, std::uint64_t{0}}) {
-            first = lastFirst;
-            next = moviEnd;
-            bool all = true;
-            for (std::size_t e = 0; e < entries.size() && all; e += 16) {
-                const unsigned char* entry = &entries[e];
-                const std::uint64_t offset = base + le32(entry + 8);
-                const std::uint32_t chunkSize = le32(entry + 12);
-                if (offset < movi || offset + 8 + chunkSize > moviEnd) {
-                    all = false;
-                    break;
-                }
-                const bool one = chunkAt(evidence, start + offset, entry, chunkSize);
-                const bool two = chunkAt(evidence, start + offset + gap, entry, chunkSize);
-                if (one && !two) {
-                    first = std::max(first, offset + 8);
-                } else if (two && !one) {
-                    next = std::min(next, offset);
-                } else if (!one) {
-                    all = false;
-                }
-            }
-            if (all && first <= next) {
-                proven = true;
-                break;
+        heads = std::move(walk.heads);
+        frames = walk.anyMjpeg();
+        for (const auto& junk : walk.zeros) {
+            if (whole.failAt >= junk.first && whole.failAt < junk.second) {
+                zeros = junk;
             }
         }
-        const std::uint64_t split = (first + sector - 1) / sector * sector;
-        if (!proven || split == 0 || split > next || split + sector <= next) {
-            continue; // no sector start, or more than one, between the pieces
-        }
-        const std::uint64_t piece = start + split + gap;
-        if (claims.taken(static_cast<std::int64_t>(piece))) {
-            return std::nullopt;
-        }
-        for (std::uint64_t s = piece; s < start + riffEnd + gap; s += sector) {
-            if (claims.claimed(static_cast<std::int64_t>(s))) {
-                return std::nullopt;
-            }
-        }
-        return std::vector<Piece>{Piece{H, split}, Piece{static_cast<std::int64_t>(piece), riffEnd - split}};
     }
-    return std::nullopt;
+    std::sort(heads.begin(), heads.end());
+    // The splits tried lie within this many bytes of the lowest: the chunks there are checked.
+    constexpr std::uint64_t window = (splitsearch::maxSplits + 2) * sector;
+    // For a third piece, the headers the walk through the first two walked.
+    std::vector<std::uint64_t> lastHeads;
+    std::uint64_t lastStood = 0;
+    std::vector<std::uint64_t> secondHeads;
+    std::uint64_t memoGap = 0;
+    std::uint64_t memoAt = 0;
+    bool memoThird = false;
+    bool memo = false;
+    auto quick = [&](const PieceLayout& layout) {
+        // The first header not wholly before the (last) split stands past the gap.
+        const bool third = layout.split2 != ~std::uint64_t{0};
+        const std::vector<std::uint64_t>& walked = third ? secondHeads : heads;
+        const std::uint64_t split = third ? layout.split2 : layout.split;
+        const std::uint64_t gap = third ? layout.gap2 : layout.gap;
+        const auto found = std::upper_bound(walked.begin(), walked.end(), split < 8 ? 0 : split - 8);
+        if (found == walked.end() || *found + 8 > riffEnd) {
+            return true;
+        }
+        if (memoGap == gap && memoAt == *found && memoThird == third) {
+            return memo;
+        }
+        unsigned char chunk[8] = {};
+        layout.read(evidence, *found, chunk, sizeof chunk);
+        memoGap = gap;
+        memoAt = *found;
+        memoThird = third;
+        memo = code(chunk) && le32(chunk + 4) <= riffEnd - *found - 8;
+        return memo;
+    };
+    auto check = [&](const PieceLayout& layout, std::uint64_t from) {
+        Walk walk(evidence, layout, from, layout.split == ~std::uint64_t{0} ? maxChecked : from + window);
+        const Verdict verdict = walk.run();
+        lastHeads = std::move(walk.heads);
+        lastStood = walk.stood;
+        return verdict;
+    };
+    const std::uint64_t cost = std::min<std::uint64_t>(std::max<std::uint64_t>(riffEnd, 4096), maxChecked);
+    const OwnFrames own(claims, evidence, frames);
+    if (auto pieces = splitsearch::search(evidence, H, own, budget, cost, splitsearch::maxSplits, check, quick)) {
+        return pieces;
+    }
+    // Two chunks, or a checked sector, standing past the gap vouch for a second piece.
+    // A second piece that begins in the JUNK chunk the file broke in begins with its zeros: the
+    // header past it may stand in the third.
+    auto quickFirst = [&](const PieceLayout& layout) {
+        if (layout.split >= zeros.first && layout.split + sector <= zeros.second) {
+            std::array<unsigned char, sector> bytes{};
+            layout.read(evidence, layout.split, bytes.data(), bytes.size());
+            return std::all_of(bytes.begin(), bytes.end(), [](unsigned char b) { return b == 0; });
+        }
+        return quick(layout);
+    };
+    return splitsearch::searchThree(evidence, H, own, budget, cost, splitsearch::maxSplits, check, quickFirst,
+                                    quick,
+                                    [&](const PieceLayout&, const Verdict&) {
+                                        if (lastStood < 2) {
+                                            return false;
+                                        }
+                                        secondHeads = lastHeads;
+                                        std::sort(secondHeads.begin(), secondHeads.end());
+                                        memoGap = 0;
+                                        memoAt = 0;
+                                        return true;
+                                    });
 }
 
 } // namespace morrow

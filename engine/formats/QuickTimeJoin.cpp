@@ -355,17 +355,50 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> nextHeader(EvidenceReader
     return std::nullopt;
 }
 
-// A movie whose box stands after its media data but breaks inside: for each split in it, the
-// next box header past the split is sought a sector multiple further on, and the whole movie box
-// read across the join must parse, its samples beginning as their codecs do in the media data.
+// Where the top-level boxes read through `layout` from `from` end: past the last that parses.
+std::uint64_t chainEnd(EvidenceReader& evidence, const PieceLayout& layout, std::uint64_t from) {
+    std::uint64_t at = from;
+    for (int boxes = 0; boxes < 4096 && layout.at(at) + 8 <= evidence.size(); ++boxes) {
+        unsigned char head[16] = {};
+        layout.read(evidence, at, head, sizeof head);
+        std::uint64_t length = be32(head);
+        if (length == 1) {
+            length = be64(head + 8);
+        }
+        if (!topLevel(head + 4) || length < 8 || length > evidence.size() - layout.at(at)) {
+            break;
+        }
+        at += length;
+    }
+    return at;
+}
+
+bool piecesFree(const ClusterClaims& claims, std::uint64_t next, std::uint64_t end) {
+    if (claims.taken(static_cast<std::int64_t>(next))) {
+        return false;
+    }
+    for (std::uint64_t s = next; s < end; s += sector) {
+        if (claims.claimed(static_cast<std::int64_t>(s))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A movie whose box breaks inside: for each split in it, the next box header past the split is
+// sought a sector multiple further on, and the whole movie box read across the join must parse,
+// its samples beginning as their codecs do in the media data. The media data stands before the
+// movie box, or (a file written for streaming) after it, read across the join too, the file
+// ending where its top-level boxes do.
 std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uint64_t H,
                                               std::uint64_t movieAt, std::uint64_t movieSize,
-                                              std::size_t movieHeader, const ClusterClaims& claims,
-                                              JoinBudget& budget) {
+                                              std::size_t movieHeader, bool mediaAfter,
+                                              const ClusterClaims& claims, JoinBudget& budget) {
     if (movieSize > maxMovie || !budget.spend(movieSize, 1)) {
         return std::nullopt;
     }
     const std::uint64_t movieEnd = movieAt + movieSize;
+    std::uint64_t fileEnd = movieEnd;
     auto holds = [&](const PieceLayout& layout) {
         std::vector<unsigned char> movie(static_cast<std::size_t>(movieSize - movieHeader));
         layout.read(evidence, movieAt + movieHeader, movie.data(), movie.size());
@@ -373,17 +406,20 @@ std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uin
         if (!read) {
             return false;
         }
+        fileEnd = mediaAfter ? chainEnd(evidence, layout, movieEnd) : movieEnd;
+        const std::uint64_t from = mediaAfter ? movieEnd : 8;
+        const std::uint64_t to = mediaAfter ? fileEnd : movieAt;
         bool checked = false;
         for (const Sample& sample : read->second) {
             const Track& track = read->first[sample.track];
-            if (sample.offset < 8 || sample.offset + sample.size > movieAt) {
+            if (sample.offset < from || sample.offset + sample.size > to) {
                 return false;
             }
             if (track.start == Start::Unchecked || sample.size < 8) {
                 continue;
             }
             unsigned char first[8] = {};
-            evidence.readAt(static_cast<std::int64_t>(H + sample.offset), first, sizeof first);
+            layout.read(evidence, sample.offset, first, sizeof first);
             if (!startHolds(first, track, sample.size)) {
                 return false;
             }
@@ -393,6 +429,15 @@ std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uin
     };
     if (holds(PieceLayout{H, ~std::uint64_t{0}, 0})) {
         return std::nullopt; // whole as it lies
+    }
+    {
+        // A movie box whose tables parse as it lies breaks in its media data, if anywhere: a
+        // split in it would only find a copy's bytes.
+        std::vector<unsigned char> movie(static_cast<std::size_t>(movieSize - movieHeader));
+        evidence.readAt(static_cast<std::int64_t>(H + movieAt + movieHeader), movie.data(), movie.size());
+        if (readMovie(movie)) {
+            return std::nullopt;
+        }
     }
     const std::uint64_t highest = (movieEnd - 1) / sector * sector;
     int tried = 0;
@@ -421,17 +466,100 @@ std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uin
                 continue;
             }
             const std::uint64_t piece = H + split + gap;
-            if (claims.taken(static_cast<std::int64_t>(piece))) {
+            if (!piecesFree(claims, piece, H + fileEnd + gap)) {
                 return std::nullopt;
             }
-            for (std::uint64_t s = piece; s < H + movieEnd + gap; s += sector) {
-                if (claims.claimed(static_cast<std::int64_t>(s))) {
-                    return std::nullopt;
-                }
-            }
             return std::vector<Piece>{Piece{static_cast<std::int64_t>(H), split},
-                                      Piece{static_cast<std::int64_t>(piece), movieEnd - split}};
+                                      Piece{static_cast<std::int64_t>(piece), fileEnd - split}};
         }
+    }
+    return std::nullopt;
+}
+
+// A movie written for streaming, its box whole before the media data, whose media data breaks:
+// the samples past the split begin as their codecs do a sector multiple further on, those before
+// it in place, and one sector start between the last of the first piece and the first of the next.
+std::optional<std::vector<Piece>> insideMedia(EvidenceReader& evidence, std::uint64_t H, std::uint64_t movieAt,
+                                              std::uint64_t movieSize, std::size_t movieHeader,
+                                              const ClusterClaims& claims, JoinBudget& budget) {
+    if (movieSize > maxMovie || !budget.spend(movieSize, 1)) {
+        return std::nullopt;
+    }
+    const std::uint64_t movieEnd = movieAt + movieSize;
+    std::vector<unsigned char> movie(static_cast<std::size_t>(movieSize - movieHeader));
+    evidence.readAt(static_cast<std::int64_t>(H + movieAt + movieHeader), movie.data(), movie.size());
+    const auto read = readMovie(movie);
+    if (!read) {
+        return std::nullopt;
+    }
+    const auto& [tracks, samples] = *read;
+    // Each checked sample's start as it lies; the first that fails is past the split.
+    std::vector<bool> inPlace(samples.size());
+    const Sample* broken = nullptr;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const Sample& sample = samples[i];
+        if (sample.offset < movieEnd) {
+            return std::nullopt;
+        }
+        if (tracks[sample.track].start == Start::Unchecked || sample.size < 8) {
+            continue;
+        }
+        unsigned char first[8] = {};
+        evidence.readAt(static_cast<std::int64_t>(H + sample.offset), first, sizeof first);
+        inPlace[i] = startHolds(first, tracks[sample.track], sample.size);
+        if (!inPlace[i] && (broken == nullptr || sample.offset < broken->offset)) {
+            broken = &sample;
+        }
+    }
+    if (broken == nullptr || !budget.spend(samples.size() * 16)) {
+        return std::nullopt; // whole as it lies, or nothing to tell where it goes on
+    }
+    for (std::uint64_t gap = sector; gap <= FragmentJoin::maxGap && H + broken->offset + gap + 8 <= evidence.size();
+         gap += sector) {
+        if (!budget.spend(sector)) {
+            return std::nullopt;
+        }
+        unsigned char first[8] = {};
+        evidence.readAt(static_cast<std::int64_t>(H + broken->offset + gap), first, sizeof first);
+        if (!startHolds(first, tracks[broken->track], broken->size) || !budget.spend(samples.size() * 8, 1)) {
+            continue;
+        }
+        std::uint64_t lastFirst = movieEnd;
+        std::uint64_t firstNext = ~std::uint64_t{0};
+        bool all = true;
+        for (std::size_t i = 0; i < samples.size() && all; ++i) {
+            const Sample& sample = samples[i];
+            if (tracks[sample.track].start == Start::Unchecked || sample.size < 8) {
+                continue;
+            }
+            unsigned char next[8] = {};
+            evidence.readAt(static_cast<std::int64_t>(H + sample.offset + gap), next, sizeof next);
+            const bool two = startHolds(next, tracks[sample.track], sample.size);
+            if (inPlace[i] && !two) {
+                lastFirst = std::max(lastFirst, sample.offset + 8);
+            } else if (two && !inPlace[i]) {
+                firstNext = std::min(firstNext, sample.offset);
+            } else if (!two) {
+                all = false;
+            }
+        }
+        const std::uint64_t split = (lastFirst + sector - 1) / sector * sector;
+        if (!all || firstNext == ~std::uint64_t{0} || split > firstNext || split + sector <= firstNext) {
+            continue; // no sector start, or more than one, between the pieces
+        }
+        const PieceLayout layout{H, split, gap};
+        const std::uint64_t end = chainEnd(evidence, layout, movieEnd);
+        if (end <= split || std::any_of(samples.begin(), samples.end(), [&](const Sample& sample) {
+                return sample.offset + sample.size > end;
+            })) {
+            continue;
+        }
+        const std::uint64_t piece = H + split + gap;
+        if (!piecesFree(claims, piece, H + end + gap)) {
+            return std::nullopt;
+        }
+        return std::vector<Piece>{Piece{static_cast<std::int64_t>(H), split},
+                                  Piece{static_cast<std::int64_t>(piece), end - split}};
     }
     return std::nullopt;
 }
@@ -462,11 +590,17 @@ std::optional<std::vector<Piece>> FragmentJoin::quickTime(EvidenceReader& eviden
             return std::nullopt;
         }
         if (isType(head + 4, "moov")) {
-            // After the media data it may break inside; before it, it is not followed.
-            if (!media || length < 16 || length > size - start - at) {
+            // After the media data it may break inside; before it (a file written for
+            // streaming, only its type box before it), it may break inside, or the media data after it.
+            if ((!media && at >= 64) || length < 16 || length > size - start - at) {
                 return std::nullopt;
             }
-            return insideMovie(evidence, start, at, length, be32(head) == 1 ? 16 : 8, claims, budget);
+            const std::size_t header = be32(head) == 1 ? 16 : 8;
+            auto pieces = insideMovie(evidence, start, at, length, header, !media, claims, budget);
+            if (!pieces && !media) {
+                pieces = insideMedia(evidence, start, at, length, header, claims, budget);
+            }
+            return pieces;
         }
         if (!topLevel(head + 4) || length < 8 || length > size - start - at) {
             break;

@@ -237,6 +237,28 @@ INSTANTIATE_TEST_SUITE_P(
         FragmentRow{"MovieBoxBrokenInside", "clip.mp4", "mov", "disk~VideoFiles0.mp4", {512}, {9 * sector}},
         FragmentRow{
             "AviIndexPastTheBreak", "clip.avi", "avi", "disk~VideoFiles0.avi", {7680}, {100 * sector}},
+        // Split in the header's lists, and in a frame with two sector starts between its chunk's
+        // header and the next: the frame's JPEG structure tells which.
+        FragmentRow{"AviSplitInItsHeader", "clip.avi", "avi", "disk~VideoFiles0.avi", {1024}, {100 * sector}},
+        FragmentRow{"AviSplitInAFrame",
+                    "clip-mjpeg-aligned.avi",
+                    "avi",
+                    "disk~VideoFiles0.avi",
+                    {8192},
+                    {120 * sector}},
+        // The next piece begins with a frame, which the picture pass must leave to the movie.
+        FragmentRow{
+            "AviPieceBeginsWithAFrame", "clip-mjpeg-aligned.avi", "jpeg,avi", "disk~VideoFiles0.avi", {5632}, {2 * sector}},
+        FragmentRow{"AviThreePieces",
+                    "clip-mjpeg-aligned.avi",
+                    "avi",
+                    "disk~VideoFiles0.avi",
+                    {6144, 9216},
+                    {158 * sector, 196 * sector}},
+        // A movie written for streaming (its box before its media data), broken in each.
+        FragmentRow{"StreamingMovieBoxBroken", "clip-faststart.mp4", "mov", "disk~VideoFiles0.mp4", {512}, {63 * sector}},
+        FragmentRow{
+            "StreamingMovieMediaBroken", "clip-faststart.mp4", "mov", "disk~VideoFiles0.mp4", {1024}, {49 * sector}},
         FragmentRow{"AviGapOfZeros",
                     "clip.avi",
                     "avi",
@@ -273,6 +295,12 @@ INSTANTIATE_TEST_SUITE_P(
         FragmentRow{"DocumentSplitBeforeItsDirectory", "doc.doc", "cdoc", "disk~CDocFile0.doc", {8192}, {9 * sector}},
         // WMV: split in its data object's header, in a packet's payloads, in its padding.
         FragmentRow{"WmvSplitInItsDataHeader", "clip.wmv", "wmv", "disk~VideoFiles0.wmv", {512}, {100 * sector}},
+        FragmentRow{"WmvThreePieces",
+                    "clip.wmv",
+                    "wmv",
+                    "disk~VideoFiles0.wmv",
+                    {512, 3584},
+                    {229 * sector, 44 * sector}},
         FragmentRow{"WmvGapOfZeros",
                     "clip.wmv",
                     "wmv",

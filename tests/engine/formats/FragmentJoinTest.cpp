@@ -108,6 +108,46 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FragmentJoinTest,
                                            JoinRow{"Wmv", kind::VideoAsf, "clip.wmv", 2048}),
                          test::RowName());
 
+// Three pieces joined where they are; refused when a sector of the middle or the last piece is
+// claimed, and when the middle piece is missing (random bytes where it stood).
+TEST(FragmentJoinThreePieces, JoinsOnlyAllThree) {
+    struct Row {
+        FileTypeId type;
+        const char* fixture;
+        std::uint64_t cut1;
+        std::uint64_t cut2;
+    };
+    for (const Row& row : {Row{kind::VideoRiff, "clip-mjpeg-aligned.avi", 6144, 9216},
+                           Row{kind::VideoRiff, "clip.avi", 1536, 8704}, Row{kind::VideoAsf, "clip.wmv", 512, 3584}}) {
+        const std::string file = test::fixture(row.fixture);
+        const std::uint64_t gap1 = 11 * sector;
+        const std::uint64_t gap2 = 7 * sector;
+        const std::int64_t H = 4096;
+        const auto middle = static_cast<std::int64_t>(H + row.cut1 + gap1);
+        const auto last = static_cast<std::int64_t>(middle + (row.cut2 - row.cut1) + gap2);
+        for (const bool missing : {false, true}) {
+            const std::string second = file.substr(row.cut1, row.cut2 - row.cut1);
+            test::MemoryImage image(test::randomBytes(4096, 1) + file.substr(0, row.cut1) + test::randomBytes(gap1, 2) +
+                                    (missing ? test::randomBytes(second.size(), 5) : second) +
+                                    test::randomBytes(gap2, 3) + file.substr(row.cut2) + test::randomBytes(8192, 4));
+            const std::vector<Piece> expected{Piece{H, row.cut1}, Piece{middle, row.cut2 - row.cut1},
+                                              Piece{last, file.size() - row.cut2}};
+            SetClaims none;
+            JoinBudget budget(FragmentJoin::candidateBytes, FragmentJoin::candidateJoins);
+            EXPECT_EQ(FragmentJoin::join(row.type, image, H, none, budget),
+                      missing ? std::nullopt : std::optional(expected))
+                << row.fixture << (missing ? " without its middle piece" : "");
+            for (const std::int64_t claimed : {middle + static_cast<std::int64_t>(sector), last}) {
+                SetClaims claims;
+                claims.sectors.insert(claimed);
+                JoinBudget fresh(FragmentJoin::candidateBytes, FragmentJoin::candidateJoins);
+                EXPECT_EQ(FragmentJoin::join(row.type, image, H, claims, fresh), std::nullopt)
+                    << row.fixture << " sector " << claimed << " claimed";
+            }
+        }
+    }
+}
+
 std::string box(const char* type, const std::string& payload) {
     return test::be32(static_cast<std::uint32_t>(payload.size() + 8)) + type + payload;
 }
