@@ -118,7 +118,10 @@ TEST(FragmentJoinThreePieces, JoinsOnlyAllThree) {
         std::uint64_t cut2;
     };
     for (const Row& row : {Row{kind::VideoRiff, "clip-mjpeg-aligned.avi", 6144, 9216},
-                           Row{kind::VideoRiff, "clip.avi", 1536, 8704}, Row{kind::VideoAsf, "clip.wmv", 512, 3584}}) {
+                           Row{kind::VideoRiff, "clip.avi", 1536, 8704}, Row{kind::VideoAsf, "clip.wmv", 512, 3584},
+                           Row{kind::Png, "image-large.png", 65536, 196608},
+                           Row{kind::Jpeg, "photo-large.jpg", 65536, 196608},
+                           Row{kind::Zip, "stored-png.zip", 512, 1536}, Row{kind::Pdf, "plain.pdf", 4096, 10752}}) {
         const std::string file = test::fixture(row.fixture);
         const std::uint64_t gap1 = 11 * sector;
         const std::uint64_t gap2 = 7 * sector;
