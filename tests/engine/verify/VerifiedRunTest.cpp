@@ -79,7 +79,10 @@ TEST(VerifiedRunTest, EveryCarvedFileGetsOneVerdictOnTheRunsThreadBeforeTheSumma
         const auto summary = at("summary");
         for (const std::string& path : carved) {
             const bool html = path.find(".htm") != std::string::npos;
-            const auto verified = at("verified " + path + " " + (html ? unchecked : opens));
+            // A stopped run does not wait for the checks not yet begun: those files are not checked.
+            const auto verified = std::min(at("verified " + path + " " + (html ? unchecked : opens)),
+                                           c.stop ? at("verified " + path + " " + unchecked)
+                                                  : static_cast<std::ptrdiff_t>(host.events.size()));
             if (!verify) {
                 EXPECT_EQ(verified, static_cast<std::ptrdiff_t>(host.events.size())) << path;
                 continue;
@@ -88,7 +91,9 @@ TEST(VerifiedRunTest, EveryCarvedFileGetsOneVerdictOnTheRunsThreadBeforeTheSumma
             EXPECT_LT(verified, summary) << path;
         }
         EXPECT_EQ(host.events.size(), (verify ? 2 : 1) * carved.size() + 1);
-        EXPECT_EQ(result.perKind[kind::Bmp].opens + result.perKind[kind::Psd].opens, verify ? 2 : 0);
+        if (!c.stop) {
+            EXPECT_EQ(result.perKind[kind::Bmp].opens + result.perKind[kind::Psd].opens, verify ? 2 : 0);
+        }
         EXPECT_EQ(result.perKind[kind::Html].opens + result.perKind[kind::Html].damaged, 0);
     }
 }
