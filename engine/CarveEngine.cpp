@@ -220,11 +220,11 @@ bool CarveEngine::carve(const CarvedFile& file) {
     return true;
 }
 
-void CarveEngine::deliverVerdicts(bool all) {
+void CarveEngine::deliverVerdicts(bool all, bool skipWaiting) {
     if (!checks_) {
         return;
     }
-    for (const CheckedFile& checked : all ? checks_->drain() : checks_->takeDone()) {
+    for (const CheckedFile& checked : all ? checks_->drain(skipWaiting) : checks_->takeDone()) {
         deliver(checked);
     }
 }
@@ -451,8 +451,9 @@ RunResult CarveEngine::startRun() {
         started = true;
         st.outputDrive = st.outputFolder;
         const bool passed = runPasses(evidencePath);
-        // Every verdict of this evidence file's files, before its DFXML report is written.
-        deliverVerdicts(true);
+        // Every verdict of this evidence file's files, before its DFXML report is written; a run
+        // that is ending early does not wait for the checks not yet begun.
+        deliverVerdicts(true, !passed);
         const bool reported = finishEvidence(evidencePath, passed, sound);
         closeEvidence();
         if (!passed || !reported) {

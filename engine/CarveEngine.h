@@ -197,7 +197,7 @@ class CarveEngine : public PassContext {
     void showOverall(bool now);
     // The verdicts of carved files that are ready (all of them, waiting for the checks, when
     // `all`): to the host, the DFXML report and the tally.
-    void deliverVerdicts(bool all);
+    void deliverVerdicts(bool all, bool skipWaiting = false);
     void deliver(const CheckedFile& checked);
 
     CarveHost& host_;

@@ -19,6 +19,7 @@ CheckQueue::~CheckQueue() {
         {
             std::lock_guard<std::mutex> hold(lock_);
             stopping_ = true;
+            skipping_ = true; // nobody takes their verdicts any more
         }
         changed_.notify_all();
         worker_.join();
@@ -47,9 +48,12 @@ std::vector<CheckedFile> CheckQueue::takeDone() {
     return ready;
 }
 
-std::vector<CheckedFile> CheckQueue::drain() {
+std::vector<CheckedFile> CheckQueue::drain(bool skipWaiting) {
     std::unique_lock<std::mutex> hold(lock_);
+    skipping_ = skipWaiting;
+    changed_.notify_all();
     changed_.wait(hold, [&] { return waiting_.empty() && !busy_; });
+    skipping_ = false;
     std::vector<CheckedFile> ready;
     ready.swap(done_);
     doneCount_.store(0, std::memory_order_relaxed);
@@ -66,9 +70,12 @@ void CheckQueue::work() {
         CheckedFile job = std::move(waiting_.front());
         waiting_.pop_front();
         busy_ = true;
+        const bool skip = skipping_;
         changed_.notify_all(); // a place is free
         hold.unlock();
-        job.verdict = check_(job.file);
+        if (!skip) {
+            job.verdict = check_(job.file);
+        }
         hold.lock();
         busy_ = false;
         done_.push_back(std::move(job));

@@ -27,12 +27,14 @@ struct CheckedFile {
 // once it is written and takes the verdicts back when it likes (takeDone), or waits for all of
 // them (drain): verdicts are only ever handed to the thread that submitted. At most `capacity`
 // files wait; submit blocks while that many do, so memory stays bounded however fast the carving
-// outruns the checks.
+// outruns the checks. A waiting file is its name and extents, not its bytes: the default lets the
+// checks of one pass's large pictures go on while the next passes carve, rather than stopping
+// the carving until they are done.
 class CheckQueue {
   public:
     using Check = std::function<FileVerdict(const CarvedFile&)>;
     // The check of a file as written (FileCheck::checkFile) unless told otherwise.
-    explicit CheckQueue(bool worker = spareCore(), std::size_t capacity = 64, Check check = {});
+    explicit CheckQueue(bool worker = spareCore(), std::size_t capacity = 4096, Check check = {});
     ~CheckQueue();
     CheckQueue(const CheckQueue&) = delete;
     CheckQueue& operator=(const CheckQueue&) = delete;
@@ -40,8 +42,10 @@ class CheckQueue {
     void submit(const CarvedFile& file, std::uint64_t tag);
     // The verdicts ready now, in the order the files were submitted.
     std::vector<CheckedFile> takeDone();
-    // Every verdict still to come, waiting for the worker.
-    std::vector<CheckedFile> drain();
+    // Every verdict still to come, waiting for the worker. A run that is ending early (stopped,
+    // failed) passes `skipWaiting`: the file in the worker's hands is finished, those still
+    // waiting are "not checked" at once, so that the run does not wait for their checks.
+    std::vector<CheckedFile> drain(bool skipWaiting = false);
     // Whether a verdict is ready (cheap: the run asks once per candidate).
     bool anyDone() const { return doneCount_.load(std::memory_order_relaxed) > 0; }
 
@@ -58,6 +62,7 @@ class CheckQueue {
     std::vector<CheckedFile> done_;
     std::atomic<std::size_t> doneCount_{0};
     bool busy_ = false; // the worker holds a file
+    bool skipping_ = false; // waiting files are passed on unchecked
     bool stopping_ = false;
     std::thread worker_;
 };

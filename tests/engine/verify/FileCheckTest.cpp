@@ -8,8 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <regex>
+#include <thread>
 
 using namespace morrow;
 
@@ -140,6 +145,95 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FileCheckTest,
                              return std::string(row.param.name);
                          });
 
+// A PNG written by the test: its rows (a filter-type byte, then the pixels) stored in one zlib
+// stream, pass by pass when interlaced. The passes are found from the interlace pattern itself, as
+// the format draws it, not from a formula.
+std::string crafted(std::uint32_t width, std::uint32_t height, int depth, int colour, bool interlaced,
+                    const std::function<void(std::string&)>& alterRows, bool staleAdler = false) {
+    static const char pattern[8][9] = {"16462646", "77777777", "56565656", "77777777",
+                                       "36463646", "77777777", "56565656", "77777777"};
+    const int channels = colour == 2 ? 3 : colour == 6 ? 4 : colour == 4 ? 2 : 1;
+    std::string rows;
+    for (char pass = '1'; pass <= (interlaced ? '7' : '1'); ++pass) {
+        for (std::uint32_t y = 0; y < height; ++y) {
+            std::uint32_t pixels = 0;
+            for (std::uint32_t x = 0; x < width; ++x) {
+                pixels += !interlaced || pattern[y % 8][x % 8] == pass ? 1 : 0;
+            }
+            if (pixels > 0) {
+                rows += static_cast<char>(y % 5);
+                rows += std::string((pixels * static_cast<std::uint32_t>(channels * depth) + 7) / 8, '\x42');
+            }
+        }
+    }
+    const std::string intact = rows;
+    alterRows(rows);
+    auto crc = [](const std::string& bytes) {
+        std::uint32_t c = 0xFFFFFFFF;
+        for (const char b : bytes) {
+            c ^= static_cast<unsigned char>(b);
+            for (int k = 0; k < 8; ++k) {
+                c = c & 1 ? 0xEDB88320 ^ (c >> 1) : c >> 1;
+            }
+        }
+        return ~c;
+    };
+    auto chunk = [&](const std::string& type, const std::string& data) {
+        return test::be32(static_cast<std::uint32_t>(data.size())) + type + data + test::be32(crc(type + data));
+    };
+    std::uint32_t a = 1, b = 0;
+    for (const char byte : staleAdler ? intact : rows) {
+        a = (a + static_cast<unsigned char>(byte)) % 65521;
+        b = (b + a) % 65521;
+    }
+    std::string zlib = "\x78\x01";
+    for (std::size_t at = 0; at == 0 || at < rows.size(); at += 65535) {
+        const auto n = static_cast<std::uint16_t>(std::min<std::size_t>(65535, rows.size() - at));
+        zlib += (at + n >= rows.size() ? '\x01' : '\x00') + test::le16(n) + test::le16(static_cast<std::uint16_t>(~n)) +
+                rows.substr(at, n);
+    }
+    zlib += test::be32(b << 16 | a);
+    std::string header = test::be32(width) + test::be32(height);
+    header += {static_cast<char>(depth), static_cast<char>(colour), 0, 0, static_cast<char>(interlaced)};
+    return "\x89PNG\r\n\x1A\n" + chunk("IHDR", header) +
+           (colour == 3 ? chunk("PLTE", std::string(6, '\x10')) : std::string()) + chunk("IDAT", zlib) +
+           chunk("IEND", "");
+}
+
+// The image data is inflated to its end and every row's filter type read: a file whose chunks are
+// all sound but whose data is short, or names a filter that does not exist, is damaged.
+TEST(FileCheckTest, PngImageDataIsReadRowByRowPassByPass) {
+    if (!decoder::builtIn()) {
+        GTEST_SKIP() << "no format libraries";
+    }
+    struct Shape {
+        std::uint32_t width, height;
+        int depth, colour;
+        bool interlaced;
+    };
+    const auto keep = [](std::string&) {};
+    for (const Shape& p : {Shape{1, 1, 8, 0, false}, Shape{13, 7, 8, 2, true}, Shape{9, 17, 1, 3, true},
+                           Shape{3, 2, 16, 6, true}, Shape{1, 9, 4, 0, true}, Shape{70, 3, 2, 0, false}}) {
+        const std::string name = std::to_string(p.width) + "x" + std::to_string(p.height) + " colour " +
+                                 std::to_string(p.colour) + (p.interlaced ? " interlaced" : "");
+        const FileVerdict whole = checkBytes(crafted(p.width, p.height, p.depth, p.colour, p.interlaced, keep), kind::Png);
+        EXPECT_EQ(whole.state, State::Opens) << name << ": " << whole.fault;
+        const FileVerdict filter = checkBytes(
+            crafted(p.width, p.height, p.depth, p.colour, p.interlaced, [](std::string& r) { r[0] = 5; }),
+            kind::Png);
+        EXPECT_EQ(filter.fault, "PNG image data breaks at 0 % of the picture: bad adaptive filter value") << name;
+        const FileVerdict shortOne = checkBytes(
+            crafted(p.width, p.height, p.depth, p.colour, p.interlaced, [](std::string& r) { r.pop_back(); }),
+            kind::Png);
+        EXPECT_EQ(shortOne.state, State::Damaged) << name;
+        EXPECT_NE(shortOne.fault.find("Not enough image data"), std::string::npos) << name << ": " << shortOne.fault;
+        const FileVerdict altered = checkBytes(
+            crafted(p.width, p.height, p.depth, p.colour, p.interlaced, [](std::string& r) { r.back() ^= 1; }, true),
+            kind::Png);
+        EXPECT_EQ(altered.fault, "PNG: IDAT: incorrect data check") << name;
+    }
+}
+
 // Hostile files: dimensions that would take gigabytes are not decoded, nonsense is damaged, and
 // nothing crashes or hangs.
 TEST(FileCheckHostileTest, ForgedHeadersAreRefusedWithoutACrash) {
@@ -198,6 +292,47 @@ TEST(CheckQueueTest, EveryFileGetsItsVerdictInOrder) {
             EXPECT_EQ(all[static_cast<std::size_t>(i)].verdict.state,
                       i % 2 == 0 ? State::Opens : State::Damaged);
         }
+    }
+}
+
+// A run that ends early drains without waiting for the checks not begun: the file in the worker's
+// hands is finished, every other one still gets its verdict, "not checked", in order.
+TEST(CheckQueueTest, DrainOfARunEndingEarlySkipsTheWaitingChecks) {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool started = false;
+    bool released = false;
+    std::atomic<int> checked{0};
+    CheckQueue queue(true, 64, [&](const CarvedFile&) {
+        std::unique_lock<std::mutex> hold(lock);
+        started = true;
+        changed.notify_all();
+        changed.wait(hold, [&] { return released; });
+        ++checked;
+        return check::opens();
+    });
+    for (int i = 0; i < 10; ++i) {
+        CarvedFile file;
+        file.number = i;
+        queue.submit(file, static_cast<std::uint64_t>(i));
+    }
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return started; });
+    }
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::lock_guard<std::mutex> hold(lock);
+        released = true;
+        changed.notify_all();
+    });
+    const std::vector<CheckedFile> all = queue.drain(true);
+    release.join();
+    ASSERT_EQ(all.size(), 10u);
+    EXPECT_EQ(checked.load(), 1);
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(all[static_cast<std::size_t>(i)].file.number, i);
+        EXPECT_EQ(all[static_cast<std::size_t>(i)].verdict.state, i == 0 ? State::Opens : State::NotChecked);
     }
 }
 
