@@ -21,9 +21,8 @@ class NoClaims final : public ClusterClaims {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::InputEvidence input(data, size);
     const NoClaims claims;
-    for (const FileTypeId type :
-         {kind::Jpeg, kind::Png, kind::Gif, kind::Zip, kind::Pdf, kind::VideoQuickTime, kind::VideoRiff,
-          kind::VideoAsf, kind::CompoundDoc}) {
+    for (const FileTypeId type : {kind::Jpeg, kind::Png, kind::Gif, kind::Zip, kind::Pdf,
+                                  kind::VideoQuickTime, kind::VideoRiff, kind::VideoAsf, kind::CompoundDoc}) {
         JoinBudget budget(std::uint64_t{64} << 20, 1 << 16);
         const auto pieces = FragmentJoin::join(type, input.reader, 0, claims, budget);
         if (!pieces) {

@@ -83,8 +83,8 @@ bool CompoundDocCarver::carve(PassContext& context, const CarvePass& pass) {
             if (pass.reassemble) {
                 // A document whose tables or streams break may go on past a gap.
                 std::vector<ByteRun> joined;
-                if (!context.carveJoined(pass, *opened, fileNumber, record.startOffset, record.extension, joined,
-                                         &CompoundDocAnalysis::extension)) {
+                if (!context.carveJoined(pass, *opened, fileNumber, record.startOffset, record.extension,
+                                         joined, &CompoundDocAnalysis::extension)) {
                     endPass();
                     return false;
                 }

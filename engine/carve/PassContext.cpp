@@ -98,7 +98,8 @@ bool PassContext::carveJoined(const CarvePass& pass, EvidenceReader& evidence, s
         file.runs.push_back(ByteRun{piece.offset, piece.length});
     }
     file.spaceNeeded = file.length();
-    file.path = carvedFilePath(pass.evidencePath, pass.kindTag, number, name ? name(evidence, *pieces) : extension);
+    file.path =
+        carvedFilePath(pass.evidencePath, pass.kindTag, number, name ? name(evidence, *pieces) : extension);
     runs = file.runs;
     return carve(file);
 }

@@ -45,6 +45,7 @@ class Bytes {
         read(at, &b, 1);
         return b;
     }
+
   private:
     EvidenceReader& evidence_;
     const PieceLayout& layout_;
@@ -105,7 +106,8 @@ std::optional<Header> header(Bytes& bytes, std::uint64_t& failAt) {
 
 // One data packet of `size` bytes at `at`; its send time must not go back from `sendTime`. False
 // with `failAt` the byte at which it failed.
-bool packet(Bytes& bytes, std::uint64_t at, std::uint32_t size, std::uint32_t& sendTime, std::uint64_t& failAt) {
+bool packet(Bytes& bytes, std::uint64_t at, std::uint32_t size, std::uint32_t& sendTime,
+            std::uint64_t& failAt) {
     const std::uint64_t end = at + size;
     std::uint64_t p = at;
     auto fail = [&failAt](std::uint64_t where) {
@@ -226,7 +228,8 @@ Verdict check(EvidenceReader& evidence, const PieceLayout& layout, std::uint64_t
     // Packets wholly before `from` stood as the file lies: the one before the first read gives
     // the send time to go on from.
     if (from > packets + h->packetSize) {
-        k = static_cast<std::uint32_t>(std::min<std::uint64_t>((from - packets) / h->packetSize, h->packets) - 1);
+        k = static_cast<std::uint32_t>(std::min<std::uint64_t>((from - packets) / h->packetSize, h->packets) -
+                                       1);
     }
     std::uint32_t sendTime = 0;
     for (; k < h->packets; ++k) {
@@ -294,9 +297,11 @@ std::optional<std::vector<Piece>> FragmentJoin::asf(EvidenceReader& evidence, st
         }
         return memo;
     };
-    auto checkOne = [&](const PieceLayout& layout, std::uint64_t from) { return check(evidence, layout, from); };
-    if (auto pieces = splitsearch::search(evidence, H, claims, budget, 4096, h->packetSize / limits::sectorSize + 2,
-                                          checkOne, quick)) {
+    auto checkOne = [&](const PieceLayout& layout, std::uint64_t from) {
+        return check(evidence, layout, from);
+    };
+    if (auto pieces = splitsearch::search(evidence, H, claims, budget, 4096,
+                                          h->packetSize / limits::sectorSize + 2, checkOne, quick)) {
         return pieces;
     }
     // A second piece whose next packet lies in the third: the packet the split runs through (or
@@ -320,13 +325,12 @@ std::optional<std::vector<Piece>> FragmentJoin::asf(EvidenceReader& evidence, st
         }
         return firstFail >= layout.split + limits::sectorSize;
     };
-    return splitsearch::searchThree(
-        evidence, H, claims, budget, 4096, h->packetSize / limits::sectorSize + 2, checkOne, quickFirst, quick,
-        [&](const PieceLayout&, const Verdict&) {
-            memoGap = 0;
-            memoAt = 0;
-            return true;
-        });
+    return splitsearch::searchThree(evidence, H, claims, budget, 4096, h->packetSize / limits::sectorSize + 2,
+                                    checkOne, quickFirst, quick, [&](const PieceLayout&, const Verdict&) {
+                                        memoGap = 0;
+                                        memoAt = 0;
+                                        return true;
+                                    });
 }
 
 } // namespace morrow

@@ -74,11 +74,15 @@ class Walk {
     // The bytes of JUNK chunks that must be zeros.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> zeros;
     // A stream is Motion-JPEG.
-    bool anyMjpeg() const { return std::any_of(mjpeg_.begin(), mjpeg_.end(), [](bool m) { return m; }); }
+    bool anyMjpeg() const {
+        return std::any_of(mjpeg_.begin(), mjpeg_.end(), [](bool m) { return m; });
+    }
 
   private:
     void read(std::uint64_t at, unsigned char* out, std::size_t n) { layout_.read(evidence_, at, out, n); }
-    std::uint64_t lastSplit() const { return layout_.split2 != ~std::uint64_t{0} ? layout_.split2 : layout_.split; }
+    std::uint64_t lastSplit() const {
+        return layout_.split2 != ~std::uint64_t{0} ? layout_.split2 : layout_.split;
+    }
     bool fail(std::uint64_t at) {
         failAt_ = at;
         return false;
@@ -118,7 +122,8 @@ class Walk {
             } else if (std::memcmp(head, "strf", 4) == 0 && size >= 20 && streams_ < mjpeg_.size()) {
                 unsigned char compression[4] = {};
                 read(data + 16, compression, 4);
-                mjpeg_[streams_++] = std::memcmp(compression, "MJPG", 4) == 0 || std::memcmp(compression, "mjpg", 4) == 0;
+                mjpeg_[streams_++] =
+                    std::memcmp(compression, "MJPG", 4) == 0 || std::memcmp(compression, "mjpg", 4) == 0;
             } else if (std::memcmp(head, "JUNK", 4) == 0 && checked(data, size)) {
                 zeros.emplace_back(data + std::min(size, junkHeader), data + size);
                 ok = junk(data, size);
@@ -153,7 +158,8 @@ class Walk {
     bool frameOfMjpeg(const unsigned char* id) const {
         const bool digits = id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9';
         const std::size_t stream = static_cast<std::size_t>((id[0] - '0') * 10 + (id[1] - '0'));
-        return digits && id[2] == 'd' && (id[3] == 'c' || id[3] == 'b') && stream < streams_ && mjpeg_[stream];
+        return digits && id[2] == 'd' && (id[3] == 'c' || id[3] == 'b') && stream < streams_ &&
+               mjpeg_[stream];
     }
 
     bool junk(std::uint64_t at, std::uint64_t n) {
@@ -264,8 +270,8 @@ class Walk {
                     }
                     const std::uint64_t offset = bases[b] + le32(entry + 8);
                     const auto found = std::lower_bound(chunks_.begin(), chunks_.end(), offset, byOffset);
-                    if (found == chunks_.end() || found->offset != offset || found->size != le32(entry + 12) ||
-                        std::memcmp(found->id, entry, 4) != 0) {
+                    if (found == chunks_.end() || found->offset != offset ||
+                        found->size != le32(entry + 12) || std::memcmp(found->id, entry, 4) != 0) {
                         firstBad[b] = index_ + 8 + e + k + 15;
                     }
                 }
@@ -318,8 +324,9 @@ std::optional<std::vector<Piece>> FragmentJoin::avi(EvidenceReader& evidence, st
                                                     const ClusterClaims& claims, JoinBudget& budget) {
     const std::uint64_t size = evidence.size();
     unsigned char head[12] = {};
-    if (H < 0 || static_cast<std::uint64_t>(H) >= size || evidence.readAt(H, head, sizeof head) != sizeof head ||
-        std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "AVI ", 4) != 0) {
+    if (H < 0 || static_cast<std::uint64_t>(H) >= size ||
+        evidence.readAt(H, head, sizeof head) != sizeof head || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "AVI ", 4) != 0) {
         return std::nullopt;
     }
     const auto start = static_cast<std::uint64_t>(H);
@@ -385,7 +392,8 @@ std::optional<std::vector<Piece>> FragmentJoin::avi(EvidenceReader& evidence, st
     };
     const std::uint64_t cost = std::min<std::uint64_t>(std::max<std::uint64_t>(riffEnd, 4096), maxChecked);
     const OwnFrames own(claims, evidence, frames);
-    if (auto pieces = splitsearch::search(evidence, H, own, budget, cost, splitsearch::maxSplits, check, quick)) {
+    if (auto pieces =
+            splitsearch::search(evidence, H, own, budget, cost, splitsearch::maxSplits, check, quick)) {
         return pieces;
     }
     // Two chunks, or a checked sector, standing past the gap vouch for a second piece.
@@ -400,8 +408,7 @@ std::optional<std::vector<Piece>> FragmentJoin::avi(EvidenceReader& evidence, st
         return quick(layout);
     };
     return splitsearch::searchThree(evidence, H, own, budget, cost, splitsearch::maxSplits, check, quickFirst,
-                                    quick,
-                                    [&](const PieceLayout&, const Verdict&) {
+                                    quick, [&](const PieceLayout&, const Verdict&) {
                                         if (lastStood < 2) {
                                             return false;
                                         }

@@ -213,7 +213,8 @@ namespace {
 // The pieces of a reassembled file as one evidence of the file's length.
 class PiecesSource final : public EvidenceSource {
   public:
-    PiecesSource(EvidenceReader& evidence, const std::vector<Piece>& pieces) : evidence_(evidence), pieces_(pieces) {
+    PiecesSource(EvidenceReader& evidence, const std::vector<Piece>& pieces)
+        : evidence_(evidence), pieces_(pieces) {
         for (const Piece& piece : pieces) {
             size_ += piece.length;
         }
@@ -226,9 +227,10 @@ class PiecesSource final : public EvidenceSource {
         std::uint64_t start = 0;
         for (const Piece& piece : pieces_) {
             while (length > 0 && offset >= start && offset < start + piece.length) {
-                const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length, start + piece.length - offset));
-                const std::size_t read = evidence_.readAt(piece.offset + static_cast<std::int64_t>(offset - start),
-                                                          bytes + got, n);
+                const auto n =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(length, start + piece.length - offset));
+                const std::size_t read = evidence_.readAt(
+                    piece.offset + static_cast<std::int64_t>(offset - start), bytes + got, n);
                 got += read;
                 if (read < n) {
                     return got;

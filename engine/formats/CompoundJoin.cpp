@@ -54,7 +54,9 @@ class Document {
         std::uint64_t size;
     };
 
-    void readSector(std::uint32_t s, unsigned char* out) { layout_.read(evidence_, sectorAt(s), out, sectorBytes); }
+    void readSector(std::uint32_t s, unsigned char* out) {
+        layout_.read(evidence_, sectorAt(s), out, sectorBytes);
+    }
     std::uint64_t fatSectorOf(std::uint32_t entry) const {
         return sectorAt(fatSectors_[std::min<std::size_t>(entry / 128, fatSectors_.size() - 1)]);
     }
@@ -120,9 +122,9 @@ bool Document::directory() {
                 entries_.push_back(entry);
                 continue;
             }
-            if ((entry.type != 1 && entry.type != 2 && entry.type != 5) || (entry.type == 5) != entries_.empty() ||
-                nameLength < 2 || nameLength > 64 || nameLength % 2 != 0 || le16(p + nameLength - 2) != 0 ||
-                p[67] > 1) {
+            if ((entry.type != 1 && entry.type != 2 && entry.type != 5) ||
+                (entry.type == 5) != entries_.empty() || nameLength < 2 || nameLength > 64 ||
+                nameLength % 2 != 0 || le16(p + nameLength - 2) != 0 || p[67] > 1) {
                 return false;
             }
             for (unsigned i = 0; i + 2 < nameLength; i += 2) {
@@ -152,7 +154,8 @@ std::uint64_t Document::fileOffset(const Stream& stream, std::uint64_t offset) c
     if (!stream.mini) {
         return sectorAt((*stream.chain)[offset / sectorBytes]) + offset % sectorBytes;
     }
-    const std::uint64_t m = std::uint64_t{(*stream.chain)[offset / miniBytes]} * miniBytes + offset % miniBytes;
+    const std::uint64_t m =
+        std::uint64_t{(*stream.chain)[offset / miniBytes]} * miniBytes + offset % miniBytes;
     return sectorAt(miniStream_[m / sectorBytes]) + m % sectorBytes;
 }
 
@@ -170,7 +173,8 @@ void Document::read(const Stream& stream, std::uint64_t offset, unsigned char* o
 bool Document::zerosFrom(const Stream& stream, std::uint64_t offset) {
     unsigned char block[miniBytes];
     while (offset < stream.size) {
-        const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(stream.size - offset, sizeof block));
+        const auto take =
+            static_cast<std::size_t>(std::min<std::uint64_t>(stream.size - offset, sizeof block));
         read(stream, offset, block, take);
         for (std::size_t i = 0; i < take; ++i) {
             if (block[i] != 0) {
@@ -237,7 +241,8 @@ bool Document::presentation(const Stream& stream) {
         if (type == 0 && length == 0 && levels.size() == 1) {
             return zerosFrom(stream, p);
         }
-        if (type < 1000 || (type > 0x2000 && type < 0xF000) || type > 0xF200 || length > levels.back().end - p - 8) {
+        if (type < 1000 || (type > 0x2000 && type < 0xF000) || type > 0xF200 ||
+            length > levels.back().end - p - 8) {
             failAt_ = fileOffset(stream, p + 7);
             return false;
         }
@@ -326,7 +331,8 @@ bool Document::streamStart(const std::string& name, const Stream& stream) {
         failAt_ = fileOffset(stream, std::min<std::uint64_t>(stream.size, 16) - 1);
         return le16(head + 2) == 0x0FF6 && (le32(token) == 0xE391C05F || le32(token) == 0xF3D1C4DF);
     }
-    if (name == "\x01" "CompObj") {
+    if (name == "\x01"
+                "CompObj") {
         return le32(head) == 0xFFFE0001;
     }
     if (!name.empty() && name[0] == '\x05') {
@@ -424,7 +430,8 @@ Verdict Document::check() {
             miniFat_.push_back(le32(sector + i * 4));
         }
     }
-    const std::uint64_t miniSectors = std::min<std::uint64_t>(miniFat_.size(), (root.size + miniBytes - 1) / miniBytes);
+    const std::uint64_t miniSectors =
+        std::min<std::uint64_t>(miniFat_.size(), (root.size + miniBytes - 1) / miniBytes);
     std::vector<bool> miniUsed(miniSectors, false);
     std::vector<std::vector<std::uint32_t>> chains(entries_.size());
     for (std::size_t i = 1; i < entries_.size(); ++i) {
@@ -442,8 +449,10 @@ Verdict Document::check() {
         const std::uint64_t count = (e.size + miniBytes - 1) / miniBytes;
         for (std::uint32_t m = e.start; m != endOfChain; m = miniFat_[m]) {
             if (m >= miniSectors || miniUsed[m] || chains[i].size() >= count) {
-                failAt_ = sectorAt(miniFatSectors.empty() ? 0 : miniFatSectors[std::min<std::size_t>(
-                                                                    m / 128, miniFatSectors.size() - 1)]);
+                failAt_ =
+                    sectorAt(miniFatSectors.empty()
+                                 ? 0
+                                 : miniFatSectors[std::min<std::size_t>(m / 128, miniFatSectors.size() - 1)]);
                 return Verdict::fail(failAt_);
             }
             miniUsed[m] = true;
@@ -538,7 +547,8 @@ std::optional<std::vector<Piece>> FragmentJoin::compoundDoc(EvidenceReader& evid
             if (sectorAt(a.sector) < layout.split) {
                 continue;
             }
-            auto known = std::find_if(memo.begin(), memo.end(), [&](const auto& m) { return m.first == a.sector; });
+            auto known =
+                std::find_if(memo.begin(), memo.end(), [&](const auto& m) { return m.first == a.sector; });
             const bool ok = known != memo.end() ? known->second : stands(layout, a);
             if (known == memo.end()) {
                 memo.emplace_back(a.sector, ok);

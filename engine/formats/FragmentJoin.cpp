@@ -21,8 +21,8 @@ void PieceLayout::read(EvidenceReader& evidence, std::uint64_t offset, unsigned 
 
 bool FragmentJoin::provable(FileTypeId type) {
     return type == kind::Png || type == kind::Zip || type == kind::Jpeg || type == kind::Gif ||
-           type == kind::Pdf || type == kind::VideoQuickTime || type == kind::VideoRiff || type == kind::VideoAsf ||
-           type == kind::CompoundDoc;
+           type == kind::Pdf || type == kind::VideoQuickTime || type == kind::VideoRiff ||
+           type == kind::VideoAsf || type == kind::CompoundDoc;
 }
 
 namespace {

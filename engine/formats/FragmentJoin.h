@@ -111,7 +111,8 @@ class FragmentJoin {
                                                          const ClusterClaims& claims, JoinBudget& budget);
 
     // The farthest the next piece is searched past a break: by the format's own checksums or
-    // offsets (PNG, ZIP, PDF, QuickTime, AVI, ASF, compound documents), and by decoding trials at every sector (JPEG, GIF).
+    // offsets (PNG, ZIP, PDF, QuickTime, AVI, ASF, compound documents), and by decoding trials at every
+    // sector (JPEG, GIF).
     static constexpr std::uint64_t maxGap = std::uint64_t{32} << 20;
     static constexpr std::uint64_t maxTrialGap = std::uint64_t{16} << 20;
     // The sector starts tried as the split, back from where a decode of the data as it lies

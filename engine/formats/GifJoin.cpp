@@ -286,16 +286,16 @@ bool constantSector(EvidenceReader& evidence, std::uint64_t at) {
     return std::all_of(bytes, bytes + sizeof bytes, [&](unsigned char b) { return b == bytes[0]; });
 }
 
-
 // A join whose split falls inside the global colour table (`tableEnd` its end): each sector after
 // the header as the next piece's first, and each of the table's sector starts as the split; the
 // walk from the table's end must run, every frame's pixels made, to the trailer.
-std::optional<std::vector<Piece>> tableJoin(EvidenceReader& evidence, std::uint64_t start, std::uint64_t tableEnd,
-                                            const ClusterClaims& claims, JoinBudget& budget) {
+std::optional<std::vector<Piece>> tableJoin(EvidenceReader& evidence, std::uint64_t start,
+                                            std::uint64_t tableEnd, const ClusterClaims& claims,
+                                            JoinBudget& budget) {
     const std::uint64_t size = evidence.size();
     std::vector<std::uint64_t> splits;
-    for (std::uint64_t s = tableEnd / sector * sector; s >= sector && splits.size() < FragmentJoin::splitsTried;
-         s -= sector) {
+    for (std::uint64_t s = tableEnd / sector * sector;
+         s >= sector && splits.size() < FragmentJoin::splitsTried; s -= sector) {
         splits.push_back(s);
     }
     if (splits.empty() || claims.taken(static_cast<std::int64_t>(start + splits.front()))) {
@@ -308,7 +308,8 @@ std::optional<std::vector<Piece>> tableJoin(EvidenceReader& evidence, std::uint6
          c < size && c <= start + splits.front() + FragmentJoin::maxTrialGap; c += sector) {
         std::size_t n = 0;
         const unsigned char* bytes = sectors.at(c, n);
-        if (!budget.spend(sector) || JoinSectors::constant(bytes, n) || claims.taken(static_cast<std::int64_t>(c))) {
+        if (!budget.spend(sector) || JoinSectors::constant(bytes, n) ||
+            claims.taken(static_cast<std::int64_t>(c))) {
             if (budget.spent()) {
                 return std::nullopt;
             }

@@ -479,9 +479,10 @@ std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uin
 // A movie written for streaming, its box whole before the media data, whose media data breaks:
 // the samples past the split begin as their codecs do a sector multiple further on, those before
 // it in place, and one sector start between the last of the first piece and the first of the next.
-std::optional<std::vector<Piece>> insideMedia(EvidenceReader& evidence, std::uint64_t H, std::uint64_t movieAt,
-                                              std::uint64_t movieSize, std::size_t movieHeader,
-                                              const ClusterClaims& claims, JoinBudget& budget) {
+std::optional<std::vector<Piece>> insideMedia(EvidenceReader& evidence, std::uint64_t H,
+                                              std::uint64_t movieAt, std::uint64_t movieSize,
+                                              std::size_t movieHeader, const ClusterClaims& claims,
+                                              JoinBudget& budget) {
     if (movieSize > maxMovie || !budget.spend(movieSize, 1)) {
         return std::nullopt;
     }
@@ -514,8 +515,8 @@ std::optional<std::vector<Piece>> insideMedia(EvidenceReader& evidence, std::uin
     if (broken == nullptr || !budget.spend(samples.size() * 16)) {
         return std::nullopt; // whole as it lies, or nothing to tell where it goes on
     }
-    for (std::uint64_t gap = sector; gap <= FragmentJoin::maxGap && H + broken->offset + gap + 8 <= evidence.size();
-         gap += sector) {
+    for (std::uint64_t gap = sector;
+         gap <= FragmentJoin::maxGap && H + broken->offset + gap + 8 <= evidence.size(); gap += sector) {
         if (!budget.spend(sector)) {
             return std::nullopt;
         }

@@ -5,9 +5,9 @@
 // all through the layout, telling where the first one that fails lies. Read as it lies, the file
 // fails at some byte, so the split lies at or before that byte's sector. For each gap (a sector
 // multiple) and each split a few sectors back from there, a structure past the split whose place
-// is fixed must stand past the gap; only then is the whole check run. The join is taken when the splits that pass give one file: the
-// sectors between them read the same in place and past the gap (zeros in a zero gap, say), or
-// only one passes. Two candidates that give different bytes are no proof of either.
+// is fixed must stand past the gap; only then is the whole check run. The join is taken when the splits that
+// pass give one file: the sectors between them read the same in place and past the gap (zeros in a zero gap,
+// say), or only one passes. Two candidates that give different bytes are no proof of either.
 #include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
 #include "formats/FragmentJoin.h"
@@ -51,9 +51,9 @@ inline bool sameSectors(EvidenceReader& evidence, std::uint64_t from, std::uint6
 // past the split, does not stand past the gap: most gaps are passed over by it alone. Splits are
 // tried `splits` sectors back from where the file as it lies fails.
 template <class Check, class Quick>
-std::optional<std::vector<Piece>> search(EvidenceReader& evidence, std::int64_t H, const ClusterClaims& claims,
-                                         JoinBudget& budget, std::uint64_t cost, std::uint64_t splits, Check check,
-                                         Quick quick) {
+std::optional<std::vector<Piece>> search(EvidenceReader& evidence, std::int64_t H,
+                                         const ClusterClaims& claims, JoinBudget& budget, std::uint64_t cost,
+                                         std::uint64_t splits, Check check, Quick quick) {
     constexpr std::uint64_t sector = limits::sectorSize;
     const std::uint64_t size = evidence.size();
     if (H < 0 || static_cast<std::uint64_t>(H) >= size) {
@@ -74,7 +74,8 @@ std::optional<std::vector<Piece>> search(EvidenceReader& evidence, std::int64_t 
     const std::uint64_t last = whole.failAt / sector * sector;
     const std::uint64_t back = std::min(splits, maxSplits);
     const std::uint64_t first = last > back * sector ? last - back * sector : sector;
-    for (std::uint64_t gap = sector; gap <= FragmentJoin::maxGap && start + last + gap < size; gap += sector) {
+    for (std::uint64_t gap = sector; gap <= FragmentJoin::maxGap && start + last + gap < size;
+         gap += sector) {
         if (!budget.spend(sector)) {
             return std::nullopt;
         }
@@ -94,7 +95,8 @@ std::optional<std::vector<Piece>> search(EvidenceReader& evidence, std::int64_t 
             if (!v.ok || v.length <= split || start + v.length + gap > size) {
                 continue;
             }
-            if (found != 0 && (v.length != length || !sameSectors(evidence, start + split, start + found, gap))) {
+            if (found != 0 &&
+                (v.length != length || !sameSectors(evidence, start + split, start + found, gap))) {
                 ambiguous = true;
                 break;
             }

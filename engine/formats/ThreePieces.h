@@ -11,13 +11,14 @@ namespace morrow::splitsearch {
 
 // `check` and `quick` as for search(); `quick` gets layouts with a second split too (split2 and
 // gap2 set), and `quickFirst` the two-piece layouts tried for the second piece, whose structures
-// past the split may lie in the third. `progressed(layout, verdict)` is asked after a check through a two-piece layout
-// failed: true when the structures past the split stood far enough to take it for the second piece.
+// past the split may lie in the third. `progressed(layout, verdict)` is asked after a check through a
+// two-piece layout failed: true when the structures past the split stood far enough to take it for the second
+// piece.
 template <class Check, class QuickFirst, class Quick, class Progressed>
-std::optional<std::vector<Piece>> searchThree(EvidenceReader& evidence, std::int64_t H, const ClusterClaims& claims,
-                                              JoinBudget& budget, std::uint64_t cost, std::uint64_t splits,
-                                              Check check, QuickFirst quickFirst, Quick quick,
-                                              Progressed progressed) {
+std::optional<std::vector<Piece>> searchThree(EvidenceReader& evidence, std::int64_t H,
+                                              const ClusterClaims& claims, JoinBudget& budget,
+                                              std::uint64_t cost, std::uint64_t splits, Check check,
+                                              QuickFirst quickFirst, Quick quick, Progressed progressed) {
     constexpr std::uint64_t sector = limits::sectorSize;
     constexpr std::uint64_t none = ~std::uint64_t{0};
     const std::uint64_t size = evidence.size();
@@ -32,7 +33,8 @@ std::optional<std::vector<Piece>> searchThree(EvidenceReader& evidence, std::int
     const std::uint64_t back = std::min(splits, maxSplits);
     const std::uint64_t last1 = whole.failAt / sector * sector;
     const std::uint64_t first1 = last1 > back * sector ? last1 - back * sector : sector;
-    for (std::uint64_t gap1 = sector; gap1 <= FragmentJoin::maxGap && start + last1 + gap1 < size; gap1 += sector) {
+    for (std::uint64_t gap1 = sector; gap1 <= FragmentJoin::maxGap && start + last1 + gap1 < size;
+         gap1 += sector) {
         if (!budget.spend(sector)) {
             return std::nullopt;
         }
@@ -76,7 +78,8 @@ std::optional<std::vector<Piece>> searchThree(EvidenceReader& evidence, std::int
             }
             // The third piece, from the second failure.
             const std::uint64_t last2 = v.failAt / sector * sector;
-            const std::uint64_t first2 = std::max(split1 + sector, last2 > back * sector ? last2 - back * sector : 0);
+            const std::uint64_t first2 =
+                std::max(split1 + sector, last2 > back * sector ? last2 - back * sector : 0);
             for (std::uint64_t gap2 = gap1 + sector;
                  gap2 <= gap1 + FragmentJoin::maxGap && start + last2 + gap2 < size; gap2 += sector) {
                 if (!budget.spend(sector)) {
@@ -97,8 +100,9 @@ std::optional<std::vector<Piece>> searchThree(EvidenceReader& evidence, std::int
                     if (!w.ok || w.length <= split2 || start + w.length + gap2 > size) {
                         continue;
                     }
-                    if (found != 0 && (w.length != length || !sameSectors(evidence, start + gap1 + split2,
-                                                                          start + gap1 + found, gap2 - gap1))) {
+                    if (found != 0 &&
+                        (w.length != length ||
+                         !sameSectors(evidence, start + gap1 + split2, start + gap1 + found, gap2 - gap1))) {
                         twice = true;
                         break;
                     }
@@ -112,13 +116,14 @@ std::optional<std::vector<Piece>> searchThree(EvidenceReader& evidence, std::int
                     continue;
                 }
                 std::uint64_t split2 = found;
-                while (split2 + sector <= last2 &&
-                       sameSectors(evidence, start + gap1 + split2, start + gap1 + split2 + sector, gap2 - gap1)) {
+                while (split2 + sector <= last2 && sameSectors(evidence, start + gap1 + split2,
+                                                               start + gap1 + split2 + sector, gap2 - gap1)) {
                     split2 += sector;
                 }
                 const std::uint64_t second = start + split1 + gap1;
                 const std::uint64_t third = start + split2 + gap2;
-                if (claims.taken(static_cast<std::int64_t>(second)) || claims.taken(static_cast<std::int64_t>(third))) {
+                if (claims.taken(static_cast<std::int64_t>(second)) ||
+                    claims.taken(static_cast<std::int64_t>(third))) {
                     return std::nullopt;
                 }
                 for (std::uint64_t s = second; s < start + split2 + gap1; s += sector) {

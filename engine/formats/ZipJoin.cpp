@@ -227,7 +227,6 @@ std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64
     return split;
 }
 
-
 // Three pieces, the directory found `total` bytes past its offset: a stored member's data split
 // twice, its middle piece `gap1` bytes on and its last piece `total` on, where the member's
 // CRC-32 proves the two splits and the middle piece's place; every other member must then hold
@@ -256,7 +255,8 @@ std::optional<PieceLayout> provenThree(EvidenceReader& evidence, std::uint64_t H
     // The splits: sector starts from the data's first sector (inclusive when the data begins on
     // it) to its end's.
     const std::uint64_t firstSplit = (data + sector - 1) / sector * sector;
-    const std::uint64_t lastSplit = std::min((dataEnd + sector - 1) / sector * sector, limit / sector * sector);
+    const std::uint64_t lastSplit =
+        std::min((dataEnd + sector - 1) / sector * sector, limit / sector * sector);
     if (firstSplit >= lastSplit || (lastSplit - firstSplit) / sector > maxThreeSectors) {
         return std::nullopt;
     }
@@ -287,7 +287,8 @@ std::optional<PieceLayout> provenThree(EvidenceReader& evidence, std::uint64_t H
     std::vector<unsigned char> in(65536);
     std::vector<unsigned char> out(65536);
     std::vector<std::uint32_t> middle(n);
-    for (std::uint64_t gap1 = sector; gap1 + sector <= total && gap1 <= FragmentJoin::maxGap; gap1 += sector) {
+    for (std::uint64_t gap1 = sector; gap1 + sector <= total && gap1 <= FragmentJoin::maxGap;
+         gap1 += sector) {
         if (!budget.spend(n * sector, n * n / 2 + 1)) {
             return std::nullopt;
         }
@@ -391,10 +392,10 @@ std::optional<std::vector<Piece>> FragmentJoin::zip(EvidenceReader& evidence, st
             if (const auto three = provenThree(evidence, start, gap, cdOffset, *members, claims, budget)) {
                 const std::uint64_t middle = three->split + three->gap;
                 const std::uint64_t last = three->split2 + three->gap2;
-                return std::vector<Piece>{Piece{H, three->split},
-                                          Piece{static_cast<std::int64_t>(start + middle), three->split2 - three->split},
-                                          Piece{static_cast<std::int64_t>(start + last),
-                                                std::min(end, size) - (start + last)}};
+                return std::vector<Piece>{
+                    Piece{H, three->split},
+                    Piece{static_cast<std::int64_t>(start + middle), three->split2 - three->split},
+                    Piece{static_cast<std::int64_t>(start + last), std::min(end, size) - (start + last)}};
             }
         }
     }

@@ -61,7 +61,7 @@ class CheckQueue {
     std::deque<CheckedFile> waiting_;
     std::vector<CheckedFile> done_;
     std::atomic<std::size_t> doneCount_{0};
-    bool busy_ = false; // the worker holds a file
+    bool busy_ = false;     // the worker holds a file
     bool skipping_ = false; // waiting files are passed on unchecked
     bool stopping_ = false;
     std::thread worker_;

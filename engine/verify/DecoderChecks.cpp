@@ -310,8 +310,8 @@ FileVerdict checkPngData(check::Bytes file, const std::vector<std::pair<std::siz
         return check::opens();
     }
     if (!rows.done()) {
-        return check::damaged("PNG image data breaks at " + check::percent(rows.rowsDone(), rows.rowsInAll()) +
-                              " of the picture: " + why);
+        return check::damaged("PNG image data breaks at " +
+                              check::percent(rows.rowsDone(), rows.rowsInAll()) + " of the picture: " + why);
     }
     return check::damaged("PNG: IDAT: " + why);
 }

@@ -247,8 +247,12 @@ INSTANTIATE_TEST_SUITE_P(
                     {8192},
                     {120 * sector}},
         // The next piece begins with a frame, which the picture pass must leave to the movie.
-        FragmentRow{
-            "AviPieceBeginsWithAFrame", "clip-mjpeg-aligned.avi", "jpeg,avi", "disk~VideoFiles0.avi", {5632}, {2 * sector}},
+        FragmentRow{"AviPieceBeginsWithAFrame",
+                    "clip-mjpeg-aligned.avi",
+                    "jpeg,avi",
+                    "disk~VideoFiles0.avi",
+                    {5632},
+                    {2 * sector}},
         FragmentRow{"AviThreePieces",
                     "clip-mjpeg-aligned.avi",
                     "avi",
@@ -256,9 +260,18 @@ INSTANTIATE_TEST_SUITE_P(
                     {6144, 9216},
                     {158 * sector, 196 * sector}},
         // A movie written for streaming (its box before its media data), broken in each.
-        FragmentRow{"StreamingMovieBoxBroken", "clip-faststart.mp4", "mov", "disk~VideoFiles0.mp4", {512}, {63 * sector}},
-        FragmentRow{
-            "StreamingMovieMediaBroken", "clip-faststart.mp4", "mov", "disk~VideoFiles0.mp4", {1024}, {49 * sector}},
+        FragmentRow{"StreamingMovieBoxBroken",
+                    "clip-faststart.mp4",
+                    "mov",
+                    "disk~VideoFiles0.mp4",
+                    {512},
+                    {63 * sector}},
+        FragmentRow{"StreamingMovieMediaBroken",
+                    "clip-faststart.mp4",
+                    "mov",
+                    "disk~VideoFiles0.mp4",
+                    {1024},
+                    {49 * sector}},
         FragmentRow{"AviGapOfZeros",
                     "clip.avi",
                     "avi",
@@ -276,7 +289,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "clip.mp4"},
         // Compound documents: split in a workbook's records, after a presentation's records, before
         // a document's directory.
-        FragmentRow{"WorkbookSplitInItsRecords", "sheet.xls", "cdoc", "disk~CDocFile0.xls", {2048}, {37 * sector}},
+        FragmentRow{
+            "WorkbookSplitInItsRecords", "sheet.xls", "cdoc", "disk~CDocFile0.xls", {2048}, {37 * sector}},
         FragmentRow{"WorkbookGapOf16MiBZeros",
                     "sheet.xls",
                     "cdoc",
@@ -292,9 +306,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {20 * sector},
                     Gap::OtherFile,
                     "clip.wmv"},
-        FragmentRow{"DocumentSplitBeforeItsDirectory", "doc.doc", "cdoc", "disk~CDocFile0.doc", {8192}, {9 * sector}},
+        FragmentRow{
+            "DocumentSplitBeforeItsDirectory", "doc.doc", "cdoc", "disk~CDocFile0.doc", {8192}, {9 * sector}},
         // WMV: split in its data object's header, in a packet's payloads, in its padding.
-        FragmentRow{"WmvSplitInItsDataHeader", "clip.wmv", "wmv", "disk~VideoFiles0.wmv", {512}, {100 * sector}},
+        FragmentRow{
+            "WmvSplitInItsDataHeader", "clip.wmv", "wmv", "disk~VideoFiles0.wmv", {512}, {100 * sector}},
         FragmentRow{"WmvThreePieces",
                     "clip.wmv",
                     "wmv",

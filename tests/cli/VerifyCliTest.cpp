@@ -41,7 +41,8 @@ struct Placed {
 const Placed placed[] = {
     {4096, "two-stored.zip", -1, "disk~ZIPFile0.zip", "opens"},
     {16384, "bitmap40.bmp", -1, "disk~BMPFile0.bmp", "opens"},
-    {24576, "photo-exif.jpg", 1536, "disk~JPEGFile0.jpg", "damaged: JPEG data at byte [0-9]+: Corrupt JPEG data: .*"},
+    {24576, "photo-exif.jpg", 1536, "disk~JPEGFile0.jpg",
+     "damaged: JPEG data at byte [0-9]+: Corrupt JPEG data: .*"},
     {32768, "image.png", -1, "disk~PNGFile0.png", "opens"},
     {40960, "plain.pdf", -1, "disk~PDFFile0.pdf", "opens"},
     {61440, "pages.tif", -1, "disk~TIFFile0.tif", "opens"},
@@ -65,8 +66,8 @@ TEST(VerifyCliTest, VerdictsInTheDfxmlAndTheTable) {
     test::TempDir dir;
     const std::string evidence = dir / "disk.img";
     buildImage(evidence);
-    const test::ChildResult result =
-        test::runCliWith({"--verify", "--dfxml", "-y", "-t", "all", "-s", "2048", "-o", dir / "out", evidence});
+    const test::ChildResult result = test::runCliWith(
+        {"--verify", "--dfxml", "-y", "-t", "all", "-s", "2048", "-o", dir / "out", evidence});
     ASSERT_EQ(result.status, 0) << result.err;
     const std::string dfxml = dir / "out/disk/disk~Report.dfxml";
     EXPECT_EQ(std::system(("xmllint --noout '" + dfxml + "'").c_str()), 0);
@@ -87,8 +88,8 @@ TEST(VerifyCliTest, VerdictsInTheDfxmlAndTheTable) {
     EXPECT_TRUE(std::regex_search(result.out, std::regex("Carved +files +bytes +opens +damaged\n")))
         << result.out;
     EXPECT_TRUE(std::regex_search(result.out, std::regex("\nall kinds +" + std::to_string(std::size(placed)) +
-                                                             " +[0-9]+ +" + std::to_string(opens) + " +" +
-                                                             std::to_string(damaged) + "\n")))
+                                                         " +[0-9]+ +" + std::to_string(opens) + " +" +
+                                                         std::to_string(damaged) + "\n")))
         << result.out;
 }
 

@@ -86,9 +86,9 @@ TEST_P(FragmentJoinTest, JoinsOnlyWhatIsFreeAndAffordable) {
     // a movie's sample offsets and a compound document's tables are not read for that).
     test::MemoryImage whole(test::randomBytes(4096, 1) + file + test::randomBytes(4096, 2));
     JoinBudget again(FragmentJoin::candidateBytes, FragmentJoin::candidateJoins);
-    const bool byOffsets = row.type == kind::Zip || row.type == kind::Pdf || row.type == kind::VideoQuickTime ||
-                           row.type == kind::VideoRiff || row.type == kind::VideoAsf ||
-                           row.type == kind::CompoundDoc;
+    const bool byOffsets = row.type == kind::Zip || row.type == kind::Pdf ||
+                           row.type == kind::VideoQuickTime || row.type == kind::VideoRiff ||
+                           row.type == kind::VideoAsf || row.type == kind::CompoundDoc;
     const auto one = byOffsets ? std::nullopt : std::optional(std::vector<Piece>{Piece{4096, file.size()}});
     EXPECT_EQ(FragmentJoin::join(row.type, whole, 4096, none, again), one);
 }
@@ -117,11 +117,11 @@ TEST(FragmentJoinThreePieces, JoinsOnlyAllThree) {
         std::uint64_t cut1;
         std::uint64_t cut2;
     };
-    for (const Row& row : {Row{kind::VideoRiff, "clip-mjpeg-aligned.avi", 6144, 9216},
-                           Row{kind::VideoRiff, "clip.avi", 1536, 8704}, Row{kind::VideoAsf, "clip.wmv", 512, 3584},
-                           Row{kind::Png, "image-large.png", 65536, 196608},
-                           Row{kind::Jpeg, "photo-large.jpg", 65536, 196608},
-                           Row{kind::Zip, "stored-png.zip", 512, 1536}, Row{kind::Pdf, "plain.pdf", 4096, 10752}}) {
+    for (const Row& row :
+         {Row{kind::VideoRiff, "clip-mjpeg-aligned.avi", 6144, 9216},
+          Row{kind::VideoRiff, "clip.avi", 1536, 8704}, Row{kind::VideoAsf, "clip.wmv", 512, 3584},
+          Row{kind::Png, "image-large.png", 65536, 196608}, Row{kind::Jpeg, "photo-large.jpg", 65536, 196608},
+          Row{kind::Zip, "stored-png.zip", 512, 1536}, Row{kind::Pdf, "plain.pdf", 4096, 10752}}) {
         const std::string file = test::fixture(row.fixture);
         const std::uint64_t gap1 = 11 * sector;
         const std::uint64_t gap2 = 7 * sector;
@@ -130,9 +130,10 @@ TEST(FragmentJoinThreePieces, JoinsOnlyAllThree) {
         const auto last = static_cast<std::int64_t>(middle + (row.cut2 - row.cut1) + gap2);
         for (const bool missing : {false, true}) {
             const std::string second = file.substr(row.cut1, row.cut2 - row.cut1);
-            test::MemoryImage image(test::randomBytes(4096, 1) + file.substr(0, row.cut1) + test::randomBytes(gap1, 2) +
-                                    (missing ? test::randomBytes(second.size(), 5) : second) +
-                                    test::randomBytes(gap2, 3) + file.substr(row.cut2) + test::randomBytes(8192, 4));
+            test::MemoryImage image(
+                test::randomBytes(4096, 1) + file.substr(0, row.cut1) + test::randomBytes(gap1, 2) +
+                (missing ? test::randomBytes(second.size(), 5) : second) + test::randomBytes(gap2, 3) +
+                file.substr(row.cut2) + test::randomBytes(8192, 4));
             const std::vector<Piece> expected{Piece{H, row.cut1}, Piece{middle, row.cut2 - row.cut1},
                                               Piece{last, file.size() - row.cut2}};
             SetClaims none;

@@ -179,7 +179,8 @@ std::string crafted(std::uint32_t width, std::uint32_t height, int depth, int co
         return ~c;
     };
     auto chunk = [&](const std::string& type, const std::string& data) {
-        return test::be32(static_cast<std::uint32_t>(data.size())) + type + data + test::be32(crc(type + data));
+        return test::be32(static_cast<std::uint32_t>(data.size())) + type + data +
+               test::be32(crc(type + data));
     };
     std::uint32_t a = 1, b = 0;
     for (const char byte : staleAdler ? intact : rows) {
@@ -189,8 +190,8 @@ std::string crafted(std::uint32_t width, std::uint32_t height, int depth, int co
     std::string zlib = "\x78\x01";
     for (std::size_t at = 0; at == 0 || at < rows.size(); at += 65535) {
         const auto n = static_cast<std::uint16_t>(std::min<std::size_t>(65535, rows.size() - at));
-        zlib += (at + n >= rows.size() ? '\x01' : '\x00') + test::le16(n) + test::le16(static_cast<std::uint16_t>(~n)) +
-                rows.substr(at, n);
+        zlib += (at + n >= rows.size() ? '\x01' : '\x00') + test::le16(n) +
+                test::le16(static_cast<std::uint16_t>(~n)) + rows.substr(at, n);
     }
     zlib += test::be32(b << 16 | a);
     std::string header = test::be32(width) + test::be32(height);
@@ -216,20 +217,24 @@ TEST(FileCheckTest, PngImageDataIsReadRowByRowPassByPass) {
                            Shape{3, 2, 16, 6, true}, Shape{1, 9, 4, 0, true}, Shape{70, 3, 2, 0, false}}) {
         const std::string name = std::to_string(p.width) + "x" + std::to_string(p.height) + " colour " +
                                  std::to_string(p.colour) + (p.interlaced ? " interlaced" : "");
-        const FileVerdict whole = checkBytes(crafted(p.width, p.height, p.depth, p.colour, p.interlaced, keep), kind::Png);
+        const FileVerdict whole =
+            checkBytes(crafted(p.width, p.height, p.depth, p.colour, p.interlaced, keep), kind::Png);
         EXPECT_EQ(whole.state, State::Opens) << name << ": " << whole.fault;
         const FileVerdict filter = checkBytes(
             crafted(p.width, p.height, p.depth, p.colour, p.interlaced, [](std::string& r) { r[0] = 5; }),
             kind::Png);
-        EXPECT_EQ(filter.fault, "PNG image data breaks at 0 % of the picture: bad adaptive filter value") << name;
+        EXPECT_EQ(filter.fault, "PNG image data breaks at 0 % of the picture: bad adaptive filter value")
+            << name;
         const FileVerdict shortOne = checkBytes(
             crafted(p.width, p.height, p.depth, p.colour, p.interlaced, [](std::string& r) { r.pop_back(); }),
             kind::Png);
         EXPECT_EQ(shortOne.state, State::Damaged) << name;
-        EXPECT_NE(shortOne.fault.find("Not enough image data"), std::string::npos) << name << ": " << shortOne.fault;
-        const FileVerdict altered = checkBytes(
-            crafted(p.width, p.height, p.depth, p.colour, p.interlaced, [](std::string& r) { r.back() ^= 1; }, true),
-            kind::Png);
+        EXPECT_NE(shortOne.fault.find("Not enough image data"), std::string::npos)
+            << name << ": " << shortOne.fault;
+        const FileVerdict altered = checkBytes(crafted(
+                                                   p.width, p.height, p.depth, p.colour, p.interlaced,
+                                                   [](std::string& r) { r.back() ^= 1; }, true),
+                                               kind::Png);
         EXPECT_EQ(altered.fault, "PNG: IDAT: incorrect data check") << name;
     }
 }
