@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "verify/FileCheck.h"
 
+#include <QtCore/QThread>
 #include <QtGui/QImageReader>
 #include <QtTest/QtTest>
 #include <QtWidgets/QAbstractButton>
@@ -190,6 +191,41 @@ class GalleryTest : public QObject {
         QCOMPARE(opened.size(), 3);
         QTest::keyClick(view(), Qt::Key_Escape);
         QVERIFY(!gallery()->isVisible());
+    }
+
+    // The gallery's own check: a file that opens says so, a cut one is damaged, and verdicts
+    // checked for a list that a new run has since cleared never land on the new list's files,
+    // even where a name comes again.
+    void ownCheckKeepsToTheCurrentList() {
+        if (!FileCheck::checks(kind::Jpeg)) {
+            QSKIP("this build checks no JPEG");
+        }
+        const std::string whole = test::fixture("photo-exif.jpg");
+        const std::string cut = whole.substr(0, whole.size() / 2);
+        GalleryModel files;
+        auto addFile = [&](const std::string& name, const std::string& bytes) {
+            CarvedFile file;
+            file.path = *temp / name;
+            file.type = kind::Jpeg;
+            file.kindTag = "JPEGFile";
+            file.runs = {ByteRun{0, bytes.size()}};
+            test::writeFile(file.path, bytes);
+            files.add(file);
+        };
+        addFile("a.jpg", cut);
+        files.checkUnchecked();
+        // Its verdict waits, undelivered, while the next run clears the list.
+        while (files.checking()) {
+            QThread::msleep(5);
+        }
+        files.clear();
+        addFile("a.jpg", whole);
+        addFile("b.jpg", cut);
+        files.checkUnchecked();
+        QTRY_VERIFY(!files.checking());
+        QCoreApplication::processEvents();
+        QCOMPARE(files.entry(0).verdict, FileVerdict::State::Opens);
+        QCOMPARE(files.entry(1).verdict, FileVerdict::State::Damaged);
     }
 
     // Thumbnails: pictures scaled into the box as they decode, a PDF's first page; nothing for a
