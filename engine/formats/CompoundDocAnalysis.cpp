@@ -27,10 +27,7 @@ constexpr std::int64_t sectorSize = 512;
 constexpr int entriesPerSector = 128;
 constexpr std::uint64_t headerFatNumbers = 109;
 
-constexpr std::uint32_t freeEntry = 0xFFFFFFFF;
-constexpr std::uint32_t endOfChainEntry = 0xFFFFFFFE;
-constexpr std::uint32_t fatSectorEntry = 0xFFFFFFFD;
-constexpr std::uint32_t difatSectorEntry = 0xFFFFFFFC;
+using namespace compounddoc;
 
 // The classifier walks the table from the first directory sector up to the first end of chain.
 // That run of entries is handed over in memory, but never more than this many entries (8 MiB):

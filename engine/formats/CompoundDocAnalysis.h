@@ -6,6 +6,14 @@
 
 namespace morrow {
 
+// The values of a compound document's allocation table that name no next sector.
+namespace compounddoc {
+inline constexpr std::uint32_t freeEntry = 0xFFFFFFFF;
+inline constexpr std::uint32_t endOfChainEntry = 0xFFFFFFFE;
+inline constexpr std::uint32_t fatSectorEntry = 0xFFFFFFFD;
+inline constexpr std::uint32_t difatSectorEntry = 0xFFFFFFFC;
+} // namespace compounddoc
+
 class EvidenceReader;
 struct Piece;
 

@@ -7,6 +7,7 @@
 // sector the FAT marks in use lies on some chain. Where the streams have a structure of their
 // own it must run to the stream's end too: a workbook's records, a presentation's record tree.
 // The document's length is that of the exact reader: up to the last sector the FAT uses.
+#include "formats/CompoundDocAnalysis.h"
 #include "formats/FragmentJoin.h"
 #include "formats/SplitSearch.h"
 
@@ -20,10 +21,7 @@ using splitsearch::Verdict;
 
 constexpr std::uint64_t sectorBytes = 512;
 constexpr std::uint64_t miniBytes = 64;
-constexpr std::uint32_t freeSector = 0xFFFFFFFF;
-constexpr std::uint32_t endOfChain = 0xFFFFFFFE;
-constexpr std::uint32_t fatSector = 0xFFFFFFFD;
-constexpr std::uint32_t difatSector = 0xFFFFFFFC;
+using namespace compounddoc;
 constexpr std::uint32_t noStream = 0xFFFFFFFF;
 // Tables of at most this many entries are read (a 512 MiB document); memory stays bounded.
 constexpr std::uint64_t maxEntries = std::uint64_t{1} << 20;
@@ -87,7 +85,7 @@ class Document {
 bool Document::chain(std::uint32_t start, std::uint64_t count, bool known, std::vector<std::uint32_t>& out) {
     out.clear();
     std::uint32_t s = start;
-    while (s != endOfChain) {
+    while (s != endOfChainEntry) {
         if (s >= fat_.size() || used_[s] || (known && out.size() >= count) || out.size() >= maxEntries) {
             failAt_ = s < fat_.size() ? fatSectorOf(s) : fatSectorOf(0);
             return false;
@@ -357,7 +355,7 @@ Verdict Document::check() {
         const std::uint32_t f = le32(header + 76 + i * 4);
         if (i < fatCount) {
             fatSectors_.push_back(f);
-        } else if (f != freeSector) {
+        } else if (f != freeEntry) {
             return Verdict::fail(0);
         }
     }
@@ -383,7 +381,7 @@ Verdict Document::check() {
         readSector(f, sector);
         for (unsigned i = 0; i < 128; ++i) {
             const std::uint32_t entry = le32(sector + i * 4);
-            if (entry >= fatCount * 128 && entry < difatSector) {
+            if (entry >= fatCount * 128 && entry < difatSectorEntry) {
                 return Verdict::fail(sectorAt(f));
             }
             fat_.push_back(entry);
@@ -391,20 +389,20 @@ Verdict Document::check() {
     }
     used_.assign(fat_.size(), false);
     for (const std::uint32_t f : fatSectors_) {
-        if (fat_[f] != fatSector || used_[f]) {
+        if (fat_[f] != fatSectorEntry || used_[f]) {
             return Verdict::fail(fatSectorOf(f));
         }
         used_[f] = true;
     }
     for (const std::uint32_t s : difat) {
-        if (fat_[s] != difatSector || used_[s]) {
+        if (fat_[s] != difatSectorEntry || used_[s]) {
             return Verdict::fail(fatSectorOf(s));
         }
         used_[s] = true;
     }
     std::uint64_t inUse = 0;
     for (std::size_t i = 0; i < fat_.size(); ++i) {
-        if (fat_[i] != freeSector) {
+        if (fat_[i] != freeEntry) {
             inUse = i + 1;
         }
     }
@@ -417,10 +415,10 @@ Verdict Document::check() {
     const Entry& root = entries_.front();
     std::vector<std::uint32_t> miniFatSectors;
     const std::uint32_t miniFatStart = le32(header + 60);
-    const std::uint32_t miniFatCount = miniFatStart == endOfChain ? 0 : le32(header + 64);
+    const std::uint32_t miniFatCount = miniFatStart == endOfChainEntry ? 0 : le32(header + 64);
     if (!chain(miniFatStart, miniFatCount, true, miniFatSectors) ||
-        !chain(root.size == 0 ? endOfChain : root.start, (root.size + sectorBytes - 1) / sectorBytes, true,
-               miniStream_)) {
+        !chain(root.size == 0 ? endOfChainEntry : root.start, (root.size + sectorBytes - 1) / sectorBytes,
+               true, miniStream_)) {
         return Verdict::fail(failAt_);
     }
     for (const std::uint32_t s : miniFatSectors) {
@@ -447,7 +445,7 @@ Verdict Document::check() {
             continue;
         }
         const std::uint64_t count = (e.size + miniBytes - 1) / miniBytes;
-        for (std::uint32_t m = e.start; m != endOfChain; m = miniFat_[m]) {
+        for (std::uint32_t m = e.start; m != endOfChainEntry; m = miniFat_[m]) {
             if (m >= miniSectors || miniUsed[m] || chains[i].size() >= count) {
                 failAt_ =
                     sectorAt(miniFatSectors.empty()
@@ -465,12 +463,12 @@ Verdict Document::check() {
     // No sector the FAT marks in use is left off every chain: a directory sector read from
     // elsewhere loses the streams it listed.
     for (std::size_t s = 0; s < fat_.size(); ++s) {
-        if (fat_[s] != freeSector && !used_[s]) {
+        if (fat_[s] != freeEntry && !used_[s]) {
             return Verdict::fail(sectorAt(directorySectors_.back()));
         }
     }
     for (std::uint64_t m = 0; m < miniSectors; ++m) {
-        if (miniFat_[m] != freeSector && !miniUsed[m]) {
+        if (miniFat_[m] != freeEntry && !miniUsed[m]) {
             return Verdict::fail(sectorAt(directorySectors_.back()));
         }
     }
@@ -510,7 +508,7 @@ std::optional<std::vector<Piece>> FragmentJoin::compoundDoc(EvidenceReader& evid
         anchors.push_back({le32(header + 76 + i * 4), 0, i});
     }
     anchors.push_back({le32(header + 48), 1, 0});
-    if (le32(header + 60) != endOfChain) {
+    if (le32(header + 60) != endOfChainEntry) {
         anchors.push_back({le32(header + 60), 2, 0});
     }
     std::erase_if(anchors, [&](const Anchor& a) { return a.sector >= entries; });
@@ -524,14 +522,14 @@ std::optional<std::vector<Piece>> FragmentJoin::compoundDoc(EvidenceReader& evid
         }
         for (std::uint32_t i = 0; i < 128; ++i) {
             const std::uint32_t entry = le32(sector + i * 4);
-            if (entry >= entries && entry < difatSector) {
+            if (entry >= entries && entry < difatSectorEntry) {
                 return false;
             }
         }
         if (a.kind == 0) {
             for (std::uint32_t i = 0; i < std::min<std::uint32_t>(fatCount, 109); ++i) {
                 const std::uint32_t f = le32(header + 76 + i * 4);
-                if (f / 128 == a.order && le32(sector + (f % 128) * 4) != fatSector) {
+                if (f / 128 == a.order && le32(sector + (f % 128) * 4) != fatSectorEntry) {
                     return false;
                 }
             }
