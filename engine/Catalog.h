@@ -51,6 +51,9 @@ struct KindInfo {
     // Its files may hold whole files of other kinds (frames, members, thumbnails): an exact-ends
     // run measures them before its passes, and does not carve those again.
     bool holdsOthers;
+    // What such a file's structure points at (its members, frames, streams): only a file that
+    // starts inside one of those is taken for its bytes. Null: it vouches for none.
+    PartsReader partsReader;
 };
 
 // The table, one row per FileTypeId in order, which is also the fixed order of carving.

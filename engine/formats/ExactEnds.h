@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace morrow {
 
@@ -14,6 +15,17 @@ class OffsetList;
 // end, by its own structure? `maxBytes` bounds what has no structural end (an HTML page without
 // its closing tag). Each kind's reader is named in the kind table (Catalog.h).
 using ExactReader = Extent (*)(EvidenceReader& evidence, std::int64_t H, std::uint64_t maxBytes);
+
+// What a file that holds others (an archive, a movie, a document, a layered or tiled picture),
+// measured `length` bytes at H, points at by its own structure: the stretches that hold its
+// members, frames, streams, strips and thumbnails, appended to `parts` in any order (they may
+// overlap). A file of another kind that starts inside one of them is that file's bytes and is not
+// carved again; a file that starts anywhere else in it is carved as a file of its own. A reader
+// lists at most maxParts and reads a bounded multiple of `length`; what it cannot prove it leaves
+// out.
+using PartsReader = void (*)(EvidenceReader& evidence, std::int64_t H, std::uint64_t length,
+                             std::vector<Part>& parts);
+constexpr std::size_t maxParts = std::size_t{1} << 20;
 
 class ExactEnds {
   public:

@@ -21,4 +21,14 @@ struct Extent {
     static Extent rejected(const char* why) { return Extent{0, why, false}; }
 };
 
+// A stretch of a file that the file's own structure points at: an archive member's data (from the
+// central directory), a movie's chunk (from its sample tables or its index), a document's stream
+// (its sector chain, its cross-reference entry), a picture's strip or thumbnail. Offsets count
+// from the file's first byte.
+struct Part {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    bool operator==(const Part&) const = default;
+};
+
 } // namespace morrow
