@@ -99,7 +99,7 @@ bool CarveEngine::sectorTaken(std::int64_t offset, FileTypeId type, bool starts)
     if (after != claimed_.begin() && std::prev(after)->second > offset) {
         return true;
     }
-    return !measuringContainers_ && containers_.holding(offset, type) != nullptr;
+    return !measuringContainers_ && containers_.covering(offset, type) != nullptr;
 }
 
 void CarveEngine::scanProgress(std::uint64_t position) {
@@ -154,19 +154,32 @@ bool CarveEngine::carve(const CarvedFile& file) {
         const std::size_t dot = file.path.find_last_of('.');
         const std::string extension = dot == std::string::npos ? std::string() : file.path.substr(dot);
         if (file.runs.size() < 2) {
-            containers_.add(file, extension);
+            // Only what the file's structure points at is its own: whatever else lies in its
+            // extent (past a break its measure did not see, in a gap its structure skips) is
+            // carved as a file of its own. A duplicate costs disk; a file lost costs the case.
+            std::vector<ByteRun> stretches;
+            if (const PartsReader parts = kindInfo(file.type).partsReader) {
+                std::vector<Part> found;
+                parts(*reader_, file.offset(), file.length(), found);
+                stretches.reserve(found.size());
+                for (const Part& part : found) {
+                    stretches.push_back(
+                        ByteRun{file.offset() + static_cast<std::int64_t>(part.offset), part.length});
+                }
+            }
+            containers_.add(file, extension, std::move(stretches));
             return true;
         }
-        // A file in pieces holds what lies in each of them; past its first, a piece holds what
-        // starts at its own first byte too (a frame or member there), as the file's first byte
-        // on would.
+        // A file in pieces holds what lies in each of them, the join having proven every piece
+        // by the file's own structure; past its first, a piece holds what starts at its own first
+        // byte too (a frame or member there), as the file's first byte on would.
         for (const ByteRun& run : file.runs) {
             CarvedFile piece = file;
             piece.runs = {run};
             if (run.offset != file.offset() && run.offset > 0) {
                 piece.runs = {ByteRun{run.offset - 1, run.length + 1}};
             }
-            containers_.add(piece, extension);
+            containers_.add(piece, extension, piece.runs);
         }
         return true;
     }

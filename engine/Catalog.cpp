@@ -1,6 +1,7 @@
 #include "Catalog.h"
 
 #include "formats/BmpExtent.h"
+#include "formats/CompoundDocAnalysis.h"
 #include "formats/GifExtent.h"
 #include "formats/JpegExtent.h"
 #include "formats/PdfExtent.h"
@@ -35,17 +36,17 @@ const KindInfo table[] = {
     {kind::Tiff, "TIFF Files", 5, &CS::tiffSelected, true, {"tiff", "tif"}, "TIFF",
      "TIFFile", ".tif", "4D4D2A,4949,492049" /* MM*, II, I I */, "4D4D002A,49492A00,4D4D002B,49492B00",
      "4D49423874746150",
-     CF::HeaderFooter, false, nullptr, false, true, 0, &EE::structural<&TiffExtent::measure>, true, nullptr},
+     CF::HeaderFooter, false, nullptr, false, true, 0, &EE::structural<&TiffExtent::measure>, true, &TiffExtent::parts},
     {kind::Png, "PNG Files", 3, &CS::pngSelected, true, {"png"}, "PNG",
      "PNGFile", ".png", "89504E470D0A1A0A", nullptr, "49454E44" /* IEND */,
      CF::HeaderFooter, false, nullptr, false, false, 4, &EE::structural<&PngExtent::measure>, false, nullptr},
     {kind::Psd, "PSD Files", 4, &CS::psdSelected, true, {"psd"}, "PSD",
      "PSDFile", ".psd", "38425053" /* 8BPS */, nullptr, "",
-     CF::SizeDriven, false, nullptr, false, false, 0, &EE::structural<&PsdExtent::measure>, true, nullptr},
+     CF::SizeDriven, false, nullptr, false, false, 0, &EE::structural<&PsdExtent::measure>, true, &PsdExtent::parts},
     {kind::CompoundDoc, "Compound Doc Files", 6, &CS::compoundDocSelected, false, {"cdoc", "doc", "xls", "ppt"},
      "compound documents",
      "CDocFile", "", "D0CF11E0A1B11AE1", nullptr, "",
-     CF::CompoundDoc, false, nullptr, false, false, 0, nullptr, true, nullptr},
+     CF::CompoundDoc, false, nullptr, false, false, 0, nullptr, true, &CompoundDocAnalysis::parts},
     {kind::Pdf, "PDF Files", 7, &CS::pdfSelected, false, {"pdf"}, "PDF",
      "PDFFile", ".pdf", "25504446" /* %PDF */, nullptr, "2525454F46" /* %%EOF */,
      CF::SizeDriven, true, nullptr, false, false, 0, &EE::structural<&PdfExtent::measure>, true, nullptr},

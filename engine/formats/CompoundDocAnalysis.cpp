@@ -13,6 +13,7 @@
 
 #include "evidence/EvidenceReader.h"
 #include "formats/CompoundDocClassifier.h"
+#include "formats/ExactEnds.h"
 #include "formats/FragmentJoin.h"
 
 #include <algorithm>
@@ -252,6 +253,35 @@ std::string CompoundDocAnalysis::extension(EvidenceReader& evidence, const std::
     PiecesSource joined(evidence, pieces);
     EvidenceReader reader(joined);
     return analyse(reader, 0).extension;
+}
+
+void CompoundDocAnalysis::parts(EvidenceReader& evidence, std::int64_t H, std::uint64_t length,
+                                std::vector<Part>& parts) {
+    // Every sector the allocation table puts in a chain (a stream's, the directory's, the short
+    // streams' container): the sectors it marks free, or as its own, point at nothing.
+    const std::uint64_t sectors = length / sectorSize;
+    FatSectorWalk fat(evidence, H, sectors);
+    std::array<unsigned char, sectorSize> table{};
+    std::uint64_t fatSector = 0;
+    for (std::uint64_t first = 0; first + 1 < sectors && fat.next(fatSector); first += entriesPerSector) {
+        if (fatSector + 1 >= sectors) {
+            continue;
+        }
+        evidence.readAt(H + static_cast<std::int64_t>(fatSector + 1) * sectorSize, table.data(),
+                        table.size());
+        for (std::uint64_t k = 0; k < entriesPerSector && first + k + 1 < sectors; ++k) {
+            const std::int64_t next = storedEntry(le32(table.data() + k * 4));
+            if (next < 0 && next != -2) {
+                continue;
+            }
+            const std::uint64_t at = (first + k + 1) * sectorSize;
+            if (!parts.empty() && parts.back().offset + parts.back().length == at) {
+                parts.back().length += sectorSize;
+            } else if (parts.size() < maxParts) {
+                parts.push_back(Part{at, sectorSize});
+            }
+        }
+    }
 }
 
 } // namespace morrow

@@ -15,6 +15,7 @@ inline constexpr std::uint32_t difatSectorEntry = 0xFFFFFFFC;
 } // namespace compounddoc
 
 class EvidenceReader;
+struct Part;
 struct Piece;
 
 // One compound document: where it starts, the index of its last sector (the carved length is
@@ -37,6 +38,10 @@ class CompoundDocAnalysis {
     static CompoundDocRecord analyse(EvidenceReader& evidence, std::int64_t H);
     // The extension of a document reassembled from `pieces`, its directory read across them.
     static std::string extension(EvidenceReader& evidence, const std::vector<Piece>& pieces);
+    // What a document measured `length` bytes at H points at: every sector its allocation table
+    // puts in a chain (a PartsReader).
+    static void parts(EvidenceReader& evidence, std::int64_t H, std::uint64_t length,
+                      std::vector<Part>& parts);
 };
 
 } // namespace morrow

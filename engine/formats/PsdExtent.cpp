@@ -269,4 +269,35 @@ Extent PsdExtent::measure(EvidenceReader& evidence, std::int64_t H) {
     return Extent::found(imageStart, true);
 }
 
+// The image resources (thumbnails among them) and the layer section (layers' pixels and the files
+// smart objects embed), as far as each lies within the measured `length`.
+void PsdExtent::parts(EvidenceReader& evidence, std::int64_t H, std::uint64_t length,
+                      std::vector<Part>& parts) {
+    unsigned char head[26] = {};
+    evidence.readAt(H, head, sizeof head);
+    Header hdr;
+    if (checkHeader(head, hdr) != nullptr) {
+        return;
+    }
+    std::uint64_t at = 26 + 4 + std::uint64_t{evidence.be32(H + 26)};
+    if (at + 4 > length) {
+        return;
+    }
+    const std::uint64_t resourcesLength = evidence.be32(H + static_cast<std::int64_t>(at));
+    at += 4;
+    parts.push_back(Part{at, std::min(resourcesLength, length - at)});
+    if (resourcesLength > length - at) {
+        return;
+    }
+    at += resourcesLength;
+    const std::uint64_t lengthSize = hdr.big ? 8 : 4;
+    if (at + lengthSize > length) {
+        return;
+    }
+    const std::uint64_t layersLength = hdr.big ? evidence.be64(H + static_cast<std::int64_t>(at))
+                                               : evidence.be32(H + static_cast<std::int64_t>(at));
+    at += lengthSize;
+    parts.push_back(Part{at, std::min(layersLength, length - at)});
+}
+
 } // namespace morrow

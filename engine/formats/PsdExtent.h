@@ -3,6 +3,7 @@
 #include "formats/Extent.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace morrow {
 
@@ -22,6 +23,9 @@ class EvidenceReader;
 class PsdExtent {
   public:
     static Extent measure(EvidenceReader& evidence, std::int64_t H);
+    // What its sections point at: the image resources and the layer section (a PartsReader).
+    static void parts(EvidenceReader& evidence, std::int64_t H, std::uint64_t length,
+                      std::vector<Part>& parts);
 
     // The read block of the RLE table and the zlib stream.
     static constexpr std::size_t blockSize = 65536;

@@ -16,6 +16,8 @@
 // in 4 bytes (BigTIFF 8), else the offset of the values. Every offset counts from the header.
 #include "formats/TiffExtent.h"
 
+#include "formats/ExactEnds.h"
+
 #include "evidence/EvidenceReader.h"
 
 #include <algorithm>
@@ -85,9 +87,9 @@ struct Field {
 
 class Walk {
   public:
-    Walk(EvidenceReader& evidence, std::int64_t H, bool little, bool big)
+    Walk(EvidenceReader& evidence, std::int64_t H, bool little, bool big, std::vector<Part>* parts)
         : evidence_(evidence), H_(H), little_(little), big_(big),
-          avail_(evidence.size() - static_cast<std::uint64_t>(H)) {}
+          avail_(evidence.size() - static_cast<std::uint64_t>(H)), parts_(parts) {}
 
     Extent run(std::uint64_t firstIfd);
 
@@ -139,6 +141,7 @@ class Walk {
     std::uint64_t entriesVisited_ = 0;
     std::vector<std::uint64_t> pending_;
     std::set<std::uint64_t> visited_;
+    std::vector<Part>* parts_; // the strips, tiles and thumbnails, when asked for
 };
 
 std::uint64_t Walk::get(const unsigned char* p, unsigned bytes) const {
@@ -301,7 +304,11 @@ void Walk::reachPairs(const Field& offsets, const Field& counts) {
     const std::uint64_t n = std::min(starts.available(), lengths.available());
     for (std::uint64_t i = 0; i < n; ++i) {
         const std::uint64_t start = starts.next();
-        reach(start, lengths.next());
+        const std::uint64_t length = lengths.next();
+        reach(start, length);
+        if (parts_ != nullptr && length > 0 && start < avail_ && parts_->size() < maxParts) {
+            parts_->push_back(Part{start, std::min(length, avail_ - start)});
+        }
     }
 }
 
@@ -383,7 +390,9 @@ Extent Walk::run(std::uint64_t firstIfd) {
 
 } // namespace
 
-Extent TiffExtent::measure(EvidenceReader& evidence, std::int64_t H) {
+namespace {
+
+Extent walkFile(EvidenceReader& evidence, std::int64_t H, std::vector<Part>* parts) {
     if (H < 0 || static_cast<std::uint64_t>(H) >= evidence.size()) {
         return Extent::rejected("outside the evidence");
     }
@@ -397,7 +406,7 @@ Extent TiffExtent::measure(EvidenceReader& evidence, std::int64_t H) {
     }
     const std::uint16_t magic = little ? le16(head + 2) : be16(head + 2);
     if (magic == 42) {
-        Walk walk(evidence, H, little, false);
+        Walk walk(evidence, H, little, false, parts);
         return walk.run(little ? le32(head + 4) : be32(head + 4));
     }
     if (magic == 43) {
@@ -406,10 +415,20 @@ Extent TiffExtent::measure(EvidenceReader& evidence, std::int64_t H) {
         if (offsetBytes != 8 || reserved != 0) {
             return Extent::rejected("not a BigTIFF header");
         }
-        Walk walk(evidence, H, little, true);
+        Walk walk(evidence, H, little, true, parts);
         return walk.run(little ? le64(head + 8) : be64(head + 8));
     }
     return Extent::rejected("no TIFF magic number");
+}
+
+} // namespace
+
+Extent TiffExtent::measure(EvidenceReader& evidence, std::int64_t H) {
+    return walkFile(evidence, H, nullptr);
+}
+
+void TiffExtent::parts(EvidenceReader& evidence, std::int64_t H, std::uint64_t, std::vector<Part>& parts) {
+    walkFile(evidence, H, &parts);
 }
 
 } // namespace morrow

@@ -3,6 +3,7 @@
 #include "formats/Extent.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace morrow {
 
@@ -21,6 +22,9 @@ class EvidenceReader;
 class TiffExtent {
   public:
     static Extent measure(EvidenceReader& evidence, std::int64_t H);
+    // What the directories point at: every strip, tile and JPEG thumbnail (a PartsReader).
+    static void parts(EvidenceReader& evidence, std::int64_t H, std::uint64_t length,
+                      std::vector<Part>& parts);
 
     // Entries one IFD may hold; more is no IFD (real ones hold a few dozen).
     static constexpr std::uint64_t maxEntries = 4096;
