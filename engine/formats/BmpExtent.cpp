@@ -35,6 +35,19 @@ namespace morrow {
 
 namespace {
 
+// An ICC profile of `stored` bytes at `at`: "acsp" at 36 and its own length in its first 4 bytes,
+// big-endian (writers pad the stored size to 4 bytes).
+bool wholeProfile(EvidenceReader& evidence, std::int64_t at, std::uint64_t stored) {
+    unsigned char icc[40] = {};
+    if (stored < sizeof icc || evidence.readAt(at, icc, sizeof icc) != sizeof icc || icc[36] != 'a' ||
+        icc[37] != 'c' || icc[38] != 's' || icc[39] != 'p') {
+        return false;
+    }
+    const std::uint64_t own =
+        std::uint64_t{icc[0]} << 24 | std::uint64_t{icc[1]} << 16 | std::uint64_t{icc[2]} << 8 | icc[3];
+    return own <= stored && stored - own < 4;
+}
+
 constexpr std::uint64_t maxPixelArrayEnd = 0xFFFFFFFFULL;
 // bV5CSType values, written as four-character constants, so "MBED" lies in the file as "DEBM".
 constexpr std::uint32_t embeddedProfile = 0x4D424544; // 'MBED'
@@ -171,22 +184,23 @@ Extent BmpExtent::measure(EvidenceReader& evidence, std::int64_t H) {
             if (profileKind == embeddedProfile || profileKind == linkedProfile) {
                 allowed = std::max(allowed, profileEnd);
             }
-            // An embedded profile that is one (an ICC profile: "acsp" at 36 and its own length in
-            // its first 4 bytes, big-endian; writers pad the stored size to 4 bytes) belongs to
-            // the file even when the size field says otherwise.
-            unsigned char icc[40] = {};
-            const std::uint64_t stored = profileEnd - profileStart;
+            // An embedded profile that is one belongs to the file even when the size field says
+            // otherwise.
             if (profileKind == embeddedProfile && profileStart >= 14 + headerSize &&
-                profileEnd <= maxPixelArrayEnd && stored >= sizeof icc &&
-                evidence.readAt(H + static_cast<std::int64_t>(profileStart), icc, sizeof icc) == sizeof icc &&
-                icc[36] == 'a' && icc[37] == 'c' && icc[38] == 's' && icc[39] == 'p') {
-                const std::uint64_t own = std::uint64_t{icc[0]} << 24 | std::uint64_t{icc[1]} << 16 |
-                                          std::uint64_t{icc[2]} << 8 | icc[3];
-                if (own <= stored && stored - own < 4) {
-                    end = std::max(end, profileEnd);
-                    allowed = std::max(allowed, end);
-                }
+                profileEnd <= maxPixelArrayEnd &&
+                wholeProfile(evidence, H + static_cast<std::int64_t>(profileStart),
+                             profileEnd - profileStart)) {
+                end = std::max(end, profileEnd);
+                allowed = std::max(allowed, end);
             }
+        }
+        // A profile that no header field points at, stored straight after the pixels and counted
+        // by the size field (ImageMagick writes version 3 files so): the size field wins when the
+        // bytes it adds are such a profile, whole.
+        if (fileSize > end && fileSize <= maxPixelArrayEnd &&
+            wholeProfile(evidence, H + static_cast<std::int64_t>(end), fileSize - end)) {
+            allowed = std::max(allowed, fileSize);
+            end = fileSize;
         }
         length = fileSize >= end && fileSize <= allowed + sizeFieldSlack ? fileSize : end;
     }

@@ -460,6 +460,16 @@ check('bitmap124-profile.bmp', cstype == b'DEBM' and d[14 + pdata + 36:14 + pdat
 check('bitmap124-profile.bmp', pixels_end == 14 + pdata and 14 + pdata + psize == fsize == len(d),
       'the profile follows the pixels and ends the file')
 
+d = read('bitmap40-profile.bmp')
+fsize, offset = struct.unpack('<I', d[2:6])[0], struct.unpack('<I', d[10:14])[0]
+width, height, bits = struct.unpack('<iixxH', d[18:30])
+pixels_end = offset + (width * bits + 31) // 32 * 4 * abs(height)
+report('bitmap40-profile.bmp', f'{width}x{height}, {bits} bits, pixels end at {pixels_end}', f'file size field {fsize}')
+check('bitmap40-profile.bmp', struct.unpack('<I', d[14:18])[0] == 40, 'version 3 header')
+check('bitmap40-profile.bmp', d[pixels_end + 36:pixels_end + 40] == b'acsp' and
+      struct.unpack('>I', d[pixels_end:pixels_end + 4])[0] == fsize - pixels_end == len(d) - pixels_end,
+      'an ICC profile no field points at follows the pixels and ends the file')
+
 total = sum(os.path.getsize(os.path.join(HERE, f)) for f in os.listdir(HERE)
             if not f.endswith(('.md', '.sh', '.py')))
 print(f'total size of sample files: {total} bytes')

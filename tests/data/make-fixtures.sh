@@ -173,6 +173,7 @@ $IM -size 32x24 -seed 13 plasma:coral-olive -strip -alpha on BMP:"$OUT/bitmap124
 # BMP with a BITMAPV5HEADER and an embedded ICC profile after the pixels (the file size field
 # counts it); the profile is ghostscript's a98.icc (Debian package libgs-common).
 $IM -size 8x8 xc:red -profile /usr/share/color/icc/ghostscript/a98.icc BMP:"$OUT/bitmap124-profile.bmp"
+$IM -size 16x8 xc:red -profile /usr/share/color/icc/ghostscript/a98.icc BMP3:"$OUT/bitmap40-profile.bmp"
 # BMP with run-length 8 compression: its end is the file size field.
 $IM -size 32x24 -seed 14 plasma:teal-gold -strip -colors 16 -type Palette -compress RLE BMP3:"$OUT/bitmap-rle8.bmp"
 

@@ -179,6 +179,26 @@ TEST(BmpExtentTest, EmbeddedProfileEndsTheFile) {
     }
 }
 
+// A version 3 header points at no profile: the size field counts the one after the pixels, and it
+// wins only while the bytes it adds are that profile, whole.
+TEST(BmpExtentTest, ProfileAfterVersion3PixelsCountsWhenWhole) {
+    const std::string file = fixture("bitmap40-profile.bmp"); // pixels end at 438, profile to 1002
+    struct Change {
+        std::size_t at; // a byte changed, or npos
+        std::uint64_t length;
+    };
+    const Change rows[] = {{std::string::npos, 1002}, {438 + 36, 438}, {438 + 3, 438}, {438, 438}};
+    for (const Change& row : rows) {
+        std::string bytes = file;
+        if (row.at != std::string::npos) {
+            bytes[row.at] = static_cast<char>(bytes[row.at] ^ 0x40);
+        }
+        const Extent e = measure(bytes + garbage(2000));
+        ASSERT_TRUE(e) << e.whyNot;
+        EXPECT_EQ(e.length, row.length) << row.at;
+    }
+}
+
 TEST(BmpExtentTest, CutAnywhereNeverReachesPastTheCut) {
     const std::string file = fixture("bitmap40.bmp");
     for (std::size_t cut = 1; cut < file.size(); ++cut) {
