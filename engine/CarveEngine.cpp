@@ -4,6 +4,8 @@
 #include "carve/CompoundDocCarver.h"
 #include "carve/HeaderFooterCarver.h"
 #include "carve/SizeDrivenCarver.h"
+#include "formats/CompoundDocAnalysis.h"
+#include "formats/ZipExtent.h"
 #include "platform/FileSystem.h"
 #include "platform/OutputFile.h"
 #include "search/HexText.h"
@@ -102,6 +104,66 @@ bool CarveEngine::sectorTaken(std::int64_t offset, FileTypeId type, bool starts)
     return !measuringContainers_ && containers_.covering(offset, type) != nullptr;
 }
 
+std::uint64_t CarveEngine::foreignFileWithin(FileTypeId type, std::int64_t H, std::uint64_t length,
+                                             bool runningOut) {
+    if (!reader_ || length <= static_cast<std::uint64_t>(limits::sectorSize)) {
+        return length;
+    }
+    // Signatures start files often enough by chance; a file whose own structure holds to its end
+    // does not. Few are tried, so that a bitmap full of signatures costs little.
+    constexpr int maxTried = 64;
+    const std::int64_t end = H + static_cast<std::int64_t>(length);
+    std::int64_t at = headerIndex_.nextStart(H + limits::sectorSize, end);
+    for (int tried = 0; at >= 0 && tried < maxTried; ++tried) {
+        unsigned char head[24] = {};
+        reader_->readAt(at, head, sizeof head);
+        for (const KindInfo& k : kindTable()) {
+            if (k.id == type || state_.*(k.selected) == 0 || !startsKind(k, head)) {
+                continue;
+            }
+            const std::uint64_t whole = wholeFileAt(k, at);
+            if (whole > 0 && (!runningOut || at + static_cast<std::int64_t>(whole) > end)) {
+                return static_cast<std::uint64_t>(at - H);
+            }
+        }
+        at = headerIndex_.nextStart(at + 1, end);
+    }
+    return length;
+}
+
+bool CarveEngine::startsKind(const KindInfo& kind, const unsigned char* head) const {
+    const std::string list = headerSignature(kind);
+    for (int n = 1;; ++n) {
+        const std::string field = HexText::listField(list, n, ',');
+        if (field.empty()) {
+            return false;
+        }
+        const std::string bytes = HexText::toRawBytes(field);
+        const std::size_t shift = kind.headerShifted ? 4 : 0;
+        if (bytes.size() >= 2 && bytes.size() + shift <= 24 &&
+            std::equal(bytes.begin(), bytes.end(), head + shift,
+                       [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; })) {
+            return true;
+        }
+    }
+}
+
+std::uint64_t CarveEngine::wholeFileAt(const KindInfo& kind, std::int64_t at) {
+    if (kind.exactReader != nullptr) {
+        const Extent extent = kind.exactReader(*reader_, at, state_.maxFileSizeBytes);
+        return extent && !extent.truncated ? extent.length : 0;
+    }
+    if (kind.id == kind::Zip) {
+        const ZipExtent::Result zip = ZipExtent::measure(*reader_, at, true);
+        return zip.extent && !zip.extent.truncated && zip.endRecord ? zip.extent.length : 0;
+    }
+    if (kind.id == kind::CompoundDoc) {
+        const CompoundDocRecord doc = CompoundDocAnalysis::analyse(*reader_, at);
+        return doc.sound ? static_cast<std::uint64_t>(doc.lastSectorIndex + 1) * limits::sectorSize : 0;
+    }
+    return 0;
+}
+
 void CarveEngine::scanProgress(std::uint64_t position) {
     // The scan's own reads are counted by how far it has come (holes included); what the reader
     // fetched meanwhile is not the carvers'.
@@ -185,7 +247,8 @@ bool CarveEngine::carve(const CarvedFile& file) {
     }
     // A frame, member or thumbnail of a file of another kind that this run carves is that file's
     // bytes: it is listed in the DFXML report, not written again.
-    if (const ContainerMap::Container* holder = containers_.holding(file.offset(), file.type)) {
+    if (const ContainerMap::Container* holder =
+            containers_.holding(file.offset(), file.type, file.length())) {
         ++result_.embedded;
         if (dfxml_.active()) {
             const KindInfo& kind = kindInfo(holder->type);

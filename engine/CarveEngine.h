@@ -134,6 +134,8 @@ class CarveEngine : public PassContext {
                    : nullptr;
     }
     bool sectorTaken(std::int64_t offset, FileTypeId type, bool starts) const override;
+    std::uint64_t foreignFileWithin(FileTypeId type, std::int64_t H, std::uint64_t length,
+                                    bool runningOut) override;
     void rememberJoin(FileTypeId type, std::int64_t H,
                       const std::optional<std::vector<Piece>>& pieces) override {
         joinsMeasured_[{type, H}] = pieces;
@@ -181,6 +183,11 @@ class CarveEngine : public PassContext {
     bool runKind(const KindInfo& kind, const std::string& evidencePath);
     // The header signature list of a kind in the run's mode.
     const char* headerSignature(const KindInfo& kind) const;
+    // Whether the first 24 bytes of a sector, `head`, open a file of `kind`; whether the file of
+    // `kind` at `at` holds together from its start to its end by its own structure: its length,
+    // or 0.
+    bool startsKind(const KindInfo& kind, const unsigned char* head) const;
+    std::uint64_t wholeFileAt(const KindInfo& kind, std::int64_t at);
     // Tells the user what an output operation that failed said, and acts on it.
     void tell(const OutputOutcome& outcome);
     // What is said of the evidence file just carved when its passes are over (`passed`: all of

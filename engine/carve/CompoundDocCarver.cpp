@@ -98,7 +98,12 @@ bool CompoundDocCarver::carve(PassContext& context, const CarvePass& pass) {
             }
             const std::uint64_t length =
                 static_cast<std::uint64_t>(record.lastSectorIndex + 1) * limits::sectorSize;
-            const std::uint64_t x = carvedLength(record.startOffset, length, opened->size());
+            std::uint64_t x = carvedLength(record.startOffset, length, opened->size());
+            if (pass.exactEnds) {
+                // Its sectors carry no check of their own: a whole file of another kind that
+                // starts in them and runs on past the document overwrote it there.
+                x = context.foreignFileWithin(pass.type, record.startOffset, x, true);
+            }
             if (!context.carve(pass, fileNumber, record.startOffset, x, x, record.extension)) {
                 endPass();
                 return false;

@@ -117,7 +117,8 @@ void ContainerMap::seal() {
     }
 }
 
-const ContainerMap::Container* ContainerMap::holding(std::int64_t offset, FileTypeId type) const {
+const ContainerMap::Container* ContainerMap::holding(std::int64_t offset, FileTypeId type,
+                                                     std::uint64_t length) const {
     for (const Kind& kind : kinds_) {
         if (kind.type == type) {
             continue;
@@ -126,7 +127,8 @@ const ContainerMap::Container* ContainerMap::holding(std::int64_t offset, FileTy
         // ends last among those that start at or before `offset` holds it, if any does. Nested
         // stretches are met again by the files that hold them.
         const Stretch* stretch = widestHolding(kind.stretches, kind.widestStretch, offset, false);
-        if (stretch != nullptr && kind.files[stretch->file].begin < offset) {
+        if (stretch != nullptr && kind.files[stretch->file].begin < offset &&
+            length <= static_cast<std::uint64_t>(stretch->end - offset)) {
             return &kind.files[stretch->file];
         }
     }

@@ -35,9 +35,10 @@ class ContainerMap {
     void seal();
     bool empty() const { return kinds_.empty(); }
 
-    // A file of another kind than `type` whose structure points at `offset` (inside one of its
-    // stretches, past its own first byte): what starts there is that file's bytes. Else null.
-    const Container* holding(std::int64_t offset, FileTypeId type) const;
+    // A file of another kind than `type` whose structure points at the `length` bytes at
+    // `offset` (one of its stretches holds them, past its own first byte): a file there is that
+    // file's bytes. Else null: a file that runs out of the stretch it starts in is no member of it.
+    const Container* holding(std::int64_t offset, FileTypeId type, std::uint64_t length = 1) const;
     // A file of another kind than `type` whose extent holds `offset` past its own first byte,
     // pointed at or not: no other file is joined with those bytes. Else null.
     const Container* covering(std::int64_t offset, FileTypeId type) const;

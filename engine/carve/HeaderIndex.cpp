@@ -27,6 +27,11 @@ const OffsetList* HeaderIndex::complete(const std::string& evidencePath, const H
 }
 
 bool HeaderIndex::startsFile(std::int64_t offset) const {
+    return nextStart(offset, offset + 1) == offset;
+}
+
+std::int64_t HeaderIndex::nextStart(std::int64_t from, std::int64_t end) const {
+    std::int64_t first = -1;
     for (std::size_t k = 0; k < gathered_.size(); ++k) {
         if (gathered_[k].signature.size() < 2) {
             continue;
@@ -37,17 +42,17 @@ bool HeaderIndex::startsFile(std::int64_t offset) const {
         std::size_t high = list.size();
         while (low < high) {
             const std::size_t mid = low + (high - low) / 2;
-            if (list[mid] < offset) {
+            if (list[mid] < from) {
                 low = mid + 1;
             } else {
                 high = mid;
             }
         }
-        if (low < list.size() && list[low] == offset) {
-            return true;
+        if (low < list.size() && list[low] < end && (first < 0 || list[low] < first)) {
+            first = list[low];
         }
     }
-    return false;
+    return first;
 }
 
 std::vector<HeaderKey> HeaderIndex::keysToGather(const std::string& evidencePath,

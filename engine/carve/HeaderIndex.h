@@ -35,6 +35,8 @@ class HeaderIndex {
     // Whether a signature of two bytes or more that a complete read gathered starts at `offset`
     // (the one-byte openings of an HTML page in the exact mode start no file by themselves).
     bool startsFile(std::int64_t offset) const;
+    // The lowest offset in [from, end) where such a signature starts, or -1.
+    std::int64_t nextStart(std::int64_t from, std::int64_t end) const;
 
     // For the scan that reads: the signatures to gather (`key` included), in a fixed order.
     std::vector<HeaderKey> keysToGather(const std::string& evidencePath, const HeaderKey& key) const;

@@ -112,6 +112,17 @@ class PassContext {
         (void)starts;
         return false;
     }
+    // Where, in the `length` bytes at H, the first file of another kind starts that its own
+    // structure proves whole (past H's first sector; with `runningOut`, only one that runs on past
+    // those bytes): a file of `type` whose payload carries no check of its own (a bitmap's pixels,
+    // a document's sectors) breaks there. `length` when none does.
+    virtual std::uint64_t foreignFileWithin(FileTypeId type, std::int64_t H, std::uint64_t length,
+                                            bool runningOut = false) {
+        (void)type;
+        (void)H;
+        (void)runningOut;
+        return length;
+    }
     // The `length` bytes at `offset` proved one whole file by its format: no reassembly takes them.
     virtual void claimWhole(std::int64_t offset, std::uint64_t length) {
         (void)offset;

@@ -98,6 +98,11 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
                     continue;
                 }
                 L = extent.length;
+                // A bitmap's pixels carry no check: a whole file of another kind starting in
+                // them shows where the bitmap broke.
+                if (pass.type == kind::Bmp) {
+                    L = context.foreignFileWithin(pass.type, H, std::min(L, room));
+                }
                 if (pass.type == kind::VideoQuickTime) {
                     exactExtension = ExactEnds::quickTimeExtension(evidence, H);
                 }

@@ -66,6 +66,9 @@ TEST(ContainerMapTest, HoldingRules) {
         }
     }
     EXPECT_EQ(map.extension(*map.holding(50512, kind::Jpeg)), ".docx");
+    // A file held must end in the stretch it starts in: one that runs out of it overwrote it.
+    EXPECT_NE(map.holding(10512, kind::Jpeg, 20000 - 10512), nullptr);
+    EXPECT_EQ(map.holding(10512, kind::Jpeg, 20000 - 10512 + 1), nullptr);
 }
 
 } // namespace
