@@ -12,8 +12,8 @@ namespace morrow {
 namespace {
 
 // The evidence as if it ended at `end`: what a walk sees when it is held to its stretch. Reads go
-// through the run's reader, the small ones in pieces that its window serves, so that walk after
-// walk over neighbouring sectors fetches each part of the evidence once.
+// through the run's reader, whose window serves the small ones, so that walk after walk over
+// neighbouring sectors fetches each part of the evidence once.
 class StretchSource final : public EvidenceSource {
   public:
     StretchSource(EvidenceReader& evidence, std::uint64_t end) : evidence_(evidence), end_(end) {}
@@ -25,20 +25,12 @@ class StretchSource final : public EvidenceSource {
             return 0;
         }
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length, end_ - offset));
-        if (n > smallRead * 2) {
-            return evidence_.readAt(static_cast<std::int64_t>(offset), out, n);
-        }
-        std::size_t got = 0;
-        for (std::size_t done = 0; done < n; done += smallRead) {
-            const std::size_t piece = std::min(smallRead, n - done);
-            got += evidence_.readAt(static_cast<std::int64_t>(offset + done),
-                                    static_cast<unsigned char*>(out) + done, piece);
-        }
-        return got;
+        // Larger reads in one piece: split, their halves would chase the window back and forth
+        // when they do not start on its alignment.
+        return evidence_.readAt(static_cast<std::int64_t>(offset), out, n);
     }
 
   private:
-    static constexpr std::size_t smallRead = 4096;
     EvidenceReader& evidence_;
     std::uint64_t end_;
 };

@@ -203,6 +203,19 @@ bool HtmlExtent::startsDocument(EvidenceReader& evidence, std::int64_t H) {
     if (H < 0 || static_cast<std::uint64_t>(H) >= evidence.size()) {
         return false;
     }
+    // Most candidates are sectors of other data that happen to open with white space or "<": a
+    // few bytes tell, before the prologue is read.
+    {
+        unsigned char first[64] = {};
+        const std::size_t got = evidence.readAt(H, first, sizeof first);
+        std::size_t i = got >= 3 && first[0] == 0xEF && first[1] == 0xBB && first[2] == 0xBF ? 3 : 0;
+        while (i < got && space(first[i])) {
+            ++i;
+        }
+        if (i < got && first[i] != '<') {
+            return false;
+        }
+    }
     std::vector<unsigned char> head(prologueLimit);
     const std::size_t n = evidence.readAt(H, head.data(), head.size());
     // Everything before the root must be text too.
