@@ -29,6 +29,9 @@ constexpr unsigned char indexIds[4][16] = {
 constexpr std::uint64_t simpleIndexHeader = 56;
 constexpr std::uint64_t simpleIndexEntry = 6;
 
+// The packets' bytes are read a block at a time.
+constexpr std::size_t readBlock = std::size_t{256} << 10;
+
 bool indexObject(const unsigned char* guid) {
     return std::any_of(std::begin(indexIds), std::end(indexIds),
                        [guid](const unsigned char(&id)[16]) { return std::memcmp(guid, id, 16) == 0; });
@@ -37,8 +40,8 @@ bool indexObject(const unsigned char* guid) {
 class Walk {
   public:
     Walk(EvidenceReader& evidence, std::int64_t H, std::uint64_t avail)
-        : asItLies_{static_cast<std::uint64_t>(H), ~std::uint64_t{0}, 0}, bytes_(evidence, asItLies_),
-          avail_(avail) {}
+        : asItLies_{static_cast<std::uint64_t>(H), ~std::uint64_t{0}, 0},
+          bytes_(evidence, asItLies_, readBlock), avail_(avail) {}
 
     // The packets that stood: [packets, packets + sound * packetSize).
     std::uint64_t packets = 0;

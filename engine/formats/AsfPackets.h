@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
+#include <vector>
 
 namespace morrow::asf {
 
@@ -27,10 +29,22 @@ inline constexpr std::uint64_t maxPacket = std::uint64_t{1} << 20;
 inline constexpr std::uint32_t maxPackets = std::uint32_t{1} << 24;
 
 // The file's bytes through a layout (as it lies: PieceLayout{H, ~0, 0}), a small field at a time.
+// A walk through every packet keeps a block of `blockSize` bytes to serve its fields from.
 class Bytes {
   public:
-    Bytes(EvidenceReader& evidence, const PieceLayout& layout) : evidence_(evidence), layout_(layout) {}
-    void read(std::uint64_t at, unsigned char* out, std::size_t n) { layout_.read(evidence_, at, out, n); }
+    Bytes(EvidenceReader& evidence, const PieceLayout& layout, std::size_t blockSize = 0)
+        : evidence_(evidence), layout_(layout), block_(blockSize) {}
+    void read(std::uint64_t at, unsigned char* out, std::size_t n) {
+        if (block_.empty() || n > block_.size()) {
+            layout_.read(evidence_, at, out, n);
+            return;
+        }
+        if (at < start_ || at - start_ > block_.size() - n) {
+            start_ = at;
+            layout_.read(evidence_, at, block_.data(), block_.size());
+        }
+        std::memcpy(out, block_.data() + (at - start_), n);
+    }
     // A field of 0, 1, 2 or 4 bytes as a length type gives it.
     std::uint32_t field(std::uint64_t& at, unsigned type) {
         const std::size_t n = type == 3 ? 4 : type;
@@ -48,6 +62,8 @@ class Bytes {
   private:
     EvidenceReader& evidence_;
     const PieceLayout& layout_;
+    std::vector<unsigned char> block_;
+    std::uint64_t start_ = ~std::uint64_t{0};
 };
 
 struct Header {

@@ -25,9 +25,6 @@ namespace {
 constexpr unsigned char cdSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 constexpr std::uint32_t unwritten = 0xFFFFFFFF;
 constexpr std::size_t maxStreams = 100;
-// What may lie between two stream chunks' data for them to make one part: a pad byte, a 'rec '
-// list's header and a chunk's header.
-constexpr std::uint64_t partGap = 1 + 12 + 8;
 constexpr std::size_t indexBlock = std::size_t{64} << 10;
 
 enum class Level { top, header, movie };
@@ -221,6 +218,7 @@ class Walk {
         }
         if (level == Level::movie) {
             keep(at, head + 8, le32(head + 4)); // an index entry may name a 'rec ' list
+            touch_ = at == touch_ ? data + 4 : touch_;
         }
         const bool aviHeader = level == Level::top && is(head + 8, "hdrl") && firstRiff_;
         if (level == Level::header && is(head + 8, "strl")) {
@@ -280,7 +278,7 @@ class Walk {
         if (firstStreamEnd_ == 0) {
             firstStreamEnd_ = data + size;
         }
-        part(data, size);
+        part(at, data, size);
         return true;
     }
 
@@ -343,7 +341,7 @@ class Walk {
         }
         if (s >= end) {
             sectorsEnd_ = end;
-            part(data, size);
+            part(at, data, size);
             return true;
         }
         // Cut by the end of the evidence, the sectors before stood; before a sector whose sync is
@@ -351,7 +349,7 @@ class Walk {
         const std::uint64_t kept = cut || s == data ? s : s - RiffExtent::cdSector;
         if (kept > data) {
             sectorsEnd_ = kept;
-            part(data, kept - data);
+            part(at, data, kept - data);
         }
         provenEnd_ = std::max(provenEnd_, kept == data ? at : kept);
         return false;
@@ -376,19 +374,23 @@ class Walk {
         return false;
     }
 
-    void part(std::uint64_t offset, std::uint64_t length) {
-        if (parts_ == nullptr || length == 0) {
+    // The `size` bytes at `data` of the chunk at `at`, one part with the last one when only
+    // stream chunks' headers (and empty chunks, and 'rec ' lists' headers) lie between them.
+    void part(std::uint64_t at, std::uint64_t data, std::uint64_t size) {
+        if (parts_ == nullptr) {
             return;
         }
-        if (!parts_->empty()) {
-            Part& last = parts_->back();
-            if (offset >= last.offset + last.length && offset - (last.offset + last.length) <= partGap) {
-                last.length = offset + length - last.offset;
-                return;
-            }
-        }
-        if (parts_->size() < maxParts) {
-            parts_->push_back(Part{offset, length});
+        const bool touches = !parts_->empty() && at == touch_;
+        if (size == 0) {
+            touch_ = touches ? data : touch_;
+        } else if (touches) {
+            parts_->back().length = data + size - parts_->back().offset;
+            touch_ = data + size + (size & 1);
+        } else if (parts_->size() < maxParts) {
+            parts_->push_back(Part{data, size});
+            touch_ = data + size + (size & 1);
+        } else {
+            touch_ = ~std::uint64_t{0};
         }
     }
 
@@ -401,6 +403,7 @@ class Walk {
     std::int64_t H_;
     std::uint64_t avail_;
     std::vector<Part>* parts_;
+    std::uint64_t touch_ = ~std::uint64_t{0}; // where a chunk starts that goes on the last part
     bool cdxa_ = false;
     bool firstRiff_ = true;
     // Where the file is proven to run to: the end of the last chunk that stood.
