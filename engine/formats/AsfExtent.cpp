@@ -29,8 +29,9 @@ constexpr unsigned char indexIds[4][16] = {
 constexpr std::uint64_t simpleIndexHeader = 56;
 constexpr std::uint64_t simpleIndexEntry = 6;
 
-// The packets' bytes are read a block at a time.
-constexpr std::size_t readBlock = std::size_t{256} << 10;
+// The packets' bytes are read a block at a time (no more than the walk may read: a start that is
+// no file costs no more than the bytes it stands on).
+constexpr std::uint64_t readBlock = std::uint64_t{256} << 10;
 
 bool indexObject(const unsigned char* guid) {
     return std::any_of(std::begin(indexIds), std::end(indexIds),
@@ -41,7 +42,7 @@ class Walk {
   public:
     Walk(EvidenceReader& evidence, std::int64_t H, std::uint64_t avail)
         : asItLies_{static_cast<std::uint64_t>(H), ~std::uint64_t{0}, 0},
-          bytes_(evidence, asItLies_, readBlock), avail_(avail) {}
+          bytes_(evidence, asItLies_, static_cast<std::size_t>(std::min(readBlock, avail))), avail_(avail) {}
 
     // The packets that stood: [packets, packets + sound * packetSize).
     std::uint64_t packets = 0;

@@ -51,8 +51,9 @@ int hexValue(unsigned char c) {
     return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
 }
 
-bool letter(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+// A stream chunk's type: "dc", "wb", "tx" ... and DV's interleaved "__".
+bool typeCharacter(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
 }
 
 // A stream's chunk "##xx": its stream number (two decimal digits, or hexadecimal), -1 for any
@@ -60,7 +61,7 @@ bool letter(unsigned char c) {
 int streamNumber(const unsigned char* id) {
     const int high = hexValue(id[0]);
     const int low = hexValue(id[1]);
-    if (high < 0 || low < 0 || !letter(id[2]) || !letter(id[3])) {
+    if (high < 0 || low < 0 || !typeCharacter(id[2]) || !typeCharacter(id[3])) {
         return -1;
     }
     return high < 10 && low < 10 ? high * 10 + low : high * 16 + low;
@@ -320,7 +321,10 @@ class Walk {
     bool sectors(std::uint64_t at, std::uint64_t size) {
         const std::uint64_t data = at + 8;
         const std::uint64_t end = data + size;
-        BlockWindow window(evidence_, std::size_t{1} << 20);
+        const std::uint64_t window =
+            std::min({std::uint64_t{1} << 20, size, avail_ - std::min(data, avail_)});
+        BlockWindow blocks(evidence_,
+                           static_cast<std::size_t>(std::max<std::uint64_t>(window, sizeof cdSync)));
         std::uint64_t s = data;
         bool cut = false;
         for (; s < end; s += RiffExtent::cdSector) {
@@ -330,8 +334,8 @@ class Walk {
             }
             const auto offset = static_cast<std::uint64_t>(H_) + s;
             unsigned char sync[sizeof cdSync] = {};
-            if (window.load(offset) >= sizeof sync) {
-                std::memcpy(sync, window.at(offset), sizeof sync);
+            if (blocks.load(offset) >= sizeof sync) {
+                std::memcpy(sync, blocks.at(offset), sizeof sync);
             } else {
                 read(s, sync, sizeof sync);
             }
