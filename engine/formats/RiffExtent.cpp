@@ -174,7 +174,7 @@ class Walk {
             if (strong) {
                 provenEnd_ = std::max(provenEnd_, at);
             }
-            const std::uint64_t next = data + size + (size & 1);
+            const std::uint64_t next = unsized ? end : data + size + (size & 1);
             if (isList) {
                 if (size < 4 || !avi::code(head + 8) || depth >= RiffExtent::maxDepth) {
                     return brokeAfter();
