@@ -1,5 +1,6 @@
 #include "Catalog.h"
 
+#include "formats/AsfExtent.h"
 #include "formats/BmpExtent.h"
 #include "formats/CompoundDocAnalysis.h"
 #include "formats/GifExtent.h"
@@ -8,6 +9,7 @@
 #include "formats/PngExtent.h"
 #include "formats/PsdExtent.h"
 #include "formats/QuickTimeExtent.h"
+#include "formats/RiffExtent.h"
 #include "formats/TiffExtent.h"
 
 #include <algorithm>
@@ -62,13 +64,15 @@ const KindInfo table[] = {
      CF::SizeDriven, false, nullptr, false, false, 0, nullptr, true, nullptr},
     {kind::VideoRiff, "Video Files", 10, &CS::videoSelected, false, {"video", "avi", "dat"}, "AVI/DAT",
      "VideoFiles", "", "52494646" /* RIFF */, nullptr, "",
-     CF::SizeDriven, false, "(AVI,DAT)", false, false, 0, nullptr, true, nullptr},
+     CF::SizeDriven, false, "(AVI,DAT)", false, false, 0, &EE::structural<&RiffExtent::measure>, true,
+     &RiffExtent::parts},
     {kind::VideoQuickTime, "Video Files", 10, &CS::videoSelected, false, {"mp4", "mov", "3gp"}, "MP4/3GP/MOV",
      "VideoFiles", "", "66747970" /* ftyp, 4 bytes in */, nullptr, "",
      CF::SizeDriven, false, "(MP4,3GP,MOV)", true, false, 0, &EE::structural<&QuickTimeExtent::measure>, true, nullptr},
     {kind::VideoAsf, "Video Files", 10, &CS::videoSelected, false, {"wmv"}, "WMV",
      "VideoFiles", ".wmv", "3026B2758E66CF11" /* ASF header object */, nullptr, "",
-     CF::SizeDriven, false, "(WMV)", false, false, 0, nullptr, true, nullptr},
+     CF::SizeDriven, false, "(WMV)", false, false, 0, &EE::structural<&AsfExtent::measure>, true,
+     &AsfExtent::parts},
 };
 // clang-format on
 

@@ -65,7 +65,7 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
         const std::int64_t H = headers[static_cast<std::size_t>(w)];
         const std::uint64_t room = evidence.size() - static_cast<std::uint64_t>(H);
 
-        // ZIP, RIFF and ASF have no exact reader: their own rules below already follow the structure.
+        // ZIP has no exact reader: its own rules below already follow the structure.
         if (pass.exactEnds && pass.exactReader != nullptr) {
             std::string exactExtension = pass.extension;
             if (pass.type == kind::Pdf) {
@@ -79,6 +79,25 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
                 L = *linearized;
                 pdfCarvedBySize += 1;
             } else {
+                if (pass.type == kind::VideoRiff) {
+                    const auto found = LengthReaders::readVideoLength(evidence, H, false);
+                    if (!found) {
+                        continue;
+                    }
+                    exactExtension = videoExtension(found->container);
+                }
+                // A movie whose chunks or packets break may go on past a gap, its index or its
+                // packet size telling where.
+                if (pass.reassemble && (pass.type == kind::VideoRiff || pass.type == kind::VideoAsf)) {
+                    std::vector<ByteRun> joined;
+                    if (!context.carveJoined(pass, evidence, fileNumber, H, exactExtension, joined)) {
+                        return endRun();
+                    }
+                    if (!joined.empty()) {
+                        ++fileNumber;
+                        continue;
+                    }
+                }
                 const Extent extent = walks.measure(static_cast<std::size_t>(w));
                 // A movie whose media data's box ends on no box, or whose movie box breaks
                 // inside, may go on past a gap, its movie box's sample offsets telling where: the

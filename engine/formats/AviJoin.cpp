@@ -12,6 +12,7 @@
 
 #include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
+#include "formats/AviChunks.h"
 #include "formats/JoinSectors.h"
 #include "formats/SplitSearch.h"
 #include "formats/ThreePieces.h"
@@ -37,15 +38,8 @@ constexpr int maxDepth = 8;
 // The bytes a JUNK chunk may hold before its zeros: the header of the index kept room for.
 constexpr std::uint64_t junkHeader = 64;
 
-bool code(const unsigned char* p) {
-    return std::all_of(p, p + 4, [](unsigned char c) { return c >= 0x20 && c <= 0x7E; });
-}
-
-struct Chunk {
-    std::uint64_t offset = 0;
-    std::uint32_t size = 0;
-    unsigned char id[4] = {};
-};
+using avi::Chunk;
+using avi::code;
 
 // One walk of the file's chain through a layout.
 class Walk {
@@ -122,8 +116,7 @@ class Walk {
             } else if (std::memcmp(head, "strf", 4) == 0 && size >= 20 && streams_ < mjpeg_.size()) {
                 unsigned char compression[4] = {};
                 read(data + 16, compression, 4);
-                mjpeg_[streams_++] =
-                    std::memcmp(compression, "MJPG", 4) == 0 || std::memcmp(compression, "mjpg", 4) == 0;
+                mjpeg_[streams_++] = avi::motionJpeg(compression);
             } else if (std::memcmp(head, "JUNK", 4) == 0 && checked(data, size)) {
                 zeros.emplace_back(data + std::min(size, junkHeader), data + size);
                 ok = junk(data, size);
@@ -156,10 +149,9 @@ class Walk {
     }
 
     bool frameOfMjpeg(const unsigned char* id) const {
-        const bool digits = id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9';
-        const std::size_t stream = static_cast<std::size_t>((id[0] - '0') * 10 + (id[1] - '0'));
-        return digits && id[2] == 'd' && (id[3] == 'c' || id[3] == 'b') && stream < streams_ &&
-               mjpeg_[stream];
+        const int stream = avi::frameStream(id);
+        return stream >= 0 && static_cast<std::size_t>(stream) < streams_ &&
+               mjpeg_[static_cast<std::size_t>(stream)];
     }
 
     bool junk(std::uint64_t at, std::uint64_t n) {
@@ -177,55 +169,12 @@ class Walk {
     bool frame(std::uint64_t at, std::uint64_t n) {
         std::vector<unsigned char> b(static_cast<std::size_t>(n));
         read(at, b.data(), b.size());
-        if (n < 4 || b[0] != 0xFF || b[1] != 0xD8) {
-            return fail(at + std::min<std::uint64_t>(n, 2) - 1);
+        const avi::FrameMarkers walk = avi::frameMarkers(b.data(), b.size(), n, true);
+        if (!walk.ok) {
+            return fail(at + walk.failAt);
         }
-        std::size_t i = 2;
-        bool scan = false;
-        std::size_t entropy = 0; // where the first scan's data begins
-        while (true) {
-            if (scan) {
-                while (i < b.size() && b[i] != 0xFF) {
-                    ++i;
-                }
-                if (i + 1 >= b.size()) {
-                    return fail(at + n - 1);
-                }
-                const unsigned char m = b[i + 1];
-                if (m == 0 || (m >= 0xD0 && m <= 0xD7)) {
-                    i += 2;
-                    continue;
-                }
-                if (m == 0xFF) {
-                    ++i;
-                    continue;
-                }
-                scan = false;
-            }
-            if (i + 2 > b.size() || b[i] != 0xFF) {
-                return fail(at + std::min<std::size_t>(i, b.size() - 1));
-            }
-            while (i + 2 < b.size() && b[i + 1] == 0xFF) {
-                ++i;
-            }
-            const unsigned char m = b[i + 1];
-            if (m == 0xD9) {
-                i += 2;
-                break;
-            }
-            if (m == 0 || m == 1 || (m >= 0xD0 && m <= 0xD8) || i + 4 > b.size()) {
-                return fail(at + std::min<std::size_t>(i + 1, b.size() - 1));
-            }
-            const std::size_t length = (std::size_t{b[i + 2]} << 8) | b[i + 3];
-            if (length < 2 || length > b.size() - i - 2) {
-                return fail(at + std::min<std::size_t>(i + 3, b.size() - 1));
-            }
-            i += 2 + length;
-            scan = m == 0xDA;
-            if (scan && entropy == 0) {
-                entropy = i;
-            }
-        }
+        const std::size_t i = walk.end;
+        const std::size_t entropy = walk.entropy;
         for (std::size_t k = i; k < b.size(); ++k) {
             if (b[k] != 0) {
                 return fail(at + k);
@@ -255,33 +204,15 @@ class Walk {
         if (length % 16 != 0 || length / 16 > maxEntries) {
             return fail(index_ + 7);
         }
-        auto byOffset = [](const Chunk& c, std::uint64_t offset) { return c.offset < offset; };
-        std::uint64_t firstBad[2] = {~std::uint64_t{0}, ~std::uint64_t{0}};
-        const std::uint64_t bases[2] = {movi_, 0};
+        avi::IndexCheck entries(chunks_, movi_);
         std::vector<unsigned char> block(std::size_t{16} << 12);
-        for (std::uint64_t e = 0; e < length; e += block.size()) {
+        for (std::uint64_t e = 0; e < length && entries.whole(); e += block.size()) {
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), length - e));
             read(index_ + 8 + e, block.data(), n);
-            for (std::size_t k = 0; k + 16 <= n; k += 16) {
-                const unsigned char* entry = &block[k];
-                for (int b = 0; b < 2; ++b) {
-                    if (firstBad[b] != ~std::uint64_t{0}) {
-                        continue;
-                    }
-                    const std::uint64_t offset = bases[b] + le32(entry + 8);
-                    const auto found = std::lower_bound(chunks_.begin(), chunks_.end(), offset, byOffset);
-                    if (found == chunks_.end() || found->offset != offset ||
-                        found->size != le32(entry + 12) || std::memcmp(found->id, entry, 4) != 0) {
-                        firstBad[b] = index_ + 8 + e + k + 15;
-                    }
-                }
-            }
-        }
-        if (firstBad[0] == ~std::uint64_t{0} || firstBad[1] == ~std::uint64_t{0}) {
-            return true;
+            entries.add(block.data(), n);
         }
         // The base that stood the longer is the writer's.
-        return fail(std::max(firstBad[0], firstBad[1]));
+        return entries.whole() || fail(index_ + 8 + entries.stood() * 16 + 15);
     }
 
     EvidenceReader& evidence_;

@@ -176,3 +176,29 @@ TEST(ExactEndsCliTest, EmbeddedFilesAreNotCarvedAgain) {
     EXPECT_EQ(test::listFolder(dir / "pics/disk"),
               (std::vector<std::string>{"disk~JPEGFile0.jpg", "disk~PNGFile0.png", "disk~Report.xls"}));
 }
+
+// A movie cut short whose RIFF size still claims twice its bytes, then a picture, a page and a
+// document with no gap: -x ends the movie with its last whole frame and carves each of the three
+// byte for byte.
+TEST(ExactEndsCliTest, CutMovieLeavesTheFilesAfterIt) {
+    test::TempDir dir;
+    std::string movie = test::fixture("clip.avi").substr(0, 8192); // cut in its fourth frame's chunk
+    movie.replace(4, 4, test::le32(2 * 8192 - 8));
+    const std::string gif = test::fixture("image89a.gif");
+    const std::string html = test::fixture("page.html");
+    const std::string pdf = test::fixture("plain.pdf");
+    test::ImageBuilder(65536)
+        .randomFill(13)
+        .place(8192, movie)
+        .place(16384, gif)
+        .place(16896, html)
+        .place(17920, pdf)
+        .writeTo(dir / "disk.img");
+    const test::ChildResult result =
+        test::runCliWith({"-x", "-y", "-q", "-t", "video,gif,html,pdf", "-o", dir / "out", dir / "disk.img"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(test::readFile(dir / "out/disk/disk~VideoFiles0.avi"), movie.substr(0, 8092)); // frames to 8092
+    EXPECT_EQ(test::readFile(dir / "out/disk/disk~GIFFile0.gif"), gif);
+    EXPECT_EQ(test::readFile(dir / "out/disk/disk~HTMLFile0.html"), html);
+    EXPECT_EQ(test::readFile(dir / "out/disk/disk~PDFFile0.pdf"), pdf);
+}

@@ -353,6 +353,10 @@ PY
 # ASF / WMV
 "${FF[@]}" -f lavfi -i testsrc=size=32x32:rate=5 -t 1 "${FFX[@]}" \
     -c:v wmv2 -q:v 20 -f asf "$OUT/clip.wmv"
+# Video and audio in packets of 512 bytes: 14 packets, several payloads in some of them.
+"${FF[@]}" -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i sine=frequency=440:sample_rate=8000 -t 1 \
+    "${FFX[@]}" -flags:a +bitexact -c:v wmv2 -q:v 4 -c:a wmav2 -b:a 24k -packet_size 512 -f asf \
+    "$OUT/clip-packets.wmv"
 
 # VCD .dat: RIFF/CDXA around raw 2352-byte Mode 2 Form 2 sectors whose user
 # data is an MPEG-1 program stream written by ffmpeg with 2324-byte packs.
