@@ -10,6 +10,7 @@
 #include "carve/PassContext.h"
 #include "evidence/EvidenceReader.h"
 #include "formats/ExactEnds.h"
+#include "formats/HtmlExtent.h"
 #include "formats/JpegValidator.h"
 #include "search/HexText.h"
 #include "search/PatternSearch.h"
@@ -91,6 +92,19 @@ bool HeaderFooterCarver::carve(PassContext& context, const CarvePass& pass) {
         if (!isPdf) {
             scan = HeaderScan::run(context, evidence, pass.evidencePath, pass.kindTag + label,
                                    HeaderKey{header, pass.headerShifted});
+        }
+        // An exact-ends HTML pass takes every sector that opens with white space or "<": most
+        // open no page, which its first bytes tell, read in full as no stretch of the walks
+        // reads them (bytes past a stretch read as zeros, which are no text), so they are
+        // left out before the walks.
+        if (pass.exactEnds && isHtml) {
+            OffsetList pages;
+            for (std::size_t k = 0; k < scan.matches.size(); ++k) {
+                if (HtmlExtent::startsDocument(evidence, scan.matches[k])) {
+                    pages.push_back(scan.matches[k]);
+                }
+            }
+            scan.matches = std::move(pages);
         }
         const OffsetList& candidates = isPdf ? context.pdfHeaderIndex() : scan.matches;
         const auto count = static_cast<std::int64_t>(candidates.size());

@@ -212,7 +212,9 @@ bool HtmlExtent::startsDocument(EvidenceReader& evidence, std::int64_t H) {
         while (i < got && space(first[i])) {
             ++i;
         }
-        if (i < got && first[i] != '<') {
+        // A prologue's "<?xml" or "<!--", or the document's "<!DOCTYPE" or "<html".
+        if (i < got && (first[i] != '<' || (i + 1 < got && first[i + 1] != '?' && first[i + 1] != '!' &&
+                                            first[i + 1] != 'h' && first[i + 1] != 'H'))) {
             return false;
         }
     }
