@@ -78,9 +78,8 @@ struct Local {
     ZipMember member;      // sizes and CRC-32 as the header or the descriptor gives them
     bool descriptor = false;
     bool zip64 = false;
-    // Its end was found by its descriptor's signature and compressed size alone: its CRC-32 is
-    // not checked yet.
-    bool unchecked = false;
+    // Its data was decoded to find its descriptor, and has the descriptor's CRC-32.
+    bool proven = false;
 };
 
 std::optional<Local> readLocal(EvidenceReader& evidence, std::uint64_t C) {
@@ -164,7 +163,6 @@ bool descriptorEnd(EvidenceReader& evidence, Local& m, std::vector<unsigned char
                 if (const std::uint64_t end = descriptorAt(evidence, P, found, P - m.data); end != 0) {
                     m = found;
                     m.end = end;
-                    m.unchecked = true;
                     return true;
                 }
             }
@@ -192,6 +190,7 @@ bool descriptorEnd(EvidenceReader& evidence, Local& m, std::vector<unsigned char
     }
     m = found;
     m.end = end;
+    m.proven = true;
     return true;
 }
 
@@ -331,17 +330,15 @@ ZipExtent::Result measureExact(EvidenceReader& evidence, std::int64_t H) {
         return result;
     }
 
-    // The members that end the archive, sound by their chain up to `cut` (the first not taken):
-    // where no directory proves them, a member whose end was found by its descriptor alone must
-    // have its CRC-32, and so must the last when nothing follows it that the chain landed on.
+    // The members that end an archive no directory proves, up to `cut` (the first not taken):
+    // each must have its CRC-32, for a chain of sizes may land by chance on another archive's
+    // local header (a cut archive's next sector starting one).
     JoinBudget budget(~std::uint64_t{0}, ~std::uint64_t{0});
-    auto truncatedAt = [&](std::size_t cut, bool landed) {
+    auto truncatedAt = [&](std::size_t cut) {
         for (std::size_t i = 0; i < cut; ++i) {
             Local& m = chain[i];
-            const bool last = i + 1 == cut && !landed;
-            if ((m.unchecked || last) &&
-                !ZipMembers::dataHolds(evidence, PieceLayout{m.data, ~std::uint64_t{0}, 0}, m.member, 0,
-                                       budget, in, out)) {
+            if (!m.proven && !ZipMembers::dataHolds(evidence, PieceLayout{m.data, ~std::uint64_t{0}, 0},
+                                                    m.member, 0, budget, in, out)) {
                 cut = i;
                 break;
             }
@@ -355,7 +352,7 @@ ZipExtent::Result measureExact(EvidenceReader& evidence, std::int64_t H) {
         return result;
     };
     if (D == 0) {
-        return truncatedAt(chain.size(), false);
+        return truncatedAt(chain.size());
     }
     const Directory dir = readDirectory(evidence, D);
     if (lands(dir, chain, start)) {
@@ -381,10 +378,10 @@ ZipExtent::Result measureExact(EvidenceReader& evidence, std::int64_t H) {
         }
         ++tried;
         if (lands(dir, chain, chain[i].header)) {
-            return truncatedAt(i, true);
+            return truncatedAt(i);
         }
     }
-    return truncatedAt(chain.size(), true);
+    return truncatedAt(chain.size());
 }
 
 } // namespace

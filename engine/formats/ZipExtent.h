@@ -43,8 +43,8 @@ class ZipExtent {
     // - A directory that lands so relative to a later local header the walk met (the walk ran out
     //   of a cut archive into another): this one ends, truncated, where that one begins.
     // - Any other directory, or none (the chain broke on bytes that are no local header): the
-    //   archive ends, truncated, after the last member whose chain is sound, the last one's data
-    //   proven by its CRC-32. None sound: rejected.
+    //   archive ends, truncated, after the last member whose chain is sound, each one's data
+    //   proven by its CRC-32 (stored or deflated). None sound: rejected.
     static Result measure(EvidenceReader& evidence, std::int64_t H, bool exact = false);
 
     // The exact-ends mode's length of an archive `measure` found: its end record with the
