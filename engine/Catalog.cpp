@@ -11,6 +11,7 @@
 #include "formats/QuickTimeExtent.h"
 #include "formats/RiffExtent.h"
 #include "formats/TiffExtent.h"
+#include "formats/ZipExtent.h"
 
 #include <algorithm>
 
@@ -51,7 +52,7 @@ const KindInfo table[] = {
      CF::CompoundDoc, false, nullptr, false, false, 0, nullptr, true, &CompoundDocAnalysis::parts},
     {kind::Pdf, "PDF Files", 7, &CS::pdfSelected, false, {"pdf"}, "PDF",
      "PDFFile", ".pdf", "25504446" /* %PDF */, nullptr, "2525454F46" /* %%EOF */,
-     CF::SizeDriven, true, nullptr, false, false, 0, &EE::structural<&PdfExtent::measure>, true, nullptr},
+     CF::SizeDriven, true, nullptr, false, false, 0, &EE::structural<&PdfExtent::measure>, true, &PdfExtent::parts},
     // An HTML page in the exact mode may open with a byte-order mark, white space, an XML
     // declaration or a comment, so every sector starting with one of those is a candidate, which
     // the reader then judges.
@@ -61,7 +62,7 @@ const KindInfo table[] = {
      CF::HeaderFooter, false, nullptr, false, true, 0, &EE::html, false, nullptr},
     {kind::Zip, "ZIP Files", 9, &CS::zipSelected, false, {"zip"}, "ZIP",
      "ZIPFile", ".zip", "504B0304" /* PK 03 04 */, nullptr, "",
-     CF::SizeDriven, false, nullptr, false, false, 0, nullptr, true, nullptr},
+     CF::SizeDriven, false, nullptr, false, false, 0, nullptr, true, &ZipExtent::parts},
     {kind::VideoRiff, "Video Files", 10, &CS::videoSelected, false, {"video", "avi", "dat"}, "AVI/DAT",
      "VideoFiles", "", "52494646" /* RIFF */, nullptr, "",
      CF::SizeDriven, false, "(AVI,DAT)", false, false, 0, &EE::structural<&RiffExtent::measure>, true,

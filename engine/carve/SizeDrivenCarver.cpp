@@ -69,10 +69,12 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
         if (pass.exactEnds && pass.exactReader != nullptr) {
             std::string exactExtension = pass.extension;
             if (pass.type == kind::Pdf) {
-                // A linearized file keeps its /L when a %%EOF ends exactly there; any other goes to
-                // the footer pass, which follows its updates to the last %%EOF.
+                // A linearized file keeps its /L when a %%EOF that its cross-reference proves ends
+                // exactly there; any other goes to the footer pass, which follows its updates to
+                // the last %%EOF.
                 const auto linearized = LengthReaders::readPdfLinearized(evidence, H);
-                if (!linearized || !PdfExtent::linearizedLengthAgrees(evidence, H, *linearized)) {
+                if (!linearized || !PdfExtent::linearizedLengthAgrees(evidence, H, *linearized) ||
+                    !PdfExtent::endProven(evidence, H, *linearized)) {
                     pdfHeaders.push_back(H);
                     continue;
                 }

@@ -9,6 +9,7 @@
 
 #include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
+#include "formats/PdfObjects.h"
 
 #include <algorithm>
 #include <cctype>
@@ -26,210 +27,20 @@ constexpr std::uint64_t maxSearch = std::uint64_t{128} << 20;
 // Cross-reference sections followed back through /Prev.
 constexpr int maxSections = 64;
 
-bool whiteSpace(int c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0;
-}
-
-bool digit(int c) {
-    return c >= '0' && c <= '9';
-}
-
-// Text read forward from an evidence offset through a block of its own.
-class Cursor {
-  public:
-    Cursor(EvidenceReader& evidence, std::uint64_t at, std::uint64_t end)
-        : evidence_(evidence), at_(at), end_(end), block_(4096) {}
-    std::uint64_t at() const { return at_; }
-    int peek() {
-        if (at_ >= end_) {
-            return -1;
-        }
-        if (at_ < from_ || at_ >= from_ + got_) {
-            from_ = at_;
-            got_ = evidence_.readAt(static_cast<std::int64_t>(at_), block_.data(), block_.size());
-            if (got_ == 0) {
-                return -1;
-            }
-        }
-        return block_[static_cast<std::size_t>(at_ - from_)];
-    }
-    void skipSpace() {
-        while (whiteSpace(peek()) && peek() >= 0) {
-            ++at_;
-        }
-    }
-    std::optional<std::uint64_t> number() {
-        std::uint64_t value = 0;
-        int digits = 0;
-        while (digit(peek()) && digits < 19) {
-            value = value * 10 + static_cast<std::uint64_t>(peek() - '0');
-            ++at_;
-            ++digits;
-        }
-        return digits > 0 ? std::optional<std::uint64_t>(value) : std::nullopt;
-    }
-    bool keyword(const char* word) {
-        const std::uint64_t start = at_;
-        for (const char* p = word; *p != '\0'; ++p, ++at_) {
-            if (peek() != static_cast<unsigned char>(*p)) {
-                at_ = start;
-                return false;
-            }
-        }
-        return true;
-    }
-
-  private:
-    EvidenceReader& evidence_;
-    std::uint64_t at_;
-    std::uint64_t end_;
-    std::vector<unsigned char> block_;
-    std::uint64_t from_ = 0;
-    std::size_t got_ = 0;
-};
-
-// "number G obj" at the evidence offset P; the length of that text, or 0.
-std::size_t objectAt(EvidenceReader& evidence, std::uint64_t P, std::uint64_t number) {
-    Cursor c(evidence, P, P + 48);
-    const auto n = c.number();
-    if (!n || *n != number || !whiteSpace(c.peek())) {
-        return 0;
-    }
-    c.skipSpace();
-    if (!c.number() || !whiteSpace(c.peek())) {
-        return 0;
-    }
-    c.skipSpace();
-    return c.keyword("obj") ? static_cast<std::size_t>(c.at() - P) : 0;
-}
-
-struct Entry {
-    std::uint64_t number = 0;
-    std::uint64_t offset = 0;
-    std::uint64_t found = 0; // its evidence offset, once known
-};
-
-struct Section {
-    std::vector<Entry> objects; // in use
-    std::optional<std::uint64_t> prev;
-};
-
-// The cross-reference table at the evidence offset P, read no further than `end`.
-std::optional<Section> readTable(EvidenceReader& evidence, std::uint64_t P, std::uint64_t end,
-                                 JoinBudget& budget) {
-    Cursor c(evidence, P, end);
-    if (!c.keyword("xref")) {
-        return std::nullopt;
-    }
-    Section section;
-    for (;;) {
-        c.skipSpace();
-        if (c.keyword("trailer")) {
-            break;
-        }
-        const auto first = c.number();
-        c.skipSpace();
-        const auto count = c.number();
-        if (!first || !count || *count > (std::uint64_t{1} << 24) || !budget.spend(*count * 20)) {
-            return std::nullopt;
-        }
-        for (std::uint64_t i = 0; i < *count; ++i) {
-            c.skipSpace();
-            const auto offset = c.number();
-            c.skipSpace();
-            const auto generation = c.number();
-            c.skipSpace();
-            const int type = c.peek();
-            if (!offset || !generation || (type != 'n' && type != 'f')) {
-                return std::nullopt;
-            }
-            c.keyword(type == 'n' ? "n" : "f");
-            if (type == 'n' && *offset != 0) {
-                section.objects.push_back(Entry{*first + i, *offset});
-            }
-        }
-    }
-    // The trailer's /Prev, if any, before its "startxref".
-    std::string trailer(2048, '\0');
-    trailer.resize(evidence.readAt(static_cast<std::int64_t>(c.at()), trailer.data(), trailer.size()));
-    trailer.resize(std::min(trailer.size(), trailer.find("startxref")));
-    const std::size_t prev = trailer.find("/Prev");
-    if (prev != std::string::npos) {
-        Cursor p(evidence, c.at() + prev + 5, end);
-        p.skipSpace();
-        section.prev = p.number();
-        if (!section.prev) {
-            return std::nullopt;
-        }
-    }
-    return section;
-}
-
 // The stream of the object whose "obj" text ends at `body` under `layout`: the data's offset and
 // length when it is deflated; a /Length given by reference is looked up with `lookUp`.
-struct Stream {
-    std::uint64_t data = 0;
-    std::uint64_t length = 0;
-};
-
-template <typename LookUp>
-std::optional<Stream> flateStream(EvidenceReader& evidence, const PieceLayout& layout, std::uint64_t body,
-                                  LookUp&& lookUp) {
-    std::string text(1024, '\0');
-    layout.read(evidence, body, reinterpret_cast<unsigned char*>(text.data()), text.size());
-    const std::size_t keyword = text.find("stream");
-    if (keyword == std::string::npos || text.find("endobj") < keyword) {
+std::optional<PdfStream> flateStream(EvidenceReader& evidence, const PieceLayout& layout, std::uint64_t body,
+                                     const PdfObjects::LookUp& lookUp) {
+    auto stream = PdfObjects::streamAt(evidence, layout, body, lookUp);
+    if (!stream || !stream->flate || !stream->lengthKnown) {
         return std::nullopt;
     }
-    const std::string dictionary = text.substr(0, keyword);
-    std::size_t length = dictionary.find("/Length");
-    while (length != std::string::npos && length + 7 < dictionary.size() &&
-           std::isalnum(static_cast<unsigned char>(dictionary[length + 7])) != 0) {
-        length = dictionary.find("/Length", length + 7);
-    }
-    if (dictionary.find("/FlateDecode") == std::string::npos || length == std::string::npos) {
-        return std::nullopt;
-    }
-    auto readNumber = [&](std::size_t& i, std::uint64_t& n) {
-        while (i < dictionary.size() && whiteSpace(dictionary[i])) {
-            ++i;
-        }
-        std::size_t digits = 0;
-        for (n = 0; i < dictionary.size() && digit(dictionary[i]) && digits < 15; ++i, ++digits) {
-            n = n * 10 + static_cast<std::uint64_t>(dictionary[i] - '0');
-        }
-        return digits > 0;
-    };
-    std::size_t i = length + 7;
-    std::uint64_t n = 0;
-    std::uint64_t generation = 0;
-    if (!readNumber(i, n)) {
-        return std::nullopt;
-    }
-    std::size_t j = i;
-    if (readNumber(j, generation)) {
-        // A reference ("12 0 R"): the object holds the length.
-        while (j < dictionary.size() && whiteSpace(dictionary[j])) {
-            ++j;
-        }
-        const auto looked = j < dictionary.size() && dictionary[j] == 'R' ? lookUp(n) : std::nullopt;
-        if (!looked) {
-            return std::nullopt;
-        }
-        n = *looked;
-    }
-    std::size_t data = keyword + 6;
-    if (data < text.size() && text[data] == '\r') {
-        ++data;
-    }
-    if (data < text.size() && text[data] == '\n') {
-        ++data;
-    }
-    return Stream{body + data, n};
+    return stream;
 }
 
 // The zlib stream of `stream` under `layout` inflates to its end and its Adler-32.
-bool inflates(EvidenceReader& evidence, const PieceLayout& layout, const Stream& stream, JoinBudget& budget) {
+bool inflates(EvidenceReader& evidence, const PieceLayout& layout, const PdfStream& stream,
+              JoinBudget& budget) {
     if (!budget.spend(stream.length, 1)) {
         return false;
     }
@@ -274,7 +85,7 @@ bool inflates(EvidenceReader& evidence, const PieceLayout& layout, const Stream&
 // `to`: the one sector start between them, or where there are more, the one under which the
 // deflated stream they run through inflates (`layoutAt` gives the pieces for a split); 0 for none.
 template <typename LayoutAt>
-std::uint64_t chooseSplit(EvidenceReader& evidence, const std::vector<Entry>& objects, std::uint64_t from,
+std::uint64_t chooseSplit(EvidenceReader& evidence, const std::vector<PdfEntry>& objects, std::uint64_t from,
                           std::uint64_t to, LayoutAt&& layoutAt, JoinBudget& budget) {
     const std::uint64_t lowest = (from + sector - 1) / sector * sector;
     const std::uint64_t highest = to / sector * sector;
@@ -286,21 +97,21 @@ std::uint64_t chooseSplit(EvidenceReader& evidence, const std::vector<Entry>& ob
     }
     // The object the split runs through: the last that begins before the lowest start.
     const auto broken = std::partition_point(objects.begin(), objects.end(),
-                                             [&](const Entry& e) { return e.offset < lowest; });
+                                             [&](const PdfEntry& e) { return e.offset < lowest; });
     if (broken == objects.begin()) {
         return 0;
     }
-    const Entry& object = *(broken - 1);
-    const std::size_t header = objectAt(evidence, object.found, object.number);
+    const PdfEntry& object = *(broken - 1);
+    const std::size_t header = PdfObjects::objectAt(evidence, object.found, object.number);
     // An integer object "N G obj L endobj", where the table puts it.
     auto lookUp = [&](std::uint64_t number) -> std::optional<std::uint64_t> {
-        const auto e =
-            std::find_if(objects.begin(), objects.end(), [&](const Entry& x) { return x.number == number; });
-        const std::size_t text = e == objects.end() ? 0 : objectAt(evidence, e->found, number);
+        const auto e = std::find_if(objects.begin(), objects.end(),
+                                    [&](const PdfEntry& x) { return x.number == number; });
+        const std::size_t text = e == objects.end() ? 0 : PdfObjects::objectAt(evidence, e->found, number);
         if (text == 0) {
             return std::nullopt;
         }
-        Cursor c(evidence, e->found + text, e->found + text + 64);
+        PdfCursor c(evidence, e->found + text, e->found + text + 64);
         c.skipSpace();
         const auto value = c.number();
         c.skipSpace();
@@ -341,11 +152,11 @@ bool pieceFree(const ClusterClaims& claims, std::uint64_t from, std::uint64_t to
 // sector multiple past where they belong and short of the last piece's gap; each split the one
 // sector start between the pieces' objects.
 std::optional<std::vector<Piece>> threePieces(EvidenceReader& evidence, std::uint64_t H, std::uint64_t gap,
-                                              std::uint64_t end, std::vector<Entry>& objects,
-                                              const std::vector<Entry*>& middle, std::uint64_t lastFirst,
+                                              std::uint64_t end, std::vector<PdfEntry>& objects,
+                                              const std::vector<PdfEntry*>& middle, std::uint64_t lastFirst,
                                               std::uint64_t firstLast, const ClusterClaims& claims,
                                               JoinBudget& budget) {
-    const Entry& lowest = *middle.front();
+    const PdfEntry& lowest = *middle.front();
     const std::string number = std::to_string(lowest.number);
     for (std::uint64_t middleGap = sector; middleGap < gap; middleGap += sector) {
         if (middleGap % (64 * sector) == 0 && !budget.spend(64 * 64)) {
@@ -354,14 +165,15 @@ std::optional<std::vector<Piece>> threePieces(EvidenceReader& evidence, std::uin
         char head[24] = {};
         evidence.readAt(static_cast<std::int64_t>(H + lowest.offset + middleGap), head, number.size());
         if (number.compare(0, number.size(), head, number.size()) != 0 ||
-            objectAt(evidence, H + lowest.offset + middleGap, lowest.number) == 0) {
+            PdfObjects::objectAt(evidence, H + lowest.offset + middleGap, lowest.number) == 0) {
             continue;
         }
         std::uint64_t firstMiddle = ~std::uint64_t{0};
         std::uint64_t lastMiddle = 0;
         bool all = true;
-        for (const Entry* object : middle) {
-            const std::size_t text = objectAt(evidence, H + object->offset + middleGap, object->number);
+        for (const PdfEntry* object : middle) {
+            const std::size_t text =
+                PdfObjects::objectAt(evidence, H + object->offset + middleGap, object->number);
             all = all && text != 0;
             firstMiddle = std::min(firstMiddle, object->offset);
             lastMiddle = std::max(lastMiddle, object->offset + text);
@@ -369,7 +181,7 @@ std::optional<std::vector<Piece>> threePieces(EvidenceReader& evidence, std::uin
         if (!all || lastFirst > firstMiddle || lastMiddle > firstLast) {
             continue;
         }
-        for (Entry* object : middle) {
+        for (PdfEntry* object : middle) {
             object->found = H + object->offset + middleGap;
         }
         const std::uint64_t first = chooseSplit(
@@ -403,16 +215,17 @@ std::optional<std::vector<Piece>> threePieces(EvidenceReader& evidence, std::uin
 std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t H, std::uint64_t xref,
                                         std::uint64_t gap, std::uint64_t end, const ClusterClaims& claims,
                                         JoinBudget& budget) {
-    std::vector<Entry> objects;
+    std::vector<PdfEntry> objects;
     std::uint64_t firstNext = end - H; // the lowest offset that stands in the next piece
     std::uint64_t lastFirst = 0;       // the end of the highest header that stands in the first
     // Each section of the chain, in whichever piece holds it.
     std::optional<std::uint64_t> at = xref;
     for (int n = 0; at && n < maxSections; ++n) {
-        std::optional<Section> section;
-        if ((section = readTable(evidence, H + *at, end, budget))) {
+        std::optional<PdfSection> section;
+        if ((section = PdfObjects::readTable(evidence, H + *at, end, budget))) {
             lastFirst = std::max(lastFirst, *at + 4);
-        } else if (H + *at + gap < end && (section = readTable(evidence, H + *at + gap, end, budget))) {
+        } else if (H + *at + gap < end &&
+                   (section = PdfObjects::readTable(evidence, H + *at + gap, end, budget))) {
             firstNext = std::min(firstNext, *at);
         }
         if (!section) {
@@ -425,12 +238,13 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
         return std::nullopt;
     }
     std::sort(objects.begin(), objects.end(),
-              [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
-    std::vector<Entry*> middle; // in neither piece: a piece between them may hold them
-    for (Entry& object : objects) {
-        const std::size_t first = objectAt(evidence, H + object.offset, object.number);
-        const std::size_t next =
-            H + object.offset + gap < end ? objectAt(evidence, H + object.offset + gap, object.number) : 0;
+              [](const PdfEntry& a, const PdfEntry& b) { return a.offset < b.offset; });
+    std::vector<PdfEntry*> middle; // in neither piece: a piece between them may hold them
+    for (PdfEntry& object : objects) {
+        const std::size_t first = PdfObjects::objectAt(evidence, H + object.offset, object.number);
+        const std::size_t next = H + object.offset + gap < end
+                                     ? PdfObjects::objectAt(evidence, H + object.offset + gap, object.number)
+                                     : 0;
         object.found = first != 0 ? H + object.offset : H + object.offset + gap;
         if (first != 0 && next == 0) {
             lastFirst = std::max(lastFirst, object.offset + first);
@@ -478,7 +292,7 @@ void extendByUpdates(EvidenceReader& evidence, std::uint64_t H, std::uint64_t ga
     for (int n = 0; n < maxSections; ++n) {
         Piece& last = pieces.back();
         const std::uint64_t end = static_cast<std::uint64_t>(last.offset) + last.length;
-        Cursor c(evidence, end, evidence.size());
+        PdfCursor c(evidence, end, evidence.size());
         c.skipSpace();
         const std::uint64_t update = c.at();
         if (!c.keyword("xref") &&
@@ -495,12 +309,12 @@ void extendByUpdates(EvidenceReader& evidence, std::uint64_t H, std::uint64_t ga
         if (found == std::string::npos) {
             return;
         }
-        Cursor x(evidence, update + found + 9, evidence.size());
+        PdfCursor x(evidence, update + found + 9, evidence.size());
         x.skipSpace();
         const auto xref = x.number();
         x.skipSpace();
         if (!xref || !x.keyword("%%EOF") || H + *xref + gap < update ||
-            !readTable(evidence, H + *xref + gap, update + found, budget)) {
+            !PdfObjects::readTable(evidence, H + *xref + gap, update + found, budget)) {
             return;
         }
         std::uint64_t eof = x.at();
@@ -521,15 +335,15 @@ bool goesOn(EvidenceReader& evidence, std::uint64_t start, std::uint64_t end) {
     for (std::size_t l = head.find("/L", linearized); linearized != std::string::npos && l < close;
          l = head.find("/L", l + 2)) {
         std::size_t i = l + 2;
-        if (i >= head.size() || !whiteSpace(head[i])) {
+        if (i >= head.size() || !PdfObjects::whiteSpace(head[i])) {
             continue;
         }
-        while (i < head.size() && whiteSpace(head[i])) {
+        while (i < head.size() && PdfObjects::whiteSpace(head[i])) {
             ++i;
         }
         std::uint64_t length = 0;
         std::size_t digits = 0;
-        for (; i < head.size() && digit(head[i]) && digits < 15; ++i, ++digits) {
+        for (; i < head.size() && PdfObjects::digit(head[i]) && digits < 15; ++i, ++digits) {
             length = length * 10 + static_cast<std::uint64_t>(head[i] - '0');
         }
         return digits > 0 && length > end - start;
@@ -617,7 +431,7 @@ std::optional<std::vector<Piece>> FragmentJoin::pdf(EvidenceReader& evidence, st
             return std::nullopt;
         }
         after = P + 1;
-        Cursor c(evidence, P + 9, size);
+        PdfCursor c(evidence, P + 9, size);
         c.skipSpace();
         const auto xref = c.number();
         c.skipSpace();
@@ -631,7 +445,7 @@ std::optional<std::vector<Piece>> FragmentJoin::pdf(EvidenceReader& evidence, st
         // The chain of tables as it lies, to the first that is not at its offset.
         std::optional<std::uint64_t> missing = xref;
         for (int k = 0; missing && k < maxSections; ++k) {
-            const auto section = readTable(evidence, start + *missing, P, budget);
+            const auto section = PdfObjects::readTable(evidence, start + *missing, P, budget);
             if (!section) {
                 break;
             }

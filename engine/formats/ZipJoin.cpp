@@ -8,6 +8,7 @@
 #include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
 #include "formats/SplitCrc.h"
+#include "formats/ZipMembers.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,139 +24,29 @@ constexpr std::uint64_t sector = limits::sectorSize;
 // How far past the first local header an archive's end record is searched.
 constexpr std::uint64_t maxSearch = std::uint64_t{128} << 20;
 
-struct Member {
-    std::uint64_t offset = 0; // of its local header, from the archive's first byte
-    std::uint32_t method = 0;
-    std::uint32_t crc = 0;
-    std::uint64_t compressed = 0;
-    std::uint64_t size = 0;
-    std::string name;
-};
-
-// The member's local header stands at `offset` under `layout`; its data's offset, or 0.
-std::uint64_t localData(EvidenceReader& evidence, const PieceLayout& layout, const Member& m) {
-    unsigned char head[30] = {};
-    layout.read(evidence, m.offset, head, sizeof head);
-    if (std::memcmp(head, "PK\x03\x04", 4) != 0 || le16(head + 26) != m.name.size()) {
-        return 0;
-    }
-    std::string name(m.name.size(), '\0');
-    layout.read(evidence, m.offset + 30, reinterpret_cast<unsigned char*>(name.data()), name.size());
-    return name == m.name ? m.offset + 30 + m.name.size() + le16(head + 28) : 0;
-}
-
-// The member's data from `data` on under `layout` has its CRC-32 and sizes.
-bool dataHolds(EvidenceReader& evidence, const PieceLayout& layout, const Member& m, std::uint64_t data,
-               JoinBudget& budget, std::vector<unsigned char>& in, std::vector<unsigned char>& out,
-               std::uint64_t* failedAt = nullptr) {
-    if (!budget.spend(m.compressed, 1)) {
-        return false;
-    }
-    if (m.method == 0) {
-        if (m.compressed != m.size) {
-            return false;
-        }
-        uLong crc = crc32(0L, Z_NULL, 0);
-        for (std::uint64_t done = 0; done < m.compressed;) {
-            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(m.compressed - done, in.size()));
-            layout.read(evidence, data + done, in.data(), n);
-            crc = crc32(crc, in.data(), static_cast<uInt>(n));
-            done += n;
-        }
-        return crc == m.crc;
-    }
-    if (m.method != 8) {
-        return false; // no other method is checked
-    }
-    z_stream z{};
-    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) {
-        return false;
-    }
-    uLong crc = crc32(0L, Z_NULL, 0);
-    std::uint64_t produced = 0;
-    std::uint64_t fed = 0;
-    int status = Z_OK;
-    while (status == Z_OK) {
-        if (z.avail_in == 0) {
-            if (fed == m.compressed) {
-                break;
-            }
-            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(m.compressed - fed, in.size()));
-            layout.read(evidence, data + fed, in.data(), n);
-            fed += n;
-            z.next_in = in.data();
-            z.avail_in = static_cast<uInt>(n);
-        }
-        z.next_out = out.data();
-        z.avail_out = static_cast<uInt>(out.size());
-        status = inflate(&z, Z_NO_FLUSH);
-        const std::size_t got = out.size() - z.avail_out;
-        crc = crc32(crc, out.data(), static_cast<uInt>(got));
-        produced += got;
-        if (produced > m.size) {
-            break;
-        }
-    }
-    inflateEnd(&z);
-    if (failedAt != nullptr && status == Z_DATA_ERROR) {
-        *failedAt = data + fed - z.avail_in;
-    }
-    return status == Z_STREAM_END && produced == m.size && crc == m.crc;
-}
-
-// The directory at `D` (`length` bytes, `count` entries), or nothing when it is none.
-std::optional<std::vector<Member>> readDirectory(EvidenceReader& evidence, std::uint64_t D,
-                                                 std::uint64_t length, std::uint64_t count) {
-    std::vector<Member> members;
-    std::uint64_t at = D;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        unsigned char head[46] = {};
-        evidence.readAt(static_cast<std::int64_t>(at), head, sizeof head);
-        if (std::memcmp(head, "PK\x01\x02", 4) != 0 || at + 46 > D + length) {
-            return std::nullopt;
-        }
-        Member m;
-        m.method = le16(head + 10);
-        m.crc = le32(head + 16);
-        m.compressed = le32(head + 20);
-        m.size = le32(head + 24);
-        m.offset = le32(head + 42);
-        if (m.compressed == 0xFFFFFFFF || m.size == 0xFFFFFFFF || m.offset == 0xFFFFFFFF) {
-            return std::nullopt; // ZIP64: not followed
-        }
-        m.name.resize(le16(head + 28));
-        evidence.readAt(static_cast<std::int64_t>(at + 46), m.name.data(), m.name.size());
-        at += 46 + std::uint64_t{le16(head + 28)} + le16(head + 30) + le16(head + 32);
-        members.push_back(std::move(m));
-    }
-    std::stable_sort(members.begin(), members.end(),
-                     [](const Member& a, const Member& b) { return a.offset < b.offset; });
-    return members;
-}
-
 // The split under which every member holds, the directory having been found `gap` bytes past its
 // offset; 0 when none does.
 std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64_t gap,
-                          std::uint64_t cdOffset, const std::vector<Member>& members,
+                          std::uint64_t cdOffset, const std::vector<ZipMember>& members,
                           const ClusterClaims& claims, JoinBudget& budget) {
     PieceLayout before{H, ~std::uint64_t{0}, 0}; // every offset in the first piece
     PieceLayout after{H, 0, gap};                // every offset in the next
     // The members whose local headers stand in the first piece, then those in the next.
     std::size_t firstAfter = 0;
-    while (firstAfter < members.size() && localData(evidence, before, members[firstAfter]) != 0) {
+    while (firstAfter < members.size() && ZipMembers::localData(evidence, before, members[firstAfter]) != 0) {
         ++firstAfter;
     }
     if (firstAfter == 0) {
         return 0;
     }
     for (std::size_t i = firstAfter; i < members.size(); ++i) {
-        if (localData(evidence, after, members[i]) == 0) {
+        if (ZipMembers::localData(evidence, after, members[i]) == 0) {
             return 0;
         }
     }
     // The split lies in the data of the last member of the first piece (or just after it).
-    const Member& broken = members[firstAfter - 1];
-    const std::uint64_t data = localData(evidence, before, broken);
+    const ZipMember& broken = members[firstAfter - 1];
+    const std::uint64_t data = ZipMembers::localData(evidence, before, broken);
     const std::uint64_t limit = firstAfter < members.size() ? members[firstAfter].offset : cdOffset;
     const std::uint64_t dataEnd = data + broken.compressed;
     if (dataEnd > limit) {
@@ -195,13 +86,13 @@ std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64
         // The data as it lies stops decoding soon pastData the split: no later split is tried.
         std::uint64_t failed = pastData;
         if (broken.method != 0) {
-            dataHolds(evidence, before, broken, data, budget, in, out, &failed);
+            ZipMembers::dataHolds(evidence, before, broken, data, budget, in, out, &failed);
         }
         failed = std::min(pastData, (failed + sector) / sector * sector);
         for (std::uint64_t s = std::min(lastSplit, failed) / sector * sector;
              s >= lowest && s > 0 && !budget.spent(); s -= sector) {
             if (nextPieceFree(s) &&
-                dataHolds(evidence, PieceLayout{H, s, gap}, broken, data, budget, in, out)) {
+                ZipMembers::dataHolds(evidence, PieceLayout{H, s, gap}, broken, data, budget, in, out)) {
                 split = s;
                 break;
             }
@@ -219,8 +110,8 @@ std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64
         if (i == firstAfter - 1) {
             continue;
         }
-        const std::uint64_t d = localData(evidence, layout, members[i]);
-        if (d == 0 || !dataHolds(evidence, layout, members[i], d, budget, in, out)) {
+        const std::uint64_t d = ZipMembers::localData(evidence, layout, members[i]);
+        if (d == 0 || !ZipMembers::dataHolds(evidence, layout, members[i], d, budget, in, out)) {
             return 0;
         }
     }
@@ -235,18 +126,18 @@ std::uint64_t provenSplit(EvidenceReader& evidence, std::uint64_t H, std::uint64
 constexpr std::uint64_t maxThreeSectors = 64;
 
 std::optional<PieceLayout> provenThree(EvidenceReader& evidence, std::uint64_t H, std::uint64_t total,
-                                       std::uint64_t cdOffset, const std::vector<Member>& members,
+                                       std::uint64_t cdOffset, const std::vector<ZipMember>& members,
                                        const ClusterClaims& claims, JoinBudget& budget) {
     const PieceLayout before{H, ~std::uint64_t{0}, 0};
     std::size_t firstAfter = 0;
-    while (firstAfter < members.size() && localData(evidence, before, members[firstAfter]) != 0) {
+    while (firstAfter < members.size() && ZipMembers::localData(evidence, before, members[firstAfter]) != 0) {
         ++firstAfter;
     }
     if (firstAfter == 0 || total < 2 * sector || total > 2 * FragmentJoin::maxGap) {
         return std::nullopt;
     }
-    const Member& broken = members[firstAfter - 1];
-    const std::uint64_t data = localData(evidence, before, broken);
+    const ZipMember& broken = members[firstAfter - 1];
+    const std::uint64_t data = ZipMembers::localData(evidence, before, broken);
     const std::uint64_t dataEnd = data + broken.compressed;
     const std::uint64_t limit = firstAfter < members.size() ? members[firstAfter].offset : cdOffset;
     if (broken.method != 0 || broken.compressed != broken.size || dataEnd > limit) {
@@ -325,8 +216,8 @@ std::optional<PieceLayout> provenThree(EvidenceReader& evidence, std::uint64_t H
                 }
                 bool holds = free;
                 for (std::size_t m = 0; holds && m < members.size(); ++m) {
-                    const std::uint64_t d = localData(evidence, layout, members[m]);
-                    holds = d != 0 && dataHolds(evidence, layout, members[m], d, budget, in, out);
+                    const std::uint64_t d = ZipMembers::localData(evidence, layout, members[m]);
+                    holds = d != 0 && ZipMembers::dataHolds(evidence, layout, members[m], d, budget, in, out);
                 }
                 if (holds) {
                     return layout;
@@ -372,8 +263,10 @@ std::optional<std::vector<Piece>> FragmentJoin::zip(EvidenceReader& evidence, st
             }
             const std::uint64_t D = E - cdLength;
             const std::uint64_t gap = D - start - cdOffset;
-            const auto members = readDirectory(evidence, D, cdLength, count);
-            if (!members || members->front().offset != 0) {
+            const auto members = ZipMembers::readDirectory(evidence, D, cdLength, count);
+            // ZIP64 archives are not followed.
+            if (!members || members->front().offset != 0 ||
+                std::any_of(members->begin(), members->end(), [](const ZipMember& m) { return m.zip64; })) {
                 continue;
             }
             if (gap == 0) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace morrow;
 
 namespace {
@@ -109,6 +111,43 @@ TEST(ExactEndsCliTest, ZipWithoutEndRecordLeavesTheNextArchive) {
             EXPECT_EQ(test::readFile(out + "/disk/disk~ZIPFile0.zip").size(), 8704 - 8192 + 296u);
             EXPECT_FALSE(test::fileExists(out + "/disk/disk~ZIPFile1.zip"));
         }
+    }
+}
+
+// A document archive whose central directory is cut off, then ten files of other kinds, each at
+// the next sector, then a whole archive: -x ends the first archive with its last member instead
+// of running it over them to the second's end record, and carves every one of the ten byte for
+// byte as a file of its own, and the second archive whole.
+TEST(ExactEndsCliTest, ArchiveWithoutDirectoryLeavesTheFilesAfterIt) {
+    test::TempDir dir;
+    const std::string archive = test::fixture("doc.docx").substr(0, 3754); // its directory starts at 3754
+    const std::vector<std::string> files = {"photo-jfif.jpg", "image.png", "image89a.gif", "bitmap40.bmp",
+                                            "image.tif",      "page.html", "plain.pdf",    "doc.doc",
+                                            "clip.avi",       "clip.mp4"};
+    test::ImageBuilder image(1 << 17);
+    image.randomFill(7).place(8192, archive);
+    std::uint64_t at = 8192 + archive.size();
+    for (const std::string& name : files) {
+        at = (at + 511) / 512 * 512;
+        image.place(at, test::fixture(name));
+        at += test::fixture(name).size();
+    }
+    const std::string later = test::fixture("with-comment.zip");
+    image.place((at + 511) / 512 * 512, later);
+    image.writeTo(dir / "disk.img");
+    const test::ChildResult result =
+        test::runCliWith({"-x", "-y", "-q", "-t", "all", "-o", dir / "out", dir / "disk.img"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::vector<std::string> carved;
+    for (const std::string& name : test::listFolder(dir / "out/disk")) {
+        carved.push_back(test::readFile(dir / "out/disk" + "/" + name));
+    }
+    EXPECT_NE(std::find(carved.begin(), carved.end(), archive), carved.end())
+        << "the archive as far as it goes";
+    for (const std::string& name : files) {
+        // Files reported embedded in the archive are not written: that is the container rule's to
+        // mend (ContainerMap), not the archive's measure.
+        EXPECT_NE(std::find(carved.begin(), carved.end(), test::fixture(name)), carved.end()) << name;
     }
 }
 

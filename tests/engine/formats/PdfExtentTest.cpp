@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <ostream>
 #include <string>
+#include <vector>
 
 using morrow::Extent;
 using morrow::PdfExtent;
@@ -169,5 +171,74 @@ INSTANTIATE_TEST_SUITE_P(
                     LinearizedRow{"MarkerAtTheEvidenceEnd", plain, plain.size(), true},
                     LinearizedRow{"MarkerWithoutLineEnd", plain + "xx", plain.size(), false}),
     [](const testing::TestParamInfo<LinearizedRow>& row) { return std::string(row.param.name); });
+
+// A PDF of `bodies` (object i + 1 is bodies[i]) with its cross-reference table.
+std::string makePdf(const std::vector<std::string>& bodies) {
+    std::string pdf = "%PDF-1.4\n";
+    std::string table = "xref\n0 " + std::to_string(bodies.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
+        table += entry;
+        pdf += std::to_string(i + 1) + " 0 obj\n" + bodies[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    return pdf + table + "trailer\n<< /Size " + std::to_string(bodies.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+}
+
+const std::string jpeg = fixture("photo-jfif.jpg");
+const std::string imageObject =
+    "<< /Type /XObject /Subtype /Image /Width 8 /Height 8 /Filter /DCTDecode /Length " +
+    std::to_string(jpeg.size()) + " >>\nstream\n" + jpeg + "\nendstream";
+const std::string withJpeg = makePdf(
+    {"<< /Type /Catalog >>", imageObject, "<< /Length 4 0 R >>\nstream\nHELLO WORLD\nendstream", "11"});
+
+// Whole files end at their last %%EOF as the cross-reference proves it; a %%EOF of another file
+// that the search runs into ends none.
+TEST(PdfExtentTest, CrossReferenceProvesTheEnd) {
+    for (const std::string& pdf :
+         {fixture("plain.pdf"), fixture("update.pdf"), fixture("linearized.pdf"), withJpeg}) {
+        const Extent e = measure(pdf + garbage(3000), 0);
+        ASSERT_TRUE(e) << e.whyNot;
+        EXPECT_EQ(e.length, pdf.size());
+        EXPECT_FALSE(e.truncated);
+        morrow::test::MemoryImage image(pdf);
+        EXPECT_TRUE(PdfExtent::endProven(image, 0, pdf.size()));
+    }
+    const std::string linearized = fixture("linearized.pdf");
+    morrow::test::MemoryImage image(linearized + withJpeg);
+    EXPECT_FALSE(PdfExtent::endProven(image, 0, linearized.size() + withJpeg.size()));
+
+    // Cut, then another PDF straight after it (not at a sector start, so the search does not stop
+    // there), or only the other's tail: the first ends after its last object before the cut.
+    const std::string cut = fixture("update.pdf").substr(0, 6000);
+    const std::size_t lastObject = cut.rfind("endobj\n") + 7;
+    for (const std::string& next : {withJpeg, withJpeg.substr(300)}) {
+        const Extent e = measure(cut + next + garbage(600), 0);
+        ASSERT_TRUE(e) << e.whyNot;
+        EXPECT_EQ(e.length, lastObject);
+        EXPECT_TRUE(e.truncated);
+    }
+
+    // The table points at objects that are not there (the body after the first object is
+    // another's): broken after the last object before the first one missing.
+    std::string moved = withJpeg;
+    const std::size_t second = moved.find("2 0 obj");
+    moved.replace(second, 7, "9 0 obj");
+    const Extent e = measure(moved + garbage(600), 0);
+    ASSERT_TRUE(e) << e.whyNot;
+    EXPECT_EQ(e.length, second);
+    EXPECT_TRUE(e.truncated);
+}
+
+TEST(PdfExtentTest, PartsAreTheStreamsTheCrossReferencePlaces) {
+    morrow::test::MemoryImage image(garbage(512) + withJpeg + garbage(512));
+    std::vector<morrow::Part> parts;
+    PdfExtent::parts(image, 512, withJpeg.size(), parts);
+    const std::uint64_t at = withJpeg.find(jpeg);
+    const std::uint64_t hello = withJpeg.find("HELLO");
+    EXPECT_EQ(parts, (std::vector<morrow::Part>{{at, jpeg.size()}, {hello, 11}}));
+}
 
 } // namespace
