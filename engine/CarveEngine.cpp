@@ -1,6 +1,7 @@
 #include "CarveEngine.h"
 
 #include "BuildFeatures.h"
+#include "carve/CandidateLoop.h"
 #include "carve/CompoundDocCarver.h"
 #include "carve/HeaderFooterCarver.h"
 #include "carve/SizeDrivenCarver.h"
@@ -215,6 +216,19 @@ bool CarveEngine::carve(const CarvedFile& file) {
     if (measuringContainers_) {
         const std::size_t dot = file.path.find_last_of('.');
         const std::string extension = dot == std::string::npos ? std::string() : file.path.substr(dot);
+        if (replayable_ && (file.runs.size() != 1 || replayed_.size() >= maxReplayed)) {
+            replayable_ = false;
+            replayed_ = {};
+        }
+        if (replayable_) {
+            auto ext = std::find(replayExtensions_.begin(), replayExtensions_.end(), extension);
+            if (ext == replayExtensions_.end()) {
+                ext = replayExtensions_.insert(replayExtensions_.end(), extension);
+            }
+            replayed_.push_back(Replayed{file.offset(), file.length(), file.spaceNeeded, file.number,
+                                         file.type,
+                                         static_cast<std::uint16_t>(ext - replayExtensions_.begin())});
+        }
         if (file.runs.size() < 2) {
             // Only what the file's structure points at is its own: whatever else lies in its
             // extent (past a break its measure did not see, in a gap its structure skips) is
@@ -670,7 +684,11 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
             rowsTicked.push_back(k.selected);
         }
     }
+    replayed_.clear();
+    replayExtensions_.clear();
+    replayable_ = false;
     if (st.exactEnds != 0 && rowsTicked.size() > 1) {
+        replayable_ = st.reassembleFragments == 0;
         measuringContainers_ = true;
         for (const KindInfo& k : kindTable()) {
             if (st.*(k.selected) != 0 && k.holdsOthers && !runKind(k, evidencePath)) {
@@ -684,10 +702,15 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
 
     // The kinds in the table's order, one pass each.
     for (const KindInfo& k : kindTable()) {
-        if (st.*(k.selected) != 0 && !runKind(k, evidencePath)) {
+        if (st.*(k.selected) == 0) {
+            continue;
+        }
+        if (!(replayable_ && k.holdsOthers ? replayKind(k) : runKind(k, evidencePath))) {
+            replayed_ = {};
             return false;
         }
     }
+    replayed_ = {};
     st.mp4Pass = 0;
     return true;
 }
@@ -717,6 +740,40 @@ bool CarveEngine::runKind(const KindInfo& k, const std::string& evidencePath) {
         }
     }
     return true;
+}
+
+bool CarveEngine::replayKind(const KindInfo& k) {
+    CarveState& st = state_;
+    st.passLabel = k.passLabel != nullptr ? k.passLabel : "";
+    st.mp4Pass = k.headerShifted ? 1 : 0;
+    const auto first =
+        std::find_if(replayed_.begin(), replayed_.end(), [&](const Replayed& r) { return r.type == k.id; });
+    const auto last = std::find_if(first, replayed_.end(), [&](const Replayed& r) { return r.type != k.id; });
+    CandidateLoop loop(*this, k.kindTag, last - first);
+    loop.setRange();
+    loop.show();
+    for (auto r = first; r != last; ++r) {
+        if (!loop.next(r - first, r - first + 1)) {
+            return false;
+        }
+        CarvedFile file;
+        file.evidencePath = reader_->path();
+        file.type = r->type;
+        file.kindTag = k.kindTag;
+        file.number = r->number;
+        file.runs = {ByteRun{r->offset, r->length}};
+        file.spaceNeeded = r->spaceNeeded;
+        file.path = carvedFilePath(file.evidencePath, k.kindTag, r->number, replayExtensions_[r->extension]);
+        if (!carve(file)) {
+            return false;
+        }
+    }
+    loop.hide();
+    if (const OutputOutcome intact = Output::evidenceIntact(*reader_); !intact) {
+        tell(intact);
+        return false;
+    }
+    return !st.scanAborted;
 }
 
 bool CarveEngine::finishEvidence(const std::string& evidencePath, bool passed, bool& sound) {

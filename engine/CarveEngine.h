@@ -181,6 +181,9 @@ class CarveEngine : public PassContext {
     bool readFileSystems(const std::string& evidencePath);
     // The pass (or passes) of one kind; false when the run must end.
     bool runKind(const KindInfo& kind, const std::string& evidencePath);
+    // The passes of a kind that holds others, from what measuring them before the passes
+    // recorded: the same files in the same order, without measuring them again.
+    bool replayKind(const KindInfo& kind);
     // The header signature list of a kind in the run's mode.
     const char* headerSignature(const KindInfo& kind) const;
     // Whether the first 24 bytes of a sector, `head`, open a file of `kind`; whether the file of
@@ -233,6 +236,21 @@ class CarveEngine : public PassContext {
     // The joins searched for while measuring the files that hold others, by kind and header offset.
     std::map<std::pair<FileTypeId, std::int64_t>, std::optional<std::vector<Piece>>> joinsMeasured_;
     bool measuringContainers_ = false; // carve() records files instead of carving them
+    // What measuring the kinds that hold others recorded, in order, for their passes to carve;
+    // not kept past maxReplayed files (their passes then measure again), nor in a run that
+    // reassembles (a join taken then may lose a piece to a file carved before its pass).
+    struct Replayed {
+        std::int64_t offset = 0;
+        std::uint64_t length = 0;
+        std::uint64_t spaceNeeded = 0;
+        std::int64_t number = 0;
+        FileTypeId type = 0;
+        std::uint16_t extension = 0; // index into replayExtensions_
+    };
+    static constexpr std::size_t maxReplayed = std::size_t{1} << 20;
+    std::vector<Replayed> replayed_;
+    std::vector<std::string> replayExtensions_;
+    bool replayable_ = false;
     Carvers carvers_;
     EvidenceOpener opener_;
     std::unique_ptr<EvidenceSource> source_;

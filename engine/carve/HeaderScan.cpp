@@ -116,6 +116,8 @@ HeaderScan::Result HeaderScan::run(PassContext& context, EvidenceReader& evidenc
         // Matches already gathered by an earlier read: visit the sectors for the progress and the
         // polls, and take the matches as their sectors go by.
         std::size_t next = 0;
+        // The next match's offset, read once per match rather than once per sector.
+        std::int64_t nextOffset = known->size() > 0 ? (*known)[0] : -1;
         std::uint64_t holeCheck = 0;
         for (std::uint64_t s = 0; s < sectors; ++s) {
             if (s >= holeCheck) {
@@ -134,9 +136,10 @@ HeaderScan::Result HeaderScan::run(PassContext& context, EvidenceReader& evidenc
                 break;
             }
             auto offset = static_cast<std::int64_t>(s * sectorSize);
-            if (next < known->size() && (*known)[next] == offset) {
+            if (nextOffset == offset) {
                 result.matches.push_back(offset);
                 ++next;
+                nextOffset = next < known->size() ? (*known)[next] : -1;
             }
         }
     } else {
