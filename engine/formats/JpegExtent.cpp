@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -516,6 +517,54 @@ std::uint64_t constantRunStart(EvidenceReader& evidence, std::uint64_t at, std::
     return std::max(s, from);
 }
 
+// The signatures of the kinds Morrow carves as a header search finds them at a sector start: inside
+// entropy-coded data one is all but impossible, so the data broke where it stands.
+bool startsAFile(const unsigned char* p) {
+    struct Signature {
+        std::size_t at;
+        const char* bytes;
+        std::size_t length;
+    };
+    static const Signature signatures[] = {{0, "\xFF\xD8\xFF", 3},
+                                           {0, "\x89PNG\r\n\x1A\n", 8},
+                                           {0, "GIF8", 4},
+                                           {0, "%PDF", 4},
+                                           {0, "PK\x03\x04", 4},
+                                           {4, "ftyp", 4},
+                                           {0, "RIFF", 4},
+                                           {0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8},
+                                           {0, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8},
+                                           {0, "II*\0", 4},
+                                           {0, "MM\0*", 4},
+                                           {0, "8BPS", 4},
+                                           {0, "<!DOCTYPE", 9},
+                                           {0, "<!doctype", 9},
+                                           {0, "<html", 5},
+                                           {0, "<HTML", 5},
+                                           {0, "\xEF\xBB\xBF<", 4}};
+    return std::any_of(std::begin(signatures), std::end(signatures),
+                       [p](const Signature& s) { return std::memcmp(p + s.at, s.bytes, s.length) == 0; });
+}
+
+// The earliest sector start from `from` to `at`, at most maxBack sectors back, where another file
+// begins; `at` when none does.
+std::uint64_t anotherFileStart(EvidenceReader& evidence, std::uint64_t from, std::uint64_t at) {
+    constexpr std::uint64_t maxBack = 16;
+    const std::uint64_t sector = limits::sectorSize;
+    std::uint64_t found = at;
+    for (std::uint64_t s = at / sector * sector, n = 0; s >= from && n <= maxBack; s -= sector, ++n) {
+        unsigned char head[16] = {};
+        evidence.readAt(static_cast<std::int64_t>(s), head, sizeof head);
+        if (startsAFile(head)) {
+            found = s;
+        }
+        if (s < sector) {
+            break;
+        }
+    }
+    return found;
+}
+
 // The marker at `at` (after any fill bytes) is EOI.
 bool endsImage(EvidenceReader& evidence, std::uint64_t at, std::uint64_t size) {
     if (evidence.u8(static_cast<std::int64_t>(at)) != 0xFF) {
@@ -661,8 +710,10 @@ Extent JpegExtent::measure(EvidenceReader& evidence, std::int64_t H) {
                 }
                 // Data that ran on into a run of one byte (zeros where a file system left them)
                 // broke where the run began, however long a decode read it as blocks.
+                // So did data where another file begins, however far a decode read it.
                 const std::uint64_t sector = limits::sectorSize;
-                const std::uint64_t run = constantRunStart(evidence, at, end);
+                const std::uint64_t run =
+                    std::min(constantRunStart(evidence, at, end), anotherFileStart(evidence, end, at));
                 switch (outcome) {
                 case ScanDecoder::Outcome::Whole:
                 case ScanDecoder::Outcome::Paused:
