@@ -65,10 +65,13 @@ struct Walk {
     std::optional<QuickTimeMovie> tables; // of the movie box, once read
     bool tablesRead = false;
 
-    const std::optional<QuickTimeMovie>& movie(EvidenceReader& evidence, std::int64_t H) {
+    // A sample takes a byte at least: no more of them than the evidence has bytes after H.
+    std::optional<QuickTimeMovie>& movie(EvidenceReader& evidence, std::int64_t H) {
         if (!tablesRead && movieAt != 0) {
-            tables = QuickTimeMovie::read(evidence, static_cast<std::uint64_t>(H) + movieAt, movieSize,
-                                          movieHeader);
+            const std::uint64_t room = evidence.size() - static_cast<std::uint64_t>(H);
+            tables = QuickTimeMovie::read(
+                evidence, static_cast<std::uint64_t>(H) + movieAt, movieSize, movieHeader,
+                static_cast<std::size_t>(std::min<std::uint64_t>(room, QuickTimeMovie::maxSamples)));
         }
         tablesRead = true;
         return tables;
@@ -209,11 +212,11 @@ Extent proveMedia(EvidenceReader& evidence, std::int64_t H, Walk& walk) {
     if (walk.tooManyMedia || walk.media.empty()) {
         return walked;
     }
-    const auto& tables = walk.movie(evidence, H);
+    auto& tables = walk.movie(evidence, H);
     if (!tables) {
         return walked;
     }
-    std::vector<QuickTimeMovie::Sample> samples = tables->samples;
+    std::vector<QuickTimeMovie::Sample>& samples = tables->samples; // (sorted in place)
     std::sort(samples.begin(), samples.end(),
               [](const auto& a, const auto& b) { return a.offset < b.offset; });
     const std::vector<Stretch>& media = walk.media;
@@ -333,13 +336,13 @@ void QuickTimeExtent::parts(EvidenceReader& evidence, std::int64_t H, std::uint6
     if (!walk.extent) {
         return;
     }
-    const auto& tables = walk.movie(evidence, H);
+    auto& tables = walk.movie(evidence, H);
     if (!tables) {
         return;
     }
     // Every chunk's samples lie one after another; chunks next to each other (a track's, or
     // the tracks' interleaved) make one stretch.
-    std::vector<QuickTimeMovie::Sample> samples = tables->samples;
+    std::vector<QuickTimeMovie::Sample>& samples = tables->samples; // (sorted in place)
     std::sort(samples.begin(), samples.end(),
               [](const auto& a, const auto& b) { return a.offset < b.offset; });
     std::size_t listed = 0;

@@ -17,7 +17,6 @@ namespace {
 using Start = QuickTimeMovie::Start;
 using Track = QuickTimeMovie::Track;
 using Sample = QuickTimeMovie::Sample;
-constexpr std::size_t maxSamples = QuickTimeMovie::maxSamples;
 
 bool isType(const unsigned char* type, const char* name) {
     return std::memcmp(type, name, 4) == 0;
@@ -44,7 +43,9 @@ bool children(const std::vector<unsigned char>& box, std::size_t from, std::size
 
 } // namespace
 
-std::optional<QuickTimeMovie> QuickTimeMovie::read(const std::vector<unsigned char>& movie) {
+std::optional<QuickTimeMovie> QuickTimeMovie::read(const std::vector<unsigned char>& movie,
+                                                   std::size_t limit) {
+    limit = std::min(limit, maxSamples);
     std::vector<Track> tracks;
     std::vector<Sample> samples;
     bool sound = true;
@@ -96,7 +97,7 @@ std::optional<QuickTimeMovie> QuickTimeMovie::read(const std::vector<unsigned ch
             } else if (isType(t, "stsz") && n >= 12) {
                 const std::uint64_t fixed = be32(&movie[a + 4]);
                 const std::uint64_t count = be32(&movie[a + 8]);
-                if (count > maxSamples || (fixed == 0 && count > (n - 12) / 4)) {
+                if (count > limit || (fixed == 0 && count > (n - 12) / 4)) {
                     sound = false;
                     return;
                 }
@@ -141,7 +142,7 @@ std::optional<QuickTimeMovie> QuickTimeMovie::read(const std::vector<unsigned ch
                 samples.push_back(Sample{at, sizes[next], tracks.size()});
                 at += sizes[next];
             }
-            sound = samples.size() <= maxSamples;
+            sound = samples.size() <= limit;
         }
         sound = sound && next == sizes.size();
         tracks.push_back(track);
@@ -156,13 +157,14 @@ std::optional<QuickTimeMovie> QuickTimeMovie::read(const std::vector<unsigned ch
 }
 
 std::optional<QuickTimeMovie> QuickTimeMovie::read(EvidenceReader& evidence, std::uint64_t at,
-                                                   std::uint64_t size, std::size_t header) {
+                                                   std::uint64_t size, std::size_t header,
+                                                   std::size_t limit) {
     if (size > maxMovie || size < header) {
         return std::nullopt;
     }
     std::vector<unsigned char> movie(static_cast<std::size_t>(size - header));
     evidence.readAt(static_cast<std::int64_t>(at + header), movie.data(), movie.size());
-    return read(movie);
+    return read(movie, limit);
 }
 
 bool QuickTimeMovie::startHolds(const unsigned char* p, const Track& track, std::uint64_t size) {

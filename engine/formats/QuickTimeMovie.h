@@ -35,12 +35,15 @@ class QuickTimeMovie {
     std::vector<Sample> samples;
 
     // The samples of the movie box whose payload (after its header) is `movie`, or nothing when
-    // its tables do not parse or place no sample.
-    static std::optional<QuickTimeMovie> read(const std::vector<unsigned char>& movie);
+    // its tables do not parse, place no sample or more than `limit` (at most maxSamples): a few
+    // bytes of tables may claim millions of samples of a fixed size, and a reader that can tell
+    // how many the file has room for holds them to that.
+    static std::optional<QuickTimeMovie> read(const std::vector<unsigned char>& movie,
+                                              std::size_t limit = maxSamples);
     // The same for the movie box of `size` bytes (header included) at the evidence offset `at`:
     // nothing for a box over maxMovie.
     static std::optional<QuickTimeMovie> read(EvidenceReader& evidence, std::uint64_t at, std::uint64_t size,
-                                              std::size_t header);
+                                              std::size_t header, std::size_t limit = maxSamples);
 
     // The sample's first bytes (8 of them at `p`) are its codec's.
     static bool startHolds(const unsigned char* p, const Track& track, std::uint64_t size);

@@ -222,6 +222,29 @@ TEST(QuickTimeExtentTest, PartsAreTheChunks) {
     EXPECT_EQ(parts, (std::vector<morrow::Part>{{947, 5661 - 947}}));
 }
 
+// A few bytes of tables that claim four million samples of one byte each (a fuzzed input once
+// built them all, hundreds of MB): a file has room for no more samples than it has bytes, so these
+// tables prove nothing, and the walk's extent stands.
+TEST(QuickTimeExtentTest, TablesClaimingMoreSamplesThanBytes) {
+    const auto movieBox = [](std::uint32_t data) {
+        const std::string flags = be32(0);
+        return nest(
+            "moov",
+            nest(
+                "trak",
+                nest("mdia", nest("minf", nest("stbl", nest("stco", flags + be32(1) + be32(data)) +
+                                                           nest("stsc", flags + be32(1) + be32(1) +
+                                                                            be32(1 << 22) + be32(1)) +
+                                                           nest("stsz", flags + be32(1) + be32(1 << 22)))))));
+    };
+    const auto data = static_cast<std::uint32_t>(ftyp.size() + movieBox(0).size() + 8);
+    const std::string file = ftyp + movieBox(data) + box("mdat", 64);
+    const Extent e = measure(file + garbage(100), 0);
+    ASSERT_TRUE(e) << e.whyNot;
+    EXPECT_EQ(e.length, file.size());
+    EXPECT_FALSE(e.truncated);
+}
+
 TEST(QuickTimeExtentTest, BoxPastTheEvidenceGoesToItsEnd) {
     const std::string file = movie + be32(100000) + "mdat" + std::string(200, 'm');
     const Extent e = measure(garbage(512) + file, 512);
