@@ -69,7 +69,7 @@ const KindInfo table[] = {
      &RiffExtent::parts},
     {kind::VideoQuickTime, "Video Files", 10, &CS::videoSelected, false, {"mp4", "mov", "3gp"}, "MP4/3GP/MOV",
      "VideoFiles", "", "66747970" /* ftyp, 4 bytes in */, nullptr, "",
-     CF::SizeDriven, false, "(MP4,3GP,MOV)", true, false, 0, &EE::structural<&QuickTimeExtent::measure>, true, nullptr},
+     CF::SizeDriven, false, "(MP4,3GP,MOV)", true, false, 0, &EE::structural<&QuickTimeExtent::measure>, true, &QuickTimeExtent::parts},
     {kind::VideoAsf, "Video Files", 10, &CS::videoSelected, false, {"wmv"}, "WMV",
      "VideoFiles", ".wmv", "3026B2758E66CF11" /* ASF header object */, nullptr, "",
      CF::SizeDriven, false, "(WMV)", false, false, 0, &EE::structural<&AsfExtent::measure>, true,

@@ -59,6 +59,17 @@ std::uint64_t ExactWalks::stretchEnd(std::size_t i) const {
 }
 
 Extent ExactWalks::within(std::int64_t H, std::uint64_t end) {
+    const auto key = std::make_pair(H, end);
+    const auto known = walked_.find(key);
+    if (known != walked_.end()) {
+        return known->second;
+    }
+    const Extent extent = walk(H, end);
+    walked_.emplace(key, extent);
+    return extent;
+}
+
+Extent ExactWalks::walk(std::int64_t H, std::uint64_t end) {
     if (reader_ == nullptr) {
         return Extent::rejected("no structural reader for this kind");
     }
@@ -87,6 +98,7 @@ bool ExactWalks::contests(std::size_t i, const Extent& alone) {
 
 Extent ExactWalks::measure(std::size_t i) {
     const std::int64_t H = candidates_[i];
+    walked_.erase(walked_.begin(), walked_.lower_bound(std::make_pair(H, std::uint64_t{0})));
     const Extent alone = within(H, stretchEnd(i));
     if (!contests(i, alone)) {
         return alone;

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <utility>
 #include <vector>
 
 namespace morrow {
@@ -71,12 +73,17 @@ class ExactWalks {
   private:
     std::uint64_t stretchEnd(std::size_t i) const;
     Extent within(std::int64_t H, std::uint64_t end);
+    Extent walk(std::int64_t H, std::uint64_t end);
     bool contests(std::size_t i, const Extent& alone);
 
     ExactReader reader_;
     EvidenceReader& evidence_;
     const OffsetList& candidates_;
     std::uint64_t maxBytes_;
+    // The walks made from the candidate measured last on, by start and stretch end: a walk that
+    // looks past its stretch measures the candidates after it, which are then measured in turn,
+    // and a reader that decodes (JPEG) pays for its data once.
+    std::map<std::pair<std::int64_t, std::uint64_t>, Extent> walked_;
 };
 
 } // namespace morrow

@@ -19,6 +19,7 @@
 
 #include "evidence/EvidenceReader.h"
 #include "formats/BlockWindow.h"
+#include "formats/GifLzw.h"
 
 #include <cstring>
 #include <optional>
@@ -55,6 +56,42 @@ class SubBlocks {
         return std::nullopt;
     }
 
+    // The offset after the terminator of an image's data sub-blocks from `from` on, decoded as
+    // they go: nothing when a code names no entry, the codes make more pixels than the frame has
+    // or too few by the terminator, a sub-block follows the one holding the end code, or (`cut`
+    // set) the evidence ends first.
+    std::optional<std::uint64_t> decode(std::uint64_t from, GifLzw& lzw, bool& cut) {
+        cut = true;
+        for (std::uint64_t p = from; p < size_;) {
+            if (window_.load(p) == 0) {
+                return std::nullopt;
+            }
+            const unsigned n = *window_.at(p);
+            if (n == 0) {
+                cut = false;
+                return lzw.pixels == lzw.target ? std::optional(p + 1) : std::nullopt;
+            }
+            if (lzw.ended) {
+                cut = false;
+                return std::nullopt;
+            }
+            for (std::uint64_t q = p + 1; q < p + 1 + n;) {
+                const std::size_t held = q < size_ ? window_.load(q) : 0;
+                if (held == 0) {
+                    return std::nullopt;
+                }
+                const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(held, p + 1 + n - q));
+                if (!lzw.feed(window_.at(q), take)) {
+                    cut = false;
+                    return std::nullopt;
+                }
+                q += take;
+            }
+            p += 1 + n;
+        }
+        return std::nullopt;
+    }
+
   private:
     BlockWindow window_;
     std::uint64_t size_;
@@ -80,6 +117,7 @@ Extent GifExtent::measure(EvidenceReader& evidence, std::int64_t H) {
     }
 
     SubBlocks subBlocks(evidence, size);
+    GifLzw lzw;
     // A GIF without one whole image is no picture, however sound its extensions.
     bool pictured = false;
     auto broken = [&](const char* why) {
@@ -106,11 +144,23 @@ Extent GifExtent::measure(EvidenceReader& evidence, std::int64_t H) {
                 return broken("an image descriptor that runs past the evidence");
             }
             const unsigned codeSize = evidence.u8(static_cast<std::int64_t>(codeSizeAt));
-            if (codeSize < 2 || codeSize > 12) {
+            if (codeSize < 2 || codeSize > 8) {
                 return broken("an impossible LZW minimum code size");
             }
-            data = codeSizeAt + 1;
-            break;
+            const std::uint64_t pixels = std::uint64_t{le16(block + 5)} * le16(block + 7);
+            if (pixels == 0) {
+                return broken("an image without pixels");
+            }
+            lzw.start(codeSize, pixels);
+            bool cut = false;
+            const std::optional<std::uint64_t> end = subBlocks.decode(codeSizeAt + 1, lzw, cut);
+            if (!end) {
+                return broken(cut ? "image data that runs past the evidence"
+                                  : "image data that does not decode to the frame's pixels");
+            }
+            pos = *end;
+            pictured = true;
+            continue;
         }
         default:
             return broken("no block introducer");

@@ -7,6 +7,7 @@
 #include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
 #include "formats/BlockWindow.h"
+#include "formats/GifLzw.h"
 #include "formats/JoinSectors.h"
 
 #include <algorithm>
@@ -26,110 +27,12 @@ std::uint64_t colourTable(unsigned char packed) {
     return (packed & 0x80) != 0 ? 3ULL << ((packed & 0x07) + 1) : 0;
 }
 
-// The LZW decode of one frame as far as it matters here: how many pixels its codes make.
-struct Lzw {
-    unsigned minimum = 0;
-    unsigned codeSize = 0;
-    unsigned next = 0;
-    int previous = -1;
-    bool ended = false; // its end-of-information code was met
-    std::uint32_t bits = 0;
-    unsigned bitCount = 0;
-    std::uint64_t pixels = 0;
-    std::uint64_t target = 0;
-    std::array<std::uint16_t, 4096> length{}; // of each table entry's string
-
-    void start(unsigned minimumSize, std::uint64_t pixelCount) {
-        minimum = minimumSize;
-        target = pixelCount;
-        pixels = 0;
-        bits = 0;
-        bitCount = 0;
-        ended = false;
-        clear();
-    }
-    // This decode's state, from `other`: of its table only the entries made so far, which are
-    // all a decode reads before it makes more (a trial at every sector copies it each time).
-    void resumeFrom(const Lzw& other) {
-        minimum = other.minimum;
-        codeSize = other.codeSize;
-        next = other.next;
-        previous = other.previous;
-        ended = other.ended;
-        bits = other.bits;
-        bitCount = other.bitCount;
-        pixels = other.pixels;
-        target = other.target;
-        std::copy(other.length.begin(), other.length.begin() + std::min<unsigned>(other.next, 4096),
-                  length.begin());
-    }
-    void clear() {
-        codeSize = minimum + 1;
-        next = (1u << minimum) + 2;
-        previous = -1;
-        std::fill(length.begin(), length.begin() + (1u << minimum), std::uint16_t{1});
-    }
-    // False at a code that names no entry, or too many pixels.
-    bool feed(unsigned char byte) {
-        bits |= static_cast<std::uint32_t>(byte) << bitCount;
-        bitCount += 8;
-        while (bitCount >= codeSize && !ended) {
-            const unsigned code = bits & ((1u << codeSize) - 1);
-            bits >>= codeSize;
-            bitCount -= codeSize;
-            const unsigned clearCode = 1u << minimum;
-            if (code == clearCode) {
-                clear();
-                continue;
-            }
-            if (code == clearCode + 1) {
-                // The frame's pixels are final here, and the terminator would find them short:
-                // fail now, not after whatever sub-blocks follow.
-                ended = true;
-                if (pixels != target) {
-                    return false;
-                }
-                break;
-            }
-            if (previous < 0) {
-                if (code >= clearCode) {
-                    return false;
-                }
-                pixels += 1;
-            } else {
-                std::uint64_t made = 0;
-                if (code < next) {
-                    made = length[code];
-                } else if (code == next && next < 4096) {
-                    made = length[static_cast<unsigned>(previous)] + 1u;
-                } else {
-                    return false;
-                }
-                pixels += made;
-                if (next < 4096) {
-                    length[next] = static_cast<std::uint16_t>(
-                        std::min<unsigned>(length[static_cast<unsigned>(previous)] + 1u, 0xFFFF));
-                    ++next;
-                    if (next == (1u << codeSize) && codeSize < 12) {
-                        ++codeSize;
-                    }
-                }
-            }
-            previous = static_cast<int>(code);
-            if (pixels > target) {
-                return false;
-            }
-        }
-        return true;
-    }
-};
-
 // Where a walk stands: at a block introducer, or at a sub-block of an image's data.
 struct State {
     std::uint64_t at = 0; // from H
     bool inImage = false;
     unsigned left = 0; // data bytes left of the sub-block `at` is in (0: at a sub-block's length)
-    Lzw lzw;
+    GifLzw lzw;
 };
 
 // The file's bytes from its pieces, as in the JPEG join: offsets are the file's own.

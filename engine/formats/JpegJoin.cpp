@@ -11,6 +11,7 @@
 #include "evidence/EvidenceReader.h"
 #include "formats/BlockWindow.h"
 #include "formats/JoinSectors.h"
+#include "formats/JpegTables.h"
 
 #include <algorithm>
 #include <array>
@@ -21,48 +22,11 @@ namespace morrow {
 
 namespace {
 
+using namespace jpeg;
+
 constexpr std::uint64_t sector = limits::sectorSize;
 // MCU states kept from the first piece's decode, at most (one every so many MCUs past that).
 constexpr std::size_t maxStates = 1 << 16;
-
-struct Huffman {
-    bool defined = false;
-    std::array<std::int32_t, 18> maxCode{};
-    std::array<std::int32_t, 17> valueIndex{};
-    std::array<std::int32_t, 17> minCode{};
-    std::array<unsigned char, 256> values{};
-    // By the next 8 bits: the length (0: longer than 8) and value of the code they start with.
-    std::array<unsigned char, 256> fastLength{};
-    std::array<unsigned char, 256> fastValue{};
-};
-
-struct Component {
-    unsigned id = 0;
-    unsigned h = 1;
-    unsigned v = 1;
-    unsigned dc = 0;
-    unsigned ac = 0;
-    unsigned index = 0; // in the frame
-};
-
-// A frame component's blocks, as a progressive decode keeps a bit per coefficient of them.
-struct Plane {
-    std::uint64_t offset = 0;  // its first block among all the frame's
-    std::uint64_t perLine = 0; // blocks a line, the MCUs' padding included
-    std::uint64_t columns = 0; // blocks a line of its own samples: a scan of it alone
-    std::uint64_t rows = 0;
-};
-
-struct Frame {
-    bool progressive = false;
-    unsigned width = 0;
-    unsigned height = 0;
-    unsigned hmax = 1;
-    unsigned vmax = 1;
-    std::vector<Component> components;
-    std::vector<Plane> planes;
-    std::uint64_t blocks = 0;
-};
 
 // Where a decode stands at the start of an MCU: enough to go on from there over other bytes.
 struct State {
@@ -81,132 +45,6 @@ struct State {
     // The scan whose data comes next: the one whose coefficient bits the state goes with.
     unsigned pending() const { return headers ? scan + 1 : scan; }
 };
-
-struct Scan {
-    std::array<Huffman, 4> dcTables;
-    std::array<Huffman, 4> acTables;
-    std::vector<Component> components; // of the scan, in order
-    std::vector<unsigned> blockOwner;  // per block of an MCU: its component
-    std::uint64_t mcus = 0;
-    unsigned restartInterval = 0;
-    std::uint64_t dataStart = 0; // from H
-    // Progressive: the band of coefficients and the bit positions (high, low) it codes.
-    unsigned ss = 0;
-    unsigned se = 63;
-    unsigned ah = 0;
-    unsigned al = 0;
-};
-
-bool defineTable(Huffman& t, const unsigned char* counts, const unsigned char* values, std::size_t total) {
-    t = Huffman{};
-    std::int32_t code = 0;
-    std::int32_t index = 0;
-    for (int length = 1; length <= 16; ++length) {
-        const int n = counts[length - 1];
-        t.valueIndex[static_cast<std::size_t>(length)] = index;
-        t.minCode[static_cast<std::size_t>(length)] = code;
-        code += n;
-        index += n;
-        t.maxCode[static_cast<std::size_t>(length)] = n == 0 ? -1 : code - 1;
-        if (code > (1 << length)) {
-            return false;
-        }
-        code <<= 1;
-    }
-    t.maxCode[17] = 0x7FFFFFFF;
-    if (static_cast<std::size_t>(index) != total || total > 256) {
-        return false;
-    }
-    std::copy(values, values + total, t.values.begin());
-    for (unsigned prefix = 0; prefix < 256; ++prefix) {
-        for (int length = 1; length <= 8; ++length) {
-            const auto head = static_cast<std::int32_t>(prefix >> (8 - length));
-            if (head <= t.maxCode[static_cast<std::size_t>(length)]) {
-                const std::int32_t at = t.valueIndex[static_cast<std::size_t>(length)] + head -
-                                        t.minCode[static_cast<std::size_t>(length)];
-                t.fastLength[prefix] = static_cast<unsigned char>(length);
-                t.fastValue[prefix] = t.values[static_cast<std::size_t>(at)];
-                break;
-            }
-        }
-    }
-    t.defined = true;
-    return true;
-}
-
-// A DHT segment's body: one table or more.
-bool defineTables(Scan& scan, const unsigned char* body, std::size_t size) {
-    for (std::size_t p = 0; p + 17 <= size;) {
-        const unsigned cls = body[p] >> 4;
-        const unsigned id = body[p] & 15;
-        std::size_t total = 0;
-        for (int i = 0; i < 16; ++i) {
-            total += body[p + 1 + static_cast<std::size_t>(i)];
-        }
-        if (cls > 1 || id > 3 || p + 17 + total > size ||
-            !defineTable(cls == 0 ? scan.dcTables[id] : scan.acTables[id], &body[p + 1], &body[p + 17],
-                         total)) {
-            return false;
-        }
-        p += 17 + total;
-    }
-    return true;
-}
-
-// A SOS segment's body: the scan's components, their tables, its band, and how many MCUs it has.
-bool setScan(Scan& scan, const Frame& frame, const unsigned char* body, std::size_t size) {
-    if (frame.components.empty() || size < 1 || body[0] < 1 || body[0] > 4 ||
-        size < 4 + 2 * std::size_t{body[0]}) {
-        return false;
-    }
-    const unsigned n = body[0];
-    scan.components.clear();
-    scan.blockOwner.clear();
-    scan.ss = body[1 + 2 * n];
-    scan.se = body[2 + 2 * n];
-    scan.ah = body[3 + 2 * n] >> 4;
-    scan.al = body[3 + 2 * n] & 15;
-    if (frame.progressive) {
-        // A DC scan, of one component or all interleaved, or a band of one component's AC
-        // coefficients; refinements one bit below the last.
-        if ((scan.ss == 0 && scan.se != 0) ||
-            (scan.ss != 0 && (scan.se < scan.ss || scan.se > 63 || n != 1)) ||
-            (scan.ah != 0 && scan.al + 1 != scan.ah) || scan.al > 13) {
-            return false;
-        }
-    }
-    for (unsigned i = 0; i < n; ++i) {
-        auto c = std::find_if(frame.components.begin(), frame.components.end(),
-                              [&](const Component& f) { return f.id == body[1 + 2 * i]; });
-        if (c == frame.components.end()) {
-            return false;
-        }
-        Component used = *c;
-        used.dc = body[2 + 2 * i] >> 4;
-        used.ac = body[2 + 2 * i] & 15;
-        const bool needsDc = !frame.progressive || (scan.ss == 0 && scan.ah == 0);
-        const bool needsAc = !frame.progressive || scan.ss != 0;
-        if (used.dc > 3 || used.ac > 3 || (needsDc && !scan.dcTables[used.dc].defined) ||
-            (needsAc && !scan.acTables[used.ac].defined)) {
-            return false;
-        }
-        scan.components.push_back(used);
-    }
-    if (n == 1) {
-        const Plane& plane = frame.planes[scan.components.front().index];
-        scan.mcus = plane.columns * plane.rows;
-        scan.blockOwner = {0};
-    } else {
-        scan.mcus = ((frame.width + 8 * frame.hmax - 1) / (8 * frame.hmax)) *
-                    ((frame.height + 8 * frame.vmax - 1) / (8 * frame.vmax));
-        for (unsigned i = 0; i < n; ++i) {
-            for (unsigned b = 0; b < scan.components[i].h * scan.components[i].v; ++b) {
-                scan.blockOwner.push_back(i);
-            }
-        }
-    }
-    return scan.mcus != 0;
-}
 
 // Which coefficients of each block a progressive decode has found non-zero so far, a bit each:
 // an AC refinement scan reads a correction bit for those and codes only the others. Trials from
@@ -593,8 +431,9 @@ class Decoder {
         if (state_.bitCount < 16) {
             fill();
         }
-        if (state_.bitCount >= 8) {
-            const auto prefix = static_cast<unsigned>((state_.bits >> (state_.bitCount - 8)) & 0xFF);
+        if (state_.bitCount >= Huffman::fastBits) {
+            const auto prefix = static_cast<unsigned>((state_.bits >> (state_.bitCount - Huffman::fastBits)) &
+                                                      ((1u << Huffman::fastBits) - 1));
             if (t.fastLength[prefix] != 0) {
                 state_.bitCount -= t.fastLength[prefix];
                 return t.fastValue[prefix];
@@ -833,36 +672,8 @@ bool readHeaders(Read read, std::uint64_t size, Picture& picture, std::uint64_t&
                 return false;
             }
         } else if (code == 0xC0 || code == 0xC1 || code == 0xC2) {
-            if (body.size() < 6 || body[0] != 8 || !frame.components.empty()) {
+            if (!frame.components.empty() || !readFrame(frame, code, body.data(), body.size())) {
                 return false;
-            }
-            frame.progressive = code == 0xC2;
-            frame.height = be16(&body[1]);
-            frame.width = be16(&body[3]);
-            const unsigned n = body[5];
-            if (n < 1 || n > 4 || body.size() < 6 + 3 * n || frame.width == 0 || frame.height == 0) {
-                return false;
-            }
-            for (unsigned i = 0; i < n; ++i) {
-                const unsigned char* c = &body[6 + 3 * i];
-                if ((c[1] >> 4) < 1 || (c[1] >> 4) > 4 || (c[1] & 15) < 1 || (c[1] & 15) > 4) {
-                    return false;
-                }
-                frame.components.push_back(Component{c[0], static_cast<unsigned>(c[1] >> 4),
-                                                     static_cast<unsigned>(c[1] & 15), 0, 0, i});
-                frame.hmax = std::max(frame.hmax, frame.components.back().h);
-                frame.vmax = std::max(frame.vmax, frame.components.back().v);
-            }
-            const std::uint64_t mcusX = (frame.width + 8 * frame.hmax - 1) / (8 * frame.hmax);
-            const std::uint64_t mcusY = (frame.height + 8 * frame.vmax - 1) / (8 * frame.vmax);
-            for (const Component& c : frame.components) {
-                Plane plane;
-                plane.offset = frame.blocks;
-                plane.perLine = mcusX * c.h;
-                plane.columns = ((std::uint64_t{frame.width} * c.h + frame.hmax - 1) / frame.hmax + 7) / 8;
-                plane.rows = ((std::uint64_t{frame.height} * c.v + frame.vmax - 1) / frame.vmax + 7) / 8;
-                frame.blocks += plane.perLine * mcusY * c.v;
-                frame.planes.push_back(plane);
             }
         } else if (code == 0xDD) {
             if (body.size() < 2) {

@@ -11,7 +11,11 @@
 //   offset 16 compatible brands, 4 bytes each, to the end of the box
 #include "formats/QuickTimeExtent.h"
 
+#include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
+#include "formats/ExactEnds.h"
+#include "formats/FragmentJoin.h"
+#include "formats/QuickTimeMovie.h"
 
 #include <algorithm>
 #include <cstring>
@@ -39,162 +43,81 @@ bool isType(const unsigned char* type, const char* name) {
     return std::memcmp(type, name, 4) == 0;
 }
 
-// One child box inside [at, end): its header length and whole size, or none where the bytes are
-// no box that fits.
-struct Child {
-    std::uint64_t header = 0;
-    std::uint64_t size = 0;
-    unsigned char type[4] = {};
-};
-
-bool readChild(EvidenceReader& evidence, std::int64_t H, std::uint64_t at, std::uint64_t end, Child& child) {
-    if (end - at < 8) {
-        return false;
-    }
-    unsigned char head[16] = {};
-    evidence.readAt(H + static_cast<std::int64_t>(at), head, sizeof head);
-    std::memcpy(child.type, head + 4, 4);
-    child.header = 8;
-    child.size = be32(head);
-    if (child.size == 1) {
-        child.header = 16;
-        child.size = be64(head + 8);
-    } else if (child.size == 0) {
-        child.size = end - at;
-    }
-    return child.size >= child.header && child.size <= end - at;
-}
-
-// The sample tables of one track (ISO/IEC 14496-12, 8.7.3 to 8.7.5), as offsets of the boxes.
-struct SampleTables {
-    std::uint64_t chunkOffsets = 0; // stco or co64, 0: none
-    bool wideOffsets = false;       // co64
-    std::uint64_t chunkOffsetsSize = 0;
-    std::uint64_t sampleSizes = 0; // stsz
-    std::uint64_t sampleSizesSize = 0;
-    std::uint64_t sampleToChunk = 0; // stsc
-    std::uint64_t sampleToChunkSize = 0;
-};
-
 std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
-// The furthest byte (from the file's start) that one track's chunks reach: each chunk's offset
-// plus the sizes of the samples it holds. Every count is held to what its box can store, so a
-// hostile count costs no more reads than the box has bytes.
-std::uint64_t trackDataEnd(EvidenceReader& evidence, std::int64_t H, const SampleTables& t) {
-    if (t.chunkOffsets == 0) {
-        return 0;
-    }
-    const auto at = [H](std::uint64_t offset) { return H + static_cast<std::int64_t>(offset); };
-    const std::uint64_t entryBytes = t.wideOffsets ? 8 : 4;
-    const std::uint64_t chunks = std::min<std::uint64_t>(evidence.be32(at(t.chunkOffsets + 12)),
-                                                         (t.chunkOffsetsSize - 16) / entryBytes);
-    std::uint64_t constantSize = 0;
-    std::uint64_t samples = 0;
-    if (t.sampleSizes != 0) {
-        constantSize = evidence.be32(at(t.sampleSizes + 12));
-        samples = evidence.be32(at(t.sampleSizes + 16));
-        if (constantSize == 0) {
-            samples = std::min<std::uint64_t>(samples, (t.sampleSizesSize - 20) / 4);
-        }
-    }
-    const std::uint64_t runs = t.sampleToChunk == 0
-                                   ? 0
-                                   : std::min<std::uint64_t>(evidence.be32(at(t.sampleToChunk + 12)),
-                                                             (t.sampleToChunkSize - 16) / 12);
-    std::uint64_t run = 0;
-    std::uint64_t perChunk = 0;
-    std::uint64_t sample = 0;
+// A stretch of the file, in offsets from its first byte.
+struct Stretch {
+    std::uint64_t begin = 0;
     std::uint64_t end = 0;
-    for (std::uint64_t c = 0; c < chunks; ++c) {
-        while (run < runs && evidence.be32(at(t.sampleToChunk + 16 + run * 12)) <= c + 1) {
-            perChunk = evidence.be32(at(t.sampleToChunk + 16 + run * 12 + 4));
-            ++run;
+};
+
+// What the walk of the top-level boxes found: the extent they give, the last whole movie box and
+// the payloads of the media data boxes (as far as the evidence holds them).
+struct Walk {
+    Extent extent;
+    std::uint64_t movieAt = 0; // 0: none
+    std::uint64_t movieSize = 0;
+    std::size_t movieHeader = 8;
+    std::vector<Stretch> media;
+    bool tooManyMedia = false;
+    std::optional<QuickTimeMovie> tables; // of the movie box, once read
+    bool tablesRead = false;
+
+    // A sample takes a byte at least: no more of them than the evidence has bytes after H.
+    std::optional<QuickTimeMovie>& movie(EvidenceReader& evidence, std::int64_t H) {
+        if (!tablesRead && movieAt != 0) {
+            const std::uint64_t room = evidence.size() - static_cast<std::uint64_t>(H);
+            tables = QuickTimeMovie::read(
+                evidence, static_cast<std::uint64_t>(H) + movieAt, movieSize, movieHeader,
+                static_cast<std::size_t>(std::min<std::uint64_t>(room, QuickTimeMovie::maxSamples)));
         }
-        const std::uint64_t n = std::min(perChunk, samples - sample);
-        std::uint64_t bytes = 0;
-        if (constantSize != 0) {
-            bytes = n > UINT64_MAX / constantSize ? UINT64_MAX : n * constantSize;
-        } else {
-            for (std::uint64_t s = sample; s < sample + n; ++s) {
-                bytes += evidence.be32(at(t.sampleSizes + 20 + s * 4));
-            }
-        }
-        sample += n;
-        const std::uint64_t offset = t.wideOffsets ? evidence.be64(at(t.chunkOffsets + 16 + c * 8))
-                                                   : evidence.be32(at(t.chunkOffsets + 16 + c * 4));
-        end = std::max(end, saturatingAdd(offset, bytes));
+        tablesRead = true;
+        return tables;
     }
-    return end;
-}
+};
 
-// The furthest byte that the sample tables of the movie box at [at, at + size) reference, 0 where
-// it has none. Descends moov, trak, mdia, minf and stbl only.
-std::uint64_t movieDataEnd(EvidenceReader& evidence, std::int64_t H, std::uint64_t at, std::uint64_t size,
-                           int depth = 0) {
-    static const char* const containers[] = {"moov", "trak", "mdia", "minf"};
-    Child child;
-    std::uint64_t end = 0;
-    const std::uint64_t boxEnd = at + size;
-    at += 8;
-    SampleTables tables;
-    while (readChild(evidence, H, at, boxEnd, child)) {
-        const bool container = std::any_of(std::begin(containers), std::end(containers),
-                                           [&](const char* t) { return isType(child.type, t); });
-        if (child.header == 8 && depth < 4 && (container || isType(child.type, "stbl"))) {
-            end = std::max(end, movieDataEnd(evidence, H, at, child.size, depth + 1));
-        } else if (child.header == 8 && child.size >= 16 &&
-                   (isType(child.type, "stco") || isType(child.type, "co64"))) {
-            tables.chunkOffsets = at;
-            tables.chunkOffsetsSize = child.size;
-            tables.wideOffsets = isType(child.type, "co64");
-        } else if (child.header == 8 && child.size >= 20 && isType(child.type, "stsz")) {
-            tables.sampleSizes = at;
-            tables.sampleSizesSize = child.size;
-        } else if (child.header == 8 && child.size >= 16 && isType(child.type, "stsc")) {
-            tables.sampleToChunk = at;
-            tables.sampleToChunkSize = child.size;
-        }
-        at += child.size;
-    }
-    return std::max(end, trackDataEnd(evidence, H, tables));
-}
+// Media data boxes recorded at most; past that (a fragmented movie has one a fragment, and its
+// movie box places no sample) the media data is not proven.
+constexpr std::size_t maxMediaBoxes = 1 << 16;
 
-} // namespace
-
-Extent QuickTimeExtent::measure(EvidenceReader& evidence, std::int64_t H) {
+Walk walkBoxes(EvidenceReader& evidence, std::int64_t H) {
+    Walk walk;
     const std::uint64_t E = evidence.size();
     if (H < 0 || static_cast<std::uint64_t>(H) >= E) {
-        return Extent::rejected("outside the evidence");
+        walk.extent = Extent::rejected("outside the evidence");
+        return walk;
     }
     const std::uint64_t avail = E - static_cast<std::uint64_t>(H);
 
     unsigned char box[16] = {};
     evidence.readAt(H, box, sizeof box);
     if (std::memcmp(box + 4, "ftyp", 4) != 0) {
-        return Extent::rejected("no ftyp box");
+        walk.extent = Extent::rejected("no ftyp box");
+        return walk;
     }
     const std::uint64_t fileTypeSize = be32(box);
-    if (fileTypeSize < 16 || fileTypeSize > maxFileTypeSize || (fileTypeSize - 16) % 4 != 0) {
-        return Extent::rejected("impossible ftyp size");
+    if (fileTypeSize < 16 || fileTypeSize > QuickTimeExtent::maxFileTypeSize ||
+        (fileTypeSize - 16) % 4 != 0) {
+        walk.extent = Extent::rejected("impossible ftyp size");
+        return walk;
     }
     if (!printable(box + 8, 4)) {
-        return Extent::rejected("major brand not printable");
+        walk.extent = Extent::rejected("major brand not printable");
+        return walk;
     }
     if (fileTypeSize > avail) {
-        return Extent::rejected("ftyp cut off by the end of the evidence");
+        walk.extent = Extent::rejected("ftyp cut off by the end of the evidence");
+        return walk;
     }
 
     std::uint64_t at = fileTypeSize;
     std::uint64_t boxes = 1;
     bool movie = false;
-    std::uint64_t movieAt = 0; // the last whole moov box, 0: none
-    std::uint64_t movieSize = 0;
     bool truncated = false;
     while (at < avail) {
-        if (boxes >= maxBoxes) {
+        if (boxes >= QuickTimeExtent::maxBoxes) {
             truncated = true;
             break;
         }
@@ -204,9 +127,11 @@ Extent QuickTimeExtent::measure(EvidenceReader& evidence, std::int64_t H) {
             break;
         }
         std::uint64_t size = be32(box);
+        std::size_t header = 8;
         bool toTheEnd = false;
         if (size == 1) {
             size = be64(box + 8);
+            header = 16;
             if (size < 16) {
                 break;
             }
@@ -224,9 +149,15 @@ Extent QuickTimeExtent::measure(EvidenceReader& evidence, std::int64_t H) {
         if ((movie || toTheEnd || size > avail - at) && !knownTopLevel(box + 4)) {
             break;
         }
-        if (toTheEnd && movieAt != 0 && isType(box + 4, "mdat")) {
+        const bool media = isType(box + 4, "mdat");
+        if (toTheEnd && walk.movieAt != 0 && media) {
             // Media data "to the end of the file" ends where the movie's last chunk does.
-            const std::uint64_t dataEnd = movieDataEnd(evidence, H, movieAt, movieSize);
+            std::uint64_t dataEnd = 0;
+            if (const auto& tables = walk.movie(evidence, H)) {
+                for (const QuickTimeMovie::Sample& sample : tables->samples) {
+                    dataEnd = std::max(dataEnd, saturatingAdd(sample.offset, sample.size));
+                }
+            }
             if (dataEnd != 0) {
                 size = std::max(at + 8, dataEnd) - at;
                 if (size > avail - at) {
@@ -235,10 +166,19 @@ Extent QuickTimeExtent::measure(EvidenceReader& evidence, std::int64_t H) {
             }
         }
         ++boxes;
-        const bool isMovie = std::memcmp(box + 4, "moov", 4) == 0 || std::memcmp(box + 4, "meta", 4) == 0;
+        if (media) {
+            if (walk.media.size() == maxMediaBoxes) {
+                walk.tooManyMedia = true;
+            } else {
+                walk.media.push_back(Stretch{at + header, size > avail - at ? avail : at + size});
+            }
+        }
+        const bool isMovie = isType(box + 4, "moov") || isType(box + 4, "meta");
         if (isType(box + 4, "moov") && size <= avail - at) {
-            movieAt = at;
-            movieSize = size;
+            walk.movieAt = at;
+            walk.movieSize = size;
+            walk.movieHeader = header;
+            walk.tablesRead = false;
         }
         if (size > avail - at) {
             // Cut by the end of the evidence; a movie box cut there is no whole movie box.
@@ -250,12 +190,183 @@ Extent QuickTimeExtent::measure(EvidenceReader& evidence, std::int64_t H) {
         at += size;
     }
     if (boxes == 1) {
-        return Extent::rejected("no box after ftyp");
+        walk.extent = Extent::rejected("no box after ftyp");
+    } else if (!movie) {
+        walk.extent = Extent::rejected("no movie box");
+    } else {
+        walk.extent = Extent::found(at, truncated);
     }
-    if (!movie) {
-        return Extent::rejected("no movie box");
+    return walk;
+}
+
+// The media data proven by the movie's own tables: every sample lies in a media data box, and
+// its bytes begin as its codec's do (an AVC or HEVC sample is a chain of NAL units that fills it
+// exactly, read by their length prefixes alone). The samples are checked in file order: all of
+// them over the first QuickTimeExtent::checkedSpan bytes, then an even spread, and where one of
+// those fails, every sample back to the last that held. The file breaks at the first sample that
+// fails: it ends at the last byte proven sound before it (past a NAL chain's last length prefix,
+// or the end of a sample whose start code held), rounded on to the sector boundary that a file
+// system's break would stand at, and never past that sample.
+Extent proveMedia(EvidenceReader& evidence, std::int64_t H, Walk& walk) {
+    const Extent walked = walk.extent;
+    if (walk.tooManyMedia || walk.media.empty()) {
+        return walked;
     }
-    return Extent::found(at, truncated);
+    auto& tables = walk.movie(evidence, H);
+    if (!tables) {
+        return walked;
+    }
+    std::vector<QuickTimeMovie::Sample>& samples = tables->samples; // (sorted in place)
+    std::sort(samples.begin(), samples.end(),
+              [](const auto& a, const auto& b) { return a.offset < b.offset; });
+    const std::vector<Stretch>& media = walk.media;
+    if (samples.front().offset < media.front().begin) {
+        return walked; // tables that place samples before the media data describe another file
+    }
+
+    // The first sample that lies in no media data box, by a sweep of both in file order; the
+    // samples before it that can be checked.
+    std::size_t outside = samples.size();
+    std::vector<std::size_t> checkable;
+    for (std::size_t i = 0, box = 0; i < samples.size(); ++i) {
+        const QuickTimeMovie::Sample& sample = samples[i];
+        while (box < media.size() && media[box].end <= sample.offset) {
+            ++box;
+        }
+        if (box == media.size() || sample.offset < media[box].begin ||
+            sample.size > media[box].end - sample.offset) {
+            outside = i;
+            break;
+        }
+        const QuickTimeMovie::Track& track = tables->tracks[sample.track];
+        if (track.start != QuickTimeMovie::Start::Unchecked && sample.size >= 8) {
+            checkable.push_back(i);
+        }
+    }
+
+    // Past the last byte each check read sound.
+    std::uint64_t sound = media.front().begin;
+    const PieceLayout asItLies{static_cast<std::uint64_t>(H), ~std::uint64_t{0}, 0};
+    auto holds = [&](std::size_t c) {
+        const QuickTimeMovie::Sample& sample = samples[checkable[c]];
+        const QuickTimeMovie::Track& track = tables->tracks[sample.track];
+        std::uint64_t checked = sound;
+        bool ok = false;
+        if (track.start == QuickTimeMovie::Start::Nal) {
+            ok = QuickTimeMovie::nalChainHolds(evidence, asItLies, sample, track, &checked);
+        } else {
+            // Only its first bytes tell: the sample is taken for sound to its end.
+            unsigned char first[8] = {};
+            evidence.readAt(H + static_cast<std::int64_t>(sample.offset), first, sizeof first);
+            ok = QuickTimeMovie::startHolds(first, track, sample.size);
+            checked = sample.offset + sample.size;
+        }
+        if (ok) {
+            sound = std::max(sound, checked);
+        }
+        return ok;
+    };
+    // The first of the checkable samples [from, to) that fails, in order, or `to`.
+    auto firstFailing = [&](std::size_t from, std::size_t to) {
+        while (from < to && holds(from)) {
+            ++from;
+        }
+        return from;
+    };
+
+    const std::size_t n = checkable.size();
+    std::size_t whole = 0; // all checked up to here
+    if (n != 0) {
+        const std::uint64_t spanEnd =
+            saturatingAdd(samples[checkable.front()].offset, QuickTimeExtent::checkedSpan);
+        while (whole < n && samples[checkable[whole]].offset < spanEnd) {
+            ++whole;
+        }
+    }
+    std::size_t failing = firstFailing(0, whole);
+    if (failing == whole && whole < n) {
+        const std::size_t stride =
+            (n - whole + QuickTimeExtent::spreadChecks - 1) / QuickTimeExtent::spreadChecks;
+        std::size_t from = whole;
+        failing = n;
+        // Every stride-th sample, and the last.
+        for (std::size_t c = std::min(whole + stride, n) - 1;; c = std::min(c + stride, n - 1)) {
+            if (!holds(c)) {
+                failing = firstFailing(from, c + 1);
+                break;
+            }
+            from = c + 1;
+            if (c == n - 1) {
+                break;
+            }
+        }
+    }
+    if (failing == n && outside < samples.size() && walked.truncated &&
+        samples[outside].offset < walked.length) {
+        return walked; // the media data sound up to a sample that the end of the evidence cuts
+    }
+    std::uint64_t broken = outside < samples.size() ? samples[outside].offset : UINT64_MAX;
+    if (failing < n) {
+        broken = std::min(broken, samples[checkable[failing]].offset);
+    }
+    if (broken == UINT64_MAX) {
+        return walked;
+    }
+    // The break stands at a sector boundary after the last byte read sound.
+    const auto start = static_cast<std::uint64_t>(H);
+    const std::uint64_t sector = limits::sectorSize;
+    const std::uint64_t boundary = (start + sound + sector - 1) / sector * sector - start;
+    const std::uint64_t end = std::max(sound, std::min(broken, boundary));
+    if (end >= walked.length) {
+        return walked;
+    }
+    return Extent::found(end, true);
+}
+
+} // namespace
+
+Extent QuickTimeExtent::measure(EvidenceReader& evidence, std::int64_t H) {
+    Walk walk = walkBoxes(evidence, H);
+    return walk.extent ? proveMedia(evidence, H, walk) : walk.extent;
+}
+
+void QuickTimeExtent::parts(EvidenceReader& evidence, std::int64_t H, std::uint64_t length,
+                            std::vector<Part>& parts) {
+    Walk walk = walkBoxes(evidence, H);
+    if (!walk.extent) {
+        return;
+    }
+    auto& tables = walk.movie(evidence, H);
+    if (!tables) {
+        return;
+    }
+    // Every chunk's samples lie one after another; chunks next to each other (a track's, or
+    // the tracks' interleaved) make one stretch.
+    std::vector<QuickTimeMovie::Sample>& samples = tables->samples; // (sorted in place)
+    std::sort(samples.begin(), samples.end(),
+              [](const auto& a, const auto& b) { return a.offset < b.offset; });
+    std::size_t listed = 0;
+    Part part;
+    for (const QuickTimeMovie::Sample& sample : samples) {
+        if (sample.offset >= length) {
+            break;
+        }
+        const std::uint64_t end = std::min(length, saturatingAdd(sample.offset, sample.size));
+        if (part.length != 0 && sample.offset <= part.offset + part.length) {
+            part.length = std::max(part.length, end - part.offset);
+            continue;
+        }
+        if (part.length != 0) {
+            if (listed++ == maxParts) {
+                return;
+            }
+            parts.push_back(part);
+        }
+        part = Part{sample.offset, end - sample.offset};
+    }
+    if (part.length != 0 && listed < maxParts) {
+        parts.push_back(part);
+    }
 }
 
 } // namespace morrow

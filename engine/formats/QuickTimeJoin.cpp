@@ -11,6 +11,7 @@
 
 #include "base/Limits.h"
 #include "evidence/EvidenceReader.h"
+#include "formats/QuickTimeMovie.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,9 +21,7 @@ namespace morrow {
 namespace {
 
 constexpr std::uint64_t sector = limits::sectorSize;
-// The largest movie box read, and the most samples followed.
-constexpr std::uint64_t maxMovie = std::uint64_t{64} << 20;
-constexpr std::size_t maxSamples = std::size_t{1} << 22;
+constexpr std::uint64_t maxMovie = QuickTimeMovie::maxMovie;
 
 bool isType(const unsigned char* type, const char* name) {
     return std::memcmp(type, name, 4) == 0;
@@ -37,192 +36,12 @@ bool topLevel(const unsigned char* type) {
     return false;
 }
 
-// How a track's samples begin.
-enum class Start { Unchecked, Nal, StartCode, H263, Jpeg };
+using Start = QuickTimeMovie::Start;
+using Track = QuickTimeMovie::Track;
+using Sample = QuickTimeMovie::Sample;
 
-struct Track {
-    Start start = Start::Unchecked;
-    unsigned lengthSize = 4; // of a NAL unit's length
-};
-
-struct Sample {
-    std::uint64_t offset = 0;
-    std::uint64_t size = 0;
-    std::size_t track = 0;
-};
-
-// A box's children in [from, to) of `box`, each as (type, payload, payload end).
-template <typename Each>
-bool children(const std::vector<unsigned char>& box, std::size_t from, std::size_t to, Each&& each) {
-    while (from + 8 <= to) {
-        std::uint64_t size = be32(&box[from]);
-        std::size_t header = 8;
-        if (size == 1 && from + 16 <= to) {
-            size = be64(&box[from + 8]);
-            header = 16;
-        }
-        if (size < header || size > to - from) {
-            return false;
-        }
-        each(&box[from + 4], from + header, from + static_cast<std::size_t>(size));
-        from += static_cast<std::size_t>(size);
-    }
-    return from == to;
-}
-
-// The samples of the movie box `movie` (its payload), or nothing when its tables do not parse.
-std::optional<std::pair<std::vector<Track>, std::vector<Sample>>>
-readMovie(const std::vector<unsigned char>& movie) {
-    std::vector<Track> tracks;
-    std::vector<Sample> samples;
-    bool sound = true;
-    auto trak = [&](const unsigned char* type, std::size_t from, std::size_t to) {
-        if (!isType(type, "trak")) {
-            return;
-        }
-        Track track;
-        std::vector<std::uint64_t> chunks;
-        std::vector<std::uint64_t> sizes;
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> perChunk; // first chunk, samples
-        bool haveSizes = false;
-        auto table = [&](const unsigned char* t, std::size_t a, std::size_t b) {
-            const std::size_t n = b - a;
-            if (isType(t, "stsd") && n >= 16) {
-                const unsigned char* entry = &movie[a + 12];
-                if (isType(entry, "avc1") || isType(entry, "avc3") || isType(entry, "hvc1") ||
-                    isType(entry, "hev1")) {
-                    const bool hevc = entry[0] == 'h';
-                    const char* config = hevc ? "hvcC" : "avcC";
-                    const auto found =
-                        std::search(movie.begin() + static_cast<std::ptrdiff_t>(a),
-                                    movie.begin() + static_cast<std::ptrdiff_t>(b), config, config + 4);
-                    const std::size_t at = static_cast<std::size_t>(found - movie.begin()) + 4;
-                    const std::size_t field = at + (hevc ? 21 : 4);
-                    if (found != movie.begin() + static_cast<std::ptrdiff_t>(b) && field < b) {
-                        track.start = Start::Nal;
-                        track.lengthSize = (movie[field] & 3u) + 1;
-                        sound = sound && track.lengthSize != 3;
-                    }
-                } else if (isType(entry, "mp4v")) {
-                    track.start = Start::StartCode;
-                } else if (isType(entry, "s263") || isType(entry, "h263")) {
-                    track.start = Start::H263;
-                } else if (isType(entry, "jpeg") || isType(entry, "mjpa")) {
-                    track.start = Start::Jpeg;
-                }
-            } else if ((isType(t, "stco") || isType(t, "co64")) && n >= 8) {
-                const std::size_t width = isType(t, "co64") ? 8 : 4;
-                const std::uint64_t count = be32(&movie[a + 4]);
-                if (count > (n - 8) / width) {
-                    sound = false;
-                    return;
-                }
-                for (std::uint64_t i = 0; i < count; ++i) {
-                    const unsigned char* p = &movie[a + 8 + i * width];
-                    chunks.push_back(width == 8 ? be64(p) : be32(p));
-                }
-            } else if (isType(t, "stsz") && n >= 12) {
-                const std::uint64_t fixed = be32(&movie[a + 4]);
-                const std::uint64_t count = be32(&movie[a + 8]);
-                if (count > maxSamples || (fixed == 0 && count > (n - 12) / 4)) {
-                    sound = false;
-                    return;
-                }
-                for (std::uint64_t i = 0; i < count; ++i) {
-                    sizes.push_back(fixed != 0 ? fixed : be32(&movie[a + 12 + i * 4]));
-                }
-                haveSizes = true;
-            } else if (isType(t, "stsc") && n >= 8) {
-                const std::uint64_t count = be32(&movie[a + 4]);
-                if (count > (n - 8) / 12) {
-                    sound = false;
-                    return;
-                }
-                for (std::uint64_t i = 0; i < count; ++i) {
-                    perChunk.emplace_back(be32(&movie[a + 8 + i * 12]), be32(&movie[a + 12 + i * 12]));
-                }
-            }
-        };
-        // trak > mdia > minf > stbl > the tables.
-        auto into = [&](const char* name, auto&& inner) {
-            return [&, name, inner](const unsigned char* t, std::size_t a, std::size_t b) {
-                if (isType(t, name)) {
-                    sound = children(movie, a, b, inner) && sound;
-                }
-            };
-        };
-        sound = children(movie, from, to, into("mdia", into("minf", into("stbl", table)))) && sound;
-        if (!sound || !haveSizes) {
-            return; // a track without its sizes (stz2) is not followed
-        }
-        // Each chunk's samples, one after another from its offset.
-        std::size_t next = 0;
-        for (std::size_t c = 0; c < chunks.size() && sound; ++c) {
-            std::uint64_t inChunk = 0;
-            for (const auto& [first, count] : perChunk) {
-                if (first <= c + 1) {
-                    inChunk = count;
-                }
-            }
-            std::uint64_t at = chunks[c];
-            for (std::uint64_t i = 0; i < inChunk && next < sizes.size(); ++i, ++next) {
-                samples.push_back(Sample{at, sizes[next], tracks.size()});
-                at += sizes[next];
-            }
-            sound = samples.size() <= maxSamples;
-        }
-        sound = sound && next == sizes.size();
-        tracks.push_back(track);
-    };
-    if (!children(movie, 0, movie.size(), trak) || !sound || samples.empty()) {
-        return std::nullopt;
-    }
-    return std::make_pair(std::move(tracks), std::move(samples));
-}
-
-// The sample's first bytes are its codec's.
 bool startHolds(const unsigned char* p, const Track& track, std::uint64_t size) {
-    switch (track.start) {
-    case Start::Nal: {
-        std::uint64_t length = 0;
-        for (unsigned i = 0; i < track.lengthSize; ++i) {
-            length = (length << 8) | p[i];
-        }
-        return length > 0 && length + track.lengthSize <= size && (p[track.lengthSize] & 0x80) == 0;
-    }
-    case Start::StartCode:
-        return p[0] == 0 && p[1] == 0 && p[2] == 1;
-    case Start::H263:
-        return p[0] == 0 && p[1] == 0 && (p[2] & 0xFC) == 0x80;
-    case Start::Jpeg:
-        return p[0] == 0xFF && p[1] == 0xD8;
-    case Start::Unchecked:
-        break;
-    }
-    return false;
-}
-
-// The sample under `layout` is a chain of NAL units that fills it exactly.
-bool nalChainHolds(EvidenceReader& evidence, const PieceLayout& layout, const Sample& sample,
-                   const Track& track) {
-    std::uint64_t at = 0;
-    while (at < sample.size) {
-        unsigned char head[5] = {};
-        if (sample.size - at < track.lengthSize + 1u) {
-            return false;
-        }
-        layout.read(evidence, sample.offset + at, head, track.lengthSize + 1u);
-        std::uint64_t length = 0;
-        for (unsigned i = 0; i < track.lengthSize; ++i) {
-            length = (length << 8) | head[i];
-        }
-        if (length == 0 || (head[track.lengthSize] & 0x80) != 0 ||
-            length > sample.size - at - track.lengthSize) {
-            return false;
-        }
-        at += track.lengthSize + length;
-    }
-    return true;
+    return QuickTimeMovie::startHolds(p, track, size);
 }
 
 std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t H, std::uint64_t broken,
@@ -233,11 +52,12 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
     }
     std::vector<unsigned char> movie(static_cast<std::size_t>(movieSize - movieHeader));
     evidence.readAt(static_cast<std::int64_t>(H + broken + gap + movieHeader), movie.data(), movie.size());
-    const auto read = readMovie(movie);
+    const auto read = QuickTimeMovie::read(movie);
     if (!read) {
         return std::nullopt;
     }
-    const auto& [tracks, samples] = *read;
+    const auto& tracks = read->tracks;
+    const auto& samples = read->samples;
     std::uint64_t lastFirst = 0;
     std::uint64_t firstNext = broken; // the movie box stands in the next piece
     for (const Sample& sample : samples) {
@@ -289,7 +109,7 @@ std::optional<std::vector<Piece>> prove(EvidenceReader& evidence, std::uint64_t 
             }
             const PieceLayout layout{H, s, gap};
             if (std::all_of(across.begin(), across.end(), [&, &trackList = tracks](const Sample* sample) {
-                    return nalChainHolds(evidence, layout, *sample, trackList[sample->track]);
+                    return QuickTimeMovie::nalChainHolds(evidence, layout, *sample, trackList[sample->track]);
                 })) {
                 split = s;
                 ++passing;
@@ -402,7 +222,7 @@ std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uin
     auto holds = [&](const PieceLayout& layout) {
         std::vector<unsigned char> movie(static_cast<std::size_t>(movieSize - movieHeader));
         layout.read(evidence, movieAt + movieHeader, movie.data(), movie.size());
-        const auto read = readMovie(movie);
+        const auto read = QuickTimeMovie::read(movie);
         if (!read) {
             return false;
         }
@@ -410,8 +230,8 @@ std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uin
         const std::uint64_t from = mediaAfter ? movieEnd : 8;
         const std::uint64_t to = mediaAfter ? fileEnd : movieAt;
         bool checked = false;
-        for (const Sample& sample : read->second) {
-            const Track& track = read->first[sample.track];
+        for (const Sample& sample : read->samples) {
+            const Track& track = read->tracks[sample.track];
             if (sample.offset < from || sample.offset + sample.size > to) {
                 return false;
             }
@@ -435,7 +255,7 @@ std::optional<std::vector<Piece>> insideMovie(EvidenceReader& evidence, std::uin
         // split in it would only find a copy's bytes.
         std::vector<unsigned char> movie(static_cast<std::size_t>(movieSize - movieHeader));
         evidence.readAt(static_cast<std::int64_t>(H + movieAt + movieHeader), movie.data(), movie.size());
-        if (readMovie(movie)) {
+        if (QuickTimeMovie::read(movie)) {
             return std::nullopt;
         }
     }
@@ -489,11 +309,12 @@ std::optional<std::vector<Piece>> insideMedia(EvidenceReader& evidence, std::uin
     const std::uint64_t movieEnd = movieAt + movieSize;
     std::vector<unsigned char> movie(static_cast<std::size_t>(movieSize - movieHeader));
     evidence.readAt(static_cast<std::int64_t>(H + movieAt + movieHeader), movie.data(), movie.size());
-    const auto read = readMovie(movie);
+    const auto read = QuickTimeMovie::read(movie);
     if (!read) {
         return std::nullopt;
     }
-    const auto& [tracks, samples] = *read;
+    const auto& tracks = read->tracks;
+    const auto& samples = read->samples;
     // Each checked sample's start as it lies; the first that fails is past the split.
     std::vector<bool> inPlace(samples.size());
     const Sample* broken = nullptr;

@@ -241,3 +241,32 @@ TEST(ExactEndsCliTest, CutMovieLeavesTheFilesAfterIt) {
     EXPECT_EQ(test::readFile(dir / "out/disk/disk~HTMLFile0.html"), html);
     EXPECT_EQ(test::readFile(dir / "out/disk/disk~PDFFile0.pdf"), pdf);
 }
+
+// A movie written index first whose media data was cut after its first sector by a file system,
+// a JPEG, a GIF and a ZIP in the sectors where its media data box claims more: -x ends the movie
+// where its samples' bytes fail and carves each of the three byte for byte.
+TEST(ExactEndsCliTest, FilesWhereACutMovieClaimsItsMediaData) {
+    test::TempDir dir;
+    const std::string movie = test::fixture("clip-avc.mp4"); // media data from 947 to 5661
+    const std::string jpeg = test::fixture("photo-exif.jpg");
+    const std::string gif = test::fixture("image89a.gif");
+    const std::string zip = test::fixture("two-stored.zip");
+    test::ImageBuilder(32768)
+        .randomFill(13)
+        .place(8192, movie.substr(0, 1024))
+        .place(9216, jpeg)
+        .place(13312, gif)
+        .place(13824, zip)
+        .writeTo(dir / "disk.img");
+    ASSERT_LT(13824u, 8192 + movie.size());
+
+    const test::ChildResult result =
+        test::runCliWith({"-x", "-y", "-q", "-t", "all", "-o", dir / "out", dir / "disk.img"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(test::readFile(dir / "out/disk/disk~JPEGFile0.jpg"), jpeg);
+    EXPECT_EQ(test::readFile(dir / "out/disk/disk~GIFFile0.gif"), gif);
+    EXPECT_EQ(test::readFile(dir / "out/disk/disk~ZIPFile0.zip"), zip);
+    const std::string carved = test::readFile(dir / "out/disk/disk~VideoFiles0.mp4");
+    EXPECT_LE(carved.size(), 1024u);
+    EXPECT_EQ(carved, movie.substr(0, carved.size()));
+}

@@ -321,7 +321,7 @@ def top_boxes(d):
 
 
 WALKED = {'moov', 'mdat', 'free', 'skip', 'wide', 'pnot', 'mdhd', 'minf', 'trac'}
-for name in ('clip.mp4', 'clip-isom.mp4', 'clip-faststart.mp4', 'clip.mov', 'clip-moov.mov', 'clip.3gp'):
+for name in ('clip.mp4', 'clip-isom.mp4', 'clip-faststart.mp4', 'clip.mov', 'clip-moov.mov', 'clip.3gp', 'clip-avc.mp4'):
     d = read(name)
     boxes, end = top_boxes(d)
     brand = d[8:12].decode('latin-1')
@@ -333,6 +333,9 @@ for name in ('clip.mp4', 'clip-isom.mp4', 'clip-faststart.mp4', 'clip.mov', 'cli
 
 boxes, _ = top_boxes(read('clip-faststart.mp4'))
 check('clip-faststart.mp4', [t for t, _ in boxes] == ['ftyp', 'moov', 'free', 'mdat'], 'index first: ftyp moov free mdat')
+boxes, _ = top_boxes(read('clip-avc.mp4'))
+check('clip-avc.mp4', [t for t, _ in boxes] == ['ftyp', 'moov', 'free', 'mdat'], 'index first: ftyp moov free mdat')
+check('clip-avc.mp4', b'avcC' in read('clip-avc.mp4'), 'H.264 sample entry (avcC)')
 
 # ------------------------------------------------------------------ ASF
 d = read('clip.wmv')

@@ -346,6 +346,10 @@ PY
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -f mov "$OUT/clip.mov"
 # The same with the major brand "moov", one that a QuickTime walk accepts.
 "${FF[@]}" "${SRC[@]}" "${FFX[@]}" -c:v mpeg4 -q:v 20 -brand moov -f mov "$OUT/clip-moov.mov"
+# H.264 (libx264) written index first, 30 frames in two slices each: length-prefixed NAL units
+# whose chains the exact reader follows.
+"${FF[@]}" -f lavfi -i testsrc=size=96x64:rate=10 -t 3 "${FFX[@]}" -c:v libx264 -preset veryfast -crf 30 \
+    -g 10 -bf 0 -x264-params slices=2 -pix_fmt yuv420p -movflags +faststart -f mp4 "$OUT/clip-avc.mp4"
 # 3GP: H.263 needs one of the standard sizes (176x144 here), 2 frames/s.
 "${FF[@]}" -f lavfi -i testsrc=size=176x144:rate=2 -t 1 "${FFX[@]}" \
     -c:v h263 -q:v 31 -f 3gp "$OUT/clip.3gp"

@@ -33,8 +33,9 @@ std::string sof(int code = 0xC0, int precision = 8, int width = 8, int component
 const std::string dht = bytes({0xFF, 0xC4, 0x00, 0x05, 0x00, 0x00, 0x00});
 const std::string sos = bytes({0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00});
 const std::string eoi = bytes({0xFF, 0xD9});
+// A progressive frame: its scans are walked by their markers (a baseline one's are decoded).
 std::string head() {
-    return soi + app0 + dqt + sof() + dht;
+    return soi + app0 + dqt + sof(0xC2) + dht;
 }
 
 using Row = test::ExtentRow;
@@ -83,6 +84,62 @@ INSTANTIATE_TEST_SUITE_P(
                     Row{"FrameLengthDisagrees",
                         soi + app0 + bytes({0xFF, 0xC0, 0, 14, 8, 0, 8, 0, 8, 1, 1, 0x11, 0, 0}) + eoi, false,
                         0, false}),
+    test::RowName());
+
+// A baseline file whose data breaks at a sector boundary (the file placed at one), the bytes
+// after it another's: measured to that boundary or less than a sector before it, never past it,
+// and not on to the EOI of a JPEG that follows. Past JpegExtent::decodedBytes of data the marker
+// walk's signs (a marker that is no EOI, a sector of zeros) send the decode on to the break.
+struct BreakRow {
+    const char* name;
+    const char* file;
+    std::size_t at; // the break
+    std::string after;
+};
+
+void PrintTo(const BreakRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class JpegExtentBreakTest : public testing::TestWithParam<BreakRow> {};
+
+TEST_P(JpegExtentBreakTest, EndsAtTheBreak) {
+    const BreakRow& row = GetParam();
+    const std::string jpeg = fixture(row.file);
+    const Extent whole = measure(jpeg + garbage(700));
+    ASSERT_TRUE(whole) << whole.whyNot;
+    EXPECT_EQ(whole.length, jpeg.size());
+    EXPECT_FALSE(whole.truncated);
+
+    const Extent e = measure(jpeg.substr(0, row.at) + row.after);
+    ASSERT_TRUE(e) << e.whyNot;
+    EXPECT_TRUE(e.truncated);
+    EXPECT_LE(e.length, row.at);
+    EXPECT_GT(e.length + 512, row.at);
+}
+
+// Another picture's data from a point on to its EOI.
+std::string tailOf(const char* file, std::size_t bytes) {
+    const std::string jpeg = fixture(file);
+    return jpeg.substr(jpeg.size() - bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, JpegExtentBreakTest,
+    testing::Values(
+        BreakRow{"RandomBytes", "photo-exif.jpg", 2048, test::randomBytes(4096, 1)},
+        BreakRow{"RandomBytesEarly", "photo-jfif.jpg", 512, test::randomBytes(4096, 2)},
+        BreakRow{"Zeros", "photo-exif.jpg", 3072, std::string(4096, '\0')},
+        BreakRow{"Text", "photo-exif.jpg", 1536, std::string(2048, 'x') + "<html></html>"},
+        BreakRow{"GapThenAnothersTail", "photo-exif.jpg", 2048,
+                 test::randomBytes(1536, 3) + tailOf("photo-exif.jpg", 1500)},
+        BreakRow{"AnothersTailRightAway", "photo-exif.jpg", 2560, tailOf("photo-large.jpg", 20000)},
+        BreakRow{"WithRestartsRandomBytes", "photo-large.jpg", 65536, test::randomBytes(8192, 4)},
+        BreakRow{"PastTheDecodedBytesRandom", "photo-large.jpg", 600 * 1024, test::randomBytes(8192, 5)},
+        BreakRow{"PastTheDecodedBytesZeros", "photo-large.jpg", 700 * 1024,
+                 std::string(4096, '\0') + tailOf("photo-exif.jpg", 1500)},
+        BreakRow{"PastTheDecodedBytesGapThenTail", "photo-large.jpg", 900 * 1024,
+                 test::randomBytes(2048, 6) + tailOf("photo-large.jpg", 30000)}),
     test::RowName());
 
 // A cut file is never measured past its cut, and is found whole only when nothing is missing.

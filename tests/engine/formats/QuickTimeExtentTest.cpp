@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 using morrow::Extent;
 using morrow::QuickTimeExtent;
@@ -63,14 +64,15 @@ std::string nest(const char* type, const std::string& content) {
 }
 
 // A movie whose one track holds two chunks in an mdat of size 0: samples of 10 and 20 bytes, then
-// one of 40, and 30 bytes of data that no sample covers; the file ends after the 40.
-std::string movieWithSampleTables() {
-    const auto tables = [](std::uint32_t data) {
+// (`second` bytes after the first chunk) one of 40, and 30 bytes of data that no sample covers; the
+// file ends after the 40.
+std::string movieWithSampleTables(std::uint32_t second = 30) {
+    const auto tables = [second](std::uint32_t data) {
         const std::string flags = be32(0);
         return nest(
             "trak",
             nest("mdia",
-                 nest("minf", nest("stbl", nest("stco", flags + be32(2) + be32(data) + be32(data + 30)) +
+                 nest("minf", nest("stbl", nest("stco", flags + be32(2) + be32(data) + be32(data + second)) +
                                                nest("stsc", flags + be32(2) + be32(1) + be32(2) + be32(1) +
                                                                 be32(2) + be32(1) + be32(1)) +
                                                nest("stsz", flags + be32(0) + be32(3) + be32(10) + be32(20) +
@@ -131,6 +133,117 @@ INSTANTIATE_TEST_SUITE_P(
         WalkRow{"BrandNotPrintable", be32(16) + "ftyp\x01som" + be32(0) + box("moov", 8), 0, false},
         WalkRow{"NothingAfterFtyp", ftyp, 0, false}),
     [](const testing::TestParamInfo<WalkRow>& row) { return std::string(row.param.name); });
+
+// Real movies whole, then with their media data overwritten from a point on (the movie box
+// standing whole before it, or after it as where it was) or cut there by the end of the evidence:
+// each ends at the sample whose bytes first fail (the NAL chains of an AVC movie are read by their
+// length prefixes; the others' samples by their start codes), at or less than a sector before the
+// break, never past it.
+struct MediaRow {
+    const char* name;
+    const char* file;
+    std::size_t at;   // the break; 0: whole
+    bool overwritten; // else cut by the end of the evidence
+    std::uint64_t length;
+};
+
+void PrintTo(const MediaRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class QuickTimeExtentMediaTest : public testing::TestWithParam<MediaRow> {};
+
+TEST_P(QuickTimeExtentMediaTest, EndsAtTheFirstSampleThatFails) {
+    const MediaRow& row = GetParam();
+    const std::string clip = fixture(row.file);
+    std::string data = clip + test::randomBytes(300, 9);
+    if (row.at != 0) {
+        data = clip.substr(0, row.at);
+        if (row.overwritten) {
+            std::string rest = test::randomBytes(clip.size() - row.at, 7);
+            // The movie box after the media data stays where it was.
+            const std::size_t movieAt = clip.rfind("moov") - 4;
+            if (movieAt > row.at) {
+                rest.replace(movieAt - row.at, std::string::npos, clip.substr(movieAt));
+            }
+            data += rest;
+        }
+    }
+    const Extent e = measure(data, 0);
+    ASSERT_TRUE(e) << e.whyNot;
+    EXPECT_EQ(e.length, row.length);
+    EXPECT_EQ(e.truncated, row.at != 0);
+}
+
+// clip-avc.mp4: ftyp(32) moov(899) free(8) mdat(4722); its first sample (947..2422) ends with a
+// slice from 1967 on, the next are 41, 44, 66 ... bytes; at 2923 a key frame of 863 bytes whose
+// second slice's length prefix lies past 3072.
+INSTANTIATE_TEST_SUITE_P(
+    Rows, QuickTimeExtentMediaTest,
+    testing::Values(MediaRow{"Mp4", "clip.mp4", 0, false, 1224}, MediaRow{"Mov", "clip.mov", 0, false, 1179},
+                    MediaRow{"FastStart", "clip-faststart.mp4", 0, false, 1224},
+                    MediaRow{"ThreeGp", "clip.3gp", 0, false, 2749},
+                    MediaRow{"Avc", "clip-avc.mp4", 0, false, 5661},
+                    // Inside the first sample: nothing of the media data is proven.
+                    MediaRow{"AvcFirstSample", "clip-avc.mp4", 1024, true, 947},
+                    MediaRow{"AvcLastSliceRunsOver", "clip-avc.mp4", 2048, true, 2048},
+                    MediaRow{"AvcKeyFrame", "clip-avc.mp4", 3072, true, 2923},
+                    MediaRow{"AvcLate", "clip-avc.mp4", 5120, true, 5120},
+                    // Cut by the end of the evidence: as far as it goes.
+                    MediaRow{"AvcCut", "clip-avc.mp4", 3072, false, 3072},
+                    // The movie box last, after the media data overwritten from the second frame on.
+                    MediaRow{"MovieLastStartCodes", "clip.3gp", 1873, true, 1873}),
+    [](const testing::TestParamInfo<MediaRow>& row) { return std::string(row.param.name); });
+
+// The parts of a movie: its chunks, each over its samples, those next to each other as one,
+// within the length measured.
+TEST(QuickTimeExtentTest, PartsAreTheChunks) {
+    struct Case {
+        std::uint32_t second;            // the second chunk's offset past the first's
+        std::uint64_t length;            // measured
+        std::vector<morrow::Part> parts; // from the first chunk's offset
+    };
+    for (const Case& c : {Case{30, 1000, {{0, 70}}}, Case{50, 1000, {{0, 30}, {50, 40}}},
+                          Case{50, 60, {{0, 30}, {50, 10}}}, Case{50, 40, {{0, 30}}}}) {
+        const std::string file = movieWithSampleTables(c.second);
+        const std::uint64_t data = file.find("mdat") + 4;
+        std::vector<morrow::Part> parts;
+        test::MemoryImage image(file + std::string(200, 'm'));
+        QuickTimeExtent::parts(image, 0, data + c.length, parts);
+        std::vector<morrow::Part> expected;
+        for (const morrow::Part& p : c.parts) {
+            expected.push_back({data + p.offset, p.length});
+        }
+        EXPECT_EQ(parts, expected) << c.second << " " << c.length;
+    }
+    std::vector<morrow::Part> parts;
+    test::MemoryImage avc(fixture("clip-avc.mp4"));
+    QuickTimeExtent::parts(avc, 0, 5661, parts);
+    EXPECT_EQ(parts, (std::vector<morrow::Part>{{947, 5661 - 947}}));
+}
+
+// A few bytes of tables that claim four million samples of one byte each (a fuzzed input once
+// built them all, hundreds of MB): a file has room for no more samples than it has bytes, so these
+// tables prove nothing, and the walk's extent stands.
+TEST(QuickTimeExtentTest, TablesClaimingMoreSamplesThanBytes) {
+    const auto movieBox = [](std::uint32_t data) {
+        const std::string flags = be32(0);
+        return nest(
+            "moov",
+            nest(
+                "trak",
+                nest("mdia", nest("minf", nest("stbl", nest("stco", flags + be32(1) + be32(data)) +
+                                                           nest("stsc", flags + be32(1) + be32(1) +
+                                                                            be32(1 << 22) + be32(1)) +
+                                                           nest("stsz", flags + be32(1) + be32(1 << 22)))))));
+    };
+    const auto data = static_cast<std::uint32_t>(ftyp.size() + movieBox(0).size() + 8);
+    const std::string file = ftyp + movieBox(data) + box("mdat", 64);
+    const Extent e = measure(file + garbage(100), 0);
+    ASSERT_TRUE(e) << e.whyNot;
+    EXPECT_EQ(e.length, file.size());
+    EXPECT_FALSE(e.truncated);
+}
 
 TEST(QuickTimeExtentTest, BoxPastTheEvidenceGoesToItsEnd) {
     const std::string file = movie + be32(100000) + "mdat" + std::string(200, 'm');
