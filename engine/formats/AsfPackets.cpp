@@ -91,11 +91,14 @@ bool packet(Bytes& bytes, std::uint64_t at, std::uint32_t size, std::uint32_t& s
     bytes.read(p, times, sizeof times);
     p += sizeof times;
     const std::uint32_t time = le32(times);
-    if (length > size || length < p - at || padding > length || time < sendTime) {
+    // Some writers (GStreamer's) give the bytes in use as the packet's length and the padding
+    // after them apart, the two making up the packet size; the others count the padding in.
+    const bool paddingApart = length < size && length + padding == size;
+    if (length > size || length < p - at || (padding > length && !paddingApart) || time < sendTime) {
         return fail(p - 1);
     }
     sendTime = time;
-    const std::uint64_t payloadsEnd = at + length - padding;
+    const std::uint64_t payloadsEnd = paddingApart ? at + length : at + length - padding;
     unsigned payloads = 1;
     unsigned payloadLengthType = 0;
     if (multiple) {

@@ -361,6 +361,9 @@ PY
 "${FF[@]}" -f lavfi -i testsrc=size=64x48:rate=10 -f lavfi -i sine=frequency=440:sample_rate=8000 -t 1 \
     "${FFX[@]}" -flags:a +bitexact -c:v wmv2 -q:v 4 -c:a wmav2 -b:a 24k -packet_size 512 -f asf \
     "$OUT/clip-packets.wmv"
+# GStreamer's muxer: a packet's length field without its padding, the padding length apart.
+gst-launch-1.0 -q videotestsrc num-buffers=10 ! video/x-raw,width=32,height=24,framerate=15/1 ! videoconvert ! \
+    avenc_wmv1 ! asfmux ! filesink location="$OUT/clip-asfmux.wmv"
 
 # VCD .dat: RIFF/CDXA around raw 2352-byte Mode 2 Form 2 sectors whose user
 # data is an MPEG-1 program stream written by ffmpeg with 2324-byte packs.

@@ -43,6 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ExtentRow{"Whole", wmv + after, true, 7969, false},
                     ExtentRow{"WholeEndingTheEvidence", wmv, true, 7969, false},
                     ExtentRow{"OnePacket", fixture("clip.wmv") + after, true, 3825, false},
+                    // GStreamer gives a packet's length without its padding, the padding apart.
+                    ExtentRow{"PaddingApart", fixture("clip-asfmux.wmv") + after, true, 5339, false},
                     // Cut by the evidence's end, the packets before stand; before other bytes, the last
                     // packet that parses may be one cut short.
                     ExtentRow{"CutInAPacketAtTheEnd", wmv.substr(0, 3000), true, packets + 4 * packet, true},
