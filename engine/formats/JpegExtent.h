@@ -38,7 +38,7 @@ class JpegExtent {
     static constexpr std::uint32_t blockSize = 65536;
     // A baseline scan's data is decoded over its first so many bytes, and further only where
     // the marker walk past them meets a sign of a break.
-    static constexpr std::uint64_t decodedBytes = std::uint64_t{128} << 10;
+    static constexpr std::uint64_t decodedBytes = std::uint64_t{64} << 10;
 };
 
 } // namespace morrow
