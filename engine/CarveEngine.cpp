@@ -6,6 +6,7 @@
 #include "carve/HeaderFooterCarver.h"
 #include "carve/SizeDrivenCarver.h"
 #include "formats/CompoundDocAnalysis.h"
+#include "formats/HtmlExtent.h"
 #include "formats/ZipExtent.h"
 #include "platform/FileSystem.h"
 #include "platform/OutputFile.h"
@@ -666,8 +667,11 @@ bool CarveEngine::runPasses(const std::string& evidencePath) {
             if (field.empty()) {
                 break;
             }
-            keys.push_back(HeaderKey{st.exactEnds != 0 ? HexText::toRawBytes(field) : HexText::toBytes(field),
-                                     k.headerShifted});
+            // An exact-ends HTML pass's openings (white space, "<") match a sector in fifty: the
+            // scan takes only those whose first bytes may open a page.
+            keys.push_back(HeaderKey{
+                st.exactEnds != 0 ? HexText::toRawBytes(field) : HexText::toBytes(field), k.headerShifted,
+                st.exactEnds != 0 && k.id == kind::Html ? &HtmlExtent::opensPage : nullptr});
         }
     }
     headerIndex_.prepare(evidencePath, std::move(keys));

@@ -91,17 +91,19 @@ bool HeaderFooterCarver::carve(PassContext& context, const CarvePass& pass) {
         HeaderScan::Result scan;
         if (!isPdf) {
             scan = HeaderScan::run(context, evidence, pass.evidencePath, pass.kindTag + label,
-                                   HeaderKey{header, pass.headerShifted});
+                                   HeaderKey{header, pass.headerShifted,
+                                             pass.exactEnds && isHtml ? &HtmlExtent::opensPage : nullptr});
         }
-        // An exact-ends HTML pass takes every sector that opens with white space or "<": most
-        // open no page, which its first bytes tell, read in full as no stretch of the walks
-        // reads them (bytes past a stretch read as zeros, which are no text), so they are
-        // left out before the walks.
+        // An exact-ends HTML pass takes the sectors that open with white space or "<" and may
+        // open a page by their first bytes: those that open none, read in full as no stretch of
+        // the walks reads them (bytes past a stretch read as zeros, which are no text), are left
+        // out before the walks.
         if (pass.exactEnds && isHtml) {
             OffsetList pages;
             for (std::size_t k = 0; k < scan.matches.size(); ++k) {
-                if (HtmlExtent::startsDocument(evidence, scan.matches[k])) {
-                    pages.push_back(scan.matches[k]);
+                const std::int64_t at = scan.matches[k];
+                if (HtmlExtent::startsDocument(evidence, at)) {
+                    pages.push_back(at);
                 }
             }
             scan.matches = std::move(pages);

@@ -2,6 +2,7 @@
 
 #include "search/OffsetList.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,7 +14,11 @@ namespace morrow {
 struct HeaderKey {
     std::string signature;
     bool shifted = false;
+    // When given, a sector that matches is indexed only when its first `opening` bytes pass it
+    // (an exact-ends HTML page's start, whose one-byte openings match a sector in fifty).
+    bool (*accepts)(const unsigned char* first, std::size_t n) = nullptr;
     bool operator==(const HeaderKey&) const = default;
+    static constexpr std::size_t opening = 64;
 };
 
 // The matches of every header signature of a run over one evidence file, gathered by one read.

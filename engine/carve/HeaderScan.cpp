@@ -201,6 +201,7 @@ HeaderScan::Result HeaderScan::run(PassContext& context, EvidenceReader& evidenc
                 const HeaderKey& k = keys[static_cast<std::size_t>(i)];
                 const unsigned char* p = at + (k.shifted ? 4 : 0);
                 if (std::memcmp(p, k.signature.data(), k.signature.size()) == 0 &&
+                    (k.accepts == nullptr || k.accepts(at, HeaderKey::opening)) &&
                     context.indexes(static_cast<std::int64_t>(s * sectorSize))) {
                     const auto offset = static_cast<std::int64_t>(s * sectorSize);
                     matches[static_cast<std::size_t>(i)].push_back(offset);

@@ -199,6 +199,16 @@ std::uint64_t commentEnd(EvidenceReader& evidence, std::uint64_t from, std::uint
 
 } // namespace
 
+bool HtmlExtent::opensPage(const unsigned char* first, std::size_t n) {
+    std::size_t i = n >= 3 && first[0] == 0xEF && first[1] == 0xBB && first[2] == 0xBF ? 3 : 0;
+    while (i < n && space(first[i])) {
+        ++i;
+    }
+    // A prologue's "<?xml" or "<!--", or the document's "<!DOCTYPE" or "<html".
+    return i >= n || (first[i] == '<' && (i + 1 >= n || first[i + 1] == '?' || first[i + 1] == '!' ||
+                                          first[i + 1] == 'h' || first[i + 1] == 'H'));
+}
+
 bool HtmlExtent::startsDocument(EvidenceReader& evidence, std::int64_t H) {
     if (H < 0 || static_cast<std::uint64_t>(H) >= evidence.size()) {
         return false;
@@ -206,15 +216,8 @@ bool HtmlExtent::startsDocument(EvidenceReader& evidence, std::int64_t H) {
     // Most candidates are sectors of other data that happen to open with white space or "<": a
     // few bytes tell, before the prologue is read.
     {
-        unsigned char first[64] = {};
-        const std::size_t got = evidence.readAt(H, first, sizeof first);
-        std::size_t i = got >= 3 && first[0] == 0xEF && first[1] == 0xBB && first[2] == 0xBF ? 3 : 0;
-        while (i < got && space(first[i])) {
-            ++i;
-        }
-        // A prologue's "<?xml" or "<!--", or the document's "<!DOCTYPE" or "<html".
-        if (i < got && (first[i] != '<' || (i + 1 < got && first[i + 1] != '?' && first[i + 1] != '!' &&
-                                            first[i + 1] != 'h' && first[i + 1] != 'H'))) {
+        unsigned char first[opening] = {};
+        if (!opensPage(first, evidence.readAt(H, first, sizeof first))) {
             return false;
         }
     }

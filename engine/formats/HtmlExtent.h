@@ -34,6 +34,10 @@ class HtmlExtent {
 
     static constexpr std::size_t blockSize = 65536;
     static constexpr std::size_t prologueLimit = 8192;
+    // Whether the first `n` bytes of a candidate (at most `opening`) may open a page: after a
+    // byte-order mark and white space, "<?", "<!", "<h" or "<H" (or white space to their end).
+    static bool opensPage(const unsigned char* first, std::size_t n);
+    static constexpr std::size_t opening = 64;
     // How far measure searches for the closing tag.
     static constexpr std::uint64_t maxScan = std::uint64_t{64} << 20;
 };

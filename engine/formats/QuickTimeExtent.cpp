@@ -25,6 +25,44 @@ namespace morrow {
 
 namespace {
 
+// The samples in file order. They come track by track, each track's usually in order already:
+// the tracks' runs are merged, and only a track out of order is sorted, so a movie of many
+// thousand samples costs little more than one pass over them.
+void sortByOffset(std::vector<QuickTimeMovie::Sample>& samples) {
+    const auto before = [](const QuickTimeMovie::Sample& a, const QuickTimeMovie::Sample& b) {
+        return a.offset < b.offset;
+    };
+    std::vector<std::size_t> runs{0};
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        if (samples[i].track != samples[i - 1].track) {
+            runs.push_back(i);
+        }
+    }
+    runs.push_back(samples.size());
+    for (std::size_t r = 0; r + 1 < runs.size(); ++r) {
+        const auto first = samples.begin() + static_cast<std::ptrdiff_t>(runs[r]);
+        const auto last = samples.begin() + static_cast<std::ptrdiff_t>(runs[r + 1]);
+        if (!std::is_sorted(first, last, before)) {
+            std::sort(first, last, before);
+        }
+    }
+    // Neighbouring runs merged pairwise, rounds halving their number.
+    while (runs.size() > 2) {
+        std::vector<std::size_t> merged{0};
+        for (std::size_t r = 0; r + 2 < runs.size(); r += 2) {
+            const auto at = [&](std::size_t k) {
+                return samples.begin() + static_cast<std::ptrdiff_t>(runs[k]);
+            };
+            std::inplace_merge(at(r), at(r + 1), at(r + 2), before);
+            merged.push_back(runs[r + 2]);
+        }
+        if (runs.size() % 2 == 0) {
+            merged.push_back(runs.back());
+        }
+        runs = std::move(merged);
+    }
+}
+
 bool printable(const unsigned char* p, std::size_t n) {
     return std::all_of(p, p + n, [](unsigned char c) { return c >= 0x20 && c <= 0x7E; });
 }
@@ -217,8 +255,7 @@ Extent proveMedia(EvidenceReader& evidence, std::int64_t H, Walk& walk) {
         return walked;
     }
     std::vector<QuickTimeMovie::Sample>& samples = tables->samples; // (sorted in place)
-    std::sort(samples.begin(), samples.end(),
-              [](const auto& a, const auto& b) { return a.offset < b.offset; });
+    sortByOffset(samples);
     const std::vector<Stretch>& media = walk.media;
     if (samples.front().offset < media.front().begin) {
         return walked; // tables that place samples before the media data describe another file
@@ -343,8 +380,7 @@ void QuickTimeExtent::parts(EvidenceReader& evidence, std::int64_t H, std::uint6
     // Every chunk's samples lie one after another; chunks next to each other (a track's, or
     // the tracks' interleaved) make one stretch.
     std::vector<QuickTimeMovie::Sample>& samples = tables->samples; // (sorted in place)
-    std::sort(samples.begin(), samples.end(),
-              [](const auto& a, const auto& b) { return a.offset < b.offset; });
+    sortByOffset(samples);
     std::size_t listed = 0;
     Part part;
     for (const QuickTimeMovie::Sample& sample : samples) {
