@@ -40,25 +40,33 @@ TEST_P(HtmlExtentStartTest, StartsDocument) {
     morrow::test::MemoryImage image(garbage(512) + GetParam().text + "<head></head></html>\n" +
                                     garbage(512, 5));
     EXPECT_EQ(HtmlExtent::startsDocument(image, 512), GetParam().starts);
+    // The header scan keeps only the sectors whose first bytes may open a page: never one that
+    // does.
+    const std::string first =
+        (GetParam().text + "<head>" + std::string(64, ' ')).substr(0, HtmlExtent::opening);
+    if (GetParam().starts) {
+        EXPECT_TRUE(
+            HtmlExtent::opensPage(reinterpret_cast<const unsigned char*>(first.data()), first.size()));
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, HtmlExtentStartTest,
-                         testing::Values(StartRow{"Root", "<html>", true},
-                                         StartRow{"RootWithAttribute", "<HTML lang=\"en\">", true},
-                                         StartRow{"DoctypeAnyCase", "<!DocType\tHTML>", true},
-                                         StartRow{"SpaceAndByteOrderMark", "\xEF\xBB\xBF \r\n<html>", true},
-                                         StartRow{"DeclarationAndComments",
-                                                  "<?xml version='1.0'?>\n<!-- a -->\n<!---->\n<html>", true},
-                                         StartRow{"OtherElement", "<htmlx>", false},
-                                         StartRow{"DoctypeOfOtherDocument", "<!DOCTYPE svg>", false},
-                                         StartRow{"DoctypeWithoutSpace", "<!DOCTYPEhtml>", false},
-                                         StartRow{"CommentNotClosed", "<!-- <html>", false},
-                                         StartRow{"ByteOrderMarkAfterSpace", " \xEF\xBB\xBF<html>", false},
-                                         StartRow{"NotTextBefore", "<!-- \x01 --><html>", false},
-                                         StartRow{"Paragraph", "<p>text</p><html>", false}),
-                         [](const testing::TestParamInfo<StartRow>& row) {
-                             return std::string(row.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HtmlExtentStartTest,
+    testing::Values(StartRow{"Root", "<html>", true},
+                    StartRow{"RootWithAttribute", "<HTML lang=\"en\">", true},
+                    StartRow{"DoctypeAnyCase", "<!DocType\tHTML>", true},
+                    StartRow{"SpaceAndByteOrderMark", "\xEF\xBB\xBF \r\n<html>", true},
+                    StartRow{"DeclarationAndComments", "<?xml version='1.0'?>\n<!-- a -->\n<!---->\n<html>",
+                             true},
+                    StartRow{"WhiteSpacePastTheFirstBytes", std::string(100, ' ') + "<html>", true},
+                    StartRow{"OtherElement", "<htmlx>", false},
+                    StartRow{"DoctypeOfOtherDocument", "<!DOCTYPE svg>", false},
+                    StartRow{"DoctypeWithoutSpace", "<!DOCTYPEhtml>", false},
+                    StartRow{"CommentNotClosed", "<!-- <html>", false},
+                    StartRow{"ByteOrderMarkAfterSpace", " \xEF\xBB\xBF<html>", false},
+                    StartRow{"NotTextBefore", "<!-- \x01 --><html>", false},
+                    StartRow{"Paragraph", "<p>text</p><html>", false}),
+    [](const testing::TestParamInfo<StartRow>& row) { return std::string(row.param.name); });
 
 struct EndRow {
     const char* name;
