@@ -17,6 +17,12 @@ namespace morrow {
 
 namespace {
 
+// What the exact walks of one evidence file may read to check the CRC-32s of members that no
+// directory proves.
+struct CrcAllowance {
+    std::optional<JoinBudget> budget;
+};
+
 // Searches the evidence forward from C, block by block, for the first of `patterns`. Blocks do
 // not overlap, so a signature that straddles two blocks is not found at that place. Within a
 // block the earliest match of any pattern wins. Returns the index of the pattern found and sets
@@ -333,7 +339,15 @@ ZipExtent::Result measureExact(EvidenceReader& evidence, std::int64_t H) {
     // The members that end an archive no directory proves, up to `cut` (the first not taken):
     // each must have its CRC-32, for a chain of sizes may land by chance on another archive's
     // local header (a cut archive's next sector starting one).
-    JoinBudget budget(~std::uint64_t{0}, ~std::uint64_t{0});
+    // Their CRC-32s are read from one allowance per evidence file, four times its size: members
+    // of archives laid out one after another cost their bytes once, and an image whose every
+    // sector starts a header claiming megabytes of the sectors after it costs no more than that
+    // (a member left unchecked is not taken).
+    std::optional<JoinBudget>& allowance = evidence.memo<CrcAllowance>().budget;
+    if (!allowance) {
+        allowance.emplace(4 * evidence.size() + (std::uint64_t{64} << 20), ~std::uint64_t{0});
+    }
+    JoinBudget& budget = *allowance;
     auto truncatedAt = [&](std::size_t cut) {
         for (std::size_t i = 0; i < cut; ++i) {
             Local& m = chain[i];
