@@ -103,3 +103,41 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
+
+namespace {
+
+// A run of several kinds measures the files that hold others once, before its passes, and carves
+// them from that record: each comes out under the name, number and bytes a run of its kind alone
+// gives it, the PDF's two passes (linearized, then the others) in their order.
+TEST(ProvenEndsCliTest, ContainersCarvedFromTheirRecordAsTheirOwnRunCarvesThem) {
+    test::TempDir dir;
+    std::string image(8192, '\0');
+    for (const char* name :
+         {"plain.pdf", "clip.avi", "linearized.pdf", "clip-faststart.mp4", "with-comment.zip", "image.tif",
+          "layers.psd", "doc.doc", "update.pdf", "clip-packets.wmv", "doc.docx"}) {
+        image += test::fixture(name);
+        image.resize((image.size() + 511) / 512 * 512 + 1024, '\0');
+    }
+    test::writeFile(dir / "disk.img", image);
+    auto carve = [&](const std::string& out, const char* kinds) {
+        const test::ChildResult result =
+            test::runCliWith({"-x", "-y", "-q", "-t", kinds, "-o", out, dir / "disk.img"});
+        EXPECT_EQ(result.status, 0) << result.err;
+    };
+    carve(dir / "all", "all");
+    for (const char* kind : {"pdf", "video", "zip", "tiff", "psd", "cdoc"}) {
+        const std::string alone = dir / (std::string("alone-") + kind);
+        carve(alone, kind);
+        const std::vector<std::string> names = test::listFolder(alone + "/disk");
+        ASSERT_GT(names.size(), 1U) << kind;
+        for (const std::string& name : names) {
+            if (name == "disk~Report.xls") {
+                continue;
+            }
+            EXPECT_EQ(test::readFile(dir / "all/disk/" + name), test::readFile(alone + "/disk/" + name))
+                << kind << ": " << name;
+        }
+    }
+}
+
+} // namespace

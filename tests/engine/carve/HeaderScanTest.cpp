@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "carve/PassContext.h"
 #include "evidence/EvidenceSource.h"
+#include "formats/HtmlExtent.h"
 #include "search/HexText.h"
 
 #include <cstring>
@@ -197,6 +198,35 @@ TEST_F(ScanFixture, LaterScansOfARunTakeTheirMatchesFromTheFirstRead) {
     context.stopAt = 4001; // the poll of sector 4000
     EXPECT_FALSE(scan("4D4D2A", "TIFFile"));
     EXPECT_TRUE(result.matches.empty());
+}
+
+// A key with a test of the sector's first bytes (an exact-ends HTML start's) indexes only the
+// sectors that pass it; nextStart finds the lowest start of any signature of two bytes or more in
+// a range, whichever key matched it.
+TEST_F(ScanFixture, FirstBytesTestAndNextStart) {
+    ImageBuilder img(64 * 512);
+    img.randomFill(4);
+    img.place(512 * 3, " \n<html>").place(512 * 5, " plain text").place(512 * 7, "<p>no page");
+    img.place(512 * 9, jpeg).place(512 * 12, "\r\n<!DOCTYPE html>").place(512 * 20, jpeg);
+    load(img);
+    const std::vector<HeaderKey> keys = {
+        HeaderKey{HexText::toBytes("FFD8FF")}, HeaderKey{" ", false, &HtmlExtent::opensPage},
+        HeaderKey{"\r", false, &HtmlExtent::opensPage}, HeaderKey{"<", false, &HtmlExtent::opensPage}};
+    context.cache.prepare(path, keys);
+    result = HeaderScan::run(context, evidence(), path, "JPEGFile", keys[0]);
+    EXPECT_EQ(result.matches, (std::vector<std::int64_t>{512 * 9, 512 * 20}));
+    for (const auto& [key, found] : {std::pair{keys[1], std::vector<std::int64_t>{512 * 3}},
+                                     std::pair{keys[2], std::vector<std::int64_t>{512 * 12}},
+                                     std::pair{keys[3], std::vector<std::int64_t>{}}}) {
+        result = HeaderScan::run(context, evidence(), path, "HTMLFile", key);
+        EXPECT_EQ(result.matches, found) << key.signature;
+    }
+    // One-byte openings start no file by themselves: only the JPEGs count.
+    EXPECT_EQ(context.cache.nextStart(0, 64 * 512), 512 * 9);
+    EXPECT_EQ(context.cache.nextStart(512 * 9 + 1, 64 * 512), 512 * 20);
+    EXPECT_EQ(context.cache.nextStart(512 * 9 + 1, 512 * 20), -1);
+    EXPECT_TRUE(context.cache.startsFile(512 * 20));
+    EXPECT_FALSE(context.cache.startsFile(512 * 3));
 }
 
 #ifndef _WIN32 // sparse files
