@@ -7,6 +7,7 @@
 #include "MorrowVersion.h"
 #include "base/Limits.h"
 #include "base/Text.h"
+#include "box/Worker.h"
 #include "evidence/EvidenceSource.h"
 #include "platform/FileSystem.h"
 
@@ -148,6 +149,8 @@ std::string commandLine(int argc, char** argv) {
 
 int main(int argc, char** systemArgv) {
     console::keepStandardStreamsOpen();
+    // Started again by itself to check files or read file systems: that and nothing else.
+    box::serveIfAsked(argc, systemArgv);
     // getopt works on C strings; these are the arguments as UTF-8, as the engine takes paths.
     std::vector<std::string> arguments = console::arguments(argc, systemArgv);
     std::vector<char*> argvUtf8;

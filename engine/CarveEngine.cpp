@@ -311,13 +311,19 @@ bool CarveEngine::carve(const CarvedFile& file) {
     return true;
 }
 
-void CarveEngine::deliverVerdicts(bool all, bool skipWaiting) {
+bool CarveEngine::deliverVerdicts(bool all, bool skipWaiting) {
     if (!checks_) {
-        return;
+        return true;
     }
-    for (const CheckedFile& checked : all ? checks_->drain(skipWaiting) : checks_->takeDone()) {
+    bool stopped = false;
+    auto giveUp = [&] {
+        stopped = stopped || (host_.pollDue() && !askStopOrQuit(false));
+        return stopped;
+    };
+    for (const CheckedFile& checked : all ? checks_->drain(skipWaiting, giveUp) : checks_->takeDone()) {
         deliver(checked);
     }
+    return !stopped;
 }
 
 void CarveEngine::deliver(const CheckedFile& checked) {
@@ -460,8 +466,13 @@ RunResult CarveEngine::startRun() {
     result_.verified = st.verifyFiles != 0;
     dfxml_.holdVerdicts(st.verifyFiles != 0);
     checks_.reset();
+    checkBox_.reset();
     if (st.verifyFiles != 0) {
-        checks_ = std::make_unique<CheckQueue>();
+        checkBox_ = std::make_unique<box::CheckBox>();
+        box::CheckBox* checker = checkBox_.get();
+        checks_ = std::make_unique<CheckQueue>(
+            true, 4096, [checker](const CarvedFile& file) { return checker->check(file); },
+            [checker] { checker->cancel(); });
     }
     listSink_.setDfxml(st.writeDfxml != 0 ? &dfxml_ : nullptr);
     st.maxFileSizeBytes = static_cast<std::uint64_t>(st.maxFileSizeKB) * limits::bytesPerKB;
@@ -541,10 +552,11 @@ RunResult CarveEngine::startRun() {
         host_.enterRunMode();
         started = true;
         st.outputDrive = st.outputFolder;
-        const bool passed = runPasses(evidencePath);
+        bool passed = runPasses(evidencePath);
         // Every verdict of this evidence file's files, before its DFXML report is written; a run
-        // that is ending early does not wait for the checks not yet begun.
-        deliverVerdicts(true, !passed);
+        // that is ending early does not wait for the checks not yet begun, nor one that is
+        // stopped while it waits.
+        passed = deliverVerdicts(true, !passed) && passed;
         const bool reported = finishEvidence(evidencePath, passed, sound);
         closeEvidence();
         if (!passed || !reported) {

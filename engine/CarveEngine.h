@@ -3,6 +3,7 @@
 #include "CarveHost.h"
 #include "CarveState.h"
 #include "Catalog.h"
+#include "box/CheckBox.h"
 #include "carve/CarvePass.h"
 #include "carve/ContainerMap.h"
 #include "carve/HeaderIndex.h"
@@ -207,7 +208,9 @@ class CarveEngine : public PassContext {
     void showOverall(bool now);
     // The verdicts of carved files that are ready (all of them, waiting for the checks, when
     // `all`): to the host, the DFXML report and the tally.
-    void deliverVerdicts(bool all, bool skipWaiting = false);
+    // With `all`, waits for every verdict to come; a stop asked meanwhile and confirmed ends the
+    // wait (the checks not yet made are "not checked") and returns false.
+    bool deliverVerdicts(bool all, bool skipWaiting = false);
     void deliver(const CheckedFile& checked);
 
     CarveHost& host_;
@@ -256,7 +259,9 @@ class CarveEngine : public PassContext {
     std::unique_ptr<EvidenceSource> source_;
     std::unique_ptr<EvidenceReader> reader_;
     RunResult result_;
-    // The checks of a run that checks its carved files.
+    // The checks of a run that checks its carved files, made in a worker process (the box)
+    // which the queue feeds; the queue goes first.
+    std::unique_ptr<box::CheckBox> checkBox_;
     std::unique_ptr<CheckQueue> checks_;
     // The overall line: the bytes the evidence reader had fetched at the last report, and the
     // candidates handled so far of the evidence file open now.

@@ -3,6 +3,7 @@
 #include "BuildFeatures.h"
 #include "MainDialog.h"
 #include "MorrowVersion.h"
+#include "box/Worker.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -49,6 +50,8 @@ EarlyAnswer earlyAnswer(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Started again by itself to check files or read file systems: that and nothing else.
+    morrow::box::serveIfAsked(argc, argv);
     switch (earlyAnswer(argc, argv)) {
     case EarlyAnswer::Help: {
         // Where the Help button will look, so that a missing guide can be told apart from a bad

@@ -13,7 +13,10 @@ struct FileVerdict {
         Damaged,    // the decoder stopped: `fault` says at what and where
     };
     State state = State::NotChecked;
-    std::string fault; // "JPEG data ends at 61 % of the picture"; empty unless Damaged
+    // Damaged: what stopped the decoder and where ("JPEG data ends at 61 % of the picture").
+    // NotChecked: why the check gave no verdict, when it began one and was cut short ("the check
+    // ran past 12 s"); empty for a kind without a check.
+    std::string fault;
 };
 
 } // namespace morrow

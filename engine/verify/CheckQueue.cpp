@@ -2,13 +2,15 @@
 
 #include "verify/FileCheck.h"
 
+#include <chrono>
+
 namespace morrow {
 
-CheckQueue::CheckQueue(bool worker, std::size_t capacity, Check check)
+CheckQueue::CheckQueue(bool worker, std::size_t capacity, Check check, Cancel cancel)
     : check_(check ? std::move(check) : Check([](const CarvedFile& file) {
           return FileCheck::checkFile(file.path, file.type);
       })),
-      capacity_(capacity == 0 ? 1 : capacity) {
+      cancel_(std::move(cancel)), capacity_(capacity == 0 ? 1 : capacity) {
     if (worker) {
         worker_ = std::thread([this] { work(); });
     }
@@ -22,6 +24,9 @@ CheckQueue::~CheckQueue() {
             skipping_ = true; // nobody takes their verdicts any more
         }
         changed_.notify_all();
+        if (cancel_) {
+            cancel_();
+        }
         worker_.join();
     }
 }
@@ -48,11 +53,32 @@ std::vector<CheckedFile> CheckQueue::takeDone() {
     return ready;
 }
 
-std::vector<CheckedFile> CheckQueue::drain(bool skipWaiting) {
+std::vector<CheckedFile> CheckQueue::drain(bool skipWaiting, const std::function<bool()>& giveUp) {
     std::unique_lock<std::mutex> hold(lock_);
-    skipping_ = skipWaiting;
-    changed_.notify_all();
-    changed_.wait(hold, [&] { return waiting_.empty() && !busy_; });
+    auto skip = [&] {
+        skipping_ = true;
+        changed_.notify_all();
+        if (cancel_ && busy_) {
+            hold.unlock();
+            cancel_();
+            hold.lock();
+        }
+    };
+    skipping_ = false;
+    if (skipWaiting) {
+        skip();
+    }
+    while (!changed_.wait_for(hold, std::chrono::milliseconds(100),
+                              [&] { return waiting_.empty() && !busy_; })) {
+        if (!skipping_ && giveUp) {
+            hold.unlock();
+            const bool stop = giveUp();
+            hold.lock();
+            if (stop) {
+                skip();
+            }
+        }
+    }
     skipping_ = false;
     std::vector<CheckedFile> ready;
     ready.swap(done_);
@@ -73,9 +99,7 @@ void CheckQueue::work() {
         const bool skip = skipping_;
         changed_.notify_all(); // a place is free
         hold.unlock();
-        if (!skip) {
-            job.verdict = check_(job.file);
-        }
+        job.verdict = skip ? check::notChecked("the run ended before its check") : check_(job.file);
         hold.lock();
         busy_ = false;
         done_.push_back(std::move(job));

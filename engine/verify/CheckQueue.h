@@ -33,8 +33,11 @@ struct CheckedFile {
 class CheckQueue {
   public:
     using Check = std::function<FileVerdict(const CarvedFile&)>;
+    // Ends the check in hand at once (it then returns a "not checked" verdict), from any thread.
+    using Cancel = std::function<void()>;
     // The check of a file as written (FileCheck::checkFile) unless told otherwise.
-    explicit CheckQueue(bool worker = spareCore(), std::size_t capacity = 4096, Check check = {});
+    explicit CheckQueue(bool worker = spareCore(), std::size_t capacity = 4096, Check check = {},
+                        Cancel cancel = {});
     ~CheckQueue();
     CheckQueue(const CheckQueue&) = delete;
     CheckQueue& operator=(const CheckQueue&) = delete;
@@ -43,9 +46,11 @@ class CheckQueue {
     // The verdicts ready now, in the order the files were submitted.
     std::vector<CheckedFile> takeDone();
     // Every verdict still to come, waiting for the worker. A run that is ending early (stopped,
-    // failed) passes `skipWaiting`: the file in the worker's hands is finished, those still
-    // waiting are "not checked" at once, so that the run does not wait for their checks.
-    std::vector<CheckedFile> drain(bool skipWaiting = false);
+    // failed) passes `skipWaiting`: the check in the worker's hands is cancelled (or finished,
+    // without a way to cancel), those still waiting are "not checked" at once, so that the run
+    // does not wait for their checks. `giveUp` is asked about ten times a second while the
+    // drain waits; when it says yes the drain goes on as if `skipWaiting` had been passed.
+    std::vector<CheckedFile> drain(bool skipWaiting = false, const std::function<bool()>& giveUp = {});
     // Whether a verdict is ready (cheap: the run asks once per candidate).
     bool anyDone() const { return doneCount_.load(std::memory_order_relaxed) > 0; }
 
@@ -55,6 +60,7 @@ class CheckQueue {
     void work();
 
     Check check_;
+    Cancel cancel_;
     std::size_t capacity_;
     std::mutex lock_;
     std::condition_variable changed_;

@@ -59,13 +59,15 @@ FileVerdict FileCheck::check(check::Bytes file, FileTypeId type) {
         default:
             return check::notChecked();
         }
+    } catch (const std::bad_alloc&) {
+        return check::notChecked("the check needed more memory than it may use");
     } catch (const std::exception&) {
-        // Out of memory, or a library that throws: no verdict rather than a wrong one.
+        // A library that throws: no verdict rather than a wrong one.
         return check::notChecked();
     }
 }
 
-FileVerdict FileCheck::checkFile(const std::string& path, FileTypeId type) {
+FileVerdict FileCheck::checkFile(const std::string& path, FileTypeId type, const Run& run) {
     if (!checks(type)) {
         return check::notChecked();
     }
@@ -98,7 +100,8 @@ FileVerdict FileCheck::checkFile(const std::string& path, FileTypeId type) {
     if (!in.read(reinterpret_cast<char*>(buffer.get()), static_cast<std::streamsize>(length))) {
         return check::damaged("the carved file cannot be read back");
     }
-    return check(check::Bytes{buffer.get(), length}, type);
+    return run ? run(check::Bytes{buffer.get(), length}, type)
+               : check(check::Bytes{buffer.get(), length}, type);
 }
 
 std::vector<std::pair<std::string, std::string>> FileCheck::libraries() {

@@ -4,6 +4,7 @@
 #include "output/FileVerdict.h"
 #include "verify/CheckBasics.h"
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,9 +18,11 @@ namespace morrow {
 // checked".
 class FileCheck {
   public:
-    // The file written at `path` (UTF-8). One that cannot be read back is damaged, named so.
-    static FileVerdict checkFile(const std::string& path, FileTypeId type);
     static FileVerdict check(check::Bytes file, FileTypeId type);
+    // The file written at `path` (UTF-8), read back whole and handed to `run` (check itself, or
+    // a check made elsewhere: a worker process). One that cannot be read back is damaged, named so.
+    using Run = std::function<FileVerdict(check::Bytes, FileTypeId)>;
+    static FileVerdict checkFile(const std::string& path, FileTypeId type, const Run& run = {});
     // Whether this build checks files of `type`.
     static bool checks(FileTypeId type);
     // What this build checks and with what, for --version: "carved-file checks: ..." lines.

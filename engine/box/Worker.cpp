@@ -1,0 +1,224 @@
+#include "box/Worker.h"
+
+#include "evidence/EvidenceSource.h"
+#include "platform/ChildProcess.h"
+#include "verify/FileCheck.h"
+#include "volumes/FileSystemReader.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <new>
+#include <thread>
+#include <vector>
+
+namespace morrow::box {
+
+namespace {
+
+std::array<Handler, 256>& handlers() {
+    static std::array<Handler, 256> table;
+    return table;
+}
+
+// A test's way to make a check fail as a library might. The environment's MORROW_TEST_CHECK_FAULT
+// is "abort:", "hang:" or "hog:" and a prefix: the check of a file whose bytes start with it
+// aborts the worker, never returns, or takes memory until none is left.
+struct Fault {
+    std::string what;
+    std::string prefix;
+};
+Fault& testFault() {
+    static Fault fault;
+    return fault;
+}
+
+void injectFault(std::string_view bytes) {
+    const Fault& fault = testFault();
+    if (fault.what.empty() || bytes.substr(0, fault.prefix.size()) != fault.prefix) {
+        return;
+    }
+    if (fault.what == "abort") {
+        std::abort();
+    }
+    if (fault.what == "hang") {
+        while (true) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+    }
+    std::vector<std::unique_ptr<char[]>> hoard;
+    while (true) {
+        hoard.emplace_back(new char[std::size_t{64} << 20]);
+        std::memset(hoard.back().get(), 1, std::size_t{64} << 20);
+    }
+}
+
+bool check(std::string_view body, ParentPipes& pipes) {
+    BodyReader in(body);
+    const auto type = static_cast<FileTypeId>(in.u32());
+    const std::string_view bytes = in.rest();
+    if (!in.ok()) {
+        return reply(pipes, Message::Failed, BodyWriter().text("a check without its kind").bytes());
+    }
+    injectFault(bytes);
+    const FileVerdict verdict = FileCheck::check(
+        check::Bytes{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}, type);
+    BodyWriter out;
+    out.u8(static_cast<std::uint8_t>(verdict.state)).text(verdict.fault);
+    return reply(pipes, Message::Verdict, out.bytes());
+}
+
+// The evidence as the parent hands it over, a read at a time: the worker opens nothing itself.
+class EvidenceFromParent final : public EvidenceSource {
+  public:
+    EvidenceFromParent(ParentPipes& pipes, std::uint64_t size) : pipes_(pipes), size_(size) {}
+    const std::string& path() const override { return path_; }
+    std::uint64_t size() const override { return size_; }
+    std::size_t read(std::uint64_t offset, void* out, std::size_t length) override {
+        std::size_t delivered = 0;
+        while (length > 0 && !gone_) {
+            // Reads of libtsk are small; a large one goes across in pieces the parent will serve.
+            const auto ask = static_cast<std::uint32_t>(std::min<std::size_t>(length, std::size_t{8} << 20));
+            BodyWriter request;
+            request.u64(offset).u32(ask);
+            unsigned char headBytes_[headBytes];
+            Message message{};
+            std::uint32_t bodyBytes = 0;
+            if (!reply(pipes_, Message::ReadEvidence, request.bytes()) ||
+                !pipes_.read(headBytes_, headBytes) || !readHead(headBytes_, message, bodyBytes) ||
+                message != Message::EvidenceBytes || bodyBytes > ask ||
+                !pipes_.read(static_cast<char*>(out) + delivered, bodyBytes)) {
+                gone_ = true; // the parent breaks the protocol or has gone: nothing more is read
+                break;
+            }
+            delivered += bodyBytes;
+            offset += bodyBytes;
+            length -= bodyBytes;
+            if (bodyBytes < ask) {
+                break;
+            }
+        }
+        return delivered;
+    }
+
+  private:
+    ParentPipes& pipes_;
+    std::uint64_t size_;
+    std::string path_ = "evidence";
+    bool gone_ = false;
+};
+
+bool readFileSystems(std::string_view body, ParentPipes& pipes) {
+    BodyReader in(body);
+    const std::uint64_t size = in.u64();
+    if (!in.ok()) {
+        return reply(pipes, Message::Failed,
+                     BodyWriter().text("a file-system request without the evidence's size").bytes());
+    }
+    EvidenceFromParent evidence(pipes, size);
+    AllocationMap map;
+    std::string notes;
+    FileSystemReader::read(evidence, map, notes);
+    BodyWriter out;
+#ifdef MORROW_ALLOCATION_WIRE
+    out.text(map.encode()).text(notes);
+#else
+    out.text("").text(notes);
+#endif
+    return reply(pipes, Message::FileSystems, out.bytes());
+}
+
+// Before the worker is confined: what the libraries load or set up when first used (poppler's
+// global tables, libtsk itself), so that it is in place when files can no longer be opened.
+void warmUp() {
+    static const unsigned char tinyPdf[] = "%PDF-1.0\n%%EOF\n";
+    (void)FileCheck::check(check::Bytes{tinyPdf, sizeof tinyPdf - 1}, kind::Pdf);
+    (void)FileSystemReader::builtIn();
+}
+
+} // namespace
+
+void addHandler(Message message, Handler handler) {
+    handlers()[static_cast<std::size_t>(message)] = std::move(handler);
+}
+
+bool reply(ParentPipes& pipes, Message message, std::string_view body) {
+    const auto bytes = head(message, body.size());
+    return pipes.write(bytes.data(), bytes.size()) && pipes.write(body.data(), body.size());
+}
+
+void serve(ParentPipes& pipes) {
+    auto& table = handlers();
+    if (!table[static_cast<std::size_t>(Message::Check)]) {
+        table[static_cast<std::size_t>(Message::Check)] = check;
+        table[static_cast<std::size_t>(Message::ReadFileSystems)] = readFileSystems;
+    }
+    while (true) {
+        unsigned char bytes[headBytes];
+        Message message{};
+        std::uint32_t bodyBytes = 0;
+        if (!pipes.read(bytes, headBytes) || !readHead(bytes, message, bodyBytes)) {
+            return;
+        }
+        std::string body;
+        try {
+            body.resize(bodyBytes);
+        } catch (const std::bad_alloc&) {
+            return; // the parent sees the pipe close and answers for the request
+        }
+        if (!pipes.read(body.data(), body.size())) {
+            return;
+        }
+        const Handler& handler = table[static_cast<std::size_t>(message)];
+        bool going = false;
+        try {
+            going = handler ? handler(body, pipes)
+                            : reply(pipes, Message::Failed, BodyWriter().text("not a request").bytes());
+        } catch (const std::bad_alloc&) {
+            going = reply(pipes, Message::Failed,
+                          BodyWriter().text("it needed more memory than it may use").bytes());
+        } catch (const std::exception& e) {
+            going = reply(pipes, Message::Failed, BodyWriter().text(e.what()).bytes());
+        }
+        if (!going) {
+            return;
+        }
+    }
+}
+
+namespace {
+std::atomic<bool> served{false};
+} // namespace
+
+bool workersServed() {
+    return served.load();
+}
+
+void serveIfAsked(int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], workerArgument) != 0) {
+        served = true;
+        return;
+    }
+    std::unique_ptr<ParentPipes> pipes = ParentPipes::take();
+    if (!pipes) {
+        std::_Exit(2);
+    }
+    if (const char* fault = std::getenv("MORROW_TEST_CHECK_FAULT"); fault != nullptr) {
+        const std::string text = fault;
+        const std::size_t colon = text.find(':');
+        if (colon != std::string::npos) {
+            testFault() = Fault{text.substr(0, colon), text.substr(colon + 1)};
+        }
+    }
+    warmUp();
+    std::string why;
+    (void)confineWorker(why); // where the system cannot confine, the limits still hold
+    serve(*pipes);
+    std::_Exit(0);
+}
+
+} // namespace morrow::box

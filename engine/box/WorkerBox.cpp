@@ -1,0 +1,101 @@
+#include "box/WorkerBox.h"
+
+#include "box/Worker.h"
+
+namespace morrow::box {
+
+WorkerBox::Answer WorkerBox::ended(ChildProcess::Io io) {
+    Answer answer;
+    std::unique_ptr<ChildProcess> gone;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        gone = std::move(child_);
+    }
+    if (cancelled_ || io == ChildProcess::Io::Stopped) {
+        answer.outcome = Outcome::Stopped;
+    } else if (io == ChildProcess::Io::TimedOut) {
+        answer.outcome = Outcome::TimedOut;
+    } else {
+        answer.outcome = Outcome::Failed;
+    }
+    if (gone) {
+        gone->kill();
+        if (answer.outcome == Outcome::Failed) {
+            answer.why = gone->ending();
+        }
+    }
+    return answer;
+}
+
+WorkerBox::Answer WorkerBox::send(Message message, const std::vector<std::string_view>& parts,
+                                  Clock::time_point deadline, const ChildProcess::GiveUp& giveUp) {
+    if (cancelled_) {
+        return Answer{Outcome::Stopped, Message::Failed, {}, {}};
+    }
+    ChildProcess* child = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!child_) {
+            std::string error;
+            child_ = ChildProcess::start({workerArgument}, ChildProcess::Limits{memoryBytes_}, error);
+            if (!child_) {
+                return Answer{Outcome::Failed, Message::Failed, {}, "it could not be started: " + error};
+            }
+        }
+        child = child_.get();
+    }
+    std::size_t length = 0;
+    for (std::string_view part : parts) {
+        length += part.size();
+    }
+    const auto bytes = head(message, length);
+    ChildProcess::Io io = child->write(bytes.data(), bytes.size(), deadline, giveUp);
+    for (std::size_t i = 0; i < parts.size() && io == ChildProcess::Io::Done; ++i) {
+        io = child->write(parts[i].data(), parts[i].size(), deadline, giveUp);
+    }
+    if (io != ChildProcess::Io::Done || cancelled_) {
+        return ended(io);
+    }
+    return Answer{Outcome::Replied, message, {}, {}};
+}
+
+WorkerBox::Answer WorkerBox::receive(Clock::time_point deadline, const ChildProcess::GiveUp& giveUp,
+                                     std::uint32_t maxBody) {
+    ChildProcess* child = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        child = child_.get();
+    }
+    if (child == nullptr || cancelled_) {
+        return ended(ChildProcess::Io::Stopped);
+    }
+    unsigned char bytes[headBytes];
+    ChildProcess::Io io = child->read(bytes, headBytes, deadline, giveUp);
+    Answer answer;
+    std::uint32_t bodyBytes = 0;
+    if (io == ChildProcess::Io::Done &&
+        (!readHead(bytes, answer.message, bodyBytes) || bodyBytes > maxBody)) {
+        answer = ended(ChildProcess::Io::Closed);
+        answer.why = "it broke the protocol";
+        return answer;
+    }
+    if (io == ChildProcess::Io::Done) {
+        answer.body.resize(bodyBytes);
+        io = child->read(answer.body.data(), bodyBytes, deadline, giveUp);
+    }
+    if (io != ChildProcess::Io::Done || cancelled_) {
+        return ended(io);
+    }
+    answer.outcome = Outcome::Replied;
+    return answer;
+}
+
+void WorkerBox::cancel() {
+    cancelled_ = true;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (child_) {
+        child_->kill();
+    }
+}
+
+} // namespace morrow::box
