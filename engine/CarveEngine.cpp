@@ -638,8 +638,15 @@ bool CarveEngine::readFileSystems(const std::string& evidencePath) {
     // carving, since that space is carved whole.
     std::string found = baseName(evidencePath) + ":";
     for (const FileSystemFound& fs : allocation_.fileSystems()) {
-        found += " " + fs.kind + " at offset " + std::to_string(fs.offset) + " (" + std::to_string(fs.size) +
-                 " bytes, blocks of " + std::to_string(fs.blockSize) + ");";
+        // A damaged boot sector may claim far more than the evidence holds, past what 64 bits
+        // count: the claim is said as it stands, with what the evidence has.
+        const std::uint64_t available = fs.offset < size ? size - fs.offset : 0;
+        found += " " + fs.kind + " at offset " + std::to_string(fs.offset) + " (" +
+                 (claimsMoreThan(fs, available)
+                      ? "claims " + claimedBytes(fs) + " bytes, more than the evidence's " +
+                            std::to_string(available) + ";"
+                      : claimedBytes(fs) + " bytes,") +
+                 " blocks of " + std::to_string(fs.blockSize) + ");";
     }
     if (allocation_.fileSystems().empty()) {
         found += " no file system;";
