@@ -1,6 +1,7 @@
 #include "CarveEngine.h"
 
 #include "BuildFeatures.h"
+#include "box/FileSystemBox.h"
 #include "carve/CandidateLoop.h"
 #include "carve/CompoundDocCarver.h"
 #include "carve/HeaderFooterCarver.h"
@@ -624,7 +625,12 @@ bool CarveEngine::readFileSystems(const std::string& evidencePath) {
     std::uint64_t size = 0;
     if (std::unique_ptr<EvidenceSource> own = opener_(evidencePath, error)) {
         size = own->size();
-        FileSystemReader::read(*own, allocation_, notes);
+        // In a worker process of its own, with a budget: libtsk walks what a file system claims.
+        box::FileSystemBox reading;
+        const auto giveUp = [&] { return host_.pollDue() && !askStopOrQuit(false); };
+        if (reading.read(*own, allocation_, notes, giveUp) == box::FileSystemBox::Outcome::Stopped) {
+            return false;
+        }
     } else {
         allocation_.seal();
         notes = "the evidence could not be opened: " + error + "\n";

@@ -136,7 +136,10 @@ void GalleryModel::checkUnchecked() {
             if (stopChecker_) {
                 break;
             }
-            const FileVerdict verdict = FileCheck::checkFile(path.toStdString(), type);
+            const FileVerdict verdict = checkBox_.checkFile(path.toStdString(), type);
+            if (stopChecker_) {
+                break; // cut short by the stop: no verdict
+            }
             QMetaObject::invokeMethod(
                 this,
                 [this, path = path, verdict, generation] { setCheckedVerdict(path, verdict, generation); },
@@ -149,7 +152,9 @@ void GalleryModel::checkUnchecked() {
 void GalleryModel::stopChecking() {
     if (checker_.joinable()) {
         stopChecker_ = true;
+        checkBox_.cancel();
         checker_.join();
+        checkBox_.reset();
     }
 }
 

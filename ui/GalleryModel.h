@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/FileType.h"
+#include "box/CheckBox.h"
 #include "output/CarvedFile.h"
 #include "output/FileVerdict.h"
 
@@ -76,6 +77,7 @@ class GalleryModel : public QAbstractListModel {
     std::vector<GalleryEntry> entries_;
     QHash<QString, int> rowOfPath_;
     QStringList kinds_;
+    box::CheckBox checkBox_; // the checks in a worker process, which a stop kills
     std::thread checker_;
     std::atomic<bool> stopChecker_{false};
     std::atomic<bool> checkerDone_{false};

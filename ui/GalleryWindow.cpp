@@ -1,11 +1,19 @@
 #include "GalleryWindow.h"
 
+#include "box/Worker.h"
+#include "platform/ChildProcess.h"
+#include "verify/CheckBasics.h"
+
+#include <QtCore/QBuffer>
+#include <QtCore/QFile>
+
 #include <QtCore/QFileInfo>
 #include <QtCore/QLocale>
 #include <QtCore/QMutex>
 #include <QtCore/QUrl>
 #include <QtGui/QDesktopServices>
 #include <QtGui/QImageReader>
+#include <QtGui/QImageWriter>
 #include <QtGui/QPainter>
 #include <QtGui/QShortcut>
 #include <QtWidgets/QApplication>
@@ -23,7 +31,9 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 namespace morrow {
@@ -50,7 +60,7 @@ bool drawsThumbnail(FileTypeId type) {
     }
 }
 
-QImage firstPdfPage(const QString& path, QSize box) {
+QImage firstPdfPage(const QByteArray& bytes, QSize box) {
 #ifdef MORROW_WITH_POPPLER
     // One page at a time: a carved PDF is hostile input, and poppler's global state is safest
     // entered by one thread.
@@ -62,7 +72,7 @@ QImage firstPdfPage(const QString& path, QSize box) {
         return true;
     }();
     (void)quiet;
-    const std::unique_ptr<Poppler::Document> doc = Poppler::Document::load(path);
+    const std::unique_ptr<Poppler::Document> doc = Poppler::Document::loadFromData(bytes);
     if (!doc || doc->isLocked() || doc->numPages() < 1) {
         return {};
     }
@@ -79,12 +89,121 @@ QImage firstPdfPage(const QString& path, QSize box) {
     const double dpi = 72.0 * std::min(box.width() / points.width(), box.height() / points.height());
     return page->renderToImage(dpi, dpi);
 #else
-    (void)path;
+    (void)bytes;
     (void)box;
     return {};
 #endif
 }
 
+// A carved file's bytes for its thumbnail; empty when it cannot be read or is too large to hold.
+QByteArray readForThumbnail(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > static_cast<qint64>(check::maxFileBytes)) {
+        return {};
+    }
+    return file.readAll();
+}
+
+// The thumbnail workers: a worker process for each drawing thread, handed the file's bytes.
+constexpr double thumbnailSeconds = 10;
+
+box::WorkerBox* takeBox(std::mutex& lock, std::vector<std::unique_ptr<box::WorkerBox>>& free,
+                        std::vector<box::WorkerBox*>& all) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (free.empty()) {
+        free.push_back(std::make_unique<box::WorkerBox>());
+        all.push_back(free.back().get());
+    }
+    box::WorkerBox* taken = free.back().release();
+    free.pop_back();
+    return taken;
+}
+
+QImage drawInWorker(box::WorkerBox& worker, const QByteArray& bytes, FileTypeId type, QSize size) {
+    const auto deadline = box::WorkerBox::Clock::now() +
+                          std::chrono::milliseconds(static_cast<long long>(thumbnailSeconds * 1000));
+    box::BodyWriter head;
+    head.u32(static_cast<std::uint32_t>(type))
+        .u32(static_cast<std::uint32_t>(size.width()))
+        .u32(static_cast<std::uint32_t>(size.height()));
+    box::WorkerBox::Answer answer = worker.send(
+        box::Message::Picture,
+        {head.bytes(), std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))}, deadline,
+        {});
+    if (answer.outcome == box::WorkerBox::Outcome::Replied) {
+        answer =
+            worker.receive(deadline, {}, static_cast<std::uint32_t>(16 + 4 * size.width() * size.height()));
+    }
+    if (answer.outcome != box::WorkerBox::Outcome::Replied || answer.message != box::Message::Picture) {
+        return {};
+    }
+    box::BodyReader in(answer.body);
+    const std::uint32_t width = in.u32();
+    const std::uint32_t height = in.u32();
+    const std::string_view pixels = in.rest();
+    if (!in.ok() || width == 0 || height == 0 || width > static_cast<std::uint32_t>(size.width()) ||
+        height > static_cast<std::uint32_t>(size.height()) ||
+        pixels.size() != std::size_t{width} * height * 4) {
+        return {};
+    }
+    QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_ARGB32);
+    for (std::uint32_t row = 0; row < height; ++row) {
+        std::memcpy(image.scanLine(static_cast<int>(row)), pixels.data() + std::size_t{row} * width * 4,
+                    std::size_t{width} * 4);
+    }
+    return image;
+}
+
+bool servePicture(std::string_view body, ParentPipes& pipes) {
+    box::BodyReader in(body);
+    const auto type = static_cast<FileTypeId>(in.u32());
+    const std::uint32_t width = in.u32();
+    const std::uint32_t height = in.u32();
+    const std::string_view bytes = in.rest();
+    QImage image;
+    if (in.ok() && width > 0 && height > 0 && width <= 4096 && height <= 4096) {
+        image = drawThumbnail(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                              type, QSize(static_cast<int>(width), static_cast<int>(height)));
+    }
+    box::BodyWriter out;
+    if (image.isNull()) {
+        out.u32(0).u32(0);
+    } else {
+        image = image.convertToFormat(QImage::Format_ARGB32);
+        out.u32(static_cast<std::uint32_t>(image.width())).u32(static_cast<std::uint32_t>(image.height()));
+        for (int row = 0; row < image.height(); ++row) {
+            out.raw(std::string_view(reinterpret_cast<const char*>(image.constScanLine(row)),
+                                     static_cast<std::size_t>(image.width()) * 4));
+        }
+    }
+    return box::reply(pipes, box::Message::Picture, out.bytes());
+}
+
+// Before the worker is confined: every image plugin loaded and poppler's fonts set up, by drawing
+// a small picture of each kind once.
+void warmPictures() {
+    for (const char* format : {"png", "jpeg", "tiff", "bmp"}) {
+        QImage one(2, 2, QImage::Format_RGB32);
+        one.fill(Qt::gray);
+        QByteArray encoded;
+        QBuffer buffer(&encoded);
+        buffer.open(QIODevice::WriteOnly);
+        if (QImageWriter(&buffer, format).write(one)) {
+            (void)drawThumbnail(encoded, kind::Bmp, QSize(1, 1));
+        }
+    }
+    static const unsigned char gif[] = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0,   0, 0, ',', 0,
+                                        0,   0,   0,   1,   0,   1,   0, 0, 2, 2, 'D', 1, 0, ';'};
+    (void)drawThumbnail(QByteArray(reinterpret_cast<const char*>(gif), sizeof gif), kind::Gif, QSize(1, 1));
+    static const char pdf[] = "%PDF-1.1\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n2 0 "
+                              "obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+                              "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 20 20]/Resources<</Font<</F 4 0 "
+                              "R>>>>/Contents 5 0 R>>endobj\n"
+                              "4 0 obj<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>endobj\n"
+                              "5 0 obj<</Length 25>>stream\nBT /F 9 Tf 2 2 Td (a) Tj ET\nendstream "
+                              "endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n";
+    (void)drawThumbnail(QByteArray(pdf, sizeof pdf - 1), kind::Pdf, QSize(8, 8));
+}
 } // namespace
 
 bool drawsPdfPages() {
@@ -95,14 +214,17 @@ bool drawsPdfPages() {
 #endif
 }
 
-QImage drawThumbnail(const QString& path, FileTypeId type, QSize box) {
+QImage drawThumbnail(const QByteArray& bytes, FileTypeId type, QSize box) {
     if (type == kind::Pdf) {
-        return firstPdfPage(path, box);
+        return firstPdfPage(bytes, box);
     }
     if (!drawsThumbnail(type)) {
         return {};
     }
-    QImageReader reader(path);
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     reader.setAutoTransform(true);
     // Decoded small where the format allows it (JPEG scales while it decodes), so a large picture
     // never lands in memory whole.
@@ -120,13 +242,43 @@ QImage drawThumbnail(const QString& path, FileTypeId type, QSize box) {
     return image;
 }
 
+QImage drawThumbnail(const QString& path, FileTypeId type, QSize box) {
+    return drawsThumbnail(type) ? drawThumbnail(readForThumbnail(path), type, box) : QImage();
+}
+
+void servePictures() {
+    box::addHandler(box::Message::Picture, servePicture, warmPictures);
+}
+
 ThumbnailCache::ThumbnailCache(QObject* parent) : QObject(parent), images_(cacheKiB) {
     pool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
 }
 
 ThumbnailCache::~ThumbnailCache() {
     pool_.clear();
+    {
+        // What is being drawn ends now: a hostile file does not hold the window open.
+        std::lock_guard<std::mutex> hold(boxesLock_);
+        for (box::WorkerBox* worker : allBoxes_) {
+            worker->cancel();
+        }
+    }
     pool_.waitForDone();
+}
+
+QImage ThumbnailCache::draw(const QString& path, FileTypeId type, QSize size) {
+    if (!box::workersServed()) {
+        return drawThumbnail(path, type, size);
+    }
+    const QByteArray bytes = readForThumbnail(path);
+    if (bytes.isEmpty()) {
+        return {};
+    }
+    std::unique_ptr<box::WorkerBox> worker(takeBox(boxesLock_, freeBoxes_, allBoxes_));
+    const QImage image = drawInWorker(*worker, bytes, type, size);
+    std::lock_guard<std::mutex> hold(boxesLock_);
+    freeBoxes_.push_back(std::move(worker));
+    return image;
 }
 
 QImage ThumbnailCache::find(const QString& path, FileTypeId type, int sidePixels) {
@@ -141,7 +293,7 @@ QImage ThumbnailCache::find(const QString& path, FileTypeId type, int sidePixels
     // Rising priorities: the latest asks, what is on screen now, are drawn first.
     pool_.start(
         [this, k, path, type, sidePixels] {
-            const QImage image = drawThumbnail(path, type, QSize(sidePixels, sidePixels));
+            const QImage image = draw(path, type, QSize(sidePixels, sidePixels));
             QMetaObject::invokeMethod(
                 this, [this, k, path, image] { done(k, path, image); }, Qt::QueuedConnection);
         },

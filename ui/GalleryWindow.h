@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GalleryModel.h"
+#include "box/WorkerBox.h"
 
 #include <QtCore/QCache>
 #include <QtCore/QSet>
@@ -9,6 +10,9 @@
 #include <QtWidgets/QWidget>
 
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -20,8 +24,13 @@ namespace morrow {
 using FileOpener = std::function<void(const QString& path)>;
 
 // A picture of a carved file at most `box` device pixels large: a picture scaled down as it is
-// decoded, the first page of a PDF; null for other kinds and for files that do not decode.
+// decoded, the first page of a PDF; null for other kinds and for files that do not decode. Drawn
+// in the calling process: the gallery draws in worker processes (servePictures).
 QImage drawThumbnail(const QString& path, FileTypeId type, QSize box);
+QImage drawThumbnail(const QByteArray& bytes, FileTypeId type, QSize box);
+// Makes this program's worker processes draw thumbnails, for the gallery's cache: before
+// box::serveIfAsked.
+void servePictures();
 // Whether this build draws PDF pages (it does when poppler was found).
 bool drawsPdfPages();
 
@@ -46,8 +55,14 @@ class ThumbnailCache : public QObject {
 
   private:
     static QString key(const QString& path, int side) { return QString::number(side) + u':' + path; }
+    // On a drawing thread: in a worker process of its own, within its budget (in this process
+    // when the program serves no workers).
+    QImage draw(const QString& path, FileTypeId type, QSize size);
     void done(const QString& key, const QString& path, const QImage& image);
 
+    std::mutex boxesLock_;
+    std::vector<std::unique_ptr<box::WorkerBox>> freeBoxes_;
+    std::vector<box::WorkerBox*> allBoxes_; // free or in a drawing thread's hands
     QThreadPool pool_;
     QCache<QString, QImage> images_; // cost in KiB
     QSet<QString> pending_;

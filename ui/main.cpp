@@ -1,6 +1,7 @@
 // morrow: the desktop application. It lives exactly as long as its one dialog. Evidence files named
 // on the command line, as a file manager's "Open with" passes them, are listed at start-up.
 #include "BuildFeatures.h"
+#include "GalleryWindow.h"
 #include "MainDialog.h"
 #include "MorrowVersion.h"
 #include "box/Worker.h"
@@ -50,7 +51,13 @@ EarlyAnswer earlyAnswer(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // Started again by itself to check files or read file systems: that and nothing else.
+    // Started again by itself to check files, read file systems or draw the gallery's thumbnails:
+    // that and nothing else.
+    if (argc > 1 && std::strcmp(argv[1], morrow::box::workerArgument) == 0) {
+        QCoreApplication core(argc, argv); // where the image plugins are found
+        morrow::servePictures();
+        morrow::box::serveIfAsked(argc, argv);
+    }
     morrow::box::serveIfAsked(argc, argv);
     switch (earlyAnswer(argc, argv)) {
     case EarlyAnswer::Help: {

@@ -20,6 +20,8 @@ class CheckBox {
     FileVerdict checkFile(const std::string& path, FileTypeId type);
     // From any thread: the check in hand ends now, and the ones after it are not made.
     void cancel() { worker_.cancel(); }
+    // Checks again after a cancel.
+    void reset() { worker_.reset(); }
 
     // The budget of one file: `baseSeconds`, and `secondsPerMiB` for each MiB of it. The
     // environment's MORROW_CHECK_SECONDS, where set, replaces the base (tests and slow machines).

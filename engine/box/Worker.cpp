@@ -25,6 +25,11 @@ std::array<Handler, 256>& handlers() {
     return table;
 }
 
+std::vector<std::function<void()>>& warmUps() {
+    static std::vector<std::function<void()>> all;
+    return all;
+}
+
 // A test's way to make a check fail as a library might. The environment's MORROW_TEST_CHECK_FAULT
 // is "abort:", "hang:" or "hog:" and a prefix: the check of a file whose bytes start with it
 // aborts the worker, never returns, or takes memory until none is left.
@@ -124,11 +129,7 @@ bool readFileSystems(std::string_view body, ParentPipes& pipes) {
     std::string notes;
     FileSystemReader::read(evidence, map, notes);
     BodyWriter out;
-#ifdef MORROW_ALLOCATION_WIRE
     out.text(map.encode()).text(notes);
-#else
-    out.text("").text(notes);
-#endif
     return reply(pipes, Message::FileSystems, out.bytes());
 }
 
@@ -142,8 +143,11 @@ void warmUp() {
 
 } // namespace
 
-void addHandler(Message message, Handler handler) {
+void addHandler(Message message, Handler handler, std::function<void()> warmUp) {
     handlers()[static_cast<std::size_t>(message)] = std::move(handler);
+    if (warmUp) {
+        warmUps().push_back(std::move(warmUp));
+    }
 }
 
 bool reply(ParentPipes& pipes, Message message, std::string_view body) {
@@ -215,6 +219,9 @@ void serveIfAsked(int argc, char** argv) {
         }
     }
     warmUp();
+    for (const auto& more : warmUps()) {
+        more();
+    }
     std::string why;
     (void)confineWorker(why); // where the system cannot confine, the limits still hold
     serve(*pipes);

@@ -19,8 +19,10 @@ inline constexpr const char* workerArgument = "--morrow-worker";
 // Serves one request whose head and body were read; the reply is written to `pipes`. False when
 // the parent has gone.
 using Handler = std::function<bool(std::string_view body, ParentPipes& pipes)>;
-// What a front end adds to its workers (the dialog's thumbnails): before serveIfAsked.
-void addHandler(Message message, Handler handler);
+// What a front end adds to its workers (the dialog's thumbnails): before serveIfAsked. `warmUp`
+// runs in each worker before it is confined: whatever the handler's libraries load or set up
+// when first used (plugins, fonts), since files cannot be opened after.
+void addHandler(Message message, Handler handler, std::function<void()> warmUp = {});
 
 // Serves requests until the parent closes the pipe or breaks the protocol.
 void serve(ParentPipes& pipes);
