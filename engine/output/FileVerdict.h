@@ -8,12 +8,15 @@ namespace morrow {
 // which files are whole before opening hundreds of them one by one.
 struct FileVerdict {
     enum class State {
-        NotChecked, // no decoder for its kind, or the check was not asked for
+        NotChecked, // no decoder for its kind, the check was not asked for, or it was refused
         Opens,      // decoded to its end without a fault
         Damaged,    // the decoder stopped: `fault` says at what and where
     };
     State state = State::NotChecked;
-    std::string fault; // "JPEG data ends at 61 % of the picture"; empty unless Damaged
+    // Damaged: the first fault and where it lies, "JPEG data ends at 61 % of the picture".
+    // NotChecked: why a check refused to decode the file, "TIFF images 2 to 999 not decoded: ...",
+    // or empty when there is no check for it. Empty when the file Opens.
+    std::string fault;
 };
 
 } // namespace morrow

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace morrow {
 
@@ -33,6 +34,10 @@ inline FileVerdict damaged(std::string fault) {
 }
 inline FileVerdict notChecked() {
     return FileVerdict{};
+}
+// A check that refused to decode the file, saying why: more work than a check may take.
+inline FileVerdict notChecked(std::string why) {
+    return FileVerdict{FileVerdict::State::NotChecked, std::move(why)};
 }
 
 // "61 %": how far `part` is through `whole`, rounded down so that a picture cut in its last row
