@@ -771,9 +771,10 @@ FileVerdict checkPdfPages(check::Bytes file) {
     // Forms that draw forms over and over: poppler would lay out every run of text they draw.
     const pdf::Draws draws = pdf::countDraws(file, maxPdfFormOperators, maxPdfPages);
     if (draws.page != 0) {
-        return check::notChecked("PDF page " + std::to_string(draws.page) +
-                                 " draws forms that draw forms: more than " +
-                                 std::to_string(maxPdfFormOperators) + " operators run in them, not decoded");
+        return check::notChecked(
+            "PDF page " + std::to_string(draws.page) + " draws forms that draw forms: more than " +
+            std::to_string(maxPdfFormOperators) + " operators run in them (a run of text as " +
+            std::to_string(pdf::textWeight) + "), not decoded");
     }
     const auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < pages && i < maxPdfPages; ++i) {

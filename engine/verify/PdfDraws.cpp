@@ -2,7 +2,8 @@
 // object streams when one is asked for that is not found so), dictionaries and arrays parsed,
 // page and form content streams inflated and their operators counted. Every object is parsed
 // once and every content stream summed once; all text lexed and all data inflated draw on
-// budgets tied to the file's size, past which the count is not known.
+// budgets tied to the file's size, and a million values are kept at most: past them the count
+// is not known.
 #include "verify/PdfDraws.h"
 
 #include <zlib.h>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -295,7 +297,8 @@ class Walker {
     Value parse(Text text, std::size_t& at, int depth) {
         Value value;
         skip(text, at);
-        if (at >= text.size || depth > 32 || !spend(lexBudget_, 1)) {
+        // Each value parsed is kept (a hundred bytes or so): a million of them at most.
+        if (at >= text.size || depth > 32 || !spend(lexBudget_, 1) || !spend(valueBudget_, 1)) {
             return value;
         }
         const std::size_t start = at;
@@ -531,16 +534,17 @@ class Walker {
                     named = false;
                     continue;
                 }
-                ++summary.operators;
-                const std::size_t n = at - start;
-                if (n == 2 && d[start] == 'D' && d[start + 1] == 'o' && named) {
+                const std::string_view word(reinterpret_cast<const char*>(d + start), at - start);
+                if (word == "true" || word == "false" || word == "null") {
+                    named = false;
+                    continue; // an operand
+                }
+                const bool shows = word == "Tj" || word == "TJ" || word == "'" || word == "\"";
+                summary.operators += shows ? textWeight : 1;
+                if (word == "Do" && named) {
                     ++summary.draws[name];
-                } else if (n == 2 && d[start] == 'B' && d[start + 1] == 'I') {
+                } else if (word == "BI") {
                     at = pastInlineImage(text, at);
-                } else if (n == 4 && std::memcmp(d + start, "true", 4) == 0) {
-                    --summary.operators; // an operand
-                } else if (n == 5 && std::memcmp(d + start, "false", 5) == 0) {
-                    --summary.operators;
                 }
                 named = false;
             }
@@ -598,9 +602,11 @@ class Walker {
         if (xobjects == nullptr || xobjects->kind != Value::Kind::Dict) {
             return 0;
         }
+        const auto& names = namesOf(*xobjects);
         std::uint64_t total = 0;
         for (const auto& [name, times] : summary.draws) {
-            const Value* target = xobjects->get(name);
+            const auto found = names.find(name);
+            const Value* target = found != names.end() ? found->second : nullptr;
             if (!spend(lexBudget_, 1) || target == nullptr || target->kind != Value::Kind::Ref ||
                 total > limit_) {
                 continue;
@@ -609,6 +615,18 @@ class Walker {
             total = saturated(total, one == 0 ? 0 : (one > limit_ / times + 1 ? limit_ + 1 : one * times));
         }
         return total;
+    }
+
+    // A dictionary's entries by name, made once for each /XObject dictionary: a content stream of
+    // many names looked up in a dictionary of as many costs no more than both.
+    const std::unordered_map<std::string, const Value*>& namesOf(const Value& dict) {
+        const auto [at, fresh] = names_.try_emplace(&dict);
+        if (fresh) {
+            for (const auto& entry : dict.entries) {
+                at->second.emplace(entry.first, &entry.second);
+            }
+        }
+        return at->second;
     }
 
     // The operators a form runs when drawn once, with those of the forms it draws.
@@ -701,6 +719,7 @@ class Walker {
     std::uint64_t limit_;
     std::uint64_t lexBudget_;
     std::uint64_t inflateBudget_;
+    std::uint64_t valueBudget_ = 1'000'000;
     bool failed_ = false;
     bool streamsIndexed_ = false;
     std::unordered_map<std::uint64_t, std::pair<Text, std::size_t>> where_;
@@ -708,6 +727,7 @@ class Walker {
     std::unordered_map<std::uint64_t, Summary> summaries_;
     std::map<std::pair<std::uint64_t, Scope>, std::uint64_t> costs_;
     std::set<std::uint64_t> drawing_;
+    std::unordered_map<const Value*, std::unordered_map<std::string, const Value*>> names_;
     std::deque<std::string> kept_;
 };
 

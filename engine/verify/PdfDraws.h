@@ -12,9 +12,14 @@ namespace morrow {
 // from the page tree down through each form's resources; linear in the file, with hard caps.
 namespace pdf {
 
+// A run of text shown costs the renderer's layout far more than any other operator (poppler lays
+// out a hundred thousand runs drawn on one another in seconds, and ten times as many in minutes):
+// it counts as this many operators.
+inline constexpr std::uint64_t textWeight = 20;
+
 struct Draws {
-    // The operators run inside forms, each form's counted as often as it is drawn, on the pages
-    // read: at most a little past the limit asked for.
+    // The operators run inside forms, each form's counted as often as it is drawn (a run of text
+    // as textWeight), on the pages read: at most a little past the limit asked for.
     std::uint64_t formOperators = 0;
     // The page (from 1, in the page tree's order) on which the count passed the limit, or 0.
     int page = 0;
