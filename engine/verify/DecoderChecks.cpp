@@ -625,13 +625,14 @@ FileVerdict checkTiff(check::Bytes file) {
         // What lies past the cap is only counted: libtiff walks the directories' chain alone.
         const tdir_t directories = TIFFNumberOfDirectories(tiff);
         const auto last = std::max<std::uint64_t>(directories, static_cast<std::uint64_t>(picture));
-        auto images = [](std::uint64_t from, std::uint64_t to) {
-            return from == to ? "image " + std::to_string(from)
-                              : "images " + std::to_string(from) + " to " + std::to_string(to);
+        // "image 1 opens", "images 1 to 5 open".
+        auto images = [](std::uint64_t from, std::uint64_t to, const char* one, const char* many) {
+            return from == to ? "image " + std::to_string(from) + one
+                              : "images " + std::to_string(from) + " to " + std::to_string(to) + many;
         };
-        verdict =
-            check::notChecked("TIFF " + images(1, static_cast<std::uint64_t>(picture) - 1) + " open; " +
-                              images(static_cast<std::uint64_t>(picture), last) + " not decoded: " + why);
+        const auto first = static_cast<std::uint64_t>(picture);
+        verdict = check::notChecked("TIFF " + images(1, first - 1, " opens", " open") + "; " +
+                                    images(first, last, " is", " are") + " not decoded: " + why);
     };
     do {
         ++picture;

@@ -48,13 +48,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // 999 pictures of 81 Mpx on one deflated strip: the first is decoded, the rest counted.
         BoundedRow{"TiffManyLargeDirectories", kind::Tiff, [] { return test::manyDirectoriesTiff(); },
-                   State::NotChecked, "^TIFF image 1 open; images 2 to 999 not decoded: .*81000000 pixels"},
+                   State::NotChecked,
+                   "^TIFF image 1 opens; images 2 to 999 are not decoded: .*81000000 pixels"},
         BoundedRow{"TiffDirectoriesWithinTheCap", kind::Tiff,
                    [] { return test::manyDirectoriesTiff(8, 3000, 3000); }, State::Opens, "^$"},
         // More pictures than a check decodes, each of them small.
         BoundedRow{"TiffPastTheImageCount", kind::Tiff, [] { return test::manyDirectoriesTiff(1002, 8, 8); },
                    State::NotChecked,
-                   "^TIFF images 1 to 1000 open; images 1001 to 1002 not decoded: .* 1000 images"},
+                   "^TIFF images 1 to 1000 open; images 1001 to 1002 are not decoded: .* 1000 images"},
         BoundedRow{"JpegThousandsOfScans", kind::Jpeg,
                    [] { return test::emptyScansJpeg(3000, 1000, 1000, 3); }, State::NotChecked,
                    "^JPEG has more than 1000 scans"},
