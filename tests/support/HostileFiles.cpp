@@ -11,15 +11,32 @@ namespace morrow::test {
 
 // PDF ---------------------------------------------------------------------------------------------
 
-std::string nestedFormsPdf(int fanout, int depth) {
+namespace {
+
+std::string deflated(const std::string& data) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string out(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+              static_cast<uLong>(data.size()), 9);
+    out.resize(size);
+    return out;
+}
+
+} // namespace
+
+std::string nestedFormsPdf(int fanout, int depth, bool packed) {
     fanout = std::max(fanout, 1);
     depth = std::max(depth, 1);
-    // 1 catalog, 2 pages, 3 the page, 4 its content, 5.. the forms, then the font.
+    // 1 catalog, 2 pages, 3 the page, 4 its content, 5.. the forms, then the font; packed, the
+    // object stream and the cross-reference stream after them.
     const int firstForm = 5;
     const int font = firstForm + depth;
-    auto stream = [](const std::string& dictionary, const std::string& data) {
-        return "<<" + dictionary + "/Length " + std::to_string(data.size()) + ">>\nstream\n" + data +
-               "\nendstream";
+    const int objectStream = font + 1;
+    const int xrefStream = font + 2;
+    auto stream = [packed](const std::string& dictionary, const std::string& data) {
+        const std::string bytes = packed ? deflated(data) : data;
+        return "<<" + dictionary + (packed ? "/Filter/FlateDecode" : "") + "/Length " +
+               std::to_string(bytes.size()) + ">>\nstream\n" + bytes + "\nendstream";
     };
     std::vector<std::string> objects;
     objects.push_back("<</Type/Catalog/Pages 2 0 R>>");
@@ -45,21 +62,61 @@ std::string nestedFormsPdf(int fanout, int depth) {
     }
     objects.push_back("<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>");
 
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
+    // Packed: the objects that are not streams (catalog, pages, page, font) in an object stream.
+    auto inObjectStream = [&](int number) { return packed && (number <= 3 || number == font); };
+    std::string pdf = packed ? "%PDF-1.5\n" : "%PDF-1.4\n";
+    std::vector<std::size_t> offsets(static_cast<std::size_t>(xrefStream) + 1, 0);
+    std::string header;
+    std::string body;
     for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+        const int number = static_cast<int>(i) + 1;
+        if (inObjectStream(number)) {
+            header += std::to_string(number) + " " + std::to_string(body.size()) + " ";
+            body += objects[i] + "\n";
+            continue;
+        }
+        offsets[i + 1] = pdf.size();
+        pdf += std::to_string(number) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    if (!packed) {
+        const std::size_t xref = pdf.size();
+        pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+        for (std::size_t i = 1; i <= objects.size(); ++i) {
+            char entry[24];
+            std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offsets[i]);
+            pdf += entry;
+        }
+        pdf += "trailer\n<</Size " + std::to_string(objects.size() + 1) + "/Root 1 0 R>>\nstartxref\n" +
+               std::to_string(xref) + "\n%%EOF\n";
+        return pdf;
+    }
+    offsets[static_cast<std::size_t>(objectStream)] = pdf.size();
+    pdf += std::to_string(objectStream) + " 0 obj\n" +
+           stream("/Type/ObjStm/N 4/First " + std::to_string(header.size()), header + body) + "\nendobj\n";
+    // The cross-reference stream: type, offset or object stream, generation or index (1, 4, 2).
+    offsets[static_cast<std::size_t>(xrefStream)] = pdf.size();
+    std::string entries;
+    auto entry = [&entries](int type, std::size_t field, int index) {
+        entries += static_cast<char>(type);
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            entries += static_cast<char>(field >> shift & 0xFF);
+        }
+        entries += static_cast<char>(index >> 8 & 0xFF);
+        entries += static_cast<char>(index & 0xFF);
+    };
+    entry(0, 0, 0xFFFF);
+    int index = 0;
+    for (int number = 1; number <= xrefStream; ++number) {
+        if (inObjectStream(number)) {
+            entry(2, static_cast<std::size_t>(objectStream), index++);
+        } else {
+            entry(1, offsets[static_cast<std::size_t>(number)], 0);
+        }
     }
     const std::size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const std::size_t offset : offsets) {
-        char entry[24];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-        pdf += entry;
-    }
-    pdf += "trailer\n<</Size " + std::to_string(objects.size() + 1) + "/Root 1 0 R>>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
+    pdf += std::to_string(xrefStream) + " 0 obj\n<</Type/XRef/Size " + std::to_string(xrefStream + 1) +
+           "/W[1 4 2]/Root 1 0 R/Length " + std::to_string(entries.size()) + ">>\nstream\n" + entries +
+           "\nendstream\nendobj\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
     return pdf;
 }
 

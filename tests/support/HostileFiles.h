@@ -10,8 +10,10 @@ namespace morrow::test {
 
 // A PDF of one page that draws a form, which draws the next form `fanout` times, `depth` forms
 // deep; the last form shows `fanout` runs of text: fanout^depth runs in all (a million at 10
-// and 6) from some 2 KB. Its cross-reference table is exact, so the file parses.
-std::string nestedFormsPdf(int fanout = 10, int depth = 6);
+// and 6) from some 2 KB. Its cross-reference table is exact, so the file parses. `packed`, as a
+// PDF 1.5 writer makes it: content deflated, the objects that are not streams in an object
+// stream, a cross-reference stream.
+std::string nestedFormsPdf(int fanout = 10, int depth = 6, bool packed = false);
 
 // A progressive JPEG of `width` by `height` pixels and `components` components (1 to 4), each
 // sampled 1 by 1: a DC scan of every component, then `scans` AC scans that each end every block

@@ -72,6 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
         BoundedRow{"PdfNestedForms", kind::Pdf, [] { return test::nestedFormsPdf(); }, State::NotChecked,
                    "^PDF page 1 draws forms that draw forms: more than 1000000 operators run in them \\(a "
                    "run of text as 20\\)"},
+        // The same deflated, in an object stream, with a cross-reference stream.
+        BoundedRow{"PdfNestedFormsPacked", kind::Pdf, [] { return test::nestedFormsPdf(10, 6, true); },
+                   State::NotChecked, "^PDF page 1 draws forms that draw forms"},
+        BoundedRow{"PdfNestedFormsPackedWithinTheCap", kind::Pdf,
+                   [] { return test::nestedFormsPdf(10, 4, true); }, State::Opens, "^$"},
         BoundedRow{"PdfNestedFormsWithinTheCap", kind::Pdf, [] { return test::nestedFormsPdf(10, 4); },
                    State::Opens, "^$"}),
     [](const ::testing::TestParamInfo<BoundedRow>& row) { return std::string(row.param.name); });
@@ -86,6 +91,9 @@ TEST(PdfDrawsTest, CountsEachFormAsOftenAsItIsDrawn) {
     EXPECT_TRUE(draws.known);
     EXPECT_EQ(draws.formOperators, 2 + 2 * 2 * (4 + pdf::textWeight));
     EXPECT_EQ(draws.page, 0);
+    // The same through deflated streams and an object stream.
+    const std::string packed = test::nestedFormsPdf(2, 2, true);
+    EXPECT_EQ(pdf::countDraws(view(packed), 1000, 10).formOperators, 2 + 2 * 2 * (4 + pdf::textWeight));
     // Past the limit: the page that passes it is named, the count stops a little past it.
     draws = pdf::countDraws(view(test::nestedFormsPdf(10, 6)), 1000, 10);
     EXPECT_EQ(draws.page, 1);
