@@ -70,8 +70,8 @@ class DfxmlReport {
     void holdVerdicts(bool hold) { holdVerdicts_ = hold; }
     // The place of the last file object added (0 when it has none), for setVerdict.
     std::uint64_t lastVerdictPlace() const { return lastVerdictPlace_; }
-    // <morrow:verdict state="opens|damaged|not-checked">fault</morrow:verdict>, a fault too long
-    // for the place cut short.
+    // <morrow:verdict state="opens|damaged|not-checked">fault</morrow:verdict> (for not-checked,
+    // why a check refused the file, when it did), a text too long for the place cut short.
     void setVerdict(std::uint64_t place, const FileVerdict& verdict);
     static constexpr std::size_t verdictPlaceBytes = 384;
     // The namespace of Morrow's own elements.

@@ -8,14 +8,15 @@ namespace morrow {
 // which files are whole before opening hundreds of them one by one.
 struct FileVerdict {
     enum class State {
-        NotChecked, // no decoder for its kind, or the check was not asked for
+        NotChecked, // no decoder for its kind, the check was not asked for, or it was refused
         Opens,      // decoded to its end without a fault
         Damaged,    // the decoder stopped: `fault` says at what and where
     };
     State state = State::NotChecked;
-    // Damaged: what stopped the decoder and where ("JPEG data ends at 61 % of the picture").
-    // NotChecked: why the check gave no verdict, when it began one and was cut short ("the check
-    // ran past 12 s"); empty for a kind without a check.
+    // Damaged: the first fault and where it lies, "JPEG data ends at 61 % of the picture".
+    // NotChecked: why the check gave no verdict: it refused the work ("TIFF images 2 to 999 not
+    // decoded: ...") or was cut short ("the check ran past 12 s"); empty when there is no check
+    // for it. Empty when the file Opens.
     std::string fault;
 };
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace morrow {
 
@@ -34,7 +35,8 @@ inline FileVerdict damaged(std::string fault) {
 inline FileVerdict notChecked() {
     return FileVerdict{};
 }
-// Not checked for a reason the examiner should read: "the check ran past 12 s".
+// Not checked, saying why: more work than a check may take, or a check cut short ("the check ran
+// past 12 s").
 inline FileVerdict notChecked(std::string why) {
     return FileVerdict{FileVerdict::State::NotChecked, std::move(why)};
 }

@@ -3,6 +3,9 @@
 // keeps no object with a destructor in the frames the jump crosses.
 #include "verify/DecoderChecks.h"
 
+#include "verify/PdfDraws.h"
+
+#include <algorithm>
 #include <chrono>
 #include <csetjmp>
 #include <cstdarg>
@@ -62,6 +65,12 @@ struct JpegRun {
     bool tooLarge = false;
     bool progressive = false;
     JDIMENSION height = 0;
+    // The scans met and the blocks they code: a picture of thousands of scans is decoded
+    // thousands of times over.
+    jpeg_progress_mgr progress{};
+    int scansCounted = 0;
+    std::uint64_t scanBlocks = 0;
+    bool tooMuchWork = false;
 };
 
 void jpegErrorExit(j_common_ptr common) {
@@ -82,6 +91,25 @@ void jpegMessage(j_common_ptr common, int level) {
     run->linesAtWarning = run->info.output_scanline;
     run->scanAtWarning = run->info.input_scan_number;
     common->err->format_message(common, run->warning);
+}
+
+// Called by libjpeg before each step of its input: as a scan starts, its blocks are counted, and
+// the decode stops once the scans would cost more than a check may take.
+void jpegProgress(j_common_ptr common) {
+    auto* run = reinterpret_cast<JpegRun*>(common->err);
+    const jpeg_decompress_struct& info = run->info;
+    if (info.input_scan_number == run->scansCounted) {
+        return;
+    }
+    run->scansCounted = info.input_scan_number;
+    for (int i = 0; i < info.comps_in_scan; ++i) {
+        const jpeg_component_info* component = info.cur_comp_info[i];
+        run->scanBlocks += std::uint64_t{component->width_in_blocks} * component->height_in_blocks;
+    }
+    if (run->scansCounted > maxJpegScans || run->scanBlocks > maxJpegScanBlocks) {
+        run->tooMuchWork = true;
+        std::longjmp(run->jump, 1);
+    }
 }
 
 // Decodes every line; false when libjpeg gave up (run.fatal says why). Nothing here has a
@@ -129,6 +157,8 @@ FileVerdict checkJpeg(check::Bytes file) {
     run->errors.error_exit = jpegErrorExit;
     run->errors.emit_message = jpegMessage;
     jpeg_create_decompress(&run->info);
+    run->progress.progress_monitor = jpegProgress;
+    run->info.progress = &run->progress;
     const bool decoded = file.size > 0 && decodeJpeg(*run);
     // No libjpeg call past this point may fail: the jump back is gone.
     const bool progressive = run->progressive;
@@ -150,6 +180,17 @@ FileVerdict checkJpeg(check::Bytes file) {
     }
     if (run->warned) {
         return check::damaged("JPEG data at byte " + std::to_string(run->warningAt) + ": " + run->warning);
+    }
+    if (run->tooMuchWork) {
+        // No fault before it: the file is not said to open, nor to be damaged.
+        if (run->scansCounted > maxJpegScans) {
+            return check::notChecked("JPEG has more than " + std::to_string(maxJpegScans) +
+                                     " scans: not decoded past scan " + std::to_string(maxJpegScans));
+        }
+        return check::notChecked(
+            "JPEG scans 1 to " + std::to_string(run->scansCounted) + " code " +
+            std::to_string(run->scanBlocks) + " blocks, more than the " + std::to_string(maxJpegScanBlocks) +
+            " a check decodes: not decoded past scan " + std::to_string(run->scansCounted - 1));
     }
     if (!decoded) {
         return check::damaged(file.size == 0 ? "JPEG file is empty" : std::string("JPEG: ") + run->fatal);
@@ -574,12 +615,31 @@ FileVerdict checkTiff(check::Bytes file) {
     if (tiff == nullptr) {
         return check::damaged(reader.fault("TIFF header or first directory"));
     }
-    // Each picture's strips or tiles decoded in turn, into one buffer of the largest.
+    // Each picture's strips or tiles decoded in turn, into one buffer of the largest, as long as
+    // the file's pictures keep to check::maxPixels and maxTiffImages in all.
     FileVerdict verdict = check::opens();
     std::vector<unsigned char> buffer;
+    std::uint64_t pixelsDecoded = 0;
     int picture = 0;
+    auto notDecoded = [&](const std::string& why) {
+        // What lies past the cap is only counted: libtiff walks the directories' chain alone.
+        const tdir_t directories = TIFFNumberOfDirectories(tiff);
+        const auto last = std::max<std::uint64_t>(directories, static_cast<std::uint64_t>(picture));
+        // "image 1 opens", "images 1 to 5 open".
+        auto images = [](std::uint64_t from, std::uint64_t to, const char* one, const char* many) {
+            return from == to ? "image " + std::to_string(from) + one
+                              : "images " + std::to_string(from) + " to " + std::to_string(to) + many;
+        };
+        const auto first = static_cast<std::uint64_t>(picture);
+        verdict = check::notChecked("TIFF " + images(1, first - 1, " opens", " open") + "; " +
+                                    images(first, last, " is", " are") + " not decoded: " + why);
+    };
     do {
         ++picture;
+        if (picture > maxTiffImages) {
+            notDecoded("a check decodes " + std::to_string(maxTiffImages) + " images of a file at most");
+            break;
+        }
         if (!reader.firstError.empty()) {
             verdict = check::damaged(reader.fault("TIFF directory of image " + std::to_string(picture)));
             break;
@@ -588,10 +648,16 @@ FileVerdict checkTiff(check::Bytes file) {
         std::uint32_t height = 0;
         TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
         TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
-        if (std::uint64_t{width} * height > check::maxPixels) {
+        const std::uint64_t pixels = std::uint64_t{width} * height;
+        if (pixels > check::maxPixels) {
             verdict = check::notChecked();
             break;
         }
+        if (pixelsDecoded + pixels > check::maxPixels) {
+            notDecoded("a check decodes " + std::to_string(check::maxPixels) + " pixels of a file at most");
+            break;
+        }
+        pixelsDecoded += pixels;
         const bool tiled = TIFFIsTiled(tiff) != 0;
         const std::uint32_t pieces = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
         const tmsize_t pieceSize = tiled ? TIFFTileSize(tiff) : TIFFStripSize(tiff);
@@ -611,7 +677,7 @@ FileVerdict checkTiff(check::Bytes file) {
                 break;
             }
         }
-    } while (verdict.state == FileVerdict::State::Opens && picture < 1000 && TIFFReadDirectory(tiff) != 0);
+    } while (verdict.state == FileVerdict::State::Opens && TIFFReadDirectory(tiff) != 0);
     if (verdict.state == FileVerdict::State::Opens && !reader.firstError.empty()) {
         verdict = check::damaged(reader.fault("TIFF directory after image " + std::to_string(picture)));
     }
@@ -702,6 +768,14 @@ FileVerdict checkPdfPages(check::Bytes file) {
     const int pages = document->pages();
     if (pages <= 0) {
         return check::damaged("PDF has no page");
+    }
+    // Forms that draw forms over and over: poppler would lay out every run of text they draw.
+    const pdf::Draws draws = pdf::countDraws(file, maxPdfFormOperators, maxPdfPages);
+    if (draws.page != 0) {
+        return check::notChecked(
+            "PDF page " + std::to_string(draws.page) + " draws forms that draw forms: more than " +
+            std::to_string(maxPdfFormOperators) + " operators run in them (a run of text as " +
+            std::to_string(pdf::textWeight) + "), not decoded");
     }
     const auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < pages && i < maxPdfPages; ++i) {
