@@ -501,6 +501,11 @@ std::optional<AllocationMap> AllocationMap::decode(std::string_view bytes) {
         for (std::uint64_t& word : bitmap.words) {
             r.u64(word); // the count was checked against what remains
         }
+        // Bits past the last unit stand for nothing: cleared, so that no count takes them.
+        const std::uint64_t units = unitsIn(bitmap.end - bitmap.begin, bitmap.unit);
+        if (units % 64 != 0) {
+            bitmap.words.back() &= (std::uint64_t{1} << (units % 64)) - 1;
+        }
         map.bitmaps_.push_back(std::move(bitmap));
     }
     if (!r.count(count, 45, maxOwners)) {

@@ -120,6 +120,9 @@ constexpr std::uint64_t fileBlocksPerEvidenceBlock = 4;
 constexpr std::uint64_t fileBlocksSlack = 1 << 20;
 constexpr std::uint64_t bytesPerEntry = 16;
 constexpr std::uint64_t entriesSlack = 1 << 16;
+// Distinct partitions tried, whatever the table lists: the library spends some milliseconds on
+// each looking for a file system (repeats of one already read cost nothing).
+constexpr std::size_t maxPartitionsRead = 256;
 
 struct Walk {
     TSK_FS_INFO* fs;
@@ -283,9 +286,10 @@ void readFileSystem(TSK_FS_INFO* fs, std::uint64_t evidenceSize, AllocationMap& 
                  " claim more than the evidence can hold; the walk stopped, and the rest are not named\n";
     }
     if (walk.filesCut > 0) {
-        notes += std::to_string(walk.filesCut) + " files of the file system at offset " +
-                 std::to_string(offset) +
-                 " claim more blocks than the evidence holds; only their first blocks are named\n";
+        const bool one = walk.filesCut == 1;
+        notes += std::to_string(walk.filesCut) + (one ? " file" : " files") +
+                 " of the file system at offset " + std::to_string(offset) + (one ? " claims" : " claim") +
+                 " more blocks than the evidence holds; only the first blocks are named\n";
     }
 }
 
@@ -325,6 +329,7 @@ bool FileSystemReader::read(EvidenceSource& source, AllocationMap& map, std::str
             std::vector<TSK_PNUM_T> repeats;
         };
         std::vector<Read> done;
+        std::size_t untried = 0;
         for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
             const TSK_VS_PART_INFO* part = tsk().vsPartGet(vs, i);
             if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) {
@@ -345,6 +350,10 @@ bool FileSystemReader::read(EvidenceSource& source, AllocationMap& map, std::str
                 same->repeats.push_back(part->addr);
                 continue;
             }
+            if (done.size() >= maxPartitionsRead) {
+                ++untried;
+                continue;
+            }
             if (TSK_FS_INFO* fs = tsk().fsOpenVol(part, TSK_FS_TYPE_DETECT)) {
                 readFileSystem(fs, evidenceSize, map, notes);
                 tsk().fsClose(fs);
@@ -363,6 +372,10 @@ bool FileSystemReader::read(EvidenceSource& source, AllocationMap& map, std::str
                          " the one at offset " + std::to_string(r.begin) +
                          (r.recognised ? ", read once" : "") + "\n";
             }
+        }
+        if (untried > 0) {
+            notes += "the partition table lists " + std::to_string(untried) + " more partitions than the " +
+                     std::to_string(maxPartitionsRead) + " Morrow reads; they are carved whole\n";
         }
         tsk().vsClose(vs);
     } else {

@@ -179,6 +179,30 @@ TEST(HostileVolumesCliTest, GptListingOneFileSystemManyTimes) {
     EXPECT_EQ(count(run.err, "no file system recognised"), 0u) << run.err;
 }
 
+// 300 distinct partitions of 2 KiB, none holding a file system: the first 256 are tried, the
+// rest carved whole unread, and the run says so.
+TEST(HostileVolumesCliTest, GptOfMorePartitionsThanRead) {
+    if (!FileSystemReader::builtIn()) {
+        GTEST_SKIP() << "needs libtsk";
+    }
+    test::TempDir dir;
+    const std::string image = dir / "many.img";
+    ASSERT_EQ(test::runCommand("truncate -s 4M " + image), 0);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> entries;
+    for (std::uint64_t i = 0; i < 300; ++i) {
+        entries.push_back({1024 + 4 * i, 1024 + 4 * i + 3});
+    }
+    writeGpt(image, 4 * 2048, entries);
+    const test::ChildResult run =
+        runWithin({"--unallocated", "-y", "-t", "all", "-o", dir / "out", image}, 60);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(count(run.err, "no file system recognised"), 256u);
+    EXPECT_NE(run.err.find("the partition table lists 44 more partitions than the 256 Morrow reads; they are "
+                           "carved whole"),
+              std::string::npos)
+        << run.err;
+}
+
 // 16 GiB of 4 KiB blocks, every other one allocated: four million runs, one a block, were the map
 // to keep them so. It keeps a bitmap; a JPEG whose first block is free is carved, one whose
 // first block is allocated is not.

@@ -183,10 +183,11 @@ TEST(AllocationMapTest, DecodingRefusesHostileBytes) {
     for (const Lie& lie : lies) {
         EXPECT_FALSE(AllocationMap::decode(lie.bytes).has_value()) << lie.what;
     }
-    // A bitmap whose word count disagrees with its span and unit, and one that agrees.
+    // A bitmap whose word count disagrees with its span and unit, and one that agrees (its bits
+    // past its 61 units count for nothing).
     std::string withBitmap = bytes.substr(0, bitmaps);
-    for (std::uint64_t field : {std::uint64_t{1}, std::uint64_t{0}, std::uint64_t{640}, std::uint64_t{10},
-                                std::uint64_t{1}, std::uint64_t{7}}) {
+    for (std::uint64_t field : {std::uint64_t{1}, std::uint64_t{0}, std::uint64_t{610}, std::uint64_t{10},
+                                std::uint64_t{1}, ~std::uint64_t{0} << 61 | 7}) {
         withBitmap.append(reinterpret_cast<const char*>(&field), 8);
     }
     withBitmap += bytes.substr(bitmaps + 8);
