@@ -32,7 +32,8 @@ std::vector<std::function<void()>>& warmUps() {
 
 // A test's way to make a check fail as a library might. The environment's MORROW_TEST_CHECK_FAULT
 // is "abort:", "hang:" or "hog:" and a prefix: the check of a file whose bytes start with it
-// aborts the worker, never returns, or takes memory until none is left.
+// aborts the worker, never returns, or takes memory until none is left. MORROW_TEST_FILE_SYSTEM_FAULT
+// ("abort", "hang" or "hog") does the same to the reading of file systems.
 struct Fault {
     std::string what;
     std::string prefix;
@@ -42,8 +43,12 @@ Fault& testFault() {
     return fault;
 }
 
-void injectFault(std::string_view bytes) {
-    const Fault& fault = testFault();
+Fault& fileSystemFault() {
+    static Fault fault;
+    return fault;
+}
+
+void injectFault(const Fault& fault, std::string_view bytes) {
     if (fault.what.empty() || bytes.substr(0, fault.prefix.size()) != fault.prefix) {
         return;
     }
@@ -69,7 +74,7 @@ bool check(std::string_view body, ParentPipes& pipes) {
     if (!in.ok()) {
         return reply(pipes, Message::Failed, BodyWriter().text("a check without its kind").bytes());
     }
-    injectFault(bytes);
+    injectFault(testFault(), bytes);
     const FileVerdict verdict = FileCheck::check(
         check::Bytes{reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}, type);
     BodyWriter out;
@@ -124,6 +129,7 @@ bool readFileSystems(std::string_view body, ParentPipes& pipes) {
         return reply(pipes, Message::Failed,
                      BodyWriter().text("a file-system request without the evidence's size").bytes());
     }
+    injectFault(fileSystemFault(), {});
     EvidenceFromParent evidence(pipes, size);
     AllocationMap map;
     std::string notes;
@@ -217,6 +223,9 @@ void serveIfAsked(int argc, char** argv) {
         if (colon != std::string::npos) {
             testFault() = Fault{text.substr(0, colon), text.substr(colon + 1)};
         }
+    }
+    if (const char* fault = std::getenv("MORROW_TEST_FILE_SYSTEM_FAULT"); fault != nullptr) {
+        fileSystemFault() = Fault{fault, {}};
     }
     warmUp();
     for (const auto& more : warmUps()) {
