@@ -5,6 +5,7 @@
 #include "verify/CheckBasics.h"
 
 #include <QtCore/QBuffer>
+#include <QtCore/QCoreApplication>
 #include <QtCore/QFile>
 
 #include <QtCore/QFileInfo>
@@ -246,8 +247,13 @@ QImage drawThumbnail(const QString& path, FileTypeId type, QSize box) {
     return drawsThumbnail(type) ? drawThumbnail(readForThumbnail(path), type, box) : QImage();
 }
 
-void servePictures() {
-    box::addHandler(box::Message::Picture, servePicture, warmPictures);
+void serveWorkersIfAsked(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], box::workerArgument) == 0) {
+        QCoreApplication core(argc, argv); // where the image plugins are found
+        box::addHandler(box::Message::Picture, servePicture, warmPictures);
+        box::serveIfAsked(argc, argv);
+    }
+    box::serveIfAsked(argc, argv);
 }
 
 ThumbnailCache::ThumbnailCache(QObject* parent) : QObject(parent), images_(cacheKiB) {

@@ -28,9 +28,10 @@ using FileOpener = std::function<void(const QString& path)>;
 // in the calling process: the gallery draws in worker processes (servePictures).
 QImage drawThumbnail(const QString& path, FileTypeId type, QSize box);
 QImage drawThumbnail(const QByteArray& bytes, FileTypeId type, QSize box);
-// Makes this program's worker processes draw thumbnails, for the gallery's cache: before
-// box::serveIfAsked.
-void servePictures();
+// The first thing the dialog's main() does: when the arguments make this process a worker, it
+// serves (checks, file systems, and the gallery's thumbnails) and exits without returning;
+// otherwise it returns at once (box::serveIfAsked).
+void serveWorkersIfAsked(int argc, char** argv);
 // Whether this build draws PDF pages (it does when poppler was found).
 bool drawsPdfPages();
 

@@ -4,7 +4,6 @@
 #include "GalleryWindow.h"
 #include "MainDialog.h"
 #include "MorrowVersion.h"
-#include "box/Worker.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -53,12 +52,7 @@ EarlyAnswer earlyAnswer(int argc, char** argv) {
 int main(int argc, char** argv) {
     // Started again by itself to check files, read file systems or draw the gallery's thumbnails:
     // that and nothing else.
-    if (argc > 1 && std::strcmp(argv[1], morrow::box::workerArgument) == 0) {
-        QCoreApplication core(argc, argv); // where the image plugins are found
-        morrow::servePictures();
-        morrow::box::serveIfAsked(argc, argv);
-    }
-    morrow::box::serveIfAsked(argc, argv);
+    morrow::serveWorkersIfAsked(argc, argv);
     switch (earlyAnswer(argc, argv)) {
     case EarlyAnswer::Help: {
         // Where the Help button will look, so that a missing guide can be told apart from a bad

@@ -90,6 +90,15 @@ WorkerBox::Answer WorkerBox::receive(Clock::time_point deadline, const ChildProc
     return answer;
 }
 
+void WorkerBox::reset() {
+    std::unique_ptr<ChildProcess> gone;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        gone = std::move(child_); // killed by the cancel: the next exchange starts another
+        cancelled_ = false;
+    }
+}
+
 void WorkerBox::cancel() {
     cancelled_ = true;
     std::lock_guard<std::mutex> hold(lock_);

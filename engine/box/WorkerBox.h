@@ -45,7 +45,7 @@ class WorkerBox {
 
     // Kills the worker now and makes every exchange from here on Stopped, until reset().
     void cancel();
-    void reset() { cancelled_ = false; }
+    void reset();
     bool cancelled() const { return cancelled_; }
 
   private:

@@ -242,6 +242,32 @@ class GalleryTest : public QObject {
         // Without poppler in the build a PDF shows as a card.
         QTest::newRow("PDF") << "plain.pdf" << kind::Pdf << drawsPdfPages();
     }
+    // The gallery's cache draws in worker processes what the same code draws here.
+    void thumbnailsDrawnInWorkers_data() { thumbnails_data(); }
+    void thumbnailsDrawnInWorkers() {
+        QFETCH(QString, fixture);
+        QFETCH(int, type);
+        QFETCH(bool, drawn);
+        const QString path = QString::fromStdString(test::fixturePath(fixture.toStdString()));
+        ThumbnailCache cache;
+        QSignalSpy done(&cache, &ThumbnailCache::drawn);
+        QVERIFY(cache.find(path, type, 64).isNull());
+        if (cache.idle()) {
+            QVERIFY(!drawn); // a kind without a picture is never asked for
+            return;
+        }
+        QVERIFY(done.wait(20000));
+        const QImage image = cache.find(path, type, 64);
+        QCOMPARE(!image.isNull(), drawn);
+        QCOMPARE(cache.failed(path, 64), !drawn);
+        if (drawn) {
+            const QImage here =
+                drawThumbnail(path, type, QSize(64, 64)).convertToFormat(QImage::Format_ARGB32);
+            QCOMPARE(image.size(), here.size());
+            QCOMPARE(image, here);
+        }
+    }
+
     void thumbnails() {
         QFETCH(QString, fixture);
         QFETCH(int, type);
@@ -265,5 +291,13 @@ class GalleryTest : public QObject {
     }
 };
 
-QTEST_MAIN(GalleryTest)
+// As the dialog's own main: thumbnails and checks are made in worker processes started from this
+// program.
+int main(int argc, char** argv) {
+    serveWorkersIfAsked(argc, argv);
+    QApplication app(argc, argv);
+    GalleryTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "GalleryTest.moc"
