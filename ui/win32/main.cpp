@@ -4,6 +4,7 @@
 // one (a Morrow carried on a removable drive), else under HKEY_CURRENT_USER\Software\Morrow.
 #include "Win32Dialog.h"
 #include "Win32Settings.h"
+#include "box/Worker.h"
 
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -45,6 +47,18 @@ std::vector<std::wstring> evidenceArguments() {
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // Started again by itself to check files: that and nothing else.
+    {
+        int count = 0;
+        LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+        const bool worker = arguments != nullptr && count > 1 &&
+                            std::wstring(arguments[1]) == std::wstring(L"--morrow-worker");
+        LocalFree(arguments);
+        char program[] = "morrow";
+        char workerArgument[] = "--morrow-worker";
+        char* argv[] = {program, workerArgument, nullptr};
+        morrow::box::serveIfAsked(worker ? 2 : 1, argv);
+    }
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS |
                                                        ICC_UPDOWN_CLASS | ICC_ANIMATE_CLASS |
                                                        ICC_STANDARD_CLASSES};
