@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 namespace morrow::box {
 
@@ -40,47 +41,75 @@ FileVerdict CheckBox::check(const CarvedFile& file) {
     return checkFile(file.path, file.type);
 }
 
+FileVerdict CheckBox::exchange(const std::vector<std::string_view>& parts, Message message,
+                               const std::string& path, std::uint64_t bytes) {
+    if (worker_.cancelled()) {
+        return check::notChecked("the run was stopped before its check");
+    }
+    const double budget = budgetSeconds(bytes);
+    const auto deadline =
+        WorkerBox::Clock::now() + std::chrono::milliseconds(static_cast<long long>(budget * 1000));
+    bool opened = true;
+    WorkerBox::Answer answer = path.empty()
+                                   ? worker_.send(message, parts, deadline, {})
+                                   : worker_.sendWithFile(message, parts, path, opened, deadline, {});
+    if (!opened) {
+        return check::damaged("the carved file cannot be read back");
+    }
+    if (answer.outcome == WorkerBox::Outcome::Replied) {
+        answer = worker_.receive(deadline, {}, std::uint32_t{1} << 20);
+    }
+    switch (answer.outcome) {
+    case WorkerBox::Outcome::Replied:
+        break;
+    case WorkerBox::Outcome::TimedOut:
+        return check::notChecked("the check ran past " + seconds(budget));
+    case WorkerBox::Outcome::Stopped:
+        return check::notChecked("the run was stopped before its check ended");
+    case WorkerBox::Outcome::Failed:
+        return check::notChecked("the check failed: " + answer.why);
+    }
+    BodyReader in(answer.body);
+    if (answer.message == Message::Failed) {
+        return check::notChecked("the check failed: " + std::string(in.text()));
+    }
+    const std::uint8_t state = in.u8();
+    const std::string_view fault = in.text();
+    if (answer.message != Message::Verdict || !in.ok() ||
+        state > static_cast<std::uint8_t>(FileVerdict::State::Damaged)) {
+        return check::notChecked("the check gave no verdict");
+    }
+    return FileVerdict{static_cast<FileVerdict::State>(state), std::string(fault)};
+}
+
 FileVerdict CheckBox::checkFile(const std::string& path, FileTypeId type) {
     if (!workersServed()) {
         return FileCheck::checkFile(path, type);
     }
-    return FileCheck::checkFile(path, type, [&](check::Bytes bytes, FileTypeId kind) {
-        if (worker_.cancelled()) {
-            return check::notChecked("the run was stopped before its check");
+    if (ChildProcess::passesFiles()) {
+        // The worker reads the file itself, from the descriptor handed over: this process never does.
+        if (!FileCheck::checks(type)) {
+            return check::notChecked();
         }
-        const double budget = budgetSeconds(bytes.size);
-        const auto deadline =
-            WorkerBox::Clock::now() + std::chrono::milliseconds(static_cast<long long>(budget * 1000));
+        std::error_code error;
+        const std::uintmax_t size =
+            std::filesystem::file_size(std::filesystem::path(std::u8string(path.begin(), path.end())), error);
+        if (error) {
+            return check::damaged("the carved file cannot be read back");
+        }
+        if (size > check::maxFileBytes) {
+            return check::notChecked();
+        }
+        BodyWriter head;
+        head.u32(static_cast<std::uint32_t>(type)).u64(size);
+        return exchange({head.bytes()}, Message::CheckFile, path, size);
+    }
+    return FileCheck::checkFile(path, type, [&](check::Bytes bytes, FileTypeId kind) {
         BodyWriter prefix;
         prefix.u32(static_cast<std::uint32_t>(kind));
-        WorkerBox::Answer answer = worker_.send(
-            Message::Check,
+        return exchange(
             {prefix.bytes(), std::string_view(reinterpret_cast<const char*>(bytes.data), bytes.size)},
-            deadline, {});
-        if (answer.outcome == WorkerBox::Outcome::Replied) {
-            answer = worker_.receive(deadline, {}, std::uint32_t{1} << 20);
-        }
-        switch (answer.outcome) {
-        case WorkerBox::Outcome::Replied:
-            break;
-        case WorkerBox::Outcome::TimedOut:
-            return check::notChecked("the check ran past " + seconds(budget));
-        case WorkerBox::Outcome::Stopped:
-            return check::notChecked("the run was stopped before its check ended");
-        case WorkerBox::Outcome::Failed:
-            return check::notChecked("the check failed: " + answer.why);
-        }
-        BodyReader in(answer.body);
-        if (answer.message == Message::Failed) {
-            return check::notChecked("the check failed: " + std::string(in.text()));
-        }
-        const std::uint8_t state = in.u8();
-        const std::string_view fault = in.text();
-        if (answer.message != Message::Verdict || !in.ok() ||
-            state > static_cast<std::uint8_t>(FileVerdict::State::Damaged)) {
-            return check::notChecked("the check gave no verdict");
-        }
-        return FileVerdict{static_cast<FileVerdict::State>(state), std::string(fault)};
+            Message::Check, {}, bytes.size);
     });
 }
 

@@ -30,6 +30,9 @@ class CheckBox {
     double secondsPerMiB = 0.5;
 
   private:
+    // One check sent and its verdict taken back, within the budget of `bytes`.
+    FileVerdict exchange(const std::vector<std::string_view>& parts, Message message, const std::string& path,
+                         std::uint64_t bytes);
     WorkerBox worker_;
 };
 

@@ -13,7 +13,7 @@ bool readHead(const unsigned char* bytes, Message& message, std::uint32_t& bodyB
     bodyBytes = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
                 std::uint32_t{bytes[3]} << 24;
     if (bytes[4] < static_cast<unsigned char>(Message::Check) ||
-        bytes[4] > static_cast<unsigned char>(Message::Failed) || bodyBytes > maxBodyBytes) {
+        bytes[4] > static_cast<unsigned char>(Message::CheckFile) || bodyBytes > maxBodyBytes) {
         return false;
     }
     message = static_cast<Message>(bytes[4]);

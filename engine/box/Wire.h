@@ -20,6 +20,7 @@ enum class Message : std::uint8_t {
     FileSystems = 6,     // worker: the allocation map (text), the notes for the examiner (text)
     Picture = 7,         // parent: side (u32), then a file's bytes; worker: width, height (u32), RGBA
     Failed = 8,          // worker: why the request could not be served (text)
+    CheckFile = 9,       // parent: kind id (u32), size (u64); the carved file itself rides along
 };
 
 inline constexpr std::size_t headBytes = 5;

@@ -29,6 +29,14 @@ WorkerBox::Answer WorkerBox::ended(ChildProcess::Io io) {
 
 WorkerBox::Answer WorkerBox::send(Message message, const std::vector<std::string_view>& parts,
                                   Clock::time_point deadline, const ChildProcess::GiveUp& giveUp) {
+    bool opened = false;
+    return sendWithFile(message, parts, {}, opened, deadline, giveUp);
+}
+
+WorkerBox::Answer WorkerBox::sendWithFile(Message message, const std::vector<std::string_view>& parts,
+                                          const std::string& path, bool& opened, Clock::time_point deadline,
+                                          const ChildProcess::GiveUp& giveUp) {
+    opened = false;
     if (cancelled_) {
         return Answer{Outcome::Stopped, Message::Failed, {}, {}};
     }
@@ -49,7 +57,15 @@ WorkerBox::Answer WorkerBox::send(Message message, const std::vector<std::string
         length += part.size();
     }
     const auto bytes = head(message, length);
-    ChildProcess::Io io = child->write(bytes.data(), bytes.size(), deadline, giveUp);
+    ChildProcess::Io io = ChildProcess::Io::Done;
+    if (path.empty()) {
+        io = child->write(bytes.data(), bytes.size(), deadline, giveUp);
+    } else {
+        io = child->writeWithFile(bytes.data(), bytes.size(), path, opened, deadline, giveUp);
+        if (!opened) {
+            return Answer{Outcome::Replied, message, {}, {}};
+        }
+    }
     for (std::size_t i = 0; i < parts.size() && io == ChildProcess::Io::Done; ++i) {
         io = child->write(parts[i].data(), parts[i].size(), deadline, giveUp);
     }

@@ -39,6 +39,10 @@ class WorkerBox {
     // Sends one frame whose body is the parts laid end to end.
     Answer send(Message message, const std::vector<std::string_view>& parts, Clock::time_point deadline,
                 const ChildProcess::GiveUp& giveUp);
+    // As send, with the file at `path` handed over with the frame (where ChildProcess::passesFiles;
+    // elsewhere the caller sends its bytes). `opened` false: it could not be opened, nothing sent.
+    Answer sendWithFile(Message message, const std::vector<std::string_view>& parts, const std::string& path,
+                        bool& opened, Clock::time_point deadline, const ChildProcess::GiveUp& giveUp);
     // The next frame from the worker; one whose body would pass `maxBody` ends the worker.
     Answer receive(Clock::time_point deadline, const ChildProcess::GiveUp& giveUp,
                    std::uint32_t maxBody = maxBodyBytes);

@@ -41,6 +41,17 @@ class ChildProcess {
     using GiveUp = std::function<bool()>;
     virtual Io write(const void* data, std::size_t length, Clock::time_point deadline,
                      const GiveUp& giveUp) = 0;
+    // Whether writeWithFile hands a file over itself (Linux: its descriptor rides on the socket),
+    // so that the worker reads it and the parent never does.
+    static bool passesFiles();
+    // As write, with the file at `path` (UTF-8) opened read-only and passed along with the bytes;
+    // false in `opened` when it cannot be opened (nothing is then written).
+    virtual Io writeWithFile(const void* data, std::size_t length, const std::string& path, bool& opened,
+                             Clock::time_point deadline, const GiveUp& giveUp) {
+        (void)path;
+        opened = false;
+        return write(data, length, deadline, giveUp);
+    }
     virtual Io read(void* data, std::size_t length, Clock::time_point deadline, const GiveUp& giveUp) = 0;
 
     // Ends the process at once. Safe from any thread, also while another waits in read or write,
@@ -64,6 +75,13 @@ class ParentPipes {
     // Exactly `length` bytes, or false when the parent has gone.
     virtual bool read(void* data, std::size_t length) = 0;
     virtual bool write(const void* data, std::size_t length) = 0;
+    // The file passed with the last message (writeWithFile), read whole into `out` (`length`
+    // bytes) and let go. False when none came or it cannot be read.
+    virtual bool readPassedFile(void* out, std::size_t length) {
+        (void)out;
+        (void)length;
+        return false;
+    }
 };
 
 // Confines the calling worker process, where the system allows, to what a decoder needs once it

@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,6 +60,46 @@ class PosixChild final : public ChildProcess {
             length -= static_cast<std::size_t>(sent);
         }
         return Io::Done;
+    }
+
+    Io writeWithFile(const void* data, std::size_t length, const std::string& path, bool& opened,
+                     Clock::time_point deadline, const GiveUp& giveUp) override {
+        const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        opened = file >= 0;
+        if (!opened || length == 0) {
+            if (opened) {
+                ::close(file);
+            }
+            return opened ? Io::Closed : Io::Done;
+        }
+        // The descriptor rides on the first byte; the rest follows as plain bytes.
+        const Io ready = wait(POLLOUT, deadline, giveUp);
+        if (ready != Io::Done) {
+            ::close(file);
+            return ready;
+        }
+        char byte = *static_cast<const char*>(data);
+        iovec one{&byte, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message{};
+        message.msg_iov = &one;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &file, sizeof file);
+        ssize_t sent = -1;
+        do {
+            sent = ::sendmsg(socket_, &message, MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        ::close(file);
+        if (sent != 1) {
+            return Io::Closed;
+        }
+        return write(static_cast<const char*>(data) + 1, length - 1, deadline, giveUp);
     }
 
     Io read(void* data, std::size_t length, Clock::time_point deadline, const GiveUp& giveUp) override {
@@ -150,12 +191,29 @@ class PosixChild final : public ChildProcess {
 class PosixParentPipes final : public ParentPipes {
   public:
     PosixParentPipes(int in, int out) : in_(in), out_(out) {}
+    ~PosixParentPipes() override { letGo(); }
     bool read(void* data, std::size_t length) override {
         auto* at = static_cast<char*>(data);
         while (length > 0) {
-            const ssize_t got = ::read(in_, at, length);
+            // Every read takes what rides along: a file passed with the message.
+            iovec some{at, length};
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+            msghdr message{};
+            message.msg_iov = &some;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+            const ssize_t got = ::recvmsg(in_, &message, MSG_CMSG_CLOEXEC);
             if (got == 0 || (got < 0 && errno != EINTR)) {
                 return false;
+            }
+            for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+                 header = CMSG_NXTHDR(&message, header)) {
+                if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS &&
+                    header->cmsg_len >= CMSG_LEN(sizeof(int))) {
+                    letGo();
+                    std::memcpy(&passed_, CMSG_DATA(header), sizeof passed_);
+                }
             }
             if (got > 0) {
                 at += got;
@@ -178,13 +236,45 @@ class PosixParentPipes final : public ParentPipes {
         }
         return true;
     }
+    bool readPassedFile(void* out, std::size_t length) override {
+        if (passed_ < 0) {
+            return false;
+        }
+        auto* at = static_cast<char*>(out);
+        std::size_t done = 0;
+        bool whole = true;
+        while (done < length) {
+            const ssize_t got = ::pread(passed_, at + done, length - done, static_cast<off_t>(done));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                whole = false;
+                break;
+            }
+            done += static_cast<std::size_t>(got);
+        }
+        letGo();
+        return whole;
+    }
 
   private:
+    void letGo() {
+        if (passed_ >= 0) {
+            ::close(passed_);
+            passed_ = -1;
+        }
+    }
     int in_;
     int out_;
+    int passed_ = -1;
 };
 
 } // namespace
+
+bool ChildProcess::passesFiles() {
+    return true;
+}
 
 std::string ChildProcess::selfPath() {
     char path[4096];
@@ -289,6 +379,8 @@ bool confineWorker(std::string& why) {
         SCMP_SYS(readv),
         SCMP_SYS(writev),
         SCMP_SYS(pread64),
+        SCMP_SYS(recvmsg),
+        SCMP_SYS(recvfrom),
         SCMP_SYS(close),
         SCMP_SYS(fstat),
         SCMP_SYS(newfstatat),

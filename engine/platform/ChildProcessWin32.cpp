@@ -185,6 +185,10 @@ std::wstring quoted(const std::wstring& argument) {
 
 } // namespace
 
+bool ChildProcess::passesFiles() {
+    return false;
+}
+
 std::string ChildProcess::selfPath() {
     std::wstring path(32768, L'\0');
     const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
