@@ -68,6 +68,7 @@ EvidenceReader* CarveEngine::openEvidence(const std::string& path) {
         return nullptr;
     }
     reader_ = std::make_unique<EvidenceReader>(*source_);
+    reader_->setStopPoll([this] { return pollWalk(); });
     progress_.startEvidence(reader_->size());
     fetchedSeen_ = 0;
     candidatesHandled_ = 0;
@@ -207,6 +208,10 @@ ParallelDigest* CarveEngine::evidenceDigest() {
 }
 
 bool CarveEngine::carve(const CarvedFile& file) {
+    // A walk the stop cut short measured from zeros: nothing it found is carved.
+    if (ending_) {
+        return false;
+    }
     // Damage read past reads as zeros, which are not the evidence's: no file holding any is
     // carved (the run names the sectors when the evidence's passes end).
     for (const ByteRun& run : file.runs) {
@@ -387,10 +392,12 @@ bool CarveEngine::askStopOrQuit(bool duringScan) {
         if (duringScan) {
             host_.setPercentText("");
         }
+        ending_ = true;
         return false;
     }
     if (host_.takeQuitRequest() && confirmed(quitQuestion)) {
         state_.quitConfirmed = 1;
+        ending_ = true;
         return false;
     }
     return true;
@@ -483,6 +490,7 @@ RunResult CarveEngine::startRun() {
     }
     st.scanAborted = 0;
     st.quitConfirmed = 0;
+    ending_ = false;
     progress_.start(static_cast<std::int64_t>(st.evidenceFiles.size()), RunProgress::Clock::now());
 
     bool started = false;
@@ -541,13 +549,16 @@ RunResult CarveEngine::startRun() {
         host_.enterRunMode();
         started = true;
         st.outputDrive = st.outputFolder;
-        const bool passed = runPasses(evidencePath);
+        bool passed = runPasses(evidencePath);
         // Every verdict of this evidence file's files, before its DFXML report is written; a run
         // that is ending early does not wait for the checks not yet begun.
         deliverVerdicts(true, !passed);
+        // A Stop or Quit that came after the last poll point of the passes (during the last
+        // candidate's file, the checks' drain) still makes the run partial: the report says so.
+        passed = passed && !ending_ && askStopOrQuit(false);
         const bool reported = finishEvidence(evidencePath, passed, sound);
         closeEvidence();
-        if (!passed || !reported) {
+        if (!passed || !reported || ending_) {
             finishPartialRun(carvingRoot);
             return result_;
         }
@@ -830,7 +841,8 @@ bool CarveEngine::finishEvidence(const std::string& evidencePath, bool passed, b
             sound = false;
         }
     }
-    if (dfxml_.active() && !dfxml_.finish(source, passed)) {
+    // Up to its last block the report may still learn that the run was stopped.
+    if (dfxml_.active() && !dfxml_.finish(source, passed, [this] { return pollWalk(); })) {
         host_.showAppMessage("DFXML report write failed: " + dfxml_.path() + ": " + dfxml_.failure(),
                              style::OkStop);
         return false;
