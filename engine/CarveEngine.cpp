@@ -69,6 +69,7 @@ EvidenceReader* CarveEngine::openEvidence(const std::string& path) {
     }
     reader_ = std::make_unique<EvidenceReader>(*source_);
     reader_->setStopPoll([this] { return pollWalk(); });
+    lastPoll_ = RunProgress::Clock::now();
     progress_.startEvidence(reader_->size());
     fetchedSeen_ = 0;
     candidatesHandled_ = 0;
@@ -171,6 +172,8 @@ void CarveEngine::scanProgress(std::uint64_t position) {
     // The scan's own reads are counted by how far it has come (holes included); what the reader
     // fetched meanwhile is not the carvers'.
     fetchedSeen_ = reader_ ? reader_->bytesFetched() : 0;
+    // The scan polls at every sector; the walks after it count from its last block.
+    lastPoll_ = RunProgress::Clock::now();
     progress_.scanned(position);
     showOverall(false);
 }
@@ -368,6 +371,18 @@ void CarveEngine::tell(const OutputOutcome& outcome) {
     if (outcome.focus == OutputOutcome::Field::CarvingPath) {
         host_.focusControl(control::CarvingPath);
     }
+}
+
+bool CarveEngine::pollWalk() {
+    if (ending_) {
+        return false;
+    }
+    const RunProgress::Clock::time_point now = RunProgress::Clock::now();
+    if (host_.requestPending == 0 && now - lastPoll_ < walkPollInterval) {
+        return true;
+    }
+    lastPoll_ = now;
+    return !host_.pollDue() || askStopOrQuit(false);
 }
 
 bool CarveEngine::askStopOrQuit(bool duringScan) {
