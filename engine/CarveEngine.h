@@ -169,7 +169,8 @@ class CarveEngine : public PassContext {
     // The poll of the walks under one candidate, of a carved file's copy and of the DFXML write
     // (through the evidence reader's stopped()): a poll point only once walkPollInterval has
     // passed since the last one, or at once when the host has a request pending, so that the
-    // polls of a run whose walks are short stay those of its candidates and sectors.
+    // polls of a run whose walks are short stay those of its candidates and sectors. It drains
+    // the host's input each time.
     bool pollWalk();
     static constexpr std::chrono::milliseconds walkPollInterval{50};
     // True once a confirmed Stop or Quit ends the run at its next poll point, wherever it is.
