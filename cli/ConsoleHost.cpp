@@ -60,6 +60,9 @@ ConsoleHost::ConsoleHost(ConsoleOptions options, std::string appName)
     // The interval is a safety net only.
     pollInterval = 1 << 16;
     console::pendingFlag = &requestPending;
+    if (stopSignalled != 0 || quitSignalled != 0) {
+        requestPending = 1; // came before the host was there to be told
+    }
 }
 
 ConsoleHost::~ConsoleHost() {

@@ -303,6 +303,9 @@ int main(int argc, char** systemArgv) {
         }
     }
 
+    // Ctrl-C and SIGTERM are taken from here on: one that comes while the evidence is looked at
+    // (an E01's tables can take a while) is answered at the run's first poll point.
+    ConsoleHost::installSignalHandlers();
     // Evidence that cannot be read is refused before anything is created, so that a run never
     // stops half-way through the list over a name mistyped at the start. The same evidence twice,
     // under any two names, is refused as the dialog refuses to list it twice.
@@ -327,7 +330,6 @@ int main(int argc, char** systemArgv) {
     }
 
     ConsoleHost host(options, "morrow-cli");
-    ConsoleHost::installSignalHandlers();
     CarveEngine engine(host);
     engine.state().programVersion = MORROW_VERSION;
     engine.state().invocation = commandLine(argc, argv);

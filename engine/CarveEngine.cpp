@@ -69,6 +69,8 @@ EvidenceReader* CarveEngine::openEvidence(const std::string& path) {
         return nullptr;
     }
     reader_ = std::make_unique<EvidenceReader>(*source_);
+    reader_->setStopPoll([this] { return pollWalk(); });
+    lastPoll_ = RunProgress::Clock::now();
     progress_.startEvidence(reader_->size());
     fetchedSeen_ = 0;
     candidatesHandled_ = 0;
@@ -171,6 +173,8 @@ void CarveEngine::scanProgress(std::uint64_t position) {
     // The scan's own reads are counted by how far it has come (holes included); what the reader
     // fetched meanwhile is not the carvers'.
     fetchedSeen_ = reader_ ? reader_->bytesFetched() : 0;
+    // The scan polls at every sector; the walks after it count from its last block.
+    lastPoll_ = RunProgress::Clock::now();
     progress_.scanned(position);
     showOverall(false);
 }
@@ -208,6 +212,10 @@ ParallelDigest* CarveEngine::evidenceDigest() {
 }
 
 bool CarveEngine::carve(const CarvedFile& file) {
+    // A walk the stop cut short measured from zeros: nothing it found is carved.
+    if (ending_) {
+        return false;
+    }
     // Damage read past reads as zeros, which are not the evidence's: no file holding any is
     // carved (the run names the sectors when the evidence's passes end).
     for (const ByteRun& run : file.runs) {
@@ -318,7 +326,7 @@ bool CarveEngine::deliverVerdicts(bool all, bool skipWaiting) {
     }
     bool stopped = false;
     auto giveUp = [&] {
-        stopped = stopped || (host_.pollDue() && !askStopOrQuit(false));
+        stopped = stopped || !pollWalk();
         return stopped;
     };
     for (const CheckedFile& checked : all ? checks_->drain(skipWaiting, giveUp) : checks_->takeDone()) {
@@ -372,6 +380,21 @@ void CarveEngine::tell(const OutputOutcome& outcome) {
     }
 }
 
+bool CarveEngine::pollWalk() {
+    if (ending_) {
+        return false;
+    }
+    const RunProgress::Clock::time_point now = RunProgress::Clock::now();
+    if (host_.requestPending == 0 && now - lastPoll_ < walkPollInterval) {
+        return true;
+    }
+    lastPoll_ = now;
+    // Already spaced in time: the host's own spacing, made for a poll per sector, is passed by
+    // (a window that drains only every so many polls would freeze for the whole walk).
+    host_.drainMessages();
+    return askStopOrQuit(false);
+}
+
 bool CarveEngine::askStopOrQuit(bool duringScan) {
     // True when the user confirmed `question`; the animation rests while it is open.
     auto confirmed = [&](const char* question) {
@@ -394,10 +417,12 @@ bool CarveEngine::askStopOrQuit(bool duringScan) {
         if (duringScan) {
             host_.setPercentText("");
         }
+        ending_ = true;
         return false;
     }
     if (host_.takeQuitRequest() && confirmed(quitQuestion)) {
         state_.quitConfirmed = 1;
+        ending_ = true;
         return false;
     }
     return true;
@@ -495,6 +520,7 @@ RunResult CarveEngine::startRun() {
     }
     st.scanAborted = 0;
     st.quitConfirmed = 0;
+    ending_ = false;
     progress_.start(static_cast<std::int64_t>(st.evidenceFiles.size()), RunProgress::Clock::now());
 
     bool started = false;
@@ -558,9 +584,12 @@ RunResult CarveEngine::startRun() {
         // that is ending early does not wait for the checks not yet begun, nor one that is
         // stopped while it waits.
         passed = deliverVerdicts(true, !passed) && passed;
+        // A Stop or Quit that came after the last poll point of the passes (during the last
+        // candidate's file, the checks' drain) still makes the run partial: the report says so.
+        passed = passed && !ending_ && askStopOrQuit(false);
         const bool reported = finishEvidence(evidencePath, passed, sound);
         closeEvidence();
-        if (!passed || !reported) {
+        if (!passed || !reported || ending_) {
             finishPartialRun(carvingRoot);
             return result_;
         }
@@ -627,7 +656,7 @@ bool CarveEngine::readFileSystems(const std::string& evidencePath) {
         size = own->size();
         // In a worker process of its own, with a budget: libtsk walks what a file system claims.
         box::FileSystemBox reading;
-        const auto giveUp = [&] { return host_.pollDue() && !askStopOrQuit(false); };
+        const auto giveUp = [&] { return !pollWalk(); };
         if (reading.read(*own, allocation_, notes, giveUp) == box::FileSystemBox::Outcome::Stopped) {
             return false;
         }
@@ -855,7 +884,8 @@ bool CarveEngine::finishEvidence(const std::string& evidencePath, bool passed, b
             sound = false;
         }
     }
-    if (dfxml_.active() && !dfxml_.finish(source, passed)) {
+    // Up to its last block the report may still learn that the run was stopped.
+    if (dfxml_.active() && !dfxml_.finish(source, passed, [this] { return pollWalk(); })) {
         host_.showAppMessage("DFXML report write failed: " + dfxml_.path() + ": " + dfxml_.failure(),
                              style::OkStop);
         return false;

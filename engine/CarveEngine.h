@@ -161,8 +161,21 @@ class CarveEngine : public PassContext {
     // them (carvingInProgress cleared, or quitConfirmed set): the pass must end with false.
     // During a scan the animation pauses while a question is open, and a confirmed Stop or Quit
     // also sets scanAborted.
-    bool pollCandidate() override { return !host_.pollDue() || askStopOrQuit(false); }
-    bool pollScan() override { return !host_.pollDue() || askStopOrQuit(true); }
+    // Once a Stop or Quit that ends the run now was confirmed (ending_), every poll says so.
+    bool pollCandidate() override {
+        lastPoll_ = RunProgress::Clock::now();
+        return !ending_ && (!host_.pollDue() || askStopOrQuit(false));
+    }
+    bool pollScan() override { return !ending_ && (!host_.pollDue() || askStopOrQuit(true)); }
+    // The poll of the walks under one candidate, of a carved file's copy and of the DFXML write
+    // (through the evidence reader's stopped()): a poll point only once walkPollInterval has
+    // passed since the last one, or at once when the host has a request pending, so that the
+    // polls of a run whose walks are short stay those of its candidates and sectors. It drains
+    // the host's input each time.
+    bool pollWalk();
+    static constexpr std::chrono::milliseconds walkPollInterval{50};
+    // True once a confirmed Stop or Quit ends the run at its next poll point, wherever it is.
+    bool ending() const { return ending_; }
     bool scanAborted() const override { return state_.scanAborted == 1; }
     bool askStopOrQuit(bool duringScan);
 
@@ -239,6 +252,11 @@ class CarveEngine : public PassContext {
     // The joins searched for while measuring the files that hold others, by kind and header offset.
     std::map<std::pair<FileTypeId, std::int64_t>, std::optional<std::vector<Piece>>> joinsMeasured_;
     bool measuringContainers_ = false; // carve() records files instead of carving them
+    // A Stop or Quit was confirmed: the run ends at once, wherever it is. Every poll point says
+    // stop, the evidence reader delivers nothing more and carve() takes no file; the headers a
+    // stopped scan had found are not carved (on a large image that took as long as the run).
+    bool ending_ = false;
+    RunProgress::Clock::time_point lastPoll_{};
     // What measuring the kinds that hold others recorded, in order, for their passes to carve;
     // not kept past maxReplayed files (their passes then measure again), nor in a run that
     // reassembles (a join taken then may lose a piece to a file carved before its pass).

@@ -66,6 +66,12 @@ HeaderScan::Result HeaderScan::run(PassContext& context, EvidenceReader& evidenc
                                    const HeaderKey& key) {
     PassDisplay& host = context.display();
     Result result;
+    // The scan polls at every sector: its reads do not.
+    struct FetchPolls {
+        EvidenceReader& evidence;
+        bool before = evidence.setFetchPolls(false);
+        ~FetchPolls() { evidence.setFetchPolls(before); }
+    } fetchPolls{evidence};
 
     host.setProgressPos(0);
     host.showProgress(true);

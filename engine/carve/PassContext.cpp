@@ -43,6 +43,7 @@ std::optional<std::vector<Piece>> PassContext::search(FileTypeId type, EvidenceR
     const std::uint64_t bytes = std::min(FragmentJoin::candidateBytes, run.bytesLeft() / 4);
     const std::uint64_t joins = std::min(FragmentJoin::candidateJoins, run.joinsLeft());
     JoinBudget one(bytes, joins);
+    one.watch(evidence);
     auto pieces = FragmentJoin::join(type, evidence, H, claims, one);
     run.spend(bytes - one.bytesLeft(), joins - one.joinsLeft());
     // A search cut short by its allowance is no answer to keep.

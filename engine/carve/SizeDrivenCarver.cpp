@@ -23,7 +23,8 @@ bool SizeDrivenCarver::carve(PassContext& context, const CarvePass& pass) {
         return false;
     }
     EvidenceReader& evidence = *opened;
-    // An aborted scan is seen through scanAborted at the end, after the headers it found.
+    // A scan the user stopped ends the pass at the loop's first poll (or below, when it found
+    // nothing); one that met unreadable evidence, through scanAborted at the end.
     const OffsetList headers =
         HeaderScan::run(context, evidence, pass.evidencePath, pass.kindTag + pass.passLabel,
                         HeaderKey{pass.headerBytes(pass.headerSignature), pass.headerShifted})

@@ -6,6 +6,9 @@
 namespace morrow {
 
 std::size_t EvidenceReader::fetch(std::int64_t offset, unsigned char* out, std::size_t length) {
+    if (stopped_ || (fetchPolls_ && stopped())) {
+        return 0;
+    }
     const auto start = static_cast<std::uint64_t>(offset);
     std::size_t done = 0;
     for (;;) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -73,6 +74,25 @@ class EvidenceReader {
     // `unreadable` (when given) is set when it is a read that failed rather than a change.
     std::string changed(bool* unreadable = nullptr);
 
+    // The run's Stop and Quit poll for the walks that may take long over one candidate (a
+    // measure's checksums, a join's search, a carved file's copy), which have no poll point of
+    // their own: `poll` returns false once the user confirmed a Stop or a Quit that ends the run
+    // now. It is asked at every fetch from the source and wherever a walk asks stopped(). From
+    // then on stopped() stays true and every read delivers zeros without fetching, as if past the
+    // end, so that whatever walk is under way runs out at once; what such a walk found is not
+    // carved (the run ends). Not copied with the reader's other state, and cheap to ask often:
+    // the run's poll is a counter until something is pending.
+    void setStopPoll(std::function<bool()> poll) { stopPoll_ = std::move(poll); }
+    // Whether a fetch asks the poll: not while a walk that has poll points of its own (the header
+    // scan, once per sector) reads, so that its polls stay its own. Returns the setting before.
+    bool setFetchPolls(bool on) { return std::exchange(fetchPolls_, on); }
+    bool stopped() {
+        if (!stopped_ && stopPoll_ && !stopPoll_()) {
+            stopped_ = true;
+        }
+        return stopped_;
+    }
+
     // What one search of the evidence indexed once for the searches after it (the PDF joins'
     // cross-reference words), one of each type, kept as long as the reader.
     template <typename T> T& memo() {
@@ -99,6 +119,9 @@ class EvidenceReader {
     static constexpr std::size_t windowSize = 8 * 1024;
     std::vector<unsigned char> window_;
     std::map<std::type_index, std::shared_ptr<void>> memos_;
+    std::function<bool()> stopPoll_;
+    bool stopped_ = false;
+    bool fetchPolls_ = true;
     std::int64_t windowStart_ = -1;
     std::size_t windowLength_ = 0;
 };

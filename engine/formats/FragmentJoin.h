@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/FileType.h"
+#include "evidence/EvidenceReader.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,8 +9,6 @@
 #include <vector>
 
 namespace morrow {
-
-class EvidenceReader;
 
 // What a reassembly may not take for a piece of a file: a sector that starts another indexed
 // file, or lies inside a file already carved. The run that searches provides it.
@@ -28,9 +27,12 @@ class ClusterClaims {
 class JoinBudget {
   public:
     JoinBudget(std::uint64_t bytes, std::uint64_t joins) : bytes_(bytes), joins_(joins) {}
+    // The evidence whose run's Stop ends the work: once it is stopped the allowance counts as
+    // spent, so a long search or check gives up at its next step.
+    void watch(EvidenceReader& evidence) { watched_ = &evidence; }
     // False once the allowance is spent: the search gives up.
     bool spend(std::uint64_t bytes, std::uint64_t joins = 0) {
-        if (bytes > bytes_ || joins > joins_) {
+        if (bytes > bytes_ || joins > joins_ || (watched_ != nullptr && watched_->stopped())) {
             bytes_ = 0;
             joins_ = 0;
             return false;
@@ -46,6 +48,7 @@ class JoinBudget {
   private:
     std::uint64_t bytes_;
     std::uint64_t joins_;
+    EvidenceReader* watched_ = nullptr;
 };
 
 // One stretch of a reassembled file in the evidence.

@@ -257,6 +257,7 @@ Proof prove(EvidenceReader& evidence, std::uint64_t start, std::uint64_t eofAt, 
     const auto [N, startxref] = *found;
     std::vector<PdfEntry> objects;
     JoinBudget budget(PdfObjects::maxStreamBytes * 4, ~std::uint64_t{0});
+    budget.watch(evidence);
     int sections = 0;
     const std::optional<std::uint64_t> at =
         readChain(evidence, start, N, startxref, budget, objects, sections);
@@ -495,6 +496,7 @@ void PdfExtent::parts(EvidenceReader& evidence, std::int64_t H, std::uint64_t le
         return;
     }
     JoinBudget budget(PdfObjects::maxStreamBytes * 4, ~std::uint64_t{0});
+    budget.watch(evidence);
     std::vector<PdfEntry> objects;
     int sections = 0;
     readChain(evidence, start, found->first, found->second, budget, objects, sections);

@@ -346,6 +346,7 @@ ZipExtent::Result measureExact(EvidenceReader& evidence, std::int64_t H) {
     std::optional<JoinBudget>& allowance = evidence.memo<CrcAllowance>().budget;
     if (!allowance) {
         allowance.emplace(4 * evidence.size() + (std::uint64_t{64} << 20), ~std::uint64_t{0});
+        allowance->watch(evidence);
     }
     JoinBudget& budget = *allowance;
     auto truncatedAt = [&](std::size_t cut) {

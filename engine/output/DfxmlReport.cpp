@@ -300,11 +300,15 @@ void DfxmlReport::addEmbedded(const CarvedFile& file, std::uint64_t evidenceSize
     append(xml);
 }
 
-bool DfxmlReport::finish(const DfxmlSource& source, bool complete) {
+bool DfxmlReport::finish(const DfxmlSource& source, bool complete, const std::function<bool()>& stillGoing) {
     if (!active_) {
         return true;
     }
     active_ = false;
+    auto going = [&] {
+        complete = complete && (!stillGoing || stillGoing());
+        return complete;
+    };
     if (scratchError_ != 0) {
         failure_ = scratchFailure(scratchError_);
         objects_.close();
@@ -374,7 +378,9 @@ bool DfxmlReport::finish(const DfxmlSource& source, bool complete) {
         const std::size_t n =
             static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), objectBytes_ - at));
         ok = objects_.readAt(at, block.data(), n) && out.write(block.data(), n);
+        going();
     }
+    going();
     std::string tail = element("  ", "run_status", complete ? "complete" : "incomplete");
     if (complete) {
         const ResourceUsage usage = resourceUsage();

@@ -7,6 +7,7 @@
 #include "volumes/AllocationMap.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,9 +87,11 @@ class DfxmlReport {
                      std::uint64_t inHolder);
 
     // Writes the document and ends the report; `complete` when every pass of the evidence file
-    // ran to its end. False (failure() set) when it could not be written, the scratch file
-    // included; nothing is left at `path` then.
-    bool finish(const DfxmlSource& source, bool complete);
+    // ran to its end. `stillGoing`, when given, is asked between the blocks written: once it says
+    // false the run counts as stopped, and the report (written whole) says incomplete. False
+    // (failure() set) when it could not be written, the scratch file included; nothing is left at
+    // `path` then.
+    bool finish(const DfxmlSource& source, bool complete, const std::function<bool()>& stillGoing = {});
     // Ends the report without writing it.
     void abandon();
     // Why begin() or finish() failed, in words for a message.

@@ -13,6 +13,8 @@ namespace morrow {
 namespace {
 
 constexpr std::size_t copyBlockSize = 1 << 20;
+// A stretch the kernel copies in well under a second, even to a slow disk.
+constexpr std::uint64_t fastCopyStretch = std::uint64_t{32} << 20;
 
 } // namespace
 
@@ -46,6 +48,7 @@ OutputOutcome FileSink::accept(const CarvedFile& file, EvidenceReader& evidence)
         digest_ = std::make_unique<ParallelDigest>(std::size_t{256} << 10); // carved files are mostly small
     }
     const std::uint64_t size = evidence.size();
+    bool stopped = false;
     for (const ByteRun& run : file.runs) {
         std::uint64_t done = 0;
         // The part of a run that lies in the evidence goes by the source's fast path when it has
@@ -55,19 +58,24 @@ OutputOutcome FileSink::accept(const CarvedFile& file, EvidenceReader& evidence)
             run.offset < 0 || static_cast<std::uint64_t>(run.offset) >= size
                 ? 0
                 : std::min<std::uint64_t>(run.length, size - static_cast<std::uint64_t>(run.offset));
-        if (inEvidence > 0 && !hashing) {
+        // The kernel's copy goes a stretch at a time, so that the run's Stop is asked between them.
+        while (ok && !hashing && done < inEvidence && !(stopped = evidence.stopped())) {
+            const std::uint64_t want = std::min<std::uint64_t>(inEvidence - done, fastCopyStretch);
             const auto fast =
-                evidence.source().copyTo(out, static_cast<std::uint64_t>(run.offset), inEvidence);
-            done = fast.copied;
+                evidence.source().copyTo(out, static_cast<std::uint64_t>(run.offset) + done, want);
+            done += fast.copied;
             if (fast.error != 0) {
                 ok = false;
                 err = fast.error;
             }
+            if (fast.copied < want) {
+                break;
+            }
         }
-        if (ok && done < run.length && buffer_.empty()) {
+        if (ok && !stopped && done < run.length && buffer_.empty()) {
             buffer_.resize(copyBlockSize);
         }
-        while (ok && done < run.length) {
+        while (ok && done < run.length && !(stopped = stopped || evidence.stopped())) {
             const std::size_t chunk =
                 static_cast<std::size_t>(std::min<std::uint64_t>(copyBlockSize, run.length - done));
             evidence.readAt(run.offset + static_cast<std::int64_t>(done), buffer_.data(), chunk);
@@ -81,9 +89,14 @@ OutputOutcome FileSink::accept(const CarvedFile& file, EvidenceReader& evidence)
             }
             done += chunk;
         }
-        if (!ok) {
+        if (!ok || stopped) {
             break;
         }
+    }
+    // A copy the run's Stop cut short is no carved file: it goes, and the run ends with nothing
+    // more said.
+    if (ok && stopped) {
+        ok = false;
     }
     // Bytes read from evidence that changed under the run are not the evidence's: not recorded.
     OutputOutcome intact = ok ? Output::evidenceIntact(evidence) : OutputOutcome::done();
@@ -106,6 +119,12 @@ OutputOutcome FileSink::accept(const CarvedFile& file, EvidenceReader& evidence)
             removeFile(file.path);
         }
     };
+    if (stopped) {
+        discard();
+        OutputOutcome ended;
+        ended.ok = false;
+        return ended;
+    }
     if (!ok) {
         discard();
         return Output::writeFailure(err,

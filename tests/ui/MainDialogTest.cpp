@@ -23,7 +23,10 @@
 #include <QtWidgets/QToolButton>
 #include <QtWidgets/QTreeWidget>
 
+#include <chrono>
+#include <fstream>
 #include <memory>
+#include <optional>
 
 using namespace morrow;
 
@@ -658,6 +661,84 @@ class MainDialogTest : public QObject {
         QCOMPARE(messages.size(), std::size_t{2});
         QVERIFY(messages[1].text.startsWith("Carving Completed Successfully."));
         QVERIFY(!dialog->activityClip()->isOpen()); // the finished scan closed its animation
+    }
+
+    void stopAndQuitAnsweredWhileAHugeFileIsCarved_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("stop") << "stop";
+        QTest::newRow("quit") << "quit";
+    }
+
+    // Broke: the copy and hashing of a carved file had no poll point, so the window froze and a
+    // Stop or Quit waited for the whole file (seconds for a large movie). Now its question comes
+    // within a second, and the run ends partially with nothing of the file left.
+    void stopAndQuitAnsweredWhileAHugeFileIsCarved() {
+        QFETCH(QString, how);
+        // A movie whose media data box fills a sparse 1 GiB image: carved whole with exact ends,
+        // its copy hashed for the DFXML report.
+        const std::string path = *temp / "movie.img";
+        {
+            std::string head = test::fixture("clip-faststart.mp4");
+            QCOMPARE(head.substr(859, 4), std::string("mdat"));
+            head.replace(855, 4, test::be32((1u << 30) - 4096));
+            std::ofstream image(path, std::ios::binary);
+            image.write(head.data(), static_cast<std::streamsize>(head.size()));
+            image.seekp((std::streamoff{1} << 30) - 1);
+            image.put('\0');
+        }
+        addEvidence(QString::fromStdString(path));
+        tickKind("Video Files");
+        const QString out = QString::fromStdString(*temp / "out");
+        chooseCarvingPath(out);
+        click(ctl::ExactEnds);
+        click(ctl::WriteDfxml);
+        using Clock = std::chrono::steady_clock;
+        std::optional<Clock::time_point> carving;
+        std::optional<Clock::time_point> raised;
+        std::optional<Clock::time_point> asked;
+        // The longest the window went without a drain (a click waits that long) while the file
+        // was carved.
+        Clock::duration longestGap{};
+        Clock::time_point lastDrain{};
+        dialog->host().setDrainHook([&] {
+            const auto now = Clock::now();
+            if (carving && !raised) {
+                longestGap = std::max(longestGap, now - lastDrain);
+            }
+            lastDrain = now;
+            if (!carving && dialog->control<QLabel>(ctl::Status)->text().startsWith("Carving")) {
+                carving = now;
+            }
+            // Well into the file's copy.
+            if (carving && !raised && now - *carving > std::chrono::milliseconds(200)) {
+                raised = now;
+                click(how == "stop" ? ctl::Stop : ctl::Cancel);
+            }
+        });
+        answer = [&](const MessageRequest& m) {
+            if (m.style == 0x14 && !asked) {
+                asked = Clock::now();
+                return answerYes;
+            }
+            return m.title == "Completed.." ? answerNo : answerOk;
+        };
+
+        click(ctl::Ok);
+
+        QVERIFY2(raised, "no drain while the file was carved");
+        QVERIFY(asked);
+        const double seconds = std::chrono::duration<double>(*asked - *raised).count();
+        const double gap = std::chrono::duration<double>(longestGap).count();
+        qInfo("longest time without a drain %.3f s; question asked %.3f s after the click", gap, seconds);
+        // Typically 0.06 s; room for a loaded machine.
+        QVERIFY2(gap < 2.0, qPrintable(QString("no drain for %1 s").arg(gap)));
+        QVERIFY2(seconds < 1.0, qPrintable(QString("asked after %1 s").arg(seconds)));
+        QVERIFY(messages.back().text.startsWith("Carving Completed Partially.\n"));
+        const std::string folder = out.toStdString() + "/movie";
+        QVERIFY(test::readFile(folder + "/movie~Report.dfxml").find("<run_status>incomplete</run_status>") !=
+                std::string::npos);
+        QVERIFY(!test::fileExists(folder + "/movie~VideoFiles0.mp4"));
+        QCOMPARE(dialog->isVisible(), how == "stop");
     }
 
     void quitWithoutRunClosesAtOnce() {
