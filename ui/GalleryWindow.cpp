@@ -112,7 +112,7 @@ box::WorkerBox* takeBox(std::mutex& lock, std::vector<std::unique_ptr<box::Worke
                         std::vector<box::WorkerBox*>& all) {
     std::lock_guard<std::mutex> hold(lock);
     if (free.empty()) {
-        free.push_back(std::make_unique<box::WorkerBox>());
+        free.push_back(std::make_unique<box::WorkerBox>(box::rolePictures));
         all.push_back(free.back().get());
     }
     box::WorkerBox* taken = free.back().release();

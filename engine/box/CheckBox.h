@@ -1,5 +1,6 @@
 #pragma once
 
+#include "box/Worker.h"
 #include "box/WorkerBox.h"
 #include "output/CarvedFile.h"
 #include "output/FileVerdict.h"
@@ -33,7 +34,7 @@ class CheckBox {
     // One check sent and its verdict taken back, within the budget of `bytes`.
     FileVerdict exchange(const std::vector<std::string_view>& parts, Message message, const std::string& path,
                          std::uint64_t bytes);
-    WorkerBox worker_;
+    WorkerBox worker_{roleChecks};
 };
 
 } // namespace morrow::box

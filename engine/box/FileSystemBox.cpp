@@ -2,6 +2,7 @@
 
 #include "box/Worker.h"
 #include "evidence/EvidenceSource.h"
+#include "evidence/RawEvidence.h"
 #include "volumes/FileSystemReader.h"
 
 #include <algorithm>
@@ -44,7 +45,17 @@ FileSystemBox::Outcome FileSystemBox::read(EvidenceSource& source, AllocationMap
     };
     BodyWriter request;
     request.u64(size);
-    WorkerBox::Answer answer = worker_.send(Message::ReadFileSystems, {request.bytes()}, deadline, giveUp);
+    // An image that is one plain file is handed over whole (where the system can); the worker
+    // asks for the bytes of any other (split, E01, in memory) a read at a time.
+    WorkerBox::Answer answer;
+    bool opened = false;
+    if (ChildProcess::passesFiles() && dynamic_cast<RawEvidence*>(&source) != nullptr) {
+        answer = worker_.sendWithFile(Message::ReadFileSystems, {request.bytes()}, source.path(), opened,
+                                      deadline, giveUp);
+    }
+    if (!opened) {
+        answer = worker_.send(Message::ReadFileSystems, {request.bytes()}, deadline, giveUp);
+    }
     std::unique_ptr<char[]> buffer;
     constexpr std::uint32_t largestRead = std::uint32_t{8} << 20;
     while (answer.outcome == WorkerBox::Outcome::Replied) {

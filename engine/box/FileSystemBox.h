@@ -1,5 +1,6 @@
 #pragma once
 
+#include "box/Worker.h"
 #include "box/WorkerBox.h"
 #include "volumes/AllocationMap.h"
 
@@ -37,7 +38,7 @@ class FileSystemBox {
     double secondsPerGiB = 60;
 
   private:
-    WorkerBox worker_;
+    WorkerBox worker_{roleFileSystems};
 };
 
 } // namespace box

@@ -154,6 +154,32 @@ class EvidenceFromParent final : public EvidenceSource {
     bool gone_ = false;
 };
 
+// The evidence as a file handed over whole: the worker reads it where libtsk asks, without a
+// round trip to the parent for every read.
+class EvidenceInHand final : public EvidenceSource {
+  public:
+    EvidenceInHand(ParentPipes& pipes, std::uint64_t size) : pipes_(pipes), size_(size) {}
+    const std::string& path() const override { return path_; }
+    std::uint64_t size() const override { return size_; }
+    std::size_t read(std::uint64_t offset, void* out, std::size_t length) override {
+        std::size_t delivered = 0;
+        while (delivered < length) {
+            const long long got = pipes_.readKeptFile(offset + delivered, static_cast<char*>(out) + delivered,
+                                                      length - delivered);
+            if (got <= 0) {
+                break;
+            }
+            delivered += static_cast<std::size_t>(got);
+        }
+        return delivered;
+    }
+
+  private:
+    ParentPipes& pipes_;
+    std::uint64_t size_;
+    std::string path_ = "evidence";
+};
+
 bool readFileSystems(std::string_view body, ParentPipes& pipes) {
     BodyReader in(body);
     const std::uint64_t size = in.u64();
@@ -162,10 +188,15 @@ bool readFileSystems(std::string_view body, ParentPipes& pipes) {
                      BodyWriter().text("a file-system request without the evidence's size").bytes());
     }
     injectFault(fileSystemFault(), {});
-    EvidenceFromParent evidence(pipes, size);
+    std::unique_ptr<EvidenceSource> evidence;
+    if (pipes.keepPassedFile()) {
+        evidence = std::make_unique<EvidenceInHand>(pipes, size);
+    } else {
+        evidence = std::make_unique<EvidenceFromParent>(pipes, size);
+    }
     AllocationMap map;
     std::string notes;
-    FileSystemReader::read(evidence, map, notes);
+    FileSystemReader::read(*evidence, map, notes);
     BodyWriter out;
     out.text(map.encode()).text(notes);
     return reply(pipes, Message::FileSystems, out.bytes());
@@ -173,10 +204,17 @@ bool readFileSystems(std::string_view body, ParentPipes& pipes) {
 
 // Before the worker is confined: what the libraries load or set up when first used (poppler's
 // global tables, libtsk itself), so that it is in place when files can no longer be opened.
-void warmUp() {
-    static const unsigned char tinyPdf[] = "%PDF-1.0\n%%EOF\n";
-    (void)FileCheck::check(check::Bytes{tinyPdf, sizeof tinyPdf - 1}, kind::Pdf);
-    (void)FileSystemReader::builtIn();
+void warmUp(const std::string& role) {
+    if (role == roleChecks) {
+        static const unsigned char tinyPdf[] = "%PDF-1.0\n%%EOF\n";
+        (void)FileCheck::check(check::Bytes{tinyPdf, sizeof tinyPdf - 1}, kind::Pdf);
+    } else if (role == roleFileSystems) {
+        (void)FileSystemReader::builtIn();
+    } else {
+        for (const auto& more : warmUps()) {
+            more();
+        }
+    }
 }
 
 } // namespace
@@ -260,10 +298,7 @@ void serveIfAsked(int argc, char** argv) {
     if (const char* fault = std::getenv("MORROW_TEST_FILE_SYSTEM_FAULT"); fault != nullptr) {
         fileSystemFault() = Fault{fault, {}};
     }
-    warmUp();
-    for (const auto& more : warmUps()) {
-        more();
-    }
+    warmUp(argc > 2 ? argv[2] : "");
     std::string why;
     (void)confineWorker(why); // where the system cannot confine, the limits still hold
     serve(*pipes);

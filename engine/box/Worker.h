@@ -15,6 +15,11 @@ namespace box {
 // checks of carved files and the reading of file systems away from the run, one request after
 // another, for as long as the parent keeps the pipe open.
 inline constexpr const char* workerArgument = "--morrow-worker";
+// What a worker is started for, its second argument: what it sets up before it is confined (a
+// worker serves any request, but one it was not set up for may find a library unable to load).
+inline constexpr const char* roleChecks = "checks";
+inline constexpr const char* roleFileSystems = "file-systems";
+inline constexpr const char* rolePictures = "pictures"; // the front end's warm-ups (addHandler)
 
 // Serves one request whose head and body were read; the reply is written to `pipes`. False when
 // the parent has gone.

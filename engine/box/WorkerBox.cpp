@@ -45,7 +45,7 @@ WorkerBox::Answer WorkerBox::sendWithFile(Message message, const std::vector<std
         std::lock_guard<std::mutex> hold(lock_);
         if (!child_) {
             std::string error;
-            child_ = ChildProcess::start({workerArgument}, ChildProcess::Limits{memoryBytes_}, error);
+            child_ = ChildProcess::start({workerArgument, role_}, ChildProcess::Limits{memoryBytes_}, error);
             if (!child_) {
                 return Answer{Outcome::Failed, Message::Failed, {}, "it could not be started: " + error};
             }

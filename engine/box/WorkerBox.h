@@ -21,7 +21,9 @@ class WorkerBox {
     // machine's memory.
     static constexpr std::uint64_t defaultMemoryBytes = std::uint64_t{2} << 30;
 
-    explicit WorkerBox(std::uint64_t memoryBytes = defaultMemoryBytes) : memoryBytes_(memoryBytes) {}
+    // `role`: what the worker sets up when it starts (Worker.h).
+    explicit WorkerBox(std::string role, std::uint64_t memoryBytes = defaultMemoryBytes)
+        : role_(std::move(role)), memoryBytes_(memoryBytes) {}
 
     enum class Outcome {
         Replied,  // `message` and `body` hold the worker's answer
@@ -55,6 +57,7 @@ class WorkerBox {
   private:
     Answer ended(ChildProcess::Io io);
 
+    std::string role_;
     std::uint64_t memoryBytes_;
     std::mutex lock_; // guards child_ against cancel() from another thread
     std::unique_ptr<ChildProcess> child_;

@@ -82,6 +82,16 @@ class ParentPipes {
         (void)length;
         return false;
     }
+    // The file passed with the last message kept open instead, to be read where it likes: up to
+    // `length` bytes at `offset`, the bytes read (fewer at its end or on a failure). -1 when
+    // none came.
+    virtual bool keepPassedFile() { return false; }
+    virtual long long readKeptFile(std::uint64_t offset, void* out, std::size_t length) {
+        (void)offset;
+        (void)out;
+        (void)length;
+        return -1;
+    }
 };
 
 // Confines the calling worker process, where the system allows, to what a decoder needs once it

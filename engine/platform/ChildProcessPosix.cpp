@@ -191,7 +191,12 @@ class PosixChild final : public ChildProcess {
 class PosixParentPipes final : public ParentPipes {
   public:
     PosixParentPipes(int in, int out) : in_(in), out_(out) {}
-    ~PosixParentPipes() override { letGo(); }
+    ~PosixParentPipes() override {
+        letGo();
+        if (kept_ >= 0) {
+            ::close(kept_);
+        }
+    }
     bool read(void* data, std::size_t length) override {
         auto* at = static_cast<char*>(data);
         while (length > 0) {
@@ -236,6 +241,27 @@ class PosixParentPipes final : public ParentPipes {
         }
         return true;
     }
+    bool keepPassedFile() override {
+        if (passed_ < 0) {
+            return false;
+        }
+        if (kept_ >= 0) {
+            ::close(kept_);
+        }
+        kept_ = passed_;
+        passed_ = -1;
+        return true;
+    }
+    long long readKeptFile(std::uint64_t offset, void* out, std::size_t length) override {
+        if (kept_ < 0) {
+            return -1;
+        }
+        ssize_t got = -1;
+        do {
+            got = ::pread(kept_, out, length, static_cast<off_t>(offset));
+        } while (got < 0 && errno == EINTR);
+        return got < 0 ? 0 : got;
+    }
     bool readPassedFile(void* out, std::size_t length) override {
         if (passed_ < 0) {
             return false;
@@ -268,6 +294,7 @@ class PosixParentPipes final : public ParentPipes {
     int in_;
     int out_;
     int passed_ = -1;
+    int kept_ = -1;
 };
 
 } // namespace
