@@ -461,6 +461,7 @@ FileVerdict checkGif(check::Bytes file) {
     std::vector<GifPixelType> line;
     FileVerdict verdict = check::opens();
     int frame = 0;
+    std::uint64_t pixelsDecoded = 0;
     auto fault = [&](const std::string& where) {
         const char* why = GifErrorString(gif->Error);
         verdict = check::damaged(where + ": " + (why != nullptr ? why : "unknown error"));
@@ -489,6 +490,21 @@ FileVerdict checkGif(check::Bytes file) {
             }
             const int width = gif->Image.Width;
             const int height = gif->Image.Height;
+            const std::uint64_t pixels =
+                std::uint64_t(std::max(width, 0)) * std::uint64_t(std::max(height, 0));
+            if (pixelsDecoded + pixels > maxGifPixels) {
+                // "GIF frame 1 opens; frame 2 and those after it are not decoded: ...".
+                const std::string decoded = frame == 1 ? std::string()
+                                            : frame == 2
+                                                ? std::string("frame 1 opens; ")
+                                                : "frames 1 to " + std::to_string(frame - 1) + " open; ";
+                verdict = check::notChecked("GIF " + decoded + "frame " + std::to_string(frame) +
+                                            " and those after it are not decoded: a check decodes " +
+                                            std::to_string(maxGifPixels) + " pixels of a file at most");
+                more = false;
+                break;
+            }
+            pixelsDecoded += pixels;
             line.resize(static_cast<std::size_t>(std::max(width, 1)));
             for (int y = 0; y < height; ++y) {
                 if (DGifGetLine(gif, line.data(), width) == GIF_ERROR) {

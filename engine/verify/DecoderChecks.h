@@ -23,6 +23,8 @@ std::string versions();
 // block coded again in each scan that holds it): past them it is not checked, saying so.
 FileVerdict checkJpeg(check::Bytes file);
 FileVerdict checkPng(check::Bytes file);
+// A GIF's frames decoded in turn while they hold maxGifPixels in all: those past it are not
+// checked, saying so.
 FileVerdict checkGif(check::Bytes file);
 // A TIFF's pictures decoded in turn while they hold check::maxPixels in all, and maxTiffImages
 // pictures at most: those past either are not checked, saying so.
@@ -40,6 +42,9 @@ inline constexpr int maxJpegScans = 1000;
 // second of decoding.
 inline constexpr std::uint64_t maxJpegScanBlocks = check::maxPixels / 64 * 128;
 inline constexpr int maxTiffImages = 1000;
+// LZW codes a run of one colour some 2700 times smaller than its pixels: a GIF of a few MiB may
+// claim frames of billions of pixels. Four pictures of the largest size decoded, a few seconds.
+inline constexpr std::uint64_t maxGifPixels = 4 * check::maxPixels;
 inline constexpr int maxPdfPages = 2000;
 inline constexpr std::uint64_t maxPdfFormOperators = 1'000'000;
 inline constexpr int maxPdfSeconds = 20;

@@ -318,4 +318,26 @@ std::string manyDirectoriesTiff(int directories, int width, int height) {
     return tiff;
 }
 
+std::string framesGif(const std::vector<std::pair<int, int>>& frames) {
+    auto le16 = [](int value) {
+        return std::string{static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF)};
+    };
+    int screenWidth = 1;
+    int screenHeight = 1;
+    for (const auto& [width, height] : frames) {
+        screenWidth = std::max(screenWidth, width);
+        screenHeight = std::max(screenHeight, height);
+    }
+    // A global table of two colours: black and white.
+    std::string gif = "GIF89a" + le16(screenWidth) + le16(screenHeight) + std::string("\x80\x00\x00", 3) +
+                      std::string("\x00\x00\x00\xFF\xFF\xFF", 6);
+    for (const auto& [width, height] : frames) {
+        gif += ",";
+        gif += le16(0) + le16(0) + le16(width) + le16(height) + std::string(1, '\0');
+        // Codes of 3 bits: clear (4), colour 0, end (5).
+        gif += std::string("\x02\x02\x44\x01\x00", 5);
+    }
+    return gif + ";";
+}
+
 } // namespace morrow::test

@@ -5,6 +5,8 @@
 // memory, the same bytes on every call.
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace morrow::test {
 
@@ -25,5 +27,10 @@ std::string emptyScansJpeg(int scans = 3000, int width = 9000, int height = 9000
 // directory's strips point at the same deflated strip of zeros (some 60 KB at 9000 by 9000).
 // Every picture decodes without a fault.
 std::string manyDirectoriesTiff(int directories = 999, int width = 9000, int height = 9000);
+
+// A GIF whose frames have the sizes given, on a screen as large as the largest: frames of one
+// pixel are coded whole; a larger frame carries the same one pixel of data, so a decoder that
+// reads it finds it cut short, and only a check that counts its pixels first refuses it whole.
+std::string framesGif(const std::vector<std::pair<int, int>>& frames);
 
 } // namespace morrow::test

@@ -47,6 +47,22 @@ INSTANTIATE_TEST_SUITE_P(
     Hostile, BoundedCheckTest,
     ::testing::Values(
         // 999 pictures of 81 Mpx on one deflated strip: the first is decoded, the rest counted.
+        // Frames of 400 million pixels each, from a few bytes: none is decoded past the cap.
+        BoundedRow{"GifFrameOverThePixelCap", kind::Gif,
+                   [] {
+                       return test::framesGif({{20000, 20000}});
+                   },
+                   State::NotChecked, "^GIF frame 1 and those after it are not decoded: .* 324000000 pixels"},
+        BoundedRow{"GifFramesPastThePixelCap", kind::Gif,
+                   [] {
+                       return test::framesGif({{1, 1}, {1, 1}, {20000, 20000}, {1, 1}});
+                   },
+                   State::NotChecked, "^GIF frames 1 to 2 open; frame 3 and those after it are not decoded"},
+        BoundedRow{"GifFramesWithinTheCap", kind::Gif,
+                   [] {
+                       return test::framesGif({{1, 1}, {1, 1}, {1, 1}});
+                   },
+                   State::Opens, "^$"},
         BoundedRow{"TiffManyLargeDirectories", kind::Tiff, [] { return test::manyDirectoriesTiff(); },
                    State::NotChecked,
                    "^TIFF image 1 opens; images 2 to 999 are not decoded: .*81000000 pixels"},
