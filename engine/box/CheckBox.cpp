@@ -24,13 +24,7 @@ std::string seconds(double value) {
 } // namespace
 
 CheckBox::CheckBox() {
-    if (const char* text = std::getenv("MORROW_CHECK_SECONDS"); text != nullptr) {
-        char* end = nullptr;
-        const double value = std::strtod(text, &end);
-        if (end != text && value > 0 && value < 1e6) {
-            baseSeconds = value;
-        }
-    }
+    baseSeconds = WorkerBox::secondsFromEnvironment("MORROW_CHECK_SECONDS", baseSeconds);
 }
 
 double CheckBox::budgetSeconds(std::uint64_t bytes) const {

@@ -14,13 +14,7 @@
 namespace morrow::box {
 
 FileSystemBox::FileSystemBox() {
-    if (const char* text = std::getenv("MORROW_FILE_SYSTEM_SECONDS"); text != nullptr) {
-        char* end = nullptr;
-        const double value = std::strtod(text, &end);
-        if (end != text && value > 0 && value < 1e7) {
-            baseSeconds = value;
-        }
-    }
+    baseSeconds = WorkerBox::secondsFromEnvironment("MORROW_FILE_SYSTEM_SECONDS", baseSeconds);
 }
 
 double FileSystemBox::budgetSeconds(std::uint64_t evidenceBytes) const {

@@ -2,6 +2,8 @@
 
 #include "box/Worker.h"
 
+#include <cstdlib>
+
 namespace morrow::box {
 
 WorkerBox::Answer WorkerBox::ended(ChildProcess::Io io) {
@@ -104,6 +106,16 @@ WorkerBox::Answer WorkerBox::receive(Clock::time_point deadline, const ChildProc
     }
     answer.outcome = Outcome::Replied;
     return answer;
+}
+
+double WorkerBox::secondsFromEnvironment(const char* name, double fallback) {
+    const char* text = std::getenv(name);
+    if (text == nullptr) {
+        return fallback;
+    }
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    return end != text && value > 0 && value < 1e7 ? value : fallback;
 }
 
 void WorkerBox::reset() {

@@ -49,6 +49,10 @@ class WorkerBox {
     Answer receive(Clock::time_point deadline, const ChildProcess::GiveUp& giveUp,
                    std::uint32_t maxBody = maxBodyBytes);
 
+    // A budget's base in seconds from the environment variable `name` (tests, slow machines), or
+    // `fallback` where it is unset or not a positive number of seconds.
+    static double secondsFromEnvironment(const char* name, double fallback);
+
     // Kills the worker now and makes every exchange from here on Stopped, until reset().
     void cancel();
     void reset();
